@@ -1,0 +1,107 @@
+#include "host/filter_callbacks.h"
+
+#include "draw/frame.h"
+#include "host/scope_instance.h"
+#include "modes/display_unit.h"
+#include "params/param_stage.h"
+#include "settings/script_command.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+ScopeInstance& instanceOf(const sdk::FilterActivation* fa) {
+    return *static_cast<ScopeInstance*>(fa->filter_data);
+}
+
+ConstFrame frameOf(const sdk::VFBitmap& b) { return {b.data, b.w, b.h, b.pitch, b.modulo}; }
+Frame writableFrameOf(const sdk::VFBitmap& b) { return {b.data, b.w, b.h, b.pitch, b.modulo}; }
+
+int KV_CDECL initProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*) noexcept {
+    loadSettings(instanceOf(fa).settings);
+    return 0;
+}
+
+int KV_CDECL runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) noexcept {
+    ScopeInstance& inst = instanceOf(fa);
+    // Compared as unsigned, so negative modes fall out of range too.
+    const uint32_t mode = static_cast<uint32_t>(effectiveMode(inst.settings));
+    if (mode >= static_cast<uint32_t>(kDisplayModeCount)) return 0;  // nothing to draw
+    return kDisplayUnits[mode].render(inst, frameOf(*fa->src), writableFrameOf(*fa->dst));
+}
+
+long KV_CDECL paramProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*) noexcept {
+    sdk::VFBitmap& dst = *fa->dst;
+    OutputGeometry geometry{dst.w, dst.h, dst.pitch};
+    const long result = runParamStage(instanceOf(fa), geometry);
+    dst.w = geometry.w;
+    dst.h = geometry.h;
+    dst.pitch = geometry.pitch;
+    return result;
+}
+
+int KV_CDECL configProc(sdk::FilterActivation*, const sdk::FilterFunctions*,
+                        sdk::HostWindow) noexcept {
+    return 1;  // no dialog on this build yet: as if cancelled, nothing saved
+}
+
+void KV_CDECL stringProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*,
+                         char* buf) noexcept {
+    formatLabel(instanceOf(fa).settings, buf);
+}
+
+int KV_CDECL startProc(sdk::FilterActivation*, const sdk::FilterFunctions*) noexcept {
+    return 0;  // every table is built by paramProc
+}
+
+int KV_CDECL endProc(sdk::FilterActivation*, const sdk::FilterFunctions*) noexcept {
+    return 0;  // nothing to release: all state lives in the host's instance record
+}
+
+bool KV_CDECL fssProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*, char* buf,
+                      int size) noexcept {
+    if (buf != nullptr && size > 0)
+        formatScriptLine(instanceOf(fa).settings, buf, static_cast<size_t>(size));
+    return true;
+}
+
+void KV_CDECL scriptConfig(sdk::IScriptInterpreter*, void* activation,
+                           const sdk::CScriptValue* argv, int) noexcept {
+    auto* fa = static_cast<sdk::FilterActivation*>(activation);
+    int args[kConfigArgCount];
+    for (int i = 0; i < kConfigArgCount; ++i) args[i] = argv[i].u.i;
+    applyConfigArgs(instanceOf(fa).settings, args);
+}
+
+sdk::ScriptFunctionDef scriptFunctions[] = {
+    {scriptConfig, kConfigFunctionName, kConfigArgList},
+    {nullptr, nullptr, nullptr},
+};
+
+sdk::CScriptObject scriptObject = {nullptr, scriptFunctions, nullptr};
+
+}  // namespace
+
+sdk::FilterDefinition kivrelFilterDefinition = {
+    /*next*/ nullptr,
+    /*prev*/ nullptr,
+    /*module*/ nullptr,
+    /*name*/ "Kivrel [1.5]",
+    /*desc*/ "Histogrms, Hot Pixels, WFM, VectorScope",
+    /*maker*/ "Dunmarl",
+    /*private_data*/ nullptr,
+    /*inst_data_size*/ {static_cast<int>(sizeof(ScopeInstance))},
+    /*initProc*/ initProc,
+    /*deinitProc*/ nullptr,
+    /*runProc*/ runProc,
+    /*paramProc*/ paramProc,
+    /*configProc*/ configProc,
+    /*stringProc*/ stringProc,
+    /*startProc*/ startProc,
+    /*endProc*/ endProc,
+    /*script_obj*/ &scriptObject,
+    /*fssProc*/ fssProc,
+    /*stringProc2*/ nullptr,
+    /*serializeProc*/ nullptr,
+    /*deserializeProc*/ nullptr,
+    /*copyProc*/ nullptr,
+};

@@ -1,0 +1,15 @@
+// Hot pixel scan: pixels whose colour is illegal for broadcast are turned
+// black or pulled back into the legal range; legal pixels pass unchanged.
+#pragma once
+
+#include <cstdint>
+
+#include "draw/frame.h"
+#include "host/scope_instance.h"
+#include "params/param_stage.h"
+
+// Colour-model rows of weightTable and hotLimits (parameter stage).
+void prepareHotPixel(ScopeInstance& inst, OutputGeometry& geometry);
+// One pixel through the test; no side effects.
+uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px);
+int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);

@@ -1,0 +1,8 @@
+// Video view: the picture itself, masked to the chosen channels, as grey
+// luma, or (pass-through) unchanged but for a cleared top byte.
+#pragma once
+
+#include "draw/frame.h"
+#include "host/scope_instance.h"
+
+int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);

@@ -1,0 +1,21 @@
+// The "Config" script line that carries thirteen settings (all but maxIRE)
+// through the host's processing script, and the label shown in its filter list.
+#pragma once
+
+#include <cstddef>
+
+#include "host/scope_instance.h"
+
+inline constexpr int kConfigArgCount = 13;
+inline constexpr const char* kConfigFunctionName = "Config";
+inline constexpr const char* kConfigArgList = "0iiiiiiiiiiiii";  // no result, 13 ints
+inline constexpr size_t kScriptLineMax = 66;  // longest line and its terminator
+inline constexpr size_t kLabelMax = 43;       // longest label and its terminator
+
+// Arguments in line order; flags become 1 for any non-zero value, mode and
+// hotFix are stored as they come.
+void applyConfigArgs(ScopeSettings& s, const int (&args)[kConfigArgCount]);
+// Bounded: the text always ends inside the buffer (when size > 0).
+void formatScriptLine(const ScopeSettings& s, char* buf, size_t size);
+// Writes nothing at all for the vectorscope or an unknown mode.
+void formatLabel(const ScopeSettings& s, char* buf);

@@ -1,0 +1,67 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "settings/settings_store.h"
+
+namespace {
+
+int readValue(const char* name) {
+    const RegistryText t = readRegistryText(kSettingsKey, name);
+    return std::atoi(t.text);
+}
+
+// Flags are stored inverted ("0" = on). Most read as on for anything <= 0,
+// so a missing value ("-1") means on; the two that default to off need an
+// exact "0".
+uint8_t onWhenAtMostZero(int v) { return v <= 0 ? 1 : 0; }
+uint8_t onWhenZero(int v) { return v == 0 ? 1 : 0; }
+
+int32_t inRangeOr(int v, int lo, int hi, int fallback) {
+    return v >= lo && v <= hi ? v : fallback;
+}
+
+constexpr int kMaxIreCeiling = 120;
+
+void writeValue(const char* name, int v) {
+    char text[12];  // any 32-bit integer and its terminator
+    std::snprintf(text, sizeof text, "%d", v);
+    writeRegistryText(kSettingsKey, name, text);
+}
+
+int storedFlag(uint8_t on) { return on ? 0 : 1; }
+
+}  // namespace
+
+void loadSettings(ScopeSettings& s) {
+    s.mode = inRangeOr(readValue("mode"), 0, kDisplayModeCount - 1, kDefaultSettings.mode);
+    s.passthru = onWhenZero(readValue("PASSTHRU"));
+    s.accum = onWhenZero(readValue("ACCUM"));
+    s.ntsc = onWhenAtMostZero(readValue("NTSC"));
+    s.gamma = onWhenAtMostZero(readValue("GAMMA"));
+    s.stdDef = onWhenAtMostZero(readValue("STDDEF"));
+    s.luma = onWhenAtMostZero(readValue("LUMA"));
+    s.red = onWhenAtMostZero(readValue("RED"));
+    s.green = onWhenAtMostZero(readValue("GREEN"));
+    s.blue = onWhenAtMostZero(readValue("BLUE"));
+    s.wfmGrid = onWhenAtMostZero(readValue("WFMGRID"));
+    s.rng255 = onWhenAtMostZero(readValue("RNG255"));
+    s.maxIRE = inRangeOr(readValue("maxIRE"), 0, kMaxIreCeiling, kDefaultSettings.maxIRE);
+    s.hotFix = inRangeOr(readValue("hotFix"), 0, 2, kDefaultSettings.hotFix);
+}
+
+void saveSettings(const ScopeSettings& s) {
+    writeValue("mode", s.mode);
+    writeValue("PASSTHRU", storedFlag(s.passthru));
+    writeValue("ACCUM", storedFlag(s.accum));
+    writeValue("NTSC", storedFlag(s.ntsc));
+    writeValue("GAMMA", storedFlag(s.gamma));
+    writeValue("STDDEF", storedFlag(s.stdDef));
+    writeValue("RNG255", storedFlag(s.rng255));
+    writeValue("LUMA", storedFlag(s.luma));
+    writeValue("RED", storedFlag(s.red));
+    writeValue("GREEN", storedFlag(s.green));
+    writeValue("BLUE", storedFlag(s.blue));
+    writeValue("WFMGRID", storedFlag(s.wfmGrid));
+    writeValue("hotFix", s.hotFix);
+    writeValue("maxIRE", s.maxIRE);
+}

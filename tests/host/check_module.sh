@@ -1,0 +1,26 @@
+#!/bin/sh
+# Checks a built module's export table (exactly the two entry points) and,
+# for Windows, that it imports only system DLLs.
+# usage: check_module.sh elf|pe TOOL MODULE
+set -eu
+kind=$1 tool=$2 module=$3
+expected="VirtualdubFilterModuleDeinit
+VirtualdubFilterModuleInit2"
+if [ "$kind" = elf ]; then
+    exports=$("$tool" -D --defined-only "$module" | awk '$2 ~ /^[TtWDdBbRrVvi]$/ {print $3}' | sort)
+else
+    exports=$("$tool" -p "$module" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^\t\[/ {print $NF} t && /^$/ {t=0}' | sort)
+    imports=$("$tool" -p "$module" | awk '/DLL Name:/ {print toupper($3)}' | sort -u)
+    for dll in $imports; do
+        case "$dll" in
+            KERNEL32.DLL|USER32.DLL|ADVAPI32.DLL|MSVCRT.DLL|GDI32.DLL|COMCTL32.DLL|API-MS-WIN-CRT-*) ;;
+            *) echo "FAIL: $module imports $dll, which is not a Windows system DLL"; exit 1 ;;
+        esac
+    done
+    echo "imports: $(echo $imports)"
+fi
+if [ "$exports" != "$expected" ]; then
+    echo "FAIL: $module exports:"; echo "$exports"; echo "expected:"; echo "$expected"
+    exit 1
+fi
+echo "exports: $(echo $exports)"
