@@ -62,15 +62,21 @@ void TestInstance::config(const ConfigArgs& args) {
 }
 
 std::string TestInstance::label() {
+    // Pre-filled, so a label that writes nothing shows as the host's own bytes.
     char buf[256];
-    std::memset(buf, 0, sizeof buf);
+    std::memset(buf, kUntouchedLabelByte, sizeof buf - 1);
+    buf[sizeof buf - 1] = 0;
     filter_.stringProc(&fa_, nullptr, buf);
     return buf;
 }
 
 std::string TestInstance::scriptLine(int size) {
+    // Guard bytes past the declared size show any write beyond it.
     std::vector<char> buf(static_cast<size_t>(size) + 16, '\x7F');
+    buf.back() = 0;
     if (!filter_.fssProc(&fa_, nullptr, buf.data(), size)) throw std::runtime_error("fssProc false");
+    for (size_t i = static_cast<size_t>(size); i + 1 < buf.size(); ++i)
+        if (buf[i] != '\x7F') throw std::runtime_error("fssProc wrote past its buffer");
     return buf.data();
 }
 

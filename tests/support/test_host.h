@@ -71,7 +71,8 @@ public:
     ScopeSettings& settings() { return state().settings; }
 
     void config(const ConfigArgs& args);  // through the "Config" script function
-    std::string label();                  // stringProc
+    static constexpr char kUntouchedLabelByte = 'q';
+    std::string label();                  // stringProc into a buffer of 255 'q's
     std::string scriptLine(int size = 128);
 
     // Source frame, padded by `padPixels` words per row.

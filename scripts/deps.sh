@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs whatever the build and the tests need and this machine lacks.
+# usage: scripts/deps.sh [core|cli|all]   (default: all)
+set -euo pipefail
+
+core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev)
+cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
+cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+       binutils-mingw-w64-i686 wine64)
+
+case "${1:-all}" in
+    core) want=("${core[@]}") ;;
+    cli) want=("${core[@]}" "${cli[@]}") ;;
+    all) want=("${core[@]}" "${cli[@]}" "${cross[@]}") ;;
+    *) echo "usage: $0 [core|cli|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test: the native suite, the same suite
+# under AddressSanitizer and UBSan, the suite cross-built for Windows x86_64
+# and run under Wine, and the Windows i686 build (compiled and checked only:
+# 32-bit programs cannot run on these machines).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+scripts/deps.sh all
+
+passed=0
+failed=0
+run_ctest() {  # name, build dir
+    local log="$2/ctest.log" status=0
+    (cd "$2" && ctest --output-on-failure "${@:3}") | tee "$log" || status=$?
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+    if [ -n "$line" ]; then
+        local total bad
+        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+        bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    else
+        failed=$((failed + 1))
+    fi
+    [ $status -eq 0 ] || echo "FAILED: $1"
+}
+
+configure() {  # build dir, cmake args...
+    cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" >/dev/null
+}
+
+echo "== native"
+configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON
+cmake --build build/native -j "$jobs"
+run_ctest native build/native
+
+echo "== native, AddressSanitizer + UBSan"
+configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+
+echo "== Windows x86_64 under Wine"
+configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64
+cmake --build build/win64 -j "$jobs"
+export WINEPREFIX="${TMPDIR:-/tmp}/kivrel-wine-$$" WINEDEBUG=-all
+trap 'rm -rf "$WINEPREFIX"' EXIT
+run_ctest win64 build/win64
+
+echo "== Windows i686 (compiled, layout asserted, exports checked)"
+configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+cmake --build build/win32 -j "$jobs"
+run_ctest win32 build/win32 -R module_exports
+
+echo
+echo "summary: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
