@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Generates src/draw/font.cpp, the 8x8 code page 437 font, from a PC VGA
-8-pixel console font in PSF format (version 1 or 2) with a Unicode table.
+"""Generates src/draw/font.cpp, the 8x8 code page 437 font.
 
-The default source is Uni2-VGA8 from Debian's console-setup-linux package
-(`apt-get install console-setup-linux`), whose copyright file states: "All
-console fonts are public domain by nature."
+The glyphs come from the PC VGA 8-pixel console fonts in PSF format (version
+1 or 2, with a Unicode table) that Debian's console-setup-linux package
+installs (`apt-get install console-setup-linux`). Its copyright file states:
+"All console fonts are public domain by nature."
 
-    python3 tools/gen_font.py [--psf FILE] [--out FILE]
+    python3 tools/gen_font.py [--fonts DIR] [--out FILE]
 
-Each code page 437 code is mapped to its Unicode character(s) and the glyph
-that the font's Unicode table gives for it is taken. Python standard library
-only.
+Each code page 437 code is mapped to its Unicode character and takes the
+glyph that the first source font's Unicode table gives for it. A font that
+only approximates a character with the glyph of another one (Uni2 draws the
+double box lines with the single ones) is passed over for the next one. A
+few glyphs are written out below where the sources lack them or label them
+wrongly. Python 3 standard library only.
 """
 
 import argparse
@@ -19,12 +22,16 @@ import os
 import struct
 import sys
 
-DEFAULT_PSF = "/usr/share/consolefonts/Uni2-VGA8.psf.gz"
-SOURCE_NOTE = ("Debian package console-setup-linux, font Uni2-VGA8.psf.gz; "
-               "its copyright file states: \"All console fonts are public domain by nature.\"")
+PACKAGE = "console-setup-linux"
+LICENCE = "All console fonts are public domain by nature."  # the package's copyright file
+DEFAULT_FONT_DIR = "/usr/share/consolefonts"
+# In order of preference: Uni2 covers the most of code page 437; FullGreek
+# has what Uni2 only approximates (mixed box lines, the solid triangles).
+SOURCE_FONTS = ("Uni2-VGA8.psf.gz", "FullGreek-VGA8.psf.gz")
 
 GLYPHS = 256
 ROWS = 8  # 8x8 cell: one byte per row, bit 7 leftmost
+COLUMNS = 8
 
 PSF1_MAGIC = b"\x36\x04"
 PSF1_MODE512 = 0x01
@@ -44,11 +51,66 @@ CONTROL_GRAPHICS = "☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶�
 HOUSE = "⌂"
 DELETE_CODE = 0x7F
 
-# The three codes that stay blank: NUL, space and the non-breaking space.
+# The three codes that stay blank: NUL, space and the no-break space.
 BLANK_CODES = (0x00, 0x20, 0xFF)
 
-# Glyphs that the displays print and that must keep exactly these rows.
-# Entries only override the font where it differs (see REQUIRED_REASON).
+# Other Unicode characters that stand for the same symbol.
+ALTERNATES = {
+    0x10: ("▶",),  # ► BLACK RIGHT-POINTING POINTER
+    0x11: ("◀",),  # ◄ BLACK LEFT-POINTING POINTER
+}
+
+# Glyphs written out here, with the reason:
+CORRECTIONS = {
+    # The sources' Unicode tables attach the Greek letters and maths signs
+    # 0xE0-0xF0 to the wrong glyphs (their "Γ" is ├, their "π" is ≡, their
+    # "Σ" is ╙). The right glyphs are in the fonts, under other labels; these
+    # are those glyphs.
+    0xE0: "00 00 76 DC C8 DC 76 00",  # α
+    0xE2: "FE C6 C0 C0 C0 C0 C0 00",  # Γ
+    0xE3: "00 00 FE 6C 6C 6C 6C 00",  # π
+    0xE4: "FE C6 60 30 60 C6 FE 00",  # Σ
+    0xE5: "00 00 7E D8 D8 D8 70 00",  # σ
+    0xE7: "00 76 DC 18 18 18 18 00",  # τ
+    0xE8: "7E 18 3C 66 66 3C 18 7E",  # Φ
+    0xE9: "38 6C C6 FE C6 6C 38 00",  # Θ
+    0xEA: "38 6C C6 C6 6C 6C EE 00",  # Ω
+    0xEB: "0E 18 0C 3E 66 66 3C 00",  # δ
+    0xEC: "00 00 7E DB DB 7E 00 00",  # ∞
+    0xED: "06 0C 7E DB DB 7E 60 C0",  # φ
+    0xEE: "1E 30 60 7E 60 30 1E 00",  # ε
+    0xEF: "00 7C C6 C6 C6 C6 C6 00",  # ∩
+    0xF0: "00 FE 00 FE 00 FE 00 00",  # ≡
+    # Not in any source font.
+    0x9E: "F8 CC CC FA C6 CF C6 C7",  # ₧ peseta: "Pt" with a crossed t
+    0xA9: "00 00 00 FE C0 C0 00 00",  # ⌐ the font's ¬ mirrored
+    # FullGreek draws the box lines that mix single and double strokes with
+    # one-pixel lines that do not meet its own │ ─ ║ ═. These join them:
+    # single strokes in columns 3-4 / row 4, double in columns 2-3 and 5-6 /
+    # rows 2 and 4, as in the font's pure single and double glyphs.
+    0xB5: "18 18 F8 18 F8 18 18 18",  # ╡
+    0xB6: "36 36 36 36 F6 36 36 36",  # ╢
+    0xB7: "00 00 00 00 FE 36 36 36",  # ╖
+    0xB8: "00 00 F8 18 F8 18 18 18",  # ╕
+    0xBD: "36 36 36 36 FE 00 00 00",  # ╜
+    0xBE: "18 18 F8 18 F8 00 00 00",  # ╛
+    0xC6: "18 18 1F 18 1F 18 18 18",  # ╞
+    0xC7: "36 36 36 36 37 36 36 36",  # ╟
+    0xCF: "18 18 FF 00 FF 00 00 00",  # ╧
+    0xD0: "36 36 36 36 FF 00 00 00",  # ╨
+    0xD1: "00 00 FF 00 FF 18 18 18",  # ╤
+    0xD2: "00 00 00 00 FF 36 36 36",  # ╥
+    0xD3: "36 36 36 36 3F 00 00 00",  # ╙
+    0xD4: "18 18 1F 18 1F 00 00 00",  # ╘
+    0xD5: "00 00 1F 18 1F 18 18 18",  # ╒
+    0xD6: "00 00 00 00 3F 36 36 36",  # ╓
+    0xD7: "36 36 36 36 FF 36 36 36",  # ╫
+    0xD8: "18 18 FF 18 FF 18 18 18",  # ╪
+}
+
+# Glyphs that the displays print and that must keep exactly these rows; the
+# generator overrides the sources where they differ and lists it in the
+# output's header.
 REQUIRED = {
     0x20: "00 00 00 00 00 00 00 00",
     0x2D: "00 00 00 7E 00 00 00 00",
@@ -90,61 +152,56 @@ REQUIRED_REASON = "the displays' labels are laid out for these exact glyphs"
 
 
 def read_psf(path):
-    """Returns (glyph bitmaps, {unicode string: glyph index})."""
+    """Returns (glyph bitmaps, {unicode string: glyph index}, height, width)."""
     opener = gzip.open if path.endswith(".gz") else open
     with opener(path, "rb") as f:
         data = f.read()
+    table = {}
     if data[:2] == PSF1_MAGIC:
         mode, height = data[2], data[3]
         count = 512 if mode & PSF1_MODE512 else 256
-        offset, charsize = 4, height
-        glyphs = [data[offset + i * charsize:offset + (i + 1) * charsize] for i in range(count)]
-        table = {}
+        header, charsize, width = 4, height, 8
+        glyphs = [data[header + i * charsize:header + (i + 1) * charsize] for i in range(count)]
         if mode & (PSF1_MODEHASTAB | PSF1_MODESEQ):
-            pos = offset + count * charsize
+            pos = header + count * charsize
             for index in range(count):
-                entries = []  # UCS-2 values up to the separator
+                values = []  # UCS-2 entries up to the separator
                 while True:
                     (value,) = struct.unpack_from("<H", data, pos)
                     pos += 2
                     if value == PSF1_SEPARATOR:
                         break
-                    entries.append(value)
-                add_entries(table, index, split_sequences(entries, PSF1_STARTSEQ,
-                                                          lambda vs: "".join(map(chr, vs))))
-        return glyphs, table, height, 8
+                    values.append(value)
+                add_entries(table, index, psf1_names(values))
+        return glyphs, table, height, width
     if data[:4] == PSF2_MAGIC:
-        (_version, header, flags, count, charsize, height, width) = struct.unpack_from("<7I", data, 4)
+        _version, header, flags, count, charsize, height, width = struct.unpack_from("<7I", data, 4)
         glyphs = [data[header + i * charsize:header + (i + 1) * charsize] for i in range(count)]
-        table = {}
         if flags & PSF2_HAS_UNICODE_TABLE:
             pos = header + count * charsize
             for index in range(count):
                 end = data.index(bytes([PSF2_SEPARATOR]), pos)
-                raw = data[pos:end]
+                parts = data[pos:end].split(bytes([PSF2_STARTSEQ]))
                 pos = end + 1
-                parts = raw.split(bytes([PSF2_STARTSEQ]))
-                names = [ch for ch in parts[0].decode("utf-8")]
+                names = list(parts[0].decode("utf-8"))
                 names += [p.decode("utf-8") for p in parts[1:] if p]
                 add_entries(table, index, names)
         return glyphs, table, height, width
     sys.exit(f"{path}: not a PSF font")
 
 
-def split_sequences(values, start_seq, to_text):
-    """PSF1 entries: single characters, then sequences after each start mark."""
-    names, current, in_seq = [], [], False
-    for v in values:
-        if v == start_seq:
-            if in_seq and current:
-                names.append(to_text(current))
-            current, in_seq = [], True
-        elif in_seq:
-            current.append(v)
+def psf1_names(values):
+    """Single characters first, then a sequence after each start mark."""
+    names, sequence, in_sequence = [], [], False
+    for v in values + [PSF1_STARTSEQ]:
+        if v == PSF1_STARTSEQ:
+            if in_sequence and sequence:
+                names.append("".join(map(chr, sequence)))
+            sequence, in_sequence = [], True
+        elif in_sequence:
+            sequence.append(v)
         else:
             names.append(chr(v))
-    if in_seq and current:
-        names.append(to_text(current))
     return names
 
 
@@ -165,58 +222,91 @@ def parse_rows(text):
     return bytes(int(b, 16) for b in text.split())
 
 
-def describe(code, ch):
+def dedicated_glyph(font, ch):
+    """The font's glyph for ch, unless the font only approximates ch with
+    the glyph of another code page 437 character."""
+    glyphs, table = font
+    index = table.get(ch)
+    if index is None:
+        return None
+    for code in range(GLYPHS):
+        other = cp437_char(code)
+        if other != ch and code not in BLANK_CODES and table.get(other) == index:
+            return None
+    return glyphs[index]
+
+
+def source_glyph(fonts, code):
+    names = (cp437_char(code),) + ALTERNATES.get(code, ())
+    for font in fonts:
+        for name in names:
+            glyph = dedicated_glyph(font, name)
+            if glyph is not None:
+                return glyph
+    sys.exit(f"no source font has a glyph for code 0x{code:02X} ({names[0]})")
+
+
+def build(paths):
+    fonts = []
+    for path in paths:
+        glyphs, table, height, width = read_psf(path)
+        if height != ROWS or width != COLUMNS:
+            sys.exit(f"{path}: {width}x{height} cells, need {COLUMNS}x{ROWS}")
+        fonts.append((glyphs, table))
+    rows, notes = [], []
+    for code in range(GLYPHS):
+        if code in BLANK_CODES:
+            glyph = bytes(ROWS)
+        elif code in CORRECTIONS:
+            glyph = parse_rows(CORRECTIONS[code])
+        else:
+            glyph = source_glyph(fonts, code)
+        if code in REQUIRED:
+            want = parse_rows(REQUIRED[code])
+            if glyph != want:
+                notes.append(f"0x{code:02X}: source has {glyph.hex(' ').upper()}, "
+                             f"kept {want.hex(' ').upper()}")
+                glyph = want
+        rows.append((code, glyph))
+    return rows, notes
+
+
+def describe(code):
     if code == 0x00:
         return "NUL"
     if code == 0x20:
         return "space"
     if code == 0xFF:
         return "no-break space"
-    return f"'{ch}' U+{ord(ch):04X}" if code >= 0x80 or code < 0x20 or code == DELETE_CODE else f"'{ch}'"
+    ch = cp437_char(code)
+    if 0x21 <= code < DELETE_CODE:
+        return f"'{ch}'"
+    return f"'{ch}' U+{ord(ch):04X}"
 
 
-def build(path):
-    glyphs, table, height, width = read_psf(path)
-    if height != ROWS or width != 8:
-        sys.exit(f"{path}: {width}x{height} cells, need 8x{ROWS}")
-    rows, notes = [], []
-    for code in range(GLYPHS):
-        ch = cp437_char(code)
-        if code in BLANK_CODES:
-            glyph = bytes(ROWS)
-        elif ch in table:
-            glyph = glyphs[table[ch]]
-        else:
-            sys.exit(f"{path}: no glyph for code 0x{code:02X} (U+{ord(ch):04X})")
-        if code in REQUIRED:
-            want = parse_rows(REQUIRED[code])
-            if glyph != want:
-                notes.append(f"0x{code:02X}: font has {glyph.hex(' ').upper()}, "
-                             f"kept {want.hex(' ').upper()}")
-                glyph = want
-        rows.append((code, ch, glyph))
-    return rows, notes
-
-
-def render(rows, notes, path):
-    out = []
-    out.append("// Generated by tools/gen_font.py; edit the script, not this file.")
-    out.append("//")
-    out.append("// The 8x8 code page 437 font in the PC's character-cell style: row 0 on")
-    out.append("// top, bit 7 the leftmost pixel; codes 0x00, 0x20 and 0xFF are blank.")
-    out.append(f"// Source: {os.path.basename(path)} from the {SOURCE_NOTE.split(', font ')[0]}.")
-    out.append("// Its copyright file states: \"All console fonts are public domain by")
-    out.append("// nature.\"")
+def render(rows, notes):
+    out = [
+        "// Generated by tools/gen_font.py from the PC VGA 8-pixel console fonts",
+        f"// {', '.join(SOURCE_FONTS)} of Debian's {PACKAGE} package,",
+        f"// whose copyright file states: \"{LICENCE}\"",
+        "// The script sets the few glyphs that those fonts lack or attach to the",
+        "// wrong characters (its CORRECTIONS). Edit the script, not this file.",
+        "//",
+        "// Code page 437 in the PC's 8x8 character cell: 8 row bytes per glyph, row 0",
+        "// on top, bit 7 the leftmost pixel; codes 0x00, 0x20 and 0xFF are blank.",
+    ]
     if notes:
-        out.append(f"// Glyphs replaced because {REQUIRED_REASON}:")
+        out.append(f"// Glyphs kept against the sources because {REQUIRED_REASON}:")
         out.extend(f"//   {n}" for n in notes)
-    out.append("")
-    out.append('#include "draw/font.h"')
-    out.append("")
-    out.append("const uint8_t fontTable[kFontGlyphs][kFontRows] = {")
-    for code, ch, glyph in rows:
+    out += [
+        "",
+        '#include "draw/font.h"',
+        "",
+        "const uint8_t fontTable[kFontGlyphs][kFontRows] = {",
+    ]
+    for code, glyph in rows:
         cells = ", ".join(f"0x{b:02X}" for b in glyph)
-        out.append(f"    {{{cells}}},  // 0x{code:02X} {describe(code, ch)}")
+        out.append(f"    {{{cells}}},  // 0x{code:02X} {describe(code)}")
     out.append("};")
     return "\n".join(out) + "\n"
 
@@ -224,14 +314,15 @@ def render(rows, notes, path):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--psf", default=DEFAULT_PSF)
+    parser.add_argument("--fonts", default=DEFAULT_FONT_DIR,
+                        help=f"folder holding {', '.join(SOURCE_FONTS)}")
     parser.add_argument("--out", default=os.path.join(here, "..", "src", "draw", "font.cpp"))
     args = parser.parse_args()
-    rows, notes = build(args.psf)
+    rows, notes = build([os.path.join(args.fonts, name) for name in SOURCE_FONTS])
     for n in notes:
-        print("override", n, file=sys.stderr)
+        print("kept", n, file=sys.stderr)
     with open(args.out, "w", encoding="utf-8", newline="\n") as f:
-        f.write(render(rows, notes, args.psf))
+        f.write(render(rows, notes))
 
 
 if __name__ == "__main__":

@@ -9,8 +9,9 @@ constexpr int kOpacityShift = 24;   // colour word: opacity in bits 24-31
 constexpr int kRedShift = 16;
 constexpr int kGreenShift = 8;
 constexpr uint32_t kChannelMask = 0xFF;
-// The opacity byte scales by steps of 1/255, taken as a double so that
-// 255 gives exactly 1 and the truncations below match the original maths.
+// The opacity byte scales by steps of 1/255 taken as a double: 255 gives
+// exactly 1, and the truncations below depend on its rounding (33 steps of it
+// times 255 fall just below 33).
 constexpr double kOpacityStep = 1.0 / 255.0;
 
 // Plots land one canvas row above their y, so only y = 1 .. h - 1 is visible.
@@ -70,7 +71,11 @@ bool visibleSteps(const Axis& axis, int64_t steps, Moved moved, int64_t& first, 
     int64_t a = 0, b = steps;
     while (a < b) {
         const int64_t mid = a + (b - a) / 2;
-        if (moved(mid) >= nearMove) b = mid; else a = mid + 1;
+        if (moved(mid) >= nearMove) {
+            b = mid;
+        } else {
+            a = mid + 1;
+        }
     }
     first = a;
     // Last step that has moved at most farMove.
@@ -78,7 +83,11 @@ bool visibleSteps(const Axis& axis, int64_t steps, Moved moved, int64_t& first, 
     b = steps;
     while (a < b) {
         const int64_t mid = a + (b - a + 1) / 2;
-        if (moved(mid) <= farMove) a = mid; else b = mid - 1;
+        if (moved(mid) <= farMove) {
+            a = mid;
+        } else {
+            b = mid - 1;
+        }
     }
     last = a;
     return first <= last;
@@ -157,22 +166,27 @@ void drawLine(const Frame& dst, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
     if (first > last) return;
 
     const LineState s = stateAfter(M, m, static_cast<uint64_t>(first));
-    int64_t a = major.start + major.step * first;
-    int64_t b = minor.start + minor.step * s.minorSteps;
+    const int64_t majorAt = major.start + major.step * first;
+    const int64_t minorAt = minor.start + minor.step * s.minorSteps;
+    int64_t x = xMajor ? majorAt : minorAt;
+    int64_t y = xMajor ? minorAt : majorAt;
     int64_t d = s.error;
-    const int64_t straightStep = 2 * static_cast<int64_t>(m);
-    const int64_t diagonalStep = 2 * (static_cast<int64_t>(m) - static_cast<int64_t>(M));
+    // A straight step moves along the major axis only, a diagonal one along both.
+    const int64_t straightX = xMajor ? ax.step : 0;
+    const int64_t straightY = xMajor ? 0 : ay.step;
+    const int64_t straightError = 2 * static_cast<int64_t>(m);
+    const int64_t diagonalError = 2 * (static_cast<int64_t>(m) - static_cast<int64_t>(M));
     for (int64_t i = first; i <= last; ++i) {
-        const int64_t px = xMajor ? a : b;
-        const int64_t py = xMajor ? b : a;
-        plotPixel(dst, static_cast<int32_t>(px), static_cast<int32_t>(py), colour);
+        plotPixel(dst, static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
         if (d < 0) {
-            d += straightStep;
+            d += straightError;
+            x += straightX;
+            y += straightY;
         } else {
             // d = 0 takes the diagonal step.
-            d += diagonalStep;
-            b += minor.step;
+            d += diagonalError;
+            x += ax.step;
+            y += ay.step;
         }
-        a += major.step;
     }
 }

@@ -1,10 +1,21 @@
 #include "modes/waveform.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
+#include "draw/raster.h"
+#include "draw/text.h"
 #include "params/luma.h"
 
 namespace {
 
 constexpr int32_t kRampBase = 128;  // one pixel shows at 128 + 5
+// The ramp is indexed by 5 per pixel, so it tells apart up to 1023 pixels of
+// one level in a column; a taller source shows every larger count like 1023.
+constexpr int32_t kRampStep = 5;
+constexpr uint32_t kRampPixelLimit = (kWfmRampSize - 1) / kRampStep;
 
 struct WaveformLayout {
     int32_t height;       // output rows
@@ -13,6 +24,128 @@ struct WaveformLayout {
 constexpr WaveformLayout kLayouts[kChannelCount + 1 /* channels switched on: 0..4 */] = {
     {276, 256}, {276, 256}, {542, 256}, {442, 128}, {562, 128},
 };
+
+// Graticule, in canvas rows and columns.
+constexpr int32_t kFullPanel = kLevels;  // a panel that shows every level
+constexpr int32_t kPanelGap = 10;        // rows above each panel
+constexpr int32_t kScaleLineWidth = 2;   // the scale line left of the labels
+constexpr int32_t kBottomLineHeight = 2;
+constexpr int32_t kThinLine = 1;         // grid lines and dashes
+constexpr int32_t kLabelStep = 32;       // levels between labels (and grid lines)
+constexpr int32_t kLabelCount = kLevels / kLabelStep;
+constexpr int32_t kLabelChars = 8;       // "- 255" and its terminator
+constexpr int32_t kDashPeriod = 10;
+constexpr int32_t kDashLength = 5;
+constexpr int32_t kStudioBlackLevel = 16;   // Rec. 601 studio range
+constexpr int32_t kStudioWhiteLevel = 235;
+
+// Columns counted in one pass over the source rows: each row then gives a
+// run of adjacent pixels, and the block's counts stay on the stack.
+constexpr int32_t kBlockColumns = 8;
+using BlockCounts = uint32_t[kChannelCount][kLevels][kBlockColumns];  // 32 KiB
+
+constexpr unsigned channelBit(int channel) { return 1u << channel; }
+constexpr unsigned kChannelSets = 1u << kChannelCount;
+
+// One channel's dots: panel placement and the part of it inside the frame.
+// Dot i shows level i * step in canvas row bottomRow - i, read from count
+// index i * step - levelOffset.
+struct Trace {
+    int channel;
+    uint32_t colourScale;  // brightness into the channel's byte(s)
+    int32_t bottomRow;     // row of level 0
+    int32_t step;
+    int32_t levelOffset;   // luma counts are kept before the offset is added
+    int32_t first, last;   // dots inside the frame and the counts, inclusive
+};
+
+constexpr uint32_t kColourScales[kChannelCount] = {
+    0x010101,  // luma: grey
+    0x010000,  // red byte
+    0x000100,  // green byte
+    0x000001,  // blue byte
+};
+
+int64_t floorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0); }
+int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
+
+// Luma before lumaOffset: a 32-bit sum shifted by 24 is always 0..255, so
+// stale or foreign weight rows cannot index outside the counts.
+uint32_t lumaIndex(const ScopeInstance& inst, uint32_t px) {
+    return (lumaWeightSum(inst, px) + 1) >> kLumaShift;
+}
+
+template <unsigned Channels>
+void countBlock(const ScopeInstance& inst, const ConstFrame& src, int32_t x0, int32_t columns,
+                BlockCounts& counts) {
+    for (int32_t k = 0; k < src.h; ++k) {
+        // Only how many pixels share a level matters, not the rows' order.
+        const uint32_t* row = src.storedRow(k) + x0;
+        for (int32_t c = 0; c < columns; ++c) {
+            const uint32_t px = row[c];
+            if constexpr ((Channels & channelBit(kLuma)) != 0) ++counts[kLuma][lumaIndex(inst, px)][c];
+            if constexpr ((Channels & channelBit(kRed)) != 0) ++counts[kRed][redOf(px)][c];
+            if constexpr ((Channels & channelBit(kGreen)) != 0) ++counts[kGreen][greenOf(px)][c];
+            if constexpr ((Channels & channelBit(kBlue)) != 0) ++counts[kBlue][blueOf(px)][c];
+        }
+    }
+}
+
+using CountFn = void (*)(const ScopeInstance&, const ConstFrame&, int32_t, int32_t, BlockCounts&);
+template <size_t... Sets>
+constexpr std::array<CountFn, kChannelSets> makeCounters(std::index_sequence<Sets...>) {
+    return {countBlock<static_cast<unsigned>(Sets)>...};
+}
+constexpr std::array<CountFn, kChannelSets> kCounters =
+    makeCounters(std::make_index_sequence<kChannelSets>{});
+
+// ORs one block's dots into the frame and empties the counts it shows. The
+// counts it does not show (odd levels in half-height panels, rows outside
+// the frame) are never read, so they need no reset.
+void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces, int traceCount,
+               int32_t x0, int32_t columns, BlockCounts& counts) {
+    for (int t = 0; t < traceCount; ++t) {
+        const Trace& tr = traces[t];
+        for (int32_t i = tr.first; i <= tr.last; ++i) {
+            uint32_t* out = dst.canvasRow(tr.bottomRow - i) + x0;
+            uint32_t* n = counts[tr.channel][i * tr.step - tr.levelOffset];
+            for (int32_t c = 0; c < columns; ++c) {
+                const uint32_t pixels = std::min(n[c], kRampPixelLimit);
+                n[c] = 0;
+                out[c] |= static_cast<uint32_t>(inst.wfmRamp[kRampStep * pixels]) * tr.colourScale;
+            }
+        }
+    }
+}
+
+void drawGraticule(const Frame& dst, int32_t panelHeight, int32_t step, int32_t panels, bool grid) {
+    const int32_t scaleX = dst.w - kWaveformScaleMargin;
+    char labels[kLabelCount][kLabelChars];
+    for (int32_t k = 0; k < kLabelCount; ++k)
+        std::snprintf(labels[k], sizeof labels[k], "- %d", kLevels - 1 - k * kLabelStep);
+
+    for (int32_t m = 0; m < panels; ++m) {
+        const int32_t top = m * (panelHeight + kPanelGap) + kPanelGap;
+        fillRect(dst, scaleX, top, kScaleLineWidth, panelHeight, kGraticuleColour);
+        if (grid) {
+            for (int32_t k = kLabelStep; k < kLevels; k += kLabelStep)
+                fillRect(dst, 0, top + 1 + k / step, scaleX, kThinLine, kGraticuleColour);
+        }
+        // Studio black and white; for steps 1 and 2 these are the rows of
+        // the dots of levels 16 and 235 (234).
+        const int32_t blackRow = top + (kFullPanel - kStudioBlackLevel) / step - 1;
+        const int32_t whiteRow = top + (kFullPanel - 1 - kStudioWhiteLevel) / step;
+        for (int32_t x = 0; x < scaleX; x += kDashPeriod) {
+            fillRect(dst, x, blackRow, kDashLength, kThinLine, kGraticuleColour);
+            fillRect(dst, x, whiteRow, kDashLength, kThinLine, kGraticuleColour);
+        }
+        // Text lands one row above its y, which puts each dash on its grid line.
+        for (int32_t k = 0; k < kLabelCount; ++k)
+            drawText(dst, scaleX + 1, top + k * kLabelStep / step - 1, labels[k], kGraticuleColour);
+        fillRect(dst, 0, top + panelHeight, scaleX + kScaleLineWidth, kBottomLineHeight,
+                 kGraticuleColour);
+    }
+}
 
 }  // namespace
 
@@ -33,6 +166,58 @@ void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.pitch = 4 * static_cast<ptrdiff_t>(geometry.w);
 }
 
-int renderWaveform(ScopeInstance&, const ConstFrame&, const Frame&) {
-    return 0;  // TODO(waveform)
+int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+    if (dst.w <= 0 || dst.h <= 0) return 0;
+    const ScopeSettings& s = inst.settings;
+    // Both come from the last parameter stage, which may have run for
+    // another display (the histograms leave 504 rows): keep the level step
+    // at 1 or more and at most four panels.
+    const int32_t panelHeight = std::clamp(inst.panelHeight, 1, kFullPanel);
+    const int32_t step = kFullPanel / panelHeight;
+    const int32_t panels = std::clamp(inst.wfmChannelCount, 0, kChannelCount);
+
+    fillRect(dst, 0, 0, dst.w, dst.h, kClearColour);
+    drawGraticule(dst, panelHeight, step, panels, s.wfmGrid != 0);
+
+    // The traces follow the switches as they are now; the panels they fall
+    // in may lie partly or wholly below the frame if the switches changed
+    // since the parameter stage.
+    const bool on[kChannelCount] = {s.luma != 0, s.red != 0, s.green != 0, s.blue != 0};
+    Trace traces[kChannelCount];
+    int traceCount = 0;
+    unsigned counted = 0;
+    int32_t panel = 0;
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+        if (!on[ch]) continue;
+        const int32_t bottomRow = panel * (panelHeight + kPanelGap) + kPanelGap + panelHeight - 1;
+        ++panel;
+        const int32_t offset = ch == kLuma ? inst.lumaOffset : 0;
+        const int64_t first = std::max({int64_t{0}, int64_t{bottomRow} - (dst.h - 1),
+                                        ceilDiv(offset, step)});
+        const int64_t last = std::min({int64_t{(kLevels - 1) / step}, int64_t{bottomRow},
+                                       floorDiv(int64_t{kLevels - 1} + offset, step)});
+        if (first > last) continue;
+        traces[traceCount++] = {ch,
+                                kColourScales[ch],
+                                bottomRow,
+                                step,
+                                offset,
+                                static_cast<int32_t>(first),
+                                static_cast<int32_t>(last)};
+        counted |= channelBit(ch);
+    }
+
+    // Output column x shows source column x; the scale margin has none.
+    const int32_t columns = std::min(src.w, dst.w);
+    if (traceCount == 0 || columns <= 0 || src.h <= 0) return 0;
+    const CountFn count = kCounters[counted];
+    // Counts are per pixel, not per 5: a column holds at most h <= 2^31 - 1
+    // pixels, so a 32-bit unsigned count never wraps.
+    BlockCounts counts = {};
+    for (int32_t x0 = 0, width = 0; x0 < columns; x0 += width) {
+        width = std::min(kBlockColumns, columns - x0);
+        count(inst, src, x0, width, counts);
+        drawBlock(inst, dst, traces, traceCount, x0, width, counts);
+    }
+    return 0;
 }

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "cli/test_card.h"
+
 StoredFrame::StoredFrame(int32_t w, int32_t h, int32_t padPixels, uint32_t fill)
     : w_(w), h_(h), stride_(w + padPixels),
       words_(static_cast<size_t>(std::max(1, stride_)) * std::max(1, h), kSentinel) {
@@ -133,22 +135,8 @@ bool writePng(const std::string& path, const Image& img) {
 }
 
 Image testCard(int32_t w, int32_t h) {
-    // Top two thirds: 75 % bars (white, yellow, cyan, green, magenta, red,
-    // blue); bottom third: a full-range ramp from 0 to 255, left to right.
-    constexpr uint32_t kBars[] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00,
-                                  0xBF00BF, 0xBF0000, 0x0000BF};
-    constexpr int32_t kBarCount = 7;
     Image img(w, h);
-    const int32_t barRows = h * 2 / 3;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            if (y < barRows) {
-                img.at(x, y) = kBars[std::min(kBarCount - 1, x * kBarCount / std::max(1, w))];
-            } else {
-                const uint32_t v = w > 1 ? static_cast<uint32_t>(x * 255 / (w - 1)) : 0;
-                img.at(x, y) = v * 0x010101u;
-            }
-        }
-    }
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) img.at(x, y) = testCardPixel(x, y, w, h);
     return img;
 }

@@ -1,0 +1,40 @@
+// What the reader and the writers share about FFmpeg's libraries: error
+// texts, the libraries' own log, and the pixel format of the host's frames.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+// 32-bit words 0x00RRGGBB in the machine's byte order (B, G, R, X in memory
+// on little-endian machines), as the plug-in interface passes pixels.
+inline constexpr AVPixelFormat kHostPixelFormat = AV_PIX_FMT_0RGB32;
+
+// Pictures taller than PAL's 576 lines are taken as HD: a stream that does
+// not name its YUV matrix is read with Rec. 709's if HD, else Rec. 601's,
+// and YUV output is written and tagged the same way.
+inline constexpr int kLargestSdHeight = 576;
+
+// Conversions keep full chroma resolution and round accurately; RGB to RGB
+// is a plain copy whatever the flags.
+int swsFlags();
+
+// The library's text for an error code.
+std::string avErrorText(int error);
+
+// Keeps the libraries quiet (the host reports problems itself, in one line)
+// unless `verbose`; the last error they logged stays available as detail.
+void routeLibraryLog(bool verbose);
+// The last error message the libraries logged since the previous call, or "".
+std::string takeLibraryMessage();
+// How many errors decoders have logged so far. Some decoders conceal damage
+// (a failed checksum, say) and only log it: a frame during which this count
+// moved is taken as damaged.
+int64_t decoderErrorCount();
+
+// The detail to put in brackets after a message: the logged text when there
+// is one, else the error code's text.
+std::string libraryDetail(int error);

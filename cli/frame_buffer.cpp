@@ -1,0 +1,41 @@
+#include "frame_buffer.h"
+
+#include <algorithm>
+
+FrameBuffer::FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch)
+    : w_(w),
+      h_(h),
+      pitch_(pitch),
+      words_(static_cast<size_t>(pitch / kBytesPerPixel) * static_cast<size_t>(h), kPaddingSentinel) {
+    Frame f = frame();
+    for (int32_t k = 0; k < h_; ++k) std::fill_n(f.storedRow(k), w_, 0u);
+}
+
+void FrameBuffer::describe(sdk::VFBitmap& b) {
+    b.data = words_.data();
+    b.depth = 32;
+    b.w = w_;
+    b.h = h_;
+    b.pitch = pitch_;
+    b.modulo = modulo();
+    b.size = pitch_ * h_;
+}
+
+void FrameBuffer::clearTopBytes() {
+    Frame f = frame();
+    for (int32_t k = 0; k < h_; ++k) {
+        uint32_t* row = f.storedRow(k);
+        for (int32_t x = 0; x < w_; ++x) row[x] &= kPixelMask;
+    }
+}
+
+bool FrameBuffer::paddingIntact() const {
+    const ConstFrame f = frame();
+    const int32_t stride = static_cast<int32_t>(pitch_ / kBytesPerPixel);
+    for (int32_t k = 0; k < h_; ++k) {
+        const uint32_t* row = f.storedRow(k);
+        if (!std::all_of(row + w_, row + stride, [](uint32_t v) { return v == kPaddingSentinel; }))
+            return false;
+    }
+    return true;
+}

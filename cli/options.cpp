@@ -1,0 +1,448 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <iterator>
+#include <span>
+#include <string_view>
+
+#include "test_card.h"
+
+namespace {
+
+constexpr int32_t kMaxPadPitch = 4096;  // words per row; plenty to shake out pitch bugs
+constexpr int32_t kMaxCardSide = 8192;
+constexpr int kSecondsPerMinute = 60;
+constexpr int kMinutesPerHour = 60;
+
+enum class Arg { None, Required, Switch };  // Switch: "--x", "--x=on|off", "--no-x"
+
+using Apply = Status (*)(Options&, std::string_view value, std::string_view name);
+
+// A setting chosen by name: the words (each may hold aliases, "a|b") and
+// what the Config line stores for each.
+struct Choice {
+    ConfigArg arg;
+    std::span<const std::string_view> words;
+    std::span<const int> values;
+};
+
+// What an option does, by the first member that is set.
+struct OptionEntry {
+    const char* name;  // long name, without the dashes
+    char letter;       // short name, or 0
+    Arg arg;
+    bool Options::*flag = nullptr;         // set to true
+    std::string Options::*text = nullptr;  // takes the value as it is
+    const Choice* choice = nullptr;        // one of some words, into the Config line
+    int switchArg = -1;                    // Arg::Switch: the Config argument it turns on or off
+    Apply apply = nullptr;                 // anything else
+};
+
+std::string q(std::string_view s) {
+    return "'" + std::string(s) + "'";
+}
+
+Status bad(std::string_view name, std::string_view value, std::string_view expected) {
+    return Status::fail(std::string(name) + ": " + q(value) + " is not " + std::string(expected));
+}
+
+bool parseInt64(std::string_view text, int64_t& v) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool parseDouble(std::string_view text, double& v) {
+    if (text.empty() || text.front() == '-' || text.front() == '+') return false;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(v);
+}
+
+Status parseRange(std::string_view name, std::string_view value, int64_t lo, int64_t hi, int64_t& out) {
+    if (!parseInt64(value, out) || out < lo || out > hi)
+        return bad(name, value,
+                   "a whole number from " + std::to_string(lo) +
+                       (hi == INT64_MAX ? std::string(" up") : " to " + std::to_string(hi)));
+    return {};
+}
+
+Status parseSwitch(std::string_view name, std::string_view value, int& out) {
+    for (std::string_view on : {"on", "yes", "true", "1"})
+        if (value == on) {
+            out = 1;
+            return {};
+        }
+    for (std::string_view off : {"off", "no", "false", "0"})
+        if (value == off) {
+            out = 0;
+            return {};
+        }
+    return bad(name, value, "on or off");
+}
+
+// Picks the index of `value` among `words`; each entry may hold aliases "a|b".
+Status parseChoice(std::string_view name, std::string_view value, std::span<const std::string_view> words,
+                   int& out) {
+    std::string expected = "one of";
+    int index = 0;
+    for (std::string_view entry : words) {
+        expected += (index == 0 ? " " : ", ") + std::string(entry.substr(0, entry.find('|')));
+        for (size_t begin = 0;;) {
+            const size_t bar = entry.find('|', begin);
+            if (entry.substr(begin, bar - begin) == value) {
+                out = index;
+                return {};
+            }
+            if (bar == std::string_view::npos) break;
+            begin = bar + 1;
+        }
+        ++index;
+    }
+    return bad(name, value, expected);
+}
+
+Status setSwitch(Options& o, ConfigArg arg, std::string_view value, std::string_view name) {
+    int v = 0;
+    if (Status s = parseSwitch(name, value, v); !s.ok()) return s;
+    o.config[arg] = v;
+    return {};
+}
+
+constexpr std::string_view kChannelWords[] = {"luma|y|l", "red|r", "green|g", "blue|b"};
+
+Status parseChannels(Options& o, std::string_view value, std::string_view name) {
+    constexpr ConfigArg kChannelArgs[] = {kArgLuma, kArgRed, kArgGreen, kArgBlue};
+    constexpr size_t kChannels = std::size(kChannelArgs);
+    int on[kChannels] = {};
+    if (value == "all") {
+        for (int& c : on) c = 1;
+    } else if (value != "none") {
+        if (value.empty()) return bad(name, value, "a list of channels");
+        for (size_t begin = 0; begin <= value.size();) {
+            const size_t comma = std::min(value.find(',', begin), value.size());
+            int channel = 0;
+            if (!parseChoice(name, value.substr(begin, comma - begin), kChannelWords, channel).ok())
+                return bad(name, value,
+                           "a list of channels (luma, red, green, blue, comma-separated; or all, none)");
+            on[channel] = 1;
+            begin = comma + 1;
+        }
+    }
+    for (size_t i = 0; i < kChannels; ++i) o.config[kChannelArgs[i]] = on[i];
+    return {};
+}
+
+Status parseStart(Options& o, std::string_view value, std::string_view name) {
+    StartPoint p;
+    p.text = std::string(value);
+    const std::string_view expected = "a frame number (120) or a time (4.8s, 1:02.5, 1:00:00)";
+    int64_t frame = 0;
+    if (parseInt64(value, frame)) {
+        if (frame < 0) return bad(name, value, expected);
+        p.frame = frame;
+    } else {
+        p.isTime = true;
+        std::string_view rest = value;
+        if (!rest.empty() && rest.back() == 's') rest.remove_suffix(1);
+        // [[hours:]minutes:]seconds
+        double seconds = 0.0;
+        int64_t fields[2] = {0, 0};
+        int colons = 0;
+        for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
+            if (colons == 2 || !parseInt64(rest.substr(0, c), fields[colons]) || fields[colons] < 0)
+                return bad(name, value, expected);
+            ++colons;
+            rest.remove_prefix(c + 1);
+        }
+        if (!parseDouble(rest, seconds)) return bad(name, value, expected);
+        if (colons > 0 && seconds >= kSecondsPerMinute) return bad(name, value, expected);
+        if (colons == 2 && fields[1] >= kMinutesPerHour) return bad(name, value, expected);
+        const int64_t hours = colons == 2 ? fields[0] : 0;
+        const int64_t minutes = colons == 2 ? fields[1] : fields[0];
+        p.seconds = static_cast<double>(hours * kMinutesPerHour + minutes) * kSecondsPerMinute + seconds;
+    }
+    o.start = p;
+    return {};
+}
+
+Status parseCardSize(Options& o, std::string_view value, std::string_view name) {
+    const size_t x = value.find('x');
+    int64_t w = 0, h = 0;
+    if (x == std::string_view::npos || !parseInt64(value.substr(0, x), w) ||
+        !parseInt64(value.substr(x + 1), h) || w < 1 || h < 1 || w > kMaxCardSide || h > kMaxCardSide)
+        return bad(name, value, "a size WxH with sides from 1 to " + std::to_string(kMaxCardSide));
+    o.cardWidth = static_cast<int32_t>(w);
+    o.cardHeight = static_cast<int32_t>(h);
+    return {};
+}
+
+// Display names in mode order; the other choices store 1 for their first word.
+constexpr int kDisplayModes[] = {0, 1, 2, 3, 4};
+constexpr std::string_view kSystemWords[] = {"ntsc", "pal"};
+constexpr std::string_view kMatrixWords[] = {"601", "709"};
+constexpr std::string_view kRangeWords[] = {"0-255|full", "16-235|studio"};
+constexpr int kFirstIsOn[] = {1, 0};
+constexpr std::string_view kChangeWords[] = {"black", "intensity", "saturation"};
+constexpr int kChangeActions[] = {0, 1, 2};
+static_assert(std::size(kDisplayModes) == kDisplayCount);
+
+const Choice kDisplayChoice = {kArgMode, kDisplayNames, kDisplayModes};
+const Choice kSystemChoice = {kArgNtsc, kSystemWords, kFirstIsOn};
+const Choice kMatrixChoice = {kArgStdDef, kMatrixWords, kFirstIsOn};
+const Choice kRangeChoice = {kArgRng255, kRangeWords, kFirstIsOn};
+const Choice kChangeChoice = {kArgHotFix, kChangeWords, kChangeActions};
+
+Status parseFrames(Options& o, std::string_view value, std::string_view name) {
+    int64_t frames = 0;
+    Status s = parseRange(name, value, 1, INT64_MAX, frames);
+    if (s.ok()) o.frames = frames;
+    return s;
+}
+
+Status parseMaxIre(Options& o, std::string_view value, std::string_view name) {
+    int64_t ire = 0;
+    Status s = parseRange(name, value, kMaxIreLowest, kMaxIreHighest, ire);
+    if (s.ok()) o.maxIre = static_cast<int>(ire);
+    return s;
+}
+
+Status parsePadPitch(Options& o, std::string_view value, std::string_view name) {
+    int64_t pad = 0;
+    Status s = parseRange(name, value, 0, kMaxPadPitch, pad);
+    if (s.ok()) o.padPitch = static_cast<int32_t>(pad);
+    return s;
+}
+
+const OptionEntry kOptions[] = {
+    {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
+    {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
+    {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
+    {.name = "channels", .letter = 'c', .arg = Arg::Required, .apply = parseChannels},
+    {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
+    {.name = "matrix", .letter = 0, .arg = Arg::Required, .choice = &kMatrixChoice},
+    {.name = "range", .letter = 0, .arg = Arg::Required, .choice = &kRangeChoice},
+    {.name = "gamma", .letter = 0, .arg = Arg::Switch, .switchArg = kArgGamma},
+    {.name = "grid", .letter = 0, .arg = Arg::Switch, .switchArg = kArgWfmGrid},
+    {.name = "accumulate", .letter = 0, .arg = Arg::Switch, .switchArg = kArgAccum},
+    {.name = "passthru", .letter = 0, .arg = Arg::Switch, .switchArg = kArgPassthru},
+    {.name = "change", .letter = 0, .arg = Arg::Required, .choice = &kChangeChoice},
+    {.name = "max-ire", .letter = 0, .arg = Arg::Required, .apply = parseMaxIre},
+    {.name = "script", .letter = 0, .arg = Arg::Required, .text = &Options::scriptFile},
+    {.name = "print-config", .letter = 0, .arg = Arg::None, .flag = &Options::printConfig},
+    {.name = "start", .letter = 's', .arg = Arg::Required, .apply = parseStart},
+    {.name = "frames", .letter = 'n', .arg = Arg::Required, .apply = parseFrames},
+    {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
+    {.name = "overwrite", .letter = 'y', .arg = Arg::None, .flag = &Options::overwrite},
+    {.name = "module", .letter = 0, .arg = Arg::Required, .text = &Options::modulePath},
+    {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
+    {.name = "card-size", .letter = 0, .arg = Arg::Required, .apply = parseCardSize},
+    {.name = "quiet", .letter = 'q', .arg = Arg::None, .flag = &Options::quiet},
+    {.name = "verbose", .letter = 'v', .arg = Arg::None, .flag = &Options::verbose},
+    {.name = "help", .letter = 'h', .arg = Arg::None},
+    {.name = "version", .letter = 0, .arg = Arg::None},
+};
+
+Status applyOption(const OptionEntry& entry, Options& o, std::string_view value, std::string_view shown) {
+    if (entry.flag != nullptr) {
+        o.*entry.flag = true;
+        return {};
+    }
+    if (entry.text != nullptr) {
+        o.*entry.text = value;
+        return {};
+    }
+    if (entry.choice != nullptr) {
+        int index = 0;
+        Status s = parseChoice(shown, value, entry.choice->words, index);
+        if (s.ok()) o.config[entry.choice->arg] = entry.choice->values[static_cast<size_t>(index)];
+        return s;
+    }
+    if (entry.arg == Arg::Switch) return setSwitch(o, static_cast<ConfigArg>(entry.switchArg), value, shown);
+    return entry.apply(o, value, shown);
+}
+
+const OptionEntry* findLong(std::string_view name) {
+    for (const OptionEntry& entry : kOptions)
+        if (name == entry.name) return &entry;
+    return nullptr;
+}
+
+const OptionEntry* findShort(char letter) {
+    for (const OptionEntry& entry : kOptions)
+        if (entry.letter != 0 && entry.letter == letter) return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
+Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action) {
+    options = Options{};
+    action = Action::Run;
+    bool optionsEnded = false;
+    auto addInput = [&options](std::string_view arg) {
+        if (!options.input.empty())
+            return Status::fail("more than one input: " + q(options.input) + " and " + q(arg));
+        if (arg.empty()) return Status::fail("the input file name is empty");
+        options.input = arg;
+        return Status();
+    };
+    auto apply = [&options, &action](const OptionEntry& entry, std::string_view value,
+                                     std::string_view shown) {
+        const std::string_view name = entry.name;
+        if (name == "help" || name == "version") {
+            action = name == "help" ? Action::Help : Action::Version;
+            return Status();
+        }
+        return applyOption(entry, options, value, shown);
+    };
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (Status s = addInput(arg); !s.ok()) return s;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg[1] == '-') {
+            std::string_view name = arg.substr(2);
+            std::optional<std::string_view> value;
+            if (const size_t eq = name.find('='); eq != std::string_view::npos) {
+                value = name.substr(eq + 1);
+                name = name.substr(0, eq);
+            }
+            const OptionEntry* entry = findLong(name);
+            std::string_view switchValue = "on";
+            if (entry == nullptr && name.substr(0, 3) == "no-") {
+                entry = findLong(name.substr(3));
+                if (entry != nullptr && entry->arg != Arg::Switch) entry = nullptr;
+                if (entry != nullptr && value)
+                    return Status::fail("--" + std::string(name) + " takes no value");
+                switchValue = "off";
+            }
+            if (entry == nullptr) return Status::fail("unknown option " + q(arg));
+            const std::string shown = "--" + std::string(entry->name);
+            switch (entry->arg) {
+            case Arg::None:
+                if (value) return Status::fail(shown + " takes no value");
+                break;
+            case Arg::Switch:
+                if (!value) value = switchValue;
+                break;
+            case Arg::Required:
+                if (!value) {
+                    if (i + 1 >= argc) return Status::fail(shown + " needs a value");
+                    value = argv[++i];
+                }
+                break;
+            }
+            if (Status s = apply(*entry, value.value_or(""), shown); !s.ok()) return s;
+            continue;
+        }
+        // Short options: flags may be grouped ("-yq"); a value may follow
+        // directly ("-dvideo") or as the next argument.
+        for (size_t k = 1; k < arg.size(); ++k) {
+            const OptionEntry* entry = findShort(arg[k]);
+            if (entry == nullptr) return Status::fail("unknown option " + q("-" + std::string(1, arg[k])));
+            const std::string shown = "-" + std::string(1, arg[k]);
+            if (entry->arg != Arg::Required) {
+                if (Status s = apply(*entry, "on", shown); !s.ok()) return s;
+                continue;
+            }
+            std::string_view value = arg.substr(k + 1);
+            if (value.empty()) {
+                if (i + 1 >= argc) return Status::fail(shown + " needs a value");
+                value = argv[++i];
+            }
+            if (Status s = apply(*entry, value, shown); !s.ok()) return s;
+            break;
+        }
+    }
+    if (options.nullOutput && !options.output.empty())
+        return Status::fail("--null and --output cannot go together");
+    if (!options.input.empty() && options.cardWidth > 0)
+        return Status::fail("--card-size is for the built-in test card, not for " + q(options.input));
+    return {};
+}
+
+bool hasConfigOverrides(const Options& options) {
+    for (const auto& v : options.config)
+        if (v) return true;
+    return false;
+}
+
+void applyConfigOverrides(const Options& options, ConfigArgs& args) {
+    for (size_t i = 0; i < args.size(); ++i)
+        if (options.config[i]) args[i] = *options.config[i];
+}
+
+std::string helpText() {
+    return std::string(R"(Usage: kivrel [OPTIONS] [INPUT]
+
+Puts one of Kivrel's broadcast displays on a picture or a video: loads the
+filter module as a plug-in host does, feeds it every decoded frame and writes
+what it shows. Without INPUT it renders the built-in test card: 75 % colour
+bars (white, yellow, cyan, green, magenta, red, blue) over the top two thirds
+and a full-range grey ramp (0 at the left to 255 at the right) below, )" +
+                       std::to_string(kTestCardWidth) + "x" + std::to_string(kTestCardHeight) + R"(.
+
+Input and output:
+  INPUT                  any still or video FFmpeg's libraries decode
+  -o, --output PATH      where to write; the name's extension picks the format:
+                         .png (or another image type) for one frame, .mkv
+                         (lossless FFV1), .avi, .mp4 ... for video, a %d
+                         pattern (out_%04d.png) for an image sequence numbered
+                         by source frame. Default: INPUT's name (or testcard)
+                         with the display added, .png or .mkv, in the current
+                         directory
+      --null             run the filter but write nothing (timing)
+  -y, --overwrite        replace an existing output file
+  -s, --start AT         begin at frame AT (120) or time AT (4.8s, 1:02.5);
+                         a frame number decodes from the start, a time seeks
+  -n, --frames N         process at most N frames; a still input repeated N
+                         times becomes a clip at 25 frames per second
+      --skip-errors      leave out corrupt frames instead of stopping
+      --card-size WxH    size of the built-in test card
+
+Display settings (what is not given keeps the module's stored default):
+  -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope
+  -c, --channels LIST    luma,red,green,blue (any of them, comma-separated),
+                         all or none
+      --system ntsc|pal  colour system of the hot pixel scan
+      --matrix 601|709   luma weights: Std Def (601) or High Def (709)
+      --range 0-255|16-235   source levels
+      --gamma[=on|off]   source levels are gamma corrected (--no-gamma: off)
+      --grid[=on|off]    waveform graticule (--no-grid: off)
+      --accumulate[=on|off]  histograms keep minimum and maximum over frames
+      --passthru[=on|off]    show the picture unchanged, whatever the display
+      --change ACTION    hot pixels: black, intensity or saturation
+      --max-ire N        hot pixel ceiling in IRE, 0 to 120
+      --script FILE      run the Config lines of a saved processing script
+                         (the options above are applied after it)
+      --print-config     print the filter's label and script line, then exit
+
+Host:
+      --module PATH      the filter module (default: kivrel.so beside kivrel)
+      --pad-pitch N      pad every source and output row by N pixels and check
+                         that the filter never writes into the padding
+  -q, --quiet            no progress bar and no summary
+  -v, --verbose          show FFmpeg's own messages
+  -h, --help             this text
+      --version          versions of kivrel and the libraries
+
+Examples:
+  kivrel                                   histograms of the test card
+  kivrel -d vectorscope -o vs.png          vectorscope of the test card
+  kivrel clip.mkv -d waveform -o wfm.mkv   waveform monitor of a whole clip
+  kivrel clip.mp4 -d waveform -c luma --start 1:30 -n 250 -o wfm_%04d.png
+  kivrel photo.jpg -d hotpixel --change saturation --system pal
+  kivrel clip.mkv --script job.vcf --print-config
+
+Exit status: 0 done, 1 the input, output, filter or module failed,
+2 bad command line, 130 interrupted. Nothing is left behind on failure.
+)");
+}

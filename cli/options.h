@@ -1,0 +1,77 @@
+// The command line: parsed into Options, with one clear message for a bad
+// value. Settings options become arguments of the filter's "Config" line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "script_call.h"
+#include "status.h"
+
+// Positions in the "Config" line, as the filter saves and takes them.
+enum ConfigArg : int {
+    kArgMode = 0,
+    kArgPassthru,
+    kArgAccum,
+    kArgNtsc,
+    kArgGamma,
+    kArgStdDef,
+    kArgRng255,
+    kArgLuma,
+    kArgRed,
+    kArgGreen,
+    kArgBlue,
+    kArgHotFix,
+    kArgWfmGrid,
+};
+
+// Display names in mode order: the mode number is the index.
+inline constexpr int kDisplayCount = 5;
+inline constexpr std::string_view kDisplayNames[kDisplayCount] = {"histograms", "hotpixel", "video",
+                                                                  "waveform", "vectorscope"};
+
+// The IRE ceilings the settings store accepts.
+inline constexpr int kMaxIreLowest = 0;
+inline constexpr int kMaxIreHighest = 120;
+
+// Where to begin in the input: a frame number, or a time from the start.
+struct StartPoint {
+    bool isTime = false;
+    int64_t frame = 0;
+    double seconds = 0.0;
+    bool atBeginning() const { return isTime ? seconds <= 0.0 : frame == 0; }
+    std::string text;  // as given, for messages
+};
+
+struct Options {
+    std::string input;       // empty: the built-in test card
+    std::string output;      // empty: a name made from the input and the display
+    std::string modulePath;  // empty: kivrel.so beside the executable
+    std::string scriptFile;
+    std::array<std::optional<int>, kConfigArgCount> config;  // set by settings options
+    std::optional<int> maxIre;
+    StartPoint start;
+    std::optional<int64_t> frames;
+    int32_t padPitch = 0;                   // extra words after each row of the source and output
+    int32_t cardWidth = 0, cardHeight = 0;  // 0: the card's default size
+    bool printConfig = false;
+    bool overwrite = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool skipErrors = false;
+    bool nullOutput = false;
+};
+
+enum class Action { Run, Help, Version };
+
+// Errors name the option and the value: "--frames: '0' is not a number from 1 ...".
+Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action);
+
+bool hasConfigOverrides(const Options& options);
+// Replaces the arguments the command line set, keeps the rest.
+void applyConfigOverrides(const Options& options, ConfigArgs& args);
+
+std::string helpText();

@@ -1,0 +1,52 @@
+// Where frames come from: a small interface with two readers, FFmpeg's
+// decoders for files and the built-in test card.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "frame_buffer.h"
+#include "options.h"
+#include "status.h"
+
+struct Rational {
+    int num = 0;
+    int den = 1;
+};
+
+inline constexpr Rational kStillFrameRate = {25, 1};  // for stills repeated into a clip
+
+struct SourceInfo {
+    std::string name;  // for messages: the file name, or "the test card"
+    int32_t w = 0;
+    int32_t h = 0;
+    Rational frameRate = kStillFrameRate;
+    bool still = false;       // one picture, not a clip
+    int64_t frameCount = -1;  // frames from the start point on, when the container tells
+};
+
+struct ReadFrame {
+    bool end = false;       // no more frames; the buffer is untouched
+    bool corrupt = false;   // damaged: `problem` says how; the buffer is not to be used
+    bool cutShort = false;  // with `end`: the file stops before the length it states
+    int64_t number = 0;     // the frame's number in the source, counted from 0
+    std::string problem;
+};
+
+class Reader {
+public:
+    virtual ~Reader() = default;
+    const SourceInfo& info() const { return info_; }
+    // The next frame, converted into `frame` (the source's size). A failed
+    // Status ends the run; a corrupt frame is the caller's choice.
+    virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
+
+protected:
+    SourceInfo info_;
+};
+
+std::unique_ptr<Reader> openTestCard(int32_t w, int32_t h);
+// Opens `path` and positions it at `start` (a frame number decodes from the
+// beginning; a time seeks).
+Status openMediaReader(const std::string& path, const StartPoint& start, std::unique_ptr<Reader>& reader);

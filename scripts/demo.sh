@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the filter module and the command-line host, then renders all five
+# displays of the built-in test card (75 % colour bars over a full-range grey
+# ramp) into out/: video.png hotpixel.png histograms.png waveform.png
+# vectorscope.png. Installs what the build needs first. Safe to run again.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/demo"
+out="$root/out"
+
+"$root/scripts/deps.sh" cli
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVREL_CLI=ON -DKIVREL_TESTS=OFF >/dev/null
+cmake --build "$build" --target kivrel_cli -j "$(nproc)"
+
+mkdir -p "$out"
+for display in video hotpixel histograms waveform vectorscope; do
+    # Explicit, so stored preferences cannot turn every display into the picture.
+    "$build/kivrel" --display "$display" --no-passthru --output "$out/$display.png" --overwrite --quiet
+done
+echo
+echo "The five displays of the test card are in $out:"
+for display in video hotpixel histograms waveform vectorscope; do
+    echo "  $out/$display.png"
+done

@@ -1,0 +1,210 @@
+// The command line and the script lines, in process: how options become the
+// Config line's arguments, and how script lines are read.
+#include <gtest/gtest.h>
+
+#include "options.h"
+#include "progress.h"
+#include "script_call.h"
+
+namespace {
+
+Status parse(std::vector<std::string> args, Options& o, Action& a) {
+    args.insert(args.begin(), "kivrel");
+    std::vector<const char*> argv;
+    for (const std::string& s : args) argv.push_back(s.c_str());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data(), o, a);
+}
+
+Options parseOk(const std::vector<std::string>& args) {
+    Options o;
+    Action a = Action::Run;
+    const Status s = parse(args, o, a);
+    EXPECT_TRUE(s.ok()) << s.message();
+    return o;
+}
+
+// The defaults of a fresh instance, as its script line shows them.
+constexpr ConfigArgs kDefaults = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
+
+ConfigArgs configFor(const std::vector<std::string>& args) {
+    ConfigArgs c = kDefaults;
+    applyConfigOverrides(parseOk(args), c);
+    return c;
+}
+
+}  // namespace
+
+TEST(Options, SettingsBecomeConfigArguments) {
+    struct Case {
+        std::vector<std::string> args;
+        ConfigArgs expected;
+    };
+    const Case cases[] = {
+        // The waveform case of the script line: luma only, PAL, 709, 16-235, gamma off.
+        {{"-d", "waveform", "-c", "luma", "--system", "pal", "--matrix", "709", "--range", "16-235",
+          "--no-gamma"},
+         {3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
+        {{"--display=video", "--channels", "r,b"}, {2, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 0, 1}},
+        {{"-dhotpixel", "--change", "saturation", "--system=ntsc"}, {1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 1}},
+        {{"--passthru", "--accumulate", "--grid=off"}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+        {{"--passthru", "--passthru=no", "--range", "full", "--matrix", "601"},
+         kDefaults},  // the last one wins
+        {{"-c", "none", "--change=intensity"}, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1}},
+        {{"-c", "green,y", "--range", "studio", "--gamma=1"}, {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1 % c.args.size()]);
+        EXPECT_EQ(configFor(c.args), c.expected);
+    }
+    EXPECT_FALSE(hasConfigOverrides(parseOk({"clip.mkv", "-o", "x.mkv", "-y", "-q", "--start", "5"})));
+    EXPECT_TRUE(hasConfigOverrides(parseOk({"--grid"})));
+}
+
+TEST(Options, ShortFlagsGroupAndInputsStandAnywhere) {
+    const Options o = parseOk({"-yq", "-o", "out.mkv", "clip.mkv", "-n3", "--pad-pitch=2"});
+    EXPECT_TRUE(o.overwrite);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.output, "out.mkv");
+    EXPECT_EQ(o.input, "clip.mkv");
+    EXPECT_EQ(o.frames, 3);
+    EXPECT_EQ(o.padPitch, 2);
+    // After "--" a name with a dash is an input, and there is one input too many.
+    Options bad;
+    Action a = Action::Run;
+    EXPECT_EQ(parse({"clip.mkv", "--", "-odd.mkv"}, bad, a).message(),
+              "more than one input: 'clip.mkv' and '-odd.mkv'");
+    EXPECT_EQ(parseOk({"--", "-odd.mkv"}).input, "-odd.mkv");
+
+    EXPECT_TRUE(parse({"--help", "--frames", "2"}, bad, a).ok());
+    EXPECT_EQ(a, Action::Help);
+    EXPECT_TRUE(parse({"--version"}, bad, a).ok());
+    EXPECT_EQ(a, Action::Version);
+}
+
+TEST(Options, BadValuesAreNamed) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--display", "scope"},
+         "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope"},
+        {{"-d"}, "-d needs a value"},
+        {{"--frames", "0"}, "--frames: '0' is not a whole number from 1 up"},
+        {{"-n", "x"}, "-n: 'x' is not a whole number from 1 up"},
+        {{"--max-ire", "121"}, "--max-ire: '121' is not a whole number from 0 to 120"},
+        {{"--channels", "luma,alpha"},
+         "--channels: 'luma,alpha' is not a list of channels (luma, red, green, blue, comma-separated; or "
+         "all, none)"},
+        {{"-c", ""}, "-c: '' is not a list of channels"},
+        {{"--system", "secam"}, "--system: 'secam' is not one of ntsc, pal"},
+        {{"--matrix", "2020"}, "--matrix: '2020' is not one of 601, 709"},
+        {{"--range", "full-ish"}, "--range: 'full-ish' is not one of 0-255, 16-235"},
+        {{"--grid=maybe"}, "--grid: 'maybe' is not on or off"},
+        {{"--no-grid=on"}, "--no-grid takes no value"},
+        {{"--no-display"}, "unknown option '--no-display'"},
+        {{"--change", "red"}, "--change: 'red' is not one of black, intensity, saturation"},
+        {{"--start", "-2"}, "--start: '-2' is not a frame number (120) or a time (4.8s, 1:02.5, 1:00:00)"},
+        {{"--pad-pitch", "4097"}, "--pad-pitch: '4097' is not a whole number from 0 to 4096"},
+        {{"--card-size", "0x5"}, "--card-size: '0x5' is not a size WxH with sides from 1 to 8192"},
+        {{"--card-size", "64"}, "--card-size: '64' is not a size WxH"},
+        {{"--colour"}, "unknown option '--colour'"},
+        {{"-yx"}, "unknown option '-x'"},
+        {{"--quiet=yes"}, "--quiet takes no value"},
+        {{"a.mkv", "b.mkv"}, "more than one input: 'a.mkv' and 'b.mkv'"},
+        {{"--null", "-o", "x.mkv"}, "--null and --output cannot go together"},
+        {{"clip.mkv", "--card-size", "8x8"}, "--card-size is for the built-in test card, not for 'clip.mkv'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        Options o;
+        Action a = Action::Run;
+        const Status s = parse(c.args, o, a);
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.message().rfind(c.message, 0), 0u) << s.message();
+    }
+}
+
+TEST(Options, StartPoints) {
+    struct Case {
+        const char* text;
+        bool isTime;
+        int64_t frame;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"0", false, 0, 0},         {"120", false, 120, 0},
+        {"4.8s", true, 0, 4.8},     {"2.5", true, 0, 2.5},
+        {"7s", true, 0, 7},         {"1:02.5", true, 0, 62.5},
+        {"1:00:00", true, 0, 3600}, {"0:59:59.5", true, 0, 3599.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const StartPoint p = parseOk({"--start", c.text}).start;
+        EXPECT_EQ(p.isTime, c.isTime);
+        EXPECT_EQ(p.frame, c.frame);
+        EXPECT_DOUBLE_EQ(p.seconds, c.seconds);
+        EXPECT_EQ(p.text, c.text);
+    }
+    for (const char* bad : {"", "-1", "x", "1:60", "1:60:00", "1:2:3:4", "s", "1e3", "+3", "4.8ss", ":5"}) {
+        SCOPED_TRACE(bad);
+        Options o;
+        Action a = Action::Run;
+        EXPECT_FALSE(parse({"--start", bad}, o, a).ok());
+    }
+}
+
+TEST(ScriptCall, ReadsTheLinesEditorsSave) {
+    ScriptCall call;
+    ASSERT_EQ(
+        parseScriptCall("  VirtualDub.video.filters.instance[0].Config(3, 0, -1 ,+4);  // saved\r", call),
+        LineKind::Call);
+    EXPECT_EQ(call.function, "Config");
+    EXPECT_EQ(call.args, (std::vector<std::string>{"3", "0", "-1", "+4"}));
+    ASSERT_EQ(parseScriptCall("SetText(\"a, b // c\", 2)", call), LineKind::Call);
+    EXPECT_EQ(call.args, (std::vector<std::string>{"\"a, b // c\"", "2"}));
+    ASSERT_EQ(parseScriptCall("Clear()", call), LineKind::Call);
+    EXPECT_TRUE(call.args.empty());
+
+    for (const char* blank : {"", "   ", "// a comment", "\t;"})
+        EXPECT_NE(parseScriptCall(blank, call), LineKind::Call) << blank;
+    EXPECT_EQ(parseScriptCall("// only", call), LineKind::Blank);
+    for (const char* other : {"declare x;", "Config(1, 2", "1Config(2)", "a..Config(1)", "x[0.Config(1)",
+                              "Config(\"open)", "Config 3"})
+        EXPECT_EQ(parseScriptCall(other, call), LineKind::Other) << other;
+}
+
+TEST(ScriptCall, IntegersAndConfigLines) {
+    int v = 0;
+    EXPECT_TRUE(parseScriptInt("2147483647", v));
+    EXPECT_EQ(v, 2147483647);
+    EXPECT_TRUE(parseScriptInt("-2147483648", v));
+    EXPECT_EQ(v, INT32_MIN);
+    EXPECT_TRUE(parseScriptInt("+7", v));
+    EXPECT_EQ(v, 7);
+    for (const char* bad : {"2147483648", "", "+", "+-1", "1.5", "0x10", " 1", "1 "})
+        EXPECT_FALSE(parseScriptInt(bad, v)) << bad;
+
+    // What the filter writes reads back to the same thirteen values.
+    const ConfigArgs args = {4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, -2147483647 - 1, 1};
+    const std::string line = formatConfigLine(args);
+    EXPECT_EQ(line, "Config(4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, -2147483648, 1)");
+    ScriptCall call;
+    ASSERT_EQ(parseScriptCall(line, call), LineKind::Call);
+    ConfigArgs back{};
+    ASSERT_TRUE(configArgsOf(call, back).ok());
+    EXPECT_EQ(back, args);
+    ASSERT_EQ(parseScriptCall("Other(1)", call), LineKind::Call);
+    EXPECT_EQ(configArgsOf(call, back).message(), "expected a Config call, found Other");
+}
+
+TEST(Progress, LineShowsDoneTotalRateAndTimeLeft) {
+    EXPECT_EQ(Progress::format(5, 10, 1.0),
+              " 50% [############............] 5/10 frames  5.0 fps  0:01 left");
+    EXPECT_EQ(Progress::format(0, 4, 0.0), "  0% [........................] 0/4 frames  0.0 fps  ? left");
+    EXPECT_EQ(Progress::format(12, 10, 2.0),
+              "100% [########################] 10/10 frames  6.0 fps  0:00 left");
+    EXPECT_EQ(Progress::format(100, 360100, 100.0),
+              "  0% [........................] 100/360100 frames  1.0 fps  100:00:00 left");
+    EXPECT_EQ(Progress::format(42, -1, 2.0), "42 frames  21.0 fps");
+}
