@@ -43,6 +43,18 @@ inline constexpr int kLevels = 256;        // 8-bit channel levels
 inline constexpr int kChannelCount = 4;    // luma, red, green, blue, in that order
 enum Channel : int { kLuma = 0, kRed = 1, kGreen = 2, kBlue = 3 };
 
+// The channel switches in channel order (luma, red, green, blue).
+inline bool channelOn(const ScopeSettings& s, int channel) {
+    const uint8_t switches[kChannelCount] = {s.luma, s.red, s.green, s.blue};
+    return switches[channel] != 0;
+}
+
+inline int32_t switchedOnChannels(const ScopeSettings& s) {
+    int32_t n = 0;
+    for (int c = 0; c < kChannelCount; ++c) n += channelOn(s, c) ? 1 : 0;
+    return n;
+}
+
 struct HistogramChannel {
     uint32_t counts[kLevels];
     uint32_t barColour;

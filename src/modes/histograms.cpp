@@ -63,11 +63,6 @@ struct PanelLayout {
     uint32_t divisor;                  // the same, at least 1
 };
 
-bool channelOn(const ScopeSettings& s, int c) {
-    const uint8_t switches[kChannelCount] = {s.luma, s.red, s.green, s.blue};
-    return switches[c] != 0;
-}
-
 // Tallies the four channels and sums the luma; returns the number of pixels.
 // Red, green and blue are counted whatever the switches: only the reset and
 // the display depend on them.
@@ -182,7 +177,7 @@ void prepareHistograms(ScopeInstance& inst, OutputGeometry& geometry) {
         inst.histogram[c].minLevel = kLevels - 1;
         inst.histogram[c].maxLevel = -1;
     }
-    const int32_t on = (s.luma != 0) + (s.red != 0) + (s.green != 0) + (s.blue != 0);
+    const int32_t on = switchedOnChannels(s);
     inst.panelHeight = on == 0 ? kPlotRows : kPlotRows / on;
     geometry.w = kHistogramWidth;
     geometry.h = kHistogramHeight;

@@ -158,7 +158,7 @@ void buildWfmRamp(ScopeInstance& inst) {
 
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     const ScopeSettings& s = inst.settings;
-    const int32_t on = (s.luma != 0) + (s.red != 0) + (s.green != 0) + (s.blue != 0);
+    const int32_t on = switchedOnChannels(s);
     inst.wfmChannelCount = on;
     inst.panelHeight = kLayouts[on].panelHeight;
     geometry.w += kWaveformScaleMargin;
@@ -182,13 +182,12 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst)
     // The traces follow the switches as they are now; the panels they fall
     // in may lie partly or wholly below the frame if the switches changed
     // since the parameter stage.
-    const bool on[kChannelCount] = {s.luma != 0, s.red != 0, s.green != 0, s.blue != 0};
     Trace traces[kChannelCount];
     int traceCount = 0;
     unsigned counted = 0;
     int32_t panel = 0;
     for (int ch = 0; ch < kChannelCount; ++ch) {
-        if (!on[ch]) continue;
+        if (!channelOn(s, ch)) continue;
         const int32_t bottomRow = panel * (panelHeight + kPanelGap) + kPanelGap + panelHeight - 1;
         ++panel;
         const int32_t offset = ch == kLuma ? inst.lumaOffset : 0;
