@@ -1,113 +1,72 @@
 #include "cli_runner.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace {
 
+// Until EOF, or EIO once a terminal's other side is gone.
 std::string drain(int fd) {
     std::string text;
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;  // EOF, or EIO once a terminal's other side is gone
-        text.append(buf, static_cast<size_t>(n));
-    }
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
     return text;
 }
 
-std::vector<char*> argvOf(std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return argv;
-}
-
-int statusOf(int raw) {
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+void redirect(const std::string& file, int flags, int fd) {
+    ::dup2(::open(file.c_str(), flags | O_CLOEXEC, 0600), fd);
 }
 
 }  // namespace
 
-std::vector<std::string> CliResult::errLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(err);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-CliResult runKivrel(const std::vector<std::string>& args, const std::string& cwd, bool onTerminal) {
-    std::vector<std::string> all = {KIVREL_CLI_EXE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv = argvOf(all);
-    CliResult result;
-    if (onTerminal) {
-        int master = -1;
-        const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        result.err = drain(master);  // a terminal merges both streams
-        ::close(master);
-        int raw = 0;
-        ::waitpid(pid, &raw, 0);
-        result.status = statusOf(raw);
-        return result;
-    }
-    int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return result;
-    const pid_t pid = ::fork();
+CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal) {
+    args.insert(args.begin(), KIVREL_CLI_EXE);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // Beside the folder, not in it, so they never count as left behind.
+    const std::string outFile = cwd + ".out", errFile = cwd + ".err";
+    int terminal = -1;
+    const pid_t pid = onTerminal ? ::forkpty(&terminal, nullptr, nullptr, nullptr) : ::fork();
     if (pid == 0) {
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(errPipe[1], STDERR_FILENO);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, STDIN_FILENO);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        ::execv(argv[0], argv.data());
+        if (!onTerminal) {
+            redirect("/dev/null", O_RDONLY, STDIN_FILENO);
+            redirect(outFile, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+            redirect(errFile, O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
+        }
+        if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    // Both pipes at once, so a chatty child never blocks on a full one.
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+    CliResult result;
+    if (onTerminal) {
+        result.err = drain(terminal);  // before waiting, or a full terminal blocks the child
+        ::close(terminal);
     }
     int raw = 0;
     ::waitpid(pid, &raw, 0);
-    result.status = statusOf(raw);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    if (!onTerminal) {
+        result.out = readFile(outFile);
+        result.err = readFile(errFile);
+        std::remove(outFile.c_str());
+        std::remove(errFile.c_str());
+    }
     return result;
 }
 
 void CliTest::SetUp() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/kivrel-cli-XXXXXX";
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kivrel-cli-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
 }
@@ -126,11 +85,4 @@ std::set<std::string> CliTest::files() const {
 
 void CliTest::writeText(const std::string& name, const std::string& text) const {
     std::ofstream(path(name), std::ios::binary) << text;
-}
-
-std::string CliTest::readText(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }

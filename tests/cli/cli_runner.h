@@ -4,18 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
+using Args = std::vector<std::string>;
+
 struct CliResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out, err;
-    std::vector<std::string> errLines() const;
+    bool oneLine() const { return std::count(err.begin(), err.end(), '\n') == 1 && err.back() == '\n'; }
 };
 
-// `onTerminal`: stderr (and stdout) is a pseudo-terminal, as in a shell.
-CliResult runKivrel(const std::vector<std::string>& args, const std::string& cwd, bool onTerminal = false);
+std::string readFile(const std::string& path);
+
+// `onTerminal`: stdout and stderr are one pseudo-terminal, as in a shell.
+CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal = false);
 
 // A fresh folder per test, removed afterwards.
 class CliTest : public ::testing::Test {
@@ -23,12 +28,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    CliResult run(const std::vector<std::string>& args, bool onTerminal = false) {
-        return runKivrel(args, dir_, onTerminal);
-    }
+    CliResult run(const Args& args, bool onTerminal = false) { return runKivrel(args, dir_, onTerminal); }
     std::set<std::string> files() const;  // names in the folder, hidden ones too
     void writeText(const std::string& name, const std::string& text) const;
-    std::string readText(const std::string& name) const;
+    std::string readText(const std::string& name) const { return readFile(path(name)); }
 
     std::string dir_;
 };

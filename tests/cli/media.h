@@ -1,7 +1,9 @@
 // Small media made and read back by the tests themselves, through FFmpeg's
-// libraries but none of the host's code: lossless clips of a known pattern,
-// stills, and a decoder that turns any output back into pictures.
+// libraries but not the host's reader or writers: lossless clips of a known pattern,
+// and a decoder that turns any output back into pictures.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -17,20 +19,19 @@ std::vector<Image> patternClip(int32_t w, int32_t h, int frames);
 // FFV1 (RGB, slice checksums on) in the container the extension names.
 // Returns "" or the problem.
 std::string writeClip(const std::string& path, const std::vector<Image>& frames, int fps);
-// An RGB PNG.
-std::string writeStill(const std::string& path, const Image& img);
 
+struct PacketSpan {
+    int64_t pos;  // file offset
+    int size;
+};
 struct Decoded {
-    std::vector<Image> frames;  // 0x00RRGGBB, top-down
+    std::vector<Image> frames;        // 0x00RRGGBB, top-down
+    std::vector<PacketSpan> packets;  // in file order
     int fpsNum = 0, fpsDen = 1;
     std::string codec;
     std::string error;  // empty when the whole file decoded cleanly
 };
 Decoded decodeFile(const std::string& path);
 
-// File offset and size of each video packet, in file order.
-struct PacketSpan {
-    int64_t pos;
-    int size;
-};
-std::vector<PacketSpan> packetSpans(const std::string& path);
+// Names the first differing pixel of `got` and `want & mask`.
+::testing::AssertionResult samePicture(const Image& got, const Image& want, uint32_t mask = 0xFFFFFF);

@@ -8,14 +8,22 @@
 
 namespace {
 
-Status parse(std::vector<std::string> args, Options& o, Action& a) {
+using Args = std::vector<std::string>;
+
+Status parse(Args args, Options& o, Action& a) {
     args.insert(args.begin(), "kivrel");
     std::vector<const char*> argv;
     for (const std::string& s : args) argv.push_back(s.c_str());
     return parseCommandLine(static_cast<int>(argv.size()), argv.data(), o, a);
 }
 
-Options parseOk(const std::vector<std::string>& args) {
+Status parse(const Args& args) {
+    Options o;
+    Action a = Action::Run;
+    return parse(args, o, a);
+}
+
+Options parseOk(const Args& args) {
     Options o;
     Action a = Action::Run;
     const Status s = parse(args, o, a);
@@ -26,20 +34,10 @@ Options parseOk(const std::vector<std::string>& args) {
 // The defaults of a fresh instance, as its script line shows them.
 constexpr ConfigArgs kDefaults = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
 
-ConfigArgs configFor(const std::vector<std::string>& args) {
-    ConfigArgs c = kDefaults;
-    applyConfigOverrides(parseOk(args), c);
-    return c;
-}
-
 }  // namespace
 
 TEST(Options, SettingsBecomeConfigArguments) {
-    struct Case {
-        std::vector<std::string> args;
-        ConfigArgs expected;
-    };
-    const Case cases[] = {
+    const std::pair<Args, ConfigArgs> cases[] = {
         // The waveform case of the script line: luma only, PAL, 709, 16-235, gamma off.
         {{"-d", "waveform", "-c", "luma", "--system", "pal", "--matrix", "709", "--range", "16-235",
           "--no-gamma"},
@@ -47,14 +45,15 @@ TEST(Options, SettingsBecomeConfigArguments) {
         {{"--display=video", "--channels", "r,b"}, {2, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 0, 1}},
         {{"-dhotpixel", "--change", "saturation", "--system=ntsc"}, {1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 1}},
         {{"--passthru", "--accumulate", "--grid=off"}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-        {{"--passthru", "--passthru=no", "--range", "full", "--matrix", "601"},
-         kDefaults},  // the last one wins
+        {{"--passthru", "--passthru=no", "--range", "full", "--matrix", "601"}, kDefaults},  // the last wins
         {{"-c", "none", "--change=intensity"}, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1}},
         {{"-c", "green,y", "--range", "studio", "--gamma=1"}, {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0] + " " + c.args[1 % c.args.size()]);
-        EXPECT_EQ(configFor(c.args), c.expected);
+    for (const auto& [args, expected] : cases) {
+        SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
+        ConfigArgs c = kDefaults;
+        applyConfigOverrides(parseOk(args), c);
+        EXPECT_EQ(c, expected);
     }
     EXPECT_FALSE(hasConfigOverrides(parseOk({"clip.mkv", "-o", "x.mkv", "-y", "-q", "--start", "5"})));
     EXPECT_TRUE(hasConfigOverrides(parseOk({"--grid"})));
@@ -68,25 +67,21 @@ TEST(Options, ShortFlagsGroupAndInputsStandAnywhere) {
     EXPECT_EQ(o.input, "clip.mkv");
     EXPECT_EQ(o.frames, 3);
     EXPECT_EQ(o.padPitch, 2);
-    // After "--" a name with a dash is an input, and there is one input too many.
-    Options bad;
-    Action a = Action::Run;
-    EXPECT_EQ(parse({"clip.mkv", "--", "-odd.mkv"}, bad, a).message(),
+    // After "--" a name with a dash is an input, and here one input too many.
+    EXPECT_EQ(parse({"clip.mkv", "--", "-odd.mkv"}).message(),
               "more than one input: 'clip.mkv' and '-odd.mkv'");
     EXPECT_EQ(parseOk({"--", "-odd.mkv"}).input, "-odd.mkv");
 
-    EXPECT_TRUE(parse({"--help", "--frames", "2"}, bad, a).ok());
+    Options any;
+    Action a = Action::Run;
+    EXPECT_TRUE(parse({"--help", "--frames", "2"}, any, a).ok());
     EXPECT_EQ(a, Action::Help);
-    EXPECT_TRUE(parse({"--version"}, bad, a).ok());
+    EXPECT_TRUE(parse({"--version"}, any, a).ok());
     EXPECT_EQ(a, Action::Version);
 }
 
 TEST(Options, BadValuesAreNamed) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
+    const std::pair<Args, const char*> cases[] = {
         {{"--display", "scope"},
          "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope"},
         {{"-d"}, "-d needs a value"},
@@ -115,13 +110,11 @@ TEST(Options, BadValuesAreNamed) {
         {{"--null", "-o", "x.mkv"}, "--null and --output cannot go together"},
         {{"clip.mkv", "--card-size", "8x8"}, "--card-size is for the built-in test card, not for 'clip.mkv'"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        Options o;
-        Action a = Action::Run;
-        const Status s = parse(c.args, o, a);
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(args[0]);
+        const Status s = parse(args);
         ASSERT_FALSE(s.ok());
-        EXPECT_EQ(s.message().rfind(c.message, 0), 0u) << s.message();
+        EXPECT_EQ(s.message().rfind(message, 0), 0u) << s.message();
     }
 }
 
@@ -146,12 +139,8 @@ TEST(Options, StartPoints) {
         EXPECT_DOUBLE_EQ(p.seconds, c.seconds);
         EXPECT_EQ(p.text, c.text);
     }
-    for (const char* bad : {"", "-1", "x", "1:60", "1:60:00", "1:2:3:4", "s", "1e3", "+3", "4.8ss", ":5"}) {
-        SCOPED_TRACE(bad);
-        Options o;
-        Action a = Action::Run;
-        EXPECT_FALSE(parse({"--start", bad}, o, a).ok());
-    }
+    for (const char* bad : {"", "-1", "x", "1:60", "1:60:00", "1:2:3:4", "s", "1e3", "+3", "4.8ss", ":5"})
+        EXPECT_FALSE(parse({"--start", bad}).ok()) << bad;
 }
 
 TEST(ScriptCall, ReadsTheLinesEditorsSave) {
@@ -160,9 +149,9 @@ TEST(ScriptCall, ReadsTheLinesEditorsSave) {
         parseScriptCall("  VirtualDub.video.filters.instance[0].Config(3, 0, -1 ,+4);  // saved\r", call),
         LineKind::Call);
     EXPECT_EQ(call.function, "Config");
-    EXPECT_EQ(call.args, (std::vector<std::string>{"3", "0", "-1", "+4"}));
+    EXPECT_EQ(call.args, (Args{"3", "0", "-1", "+4"}));
     ASSERT_EQ(parseScriptCall("SetText(\"a, b // c\", 2)", call), LineKind::Call);
-    EXPECT_EQ(call.args, (std::vector<std::string>{"\"a, b // c\"", "2"}));
+    EXPECT_EQ(call.args, (Args{"\"a, b // c\"", "2"}));
     ASSERT_EQ(parseScriptCall("Clear()", call), LineKind::Call);
     EXPECT_TRUE(call.args.empty());
 
@@ -175,18 +164,18 @@ TEST(ScriptCall, ReadsTheLinesEditorsSave) {
 }
 
 TEST(ScriptCall, IntegersAndConfigLines) {
+    for (const auto& [text, value] :
+         {std::pair{"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"+7", 7}}) {
+        int v = 0;
+        EXPECT_TRUE(parseScriptInt(text, v)) << text;
+        EXPECT_EQ(v, value);
+    }
     int v = 0;
-    EXPECT_TRUE(parseScriptInt("2147483647", v));
-    EXPECT_EQ(v, 2147483647);
-    EXPECT_TRUE(parseScriptInt("-2147483648", v));
-    EXPECT_EQ(v, INT32_MIN);
-    EXPECT_TRUE(parseScriptInt("+7", v));
-    EXPECT_EQ(v, 7);
     for (const char* bad : {"2147483648", "", "+", "+-1", "1.5", "0x10", " 1", "1 "})
         EXPECT_FALSE(parseScriptInt(bad, v)) << bad;
 
     // What the filter writes reads back to the same thirteen values.
-    const ConfigArgs args = {4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, -2147483647 - 1, 1};
+    const ConfigArgs args = {4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, INT32_MIN, 1};
     const std::string line = formatConfigLine(args);
     EXPECT_EQ(line, "Config(4, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, -2147483648, 1)");
     ScriptCall call;

@@ -51,23 +51,18 @@ FAKE_EXPORT int fakeSomethingElse() {
     return 0;
 }
 #else
-FAKE_EXPORT int VirtualdubFilterModuleInit2(sdk::FilterModule* module, const sdk::FilterFunctions* ff,
-                                            int& version, int& compatVersion) {
+FAKE_EXPORT int VirtualdubFilterModuleInit2([[maybe_unused]] sdk::FilterModule* module,
+                                            [[maybe_unused]] const sdk::FilterFunctions* ff, int& version,
+                                            int& compatVersion) {
 #if defined(FAKE_INIT_FAILS)
-    (void)module;
-    (void)ff;
     return 1;
-#else
+#endif
 #if !defined(FAKE_NO_FILTER)
     ff->addFilter(module, &fakeFilter, sizeof fakeFilter);
-#else
-    (void)module;
-    (void)ff;
 #endif
     version = kVersion;
     compatVersion = kCompatVersion;
     return 0;
-#endif
 }
 
 FAKE_EXPORT void VirtualdubFilterModuleDeinit(sdk::FilterModule*, const sdk::FilterFunctions*) {}
