@@ -7,21 +7,10 @@
 TEST(Lifecycle, FreshInstanceHasTheDefaults) {
     TestHost host;
     TestInstance inst(host);
-    const ScopeSettings& s = inst.settings();
-    EXPECT_EQ(s.mode, 0);  // Histograms
-    EXPECT_EQ(s.luma, 1);
-    EXPECT_EQ(s.red, 1);
-    EXPECT_EQ(s.green, 1);
-    EXPECT_EQ(s.blue, 1);
-    EXPECT_EQ(s.ntsc, 1);
-    EXPECT_EQ(s.stdDef, 1);
-    EXPECT_EQ(s.rng255, 1);
-    EXPECT_EQ(s.gamma, 1);
-    EXPECT_EQ(s.wfmGrid, 1);
-    EXPECT_EQ(s.accum, 0);
-    EXPECT_EQ(s.passthru, 0);
-    EXPECT_EQ(s.hotFix, 0);
-    EXPECT_EQ(s.maxIRE, 110);
+    // The saved line carries every field but maxIRE: histograms, all four
+    // channels, NTSC, 601, 0-255, gamma corrected, grid, "to black".
+    EXPECT_EQ(inst.scriptLine(), "Config(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)");
+    EXPECT_EQ(inst.settings().maxIRE, 110);
 }
 
 TEST(Lifecycle, PassthruRunsTheVideoViewWhateverTheMode) {
