@@ -2,33 +2,36 @@
 // and Mpixel/s. Renderers are driven directly, as the host's runProc would.
 #include <benchmark/benchmark.h>
 
-#include "modes/display_unit.h"
-#include "params/param_stage.h"
-#include "support/image.h"
+#include <utility>
+
+#include "modes/display_table.h"
+#include "pluginhost/frame_buffer.h"
+#include "pluginhost/test_card.h"
 
 namespace {
 
-void renderDisplay(benchmark::State& state, DisplayMode mode) {
+void displayCost(benchmark::State& state, DisplayMode mode) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     const int32_t h = static_cast<int32_t>(state.range(1));
-    const StoredFrame src(testCard(w, h));
+    FrameBuffer src(w, h, kBytesPerPixel * static_cast<ptrdiff_t>(w));
+    fillTestCard(src.frame());
     static ScopeInstance inst;  // large: keep it off the stack
     inst = ScopeInstance{};
     inst.settings = kDefaultSettings;
     inst.settings.mode = static_cast<int32_t>(mode);
     OutputGeometry g{w, h, 4 * static_cast<ptrdiff_t>(w)};
-    runParamStage(inst, g);
-    StoredFrame out(g.w, g.h, static_cast<int32_t>(g.pitch / 4) - g.w);
+    prepareDisplay(inst, g);
+    FrameBuffer out(g.w, g.h, g.pitch);
     const DisplayUnit& unit = kDisplayUnits[static_cast<int>(mode)];
+    const ConstFrame in = std::as_const(src).frame();
     for (auto _ : state) {
-        unit.render(inst, src.constFrame(), out.frame());
+        unit.render(inst, in, out.frame());
         benchmark::ClobberMemory();
     }
     const double pixels = static_cast<double>(w) * h;
     // An inverted rate of (pixels / 1e9) per second reads as nanoseconds per pixel.
-    state.counters["ns/px"] = benchmark::Counter(
-        pixels * static_cast<double>(state.iterations()) / 1e9,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns/px"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e9,
+                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["Mpx/s"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e6,
                                                  benchmark::Counter::kIsRate);
 }
@@ -39,8 +42,8 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(renderDisplay, video, DisplayMode::Video)->Apply(sizes);
-BENCHMARK_CAPTURE(renderDisplay, hotpixel, DisplayMode::HotPixel)->Apply(sizes);
-BENCHMARK_CAPTURE(renderDisplay, histograms, DisplayMode::Histograms)->Apply(sizes);
-BENCHMARK_CAPTURE(renderDisplay, waveform, DisplayMode::Waveform)->Apply(sizes);
-BENCHMARK_CAPTURE(renderDisplay, vectorscope, DisplayMode::Vectorscope)->Apply(sizes);
+BENCHMARK_CAPTURE(displayCost, video, DisplayMode::Video)->Apply(sizes);
+BENCHMARK_CAPTURE(displayCost, hotpixel, DisplayMode::HotPixel)->Apply(sizes);
+BENCHMARK_CAPTURE(displayCost, histograms, DisplayMode::Histograms)->Apply(sizes);
+BENCHMARK_CAPTURE(displayCost, waveform, DisplayMode::Waveform)->Apply(sizes);
+BENCHMARK_CAPTURE(displayCost, vectorscope, DisplayMode::Vectorscope)->Apply(sizes);

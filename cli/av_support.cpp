@@ -45,9 +45,7 @@ void onLibraryLog(void* avcl, int level, const char* fmt, va_list args) {
 
 }  // namespace
 
-int swsFlags() {
-    return SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-}
+int swsFlags() { return SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT; }
 
 std::string avErrorText(int error) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -67,9 +65,7 @@ std::string takeLibraryMessage() {
     return m;
 }
 
-int64_t decoderErrorCount() {
-    return decoderErrors.load();
-}
+int64_t decoderErrorCount() { return decoderErrors.load(); }
 
 std::string libraryDetail(int error) {
     std::string logged = takeLibraryMessage();

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "av_support.h"
-#include "module_host.h"
 #include "options.h"
+#include "pluginhost/module_host.h"
+#include "pluginhost/test_card.h"
 #include "progress.h"
 #include "reader.h"
-#include "test_card.h"
 #include "writer.h"
 
 extern "C" {
@@ -36,13 +36,9 @@ constexpr const char* kTestCardStem = "testcard";
 constexpr const char* kPassthruName = "passthru";
 
 volatile std::sig_atomic_t interrupted = 0;
-void onSignal(int) {
-    interrupted = 1;
-}
+void onSignal(int) { interrupted = 1; }
 
-void report(const std::string& message) {
-    std::fprintf(stderr, "kivrel: %s\n", message.c_str());
-}
+void report(const std::string& message) { std::fprintf(stderr, "kivrel: %s\n", message.c_str()); }
 
 int fail(const Status& s) {
     report(s.message());
@@ -81,8 +77,8 @@ struct Display {
     std::string name() const {
         if (!known) return "filtered";
         if (passthru) return kPassthruName;
-        return mode >= 0 && mode < kDisplayCount ? std::string(kDisplayNames[mode])
-                                                 : "mode" + std::to_string(mode);
+        return mode >= 0 && mode < kDisplayModeCount ? std::string(kDisplayNames[mode])
+                                                     : "mode" + std::to_string(mode);
     }
 };
 
@@ -255,10 +251,10 @@ Status processFrames(const Options& options, const Plan& plan, Reader& reader, F
 
 int run(const Options& options) {
     const auto started = Timing::Clock::now();
-    std::string error;
+    Status error;
     const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
     std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
-    if (!module) return fail(Status::fail(error));
+    if (!module) return fail(error);
     FilterInstance inst(*module);
     if (Status s = configure(inst, options); !s.ok()) return fail(s);
     if (options.printConfig) {
@@ -266,7 +262,7 @@ int run(const Options& options) {
         return kExitOk;
     }
     const Display display = currentDisplay(inst);
-    if (display.known && !display.passthru && (display.mode < 0 || display.mode >= kDisplayCount))
+    if (display.known && !display.passthru && (display.mode < 0 || display.mode >= kDisplayModeCount))
         return fail(Status::fail("the settings select display mode " + std::to_string(display.mode) +
                                  ", which the filter does not render (0 to 4)"));
 

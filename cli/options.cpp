@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "test_card.h"
+#include "pluginhost/test_card.h"
 
 namespace {
 
@@ -39,9 +39,7 @@ struct OptionEntry {
     Apply apply = nullptr;                 // anything else
 };
 
-std::string q(std::string_view s) {
-    return "'" + std::string(s) + "'";
-}
+std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 Status bad(std::string_view name, std::string_view value, std::string_view expected) {
     return Status::fail(std::string(name) + ": " + q(value) + " is not " + std::string(expected));
@@ -185,8 +183,9 @@ constexpr std::string_view kMatrixWords[] = {"601", "709"};
 constexpr std::string_view kRangeWords[] = {"0-255|full", "16-235|studio"};
 constexpr int kFirstIsOn[] = {1, 0};
 constexpr std::string_view kChangeWords[] = {"black", "intensity", "saturation"};
-constexpr int kChangeActions[] = {0, 1, 2};
-static_assert(std::size(kDisplayModes) == kDisplayCount);
+constexpr int kChangeActions[] = {kHotFixToBlack, kHotFixIntensity, kHotFixSaturation};
+static_assert(std::size(kChangeActions) == kHotFixCount);
+static_assert(std::size(kDisplayModes) == kDisplayModeCount);
 
 const Choice kDisplayChoice = {kArgMode, kDisplayNames, kDisplayModes};
 const Choice kSystemChoice = {kArgNtsc, kSystemWords, kFirstIsOn};

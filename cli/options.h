@@ -8,34 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "script_call.h"
-#include "status.h"
-
-// Positions in the "Config" line, as the filter saves and takes them.
-enum ConfigArg : int {
-    kArgMode = 0,
-    kArgPassthru,
-    kArgAccum,
-    kArgNtsc,
-    kArgGamma,
-    kArgStdDef,
-    kArgRng255,
-    kArgLuma,
-    kArgRed,
-    kArgGreen,
-    kArgBlue,
-    kArgHotFix,
-    kArgWfmGrid,
-};
-
-// Display names in mode order: the mode number is the index.
-inline constexpr int kDisplayCount = 5;
-inline constexpr std::string_view kDisplayNames[kDisplayCount] = {"histograms", "hotpixel", "video",
-                                                                  "waveform", "vectorscope"};
-
-// The IRE ceilings the settings store accepts.
-inline constexpr int kMaxIreLowest = 0;
-inline constexpr int kMaxIreHighest = 120;
+#include "core/settings.h"
+#include "pluginhost/script_call.h"
+#include "pluginhost/status.h"
 
 // Where to begin in the input: a frame number, or a time from the start.
 struct StartPoint {

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "av_support.h"
-#include "test_card.h"
+#include "pluginhost/test_card.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -42,11 +42,7 @@ public:
             meta.end = true;
             return {};
         }
-        const Frame f = frame.frame();
-        for (int32_t y = 0; y < f.h; ++y) {
-            uint32_t* row = f.canvasRow(y);
-            for (int32_t x = 0; x < f.w; ++x) row[x] = testCardPixel(x, y, f.w, f.h);
-        }
+        fillTestCard(frame.frame());
         done_ = true;
         return {};
     }
@@ -398,9 +394,7 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
 
 }  // namespace
 
-std::unique_ptr<Reader> openTestCard(int32_t w, int32_t h) {
-    return std::make_unique<TestCardReader>(w, h);
-}
+std::unique_ptr<Reader> openTestCard(int32_t w, int32_t h) { return std::make_unique<TestCardReader>(w, h); }
 
 Status openMediaReader(const std::string& path, const StartPoint& start, std::unique_ptr<Reader>& reader) {
     auto media = std::make_unique<MediaReader>();

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "frame_buffer.h"
 #include "options.h"
-#include "status.h"
+#include "pluginhost/frame_buffer.h"
+#include "pluginhost/status.h"
 
 struct Rational {
     int num = 0;

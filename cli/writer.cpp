@@ -203,9 +203,7 @@ private:
     std::string target_;
 };
 
-const AVOutputFormat* imageMuxer() {
-    return av_guess_format("image2", nullptr, nullptr);
-}
+const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, nullptr); }
 
 bool hasImageExtension(const std::string& path) {
     const AVOutputFormat* image2 = imageMuxer();

@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "frame_buffer.h"
+#include "pluginhost/frame_buffer.h"
+#include "pluginhost/status.h"
 #include "reader.h"
-#include "status.h"
 
 enum class OutputKind {
     Image,     // one picture: .png, .jpg, .bmp, .tif ...

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr int kOpacityShift = 24;   // colour word: opacity in bits 24-31
+constexpr int kOpacityShift = 24;  // colour word: opacity in bits 24-31
 constexpr int kRedShift = 16;
 constexpr int kGreenShift = 8;
 constexpr uint32_t kChannelMask = 0xFF;
@@ -52,8 +52,7 @@ LineState stateAfter(uint64_t major, uint64_t minor, uint64_t i) {
     const int64_t twiceRemainder = 2 * static_cast<int64_t>(r);
     const int64_t M = static_cast<int64_t>(major);
     return {static_cast<int64_t>(q + carry),
-            2 * static_cast<int64_t>(minor) - M + twiceRemainder -
-                2 * M * static_cast<int64_t>(carry)};
+            2 * static_cast<int64_t>(minor) - M + twiceRemainder - 2 * M * static_cast<int64_t>(carry)};
 }
 
 // The range of steps [first, last] over which `axis`, moved by the step
@@ -95,8 +94,7 @@ bool visibleSteps(const Axis& axis, int64_t steps, Moved moved, int64_t& first, 
 
 }  // namespace
 
-void fillRect(const Frame& dst, int32_t x, int32_t y, int32_t width, int32_t height,
-              uint32_t colour) {
+void fillRect(const Frame& dst, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) {
     // 64 bits: x + width must not overflow whatever the caller passes.
     int64_t left = x, top = y;
     int64_t cols = width == kFullExtent ? dst.w : width;
@@ -133,11 +131,9 @@ void plotPixel(const Frame& dst, int32_t x, int32_t y, uint32_t colour) {
     word = blendPixel(word, colour);
 }
 
-void drawLine(const Frame& dst, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-              uint32_t colour) {
+void drawLine(const Frame& dst, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour) {
     const Axis ax{x1, x1 > x2 ? -1 : 1, std::abs(int64_t{x2} - x1), 0, int64_t{dst.w} - 1};
-    const Axis ay{y1, y1 > y2 ? -1 : 1, std::abs(int64_t{y2} - y1), kFirstPlotRow,
-                  int64_t{dst.h} - 1};
+    const Axis ay{y1, y1 > y2 ? -1 : 1, std::abs(int64_t{y2} - y1), kFirstPlotRow, int64_t{dst.h} - 1};
     const bool xMajor = ax.distance >= ay.distance;  // a tie goes to x
     const Axis& major = xMajor ? ax : ay;
     const Axis& minor = xMajor ? ay : ax;
@@ -153,12 +149,12 @@ void drawLine(const Frame& dst, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
     // points are those the full walk would plot there. Both coordinates move
     // monotonically, so each axis gives one contiguous range of steps.
     int64_t first = 0, last = 0, minorFirst = 0, minorLast = 0;
-    if (!visibleSteps(major, steps, [](int64_t i) { return i; }, first, last)) return;
-    if (!visibleSteps(minor, steps,
-                      [M, m](int64_t i) {
-                          return stateAfter(M, m, static_cast<uint64_t>(i)).minorSteps;
-                      },
-                      minorFirst, minorLast)) {
+    if (!visibleSteps(
+            major, steps, [](int64_t i) { return i; }, first, last))
+        return;
+    if (!visibleSteps(
+            minor, steps, [M, m](int64_t i) { return stateAfter(M, m, static_cast<uint64_t>(i)).minorSteps; },
+            minorFirst, minorLast)) {
         return;
     }
     first = std::max(first, minorFirst);

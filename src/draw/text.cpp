@@ -36,8 +36,7 @@ void drawText(const Frame& dst, int32_t x, int32_t y, const char* text, uint32_t
         if (cellX > INT32_MAX) return;  // this and every later cell lie right of any frame
         // The first byte is drawn before any test: an empty string draws
         // glyph 0, which is blank.
-        drawGlyph(dst, static_cast<int32_t>(cellX), y, static_cast<unsigned char>(text[i]),
-                  colour);
+        drawGlyph(dst, static_cast<int32_t>(cellX), y, static_cast<unsigned char>(text[i]), colour);
         // Looking one byte ahead is only safe while this one is not the
         // terminator: an empty string ends here.
         if (text[i] == '\0' || i >= kMaxTextIndex || text[i + 1] == '\0') return;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "draw/frame.h"
+#include "core/frame.h"
 
 inline constexpr int32_t kGlyphSize = 8;
 inline constexpr int32_t kMaxTextIndex = 1024;  // drawText stops after index 1024: 1025 glyphs

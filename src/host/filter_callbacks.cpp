@@ -1,9 +1,8 @@
 #include "host/filter_callbacks.h"
 
-#include "draw/frame.h"
-#include "host/scope_instance.h"
-#include "modes/display_unit.h"
-#include "params/param_stage.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
+#include "modes/display_table.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
 
@@ -22,30 +21,24 @@ int KV_CDECL initProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*) no
 }
 
 int KV_CDECL runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) noexcept {
-    ScopeInstance& inst = instanceOf(fa);
-    // Compared as unsigned, so negative modes fall out of range too.
-    const uint32_t mode = static_cast<uint32_t>(effectiveMode(inst.settings));
-    if (mode >= static_cast<uint32_t>(kDisplayModeCount)) return 0;  // nothing to draw
-    return kDisplayUnits[mode].render(inst, frameOf(*fa->src), writableFrameOf(*fa->dst));
+    return renderDisplay(instanceOf(fa), frameOf(*fa->src), writableFrameOf(*fa->dst));
 }
 
 long KV_CDECL paramProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*) noexcept {
     sdk::VFBitmap& dst = *fa->dst;
     OutputGeometry geometry{dst.w, dst.h, dst.pitch};
-    const long result = runParamStage(instanceOf(fa), geometry);
+    prepareDisplay(instanceOf(fa), geometry);
     dst.w = geometry.w;
     dst.h = geometry.h;
     dst.pitch = geometry.pitch;
-    return result;
+    return sdk::kFilterParamSwapBuffers;  // the output is a frame of its own
 }
 
-int KV_CDECL configProc(sdk::FilterActivation*, const sdk::FilterFunctions*,
-                        sdk::HostWindow) noexcept {
+int KV_CDECL configProc(sdk::FilterActivation*, const sdk::FilterFunctions*, sdk::HostWindow) noexcept {
     return 1;  // no dialog on this build yet: as if cancelled, nothing saved
 }
 
-void KV_CDECL stringProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*,
-                         char* buf) noexcept {
+void KV_CDECL stringProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*, char* buf) noexcept {
     formatLabel(instanceOf(fa).settings, buf);
 }
 
@@ -57,15 +50,13 @@ int KV_CDECL endProc(sdk::FilterActivation*, const sdk::FilterFunctions*) noexce
     return 0;  // nothing to release: all state lives in the host's instance record
 }
 
-bool KV_CDECL fssProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*, char* buf,
-                      int size) noexcept {
-    if (buf != nullptr && size > 0)
-        formatScriptLine(instanceOf(fa).settings, buf, static_cast<size_t>(size));
+bool KV_CDECL fssProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*, char* buf, int size) noexcept {
+    if (buf != nullptr && size > 0) formatScriptLine(instanceOf(fa).settings, buf, static_cast<size_t>(size));
     return true;
 }
 
-void KV_CDECL scriptConfig(sdk::IScriptInterpreter*, void* activation,
-                           const sdk::CScriptValue* argv, int) noexcept {
+void KV_CDECL scriptConfig(sdk::IScriptInterpreter*, void* activation, const sdk::CScriptValue* argv,
+                           int) noexcept {
     auto* fa = static_cast<sdk::FilterActivation*>(activation);
     int args[kConfigArgCount];
     for (int i = 0; i < kConfigArgCount; ++i) args[i] = argv[i].u.i;

@@ -6,6 +6,7 @@
 #include "draw/raster.h"
 #include "draw/text.h"
 #include "params/luma.h"
+#include "params/param_stage.h"
 
 namespace {
 
@@ -34,8 +35,8 @@ constexpr int32_t kGraticuleX = 50;
 constexpr int32_t kGraticuleWidth = 260;
 constexpr int32_t kSideBorderWidth = 2;
 constexpr int32_t kRightBorderX = kGraticuleX + kGraticuleWidth - kSideBorderWidth;  // 308
-constexpr int32_t kLevelZeroX = kGraticuleX + kSideBorderWidth;                       // 52
-constexpr int32_t kMarkedLevels[] = {16, 235};  // studio black and white
+constexpr int32_t kLevelZeroX = kGraticuleX + kSideBorderWidth;                      // 52
+constexpr int32_t kMarkedLevels[] = {16, 235};                                       // studio black and white
 constexpr int kGridLineCount = 3;
 constexpr double kGridFractions[kGridLineCount] = {0.25, 0.5, 0.75};  // of the plot height
 
@@ -103,9 +104,8 @@ uint32_t peakCount(const ScopeInstance& inst) {
 
 PanelLayout layoutPanels(int32_t panelHeight, uint32_t peak) {
     PanelLayout layout{};
-    // The parameter stage leaves 126..504 here (the waveform's 128 or 256 if a
-    // script switched modes without it); anything else would send the panel
-    // arithmetic out of range, so it is held to what a preparation can set.
+    // The preparation leaves 126..504 here (the waveform's 128 or 256 when
+    // stale); held to that, the panel arithmetic stays in range.
     layout.plotRows = std::clamp(panelHeight, 1, kPlotRows);
     for (int i = 0; i < kGridLineCount; ++i)
         layout.gridRows[i] = static_cast<int32_t>(layout.plotRows * kGridFractions[i]);
@@ -139,15 +139,14 @@ int32_t drawPanel(HistogramChannel& channel, bool accumulate, const Frame& dst, 
     fillRect(dst, kGraticuleX, base, kGraticuleWidth, kBorderRows, kGraticuleColour);
     fillRect(dst, kGraticuleX, plotTop, kSideBorderWidth, p, kGraticuleColour);
     fillRect(dst, kRightBorderX, plotTop, kSideBorderWidth, p, kGraticuleColour);
-    for (int32_t level : kMarkedLevels)
-        fillRect(dst, kLevelZeroX + level, plotTop, 1, p, kGraticuleColour);
+    for (int32_t level : kMarkedLevels) fillRect(dst, kLevelZeroX + level, plotTop, 1, p, kGraticuleColour);
 
     // Only levels that reach a whole bar row count as present.
     int32_t lo = -1;
     int32_t hi = -1;
     for (int32_t v = 0; v < kLevels; ++v) {
-        const int32_t bar = static_cast<int32_t>(
-            std::min(channel.counts[v] / layout.divisor, static_cast<uint32_t>(p)));
+        const int32_t bar =
+            static_cast<int32_t>(std::min(channel.counts[v] / layout.divisor, static_cast<uint32_t>(p)));
         if (bar == 0) continue;
         fillRect(dst, kLevelZeroX + v, base - bar, 1, bar, channel.barColour);
         if (lo < 0) lo = v;

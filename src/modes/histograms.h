@@ -3,9 +3,8 @@
 
 #include <cstdint>
 
-#include "draw/frame.h"
-#include "host/scope_instance.h"
-#include "params/param_stage.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
 
 inline constexpr int32_t kHistogramWidth = 360;
 inline constexpr int32_t kHistogramHeight = 570;

@@ -12,22 +12,19 @@ namespace {
 
 constexpr int32_t kFullScaleFixed = 8192;  // colour-model fixed point: 1/8192 of full scale
 constexpr double kFullScale = kFullScaleFixed;
-constexpr double kGammaNtsc = 2.2;        // display gamma of NTSC (System M)
-constexpr double kGammaPal = 2.8;         // display gamma of PAL (System B/G)
-constexpr double kLevelMax = 255.0;       // largest 8-bit level
-constexpr double kPerLevel = 1.0 / 255;   // one 8-bit step as a fraction of full scale
-constexpr double kRoundingBias = 0.5;     // rounding: add one half, truncate toward zero
-constexpr double kChromaLimit = 0.5;      // legal chroma amplitude: half of full scale
+constexpr double kGammaNtsc = 2.2;                          // display gamma of NTSC (System M)
+constexpr double kGammaPal = 2.8;                           // display gamma of PAL (System B/G)
+constexpr double kLevelMax = 255.0;                         // largest 8-bit level
+constexpr double kPerLevel = 1.0 / 255;                     // one 8-bit step as a fraction of full scale
+constexpr double kRoundingBias = 0.5;                       // rounding: add one half, truncate toward zero
+constexpr double kChromaLimit = 0.5;                        // legal chroma amplitude: half of full scale
 constexpr int32_t kChromaLimitFixed = kFullScaleFixed / 2;  // kChromaLimit in 1/8192
 constexpr int32_t kChromaLimitSquared = kChromaLimitFixed * kChromaLimitFixed;
 constexpr int32_t kIrePerFullScale = 100;  // IRE: 100 is full scale
-constexpr double kIreUnit = 0.01;         // 1 IRE as a fraction: the double nearest 0.01
+constexpr double kIreUnit = 0.01;          // 1 IRE as a fraction: the double nearest 0.01
 
-// The ceilings the settings record can hold are clamped to this range. No
-// ceiling below 0 IRE is meaningful, and from 150 IRE on the ceiling never
-// decides anything: a pixel within the chroma limit has Y <= 1 and A <= 0.5.
-constexpr int32_t kLowestCeilingIre = 0;
-constexpr int32_t kHighestCeilingIre = 150;
+// The ceiling is clamped to the range the store accepts, so that no record,
+// however it was filled, can overflow the decision's squares.
 
 enum Component : int { kY = 0, kC1 = 1, kC2 = 2, kComponents = 3 };
 constexpr int kChannels = 3;  // R, G, B: one weightTable row each per component
@@ -38,9 +35,7 @@ static_assert(kComponents * kChannels == kWeightRows);
 // +inf and never chosen, and the saturation factor is -inf and clamped to 0.
 static_assert(std::numeric_limits<double>::is_iec559);
 
-enum class HotFix { ToBlack, Intensity, Saturation };
-constexpr int32_t kFixToBlack = 0;    // "to black"
-constexpr int32_t kFixIntensity = 1;  // "intensity"; every other value is "saturation"
+enum class FixAction { ToBlack, Intensity, Saturation };
 
 // Signed contributions in 1/8192 of full scale.
 struct ColourModel {
@@ -67,13 +62,13 @@ int32_t signalLevel(int i, bool gammaCorrected, double inverseGamma) {
 }
 
 DecisionLimits decisionLimits(const HotLimits& lim) {
-    constexpr int64_t kHighestPeak = int64_t{kHighestCeilingIre} * kFullScaleFixed / kIrePerFullScale;
+    constexpr int64_t kHighestPeak = int64_t{kMaxIreHighest} * kFullScaleFixed / kIrePerFullScale;
     return {std::clamp<int64_t>(lim.chromaLimitSquared, 0, kChromaLimitSquared),
             std::clamp<int64_t>(lim.peakLimitFixed, 0, kHighestPeak)};
 }
 
-// One component's three rows summed. The unsigned sum wraps, so even rows
-// another display left behind give a defined value (C++20 conversion).
+// One component's three rows summed. The unsigned sum wraps, so any rows
+// give a defined value (C++20 conversion).
 int32_t componentOf(const ScopeInstance& inst, Component component, uint32_t px) {
     const uint32_t(*rows)[kLevels] = inst.weightTable + component * kChannels;
     return static_cast<int32_t>(rows[0][redOf(px)] + rows[1][greenOf(px)] + rows[2][blueOf(px)]);
@@ -86,12 +81,11 @@ int32_t componentOf(const ScopeInstance& inst, Component component, uint32_t px)
 // Legal when the chroma amplitude is at most half of full scale and at most
 // the room the luma leaves below the ceiling. The room is squared with its
 // sign, so a luma above the ceiling (only below 100 IRE) makes the pixel hot.
-// 64 bits, so that no component (even from rows another display left) can
-// overflow: each square is at most 2^62 and their unsigned sum at most 2^63;
+// 64 bits, so that no component (even from stale rows) can overflow: each square is at most 2^62 and their unsigned sum at most 2^63;
 // with the peak clamped, the room's magnitude stays below 2^63 too.
 bool isLegal(const DecisionLimits& lim, const ColourModel& c) {
-    const uint64_t m = static_cast<uint64_t>(int64_t{c.c1} * c.c1) +
-                       static_cast<uint64_t>(int64_t{c.c2} * c.c2);
+    const uint64_t m =
+        static_cast<uint64_t>(int64_t{c.c1} * c.c1) + static_cast<uint64_t>(int64_t{c.c2} * c.c2);
     const int64_t headroom = lim.peak - c.y;
     const int64_t room = headroom * (headroom < 0 ? -headroom : headroom);
     return m <= static_cast<uint64_t>(lim.chromaSquared) && static_cast<int64_t>(m) <= room;
@@ -121,8 +115,8 @@ struct HotMeasure {
 };
 
 HotMeasure hotMeasure(uint32_t px, const ColourModel& c) {
-    return {redOf(px) * kPerLevel, greenOf(px) * kPerLevel, blueOf(px) * kPerLevel,
-            c.y / kFullScale, std::hypot(c.c1 / kFullScale, c.c2 / kFullScale)};
+    return {redOf(px) * kPerLevel, greenOf(px) * kPerLevel, blueOf(px) * kPerLevel, c.y / kFullScale,
+            std::hypot(c.c1 / kFullScale, c.c2 / kFullScale)};
 }
 
 // Scales all three levels by one factor until luma plus chroma reaches the
@@ -152,13 +146,14 @@ uint32_t lowerSaturation(const ScopeInstance& inst, uint32_t px, const ColourMod
 // Forced inline (with `measure`) into the pixel loops: the decision is the
 // whole cost of a legal pixel, and the compiler would otherwise share one
 // out-of-line copy among the loops and the single-pixel entry.
-template <HotFix kFix>
-[[gnu::always_inline]] inline uint32_t testPixel(const ScopeInstance& inst, const DecisionLimits& lim, uint32_t px) {
+template <FixAction kFix>
+[[gnu::always_inline]] inline uint32_t testPixel(const ScopeInstance& inst, const DecisionLimits& lim,
+                                                 uint32_t px) {
     const ColourModel c = measure(inst, px);
     if (isLegal(lim, c)) return px;  // top byte included
-    if constexpr (kFix == HotFix::ToBlack) {
+    if constexpr (kFix == FixAction::ToBlack) {
         return 0;
-    } else if constexpr (kFix == HotFix::Intensity) {
+    } else if constexpr (kFix == FixAction::Intensity) {
         return lowerIntensity(inst, px, c);
     } else {
         return lowerSaturation(inst, px, c);
@@ -170,9 +165,9 @@ template <HotFix kFix>
 template <typename Body>
 auto withHotFix(int32_t hotFix, Body body) {
     switch (hotFix) {
-    case kFixToBlack: return body(std::integral_constant<HotFix, HotFix::ToBlack>{});
-    case kFixIntensity: return body(std::integral_constant<HotFix, HotFix::Intensity>{});
-    default: return body(std::integral_constant<HotFix, HotFix::Saturation>{});
+    case kHotFixToBlack: return body(std::integral_constant<FixAction, FixAction::ToBlack>{});
+    case kHotFixIntensity: return body(std::integral_constant<FixAction, FixAction::Intensity>{});
+    default: return body(std::integral_constant<FixAction, FixAction::Saturation>{});
     }
 }
 
@@ -190,7 +185,7 @@ void prepareHotPixel(ScopeInstance& inst, OutputGeometry&) {
     }
     HotLimits& lim = inst.hotLimits;
     lim.chromaLimit = kChromaLimit;
-    lim.peakLimit = std::clamp(s.maxIRE, kLowestCeilingIre, kHighestCeilingIre) * kIreUnit;
+    lim.peakLimit = std::clamp(s.maxIRE, kMaxIreLowest, kMaxIreHighest) * kIreUnit;
     lim.chromaLimitSquared = kChromaLimitSquared;
     lim.peakLimitFixed = roundedEntry(lim.peakLimit * kFullScale);
 }
@@ -205,9 +200,8 @@ int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst)
     const ScopeInstance& tables = inst;
     const DecisionLimits lim = decisionLimits(inst.hotLimits);
     withHotFix(inst.settings.hotFix, [&](auto fix) {
-        mapPixels(src, dst, [&tables, &lim](uint32_t px) {
-            return testPixel<decltype(fix)::value>(tables, lim, px);
-        });
+        mapPixels(src, dst,
+                  [&tables, &lim](uint32_t px) { return testPixel<decltype(fix)::value>(tables, lim, px); });
     });
     return 0;
 }

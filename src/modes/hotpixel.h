@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#include "draw/frame.h"
-#include "host/scope_instance.h"
-#include "params/param_stage.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
 
 // Colour-model rows of weightTable and hotLimits (parameter stage).
 void prepareHotPixel(ScopeInstance& inst, OutputGeometry& geometry);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "draw/frame.h"
+#include "core/frame.h"
 
 // Walks both frames in storage order; `op` maps one source word to one output word.
 template <typename PixelOp>

@@ -7,14 +7,15 @@
 #include "draw/raster.h"
 #include "draw/text.h"
 #include "params/luma.h"
+#include "params/param_stage.h"
 
 namespace {
 
 constexpr double kRadiansPerDegree = 0.017453292519444445;  // 3.1415926535 / 180
-constexpr int32_t kCentre = 314;     // canvas centre of the circle, and its radius
-constexpr double kUGain = 0.984;     // B - Y to columns
-constexpr double kVGain = 1.754;     // R - Y to rows
-constexpr int32_t kZeroDifference = 255;  // table index of a difference of 0
+constexpr int32_t kCentre = 314;                            // canvas centre of the circle, and its radius
+constexpr double kUGain = 0.984;                            // B - Y to columns
+constexpr double kVGain = 1.754;                            // R - Y to rows
+constexpr int32_t kZeroDifference = 255;                    // table index of a difference of 0
 constexpr int32_t kMaxLevel = kLevels - 1;
 constexpr int kLumaRows = 3;  // weightTable rows 0..2: R, G, B
 
@@ -72,7 +73,7 @@ constexpr int32_t canvasY(const Offset& p) { return kCentre - p.v; }
 // ---- direct 2x2 stores --------------------------------------------------
 
 // The range of canvas top-left corners a set of 2x2 blocks can take. 64-bit,
-// so that tables left over from another display cannot overflow the sums.
+// so that stale tables (display_table.h) cannot overflow the sums.
 struct BlockReach {
     int64_t left, right;
     int64_t top, bottom;
@@ -95,8 +96,7 @@ struct UnclippedBlock {
     }
 };
 
-// Used when it does not (tables or frame of another display, after a script
-// changed the mode without a new parameter stage): each pixel is checked.
+// Used when it does not (stale tables, display_table.h): each pixel is checked.
 struct ClippedBlock {
     const Frame& dst;
     void operator()(int64_t x, int64_t y, uint32_t word) const {
@@ -181,8 +181,8 @@ struct OffsetRange {
 
 // The offsets a uScale or vScale table gives for the differences minDiff..maxDiff.
 OffsetRange offsetRange(const int32_t (&table)[kChromaScaleSize], int32_t minDiff, int32_t maxDiff) {
-    const auto [lo, hi] = std::minmax_element(table + minDiff + kZeroDifference,
-                                              table + maxDiff + kZeroDifference + 1);
+    const auto [lo, hi] =
+        std::minmax_element(table + minDiff + kZeroDifference, table + maxDiff + kZeroDifference + 1);
     return {*lo, *hi};
 }
 
@@ -234,7 +234,7 @@ void prepareVectorscope(ScopeInstance& inst, OutputGeometry& geometry) {
 }
 
 ChromaReach chromaReach(const ScopeInstance& inst) {
-    // Rows left by another display may fall or wrap: then assume anything.
+    // Stale rows may fall or wrap: then assume anything.
     if (!lumaRisesWithEveryChannel(inst)) return {-kMaxLevel, kMaxLevel, -kMaxLevel, kMaxLevel};
     // With a luma that never falls, a channel's difference from it is largest
     // with the other two channels at 0 and smallest with them at full level.

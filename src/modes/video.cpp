@@ -23,8 +23,8 @@ int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
         // Grey leaves out the added 1: the view shows the weights' own sum.
         const ScopeInstance& tables = inst;
         mapPixels(src, dst, [&tables](uint32_t px) {
-            const uint32_t y = static_cast<uint32_t>(tables.lumaOffset) +
-                               (lumaWeightSum(tables, px) >> kLumaShift);
+            const uint32_t y =
+                static_cast<uint32_t>(tables.lumaOffset) + (lumaWeightSum(tables, px) >> kLumaShift);
             return y * kGreyScale;
         });
     } else {

@@ -2,7 +2,7 @@
 // luma, or (pass-through) unchanged but for a cleared top byte.
 #pragma once
 
-#include "draw/frame.h"
-#include "host/scope_instance.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
 
 int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);

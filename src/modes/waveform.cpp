@@ -11,11 +11,9 @@
 
 namespace {
 
-constexpr int32_t kRampBase = 128;  // one pixel shows at 128 + 5
 // The ramp is indexed by 5 per pixel, so it tells apart up to 1023 pixels of
 // one level in a column; a taller source shows every larger count like 1023.
-constexpr int32_t kRampStep = 5;
-constexpr uint32_t kRampPixelLimit = (kWfmRampSize - 1) / kRampStep;
+constexpr uint32_t kRampPixelLimit = (kWfmRampSize - 1) / kWfmRampStep;
 
 struct WaveformLayout {
     int32_t height;       // output rows
@@ -30,13 +28,13 @@ constexpr int32_t kFullPanel = kLevels;  // a panel that shows every level
 constexpr int32_t kPanelGap = 10;        // rows above each panel
 constexpr int32_t kScaleLineWidth = 2;   // the scale line left of the labels
 constexpr int32_t kBottomLineHeight = 2;
-constexpr int32_t kThinLine = 1;         // grid lines and dashes
-constexpr int32_t kLabelStep = 32;       // levels between labels (and grid lines)
+constexpr int32_t kThinLine = 1;    // grid lines and dashes
+constexpr int32_t kLabelStep = 32;  // levels between labels (and grid lines)
 constexpr int32_t kLabelCount = kLevels / kLabelStep;
-constexpr int32_t kLabelChars = 8;       // "- 255" and its terminator
+constexpr int32_t kLabelChars = 8;  // "- 255" and its terminator
 constexpr int32_t kDashPeriod = 10;
 constexpr int32_t kDashLength = 5;
-constexpr int32_t kStudioBlackLevel = 16;   // Rec. 601 studio range
+constexpr int32_t kStudioBlackLevel = 16;  // Rec. 601 studio range
 constexpr int32_t kStudioWhiteLevel = 235;
 
 // Columns counted in one pass over the source rows: each row then gives a
@@ -55,8 +53,8 @@ struct Trace {
     uint32_t colourScale;  // brightness into the channel's byte(s)
     int32_t bottomRow;     // row of level 0
     int32_t step;
-    int32_t levelOffset;   // luma counts are kept before the offset is added
-    int32_t first, last;   // dots inside the frame and the counts, inclusive
+    int32_t levelOffset;  // luma counts are kept before the offset is added
+    int32_t first, last;  // dots inside the frame and the counts, inclusive
 };
 
 constexpr uint32_t kColourScales[kChannelCount] = {
@@ -70,7 +68,7 @@ int64_t floorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0); }
 int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
 
 // Luma before lumaOffset: a 32-bit sum shifted by 24 is always 0..255, so
-// stale or foreign weight rows cannot index outside the counts.
+// no weight rows can index outside the counts.
 uint32_t lumaIndex(const ScopeInstance& inst, uint32_t px) {
     return (lumaWeightSum(inst, px) + 1) >> kLumaShift;
 }
@@ -102,8 +100,8 @@ constexpr std::array<CountFn, kChannelSets> kCounters =
 // ORs one block's dots into the frame and empties the counts it shows. The
 // counts it does not show (odd levels in half-height panels, rows outside
 // the frame) are never read, so they need no reset.
-void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces, int traceCount,
-               int32_t x0, int32_t columns, BlockCounts& counts) {
+void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces, int traceCount, int32_t x0,
+               int32_t columns, BlockCounts& counts) {
     for (int t = 0; t < traceCount; ++t) {
         const Trace& tr = traces[t];
         for (int32_t i = tr.first; i <= tr.last; ++i) {
@@ -112,7 +110,7 @@ void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces,
             for (int32_t c = 0; c < columns; ++c) {
                 const uint32_t pixels = std::min(n[c], kRampPixelLimit);
                 n[c] = 0;
-                out[c] |= static_cast<uint32_t>(inst.wfmRamp[kRampStep * pixels]) * tr.colourScale;
+                out[c] |= static_cast<uint32_t>(inst.wfmRamp[kWfmRampStep * pixels]) * tr.colourScale;
             }
         }
     }
@@ -142,19 +140,11 @@ void drawGraticule(const Frame& dst, int32_t panelHeight, int32_t step, int32_t 
         // Text lands one row above its y, which puts each dash on its grid line.
         for (int32_t k = 0; k < kLabelCount; ++k)
             drawText(dst, scaleX + 1, top + k * kLabelStep / step - 1, labels[k], kGraticuleColour);
-        fillRect(dst, 0, top + panelHeight, scaleX + kScaleLineWidth, kBottomLineHeight,
-                 kGraticuleColour);
+        fillRect(dst, 0, top + panelHeight, scaleX + kScaleLineWidth, kBottomLineHeight, kGraticuleColour);
     }
 }
 
 }  // namespace
-
-void buildWfmRamp(ScopeInstance& inst) {
-    inst.wfmRamp[0] = 0;
-    for (int32_t k = 1; k < kWfmRampSize; ++k) {
-        inst.wfmRamp[k] = kRampBase + k < kLevels ? kRampBase + k : kLevels - 1;
-    }
-}
 
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     const ScopeSettings& s = inst.settings;
@@ -169,9 +159,7 @@ void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
 int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
     if (dst.w <= 0 || dst.h <= 0) return 0;
     const ScopeSettings& s = inst.settings;
-    // Both come from the last parameter stage, which may have run for
-    // another display (the histograms leave 504 rows): keep the level step
-    // at 1 or more and at most four panels.
+    // Both may be stale (display_table.h): the histograms leave 504 rows.
     const int32_t panelHeight = std::clamp(inst.panelHeight, 1, kFullPanel);
     const int32_t step = kFullPanel / panelHeight;
     const int32_t panels = std::clamp(inst.wfmChannelCount, 0, kChannelCount);
@@ -191,8 +179,7 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst)
         const int32_t bottomRow = panel * (panelHeight + kPanelGap) + kPanelGap + panelHeight - 1;
         ++panel;
         const int32_t offset = ch == kLuma ? inst.lumaOffset : 0;
-        const int64_t first = std::max({int64_t{0}, int64_t{bottomRow} - (dst.h - 1),
-                                        ceilDiv(offset, step)});
+        const int64_t first = std::max({int64_t{0}, int64_t{bottomRow} - (dst.h - 1), ceilDiv(offset, step)});
         const int64_t last = std::min({int64_t{(kLevels - 1) / step}, int64_t{bottomRow},
                                        floorDiv(int64_t{kLevels - 1} + offset, step)});
         if (first > last) continue;

@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
-#include "draw/frame.h"
-#include "host/scope_instance.h"
-#include "params/param_stage.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
 
 inline constexpr int32_t kWaveformScaleMargin = 40;  // level scale right of the picture
 
-// wfmRamp: built on every run of the parameter stage, whatever the mode.
-void buildWfmRamp(ScopeInstance& inst);
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry);
 int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "host/scope_instance.h"
+#include "core/scope_instance.h"
 
-inline constexpr int kLumaShift = 24;  // weights are 8.24 fixed point
+inline constexpr int kLumaShift = 24;             // weights are 8.24 fixed point
 inline constexpr double kLumaScale = 16777216.0;  // 2^24
 
 // The luma coefficient sets: weights of the red, green and blue value.

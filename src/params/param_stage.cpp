@@ -1,9 +1,6 @@
 #include "params/param_stage.h"
 
-#include "modes/display_unit.h"
-#include "modes/waveform.h"
 #include "params/luma.h"
-#include "sdk/filter_sdk.h"
 
 namespace {
 
@@ -19,34 +16,29 @@ void writeColourMatrix(ScopeInstance& inst) {
         for (int col = 0; col < 3; ++col) inst.colourMatrix[row][col] = kColourMatrixYuv[row][col];
     if (inst.settings.ntsc) {
         for (int row = 0; row < 2; ++row)
-            for (int col = 0; col < 3; ++col)
-                inst.colourMatrix[row + 1][col] = kColourMatrixIq[row][col];
+            for (int col = 0; col < 3; ++col) inst.colourMatrix[row + 1][col] = kColourMatrixIq[row][col];
     }
 }
 
-}  // namespace
-
-int32_t effectiveMode(const ScopeSettings& s) {
-    return s.passthru ? static_cast<int32_t>(DisplayMode::Video) : s.mode;
+void buildWfmRamp(ScopeInstance& inst) {
+    inst.wfmRamp[0] = 0;
+    for (int32_t k = 1; k < kWfmRampSize; ++k)
+        inst.wfmRamp[k] = kWfmRampBase + k < kLevels ? kWfmRampBase + k : kLevels - 1;
 }
+
+}  // namespace
 
 ptrdiff_t alignedPitch(int32_t w) {
     const ptrdiff_t bytes = 4 * static_cast<ptrdiff_t>(w);
     return (bytes + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
 }
 
-long runParamStage(ScopeInstance& inst, OutputGeometry& geometry) {
+void runParamStage(ScopeInstance& inst, OutputGeometry& geometry, const DisplayPreparation* display) {
     const ScopeSettings& s = inst.settings;
     inst.lumaOffset = s.rng255 ? kStudioBlack : 0;
     buildWfmRamp(inst);
     writeColourMatrix(inst);
-
-    // Compared as unsigned, so negative modes are out of range too.
-    const uint32_t mode = static_cast<uint32_t>(effectiveMode(s));
-    if (mode >= static_cast<uint32_t>(kDisplayModeCount)) return sdk::kFilterParamSwapBuffers;
-
-    const DisplayUnit& unit = kDisplayUnits[mode];
-    if (unit.usesChosenLuma) buildLumaRows(inst, chosenLumaSet(s));
-    unit.prepare(inst, geometry);
-    return sdk::kFilterParamSwapBuffers;
+    if (display == nullptr) return;
+    if (display->usesChosenLuma) buildLumaRows(inst, chosenLumaSet(s));
+    display->prepare(inst, geometry);
 }

@@ -1,25 +1,27 @@
 // The parameter stage: run when the host settles the frame format. All the
 // floating-point work of the filter happens here, once, so renderers only
-// read integer tables per pixel.
+// read integer tables per pixel. The displays add their own tables through
+// a DisplayPreparation; the stage never needs to know which display it is.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "host/scope_instance.h"
+#include "core/frame.h"
+#include "core/scope_instance.h"
 
-struct OutputGeometry {
-    int32_t w;
-    int32_t h;
-    ptrdiff_t pitch;
+// What one display adds to the stage.
+using PrepareFn = void (*)(ScopeInstance&, OutputGeometry&);
+struct DisplayPreparation {
+    bool usesChosenLuma;  // the stage builds luma rows from the settings' set
+    PrepareFn prepare;    // the display's own tables and output geometry
 };
 
 // `geometry` holds the source's size on entry and the output's on return.
-// Returns the host's FILTERPARAM_SWAP_BUFFERS on every path.
-long runParamStage(ScopeInstance& inst, OutputGeometry& geometry);
-
-// The display the settings select: Video under pass-through, else the mode.
-int32_t effectiveMode(const ScopeSettings& s);
+// The tables every display may read (luma offset, colour matrix, waveform
+// ramp) are built whatever the display; with no `display` (a mode out of
+// range) nothing else is, and the geometry stays the source's.
+void runParamStage(ScopeInstance& inst, OutputGeometry& geometry, const DisplayPreparation* display);
 
 // 4 * w rounded up to a multiple of 8 bytes.
 ptrdiff_t alignedPitch(int32_t w);

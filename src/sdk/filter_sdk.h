@@ -20,18 +20,18 @@
 
 namespace sdk {
 
-inline constexpr int kFilterDefVersion = 8;        // what we implement
-inline constexpr int kFilterDefCompatVersion = 4;  // oldest host we work with
-inline constexpr long kFilterParamSwapBuffers = 1; // FILTERPARAM_SWAP_BUFFERS
+inline constexpr int kFilterDefVersion = 8;         // what we implement
+inline constexpr int kFilterDefCompatVersion = 4;   // oldest host we work with
+inline constexpr long kFilterParamSwapBuffers = 1;  // FILTERPARAM_SWAP_BUFFERS
 
-struct FilterModule;        // owned by the host; we only pass the pointer on
+struct FilterModule;  // owned by the host; we only pass the pointer on
 struct FilterDefinition;
 struct FilterActivation;
 struct FilterFunctions;
 struct IScriptInterpreter;  // opaque: the host's script engine
 struct CScriptObject;
 
-using HostWindow = void*;   // HWND
+using HostWindow = void*;  // HWND
 
 // A frame. `data` points at the bottom row of the picture (rows bottom-up).
 struct VFBitmap {
@@ -53,7 +53,7 @@ struct VFBitmap {
 struct FilterActivation {
     const FilterDefinition* filter;
     void* filter_data;
-    VFBitmap* dst;      // a reference in the host's headers: a pointer in the binary
+    VFBitmap* dst;  // a reference in the host's headers: a pointer in the binary
     VFBitmap* src;
     VFBitmap* reserved;
     VFBitmap* last;
@@ -130,8 +130,8 @@ struct CScriptValue {
     } u;
 };
 
-using ScriptFunctionPtr = void(KV_CDECL*)(IScriptInterpreter*, void* activation,
-                                          const CScriptValue* argv, int argc);
+using ScriptFunctionPtr = void(KV_CDECL*)(IScriptInterpreter*, void* activation, const CScriptValue* argv,
+                                          int argc);
 
 struct ScriptFunctionDef {
     ScriptFunctionPtr func_ptr;

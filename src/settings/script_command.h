@@ -4,15 +4,12 @@
 
 #include <cstddef>
 
-#include "host/scope_instance.h"
+#include "core/settings.h"
 
-inline constexpr int kConfigArgCount = 13;
-inline constexpr const char* kConfigFunctionName = "Config";
-inline constexpr const char* kConfigArgList = "0iiiiiiiiiiiii";  // no result, 13 ints
 inline constexpr size_t kScriptLineMax = 66;  // longest line and its terminator
 inline constexpr size_t kLabelMax = 43;       // longest label and its terminator
 
-// Arguments in line order; flags become 1 for any non-zero value, mode and
+// Arguments by ConfigArg position; flags become 1 for any non-zero value, mode and
 // hotFix are stored as they come.
 void applyConfigArgs(ScopeSettings& s, const int (&args)[kConfigArgCount]);
 // Bounded: the text always ends inside the buffer (when size > 0).

@@ -16,11 +16,7 @@ int readValue(const char* name) {
 uint8_t onWhenAtMostZero(int v) { return v <= 0 ? 1 : 0; }
 uint8_t onWhenZero(int v) { return v == 0 ? 1 : 0; }
 
-int32_t inRangeOr(int v, int lo, int hi, int fallback) {
-    return v >= lo && v <= hi ? v : fallback;
-}
-
-constexpr int kMaxIreCeiling = 120;
+int32_t inRangeOr(int v, int lo, int hi, int fallback) { return v >= lo && v <= hi ? v : fallback; }
 
 void writeValue(const char* name, int v) {
     char text[12];  // any 32-bit integer and its terminator
@@ -45,8 +41,8 @@ void loadSettings(ScopeSettings& s) {
     s.blue = onWhenAtMostZero(readValue("BLUE"));
     s.wfmGrid = onWhenAtMostZero(readValue("WFMGRID"));
     s.rng255 = onWhenAtMostZero(readValue("RNG255"));
-    s.maxIRE = inRangeOr(readValue("maxIRE"), 0, kMaxIreCeiling, kDefaultSettings.maxIRE);
-    s.hotFix = inRangeOr(readValue("hotFix"), 0, 2, kDefaultSettings.hotFix);
+    s.maxIRE = inRangeOr(readValue("maxIRE"), kMaxIreLowest, kMaxIreHighest, kDefaultSettings.maxIRE);
+    s.hotFix = inRangeOr(readValue("hotFix"), kHotFixToBlack, kHotFixCount - 1, kDefaultSettings.hotFix);
 }
 
 void saveSettings(const ScopeSettings& s) {

@@ -9,7 +9,7 @@
 
 #include "cli_runner.h"
 #include "media.h"
-#include "module_host.h"
+#include "pluginhost/module_host.h"
 
 namespace {
 
@@ -146,17 +146,18 @@ TEST_F(BadInput, ModulesThatCannotBeHosted) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        std::string error;
+        Status error;
         EXPECT_EQ(FilterModuleHost::load(c.path, error), nullptr);
-        EXPECT_EQ(error.rfind(naming(c.message, c.path), 0), 0u) << error;
-        if (c.viaCli) expectRefusal({"--module", c.path, "-o", "x.png"}, kExitFailure, "kivrel: " + error);
+        EXPECT_EQ(error.message().rfind(naming(c.message, c.path), 0), 0u) << error.message();
+        if (c.viaCli)
+            expectRefusal({"--module", c.path, "-o", "x.png"}, kExitFailure, "kivrel: " + error.message());
     }
 }
 
 TEST_F(BadInput, ScriptFileProblemsNameTheFileAndLine) {
-    std::string error;
+    Status error;
     const auto module = FilterModuleHost::load(KIVREL_MODULE_PATH, error);
-    ASSERT_NE(module, nullptr) << error;
+    ASSERT_NE(module, nullptr) << error.message();
     struct Case {
         const char* text;     // null: no such file
         const char* message;  // '@' stands for the path

@@ -2,7 +2,7 @@
 // script lines, label, and the frames it hands over.
 #include <gtest/gtest.h>
 
-#include "module_host.h"
+#include "pluginhost/module_host.h"
 #include "support/image.h"
 
 namespace {
@@ -10,9 +10,9 @@ namespace {
 class ModuleHost : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
+        Status error;
         module_ = FilterModuleHost::load(KIVREL_MODULE_PATH, error);
-        ASSERT_NE(module_, nullptr) << error;
+        ASSERT_NE(module_, nullptr) << error.message();
     }
     // An initialised instance holding the settings of `line`.
     std::unique_ptr<FilterInstance> instance(const char* line) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "options.h"
+#include "pluginhost/script_call.h"
 #include "progress.h"
-#include "script_call.h"
 
 namespace {
 

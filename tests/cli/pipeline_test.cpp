@@ -2,9 +2,9 @@
 // decoding its output back: the video view's pixels are exactly predictable.
 #include <gtest/gtest.h>
 
-#include "cli/test_card.h"
 #include "cli_runner.h"
 #include "media.h"
+#include "pluginhost/test_card.h"
 
 namespace {
 

@@ -23,7 +23,9 @@ constexpr int32_t kPad = 3;                     // padding words per row, holdin
 using Point = std::pair<int64_t, int64_t>;
 using Points = std::set<Point>;
 
-std::string args(int64_t a, int64_t b, int64_t c, int64_t d) { return testing::PrintToString(std::tuple(a, b, c, d)); }
+std::string args(int64_t a, int64_t b, int64_t c, int64_t d) {
+    return testing::PrintToString(std::tuple(a, b, c, d));
+}
 
 // The points drawLine handed to plotPixel: a plot at (x, y) inks canvas pixel (x, y - 1).
 Points linePoints(int32_t w, int32_t h, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -64,22 +66,38 @@ Points run(int64_t x, int64_t y, int64_t dx, int64_t dy, int64_t n) {
 
 TEST(FillRect, ClipsAndStoresTheWordUnblended) {
     constexpr int32_t w = 120, h = 40;
-    struct Rect { int32_t x0, y0, x1, y1; };  // inclusive canvas corners; x1 < x0 when empty
+    struct Rect {
+        int32_t x0, y0, x1, y1;
+    };  // inclusive canvas corners; x1 < x0 when empty
     constexpr Rect kNothing{0, 0, -1, -1};
-    struct Case { int32_t x, y, width, height; Rect fill; };
+    struct Case {
+        int32_t x, y, width, height;
+        Rect fill;
+    };
     const Case cases[] = {
-        {0, 0, -1, -1, {0, 0, w - 1, h - 1}}, {-5, 10, 20, 3, {0, 10, 14, 12}}, {7, 8, 1, 1, {7, 8, 7, 8}},
+        {0, 0, -1, -1, {0, 0, w - 1, h - 1}},
+        {-5, 10, 20, 3, {0, 10, 14, 12}},
+        {7, 8, 1, 1, {7, 8, 7, 8}},
         {100, 0, -1, 1, {100, 0, w - 1, 0}},  // width becomes w, then w - 100
         {-5, 0, -1, 1, {0, 0, w - 6, 0}},     // -1 is replaced before clipping
-        {0, 3, 2, -1, {0, 3, 1, h - 1}}, {-1, -1, 3, 2, {0, 0, 1, 0}},
+        {0, 3, 2, -1, {0, 3, 1, h - 1}},
+        {-1, -1, 3, 2, {0, 0, 1, 0}},
         {w - 1, h - 1, 5, 5, {w - 1, h - 1, w - 1, h - 1}},
         {3, 4, -2, 5, kNothing},  // only -1 is special
-        {3, 4, 0, 5, kNothing}, {3, 4, 5, 0, kNothing}, {w, 0, 5, 5, kNothing}, {0, h, 5, 5, kNothing},
-        {-5, 0, 5, 5, kNothing}, {0, -5, 5, 5, kNothing},
+        {3, 4, 0, 5, kNothing},
+        {3, 4, 5, 0, kNothing},
+        {w, 0, 5, 5, kNothing},
+        {0, h, 5, 5, kNothing},
+        {-5, 0, 5, 5, kNothing},
+        {0, -5, 5, 5, kNothing},
         // Sums that overflow 32 bits.
-        {INT_MIN, INT_MIN, INT_MAX, INT_MAX, kNothing}, {-10, -10, INT_MAX, INT_MAX, {0, 0, w - 1, h - 1}},
-        {5, 6, INT_MAX, INT_MAX, {5, 6, w - 1, h - 1}}, {INT_MAX, INT_MAX, INT_MAX, INT_MAX, kNothing},
-        {INT_MAX, 0, -1, -1, kNothing}, {INT_MIN, 0, -1, -1, kNothing}, {INT_MIN, INT_MIN, -1, -1, kNothing},
+        {INT_MIN, INT_MIN, INT_MAX, INT_MAX, kNothing},
+        {-10, -10, INT_MAX, INT_MAX, {0, 0, w - 1, h - 1}},
+        {5, 6, INT_MAX, INT_MAX, {5, 6, w - 1, h - 1}},
+        {INT_MAX, INT_MAX, INT_MAX, INT_MAX, kNothing},
+        {INT_MAX, 0, -1, -1, kNothing},
+        {INT_MIN, 0, -1, -1, kNothing},
+        {INT_MIN, INT_MIN, -1, -1, kNothing},
         {INT_MIN, 0, INT_MIN, 1, kNothing},
     };
     Image pic(w, h);  // a recognisable picture, so that a write to the wrong pixel shows
@@ -87,14 +105,16 @@ TEST(FillRect, ClipsAndStoresTheWordUnblended) {
         for (int32_t x = 0; x < w; ++x) pic.at(x, y) = 0x5A000000u | static_cast<uint32_t>(y << 12 | x);
     for (const Case& c : cases) {
         for (uint32_t colour : {kAmber, kClearColour, 0x12345678u}) {
-            SCOPED_TRACE("fillRect" + args(c.x, c.y, c.width, c.height) + " colour " + std::to_string(colour));
+            SCOPED_TRACE("fillRect" + args(c.x, c.y, c.width, c.height) + " colour " +
+                         std::to_string(colour));
             StoredFrame f(pic, kPad);
             fillRect(f.frame(), c.x, c.y, c.width, c.height, colour);
             const Image after = f.image();
             const Rect& r = c.fill;
             for (int32_t y = 0; y < h; ++y)
                 for (int32_t x = 0; x < w; ++x)
-                    ASSERT_EQ(after.at(x, y), x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1 ? colour : pic.at(x, y))
+                    ASSERT_EQ(after.at(x, y),
+                              x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1 ? colour : pic.at(x, y))
                         << "at (" << x << ", " << y << ")";
             EXPECT_TRUE(f.paddingIntact());
         }
@@ -109,7 +129,8 @@ TEST(FillRect, AddressesStoredRowsBottomUp) {
     fillRect(fr, 313, 0, 1, 628, kAmber);
     for (int32_t k = 0; k < 632; ++k)
         for (int32_t x = 312; x <= 314; ++x)
-            ASSERT_EQ(fr.storedRow(k)[x], (x == 313 && k >= 4) ? kAmber : 0) << "stored row " << k << " column " << x;
+            ASSERT_EQ(fr.storedRow(k)[x], (x == 313 && k >= 4) ? kAmber : 0)
+                << "stored row " << k << " column " << x;
     EXPECT_TRUE(f.paddingIntact());
 }
 
@@ -133,7 +154,9 @@ TEST(Raster, OneByOneAndEmptyFrames) {
 }
 
 TEST(BlendPixel, KnownValues) {
-    struct Case { uint32_t old, colour, expected; };
+    struct Case {
+        uint32_t old, colour, expected;
+    };
     const Case cases[] = {
         {0x00000000, 0xFFFFB700, 0x00FFB700}, {0xFF102030, 0xFFFFB700, 0x00FFB700},  // opaque: top byte 0
         {0x12345678, 0x00FFFFFF, 0x12345678},  // opacity 0 keeps the word, top byte included
@@ -144,7 +167,8 @@ TEST(BlendPixel, KnownValues) {
         {0x00FF0000, 0x800000FF, 0x007F0080},  // channels blend independently
     };
     for (const Case& c : cases)
-        EXPECT_EQ(blendPixel(c.old, c.colour), c.expected) << std::hex << "old " << c.old << " colour " << c.colour;
+        EXPECT_EQ(blendPixel(c.old, c.colour), c.expected)
+            << std::hex << "old " << c.old << " colour " << c.colour;
 }
 
 TEST(PlotPixel, LandsOneRowAboveAndClearsTheTopByte) {
@@ -160,9 +184,20 @@ TEST(PlotPixel, LandsOneRowAboveAndClearsTheTopByte) {
     expected.at(0, 0) = expected.at(2, h - 2) = kPlottedAmber;
     // Nothing else changes, neither by plots outside the visible range nor at
     // opacity 0 (the top byte included).
-    struct Plot { int32_t x, y; uint32_t colour = kAmber; };
-    for (const Plot p : {Plot{2, h - 1, 0x00FFFFFF}, {0, 0}, {w, 5}, {-1, 3}, {0, h}, {INT_MIN, 1}, {INT_MAX, 1},
-                         {0, INT_MIN}, {0, INT_MAX}, {3, 2, 0x00FFFFFF}}) {
+    struct Plot {
+        int32_t x, y;
+        uint32_t colour = kAmber;
+    };
+    for (const Plot p : {Plot{2, h - 1, 0x00FFFFFF},
+                         {0, 0},
+                         {w, 5},
+                         {-1, 3},
+                         {0, h},
+                         {INT_MIN, 1},
+                         {INT_MAX, 1},
+                         {0, INT_MIN},
+                         {0, INT_MAX},
+                         {3, 2, 0x00FFFFFF}}) {
         plotPixel(fr, p.x, p.y, p.colour);
         EXPECT_EQ(f.image().px, expected.px) << "plot at (" << p.x << ", " << p.y << ") colour " << p.colour;
     }
@@ -171,32 +206,42 @@ TEST(PlotPixel, LandsOneRowAboveAndClearsTheTopByte) {
 
 TEST(DrawLine, PointSequences) {
     constexpr int32_t w = 12, h = 9;
-    struct Case { int32_t x1, y1, x2, y2; Points expected; };
+    struct Case {
+        int32_t x1, y1, x2, y2;
+        Points expected;
+    };
     const Case cases[] = {
         {0, 1, 5, 3, {{0, 1}, {1, 1}, {2, 2}, {3, 2}, {4, 3}, {5, 3}}},
         {0, 1, 2, 2, {{0, 1}, {1, 2}, {2, 2}}},  // d = 0 takes the diagonal step
         {2, 2, 0, 1, {{2, 2}, {1, 1}, {0, 1}}},  // the other way round is not the same line
-        {0, 1, 4, 5, run(0, 1, 1, 1, 5)}, {3, 3, 3, 3, {{3, 3}}}, {1, 1, 1, 4, run(1, 1, 0, 1, 4)},
+        {0, 1, 4, 5, run(0, 1, 1, 1, 5)},
+        {3, 3, 3, 3, {{3, 3}}},
+        {1, 1, 1, 4, run(1, 1, 0, 1, 4)},
         {2, 1, 0, 7, {{2, 1}, {2, 2}, {1, 3}, {1, 4}, {1, 5}, {0, 6}, {0, 7}}},  // y-major, x falling
         // From inside the frame to outside: the inside points of the same line.
         {5, 5, 20, 8, {{5, 5}, {6, 5}, {7, 5}, {8, 6}, {9, 6}, {10, 6}, {11, 6}}},
         // Extreme endpoints: the walk is shortened to the stretch inside the frame.
-        {INT_MIN, 5, INT_MAX, 5, run(0, 5, 1, 0, w)}, {INT_MAX, 5, INT_MIN, 5, run(0, 5, 1, 0, w)},
+        {INT_MIN, 5, INT_MAX, 5, run(0, 5, 1, 0, w)},
+        {INT_MAX, 5, INT_MIN, 5, run(0, 5, 1, 0, w)},
         {INT_MIN, INT_MIN, INT_MAX, INT_MAX, run(1, 1, 1, 1, h - 1)},  // a tie: every step is diagonal
         {INT_MAX, INT_MAX, INT_MIN, INT_MIN, run(1, 1, 1, 1, h - 1)},
-        {4, INT_MIN, 4, INT_MAX, run(4, 1, 0, 1, h - 1)}, {4, INT_MAX, 4, INT_MIN, run(4, 1, 0, 1, h - 1)},
+        {4, INT_MIN, 4, INT_MAX, run(4, 1, 0, 1, h - 1)},
+        {4, INT_MAX, 4, INT_MIN, run(4, 1, 0, 1, h - 1)},
         {INT_MIN, INT_MAX, INT_MAX, INT_MIN, {}},  // y = -1 - x: never inside
         // Slope 3 / (2^32 - 1) from x = INT_MIN: at x = t >= 0 the walk has
         // taken 2^31 + t steps, k = floor((6 (2^31 + t) + M) / 2M) = 2 while t is small.
-        {INT_MIN, 0, INT_MAX, 3, run(0, 2, 1, 0, w)}, {0, 3, INT_MAX, 3, run(0, 3, 1, 0, w)},
-        {2, 2, INT_MIN, 2, run(0, 2, 1, 0, 3)}, {INT_MIN, INT_MIN, INT_MIN, INT_MAX, {}},
+        {INT_MIN, 0, INT_MAX, 3, run(0, 2, 1, 0, w)},
+        {0, 3, INT_MAX, 3, run(0, 3, 1, 0, w)},
+        {2, 2, INT_MIN, 2, run(0, 2, 1, 0, 3)},
+        {INT_MIN, INT_MIN, INT_MIN, INT_MAX, {}},
         {INT_MAX, INT_MIN, INT_MIN + 1, INT_MIN, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("drawLine" + args(c.x1, c.y1, c.x2, c.y2));
         const Points got = linePoints(w, h, c.x1, c.y1, c.x2, c.y2);
         EXPECT_EQ(got, c.expected);
-        if (std::llabs(int64_t{c.x2} - c.x1) + std::llabs(int64_t{c.y2} - c.y1) < 1000) {  // the loop is quick
+        if (std::llabs(int64_t{c.x2} - c.x1) + std::llabs(int64_t{c.y2} - c.y1) <
+            1000) {  // the loop is quick
             EXPECT_EQ(got, naiveLine(w, h, c.x1, c.y1, c.x2, c.y2));
         }
     }
@@ -206,7 +251,9 @@ TEST(DrawLine, MatchesTheStepByStepLoopOnRandomLines) {
     // Short lines around and across the frame, and long ones from far away
     // whose walk the drawing shortens to the stretch inside the frame.
     TestRng rng{12345};
-    struct Range { int32_t lo, hi, count; };
+    struct Range {
+        int32_t lo, hi, count;
+    };
     for (const Range& r : {Range{-30, 60, 3000}, Range{-3000, 3000, 300}, Range{-2000000, 2000000, 20}}) {
         for (int32_t i = 0; i < r.count; ++i) {
             const int32_t w = 1 + rng.below(40), h = 1 + rng.below(30);
@@ -237,7 +284,8 @@ TEST(DrawLine, GoldenPicture) {
         drawLine(fr, 80, 60, i * 10 - 5, 119, opacity | 0xFFFFFF);
     }
     for (int32_t i = 0; i < 12; ++i) drawLine(fr, -40, i * 12, 200, 130 - i * 12, 0x60FF4040);
-    for (auto [x1, y1, x2, y2] : {std::array{0, 1, 159, 1}, {0, 119, 159, 119}, {0, 1, 0, 119}, {159, 1, 159, 119}})
+    for (auto [x1, y1, x2, y2] :
+         {std::array{0, 1, 159, 1}, {0, 119, 159, 119}, {0, 1, 0, 119}, {159, 1, 159, 119}})
         drawLine(fr, x1, y1, x2, y2, kAmber);
     EXPECT_TRUE(f.paddingIntact());
     const Image img = f.image();

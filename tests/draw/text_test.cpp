@@ -19,14 +19,15 @@ constexpr int32_t kPad = 2;
 
 // What drawing `text` at (x, y) over `background` must leave: `ink` one
 // canvas row above each set glyph bit, clipped to the rows a plot reaches.
-Image expectedText(int32_t w, int32_t h, int32_t x, int32_t y, const std::string& text, uint32_t background = 0,
-                   uint32_t ink = kPlottedAmber) {
+Image expectedText(int32_t w, int32_t h, int32_t x, int32_t y, const std::string& text,
+                   uint32_t background = 0, uint32_t ink = kPlottedAmber) {
     Image img(w, h, background);
     for (size_t i = 0; i < text.size(); ++i)
         for (int32_t r = 0; r < kFontRows; ++r)
             for (int32_t j = 0; j < kGlyphSize; ++j) {
                 const int64_t px = x + static_cast<int64_t>(i) * kGlyphSize + j, py = y + r - 1;
-                const bool set = fontTable[static_cast<unsigned char>(text[i])][r] >> (kGlyphSize - 1 - j) & 1;
+                const bool set =
+                    fontTable[static_cast<unsigned char>(text[i])][r] >> (kGlyphSize - 1 - j) & 1;
                 if (set && px >= 0 && px < w && py >= 0 && py < h - 1) img.at(int32_t(px), int32_t(py)) = ink;
             }
     return img;
@@ -41,17 +42,27 @@ void expectSame(const Image& got, const Image& want) {
 }  // namespace
 
 TEST(Text, InksTheGlyphBitsOneRowUpClippedAndBlended) {
-    struct Case { int32_t w, h, x, y; const char* text; uint32_t bg = 0, colour = kAmber, ink = kPlottedAmber; };
+    struct Case {
+        int32_t w, h, x, y;
+        const char* text;
+        uint32_t bg = 0, colour = kAmber, ink = kPlottedAmber;
+    };
     const Case cases[] = {
         {50, 40, 10, 20, "Min"},
         // Clipped at every edge; at (-3, -2) only glyph pixels with x + j >= 0 and y + r >= 1 show.
-        {21, 13, -3, -2, "AQ"}, {21, 13, 15, 9, "AQ"}, {21, 13, -7, 12, "AQ"}, {21, 13, 20, -6, "AQ"},
-        {21, 13, 5, 1, "AQ"}, {21, 13, 5, 0, "AQ"},
+        {21, 13, -3, -2, "AQ"},
+        {21, 13, 15, 9, "AQ"},
+        {21, 13, -7, 12, "AQ"},
+        {21, 13, 20, -6, "AQ"},
+        {21, 13, 5, 1, "AQ"},
+        {21, 13, 5, 0, "AQ"},
         // Blended over the background; clear bits leave it alone.
         {20, 12, 2, 3, "x", 0xAA123456, 0x80FFFFFF, blendPixel(0xAA123456, 0x80FFFFFF)},
         // char is signed on these compilers: "\xB3" must still reach glyph 0xB3.
-        {12, 12, 0, 1, "\xB3"}, {12, 12, 2, 2, "\xDB"},
-        {12, 12, 2, 2, " ", 0x01010101}, {12, 12, 2, 2, "\xFF", 0x01010101},  // blank glyphs
+        {12, 12, 0, 1, "\xB3"},
+        {12, 12, 2, 2, "\xDB"},
+        {12, 12, 2, 2, " ", 0x01010101},
+        {12, 12, 2, 2, "\xFF", 0x01010101},  // blank glyphs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::tuple(std::string(c.text), c.x, c.y)));
@@ -63,7 +74,8 @@ TEST(Text, InksTheGlyphBitsOneRowUpClippedAndBlended) {
     // Anchors for the reference: M's top-left, the dot of i in columns 18-25,
     // n starting in column 26 at its row 2.
     const Image min = expectedText(50, 40, 10, 20, "Min");
-    for (auto [x, y] : {std::pair{10, 19}, {21, 19}, {26, 21}}) EXPECT_EQ(min.at(x, y), kPlottedAmber) << x << "," << y;
+    for (auto [x, y] : {std::pair{10, 19}, {21, 19}, {26, 21}})
+        EXPECT_EQ(min.at(x, y), kPlottedAmber) << x << "," << y;
     EXPECT_EQ(expectedText(12, 12, 2, 2, "\xDB").at(9, 8), kPlottedAmber);
 }
 

@@ -64,8 +64,8 @@ TEST(Lifecycle, InstancesDoNotShareState) {
     TestHost host;
     TestInstance a(host), b(host);
     ConfigArgs red = defaultArgs(DisplayMode::Video);
-    red[7] = 0;  // luma off
-    red[9] = 0;  // green off
+    red[7] = 0;   // luma off
+    red[9] = 0;   // green off
     red[10] = 0;  // blue off
     a.config(red);
     b.config(defaultArgs(DisplayMode::Video));

@@ -36,7 +36,7 @@ std::string describe(const ConfigArgs& a, int32_t w, int32_t h, int32_t pad) {
 struct Shape {
     int32_t w, h, pad;
 };
-constexpr Shape kShapes[] = {{1, 1, 0}, {1, 1, 7}, {2, 1, 1}, {1, 2, 0}, {3, 700, 1},
+constexpr Shape kShapes[] = {{1, 1, 0}, {1, 1, 7},   {2, 1, 1},    {1, 2, 0},  {3, 700, 1},
                              {7, 3, 2}, {321, 9, 0}, {64, 48, 13}, {700, 2, 3}};
 
 }  // namespace

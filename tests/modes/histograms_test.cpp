@@ -73,10 +73,14 @@ Image expectedOutput(const char* title, int32_t p, const std::vector<Panel>& pan
             const bool gridRow = row == p / 4 || row == p / 2 || row == p * 3 / 4;
             for (int32_t v = -2; v < kLevels + 2; ++v) {  // level v in column 52 + v
                 uint32_t& px = img.at(52 + v, q.top + 2 + row);
-                if (row < 0 || row >= p || v < 0 || v >= kLevels) px = kAmber;  // borders
-                else if (p - row <= bar[v]) px = kBarColour[q.channel];
-                else if (gridRow || v == 16 || v == 235) px = kAmber;
-                else px = p - row <= earlier[v] ? kBarColour[q.channel] : 0;
+                if (row < 0 || row >= p || v < 0 || v >= kLevels)
+                    px = kAmber;  // borders
+                else if (p - row <= bar[v])
+                    px = kBarColour[q.channel];
+                else if (gridRow || v == 16 || v == 235)
+                    px = kAmber;
+                else
+                    px = p - row <= earlier[v] ? kBarColour[q.channel] : 0;
             }
         }
     }
@@ -95,7 +99,8 @@ void expectSame(const Image& out, const Image& want) {
 // All four channels on: P = 126, panels 20 -> 150, 157 -> 287, 294 -> 424, 431 -> 561.
 std::vector<Panel> fourPanels(const Bars& bars, const std::string& min, const std::string& max) {
     std::vector<Panel> panels;
-    for (int c = 0; c < kChannelCount; ++c) panels.push_back({c, 20 + 137 * c, 150 + 137 * c, bars, min, max});
+    for (int c = 0; c < kChannelCount; ++c)
+        panels.push_back({c, 20 + 137 * c, 150 + 137 * c, bars, min, max});
     return panels;
 }
 
@@ -152,38 +157,115 @@ TEST(Histograms, FramesAsDescribed) {
     const Case cases[] = {
         // Luma is counted whatever the switches.
         {"no channel", {0, 0, 0, 0}, true, false, {red}, "AVD: 81   Scale: 0.0 ", 504, {}},
-        {"luma", {1, 0, 0, 0}, true, false, {red}, "AVD: 81   Scale: 1.0 ", 504, redPanels(504, {{kLuma, 20, 528}})},
+        {"luma",
+         {1, 0, 0, 0},
+         true,
+         false,
+         {red},
+         "AVD: 81   Scale: 1.0 ",
+         504,
+         redPanels(504, {{kLuma, 20, 528}})},
         // Without luma the first panel starts at row 27.
-        {"red", {0, 1, 0, 0}, true, false, {red}, "AVD: 81   Scale: 1.0 ", 504, redPanels(504, {{kRed, 27, 535}})},
-        {"luma blue", {1, 0, 0, 1}, true, false, {red}, "AVD: 81   Scale: 2.0 ", 252,
+        {"red",
+         {0, 1, 0, 0},
+         true,
+         false,
+         {red},
+         "AVD: 81   Scale: 1.0 ",
+         504,
+         redPanels(504, {{kRed, 27, 535}})},
+        {"luma blue",
+         {1, 0, 0, 1},
+         true,
+         false,
+         {red},
+         "AVD: 81   Scale: 2.0 ",
+         252,
          redPanels(252, {{kLuma, 20, 276}, {kBlue, 283, 539}})},
-        {"rgb", {0, 1, 1, 1}, true, false, {red}, "AVD: 81   Scale: 3.0 ", 168,
+        {"rgb",
+         {0, 1, 1, 1},
+         true,
+         false,
+         {red},
+         "AVD: 81   Scale: 3.0 ",
+         168,
          redPanels(168, {{kRed, 27, 199}, {kGreen, 206, 378}, {kBlue, 385, 557}})},
-        {"all", kAll, true, false, {red}, "AVD: 81   Scale: 4.0 ", 126,
+        {"all",
+         kAll,
+         true,
+         false,
+         {red},
+         "AVD: 81   Scale: 4.0 ",
+         126,
          redPanels(126, {{kLuma, 20, 150}, {kRed, 157, 287}, {kGreen, 294, 424}, {kBlue, 431, 561}})},
         // Fewer than P pixels at the peak: scale 0, bars as tall as their counts.
-        {"scale 0", kAll, false, false, {greyFrame(5, 4, {{30, 10}, {90, 7}, {240, 3}})}, "AVD: 82   Scale: 0.0 ",
-         126, fourPanels({{30, 10}, {90, 7}, {240, 3}}, "30", "240")},
+        {"scale 0",
+         kAll,
+         false,
+         false,
+         {greyFrame(5, 4, {{30, 10}, {90, 7}, {240, 3}})},
+         "AVD: 82   Scale: 0.0 ",
+         126,
+         fourPanels({{30, 10}, {90, 7}, {240, 3}}, "30", "240")},
         // 882 black pixels, black at 16: 882 / 126 = 7, so every bar is exactly full.
         {"882 black", kAll, true, false, {Image(42, 21, 0)}, "AVD: 16   Scale: 7.0 ", 126, fullPanels(0, 16)},
         // 2 pixels at 10 and 1 at 250 fall below the divisor 3: not Min, not Max.
-        {"below divisor", kAll, false, false, {greyFrame(31, 13, {{10, 2}, {250, 1}, {100, 400}})},
-         "AVD: 99   Scale: 3.0 ", 126, fullPanels(100, 100)},
-        {"uniform", kAll, false, false, {Image(16, 16, 0xC8C8C8)}, "AVD: 200   Scale: 2.0 ", 126, fullPanels(200, 200)},
+        {"below divisor",
+         kAll,
+         false,
+         false,
+         {greyFrame(31, 13, {{10, 2}, {250, 1}, {100, 400}})},
+         "AVD: 99   Scale: 3.0 ",
+         126,
+         fullPanels(100, 100)},
+        {"uniform",
+         kAll,
+         false,
+         false,
+         {Image(16, 16, 0xC8C8C8)},
+         "AVD: 200   Scale: 2.0 ",
+         126,
+         fullPanels(200, 200)},
         // 4096 x 2160 white: the luma sum passes 2^31.
-        {"big white", kAll, false, false, {Image(4096, 2160, 0xFFFFFF)}, "AVD: 255   Scale: 70217.0 ", 126,
+        {"big white",
+         kAll,
+         false,
+         false,
+         {Image(4096, 2160, 0xFFFFFF)},
+         "AVD: 255   Scale: 70217.0 ",
+         126,
          fullPanels(255, 255)},
         // A frame without pixels has no average.
         {"0x4", kAll, true, false, {Image(0, 4)}, "AVD: 0   Scale: 0.0 ", 126, fourPanels({}, "-1", "-1")},
         {"5x0", kAll, true, false, {Image(5, 0)}, "AVD: 0   Scale: 0.0 ", 126, fourPanels({}, "-1", "-1")},
         {"0x0", kAll, true, false, {Image(0, 0)}, "AVD: 0   Scale: 0.0 ", 126, fourPanels({}, "-1", "-1")},
         // The single pixel at level 1 stays below Min; sum of v^2 over 32640 pixels: 170.
-        {"known levels", kAll, false, false, {greyFrame(255, 128, ramp)}, "AVD: 170   Scale: 2.0 ", 126,
-         fourPanels(rampBars, "2", "255"), 0x56b17efd28ca1c30ull},
-        {"accum below divisor", {0, 1, 1, 1}, false, true, {spread, Image(64, 40, 7)}, "AVD: 0   Scale: 15.0 ", 168,
+        {"known levels",
+         kAll,
+         false,
+         false,
+         {greyFrame(255, 128, ramp)},
+         "AVD: 170   Scale: 2.0 ",
+         126,
+         fourPanels(rampBars, "2", "255"),
+         0x56b17efd28ca1c30ull},
+        {"accum below divisor",
+         {0, 1, 1, 1},
+         false,
+         true,
+         {spread, Image(64, 40, 7)},
+         "AVD: 0   Scale: 15.0 ",
+         168,
          spreadThenBlue},
         // 400 pixels: scale 3, 133 rows clamped to 126. Title and value boxes never overprint.
-        {"no accum", kAll, false, false, {grey50, grey200}, "AVD: 200   Scale: 3.0 ", 126, fullPanels(200, 200)},
+        {"no accum",
+         kAll,
+         false,
+         false,
+         {grey50, grey200},
+         "AVD: 200   Scale: 3.0 ",
+         126,
+         fullPanels(200, 200)},
         {"accum", kAll, false, true, {grey50, grey200}, "AVD: 200   Scale: 3.0 ", 126, grey50Then200},
     };
     TestHost host;
@@ -196,7 +278,7 @@ TEST(Histograms, FramesAsDescribed) {
         // 1440 bytes a row, and the host's 3 sentinel words.
         EXPECT_EQ(std::tuple(inst.dst().w, inst.dst().h, inst.dst().pitch), std::tuple(360, 570, 1440 + 12));
         EXPECT_EQ(inst.state().panelHeight, k.plotRows);  // bar colours and the Min/Max reset show below
-        const Frame f = inst.outputFrame().frame();  // accumulation draws over what the host hands over
+        const Frame f = inst.outputFrame().frame();       // accumulation draws over what the host hands over
         for (int32_t y = 0; y < f.h; ++y) std::fill_n(f.canvasRow(y), f.w, 0u);
         for (size_t i = 0; i < k.frames.size(); ++i) {
             if (i > 0) inst.setSource(k.frames[i], 5);
@@ -232,7 +314,8 @@ TEST(Histograms, CountsEveryPixelOfOddPaddedAndTallSources) {
         TestInstance inst(host);
         inst.render(histogramArgs(kAll, false), src);
         for (int c = 0; c < kChannelCount; ++c)
-            EXPECT_TRUE(std::equal(tally.begin(), tally.end(), inst.state().histogram[c].counts)) << "channel " << c;
+            EXPECT_TRUE(std::equal(tally.begin(), tally.end(), inst.state().histogram[c].counts))
+                << "channel " << c;
         EXPECT_EQ(inst.state().lumaSum, sum);
         EXPECT_TRUE(inst.sourcePaddingIntact() && inst.outputPaddingIntact());
     }

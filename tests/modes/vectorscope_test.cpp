@@ -47,7 +47,8 @@ Image renderDirect(ScopeInstance& inst, const Image& src, int32_t w, int32_t h, 
 }
 
 // Through the host, with the parameter stage run for `stage` (a script may switch the mode after it).
-Image renderHosted(const Image& src, int32_t srcPad = 5, ConfigArgs args = defaultArgs(DisplayMode::Vectorscope),
+Image renderHosted(const Image& src, int32_t srcPad = 5,
+                   ConfigArgs args = defaultArgs(DisplayMode::Vectorscope),
                    DisplayMode stage = DisplayMode::Vectorscope) {
     TestHost host;
     TestInstance inst(host);
@@ -104,13 +105,13 @@ TEST(VectorscopeTables, TellingValues) {
     EXPECT_EQ(lumaOf(*inst, rgb(255, 0, 0)), 76);  // Rec. 601, whatever the settings
     // Truncation makes the circle asymmetric: 314 + 222 at 45 degrees but
     // 314 - 221 at 225, 314 + 314 at 0 but 314 - 313 at 180.
-    const int32_t marks[][3] = {{0, 314, 628}, {5, 341, 627}, {30, 471, 586},  {45, 536, 536},
+    const int32_t marks[][3] = {{0, 314, 628},  {5, 341, 627},  {30, 471, 586}, {45, 536, 536},
                                 {90, 628, 314}, {135, 536, 93}, {180, 314, 1},  {225, 93, 93},
                                 {270, 1, 314},  {315, 93, 536}, {355, 288, 627}};
     for (const auto& [k, x, y] : marks)
         EXPECT_EQ(std::pair(inst->circleX[k], inst->circleY[k]), std::pair(x, y)) << "degrees " << k;
     // 125 * 0.984 and 250 * 0.984 are exact in double precision: 123 and 246, no 122 or 245.
-    const int32_t scales[][3] = {{0, -250, -447}, {255, 0, 0},      {510, 250, 447}, {380, 123, 219},
+    const int32_t scales[][3] = {{0, -250, -447}, {255, 0, 0},       {510, 250, 447}, {380, 123, 219},
                                  {505, 246, 438}, {130, -123, -219}, {5, -246, -438}};
     for (const auto& [j, u, v] : scales)
         EXPECT_EQ(std::pair(inst->uScale[j], inst->vScale[j]), std::pair(u, v)) << "index " << j;
@@ -130,7 +131,8 @@ TEST(VectorscopeTables, EveryColourLandsInsideTheFrame) {
     EXPECT_EQ(std::pair(lo[0], hi[0]), std::pair(-225, 226));  // yellow, blue
     EXPECT_EQ(std::pair(lo[1], hi[1]), std::pair(-178, 179));  // cyan, red
     // Dots cover columns 314 + U .. 315 + U and rows 317 - V .. 318 - V.
-    EXPECT_TRUE(314 + lo[2] >= 0 && 315 + hi[2] < kSize && 318 - lo[3] < kSize) << lo[2] << " " << hi[2] << " " << lo[3];
+    EXPECT_TRUE(314 + lo[2] >= 0 && 315 + hi[2] < kSize && 318 - lo[3] < kSize)
+        << lo[2] << " " << hi[2] << " " << lo[3];
     EXPECT_EQ(317 - hi[3], 4);  // full red, just inside the top edge
     // The renderer's own once-per-frame bound must agree with the full count.
     const ChromaReach r = chromaReach(*inst);
@@ -145,17 +147,24 @@ TEST(Vectorscope, GraticuleIsTheSameForAnySource) {
     // blended and land one row above their y: box 1's vertex (267, 71), the radius line from
     // (143, 51) to the centre, crossing the vertical axis just above it, and "R" row 0 (FC).
     const std::tuple<int32_t, int32_t, uint32_t> pixels[] = {
-        {313, 0, kFill},       {313, 627, kFill},     {313, 628, 0},         {0, 314, kFill},    {627, 314, kFill},
-        {630, 314, 0},         {314, 627, kFill},     {315, 628, kFill},     {628, 313, kFill},  {629, 314, kFill},
-        {314, 0, kFill},       {315, 1, kFill},       {1, 313, kFill},       {2, 314, kFill},    {314, 629, 0},
-        {316, 628, 0},         {267, 70, kPlotted},   {143, 50, kPlotted},   {314, 313, kPlotted},
-        {313, 311, kPlotted},  {313, 312, kPlotted},  {246, 93, kPlotted},   {251, 93, kPlotted}, {252, 93, 0}};
+        {313, 0, kFill},      {313, 627, kFill},   {313, 628, 0},        {0, 314, kFill},
+        {627, 314, kFill},    {630, 314, 0},       {314, 627, kFill},    {315, 628, kFill},
+        {628, 313, kFill},    {629, 314, kFill},   {314, 0, kFill},      {315, 1, kFill},
+        {1, 313, kFill},      {2, 314, kFill},     {314, 629, 0},        {316, 628, 0},
+        {267, 70, kPlotted},  {143, 50, kPlotted}, {314, 313, kPlotted}, {313, 311, kPlotted},
+        {313, 312, kPlotted}, {246, 93, kPlotted}, {251, 93, kPlotted},  {252, 93, 0}};
     for (const auto& [x, y, want] : pixels) EXPECT_EQ(g.at(x, y), want) << x << "," << y;
     // 1255 axis pixels less those two, and 72 marks of 4, two pixels of which the horizontal axis covers.
     EXPECT_EQ(std::count(g.px.begin(), g.px.end(), kFill), 1255 - 2 + 72 * 4 - 2);
     for (uint32_t p : g.px) ASSERT_TRUE(p == 0 || p == kFill || p == kPlotted) << std::hex << p;
-    for (auto [w, h, pad] : {std::array{1, 1, 0}, {1, 1, 7}, {3, 1, 1}, {1, 300, 2}, {333, 2, 0}, {720, 480, 3},
-                             {0, 4, 2}, {4, 0, 1}}) {
+    for (auto [w, h, pad] : {std::array{1, 1, 0},
+                             {1, 1, 7},
+                             {3, 1, 1},
+                             {1, 300, 2},
+                             {333, 2, 0},
+                             {720, 480, 3},
+                             {0, 4, 2},
+                             {4, 0, 1}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " pad " + std::to_string(pad));
         EXPECT_EQ(hashImage(renderHosted(Image(w, h, 0), pad)), hashImage(g));
     }
@@ -187,7 +196,11 @@ TEST(Vectorscope, ColoursGiveOneDotWhereTheTablesPutIt) {
 }
 
 TEST(Vectorscope, SeventyFivePercentBarsLandInTheirBoxes) {
-    const struct { uint32_t word; int32_t u, v; Box box; } bars[] = {
+    const struct {
+        uint32_t word;
+        int32_t u, v;
+        Box box;
+    } bars[] = {
         {rgb(191, 0, 0), -56, 235, {{{267, 71}, {246, 76}, {249, 89}, {269, 84}}}},        // red
         {rgb(0, 191, 0), -110, -196, {{{191, 512}, {209, 522}, {216, 509}, {199, 500}}}},  // green
         {rgb(0, 0, 191), 167, -36, {{{484, 361}, {487, 346}, {477, 344}, {474, 358}}}},    // blue
@@ -212,9 +225,18 @@ TEST(Vectorscope, OtherFrameSizesAreClippedLikeTheFullFrame) {
         const Image src = noise(w, h, static_cast<uint32_t>(w * 131 + h));
         const Image full = renderDirect(*inst, src, kSize, kSize, pad);
         // 629 columns or 628 rows fall one short of the circle marks' reach.
-        for (auto [dw, dh] : {std::pair{400, 300}, {100, 80}, {631, 632}, {632, 631}, {629, 632}, {632, 628}, {1, 1},
-                              {0, 632}, {632, 0}, {700, 650}}) {
-            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " into " + std::to_string(dw) + "x" + std::to_string(dh));
+        for (auto [dw, dh] : {std::pair{400, 300},
+                              {100, 80},
+                              {631, 632},
+                              {632, 631},
+                              {629, 632},
+                              {632, 628},
+                              {1, 1},
+                              {0, 632},
+                              {632, 0},
+                              {700, 650}}) {
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " into " + std::to_string(dw) + "x" +
+                         std::to_string(dh));
             const Image out = renderDirect(*inst, src, dw, dh, pad);
             Image want(dw, dh);
             for (int32_t y = 0; y < std::min(dh, kSize); ++y)
@@ -241,7 +263,8 @@ TEST(Vectorscope, ForeignTablesNeverWriteOutside) {
     inst->weightTable[1][7] = static_cast<uint32_t>(-4096);
     r = chromaReach(*inst);
     EXPECT_EQ(std::pair(r.minBlue, r.maxRed), std::pair(-255, 255));
-    for (int row : {1, 2}) std::fill(std::begin(inst->weightTable[row]), std::end(inst->weightTable[row]), 0x80000000u);
+    for (int row : {1, 2})
+        std::fill(std::begin(inst->weightTable[row]), std::end(inst->weightTable[row]), 0x80000000u);
     r = chromaReach(*inst);  // rising, but the sum wraps past 2^32
     EXPECT_EQ(std::pair(r.maxBlue, r.minRed), std::pair(255, -255));
     // Through the host: tables never built for this display (a new record

@@ -65,21 +65,17 @@ TEST(VideoView, GreyIgnoresTheChannelSwitchesAndLeavesOutTheAddedOne) {
         uint32_t px, expected;
     };
     const Case cases[] = {
-        {1, 0x000000, 0x101010},
-        {0, 0x000000, 0x000000},
-        {0, 0x040404, 0x030303},
-        {0, 0x050505, 0x050505},
-        {0, 0xFFFFFF, 0xFFFFFF},
-        {1, 0xFFFFFF, 0xEBEBEB},  // 235
-        {0, 0xFF0000, 0x4C4C4C},  // 76
+        {1, 0x000000, 0x101010}, {0, 0x000000, 0x000000}, {0, 0x040404, 0x030303},
+        {0, 0x050505, 0x050505}, {0, 0xFFFFFF, 0xFFFFFF}, {1, 0xFFFFFF, 0xEBEBEB},  // 235
+        {0, 0xFF0000, 0x4C4C4C},                                                    // 76
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("rng255 " + std::to_string(c.rng255) + " pixel " + std::to_string(c.px));
         for (int channels = 0; channels < 8; ++channels) {
             TestInstance inst(host);
-            const Image out = inst.render(
-                videoArgs(0, 1, channels & 1, (channels >> 1) & 1, (channels >> 2) & 1, c.rng255),
-                Image(2, 1, c.px | 0x7F000000u));
+            const Image out =
+                inst.render(videoArgs(0, 1, channels & 1, (channels >> 1) & 1, (channels >> 2) & 1, c.rng255),
+                            Image(2, 1, c.px | 0x7F000000u));
             EXPECT_EQ(out.at(0, 0), c.expected);
             EXPECT_EQ(out.at(1, 0), c.expected);
         }
@@ -101,8 +97,8 @@ TEST(VideoView, PaddedFramesOfExtremeShapes) {
     const Shape shapes[] = {{1, 1, 0}, {1, 1, 9}, {3, 1, 1}, {1, 300, 2}, {333, 2, 0}, {17, 13, 5}};
     for (const Shape& s : shapes) {
         for (int luma : {0, 1}) {
-            SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h) + " pad " + std::to_string(s.srcPad) +
-                         " luma " + std::to_string(luma));
+            SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h) + " pad " +
+                         std::to_string(s.srcPad) + " luma " + std::to_string(luma));
             TestInstance inst(host);
             const Image src = noise(s.w, s.h, static_cast<uint32_t>(s.w * 31 + s.h));
             inst.config(videoArgs(0, luma, 1, 0, 1));

@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr uint32_t kAmberFill = 0xFFFFB700;  // fills keep the opacity byte
-constexpr uint32_t kAmberText = 0x00FFB700;  // blended text leaves a top byte of 0
+constexpr uint32_t kAmberFill = 0xFFFFB700;                    // fills keep the opacity byte
+constexpr uint32_t kAmberText = 0x00FFB700;                    // blended text leaves a top byte of 0
 constexpr uint32_t kL = 1, kR = 2, kG = 4, kB = 8, kAll = 15;  // channel switches
 constexpr uint32_t kChannelScale[4] = {0x010101, 0x010000, 0x000100, 0x000001};
 constexpr int32_t kHeights[5 /* channels on */] = {276, 276, 542, 442, 562};
@@ -50,9 +50,11 @@ Image referenceWaveform(const ScopeInstance& inst, const Image& src, int32_t W, 
     for (int32_t m = 0; m < std::clamp(inst.wfmChannelCount, 0, 4); ++m) {
         const int32_t T = m * (P + 10) + 10;
         fillRect(dst, W - 40, T, 2, P, kAmberFill);
-        for (int32_t k = 32; s.wfmGrid && k <= 224; k += 32) fillRect(dst, 0, T + 1 + k / l, W - 40, 1, kAmberFill);
+        for (int32_t k = 32; s.wfmGrid && k <= 224; k += 32)
+            fillRect(dst, 0, T + 1 + k / l, W - 40, 1, kAmberFill);
         for (int32_t x = 0; x < W - 40; x += 10)  // dashes at studio black (16) and white (235)
-            for (int32_t row : {T - 1 + 224 / l + 16 / l, T + 32 / l - 12 / l}) fillRect(dst, x, row, 5, 1, kAmberFill);
+            for (int32_t row : {T - 1 + 224 / l + 16 / l, T + 32 / l - 12 / l})
+                fillRect(dst, x, row, 5, 1, kAmberFill);
         for (int32_t k = 0; k <= 224; k += 32)
             drawText(dst, W - 39, T + k / l - 1, ("- " + std::to_string(255 - k)).c_str(), kAmberFill);
         fillRect(dst, 0, T + P, W - 38, 2, kAmberFill);
@@ -73,7 +75,8 @@ Image referenceWaveform(const ScopeInstance& inst, const Image& src, int32_t W, 
             for (int32_t v = 0; v <= 255; v += l) {
                 int64_t& n = counts[static_cast<size_t>(ch * 256 + v)];
                 const int32_t row = T + P - 1 - v / l;
-                if (x < W && row >= 0 && row < H) dst.canvasRow(row)[x] |= brightnessOf(n) * kChannelScale[ch];
+                if (x < W && row >= 0 && row < H)
+                    dst.canvasRow(row)[x] |= brightnessOf(n) * kChannelScale[ch];
                 n = 0;
             }
         }
@@ -83,12 +86,13 @@ Image referenceWaveform(const ScopeInstance& inst, const Image& src, int32_t W, 
 
 ::testing::AssertionResult sameImage(const Image& got, const Image& want) {
     if (got.w != want.w || got.h != want.h)
-        return ::testing::AssertionFailure() << "size " << got.w << "x" << got.h << ", want " << want.w << "x" << want.h;
+        return ::testing::AssertionFailure()
+               << "size " << got.w << "x" << got.h << ", want " << want.w << "x" << want.h;
     const auto [a, b] = std::mismatch(got.px.begin(), got.px.end(), want.px.begin());
     if (a == got.px.end()) return ::testing::AssertionSuccess();
     const auto i = a - got.px.begin();
-    return ::testing::AssertionFailure() << "first difference at (" << i % got.w << "," << i / got.w << "): "
-                                         << std::hex << *a << ", want " << *b;
+    return ::testing::AssertionFailure() << "first difference at (" << i % got.w << "," << i / got.w
+                                         << "): " << std::hex << *a << ", want " << *b;
 }
 
 // The parameter stage runs for `stageMode` (its defaults) or the waveform with
@@ -104,16 +108,17 @@ struct Case {
     int32_t dstW = 0, dstH = 0, dstPad = 3;     // dst size 0: as the stage chose
     int32_t panelHeight = 0, channelCount = 0;  // both 0: as the stage left them
     int32_t lumaOffset = 0;
-    uint32_t weightFill = 0;                    // 0: luma rows and offset as the stage left them
+    uint32_t weightFill = 0;  // 0: luma rows and offset as the stage left them
 };
 
 Image checkAgainstReference(TestInstance& ti, const Case& c, const Image& src) {
     const uint32_t late = c.late.value_or(c.channels);
     std::ostringstream o;
     o << "src " << src.w << "x" << src.h << "+" << c.srcPad << " stage " << static_cast<int>(c.stageMode)
-      << " channels " << c.channels << "->" << late << " grid " << c.grid << " rng255 " << c.rng255 << " stdDef "
-      << c.stdDef << " dst " << c.dstW << "x" << c.dstH << "+" << c.dstPad << " stale panel " << c.panelHeight << "/"
-      << c.channelCount << " stale luma " << c.lumaOffset << "/" << std::hex << c.weightFill;
+      << " channels " << c.channels << "->" << late << " grid " << c.grid << " rng255 " << c.rng255
+      << " stdDef " << c.stdDef << " dst " << c.dstW << "x" << c.dstH << "+" << c.dstPad << " stale panel "
+      << c.panelHeight << "/" << c.channelCount << " stale luma " << c.lumaOffset << "/" << std::hex
+      << c.weightFill;
     SCOPED_TRACE(o.str());
     const bool wfm = c.stageMode == DisplayMode::Waveform;
     ti.config(wfm ? wfmArgs(c.channels, c.grid, c.rng255, c.stdDef) : defaultArgs(c.stageMode));
@@ -121,9 +126,11 @@ Image checkAgainstReference(TestInstance& ti, const Case& c, const Image& src) {
     ti.param(c.dstPad);
     ti.config(wfmArgs(late, c.grid, c.rng255, c.stdDef));
     ScopeInstance& inst = ti.state();
-    if (c.panelHeight || c.channelCount) inst.panelHeight = c.panelHeight, inst.wfmChannelCount = c.channelCount;
+    if (c.panelHeight || c.channelCount)
+        inst.panelHeight = c.panelHeight, inst.wfmChannelCount = c.channelCount;
     if (c.weightFill) inst.lumaOffset = c.lumaOffset;
-    for (int row = 0; c.weightFill && row < 3; ++row) std::fill_n(inst.weightTable[row], kLevels, c.weightFill);
+    for (int row = 0; c.weightFill && row < 3; ++row)
+        std::fill_n(inst.weightTable[row], kLevels, c.weightFill);
     if (wfm) {
         EXPECT_EQ(ti.dst().pitch, 4 * (src.w + 40 + c.dstPad));
         EXPECT_EQ(ti.dst().h, kHeights[std::popcount(c.channels)]);
@@ -131,11 +138,11 @@ Image checkAgainstReference(TestInstance& ti, const Case& c, const Image& src) {
     const bool direct = c.dstW || c.dstH;
     StoredFrame own(c.dstW ? c.dstW : ti.dst().w, c.dstH ? c.dstH : ti.dst().h, c.dstPad, 0x5A5A5A5Au);
     const StoredFrame in(src, c.srcPad);
-    StoredFrame& out = direct ? own : ti.outputFrame();
+    FrameBuffer& out = direct ? own : ti.outputFrame();
     EXPECT_EQ(direct ? renderWaveform(inst, in.constFrame(), out.frame()) : ti.run(), 0);
     EXPECT_TRUE(out.paddingIntact() && in.paddingIntact() && ti.sourcePaddingIntact());
-    EXPECT_TRUE(sameImage(out.image(), referenceWaveform(inst, src, out.w(), out.h())));
-    return out.image();
+    EXPECT_TRUE(sameImage(imageOf(out.frame()), referenceWaveform(inst, src, out.w(), out.h())));
+    return imageOf(out.frame());
 }
 
 // A few colours per frame, so levels repeat within columns; sometimes noise.
@@ -154,12 +161,15 @@ TEST(Waveform, UniformFramesLightOneRowPerPanel) {
     TestHost host;
     auto check = [&host](uint32_t channels, int grid, int rng255, uint32_t px, std::array<int32_t, 4> levels,
                          int32_t w, int32_t h) {
-        SCOPED_TRACE("channels " + std::to_string(channels) + " " + std::to_string(w) + "x" + std::to_string(h));
+        SCOPED_TRACE("channels " + std::to_string(channels) + " " + std::to_string(w) + "x" +
+                     std::to_string(h));
         TestInstance ti(host);
-        const Image out = checkAgainstReference(ti, {.channels = channels, .grid = grid, .rng255 = rng255}, Image(w, h, px));
+        const Image out = checkAgainstReference(ti, {.channels = channels, .grid = grid, .rng255 = rng255},
+                                                Image(w, h, px));
         ASSERT_EQ(out.w, w + 40);
         EXPECT_EQ(channels ? lumaOf(ti.state(), px) : 0, levels[0]);
-        EXPECT_TRUE(channels || std::all_of(out.px.begin(), out.px.end(), [](uint32_t p) { return p == 0; })) << "black";
+        EXPECT_TRUE(channels || std::all_of(out.px.begin(), out.px.end(), [](uint32_t p) { return p == 0; }))
+            << "black";
         if (h == 1) {
             EXPECT_EQ(out.at(0, 10 + 127 - 64), 0x858585u);  // one pixel: 133 in the luma panel
         }
@@ -171,7 +181,8 @@ TEST(Waveform, UniformFramesLightOneRowPerPanel) {
             const uint32_t dot = levels[ch] % l ? 0u : brightnessOf(h) * kChannelScale[ch];
             for (int32_t x : {0, w - 1}) EXPECT_EQ(out.at(x, row), dot) << "panel " << m << " column " << x;
             // Scale line, bottom line, dash at studio black (16), first grid line, the "2" of "- 255" (7C).
-            for (uint32_t p : {out.at(W - 39, T), out.at(W - 39, T + P + 1), out.at(0, T + P + 1), out.at(4, T + 239 / l)})
+            for (uint32_t p :
+                 {out.at(W - 39, T), out.at(W - 39, T + P + 1), out.at(0, T + P + 1), out.at(4, T + 239 / l)})
                 EXPECT_EQ(p, kAmberFill) << "panel " << m;
             EXPECT_EQ(out.at(0, T + 1 + 32 / l), grid ? kAmberFill : 0u);
             EXPECT_EQ(out.at(W - 22, T - 2), kAmberText);
@@ -184,7 +195,8 @@ TEST(Waveform, UniformFramesLightOneRowPerPanel) {
     check(kAll, 1, 0, 0x00808080, {128, 128, 128, 128}, 1, 1);
     // Past 1023 pixels of a level the count would index beyond the 5120-entry
     // ramp, into tables the host's record holds unbuilt: all show 255.
-    for (int32_t h : {1023, 1024, 1100, 2160}) check(kAll, 0, 1, rgb(200, 124, 50), {134, 200, 124, 50}, 3, h);
+    for (int32_t h : {1023, 1024, 1100, 2160})
+        check(kAll, 0, 1, rgb(200, 124, 50), {134, 200, 124, 50}, 3, h);
     for (int32_t w : {1, 320})
         for (int grid : {0, 1}) check(0, grid, 1, rgb(200, 124, 50), {}, w, 30);
 }
@@ -215,18 +227,27 @@ TEST(Waveform, MismatchedGeometryStaleTablesAndLateSettings) {
     TestRng rng{99};
     const Image src = randomPicture(rng, 50, 23);
     std::vector<Case> cases = {
-        {.dstW = 30, .dstPad = 2}, {.dstW = 45}, {.dstW = 1, .dstH = 1, .dstPad = 3},  // narrow, in the margin, 1x1
-        {.srcPad = 1, .grid = 0, .dstH = 100, .dstPad = 2},                           // shorter than the panels
-        {.srcPad = 1, .grid = 0, .dstW = 200, .dstH = 700, .dstPad = 0},              // larger than needed
+        {.dstW = 30, .dstPad = 2},
+        {.dstW = 45},
+        {.dstW = 1, .dstH = 1, .dstPad = 3},                              // narrow, in the margin, 1x1
+        {.srcPad = 1, .grid = 0, .dstH = 100, .dstPad = 2},               // shorter than the panels
+        {.srcPad = 1, .grid = 0, .dstW = 200, .dstH = 700, .dstPad = 0},  // larger than needed
         // Switched on or off after the stage, by a script: panels below the frame.
-        {.channels = kR, .late = kAll, .rng255 = 0, .stdDef = 0}, {.late = kR, .rng255 = 0, .stdDef = 0},
-        {.channels = kL, .late = kAll}, {.channels = kG | kB, .late = kAll},
+        {.channels = kR, .late = kAll, .rng255 = 0, .stdDef = 0},
+        {.late = kR, .rng255 = 0, .stdDef = 0},
+        {.channels = kL, .late = kAll},
+        {.channels = kG | kB, .late = kAll},
         // Another display's stage: colour-model luma rows; 504-row panels and no channel count.
-        {.stageMode = DisplayMode::HotPixel}, {.stageMode = DisplayMode::Histograms, .late = kL}};
+        {.stageMode = DisplayMode::HotPixel},
+        {.stageMode = DisplayMode::Histograms, .late = kL}};
     for (auto [p, n] : {std::pair{504, 1}, {0, 9}, {-7, -1}, {1000, INT_MAX}, {126, 4}})
         cases.push_back({.panelHeight = p, .channelCount = n});
-    for (auto [offset, fill] : {std::pair{16, 0xFFFFFFFFu}, {300, 0x7F000000u}, {-300, 0x01000000u},
-                                {INT_MIN, 0x55000000u}, {INT_MAX, 0xFF000000u}, {-100, 0x42000000u}})
+    for (auto [offset, fill] : {std::pair{16, 0xFFFFFFFFu},
+                                {300, 0x7F000000u},
+                                {-300, 0x01000000u},
+                                {INT_MIN, 0x55000000u},
+                                {INT_MAX, 0xFF000000u},
+                                {-100, 0x42000000u}})
         cases.push_back({.lumaOffset = offset, .weightFill = fill});
     for (const Case& c : cases) {
         TestInstance ti(host);
@@ -241,8 +262,12 @@ TEST(Waveform, MatchesColumnByColumnReferenceOnRandomFrames) {
         const bool tall = rng.below(20) == 0;
         const int32_t w = 1 + rng.below(tall ? 9 : 70), h = tall ? 1000 + rng.below(200) : 1 + rng.below(50);
         const Image src = randomPicture(rng, w, h);
-        Case c{.srcPad = rng.below(3), .channels = static_cast<uint32_t>(rng.below(16)), .grid = rng.below(2),
-               .rng255 = rng.below(2), .stdDef = rng.below(2), .dstPad = rng.below(3)};
+        Case c{.srcPad = rng.below(3),
+               .channels = static_cast<uint32_t>(rng.below(16)),
+               .grid = rng.below(2),
+               .rng255 = rng.below(2),
+               .stdDef = rng.below(2),
+               .dstPad = rng.below(3)};
         if (rng.below(8) == 0) c.late = static_cast<uint32_t>(rng.below(16));
         if (rng.below(6) == 0) c.dstW = 1 + rng.below(w + 60), c.dstH = 1 + rng.below(600);
         if (rng.below(10) == 0) c.panelHeight = 504 / (1 + rng.below(4)), c.channelCount = rng.below(5);

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "modes/display_table.h"
 #include "params/luma.h"
-#include "params/param_stage.h"
 #include "support/test_host.h"
 
 namespace {
@@ -21,15 +21,15 @@ constexpr LumaCase kLumaCases[] = {
     {"16-235 / 709", 0, 0},
 };
 
-ScopeInstance prepared(uint8_t rng255, uint8_t stdDef, DisplayMode mode = DisplayMode::Video,
-                       int32_t w = 64, int32_t h = 48) {
+ScopeInstance prepared(uint8_t rng255, uint8_t stdDef, DisplayMode mode = DisplayMode::Video, int32_t w = 64,
+                       int32_t h = 48) {
     ScopeInstance inst{};
     inst.settings = kDefaultSettings;
     inst.settings.rng255 = rng255;
     inst.settings.stdDef = stdDef;
     inst.settings.mode = static_cast<int32_t>(mode);
     OutputGeometry g{w, h, 4 * static_cast<ptrdiff_t>(w)};
-    EXPECT_EQ(runParamStage(inst, g), 1);
+    prepareDisplay(inst, g);
     return inst;
 }
 
@@ -42,7 +42,8 @@ TEST(LumaTables, StudioRangeSetsKeepEveryGreyLevel) {
         SCOPED_TRACE(stdDef ? "16-235 / 601" : "16-235 / 709");
         const ScopeInstance inst = prepared(0, stdDef);
         EXPECT_EQ(inst.lumaOffset, 0);
-        for (uint32_t v = 0; v < 256; ++v) EXPECT_EQ(lumaOf(inst, v * 0x010101u), int32_t(v)) << "level " << v;
+        for (uint32_t v = 0; v < 256; ++v)
+            EXPECT_EQ(lumaOf(inst, v * 0x010101u), int32_t(v)) << "level " << v;
     }
 }
 
@@ -87,7 +88,8 @@ TEST(LumaTables, EntriesAreRoundedProductsAboveTwoToThe31) {
     for (const LumaCase& c : kLumaCases) {
         SCOPED_TRACE(c.name);
         const ScopeInstance t = prepared(c.rng255, c.stdDef);
-        const uint64_t peak = uint64_t(t.weightTable[0][255]) + t.weightTable[1][255] + t.weightTable[2][255] + 1;
+        const uint64_t peak =
+            uint64_t(t.weightTable[0][255]) + t.weightTable[1][255] + t.weightTable[2][255] + 1;
         EXPECT_LE(peak, 4278190081ull);
     }
 }
@@ -112,7 +114,7 @@ TEST(ParamStage, OutputGeometryPerDisplay) {
         inst.settings = kDefaultSettings;
         inst.settings.mode = static_cast<int32_t>(c.mode);
         OutputGeometry g{321, 200, 1300};
-        EXPECT_EQ(runParamStage(inst, g), 1);
+        prepareDisplay(inst, g);
         EXPECT_EQ(g.w, c.w);
         EXPECT_EQ(g.h, c.h);
         EXPECT_EQ(g.pitch, c.pitch);
@@ -133,7 +135,7 @@ TEST(ParamStage, WaveformHeightFollowsTheChannelCount) {
         inst.settings.blue = (mask >> 3) & 1;
         const int n = __builtin_popcount(static_cast<unsigned>(mask));
         OutputGeometry g{10, 10, 40};
-        runParamStage(inst, g);
+        prepareDisplay(inst, g);
         EXPECT_EQ(inst.wfmChannelCount, n);
         EXPECT_EQ(g.h, heights[n]);
         EXPECT_EQ(inst.panelHeight, panels[n]);
@@ -154,7 +156,7 @@ TEST(ParamStage, PassthruMakesTheVideoViewEffective) {
     inst.settings.mode = static_cast<int32_t>(DisplayMode::Vectorscope);
     inst.settings.passthru = 1;
     OutputGeometry g{720, 480, 2880};
-    runParamStage(inst, g);
+    prepareDisplay(inst, g);
     EXPECT_EQ(g.w, 720);
     EXPECT_EQ(g.h, 480);
     EXPECT_EQ(g.pitch, 2880);
@@ -170,7 +172,7 @@ TEST(ParamStage, ModeOutOfRangeReturnsEarlyAfterTheSharedTables) {
         inst.settings.mode = mode;
         inst.settings.ntsc = 0;
         OutputGeometry g{33, 17, 132};
-        EXPECT_EQ(runParamStage(inst, g), 1);
+        prepareDisplay(inst, g);
         EXPECT_EQ(g.w, 33);
         EXPECT_EQ(g.h, 17);
         EXPECT_EQ(g.pitch, 132);
@@ -189,7 +191,7 @@ TEST(ParamStage, ColourMatrixFollowsTheStandard) {
         inst.settings = kDefaultSettings;
         inst.settings.ntsc = ntsc;
         OutputGeometry g{8, 8, 32};
-        runParamStage(inst, g);
+        prepareDisplay(inst, g);
         const double expected[3][3] = {
             {0.2989, 0.5866, 0.1144},
             {ntsc ? 0.5959 : -0.1473, ntsc ? -0.2741 : -0.2891, ntsc ? -0.3218 : 0.4364},

@@ -4,42 +4,21 @@
 #include <array>
 #include <cstdio>
 
-#include "cli/test_card.h"
-
-StoredFrame::StoredFrame(int32_t w, int32_t h, int32_t padPixels, uint32_t fill)
-    : w_(w), h_(h), stride_(w + padPixels),
-      words_(static_cast<size_t>(std::max(1, stride_)) * std::max(1, h), kSentinel) {
-    for (int32_t y = 0; y < h; ++y)
-        std::fill_n(words_.begin() + static_cast<ptrdiff_t>(y) * stride_, w, fill);
-}
+#include "pluginhost/test_card.h"
 
 StoredFrame::StoredFrame(const Image& img, int32_t padPixels) : StoredFrame(img.w, img.h, padPixels) {
     Frame f = frame();
-    for (int32_t y = 0; y < h_; ++y)
-        for (int32_t x = 0; x < w_; ++x) f.canvasRow(y)[x] = img.at(x, y);
+    for (int32_t y = 0; y < img.h; ++y)
+        for (int32_t x = 0; x < img.w; ++x) f.canvasRow(y)[x] = img.at(x, y);
 }
 
-Frame StoredFrame::frame() {
-    return {words_.data(), w_, h_, pitch(), static_cast<ptrdiff_t>(stride_ - w_) * 4};
-}
+Image StoredFrame::image() const { return imageOf(frame()); }
 
-ConstFrame StoredFrame::constFrame() const {
-    return {words_.data(), w_, h_, pitch(), static_cast<ptrdiff_t>(stride_ - w_) * 4};
-}
-
-Image StoredFrame::image() const {
-    Image img(w_, h_);
-    const ConstFrame f = constFrame();
-    for (int32_t y = 0; y < h_; ++y)
-        for (int32_t x = 0; x < w_; ++x) img.at(x, y) = f.canvasRow(y)[x];
+Image imageOf(const ConstFrame& f) {
+    Image img(f.w, f.h);
+    for (int32_t y = 0; y < f.h; ++y)
+        for (int32_t x = 0; x < f.w; ++x) img.at(x, y) = f.canvasRow(y)[x];
     return img;
-}
-
-bool StoredFrame::paddingIntact() const {
-    for (int32_t y = 0; y < h_; ++y)
-        for (int32_t x = w_; x < stride_; ++x)
-            if (words_[static_cast<size_t>(y) * stride_ + x] != kSentinel) return false;
-    return true;
 }
 
 uint64_t hashImage(const Image& img) {
@@ -135,8 +114,7 @@ bool writePng(const std::string& path, const Image& img) {
 }
 
 Image testCard(int32_t w, int32_t h) {
-    Image img(w, h);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) img.at(x, y) = testCardPixel(x, y, w, h);
-    return img;
+    StoredFrame f(w, h);
+    fillTestCard(f.frame());
+    return f.image();
 }

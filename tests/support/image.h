@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "draw/frame.h"
+#include "core/frame.h"
+#include "pluginhost/frame_buffer.h"
 
-inline constexpr uint32_t kSentinel = 0xDEADBEEF;
+inline constexpr uint32_t kSentinel = kPaddingSentinel;
 
 // Pixels in canvas order: row 0 is the top of the picture.
 struct Image {
@@ -23,29 +24,24 @@ struct Image {
     uint32_t at(int32_t x, int32_t y) const { return px[static_cast<size_t>(y) * w + x]; }
 };
 
-// A frame stored bottom-up with `padPixels` extra words per row holding kSentinel.
-class StoredFrame {
+// A frame stored bottom-up with `padPixels` extra words per row holding the
+// host library's sentinel.
+class StoredFrame : public FrameBuffer {
 public:
-    StoredFrame(int32_t w, int32_t h, int32_t padPixels = 0, uint32_t fill = 0);
+    StoredFrame(int32_t w, int32_t h, int32_t padPixels = 0, uint32_t fill = 0)
+        : FrameBuffer(w, h, kBytesPerPixel * (static_cast<ptrdiff_t>(w) + padPixels), fill) {}
     explicit StoredFrame(const Image& img, int32_t padPixels = 0);
-    Frame frame();
-    ConstFrame constFrame() const;
+    ConstFrame constFrame() const { return frame(); }
     Image image() const;  // canvas order
-    bool paddingIntact() const;
-    int32_t w() const { return w_; }
-    int32_t h() const { return h_; }
-    ptrdiff_t pitch() const { return static_cast<ptrdiff_t>(stride_) * 4; }
-    uint32_t* data() { return words_.data(); }
-
-private:
-    int32_t w_, h_, stride_;
-    std::vector<uint32_t> words_;
+    uint32_t* data() { return frame().data; }
 };
+
+Image imageOf(const ConstFrame& f);  // canvas order
 
 uint64_t hashImage(const Image& img);  // FNV-1a over size and pixels
 // Writes an 8-bit RGB PNG (the top byte is dropped). Returns false on I/O failure.
 bool writePng(const std::string& path, const Image& img);
 
-// 75 % colour bars over a full-range grey ramp: the built-in picture of the
-// golden tests and of the command-line host.
+// The built-in test card as an Image: the picture of the golden tests and
+// of the command-line host.
 Image testCard(int32_t w = 320, int32_t h = 240);

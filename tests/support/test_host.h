@@ -1,22 +1,17 @@
-// A host that does what the real one does: registers the module through its
-// entry points, allocates instance records of the declared size, presents the
-// source geometry to paramProc, derives modulo and size afterwards, and hands
-// over output buffers whose row padding holds a sentinel.
+// The test suite's side of the plug-in host library: the module linked into
+// the test program (or the built file), instances with the callbacks' raw
+// results, and frames as Images. Records start filled with a pattern and
+// outputs with another, so a read of something never written shows.
 #pragma once
 
 #include <array>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "host/scope_instance.h"
+#include "core/scope_instance.h"
+#include "pluginhost/module_host.h"
 #include "sdk/filter_sdk.h"
 #include "support/image.h"
-
-struct ModuleEntryPoints {
-    sdk::ModuleInitProc init = nullptr;
-    sdk::ModuleDeinitProc deinit = nullptr;
-};
 
 // The module code linked into the test program.
 ModuleEntryPoints linkedModule();
@@ -25,57 +20,51 @@ ModuleEntryPoints linkedModule();
 class LoadedModule {
 public:
     explicit LoadedModule(const std::string& path);
-    ~LoadedModule();
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    bool ok() const { return handle_ != nullptr && entry_.init && entry_.deinit; }
-    const std::string& error() const { return error_; }
+    bool ok() const { return status_.ok(); }
+    const std::string& error() const { return status_.message(); }
     ModuleEntryPoints entryPoints() const { return entry_; }
 
 private:
-    void* handle_ = nullptr;
+    ModuleLibrary library_;
     ModuleEntryPoints entry_;
-    std::string error_;
+    Status status_;
 };
 
 class TestHost {
 public:
     explicit TestHost(ModuleEntryPoints module = linkedModule());
-    ~TestHost();
-    TestHost(const TestHost&) = delete;
-    TestHost& operator=(const TestHost&) = delete;
 
-    const sdk::FilterDefinition& filter() const { return *registered_; }
-    bool registered() const { return registered_ != nullptr; }
-    int initResult() const { return initResult_; }
-    int version() const { return version_; }
-    int compatVersion() const { return compatVersion_; }
-    int addFilterSize() const { return addFilterSize_; }
+    const sdk::FilterDefinition& filter() const { return host_->filter(); }
+    const FilterModuleHost& host() const { return *host_; }
+    bool registered() const { return host_ != nullptr; }
+    int initResult() const { return status_.ok() ? 0 : -1; }
+    int version() const { return host_->moduleVersion(); }
+    int compatVersion() const { return host_->moduleCompatVersion(); }
+    int addFilterSize() const { return host_->registeredSize(); }
 
 private:
-    static sdk::FilterDefinition* KV_CDECL addFilter(sdk::FilterModule*, sdk::FilterDefinition*, int);
-    static void KV_CDECL removeFilter(sdk::FilterDefinition*);
-
-    ModuleEntryPoints module_;
-    sdk::FilterFunctions functions_{};
-    sdk::FilterDefinition* registered_ = nullptr;
-    int initResult_ = -1, version_ = -1, compatVersion_ = -1, addFilterSize_ = 0;
+    Status status_;
+    std::unique_ptr<FilterModuleHost> host_;
 };
 
-using ConfigArgs = std::array<int, 13>;
+using ConfigArgs = std::array<int, kConfigArgCount>;
 
 class TestInstance {
 public:
+    static constexpr uint8_t kRecordFill = 0xA5;
+    static constexpr uint32_t kOutputFill = 0x5A5A5A5A;
+
     explicit TestInstance(const TestHost& host);
-    ScopeInstance& state() { return *reinterpret_cast<ScopeInstance*>(record_.data()); }
+    ScopeInstance& state() { return *static_cast<ScopeInstance*>(instance_.record()); }
     ScopeSettings& settings() { return state().settings; }
 
     void config(const ConfigArgs& args);  // through the "Config" script function
     static constexpr char kUntouchedLabelByte = 'q';
-    std::string label();                  // stringProc into a buffer of 255 'q's
+    std::string label();  // stringProc into a buffer of 255 'q's
     std::string scriptLine(int size = 128);
 
-    // Source frame, padded by `padPixels` words per row.
+    // Source frame, padded by `padPixels` words per row: for the next param(),
+    // or the current frame when it has the prepared size.
     void setSource(const Image& img, int32_t padPixels = 0);
     // paramProc with the source geometry; allocates the output with `padPixels`
     // of sentinel per row beyond the pitch the module chose.
@@ -84,21 +73,21 @@ public:
     int start();
     int end();
 
-    Image output() const { return out_->image(); }
-    bool outputPaddingIntact() const { return out_->paddingIntact(); }
-    bool sourcePaddingIntact() const { return src_->paddingIntact(); }
-    const sdk::VFBitmap& dst() const { return dstBitmap_; }
-    StoredFrame& outputFrame() { return *out_; }
+    Image output() const { return imageOf(instance_.output().frame()); }
+    bool outputPaddingIntact() const { return instance_.output().paddingIntact(); }
+    bool sourcePaddingIntact() { return instance_.source().paddingIntact(); }
+    const sdk::VFBitmap& dst() const { return instance_.outputBitmap(); }
+    FrameBuffer& outputFrame() { return instance_.output(); }
 
     // Convenience: config, source, param, run, and the output.
     Image render(const ConfigArgs& args, const Image& src);
 
 private:
-    const sdk::FilterDefinition& filter_;
-    std::vector<uint64_t> record_;  // inst_data_size bytes, 8-byte aligned
-    sdk::FilterActivation fa_{};
-    sdk::VFBitmap srcBitmap_{}, dstBitmap_{};
-    std::unique_ptr<StoredFrame> src_, out_;
+    void copySource();
+
+    FilterInstance instance_;
+    Image pending_;
+    int32_t pendingPad_ = 0;
 };
 
 // Config arguments of the default settings, with the mode changed.

@@ -17,9 +17,7 @@ constexpr int kVersion = 3, kCompatVersion = 2;  // older than the oldest record
 constexpr int kVersion = sdk::kFilterDefVersion, kCompatVersion = sdk::kFilterDefCompatVersion;
 #endif
 
-long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) {
-    return sdk::kFilterParamSwapBuffers;
-}
+long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) { return sdk::kFilterParamSwapBuffers; }
 
 // Copies the picture, and on every row but the top one of the storage also
 // writes the word just past the row's pixels: padding when the host pads,
@@ -47,9 +45,7 @@ sdk::FilterDefinition fakeFilter = {
 }  // namespace
 
 #if defined(FAKE_NO_EXPORTS)
-FAKE_EXPORT int fakeSomethingElse() {
-    return 0;
-}
+FAKE_EXPORT int fakeSomethingElse() { return 0; }
 #else
 FAKE_EXPORT int VirtualdubFilterModuleInit2([[maybe_unused]] sdk::FilterModule* module,
                                             [[maybe_unused]] const sdk::FilterFunctions* ff, int& version,

@@ -1,14 +1,16 @@
-#include "frame_buffer.h"
+#include "pluginhost/frame_buffer.h"
 
 #include <algorithm>
 
-FrameBuffer::FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch)
+FrameBuffer::FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch, uint32_t fill)
     : w_(w),
       h_(h),
       pitch_(pitch),
-      words_(static_cast<size_t>(pitch / kBytesPerPixel) * static_cast<size_t>(h), kPaddingSentinel) {
+      // At least one word, so even an empty frame has an address to hand over.
+      words_(std::max<size_t>(1, static_cast<size_t>(pitch / kBytesPerPixel) * static_cast<size_t>(h)),
+             kPaddingSentinel) {
     Frame f = frame();
-    for (int32_t k = 0; k < h_; ++k) std::fill_n(f.storedRow(k), w_, 0u);
+    for (int32_t k = 0; k < h_; ++k) std::fill_n(f.storedRow(k), w_, fill);
 }
 
 void FrameBuffer::describe(sdk::VFBitmap& b) {

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "status.h"
+#include "core/settings.h"
+#include "pluginhost/status.h"
 
-inline constexpr int kConfigArgCount = 13;
-inline constexpr std::string_view kConfigFunction = "Config";
+inline constexpr std::string_view kConfigFunction = kConfigFunctionName;
 
 struct ScriptCall {
     std::string function;           // the name right before the parenthesis

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/frame.h"
+
 inline constexpr int32_t kTestCardWidth = 640;
 inline constexpr int32_t kTestCardHeight = 480;
 
@@ -26,4 +28,12 @@ inline uint32_t testCardPixel(int32_t x, int32_t y, int32_t w, int32_t h) {
         return kTestCardBars[std::min(kTestCardBarCount - 1, x * kTestCardBarCount / std::max(1, w))];
     const int32_t level = w > 1 ? x * kTestCardTopLevel / (w - 1) : 0;
     return static_cast<uint32_t>(level) * kTestCardGreyStep;
+}
+
+// The whole card at the frame's size.
+inline void fillTestCard(const Frame& f) {
+    for (int32_t y = 0; y < f.h; ++y) {
+        uint32_t* row = f.canvasRow(y);
+        for (int32_t x = 0; x < f.w; ++x) row[x] = testCardPixel(x, y, f.w, f.h);
+    }
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "draw/frame.h"
+#include "core/frame.h"
 #include "sdk/filter_sdk.h"
 
 inline constexpr uint32_t kPaddingSentinel = 0xDEADBEEF;
@@ -17,8 +17,8 @@ inline constexpr int kBytesPerPixel = 4;
 class FrameBuffer {
 public:
     FrameBuffer() = default;
-    // `pitch` in bytes: at least 4 * w and a multiple of 4.
-    FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch);
+    // `pitch` in bytes: at least 4 * w and a multiple of 4. Pixels start as `fill`.
+    FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch, uint32_t fill = 0);
 
     int32_t w() const { return w_; }
     int32_t h() const { return h_; }
