@@ -181,8 +181,9 @@ struct OffsetRange {
 
 // The offsets a uScale or vScale table gives for the differences minDiff..maxDiff.
 OffsetRange offsetRange(const int32_t (&table)[kChromaScaleSize], int32_t minDiff, int32_t maxDiff) {
+    // Index first: a pointer may not step outside its table even for a moment.
     const auto [lo, hi] =
-        std::minmax_element(table + minDiff + kZeroDifference, table + maxDiff + kZeroDifference + 1);
+        std::minmax_element(table + (minDiff + kZeroDifference), table + (maxDiff + kZeroDifference + 1));
     return {*lo, *hi};
 }
 
