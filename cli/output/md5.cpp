@@ -1,6 +1,8 @@
 // The hash writer: one "frame,pts,md5" line per frame (frame_hash.h), into a
 // file (.md5) or on standard output (-f md5 -o -), so a run can be compared
 // with an earlier one by --verify or by diff.
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,7 +67,9 @@ private:
 }  // namespace
 
 Status claimsMd5(const std::string& path, bool& claimed) {
-    claimed = path.size() > kMd5Extension.size() && path.ends_with(kMd5Extension);
+    // Any case, as FFmpeg matches the other extensions.
+    claimed = path.size() > kMd5Extension.size() &&
+              ::strcasecmp(path.c_str() + path.size() - kMd5Extension.size(), kMd5Extension.data()) == 0;
     return {};
 }
 
