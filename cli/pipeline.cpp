@@ -59,11 +59,11 @@ Status openOutput(const Options& options, const SourceInfo& info, const Display&
     std::string path;
     if (format == nullptr || format->name != kNullOutputName) {
         path = options.output;
-        if (path.empty())
-            path = stemOf(options.input) + "." + display.name() +
-                   (format != nullptr ? format->defaultSuffix
-                    : plan.videoOut   ? ".mkv"
-                                      : ".png");
+        if (path.empty()) {
+            std::string suffix = plan.videoOut ? ".mkv" : ".png";
+            if (format != nullptr) suffix = format->defaultSuffix;
+            path = stemOf(options.input) + "." + display.name() + suffix;
+        }
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
