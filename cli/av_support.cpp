@@ -31,7 +31,8 @@ void onLibraryLog(void* avcl, int level, const char* fmt, va_list args) {
     if (level > AV_LOG_ERROR && !(logVerbose && level <= AV_LOG_INFO)) return;
     char line[1024];
     int printPrefix = 1;
-    av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &printPrefix);
+    if (av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &printPrefix) < 0)
+        std::snprintf(line, sizeof line, "%s", fmt);  // the bare text, placeholders and all
     std::string text = line;
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     const std::lock_guard<std::mutex> lock(logMutex);
@@ -49,7 +50,7 @@ int swsFlags() { return SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT; }
 
 std::string avErrorText(int error) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
+    if (av_strerror(error, text, sizeof text) < 0) return "error code " + std::to_string(error);
     return text;
 }
 

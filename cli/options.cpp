@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "output/output.h"
 #include "pluginhost/test_card.h"
 
 namespace {
@@ -216,7 +217,9 @@ Status parsePadPitch(Options& o, std::string_view value, std::string_view name) 
 
 const OptionEntry kOptions[] = {
     {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
+    {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
+    {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
     {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
     {.name = "channels", .letter = 'c', .arg = Arg::Required, .apply = parseChannels},
     {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
@@ -363,6 +366,14 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
     }
     if (options.nullOutput && !options.output.empty())
         return Status::fail("--null and --output cannot go together");
+    if (!options.format.empty()) {
+        const OutputFormat* format = findOutputFormat(options.format);
+        if (format == nullptr) return bad("--format", options.format, "one of " + outputFormatNames());
+        if (options.nullOutput && format->name != kNullOutputName)
+            return Status::fail("--null and --format " + options.format + " cannot go together");
+        if (format->name == kNullOutputName && !options.output.empty())
+            return Status::fail("--format null writes nothing: leave out --output");
+    }
     if (!options.input.empty() && options.cardWidth > 0)
         return Status::fail("--card-size is for the built-in test card, not for " + q(options.input));
     return {};
@@ -395,10 +406,17 @@ Input and output:
                          .png (or another image type) for one frame, .mkv
                          (lossless FFV1), .avi, .mp4 ... for video, a %d
                          pattern (out_%04d.png) for an image sequence numbered
-                         by source frame. Default: INPUT's name (or testcard)
-                         with the display added, .png or .mkv, in the current
-                         directory
+                         by source frame, .md5 for frame hashes. Default:
+                         INPUT's name (or testcard) with the display added,
+                         .png or .mkv, in the current directory
+  -f, --format NAME      the output format, whatever the name: image,
+                         sequence, video, null or md5; -f md5 -o - prints
+                         the hashes on standard output
       --null             run the filter but write nothing (timing)
+      --verify FILE      compare every output frame with a hash file made
+                         with -o NAME.md5; stop with status 1 at the first
+                         difference, naming the frame; combines with any
+                         output, --null too
   -y, --overwrite        replace an existing output file
   -s, --start AT         begin at frame AT (120) or time AT (4.8s, 1:02.5);
                          a frame number decodes from the start, a time seeks
@@ -440,8 +458,19 @@ Examples:
   kivrel clip.mp4 -d waveform -c luma --start 1:30 -n 250 -o wfm_%04d.png
   kivrel photo.jpg -d hotpixel --change saturation --system pal
   kivrel clip.mkv --script job.vcf --print-config
+  kivrel clip.mkv -d waveform -o wfm.md5   one hash per waveform frame ...
+  kivrel clip.mkv -d waveform --null --verify wfm.md5
+                                           ... which a later run must match
 
-Exit status: 0 done, 1 the input, output, filter or module failed,
-2 bad command line, 130 interrupted. Nothing is left behind on failure.
+Frame hashes (.md5, -f md5): one line per output frame, "frame,pts,md5":
+frame counts the output frames from 0; pts is the frame's number in the
+input, its presentation time in frames at the input's rate (a still or the
+test card repeated by --frames counts 0, 1, 2 ...); md5 covers the frame's
+pixels, each the 32-bit word the filter wrote (0x00RRGGBB, top byte included)
+in little-endian order, rows top to bottom, without row padding.
+
+Exit status: 0 done, 1 the input, output, filter or module failed or --verify
+found a difference, 2 bad command line, 130 interrupted. Nothing is left
+behind on failure.
 )");
 }

@@ -24,6 +24,8 @@ struct StartPoint {
 struct Options {
     std::string input;       // empty: the built-in test card
     std::string output;      // empty: a name made from the input and the display
+    std::string format;      // -f: the writer by name; empty: picked by the output's name
+    std::string verifyFile;  // a hash file the run must match
     std::string modulePath;  // empty: kivrel.so beside the executable
     std::string scriptFile;
     std::array<std::optional<int>, kConfigArgCount> config;  // set by settings options

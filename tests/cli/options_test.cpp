@@ -108,6 +108,9 @@ TEST(Options, BadValuesAreNamed) {
         {{"--quiet=yes"}, "--quiet takes no value"},
         {{"a.mkv", "b.mkv"}, "more than one input: 'a.mkv' and 'b.mkv'"},
         {{"--null", "-o", "x.mkv"}, "--null and --output cannot go together"},
+        {{"-f", "png"}, "--format: 'png' is not one of null, md5, sequence, image, video"},
+        {{"--null", "-f", "md5"}, "--null and --format md5 cannot go together"},
+        {{"-f", "null", "-o", "x.md5"}, "--format null writes nothing: leave out --output"},
         {{"clip.mkv", "--card-size", "8x8"}, "--card-size is for the built-in test card, not for 'clip.mkv'"},
     };
     for (const auto& [args, message] : cases) {

@@ -1,10 +1,12 @@
-// Where frames come from: a small interface with two readers, FFmpeg's
-// decoders for files and the built-in test card.
+// Where frames come from: one reader per kind of input behind a small
+// interface, picked from a table by name: FFmpeg's decoders for files, or
+// the built-in test card.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "options.h"
 #include "pluginhost/frame_buffer.h"
@@ -46,7 +48,15 @@ protected:
     SourceInfo info_;
 };
 
-std::unique_ptr<Reader> openTestCard(int32_t w, int32_t h);
-// Opens `path` and positions it at `start` (a frame number decodes from the
-// beginning; a time seeks).
-Status openMediaReader(const std::string& path, const StartPoint& start, std::unique_ptr<Reader>& reader);
+// What a reader is opened with; each takes what concerns it.
+struct ReaderParams {
+    std::string path;
+    StartPoint start;  // a frame number decodes from the beginning; a time seeks
+    int32_t cardWidth = 0, cardHeight = 0;
+};
+
+inline constexpr std::string_view kMediaReaderName = "media";
+inline constexpr std::string_view kTestCardReaderName = "testcard";
+
+// Opens the reader called `name` ("media" or "testcard").
+Status openReader(std::string_view name, const ReaderParams& params, std::unique_ptr<Reader>& reader);

@@ -1,5 +1,4 @@
-#include "reader.h"
-
+// Files FFmpeg's libraries decode: stills, image sequences and video.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 #include <cstring>
 
 #include "av_support.h"
-#include "pluginhost/test_card.h"
+#include "input/readers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,31 +24,6 @@ namespace {
 constexpr int kMaxReadErrorsInARow = 32;
 constexpr double kMinutesPerHour = 60.0;
 constexpr double kSecondsPerMinute = 60.0;
-
-class TestCardReader final : public Reader {
-public:
-    TestCardReader(int32_t w, int32_t h) {
-        info_.name = "the test card";
-        info_.w = w;
-        info_.h = h;
-        info_.still = true;
-        info_.frameCount = 1;
-    }
-
-    Status read(FrameBuffer& frame, ReadFrame& meta) override {
-        meta = {};
-        if (done_) {
-            meta.end = true;
-            return {};
-        }
-        fillTestCard(frame.frame());
-        done_ = true;
-        return {};
-    }
-
-private:
-    bool done_ = false;
-};
 
 bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     const std::string_view name = fmt->name;
@@ -103,10 +77,14 @@ public:
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
-    // Decodes the next frame into frame_; a damaged one, or an early end, sets `problem`.
-    Status decodeNext(Next& next, std::string& problem);
-    // At the end: whether the frames reached the length the file states.
-    bool endsEarly(std::string& problem);
+    struct Step {
+        Next next = Next::End;
+        std::string problem;  // what is wrong with a damaged frame, or an early end
+    };
+    // Decodes the next frame into frame_.
+    Status decodeNext(Step& step);
+    // At the end: "" when the frames reached the length the file states, else how they fell short.
+    std::string shortfall() const;
     Status convert(FrameBuffer& out, int64_t number);
 
     AVFormatContext* format_ = nullptr;
@@ -159,8 +137,12 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
     codec_ = avcodec_alloc_context3(decoder);
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
-    if (codec_ == nullptr || packet_ == nullptr || frame_ == nullptr) return Status::fail("out of memory");
-    avcodec_parameters_to_context(codec_, stream->codecpar);
+    if (codec_ == nullptr || packet_ == nullptr || frame_ == nullptr)
+        return Status::fail(path + ": out of memory for its decoder");
+    r = avcodec_parameters_to_context(codec_, stream->codecpar);
+    if (r < 0)
+        return Status::fail(path + ": cannot pass the stream's parameters to its decoder (" +
+                            libraryDetail(r) + ")");
     codec_->pkt_timebase = stream->time_base;
     // Damage is to be reported, not concealed: check what can be checked.
     codec_->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER;
@@ -215,21 +197,20 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
     return {};
 }
 
-bool MediaReader::endsEarly(std::string& problem) {
-    if (statedEnd_ < 0.0 || reachedEnd_ < 0.0) return false;
+std::string MediaReader::shortfall() const {
+    if (statedEnd_ < 0.0 || reachedEnd_ < 0.0) return {};
     // Up to half a frame of rounding between the stated length and the timestamps.
     constexpr double kSlackFrames = 0.5;
-    if (reachedEnd_ + kSlackFrames * frameTicks_ >= statedEnd_) return false;
+    if (reachedEnd_ + kSlackFrames * frameTicks_ >= statedEnd_) return {};
     const double tb = av_q2d(format_->streams[stream_]->time_base);
     char text[160];
     std::snprintf(text, sizeof text,
                   "the file stops at %.2f s, short of the %.2f s it states: it is cut short",
                   reachedEnd_ * tb, statedEnd_ * tb);
-    problem = text;
-    return true;
+    return text;
 }
 
-Status MediaReader::decodeNext(Next& next, std::string& problem) {
+Status MediaReader::decodeNext(Step& step) {
     for (;;) {
         int r = avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
@@ -239,41 +220,46 @@ Status MediaReader::decodeNext(Next& next, std::string& problem) {
             if (concealed || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
                 frame_->decode_error_flags != 0) {
                 const std::string logged = takeLibraryMessage();
-                problem = "frame " + std::to_string(nextNumber_) + " is damaged" +
-                          (logged.empty() ? "" : " (" + logged + ")");
-                next = Next::Corrupt;
+                step.problem = "frame " + std::to_string(nextNumber_) + " is damaged" +
+                               (logged.empty() ? "" : " (" + logged + ")");
+                step.next = Next::Corrupt;
                 return {};
             }
-            next = Next::Frame;
+            step.next = Next::Frame;
             return {};
         }
         if (r == AVERROR_EOF) {
-            next = !ended_ && endsEarly(problem) ? Next::CutShort : Next::End;
+            if (!ended_) step.problem = shortfall();
+            step.next = step.problem.empty() ? Next::End : Next::CutShort;
             ended_ = true;
             return {};
         }
         if (r != AVERROR(EAGAIN)) {
-            problem = "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
-            next = Next::Corrupt;
+            step.problem =
+                "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
+            step.next = Next::Corrupt;
             return {};
         }
         if (draining_) {  // a decoder that wants more after the end: nothing left
-            next = Next::End;
+            step.next = Next::End;
             return {};
         }
         r = av_read_frame(format_, packet_);
         if (r == AVERROR_EOF) {
             draining_ = true;
-            avcodec_send_packet(codec_, nullptr);
+            r = avcodec_send_packet(codec_, nullptr);
+            if (r < 0 && r != AVERROR_EOF)
+                return Status::fail(info_.name + ": cannot drain the decoder at the end (" +
+                                    libraryDetail(r) + ")");
             continue;
         }
         if (r < 0) {
             if (++readErrorsInARow_ > kMaxReadErrorsInARow)
                 return Status::fail(info_.name + ": unreadable after frame " + std::to_string(nextNumber_) +
                                     " (" + libraryDetail(r) + ")");
-            problem =
+            step.problem =
                 "damaged data after frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
-            next = Next::Corrupt;
+            step.next = Next::Corrupt;
             return {};
         }
         readErrorsInARow_ = 0;
@@ -284,8 +270,8 @@ Status MediaReader::decodeNext(Next& next, std::string& problem) {
         if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
             // Truncated or flagged by the demuxer: never hand it to the decoder.
             av_packet_unref(packet_);
-            problem = "frame " + std::to_string(nextNumber_) + " is incomplete or damaged in the file";
-            next = Next::Corrupt;
+            step.problem = "frame " + std::to_string(nextNumber_) + " is incomplete or damaged in the file";
+            step.next = Next::Corrupt;
             return {};
         }
         // Where this frame ends: its own duration, when the file gives one,
@@ -300,9 +286,10 @@ Status MediaReader::decodeNext(Next& next, std::string& problem) {
         av_packet_unref(packet_);
         reachedEnd_ = std::max(reachedEnd_, ends);
         if (r < 0 && r != AVERROR(EAGAIN)) {
-            problem = "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
+            step.problem =
+                "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
             seenDecoderErrors_ = decoderErrorCount();  // the message belongs to this failure
-            next = Next::Corrupt;
+            step.next = Next::Corrupt;
             return {};
         }
     }
@@ -311,9 +298,10 @@ Status MediaReader::decodeNext(Next& next, std::string& problem) {
 Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
     meta = {};
     for (;;) {
-        Next next = Next::End;
-        std::string problem;
-        if (Status s = decodeNext(next, problem); !s.ok()) return s;
+        Step step;
+        if (Status s = decodeNext(step); !s.ok()) return s;
+        const Next next = step.next;
+        const std::string& problem = step.problem;
         if (next == Next::End || next == Next::CutShort) {
             meta.end = true;
             meta.cutShort = next == Next::CutShort;
@@ -377,9 +365,11 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
         if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0) {
             // The stream's own YUV matrix and range, to full-range RGB.
             constexpr int kNoBrightness = 0, kUnitContrast = 1 << 16, kUnitSaturation = 1 << 16;
-            sws_setColorspaceDetails(sws_, sws_getCoefficients(colourspace), fullRangeIn,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, kNoBrightness, kUnitContrast,
-                                     kUnitSaturation);
+            if (sws_setColorspaceDetails(sws_, sws_getCoefficients(colourspace), fullRangeIn,
+                                         sws_getCoefficients(SWS_CS_DEFAULT), 1, kNoBrightness, kUnitContrast,
+                                         kUnitSaturation) < 0)
+                return Status::fail(info_.name + ": the converter cannot take its YUV matrix and range (" +
+                                    std::string(fmtName != nullptr ? fmtName : "(unknown)") + " to RGB)");
         }
         swsFormat_ = fmt;
         swsColourspace_ = colourspace;
@@ -387,18 +377,17 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
     }
     uint8_t* dst[4] = {out.topRowBytes(), nullptr, nullptr, nullptr};
     const int dstStride[4] = {out.topDownStride(), 0, 0, 0};
-    sws_scale(sws_, f.data, f.linesize, 0, f.height, dst, dstStride);
+    if (sws_scale(sws_, f.data, f.linesize, 0, f.height, dst, dstStride) != out.h())
+        return Status::fail(info_.name + ": converting frame " + std::to_string(number) + " to RGB failed");
     out.clearTopBytes();
     return {};
 }
 
 }  // namespace
 
-std::unique_ptr<Reader> openTestCard(int32_t w, int32_t h) { return std::make_unique<TestCardReader>(w, h); }
-
-Status openMediaReader(const std::string& path, const StartPoint& start, std::unique_ptr<Reader>& reader) {
+Status openMediaReader(const ReaderParams& params, std::unique_ptr<Reader>& reader) {
     auto media = std::make_unique<MediaReader>();
-    if (Status s = media->open(path, start); !s.ok()) return s;
+    if (Status s = media->open(params.path, params.start); !s.ok()) return s;
     reader = std::move(media);
     return {};
 }

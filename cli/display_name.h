@@ -1,0 +1,18 @@
+// The display the current settings show, read back from the filter's own
+// script line: pass-through shows the picture, else the mode decides. It
+// names the default output and refuses a mode the filter does not render.
+#pragma once
+
+#include <string>
+
+#include "pluginhost/module_host.h"
+
+struct Display {
+    bool known = false;  // the filter saves a Config line we can read
+    int mode = 0;
+    bool passthru = false;
+    std::string name() const;  // "waveform", "passthru", or "filtered" when not known
+    bool rendered() const;     // a mode the filter draws
+};
+
+Display currentDisplay(FilterInstance& inst);

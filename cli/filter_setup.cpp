@@ -1,0 +1,36 @@
+#include "filter_setup.h"
+
+#include <cstdio>
+
+namespace {
+
+// The settings options become one Config line on top of what the instance
+// holds now (its stored defaults, or what a script set).
+Status applySettings(FilterInstance& inst, const Options& options) {
+    if (!hasConfigOverrides(options)) return {};
+    const std::string current = inst.scriptLine();
+    ScriptCall call;
+    ConfigArgs args{};
+    if (current.empty())
+        return Status::fail("the filter saves no script line, so its settings cannot be set one by one");
+    if (parseScriptCall(current, call) != LineKind::Call || !configArgsOf(call, args).ok())
+        return Status::fail("cannot read the filter's script line back: '" + current + "'");
+    applyConfigOverrides(options, args);
+    return inst.runScriptLine(formatConfigLine(args));
+}
+
+}  // namespace
+
+Status configure(FilterInstance& inst, const Options& options) {
+    if (Status s = inst.init(); !s.ok()) return s;
+    if (!options.scriptFile.empty())
+        if (Status s = inst.runScriptFile(options.scriptFile); !s.ok()) return s;
+    if (Status s = applySettings(inst, options); !s.ok()) return s;
+    if (options.maxIre)
+        std::fprintf(
+            stderr,
+            "kivrel: warning: --max-ire %d is not applied: the filter takes maxIRE from its settings "
+            "store, which this build lacks\n",
+            *options.maxIre);
+    return {};
+}

@@ -1,0 +1,175 @@
+#include "output/encoder.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "av_support.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+constexpr size_t kPathBufferSize = 4096;
+
+std::string pixelFormatName(AVPixelFormat fmt) {
+    const char* name = av_get_pix_fmt_name(fmt);
+    return name != nullptr ? name : "(unknown)";
+}
+
+bool isYuv(AVPixelFormat fmt) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+    return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_RGB) == 0 && d->nb_components >= 3;
+}
+
+// The encoder's own pixel format when it takes ours; else a lossless one;
+// else 4:2:0, which every player reads (studio or full range, whichever the
+// encoder lists first: JPEG encoders want full range); else the least lossy.
+AVPixelFormat choosePixelFormat(const AVCodec* codec) {
+    const AVPixelFormat* list = codec->pix_fmts;
+    if (list == nullptr) return kHostPixelFormat;
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == kHostPixelFormat) return *p;
+    int loss = 0;
+    const AVPixelFormat best = avcodec_find_best_pix_fmt_of_list(list, kHostPixelFormat, 0, &loss);
+    if (loss == 0) return best;
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        if (*p == AV_PIX_FMT_YUV420P || *p == AV_PIX_FMT_YUVJ420P) return *p;
+    return best;
+}
+
+const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, nullptr); }
+
+}  // namespace
+
+bool hasImageExtension(const std::string& path) {
+    const AVOutputFormat* image2 = imageMuxer();
+    return image2 != nullptr && image2->extensions != nullptr &&
+           av_match_ext(path.c_str(), image2->extensions);
+}
+
+Status expandPattern(const std::string& pattern, int64_t number, std::string& name) {
+    char buf[kPathBufferSize];
+    if (number < 0 || number > INT32_MAX ||
+        av_get_frame_filename2(buf, sizeof buf, pattern.c_str(), static_cast<int>(number), 0) < 0)
+        return Status::fail(pattern + ": cannot number frame " + std::to_string(number));
+    name = buf;
+    return {};
+}
+
+FrameEncoder::~FrameEncoder() {
+    sws_freeContext(sws_);
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+    avcodec_free_context(&ctx_);
+}
+
+Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool globalHeader, bool immediate,
+                          AVDictionary** options, const std::string& target) {
+    target_ = target;
+    ctx_ = avcodec_alloc_context3(codec);
+    frame_ = av_frame_alloc();
+    if (ctx_ == nullptr || frame_ == nullptr)
+        return Status::fail("out of memory for the encoder of " + target);
+    ctx_->width = s.w;
+    ctx_->height = s.h;
+    ctx_->time_base = {s.frameRate.den, s.frameRate.num};
+    ctx_->framerate = {s.frameRate.num, s.frameRate.den};
+    ctx_->sample_aspect_ratio = {1, 1};
+    ctx_->pix_fmt = choosePixelFormat(codec);
+    ctx_->thread_count = immediate ? 1 : 0;  // 0: as many as the machine has
+    const bool yuv = isYuv(ctx_->pix_fmt);
+    const bool hd = s.h > kLargestSdHeight;
+    const bool jpegRange = yuv && pixelFormatName(ctx_->pix_fmt).starts_with("yuvj");
+    if (yuv) {
+        ctx_->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+        ctx_->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+        ctx_->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+        ctx_->color_range = jpegRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    }
+    if (globalHeader) ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int r = avcodec_open2(ctx_, codec, options);
+    if (r < 0)
+        return Status::fail("cannot encode " + target + " with " + codec->name + " (" + libraryDetail(r) +
+                            ")");
+
+    frame_->format = ctx_->pix_fmt;
+    frame_->width = s.w;
+    frame_->height = s.h;
+    r = av_frame_get_buffer(frame_, 0);
+    if (r < 0) return Status::fail("cannot encode " + target + ": no frame buffer (" + avErrorText(r) + ")");
+    sws_ = sws_getContext(s.w, s.h, kHostPixelFormat, s.w, s.h, ctx_->pix_fmt, swsFlags(), nullptr, nullptr,
+                          nullptr);
+    if (sws_ == nullptr)
+        return Status::fail("cannot encode " + target + ": no conversion from RGB to " +
+                            pixelFormatName(ctx_->pix_fmt));
+    if (yuv) {
+        constexpr int kNoBrightness = 0, kUnitContrast = 1 << 16, kUnitSaturation = 1 << 16;
+        if (sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                     sws_getCoefficients(ctx_->colorspace), jpegRange ? 1 : 0, kNoBrightness,
+                                     kUnitContrast, kUnitSaturation) < 0)
+            return Status::fail("cannot encode " + target + ": the converter cannot set up RGB to " +
+                                pixelFormatName(ctx_->pix_fmt) + " with the picture's YUV matrix");
+    }
+    return {};
+}
+
+Status FrameEncoder::openForPictures(const std::string& path, const WriterSettings& s) {
+    const AVOutputFormat* image2 = imageMuxer();
+    if (image2 == nullptr)
+        return Status::fail(path + ": this FFmpeg cannot write pictures (no image2 muxer)");
+    const AVCodecID id = av_guess_codec(image2, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+    if (id == AV_CODEC_ID_NONE || !hasImageExtension(path))
+        return Status::fail(path + ": not a picture type FFmpeg writes (.png, .jpg ...)");
+    const AVCodec* codec = avcodec_find_encoder(id);
+    if (codec == nullptr)
+        return Status::fail(path + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " pictures");
+    packet_ = av_packet_alloc();
+    if (packet_ == nullptr) return Status::fail("out of memory for the encoder of " + path);
+    return open(codec, s, false, true, nullptr, path);
+}
+
+Status FrameEncoder::send(const FrameBuffer* frame, int64_t pts) {
+    if (frame == nullptr) {
+        const int r = avcodec_send_frame(ctx_, nullptr);
+        if (r < 0 && r != AVERROR_EOF)
+            return Status::fail("cannot finish encoding " + target_ + " (" + libraryDetail(r) + ")");
+        return {};
+    }
+    int r = av_frame_make_writable(frame_);
+    if (r < 0)
+        return Status::fail("cannot encode " + target_ + ": no writable frame (" + libraryDetail(r) + ")");
+    const uint8_t* src[4] = {frame->topRowBytes(), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {frame->topDownStride(), 0, 0, 0};
+    if (sws_scale(sws_, src, srcStride, 0, frame->h(), frame_->data, frame_->linesize) != frame->h())
+        return Status::fail("cannot encode " + target_ + ": converting the frame to " +
+                            pixelFormatName(ctx_->pix_fmt) + " failed");
+    frame_->pts = pts;
+    r = avcodec_send_frame(ctx_, frame_);
+    if (r < 0) return Status::fail("cannot encode " + target_ + " (" + libraryDetail(r) + ")");
+    return {};
+}
+
+Status FrameEncoder::writePicture(const FrameBuffer& frame, int64_t pts, const PendingFile& file) {
+    if (Status s = send(&frame, pts); !s.ok()) return s;
+    std::vector<uint8_t> bytes;
+    for (;;) {
+        const int r = receive(packet_);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) return Status::fail("cannot encode " + file.target() + " (" + libraryDetail(r) + ")");
+        bytes.insert(bytes.end(), packet_->data, packet_->data + packet_->size);
+        av_packet_unref(packet_);
+    }
+    if (bytes.empty()) return Status::fail("cannot encode " + file.target() + ": the encoder gave nothing");
+    FILE* f = std::fopen(file.temp().c_str(), "wb");
+    const bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if ((f != nullptr && std::fclose(f) != 0) || !ok)
+        return Status::fail("cannot write " + file.target() + ": " + std::strerror(errno));
+    return {};
+}

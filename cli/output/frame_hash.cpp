@@ -1,0 +1,82 @@
+#include "output/frame_hash.h"
+
+#include <bit>
+#include <charconv>
+#include <vector>
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
+namespace {
+
+constexpr size_t kMd5Bytes = 16;
+constexpr size_t kMd5HexDigits = 2 * kMd5Bytes;
+constexpr char kSeparator = ',';
+
+bool isLowerHex(std::string_view s) {
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+bool parseCount(std::string_view text, int64_t& v) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v >= 0;
+}
+
+}  // namespace
+
+std::string formatHashLine(const HashLine& line) {
+    return std::to_string(line.frame) + kSeparator + std::to_string(line.pts) + kSeparator + line.md5;
+}
+
+bool parseHashLine(std::string_view text, HashLine& line) {
+    const size_t first = text.find(kSeparator);
+    const size_t second = first == std::string_view::npos ? first : text.find(kSeparator, first + 1);
+    if (second == std::string_view::npos) return false;
+    const std::string_view md5 = text.substr(second + 1);
+    if (!parseCount(text.substr(0, first), line.frame) ||
+        !parseCount(text.substr(first + 1, second - first - 1), line.pts) || md5.size() != kMd5HexDigits ||
+        !isLowerHex(md5))
+        return false;
+    line.md5 = md5;
+    return true;
+}
+
+FrameHasher::~FrameHasher() { av_free(md5_); }
+
+Status FrameHasher::open() {
+    md5_ = av_md5_alloc();
+    if (md5_ == nullptr) return Status::fail("out of memory for the MD5 of the frames");
+    return {};
+}
+
+std::string FrameHasher::md5(const FrameBuffer& buffer) {
+    const ConstFrame f = buffer.frame();
+    const size_t rowWords = static_cast<size_t>(f.w);
+    std::vector<uint8_t> littleEndian;
+    av_md5_init(md5_);
+    for (int32_t y = 0; y < f.h; ++y) {
+        const uint32_t* row = f.canvasRow(y);
+        if constexpr (std::endian::native == std::endian::little) {
+            av_md5_update(md5_, reinterpret_cast<const uint8_t*>(row), rowWords * sizeof(uint32_t));
+        } else {
+            littleEndian.resize(rowWords * sizeof(uint32_t));
+            for (size_t x = 0; x < rowWords; ++x)
+                for (size_t b = 0; b < sizeof(uint32_t); ++b)
+                    littleEndian[x * sizeof(uint32_t) + b] = static_cast<uint8_t>(row[x] >> (8 * b));
+            av_md5_update(md5_, littleEndian.data(), littleEndian.size());
+        }
+    }
+    uint8_t digest[kMd5Bytes];
+    av_md5_final(md5_, digest);
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0xF];
+    }
+    return hex;
+}

@@ -1,0 +1,39 @@
+// The hash a run is checked by: one line per output frame, "frame,pts,md5".
+// The MD5 covers the frame's w x h pixels as 32-bit little-endian words,
+// rows top to bottom, row padding left out, so the pitch cannot change it.
+// `frame` counts output frames from 0; `pts` is the frame's number in the
+// source (its presentation time in frames of the source's rate).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "pluginhost/frame_buffer.h"
+#include "pluginhost/status.h"
+
+struct AVMD5;
+
+struct HashLine {
+    int64_t frame = 0;
+    int64_t pts = 0;
+    std::string md5;  // 32 lowercase hex digits
+};
+
+std::string formatHashLine(const HashLine& line);  // no newline
+// False unless the text is exactly "frame,pts,md5" with 32 hex digits.
+bool parseHashLine(std::string_view text, HashLine& line);
+
+class FrameHasher {
+public:
+    FrameHasher() = default;
+    FrameHasher(const FrameHasher&) = delete;
+    FrameHasher& operator=(const FrameHasher&) = delete;
+    ~FrameHasher();
+
+    Status open();
+    std::string md5(const FrameBuffer& frame);
+
+private:
+    AVMD5* md5_ = nullptr;
+};
