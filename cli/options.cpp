@@ -160,7 +160,10 @@ Status parseStart(Options& o, std::string_view value, std::string_view name) {
         if (colons == 2 && fields[1] >= kMinutesPerHour) return bad(name, value, expected);
         const int64_t hours = colons == 2 ? fields[0] : 0;
         const int64_t minutes = colons == 2 ? fields[1] : fields[0];
-        p.seconds = static_cast<double>(hours * kMinutesPerHour + minutes) * kSecondsPerMinute + seconds;
+        // In double: hours of any size must not overflow a 64-bit count.
+        p.seconds = (static_cast<double>(hours) * kMinutesPerHour + static_cast<double>(minutes)) *
+                        kSecondsPerMinute +
+                    seconds;
     }
     o.start = p;
     return {};

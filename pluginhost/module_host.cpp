@@ -191,6 +191,10 @@ Status FilterInstance::runScriptLine(std::string_view line) {
 Status FilterInstance::runScriptFile(const std::string& path) {
     std::ifstream in(path);
     if (!in) return Status::fail("cannot read script " + path + ": " + std::strerror(errno));
+    return runScript(in, path);
+}
+
+Status FilterInstance::runScript(std::istream& in, const std::string& path) {
     std::string line;
     int lineNumber = 0, configLines = 0;
     while (std::getline(in, line)) {

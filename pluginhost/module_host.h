@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <span>
 #include <string>
@@ -87,6 +88,8 @@ public:
     Status runScriptLine(std::string_view line);
     // Runs every "Config" line of a script file; other lines are skipped.
     Status runScriptFile(const std::string& path);
+    // The same for a script already open; `path` names it in messages.
+    Status runScript(std::istream& in, const std::string& path);
 
     // stringProc's text alone, into a buffer that starts as `fill` bytes.
     std::string labelText(char fill = 0);

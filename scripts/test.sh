@@ -44,7 +44,7 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
 
 echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each"
-CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON
+CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
 cmake --build build/fuzz -j "$jobs" --target kivrel_fuzzers
 for target in $(cat build/fuzz/fuzz/targets.txt); do
     # New finds go to a scratch folder; the committed corpus is only read.
