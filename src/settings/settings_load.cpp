@@ -1,14 +1,31 @@
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "settings/settings_store.h"
 
 namespace {
 
-int readValue(const char* name) {
-    const RegistryText t = readRegistryText(kSettingsKey, name);
-    return std::atoi(t.text);
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Decimal text as atoi reads it (white space, a sign, digits up to the first
+// non-digit, 0 without digits), but saturating at the ends of int where atoi
+// is undefined, so a huge number stays huge and falls out of every range.
+int textToInt(const char* text) {
+    const char* p = text;
+    while (isSpace(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 1;  // |INT_MIN|
+    long long magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > kBeyond) magnitude = kBeyond;
+    }
+    if (negative) return static_cast<int>(-magnitude);
+    return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
 }
+
+int readValue(const char* name) { return textToInt(readRegistryText(kSettingsKey, name).text); }
 
 // Flags are stored inverted ("0" = on). Most read as on for anything <= 0,
 // so a missing value ("-1") means on; the two that default to off need an
@@ -29,7 +46,8 @@ int storedFlag(uint8_t on) { return on ? 0 : 1; }
 }  // namespace
 
 void loadSettings(ScopeSettings& s) {
-    s.mode = inRangeOr(readValue("mode"), 0, kDisplayModeCount - 1, kDefaultSettings.mode);
+    s.mode = inRangeOr(readValue("mode"), static_cast<int32_t>(DisplayMode::Histograms),
+                       kDisplayModeCount - 1, kDefaultSettings.mode);
     s.passthru = onWhenZero(readValue("PASSTHRU"));
     s.accum = onWhenZero(readValue("ACCUM"));
     s.ntsc = onWhenAtMostZero(readValue("NTSC"));

@@ -7,13 +7,19 @@
 
 inline constexpr const char* kSettingsKey = "Software\\VirtualDub\\Kivrel";
 inline constexpr int kRegistryTextSize = 256;
+// The store is queried declaring one byte less than the buffer, terminator
+// included, so the longest value that reads back has this many characters.
+inline constexpr int kRegistryTextLongest = kRegistryTextSize - 2;
+// What every failed read gives: the text of a value that is not there.
+inline constexpr const char* kAbsentText = "-1";
 
 struct RegistryText {
-    char text[kRegistryTextSize];
+    char text[kRegistryTextSize];  // always terminated
 };
 
-// The value's bytes as text, or "-1" when the key or value cannot be read
-// (missing, or longer than 255 bytes).
+// The value's bytes as text, or kAbsentText when the key or value cannot be
+// read or the value is longer than kRegistryTextLongest. Reading never
+// creates or changes anything.
 RegistryText readRegistryText(const char* subkey, const char* valueName);
 // Creates the key if needed; failures are silent.
 void writeRegistryText(const char* subkey, const char* valueName, const char* text);
