@@ -1,6 +1,6 @@
 #include "filter_setup.h"
 
-#include <cstdio>
+#include "defaults.h"
 
 namespace {
 
@@ -22,15 +22,12 @@ Status applySettings(FilterInstance& inst, const Options& options) {
 }  // namespace
 
 Status configure(FilterInstance& inst, const Options& options) {
+    OneRunStore ownStore;
+    if (options.maxIre)
+        if (Status s = ownStore.open(*options.maxIre); !s.ok()) return s;
     if (Status s = inst.init(); !s.ok()) return s;
     if (!options.scriptFile.empty())
         if (Status s = inst.runScriptFile(options.scriptFile); !s.ok()) return s;
     if (Status s = applySettings(inst, options); !s.ok()) return s;
-    if (options.maxIre)
-        std::fprintf(
-            stderr,
-            "kivrel: warning: --max-ire %d is not applied: the filter takes maxIRE from its settings "
-            "store, which this build lacks\n",
-            *options.maxIre);
     return {};
 }

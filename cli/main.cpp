@@ -3,8 +3,10 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "av_support.h"
+#include "defaults.h"
 #include "options.h"
 #include "pipeline.h"
 #include "pluginhost/module_host.h"
@@ -17,6 +19,8 @@ extern "C" {
 }
 
 namespace {
+
+constexpr std::string_view kDefaultsCommand = "defaults";
 
 volatile std::sig_atomic_t interrupted = 0;
 void onSignal(int) { interrupted = 1; }
@@ -32,9 +36,26 @@ void printVersion() {
                 v(avcodec_version()).c_str(), v(swscale_version()).c_str(), v(avutil_version()).c_str());
 }
 
+// `kivrel defaults [settings options]`: the stored defaults, shown or set.
+int defaultsCommand(int argc, char** argv) {
+    Options options;
+    Action action = Action::Run;
+    if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {
+        report(s.message() + " (kivrel --help lists the options)");
+        return kExitUsage;
+    }
+    if (action != Action::Run || !options.input.empty() || !options.output.empty() ||
+        !options.scriptFile.empty() || !options.verifyFile.empty()) {
+        report("kivrel defaults takes settings options only (--display, --max-ire, ...)");
+        return kExitUsage;
+    }
+    return runDefaultsCommand(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == kDefaultsCommand) return defaultsCommand(argc - 1, argv + 1);
     Options options;
     Action action = Action::Run;
     if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {
