@@ -1,0 +1,3 @@
+#include "dialog/config_dialog.h"
+
+int32_t showConfigDialog(ScopeInstance&, void*) { return kDialogFailed; }
