@@ -70,6 +70,7 @@ public:
     // of sentinel per row beyond the pitch the module chose.
     long param(int32_t padPixels = 3);
     int run();  // runProc
+    int configure();  // configProc with no parent window
     int start();
     int end();
 
