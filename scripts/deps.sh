@@ -3,7 +3,7 @@
 # usage: scripts/deps.sh [core|cli|all]   (default: all)
 set -euo pipefail
 
-core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev)
+core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev libncurses-dev tmux)
 cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
