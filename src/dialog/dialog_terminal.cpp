@@ -299,3 +299,4 @@ int32_t showConfigDialog(ScopeInstance& instance, void*) {
     delwin(pad);
     return m.result();
 }
+
