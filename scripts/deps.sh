@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and this machine lacks.
-# usage: scripts/deps.sh [core|cli|all|docs]   (default: all)
+# usage: scripts/deps.sh [core|cli|all|docs|package]   (default: all)
 set -euo pipefail
 
 core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev libncurses-dev tmux)
@@ -8,13 +8,15 @@ cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
 docs=(xvfb imagemagick)  # the README's screenshots (scripts/screenshots.sh)
+package=(zip)            # the Windows package (scripts/package-windows.sh)
 
 case "${1:-all}" in
     core) want=("${core[@]}") ;;
     cli) want=("${core[@]}" "${cli[@]}") ;;
     all) want=("${core[@]}" "${cli[@]}" "${cross[@]}") ;;
     docs) want=("${core[@]}" "${cross[@]}" "${docs[@]}") ;;
-    *) echo "usage: $0 [core|cli|all|docs]" >&2; exit 2 ;;
+    package) want=("${core[@]}" "${cross[@]}" "${package[@]}") ;;
+    *) echo "usage: $0 [core|cli|all|docs|package]" >&2; exit 2 ;;
 esac
 
 missing=()
