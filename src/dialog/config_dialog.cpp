@@ -54,7 +54,7 @@ constexpr ControlTemplate kControls[] = {
 // clang-format on
 
 // List texts in item order: the item index is the setting (hotFix), or
-// (maxIRE - 100) / 10. "Intenstiy" is how users have always seen it.
+// (maxIRE - 100) / 10. "Intenstiy" is the list's established spelling.
 constexpr const char* kHotFixNames[kHotFixCount] = {"To Black", "Intenstiy", "Saturation"};
 constexpr int32_t kMaxIreItems = 3;
 constexpr const char* kMaxIreNames[kMaxIreItems] = {"100", "110", "120"};

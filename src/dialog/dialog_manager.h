@@ -45,7 +45,6 @@ public:
     // its checked button (with no pointer a group must be reachable by keys).
     bool isStop(size_t index) const;
     size_t focus() const { return focus_; }
-    void setFocus(size_t index) { focus_ = index; }
 
     const DialogTemplate& dialog() const { return dialog_; }
     const std::vector<Control>& controls() const { return controls_; }

@@ -299,4 +299,3 @@ int32_t showConfigDialog(ScopeInstance& instance, void*) {
     delwin(pad);
     return m.result();
 }
-

@@ -19,8 +19,12 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 open() {
     tmux -L "$sock" kill-server 2>/dev/null
     rm -f "$work/out" "$work/done"
-    tmux -L "$sock" -f /dev/null new-session -d -x "$1" -y "$2" \
-        "TERM=screen '$probe' '$module' >'$work/out' 2>&1; touch '$work/done'; sleep 30"
+    # A busy machine now and then loses a starting server: try again.
+    for _ in 1 2 3; do
+        tmux -L "$sock" -f /dev/null new-session -d -x "$1" -y "$2" \
+            "TERM=screen '$probe' '$module' >'$work/out' 2>&1; touch '$work/done'; sleep 30" && break
+        sleep 1
+    done
     for _ in $(seq 100); do
         screen | grep -qF "${3:-Filter: Kivrel}" && return 0
         [ -e "$work/done" ] && break
