@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
+#include "paths.h"
 #include "pipeline.h"
+#include "pluginhost/module_host.h"
 #include "pluginhost/script_call.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
@@ -67,6 +70,28 @@ int runDefaultsCommand(const Options& options) {
         }
     }
     print(s);
+    return kExitOk;
+}
+
+int runConfigureCommand(const Options& options) {
+    constexpr int kDialogOk = 0, kDialogCancel = 1;
+    auto fail = [](const std::string& message) {
+        report(message);
+        return kExitFailure;
+    };
+    Status error;
+    const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
+    const std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
+    if (!module) return fail(error.message());
+    FilterInstance inst(*module);
+    int result = 0;
+    if (Status s = inst.init(); !s.ok()) return fail(s.message());
+    if (Status s = inst.configure(result); !s.ok()) return fail(s.message());
+    if (result == kDialogCancel) return kExitFailure;
+    if (result != kDialogOk) return fail("the configuration dialog could not open (it needs a terminal)");
+    ScopeSettings saved{};
+    loadSettings(saved);
+    print(saved);
     return kExitOk;
 }
 

@@ -12,6 +12,10 @@
 
 // Prints the stored defaults; with settings options, saves them first.
 int runDefaultsCommand(const Options& options);
+// Opens the filter's own dialog on the terminal, through the module's
+// exports as a host does: on OK the module saves the new defaults (printed
+// then) and the status is 0; Cancel gives 1.
+int runConfigureCommand(const Options& options);
 
 // While it lives, the module reads a store of its own: the user's values
 // with maxIRE replaced. Create the instance inside its lifetime; the store is

@@ -21,6 +21,7 @@ extern "C" {
 namespace {
 
 constexpr std::string_view kDefaultsCommand = "defaults";
+constexpr std::string_view kConfigureCommand = "configure";
 
 volatile std::sig_atomic_t interrupted = 0;
 void onSignal(int) { interrupted = 1; }
@@ -36,8 +37,9 @@ void printVersion() {
                 v(avcodec_version()).c_str(), v(swscale_version()).c_str(), v(avutil_version()).c_str());
 }
 
-// `kivrel defaults [settings options]`: the stored defaults, shown or set.
-int defaultsCommand(int argc, char** argv) {
+// `kivrel defaults [settings options]` (the stored defaults, shown or set)
+// and `kivrel configure [--module PATH]` (set in the filter's dialog).
+int storeCommand(std::string_view command, int argc, char** argv) {
     Options options;
     Action action = Action::Run;
     if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {
@@ -46,8 +48,15 @@ int defaultsCommand(int argc, char** argv) {
     }
     if (action != Action::Run || !options.input.empty() || !options.output.empty() ||
         !options.scriptFile.empty() || !options.verifyFile.empty()) {
-        report("kivrel defaults takes settings options only (--display, --max-ire, ...)");
+        report("kivrel " + std::string(command) + " takes settings options only (--display, --max-ire, ...)");
         return kExitUsage;
+    }
+    if (command == kConfigureCommand) {
+        if (hasConfigOverrides(options) || options.maxIre) {
+            report("kivrel configure takes no settings options: the dialog sets them");
+            return kExitUsage;
+        }
+        return runConfigureCommand(options);
     }
     return runDefaultsCommand(options);
 }
@@ -55,7 +64,8 @@ int defaultsCommand(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == kDefaultsCommand) return defaultsCommand(argc - 1, argv + 1);
+    if (argc > 1 && (argv[1] == kDefaultsCommand || argv[1] == kConfigureCommand))
+        return storeCommand(argv[1], argc - 1, argv + 1);
     Options options;
     Action action = Action::Run;
     if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {

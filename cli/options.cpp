@@ -396,6 +396,7 @@ void applyConfigOverrides(const Options& options, ConfigArgs& args) {
 std::string helpText() {
     return std::string(R"(Usage: kivrel [OPTIONS] [INPUT]
        kivrel defaults [SETTINGS OPTIONS]   show, or set, the defaults new instances start from
+       kivrel configure                     set them in the filter's dialog, on the terminal
 
 Puts one of Kivrel's broadcast displays on a picture or a video: loads the
 filter module as a plug-in host does, feeds it every decoded frame and writes

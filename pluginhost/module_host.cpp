@@ -282,6 +282,13 @@ Status FilterInstance::prepare(int32_t w, int32_t h, int32_t padPixels, int32_t 
     return {};
 }
 
+Status FilterInstance::configure(int& result) {
+    if (!initialised_) return Status::fail("filter " + name() + " has no instance to configure");
+    lastResult_ = filter_.configProc != nullptr ? filter_.configProc(&fa_, module_.functions(), nullptr) : 0;
+    result = static_cast<int>(lastResult_);
+    return {};
+}
+
 Status FilterInstance::start() {
     lastResult_ = 0;
     if (filter_.startProc != nullptr) {

@@ -109,6 +109,10 @@ public:
     const FrameBuffer& output() const { return output_; }
     const sdk::VFBitmap& outputBitmap() const { return dstBitmap_; }
 
+    // configProc with no parent window; `result` is its answer (0 for OK).
+    // A filter without a dialog has nothing to configure: result 0.
+    Status configure(int& result);
+
     Status start();
     Status run(int64_t frameNumber);  // runProc on the current source frame
     Status end();

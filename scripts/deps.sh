@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and this machine lacks.
-# usage: scripts/deps.sh [core|cli|all]   (default: all)
+# usage: scripts/deps.sh [core|cli|all|docs|package]   (default: all)
 set -euo pipefail
 
-core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev clang libclang-rt-dev)
+core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev clang libclang-rt-dev libncurses-dev tmux)
 cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
+docs=(xvfb imagemagick)  # the README's screenshots (scripts/screenshots.sh)
+package=(zip)            # the Windows package (scripts/package-windows.sh)
 
 case "${1:-all}" in
     core) want=("${core[@]}") ;;
     cli) want=("${core[@]}" "${cli[@]}") ;;
     all) want=("${core[@]}" "${cli[@]}" "${cross[@]}") ;;
-    *) echo "usage: $0 [core|cli|all]" >&2; exit 2 ;;
+    docs) want=("${core[@]}" "${cross[@]}" "${docs[@]}") ;;
+    package) want=("${core[@]}" "${cross[@]}" "${package[@]}") ;;
+    *) echo "usage: $0 [core|cli|all|docs|package]" >&2; exit 2 ;;
 esac
 
 missing=()

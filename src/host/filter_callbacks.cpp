@@ -2,6 +2,7 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "dialog/config_dialog.h"
 #include "modes/display_table.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
@@ -34,8 +35,15 @@ long KV_CDECL paramProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*) 
     return sdk::kFilterParamSwapBuffers;  // the output is a frame of its own
 }
 
-int KV_CDECL configProc(sdk::FilterActivation*, const sdk::FilterFunctions*, sdk::HostWindow) noexcept {
-    return 1;  // no dialog on this build yet: as if cancelled, nothing saved
+// The dialog edits the instance in place; only OK makes its settings the
+// defaults of new instances. Cancel and a dialog that could not be shown
+// save nothing, and the host sees the dialog's own result.
+int KV_CDECL configProc(sdk::FilterActivation* fa, const sdk::FilterFunctions*,
+                        sdk::HostWindow parent) noexcept {
+    ScopeInstance& instance = instanceOf(fa);
+    const int32_t result = showConfigDialog(instance, parent);
+    if (result == kDialogOk) saveSettings(instance.settings);
+    return result;
 }
 
 void KV_CDECL stringProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*, char* buf) noexcept {

@@ -68,6 +68,11 @@ int TestInstance::run() {
     (void)instance_.run(0);  // a stray write shows in the padding checks
     return static_cast<int>(instance_.lastResult());
 }
+int TestInstance::configure() {
+    int result = 0;
+    if (Status s = instance_.configure(result); !s.ok()) throw std::runtime_error(s.message());
+    return result;
+}
 int TestInstance::start() {
     (void)instance_.start();
     return static_cast<int>(instance_.lastResult());

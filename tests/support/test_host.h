@@ -69,7 +69,8 @@ public:
     // paramProc with the source geometry; allocates the output with `padPixels`
     // of sentinel per row beyond the pitch the module chose.
     long param(int32_t padPixels = 3);
-    int run();  // runProc
+    int run();        // runProc
+    int configure();  // configProc with no parent window
     int start();
     int end();
 
