@@ -11,6 +11,7 @@
 
 #include "dialog/config_dialog.h"
 #include "dialog/dialog_manager.h"
+#include "settings/store_fixture.h"
 #include "support/test_host.h"
 
 namespace {
@@ -245,6 +246,7 @@ TEST(DialogWin32, ResourceIsTheDescribedTemplateAndBehavesAsOurManager) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        rawstore::clear();
         TestInstance instance(host);
         instance.settings() = c.start;
         auto ours = std::make_unique<ScopeInstance>();
@@ -266,7 +268,13 @@ TEST(DialogWin32, ResourceIsTheDescribedTemplateAndBehavesAsOurManager) {
         EXPECT_EQ(result, c.ok ? kDialogOk : kDialogCancel);
         EXPECT_EQ(result, manager.result());
         EXPECT_EQ(describe(instance.settings()), describe(ours->settings));
+        // OK saved all of them in the registry, where the next instance starts; Cancel wrote nothing.
+        if (c.ok)
+            EXPECT_EQ(describe(TestInstance(host).settings()), describe(instance.settings()));
+        else
+            EXPECT_FALSE(rawstore::keyExists());
     }
+    rawstore::clear();
 }
 
 TEST(DialogWin32, EscapeCancels) {
