@@ -196,7 +196,7 @@ uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px) {
                       [&](auto fix) { return testPixel<decltype(fix)::value>(inst, lim, px); });
 }
 
-int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const ScopeInstance& tables = inst;
     const DecisionLimits lim = decisionLimits(inst.hotLimits);
     withHotFix(inst.settings.hotFix, [&](auto fix) {
