@@ -152,7 +152,7 @@ int64_t countLevelWords(ScopeInstance& inst, const ConstFrame& src, const Histog
         for (int v = 0; v < kLevels; ++v) {
             uint32_t total = 0;
             for (int s = 0; s < kCountSets; ++s) total += sets.counts[s][c][v];
-            inst.histogram[c].counts[v] = total;
+            inst.histogram[c].counts[v] += total;
         }
     }
     inst.lumaSum = sum;

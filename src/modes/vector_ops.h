@@ -71,6 +71,16 @@ struct VecSse2 {
         return orv(orv(y, sll<8>(y)), sll<16>(y));
     }
     static KV_VECTOR_INLINE int signMask(V a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
+    static KV_VECTOR_INLINE V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+    static KV_VECTOR_INLINE V subSaturated16(V a, V b) { return _mm_subs_epi16(a, b); }
+    static KV_VECTOR_INLINE V max16(V a, V b) { return _mm_max_epi16(a, b); }
+    static KV_VECTOR_INLINE V min16(V a, V b) { return _mm_min_epi16(a, b); }
+    static KV_VECTOR_INLINE V srl64by32(V a) { return _mm_srli_epi64(a, 32); }
+    // The low lane of each 64-bit half of a, then of b, in order.
+    static KV_VECTOR_INLINE V evenLanes(V a, V b) {
+        return _mm_castps_si128(
+            _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+    }
     static KV_VECTOR_INLINE uint64_t sumLanes(V a) {
         alignas(16) uint32_t lanes[kLanes];
         _mm_store_si128(reinterpret_cast<V*>(lanes), a);
@@ -121,6 +131,16 @@ struct VecAvx2 {
         return _mm256_shuffle_epi8(a, spread);
     }
     static KV_VECTOR_INLINE int signMask(V a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
+    static KV_VECTOR_INLINE V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
+    static KV_VECTOR_INLINE V subSaturated16(V a, V b) { return _mm256_subs_epi16(a, b); }
+    static KV_VECTOR_INLINE V max16(V a, V b) { return _mm256_max_epi16(a, b); }
+    static KV_VECTOR_INLINE V min16(V a, V b) { return _mm256_min_epi16(a, b); }
+    static KV_VECTOR_INLINE V srl64by32(V a) { return _mm256_srli_epi64(a, 32); }
+    static KV_VECTOR_INLINE V evenLanes(V a, V b) {
+        const V mixed = _mm256_castps_si256(
+            _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+        return _mm256_permute4x64_epi64(mixed, _MM_SHUFFLE(3, 1, 2, 0));
+    }
     static KV_VECTOR_INLINE uint64_t sumLanes(V a) {
         alignas(32) uint32_t lanes[kLanes];
         _mm256_store_si256(reinterpret_cast<V*>(lanes), a);

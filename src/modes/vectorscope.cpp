@@ -235,20 +235,22 @@ void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, cons
         topRow[j] = (dst.h - 1 - (kDotTop - inst.vScale[j])) * dst.pitch;
     }
     char* const base = reinterpret_cast<char*>(dst.data);
+    // Canvas row y + 1 is the stored row below.
+    const ptrdiff_t down = -dst.pitch;
     constexpr int32_t kChunk = 1024;  // index words per kernel call: 4 KiB on the stack
     uint32_t indexes[kChunk];
     const uint32_t* row = src.data;
     for (int32_t y = 0; y < src.h; ++y) {
         for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, src.w - x0);
-            kernels.indexes(form, inst.lumaOffset, row + x0, indexes, n);
+            const uint32_t* in = row + x0;
+            kernels.indexes(form, inst.lumaOffset, in, indexes, n);
             for (int32_t x = 0; x < n; ++x) {
-                const uint32_t px = row[x0 + x];
-                const uint64_t pair = uint64_t{px} << 32 | px;
-                char* top = base + topRow[indexes[x] >> 16] + column[indexes[x] & 0xFFFF] * sizeof(uint32_t);
-                // Canvas row y + 1 is the stored row below.
+                const uint64_t pair = uint64_t{in[x]} << 32 | in[x];
+                const uint32_t index = indexes[x];
+                char* top = base + topRow[index >> 16] + column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};
                 std::memcpy(top, &pair, sizeof pair);
-                std::memcpy(top - dst.pitch, &pair, sizeof pair);
+                std::memcpy(top + down, &pair, sizeof pair);
             }
         }
         row = src.nextStoredRow(row + src.w);
