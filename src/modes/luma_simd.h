@@ -48,23 +48,19 @@ KV_VECTOR_INLINE typename K::V lumaWeightSum(const LumaWeights<K>& w, typename K
     return K::add(K::add(low, K::template sll<16>(high)), fraction);
 }
 
-// Runs `body(pixels)` over n pixels a vector at a time; the last partial
-// vector goes through a zero-padded copy, and `body` returns the words to
-// write back for it (or nothing to write when `out` is null).
+// out[x] = body(in[x]) over n pixels, a vector at a time; the last partial
+// vector goes through a zero-padded copy.
 template <typename K, typename Body>
 KV_VECTOR_INLINE void forEachVector(const uint32_t* in, uint32_t* out, int32_t n, Body body) {
     int32_t x = 0;
     for (; x + K::kLanes <= n; x += K::kLanes) {
-        const typename K::V r = body(K::load(in + x));
-        if (out != nullptr) K::store(out + x, r);
+        K::store(out + x, body(K::load(in + x)));
     }
     if (x == n) return;
     alignas(32) uint32_t tail[K::kLanes] = {};
     for (int32_t i = 0; i < n - x; ++i) tail[i] = in[x + i];
     K::store(tail, body(K::load(tail)));
-    if (out != nullptr) {
-        for (int32_t i = 0; i < n - x; ++i) out[x + i] = tail[i];
-    }
+    for (int32_t i = 0; i < n - x; ++i) out[x + i] = tail[i];
 }
 
 }  // namespace

@@ -81,11 +81,6 @@ struct VecSse2 {
         return _mm_castps_si128(
             _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
     }
-    static KV_VECTOR_INLINE uint64_t sumLanes(V a) {
-        alignas(16) uint32_t lanes[kLanes];
-        _mm_store_si128(reinterpret_cast<V*>(lanes), a);
-        return uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
-    }
 };
 
 #if defined(__AVX2__)
@@ -140,13 +135,6 @@ struct VecAvx2 {
         const V mixed = _mm256_castps_si256(
             _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
         return _mm256_permute4x64_epi64(mixed, _MM_SHUFFLE(3, 1, 2, 0));
-    }
-    static KV_VECTOR_INLINE uint64_t sumLanes(V a) {
-        alignas(32) uint32_t lanes[kLanes];
-        _mm256_store_si256(reinterpret_cast<V*>(lanes), a);
-        uint64_t s = 0;
-        for (uint32_t x : lanes) s += x;
-        return s;
     }
 };
 #endif

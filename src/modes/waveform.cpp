@@ -140,9 +140,8 @@ constexpr uint32_t kByteMasks[kChannelCount] = {0xFFFFFF, 0xFF0000, 0x00FF00, 0x
 
 // The blocks of whole kWaveformBlock columns through the vector kernels;
 // returns the first column left for the scalar code.
-int32_t countAndDrawBlocks(const ScopeInstance& inst, const WaveformKernels& kernels, const AffineLuma& form,
-                           const ConstFrame& src, const Frame& dst, const Trace* traces, int traceCount,
-                           int32_t columns) {
+int32_t countAndDrawBlocks(const WaveformKernels& kernels, const AffineLuma& form, const ConstFrame& src,
+                           const Frame& dst, const Trace* traces, int traceCount, int32_t columns) {
     WaveformCounts counts = {};
     int32_t x0 = 0;
     for (; x0 + kWaveformBlock <= columns; x0 += kWaveformBlock) {
@@ -154,7 +153,6 @@ int32_t countAndDrawBlocks(const ScopeInstance& inst, const WaveformKernels& ker
                          kByteMasks[tr.channel]);
         }
     }
-    (void)inst;
     return x0;
 }
 
@@ -242,7 +240,7 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
     const WaveformKernels* kernels = vectorKernels(level);
     AffineLuma form;
     if (kernels != nullptr && findAffineLuma(inst, form) && rampIsBuilt(inst))
-        scalarFrom = countAndDrawBlocks(inst, *kernels, form, src, dst, traces, traceCount, columns);
+        scalarFrom = countAndDrawBlocks(*kernels, form, src, dst, traces, traceCount, columns);
     if (scalarFrom == columns) return 0;
 
     const CountFn count = kCounters[counted];
