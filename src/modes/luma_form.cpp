@@ -5,25 +5,23 @@ namespace {
 constexpr int64_t kFractionOne = int64_t{1} << kFractionBits;
 constexpr int64_t kFractionHalf = kFractionOne / 2;
 
-int64_t ceilDiv(int64_t a, int64_t b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
-int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-// The fraction that fits row `row` with the whole part `a`, if any: each
-// level i bounds it from both sides, since its rounded part d must satisfy
-// d * 2^15 <= i * f + 2^14 < (d + 1) * 2^15.
+// The fraction that fits row `row` with the whole part `a`, if any. Each
+// level i asks for a rounded part d = row[i] - a i, that is
+// d * 2^15 <= i * f + 2^14 < (d + 1) * 2^15. The least f meeting every lower
+// bound is found in one pass (raising f only where a level asks for more,
+// which keeps the levels before it satisfied); the upper bounds are then
+// checked with every entry. Runs each frame, so it divides only to raise f.
 bool fractionFor(const uint32_t (&row)[kLevels], uint32_t a, uint16_t& f) {
-    int64_t lo = 0;
-    int64_t hi = kFractionOne - 1;
+    int64_t least = 0;
     for (int64_t i = 1; i < kLevels; ++i) {
         const int64_t d = static_cast<uint32_t>(row[i] - a * static_cast<uint32_t>(i));
         if (d > i) return false;
-        const int64_t least = ceilDiv(d * kFractionOne - kFractionHalf, i);
-        const int64_t most = floorDiv((d + 1) * kFractionOne - kFractionHalf - 1, i);
-        if (least > lo) lo = least;
-        if (most < hi) hi = most;
-        if (lo > hi) return false;
+        if (((i * least + kFractionHalf) >> kFractionBits) < d) {
+            least = (d * kFractionOne - kFractionHalf + i - 1) / i;  // positive: d >= 1 here
+            if (least >= kFractionOne) return false;
+        }
     }
-    f = static_cast<uint16_t>(lo);
+    f = static_cast<uint16_t>(least);
     for (uint32_t i = 0; i < kLevels; ++i) {
         if (affineEntry(a, f, i) != row[i]) return false;
     }
