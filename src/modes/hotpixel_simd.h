@@ -53,8 +53,8 @@ KV_VECTOR_INLINE typename K::V hotLanes(const HotConstants<K>& k, typename K::V 
     return K::orv(K::orv(K::cmpGt(squares, k.chromaSquared), K::cmpGt(squares, roomSquared)), roomBelowZero);
 }
 
-template <typename K>
-int32_t decideRow(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
+template <typename K, bool kReport>
+int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
     using V = typename K::V;
     constexpr int kPixelsPerVector = K::kLanes / 2;
     const HotConstants<K> k(rows);
@@ -84,23 +84,30 @@ int32_t decideRow(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, 
                 hotLanes<K>(k, K::load(reinterpret_cast<const uint32_t*>(sums + x + kPixelsPerVector)));
             const V hotMask = K::evenLanes(a, b);
             const V result = K::andNot(hotMask, K::load(chunk + x));
-            unsigned bits = static_cast<unsigned>(K::signMask(hotMask));
-            if (x + K::kLanes <= m) {
+            const int32_t valid = m - x < K::kLanes ? m - x : K::kLanes;
+            if (valid == K::kLanes) {
                 K::store(out + x0 + x, result);
             } else {
-                bits &= (1u << (m - x)) - 1;
                 alignas(32) uint32_t tail[K::kLanes];
                 K::store(tail, result);
-                for (int32_t i = 0; i < m - x; ++i) out[x0 + x + i] = tail[i];
+                for (int32_t i = 0; i < valid; ++i) out[x0 + x + i] = tail[i];
             }
-            while (hot != nullptr && bits != 0) {
-                const int i = __builtin_ctz(bits);
-                hot[hotCount++] = x0 + x + i;
-                bits &= bits - 1;
+            if constexpr (kReport) {
+                unsigned bits = static_cast<unsigned>(K::signMask(hotMask)) & ((1u << valid) - 1);
+                while (bits != 0) {
+                    hot[hotCount++] = x0 + x + __builtin_ctz(bits);
+                    bits &= bits - 1;
+                }
             }
         }
     }
     return hotCount;
+}
+
+// Without positions to report (to black) no branch depends on the pixels.
+template <typename K>
+int32_t decideRow(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
+    return hot != nullptr ? decide<K, true>(rows, in, out, n, hot) : decide<K, false>(rows, in, out, n, hot);
 }
 
 }  // namespace
