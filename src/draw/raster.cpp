@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -113,7 +114,14 @@ void fillRect(const Frame& dst, int32_t x, int32_t y, int32_t width, int32_t hei
 
     const auto bottom = static_cast<int32_t>(top + rows);
     for (auto row = static_cast<int32_t>(top); row < bottom; ++row) {
-        std::fill_n(dst.canvasRow(row) + left, cols, colour);
+        uint32_t* start = dst.canvasRow(row) + left;
+        // Clears are the large fills (a whole output every frame); the C
+        // library's memset stores them at full vector width.
+        if (colour == 0) {
+            std::memset(start, 0, static_cast<size_t>(cols) * sizeof(uint32_t));
+        } else {
+            std::fill_n(start, cols, colour);
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "modes/display_table.h"
 
+#include <algorithm>
+
 #include "modes/histograms.h"
 #include "modes/hotpixel.h"
 #include "modes/vectorscope.h"
@@ -30,6 +32,10 @@ void prepareDisplay(ScopeInstance& inst, OutputGeometry& geometry) {
 }
 
 int renderDisplay(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+    return renderDisplayAt(inst, src, dst, hostSimdLevel());
+}
+
+int renderDisplayAt(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const DisplayUnit* unit = displayUnitFor(inst.settings);
-    return unit != nullptr ? unit->render(inst, src, dst) : 0;
+    return unit != nullptr ? unit->render(inst, src, dst, std::min(level, hostSimdLevel())) : 0;
 }

@@ -25,9 +25,11 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/simd_level.h"
 #include "params/param_stage.h"
 
-using RenderFn = int (*)(ScopeInstance&, const ConstFrame& src, const Frame& dst);
+// `level` picks the row kernels; the scalar level is the reference.
+using RenderFn = int (*)(ScopeInstance&, const ConstFrame& src, const Frame& dst, SimdLevel level);
 
 struct DisplayUnit {
     DisplayPreparation preparation;
@@ -41,5 +43,9 @@ const DisplayUnit* displayUnitFor(const ScopeSettings& s);
 
 // The parameter stage for the effective display.
 void prepareDisplay(ScopeInstance& inst, OutputGeometry& geometry);
-// One frame of the effective display; a mode out of range draws nothing.
+// One frame of the effective display with the host's best kernels; a mode
+// out of range draws nothing.
 int renderDisplay(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);
+// The same with the kernels of `level`, held to what the host runs: the
+// tests and benchmarks compare the levels with it.
+int renderDisplayAt(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);

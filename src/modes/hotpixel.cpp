@@ -5,6 +5,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "modes/hotpixel_kernels.h"
 #include "modes/pixel_map.h"
 #include "params/luma.h"
 
@@ -171,6 +172,35 @@ auto withHotFix(int32_t hotFix, Body body) {
     }
 }
 
+const HotPixelKernels* vectorKernels(SimdLevel level) {
+#if KIVREL_X86_KERNELS
+    return kernelsAt(level, &kHotPixelKernelsSse2, &kHotPixelKernelsAvx2);
+#else
+    return kernelsAt<HotPixelKernels>(level, nullptr, nullptr);
+#endif
+}
+
+// The rows in the vector kernels' packed form, when every entry fits it
+// (the parameter stage's entries lie within +-5037; stale luma rows do not).
+bool packRows(const ScopeInstance& inst, const DecisionLimits& lim, HotPackedRows& packed) {
+    for (int channel = 0; channel < kChannels; ++channel) {
+        for (int i = 0; i < kLevels; ++i) {
+            uint64_t word = 0;
+            for (const Component component : {kC1, kC2, kY}) {
+                const int32_t entry =
+                    static_cast<int32_t>(inst.weightTable[component * kChannels + channel][i]);
+                if (entry < -kHotPartBias || entry > kHotPartBias) return false;
+                const int shift = component == kC1 ? 0 : component == kC2 ? 16 : 32;
+                word |= static_cast<uint64_t>(entry + kHotPartBias) << shift;
+            }
+            packed.rows[channel][i] = word;
+        }
+    }
+    packed.peak = static_cast<int32_t>(lim.peak);
+    packed.chromaSquared = static_cast<int32_t>(lim.chromaSquared);
+    return true;
+}
+
 }  // namespace
 
 void prepareHotPixel(ScopeInstance& inst, OutputGeometry&) {
@@ -196,9 +226,34 @@ uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px) {
                       [&](auto fix) { return testPixel<decltype(fix)::value>(inst, lim, px); });
 }
 
-int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const ScopeInstance& tables = inst;
     const DecisionLimits lim = decisionLimits(inst.hotLimits);
+    const HotPixelKernels* kernels = vectorKernels(level);
+    HotPackedRows packed;
+    if (kernels != nullptr && packRows(inst, lim, packed)) {
+        // The kernel decides and writes legal pixels and black; the other
+        // actions then change the hot ones here, from the tables.
+        withHotFix(inst.settings.hotFix, [&](auto fix) {
+            mapRows(src, dst, [&](const uint32_t* in, uint32_t* out, int32_t n) {
+                constexpr int32_t kChunk = 1024;
+                int32_t hot[kChunk];
+                for (int32_t x0 = 0; x0 < n; x0 += kChunk) {
+                    const int32_t m = std::min(kChunk, n - x0);
+                    constexpr bool kToBlack = decltype(fix)::value == FixAction::ToBlack;
+                    const int32_t count =
+                        kernels->decide(packed, in + x0, out + x0, m, kToBlack ? nullptr : hot);
+                    if constexpr (decltype(fix)::value != FixAction::ToBlack) {
+                        for (int32_t i = 0; i < count; ++i) {
+                            const int32_t x = x0 + hot[i];
+                            out[x] = testPixel<decltype(fix)::value>(tables, lim, in[x]);
+                        }
+                    }
+                }
+            });
+        });
+        return 0;
+    }
     withHotFix(inst.settings.hotFix, [&](auto fix) {
         mapPixels(src, dst,
                   [&tables, &lim](uint32_t px) { return testPixel<decltype(fix)::value>(tables, lim, px); });

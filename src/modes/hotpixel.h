@@ -6,9 +6,10 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/simd_level.h"
 
 // Colour-model rows of weightTable and hotLimits (parameter stage).
 void prepareHotPixel(ScopeInstance& inst, OutputGeometry& geometry);
 // One pixel through the test; no side effects.
 uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px);
-int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);
+int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "draw/raster.h"
 #include "draw/text.h"
+#include "modes/luma_form.h"
+#include "modes/vectorscope_kernels.h"
 #include "params/luma.h"
 #include "params/param_stage.h"
 
@@ -213,6 +216,48 @@ void storeDots(const ScopeInstance& inst, const ConstFrame& src, const BlockStor
     }
 }
 
+const VectorscopeRowKernels* rowKernels(SimdLevel level) {
+#if KIVREL_X86_KERNELS
+    return kernelsAt(level, &kVectorscopeRowsSse2, &kVectorscopeRowsAvx2);
+#else
+    return kernelsAt<VectorscopeRowKernels>(level, nullptr, nullptr);
+#endif
+}
+
+// The same dots from the vector kernels' index words, when every dot fits:
+// the offsets of each table entry's column and stored row are found once
+// per frame, so a dot costs two reads and two 8-byte stores.
+void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
+                          const VectorscopeRowKernels& kernels, const AffineLuma& form) {
+    int32_t column[kChromaScaleSize];
+    ptrdiff_t topRow[kChromaScaleSize];  // bytes from dst.data to the dot's upper row
+    for (int32_t j = 0; j < kChromaScaleSize; ++j) {
+        column[j] = kDotLeft + inst.uScale[j];
+        topRow[j] = (dst.h - 1 - (kDotTop - inst.vScale[j])) * dst.pitch;
+    }
+    char* const base = reinterpret_cast<char*>(dst.data);
+    // Canvas row y + 1 is the stored row below.
+    const ptrdiff_t down = -dst.pitch;
+    constexpr int32_t kChunk = 1024;  // index words per kernel call: 4 KiB on the stack
+    uint32_t indexes[kChunk];
+    const uint32_t* row = src.data;
+    for (int32_t y = 0; y < src.h; ++y) {
+        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
+            const int32_t n = std::min(kChunk, src.w - x0);
+            const uint32_t* in = row + x0;
+            kernels.indexes(form, inst.lumaOffset, in, indexes, n);
+            for (int32_t x = 0; x < n; ++x) {
+                const uint64_t pair = uint64_t{in[x]} << 32 | in[x];
+                const uint32_t index = indexes[x];
+                char* top = base + topRow[index >> 16] + column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};
+                std::memcpy(top, &pair, sizeof pair);
+                std::memcpy(top + down, &pair, sizeof pair);
+            }
+        }
+        row = src.nextStoredRow(row + src.w);
+    }
+}
+
 }  // namespace
 
 void prepareVectorscope(ScopeInstance& inst, OutputGeometry& geometry) {
@@ -251,16 +296,21 @@ ChromaReach chromaReach(const ScopeInstance& inst) {
     return c;
 }
 
-int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     fillRect(dst, 0, 0, kFullExtent, kFullExtent, kClearColour);
     drawLetters(dst);
     withBlockStore(dst, markReach(inst), [&inst](const auto& store) { storeCircleMarks(inst, store); });
     drawAxes(dst);
     drawTargetBoxes(dst);
     drawLine(dst, kRadiusLineX, kRadiusLineY, kCentre, kCentre, kGraticuleColour);
-    if (src.w > 0 && src.h > 0) {
-        withBlockStore(dst, dotReach(inst),
-                       [&inst, &src](const auto& store) { storeDots(inst, src, store); });
+    if (src.w <= 0 || src.h <= 0) return 0;
+    const BlockReach reach = dotReach(inst);
+    const VectorscopeRowKernels* kernels = rowKernels(level);
+    AffineLuma form;
+    if (kernels != nullptr && reach.fitsIn(dst) && findAffineLuma(inst, form)) {
+        storeDotsFromIndexes(inst, src, dst, *kernels, form);
+    } else {
+        withBlockStore(dst, reach, [&inst, &src](const auto& store) { storeDots(inst, src, store); });
     }
     return 0;
 }

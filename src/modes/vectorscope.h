@@ -5,11 +5,12 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/simd_level.h"
 
 inline constexpr int32_t kVectorscopeSize = 632;
 
 void prepareVectorscope(ScopeInstance& inst, OutputGeometry& geometry);
-int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);
+int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);
 
 // The colour differences B - Y and R - Y that the current luma rows can give
 // over all 2^24 colours. The renderer stores dots without clipping only when

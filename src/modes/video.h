@@ -4,5 +4,6 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/simd_level.h"
 
-int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);
+int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);

@@ -7,6 +7,8 @@
 
 #include "draw/raster.h"
 #include "draw/text.h"
+#include "modes/luma_form.h"
+#include "modes/waveform_kernels.h"
 #include "params/luma.h"
 
 namespace {
@@ -116,6 +118,44 @@ void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces,
     }
 }
 
+const WaveformKernels* vectorKernels(SimdLevel level) {
+#if KIVREL_X86_KERNELS
+    return kernelsAt(level, &kWaveformKernelsSse2, &kWaveformKernelsAvx2);
+#else
+    return kernelsAt<WaveformKernels>(level, nullptr, nullptr);
+#endif
+}
+
+// The vector kernels compute the brightness instead of reading it: they
+// run only when every entry the dots can read is the parameter stage's.
+bool rampIsBuilt(const ScopeInstance& inst) {
+    for (uint32_t p = 0; p <= kRampPixelLimit; ++p) {
+        const int32_t want = p == 0 ? 0 : std::min<int32_t>(kWfmRampBase + kWfmRampStep * p, kLevels - 1);
+        if (inst.wfmRamp[kWfmRampStep * p] != want) return false;
+    }
+    return true;
+}
+
+constexpr uint32_t kByteMasks[kChannelCount] = {0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF};
+
+// The blocks of whole kWaveformBlock columns through the vector kernels;
+// returns the first column left for the scalar code.
+int32_t countAndDrawBlocks(const WaveformKernels& kernels, const AffineLuma& form, const ConstFrame& src,
+                           const Frame& dst, const Trace* traces, int traceCount, int32_t columns) {
+    WaveformCounts counts = {};
+    int32_t x0 = 0;
+    for (; x0 + kWaveformBlock <= columns; x0 += kWaveformBlock) {
+        kernels.count(form, src.data + x0, src.pitch, src.h, counts);
+        for (int t = 0; t < traceCount; ++t) {
+            const Trace& tr = traces[t];
+            kernels.draw(counts, tr.channel, tr.first * tr.step - tr.levelOffset, tr.step,
+                         tr.last - tr.first + 1, dst.canvasRow(tr.bottomRow - tr.first) + x0, dst.pitch,
+                         kByteMasks[tr.channel]);
+        }
+    }
+    return x0;
+}
+
 void drawGraticule(const Frame& dst, int32_t panelHeight, int32_t step, int32_t panels, bool grid) {
     const int32_t scaleX = dst.w - kWaveformScaleMargin;
     char labels[kLabelCount][kLabelChars];
@@ -156,7 +196,7 @@ void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.pitch = 4 * static_cast<ptrdiff_t>(geometry.w);
 }
 
-int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
+int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     if (dst.w <= 0 || dst.h <= 0) return 0;
     const ScopeSettings& s = inst.settings;
     // Both may be stale (display_table.h): the histograms leave 504 rows.
@@ -196,11 +236,18 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst)
     // Output column x shows source column x; the scale margin has none.
     const int32_t columns = std::min(src.w, dst.w);
     if (traceCount == 0 || columns <= 0 || src.h <= 0) return 0;
+    int32_t scalarFrom = 0;
+    const WaveformKernels* kernels = vectorKernels(level);
+    AffineLuma form;
+    if (kernels != nullptr && findAffineLuma(inst, form) && rampIsBuilt(inst))
+        scalarFrom = countAndDrawBlocks(*kernels, form, src, dst, traces, traceCount, columns);
+    if (scalarFrom == columns) return 0;
+
     const CountFn count = kCounters[counted];
     // Counts are per pixel, not per 5: a column holds at most h <= 2^31 - 1
     // pixels, so a 32-bit unsigned count never wraps.
     BlockCounts counts = {};
-    for (int32_t x0 = 0, width = 0; x0 < columns; x0 += width) {
+    for (int32_t x0 = scalarFrom, width = 0; x0 < columns; x0 += width) {
         width = std::min(kBlockColumns, columns - x0);
         count(inst, src, x0, width, counts);
         drawBlock(inst, dst, traces, traceCount, x0, width, counts);

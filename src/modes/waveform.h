@@ -5,8 +5,9 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/simd_level.h"
 
 inline constexpr int32_t kWaveformScaleMargin = 40;  // level scale right of the picture
 
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry);
-int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst);
+int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);

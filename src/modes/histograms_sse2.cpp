@@ -1,0 +1,3 @@
+#include "modes/histograms_simd.h"
+
+const HistogramRowKernels kHistogramRowsSse2 = {levelsRow<VecSse2>};

@@ -1,0 +1,3 @@
+#include "modes/hotpixel_simd.h"
+
+const HotPixelKernels kHotPixelKernelsAvx2 = {decideRow<VecAvx2>};

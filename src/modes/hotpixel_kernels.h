@@ -1,0 +1,31 @@
+// Kernel of the hot pixel scan at the vector levels. The nine colour-model
+// rows are packed per channel level into one 64-bit word of biased 16-bit
+// parts, so a pixel's Y, C1 and C2 are three reads and two additions; the
+// legality test then runs on vectors of those sums.
+#pragma once
+
+#include <cstdint>
+
+#include "core/scope_instance.h"
+
+// Every entry must lie within +-kHotPartBias: three biased parts then sum
+// below 2^16, so the additions never carry from one part into the next.
+inline constexpr int32_t kHotPartBias = 10922;  // (2^16 - 1) / 6
+
+struct HotPackedRows {
+    // Per channel (R, G, B) and level: C1 + bias in bits 0..15, C2 + bias in
+    // 16..31, Y + bias in 32..47, zero above.
+    uint64_t rows[3][kLevels];
+    int32_t peak;           // the decision's ceiling, 0..9830
+    int32_t chromaSquared;  // the decision's chroma limit squared, 0..2^24
+};
+
+struct HotPixelKernels {
+    // out[x] = the source word when pixel x is legal, else 0; the positions
+    // of the hot pixels go to `hot`, unless it is null. Returns how many
+    // positions it wrote.
+    int32_t (*decide)(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot);
+};
+
+extern const HotPixelKernels kHotPixelKernelsSse2;
+extern const HotPixelKernels kHotPixelKernelsAvx2;

@@ -1,0 +1,3 @@
+#include "modes/hotpixel_simd.h"
+
+const HotPixelKernels kHotPixelKernelsSse2 = {decideRow<VecSse2>};

@@ -1,0 +1,3 @@
+#include "modes/vectorscope_simd.h"
+
+const VectorscopeRowKernels kVectorscopeRowsSse2 = {indexesRow<VecSse2>};
