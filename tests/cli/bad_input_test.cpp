@@ -61,7 +61,7 @@ TEST_F(BadInput, EachProblemIsOneLineAndNothingIsWrittenOrReplaced) {
         {{"nosuch.mkv", "-o", "x.mkv"}, "nosuch.mkv: No such file or directory"},
         {{"folder.mkv", "-o", "x.mkv"}, "folder.mkv: is a directory"},
         {{"notes.mkv", "-o", "x.mkv"}, "notes.mkv: not a picture or video format FFmpeg can read"},
-        {{"empty.png", "-o", "x.png"}, "empty.png: not a picture or video format FFmpeg can read"},
+        {{"empty.png", "-o", "x.png"}, "empty.png: is an empty file"},
         // Every option message is checked in process (options_test.cpp).
         {{"--display", "scope"},
          "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope "
