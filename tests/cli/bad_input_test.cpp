@@ -124,6 +124,9 @@ TEST_F(BadInput, CutOrDamagedClipStopsTheRunUnlessSkipped) {
     const Decoded d = decodeFile(path("x.mkv"));
     ASSERT_EQ(d.frames.size(), 3u);
     for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(samePicture(d.frames[k], clip_[k < 2 ? k : 3])) << k;
+    // The left-out frame leaves its time as a gap.
+    ASSERT_EQ(d.times.size(), 3u);
+    EXPECT_NEAR(d.times[2], 3.0 / kClipFps, 1e-3);
 }
 
 TEST_F(BadInput, ModulesThatCannotBeHosted) {
