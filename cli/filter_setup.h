@@ -6,3 +6,10 @@
 #include "pluginhost/module_host.h"
 
 Status configure(FilterInstance& inst, const Options& options);
+
+// For an input file, the filter's matrix and range follow the source
+// unless the command line or a script sets them (or --matrix/--range auto).
+Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source);
+
+// Whether the filter's range setting is 16-235.
+bool filterStudioRange(FilterInstance& inst);

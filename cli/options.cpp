@@ -204,6 +204,47 @@ Status parseFrames(Options& o, std::string_view value, std::string_view name) {
     return s;
 }
 
+// "auto": the filter's setting follows the input's matrix or range.
+Status parseFilterLevels(Options& o, std::string_view value, std::string_view name) {
+    const bool matrix = name == "--matrix";
+    const Choice& choice = matrix ? kMatrixChoice : kRangeChoice;
+    (matrix ? o.matrixAuto : o.rangeAuto) = value == "auto";
+    if (value == "auto") {
+        o.config[choice.arg].reset();
+        return {};
+    }
+    int index = 0;
+    if (Status s = parseChoice(name, value, choice.words, index); !s.ok())
+        return bad(name, value, matrix ? "one of 601, 709, auto" : "one of 0-255, 16-235, auto");
+    o.config[choice.arg] = choice.values[static_cast<size_t>(index)];
+    return {};
+}
+
+constexpr std::string_view kInputMatrixWords[] = {"601", "709", "2020"};
+constexpr YuvMatrix kInputMatrices[] = {YuvMatrix::Bt601, YuvMatrix::Bt709, YuvMatrix::Bt2020};
+constexpr std::string_view kInputRangeWords[] = {"tv|limited|mpeg", "pc|full|jpeg"};
+
+Status parseInputMatrix(Options& o, std::string_view value, std::string_view name) {
+    int index = 0;
+    Status s = parseChoice(name, value, kInputMatrixWords, index);
+    if (s.ok()) o.inputLevels.matrix = kInputMatrices[index];
+    return s;
+}
+
+Status parseInputRange(Options& o, std::string_view value, std::string_view name) {
+    int index = 0;
+    Status s = parseChoice(name, value, kInputRangeWords, index);
+    if (s.ok()) o.inputLevels.fullRange = index == 1;
+    return s;
+}
+
+Status parseStartNumber(Options& o, std::string_view value, std::string_view name) {
+    int64_t first = 0;
+    Status s = parseRange(name, value, 0, INT32_MAX, first);
+    if (s.ok()) o.startNumber = first;
+    return s;
+}
+
 Status parseMaxIre(Options& o, std::string_view value, std::string_view name) {
     int64_t ire = 0;
     Status s = parseRange(name, value, kMaxIreLowest, kMaxIreHighest, ire);
@@ -226,8 +267,8 @@ const OptionEntry kOptions[] = {
     {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
     {.name = "channels", .letter = 'c', .arg = Arg::Required, .apply = parseChannels},
     {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
-    {.name = "matrix", .letter = 0, .arg = Arg::Required, .choice = &kMatrixChoice},
-    {.name = "range", .letter = 0, .arg = Arg::Required, .choice = &kRangeChoice},
+    {.name = "matrix", .letter = 0, .arg = Arg::Required, .apply = parseFilterLevels},
+    {.name = "range", .letter = 0, .arg = Arg::Required, .apply = parseFilterLevels},
     {.name = "gamma", .letter = 0, .arg = Arg::Switch, .switchArg = kArgGamma},
     {.name = "grid", .letter = 0, .arg = Arg::Switch, .switchArg = kArgWfmGrid},
     {.name = "accumulate", .letter = 0, .arg = Arg::Switch, .switchArg = kArgAccum},
@@ -239,6 +280,10 @@ const OptionEntry kOptions[] = {
     {.name = "start", .letter = 's', .arg = Arg::Required, .apply = parseStart},
     {.name = "frames", .letter = 'n', .arg = Arg::Required, .apply = parseFrames},
     {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
+    {.name = "input-matrix", .letter = 0, .arg = Arg::Required, .apply = parseInputMatrix},
+    {.name = "input-range", .letter = 0, .arg = Arg::Required, .apply = parseInputRange},
+    {.name = "start-number", .letter = 0, .arg = Arg::Required, .apply = parseStartNumber},
+    {.name = "noautorotate", .letter = 0, .arg = Arg::None, .flag = &Options::noAutorotate},
     {.name = "overwrite", .letter = 'y', .arg = Arg::None, .flag = &Options::overwrite},
     {.name = "module", .letter = 0, .arg = Arg::Required, .text = &Options::modulePath},
     {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
@@ -406,7 +451,9 @@ and a full-range grey ramp (0 at the left to 255 at the right) below, )" +
                        std::to_string(kTestCardWidth) + "x" + std::to_string(kTestCardHeight) + R"(.
 
 Input and output:
-  INPUT                  any still or video FFmpeg's libraries decode
+  INPUT                  any still, video or image sequence (in_%04d.png)
+                         FFmpeg's libraries decode, a FIFO, a protocol
+                         (pipe:, http: ...) or - for standard input
   -o, --output PATH      where to write; the name's extension picks the format:
                          .png (or another image type) for one frame, .mkv
                          (lossless FFV1), .avi, .mp4 ... for video, a %d
@@ -427,7 +474,16 @@ Input and output:
                          a frame number decodes from the start, a time seeks
   -n, --frames N         process at most N frames; a still input repeated N
                          times becomes a clip at 25 frames per second
-      --skip-errors      leave out corrupt frames instead of stopping
+      --skip-errors      leave out corrupt frames instead of stopping; their
+                         time stays a gap in a video output
+      --input-matrix 601|709|2020  read the input's YUV with this matrix,
+                         whatever it is tagged (untagged: 709 from 720 rows
+                         up, else 601)
+      --input-range tv|pc    limited (also limited, mpeg) or full (full, jpeg)
+                         range YUV, whatever it is tagged (untagged: tv)
+      --start-number N   first number of an input image sequence (in_%04d.png)
+      --noautorotate     keep the picture as stored, not turned as its display
+                         matrix says
       --card-size WxH    size of the built-in test card
 
 Display settings (what is not given keeps the module's stored default):
@@ -435,8 +491,14 @@ Display settings (what is not given keeps the module's stored default):
   -c, --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
       --system ntsc|pal  colour system of the hot pixel scan
-      --matrix 601|709   luma weights: Std Def (601) or High Def (709)
-      --range 0-255|16-235   source levels
+      --matrix 601|709|auto  luma weights: Std Def (601) or High Def (709);
+                         auto (the default for an input file, unless
+                         --script sets it): as the input is tagged, BT.2020
+                         taken as 709
+      --range 0-255|16-235|auto  source levels; auto: as the input's range.
+                         With 16-235 and a limited-range input, the video
+                         view, histograms and waveform see levels below 16
+                         and above 235 as they are
       --gamma[=on|off]   source levels are gamma corrected (--no-gamma: off)
       --grid[=on|off]    waveform graticule (--no-grid: off)
       --accumulate[=on|off]  histograms keep minimum and maximum over frames

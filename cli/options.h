@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/settings.h"
+#include "input/levels.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/status.h"
 
@@ -40,6 +41,14 @@ struct Options {
     bool verbose = false;
     bool skipErrors = false;
     bool nullOutput = false;
+    // How the input is read: its levels over the stream's tags, the first
+    // number of an image sequence, whether to turn it as its display matrix says.
+    LevelOverrides inputLevels;
+    std::optional<int64_t> startNumber;
+    bool noAutorotate = false;
+    // The filter's --matrix and --range follow the input ("auto"; by
+    // default unless given here or by --script).
+    bool matrixAuto = false, rangeAuto = false;
 };
 
 enum class Action { Run, Help, Version };

@@ -46,6 +46,9 @@ Status openInput(const Options& options, std::unique_ptr<Reader>& reader) {
     ReaderParams params;
     params.path = options.input;
     params.start = options.start;
+    params.levels = options.inputLevels;
+    params.startNumber = options.startNumber;
+    params.autorotate = !options.noAutorotate;
     params.cardWidth = options.cardWidth;
     params.cardHeight = options.cardHeight;
     return openReader(options.input.empty() ? kTestCardReaderName : kMediaReaderName, params, reader);
@@ -79,6 +82,12 @@ Status openOutput(const Options& options, const SourceInfo& info, const Display&
     ws.w = frame.w();
     ws.h = frame.h();
     ws.frameRate = info.frameRate;
+    ws.timeBase = info.timeBase;
+    // The picture's own geometry, where the display passes it through.
+    const bool picture =
+        display.known && (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
+                          display.mode == static_cast<int>(DisplayMode::HotPixel));
+    if (picture) ws.sampleAspect = info.sampleAspect;
     ws.overwrite = options.overwrite;
     return format->open(path, ws, writer);
 }
@@ -91,6 +100,8 @@ struct Run {
     Progress& progress;
     RunCounts n;
     Timing t;
+    int64_t firstPts = 0;  // the output starts at 0
+    bool started = false;
 };
 
 // Reads, filters, checks and writes until the input or --frames ends.
@@ -105,6 +116,7 @@ Status processFrames(const Options& options, const Plan& plan, const volatile st
         if (still && n.frames > 0) {
             if (n.frames >= plan.stillRepeats) return {};
             meta.number = n.frames;  // the same picture again
+            meta.pts = n.frames;
         } else {
             const auto t0 = Timing::Clock::now();
             Status s = run.reader.read(run.inst.source(), meta);
@@ -130,7 +142,13 @@ Status processFrames(const Options& options, const Plan& plan, const volatile st
         if (run.verifier != nullptr)
             if (Status s = run.verifier->check(run.inst.output(), meta.number); !s.ok()) return s;
         const auto t3 = Timing::Clock::now();
-        if (Status s = run.writer.write(run.inst.output(), meta.number); !s.ok()) return s;
+        if (!run.started) {
+            run.firstPts = meta.pts;
+            run.started = true;
+        }
+        if (Status s = run.writer.writeTimed(run.inst.output(), meta.number, meta.pts - run.firstPts);
+            !s.ok())
+            return s;
         run.t.encode += Timing::since(t3);
         ++n.frames;
         run.progress.update(n.frames);
@@ -153,7 +171,7 @@ int runPipeline(const Options& options, const volatile std::sig_atomic_t& interr
         std::printf("%s\n%s\n", inst.label().c_str(), inst.scriptLine().c_str());
         return kExitOk;
     }
-    const Display display = currentDisplay(inst);
+    Display display = currentDisplay(inst);
     if (display.known && !display.passthru && !display.rendered())
         return fail(Status::fail("the settings select display mode " + std::to_string(display.mode) +
                                  ", which the filter does not render (0 to " +
@@ -165,6 +183,10 @@ int runPipeline(const Options& options, const volatile std::sig_atomic_t& interr
     std::unique_ptr<Reader> reader;
     if (Status s = openInput(options, reader); !s.ok()) return fail(s);
     const SourceInfo& info = reader->info();
+    if (!options.input.empty())
+        if (Status s = followSource(inst, options, info.levels); !s.ok()) return fail(s);
+    display = currentDisplay(inst);
+    reader->setRgbLevels(rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
     const Plan plan = planFor(info, options);
     if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return fail(s);
     const OutputFormat* format = nullptr;
@@ -201,6 +223,7 @@ int runPipeline(const Options& options, const volatile std::sig_atomic_t& interr
         out.w = inst.output().w();
         out.h = inst.output().h();
         out.encoded = format->name != kNullOutputName;
+        out.source = describeLevels(info.levels);
         printSummary(out, n, Timing::since(started), run.t);
     }
     return kExitOk;

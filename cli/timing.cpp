@@ -28,6 +28,7 @@ void printSummary(const Summary& out, const RunCounts& n, double seconds, const 
     if (n.skipped > 0)
         line += "; left out " + std::to_string(n.skipped) + " damaged frame" + (n.skipped == 1 ? "" : "s");
     if (n.cutShort) line += "; the input is cut short";
+    if (!out.source.empty()) line += "; read as " + out.source;
     if (!out.verified.empty()) line += "; every frame matches " + out.verified;
     std::fprintf(stderr, "kivrel: %s\n", line.c_str());
 }

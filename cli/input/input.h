@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "input/levels.h"
 #include "options.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
@@ -26,6 +28,10 @@ struct SourceInfo {
     Rational frameRate = kStillFrameRate;
     bool still = false;       // one picture, not a clip
     int64_t frameCount = -1;  // frames from the start point on, when the container tells
+    Rational timeBase = {kStillFrameRate.den, kStillFrameRate.num};  // of ReadFrame::pts
+    Rational sampleAspect = {1, 1};  // of the picture as handed over (after any rotation)
+    int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
+    SourceLevels levels;             // as read at the start; RGB for the test card
 };
 
 struct ReadFrame {
@@ -33,6 +39,7 @@ struct ReadFrame {
     bool corrupt = false;   // damaged: `problem` says how; the buffer is not to be used
     bool cutShort = false;  // with `end`: the file stops before the length it states
     int64_t number = 0;     // the frame's number in the source, counted from 0
+    int64_t pts = 0;        // its presentation time in SourceInfo::timeBase, rising from frame to frame
     std::string problem;
 };
 
@@ -43,6 +50,8 @@ public:
     // The next frame, converted into `frame` (the source's size). A failed
     // Status ends the run; a corrupt frame is the caller's choice.
     virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
+    // The RGB levels the display wants (full range unless told otherwise).
+    virtual void setRgbLevels(RgbLevels) {}
 
 protected:
     SourceInfo info_;
@@ -52,6 +61,9 @@ protected:
 struct ReaderParams {
     std::string path;
     StartPoint start;  // a frame number decodes from the beginning; a time seeks
+    LevelOverrides levels;
+    std::optional<int64_t> startNumber;  // the first number of an image sequence
+    bool autorotate = true;
     int32_t cardWidth = 0, cardHeight = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "av_support.h"
 #include "input/readers.h"
@@ -13,8 +14,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -32,9 +33,48 @@ bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     return imageDemuxer && path.find('%') == std::string::npos;
 }
 
-int swsColourspace(const AVFrame& f) {
-    if (f.colorspace != AVCOL_SPC_UNSPECIFIED && f.colorspace != AVCOL_SPC_RGB) return f.colorspace;
-    return f.height > kLargestSdHeight ? SWS_CS_ITU709 : SWS_CS_ITU601;
+constexpr int kQuarterTurn = 90, kHalfTurn = 180, kThreeQuarterTurn = 270;
+
+// Degrees clockwise (0, 90, 180 or 270) players turn the picture by, as the
+// stream's display matrix says; 0 without one.
+int displayRotation(const AVStream& stream) {
+    const uint8_t* matrix = nullptr;
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100)
+    const AVPacketSideData* sd = av_packet_side_data_get(
+        stream.codecpar->coded_side_data, stream.codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    if (sd != nullptr && sd->size >= 9 * static_cast<int>(sizeof(int32_t))) matrix = sd->data;
+#else
+    size_t size = 0;
+    matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (size < 9 * sizeof(int32_t)) matrix = nullptr;
+#endif
+    if (matrix == nullptr) return 0;
+    const double counterClockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(counterClockwise)) return 0;
+    // Players turn by whole quarters.
+    const long quarters = std::lround(-counterClockwise / kQuarterTurn);
+    return static_cast<int>(((quarters % 4) + 4) % 4) * kQuarterTurn;
+}
+
+// Turns the w x h picture `src` (top-down rows of `src` words) clockwise by
+// `degrees` into `out`.
+void turn(const uint32_t* src, int32_t w, int32_t h, int degrees, FrameBuffer& out) {
+    uint8_t* top = out.topRowBytes();
+    const int stride = out.topDownStride();
+    for (int32_t y = 0; y < out.h(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(top + static_cast<ptrdiff_t>(y) * stride);
+        for (int32_t x = 0; x < out.w(); ++x) {
+            int32_t sx = 0, sy = 0;
+            if (degrees == kQuarterTurn) {
+                sx = y, sy = h - 1 - x;
+            } else if (degrees == kHalfTurn) {
+                sx = w - 1 - x, sy = h - 1 - y;
+            } else {
+                sx = w - 1 - y, sy = x;
+            }
+            row[x] = src[static_cast<size_t>(sy) * static_cast<size_t>(w) + static_cast<size_t>(sx)];
+        }
+    }
 }
 
 // Where the container says the stream ends, in seconds from the file's
@@ -65,15 +105,15 @@ double statedEndSeconds(const AVFormatContext& fmt, const AVStream& stream) {
 class MediaReader final : public Reader {
 public:
     ~MediaReader() override {
-        sws_freeContext(sws_);
         av_frame_free(&frame_);
         av_packet_free(&packet_);
         avcodec_free_context(&codec_);
         avformat_close_input(&format_);
     }
 
-    Status open(const std::string& path, const StartPoint& start);
+    Status open(const ReaderParams& params);
     Status read(FrameBuffer& frame, ReadFrame& meta) override;
+    void setRgbLevels(RgbLevels levels) override { rgbLevels_ = levels; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -91,9 +131,11 @@ private:
     AVCodecContext* codec_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
-    SwsContext* sws_ = nullptr;
-    // What sws_ was last set up for: format, YUV matrix, range.
-    int swsFormat_ = AV_PIX_FMT_NONE, swsColourspace_ = -1, swsRange_ = -1;
+    LevelConverter converter_;
+    LevelOverrides overrides_;
+    RgbLevels rgbLevels_ = RgbLevels::Full;
+    std::vector<uint32_t> unturned_;  // the picture before it is turned, when it is
+    int64_t lastPts_ = INT64_MIN;     // of the frame handed over last
     int stream_ = -1;
     bool draining_ = false, ended_ = false;
     int readErrorsInARow_ = 0;
@@ -110,13 +152,25 @@ private:
     int64_t startPts_ = 0;  // the first pts to keep
 };
 
-Status MediaReader::open(const std::string& path, const StartPoint& start) {
+Status MediaReader::open(const ReaderParams& params) {
+    const StartPoint& start = params.start;
+    overrides_ = params.levels;
+    // "-" is standard input; everything else goes to FFmpeg as it is: a
+    // pattern, a FIFO, a protocol. A name that is there says what is wrong with it.
+    const std::string url = params.path == "-" ? "pipe:0" : params.path;
+    const std::string path = params.path == "-" || params.path == "pipe:" ? "standard input" : params.path;
     info_.name = path;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return Status::fail(path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) return Status::fail(path + ": is a directory, not a picture or video");
-
-    int r = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    if (::stat(url.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return Status::fail(path + ": is a directory, not a picture or video");
+        if (S_ISREG(st.st_mode) && st.st_size == 0) return Status::fail(path + ": is an empty file");
+    }
+    AVDictionary* demuxerOptions = nullptr;
+    if (params.startNumber &&
+        av_dict_set(&demuxerOptions, "start_number", std::to_string(*params.startNumber).c_str(), 0) < 0)
+        return Status::fail(path + ": out of memory for its options");
+    int r = avformat_open_input(&format_, url.c_str(), nullptr, &demuxerOptions);
+    av_dict_free(&demuxerOptions);
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
     if (r < 0)
         return Status::fail(path + ": not a picture or video format FFmpeg can read (" + libraryDetail(r) +
@@ -156,9 +210,17 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
                             ")");
     seenDecoderErrors_ = decoderErrorCount();
 
-    info_.w = codec_->width;
-    info_.h = codec_->height;
-    if (info_.w <= 0 || info_.h <= 0) return Status::fail(path + ": the stream does not say its frame size");
+    if (codec_->width <= 0 || codec_->height <= 0)
+        return Status::fail(path + ": the stream does not say its frame size");
+    info_.rotation = params.autorotate ? displayRotation(*stream) : 0;
+    const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
+    info_.w = sideways ? codec_->height : codec_->width;
+    info_.h = sideways ? codec_->width : codec_->height;
+    const AVRational sar = av_guess_sample_aspect_ratio(format_, format_->streams[stream_], nullptr);
+    if (sar.num > 0 && sar.den > 0)
+        info_.sampleAspect = sideways ? Rational{sar.den, sar.num} : Rational{sar.num, sar.den};
+    info_.levels =
+        levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     info_.still = isStillFormat(format_->iformat, path);
     const AVRational rate = av_guess_frame_rate(format_, format_->streams[stream_], nullptr);
     if (!info_.still && rate.num > 0 && rate.den > 0) info_.frameRate = {rate.num, rate.den};
@@ -171,6 +233,7 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
                                 " is past its only frame");
         return {};
     }
+    info_.timeBase = {stream->time_base.num, stream->time_base.den};
     const double tb = av_q2d(stream->time_base);
     firstPts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     frameTicks_ = 1.0 / (fps * tb);
@@ -331,6 +394,13 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             continue;
         }
         meta.number = number;
+        // Rising timestamps, the source's own where it gives them.
+        const int64_t tick = std::max<int64_t>(1, std::llround(frameTicks_));
+        int64_t pts = info_.still ? number : frame_->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE || (lastPts_ != INT64_MIN && pts <= lastPts_))
+            pts = lastPts_ == INT64_MIN ? 0 : lastPts_ + tick;
+        if (next == Next::Frame) lastPts_ = pts;
+        meta.pts = pts;
         if (next == Next::Corrupt) {
             meta.corrupt = true;
             meta.problem = info_.name + ": " + problem;
@@ -345,40 +415,26 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
 
 Status MediaReader::convert(FrameBuffer& out, int64_t number) {
     const AVFrame& f = *frame_;
-    if (f.width != info_.w || f.height != info_.h)
+    const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
+    if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
         return Status::fail(info_.name + ": the frame size changes from " + std::to_string(info_.w) + "x" +
                             std::to_string(info_.h) + " to " + std::to_string(f.width) + "x" +
                             std::to_string(f.height) + " at frame " + std::to_string(number) +
                             "; kivrel needs one size throughout");
-    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
-    const int colourspace = swsColourspace(f);
-    const int fullRangeIn = f.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-    if (sws_ == nullptr || fmt != swsFormat_ || colourspace != swsColourspace_ || fullRangeIn != swsRange_) {
-        sws_freeContext(sws_);
-        sws_ = sws_getContext(f.width, f.height, fmt, out.w(), out.h(), kHostPixelFormat, swsFlags(), nullptr,
-                              nullptr, nullptr);
-        const char* fmtName = av_get_pix_fmt_name(fmt);
-        if (sws_ == nullptr)
-            return Status::fail(info_.name + ": cannot convert its pixel format " +
-                                std::string(fmtName != nullptr ? fmtName : "(unknown)") + " to RGB");
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
-        if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0) {
-            // The stream's own YUV matrix and range, to full-range RGB.
-            constexpr int kNoBrightness = 0, kUnitContrast = 1 << 16, kUnitSaturation = 1 << 16;
-            if (sws_setColorspaceDetails(sws_, sws_getCoefficients(colourspace), fullRangeIn,
-                                         sws_getCoefficients(SWS_CS_DEFAULT), 1, kNoBrightness, kUnitContrast,
-                                         kUnitSaturation) < 0)
-                return Status::fail(info_.name + ": the converter cannot take its YUV matrix and range (" +
-                                    std::string(fmtName != nullptr ? fmtName : "(unknown)") + " to RGB)");
-        }
-        swsFormat_ = fmt;
-        swsColourspace_ = colourspace;
-        swsRange_ = fullRangeIn;
+    // The frame's own tags, where it has them; the stream's otherwise.
+    const SourceLevels levels = levelsOf(
+        f.format, f.colorspace != AVCOL_SPC_UNSPECIFIED ? f.colorspace : codec_->colorspace,
+        f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
+    Status s;
+    if (info_.rotation == 0) {
+        s = converter_.convert(f, levels, rgbLevels_, out.topRowBytes(), out.topDownStride());
+    } else {
+        unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
+        s = converter_.convert(f, levels, rgbLevels_, reinterpret_cast<uint8_t*>(unturned_.data()),
+                               f.width * static_cast<int>(sizeof(uint32_t)));
+        if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }
-    uint8_t* dst[4] = {out.topRowBytes(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {out.topDownStride(), 0, 0, 0};
-    if (sws_scale(sws_, f.data, f.linesize, 0, f.height, dst, dstStride) != out.h())
-        return Status::fail(info_.name + ": converting frame " + std::to_string(number) + " to RGB failed");
+    if (!s.ok()) return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
     out.clearTopBytes();
     return {};
 }
@@ -387,7 +443,7 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
 
 Status openMediaReader(const ReaderParams& params, std::unique_ptr<Reader>& reader) {
     auto media = std::make_unique<MediaReader>();
-    if (Status s = media->open(params.path, params.start); !s.ok()) return s;
+    if (Status s = media->open(params); !s.ok()) return s;
     reader = std::move(media);
     return {};
 }

@@ -79,9 +79,10 @@ Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool gl
         return Status::fail("out of memory for the encoder of " + target);
     ctx_->width = s.w;
     ctx_->height = s.h;
-    ctx_->time_base = {s.frameRate.den, s.frameRate.num};
+    ctx_->time_base = s.timeBase.num > 0 ? AVRational{s.timeBase.num, s.timeBase.den}
+                                         : AVRational{s.frameRate.den, s.frameRate.num};
     ctx_->framerate = {s.frameRate.num, s.frameRate.den};
-    ctx_->sample_aspect_ratio = {1, 1};
+    ctx_->sample_aspect_ratio = {s.sampleAspect.num, s.sampleAspect.den};
     ctx_->pix_fmt = choosePixelFormat(codec);
     ctx_->thread_count = immediate ? 1 : 0;  // 0: as many as the machine has
     const bool yuv = isYuv(ctx_->pix_fmt);

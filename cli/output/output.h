@@ -22,6 +22,8 @@ struct WriterSettings {
     int32_t w = 0;
     int32_t h = 0;
     Rational frameRate;
+    Rational timeBase;               // of the timestamps writeTimed() gets; 0/1: 1/frameRate
+    Rational sampleAspect = {1, 1};  // of the output's pixels
     bool overwrite = false;
 };
 
@@ -30,6 +32,11 @@ public:
     virtual ~Writer() = default;
     // `number`: the frame's number in the source.
     virtual Status write(const FrameBuffer& frame, int64_t number) = 0;
+    // With the frame's presentation time, in WriterSettings::timeBase from
+    // the first output frame on; writers that keep no time ignore it.
+    virtual Status writeTimed(const FrameBuffer& frame, int64_t number, int64_t) {
+        return write(frame, number);
+    }
     virtual Status finish() = 0;
     // Where the frames went, for the summary ("" for none).
     virtual std::string destination() const = 0;

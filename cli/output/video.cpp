@@ -1,5 +1,7 @@
 // A video in the container the name's extension picks: lossless FFV1 where
 // the container takes it (.mkv, .avi ...), else the container's own codec.
+#include <algorithm>
+
 #include "av_support.h"
 #include "output/encoder.h"
 #include "output/writers.h"
@@ -29,6 +31,15 @@ public:
         return drain();
     }
 
+    Status writeTimed(const FrameBuffer& frame, int64_t, int64_t pts) override {
+        // A container of one frame rate gets the source's times on its grid, still rising.
+        if (sourceTimeBase_.num > 0) pts = av_rescale_q(pts, sourceTimeBase_, encoder_.context()->time_base);
+        pts = std::max(pts, lastPts_ + 1);
+        lastPts_ = pts;
+        if (Status s = encoder_.send(&frame, pts); !s.ok()) return s;
+        return drain();
+    }
+
     Status finish() override {
         if (Status s = encoder_.send(nullptr, 0); !s.ok()) return s;
         if (Status s = drain(); !s.ok()) return s;
@@ -52,6 +63,8 @@ private:
     AVStream* stream_ = nullptr;
     AVPacket* packet_ = nullptr;
     int64_t pts_ = 0;
+    int64_t lastPts_ = INT64_MIN / 2;
+    AVRational sourceTimeBase_ = {0, 1};  // set when the container keeps one frame rate
 };
 
 Status VideoWriter::open(const WriterSettings& settings) {
@@ -80,8 +93,12 @@ Status VideoWriter::open(const WriterSettings& settings) {
             return Status::fail("out of memory for the FFV1 options of " + path_);
         }
     }
-    Status s =
-        encoder_.open(codec, settings, (muxer->flags & AVFMT_GLOBALHEADER) != 0, false, &options, path_);
+    WriterSettings timing = settings;
+    if ((muxer->flags & AVFMT_VARIABLE_FPS) == 0 && settings.timeBase.num > 0) {
+        sourceTimeBase_ = {settings.timeBase.num, settings.timeBase.den};
+        timing.timeBase = {};
+    }
+    Status s = encoder_.open(codec, timing, (muxer->flags & AVFMT_GLOBALHEADER) != 0, false, &options, path_);
     av_dict_free(&options);
     if (!s.ok()) return s;
 
@@ -93,6 +110,7 @@ Status VideoWriter::open(const WriterSettings& settings) {
                             libraryDetail(r) + ")");
     stream_->time_base = encoder_.context()->time_base;
     stream_->avg_frame_rate = encoder_.context()->framerate;
+    stream_->sample_aspect_ratio = encoder_.context()->sample_aspect_ratio;
 
     r = avio_open(&format_->pb, file_.temp().c_str(), AVIO_FLAG_WRITE);
     if (r < 0) return Status::fail("cannot write " + path_ + " (" + libraryDetail(r) + ")");
@@ -106,7 +124,10 @@ Status VideoWriter::drain() {
         int r = encoder_.receive(packet_);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return {};
         if (r < 0) return Status::fail("cannot encode " + path_ + " (" + libraryDetail(r) + ")");
-        if (packet_->duration == 0) packet_->duration = 1;  // one frame: the container then knows the length
+        if (packet_->duration == 0) {  // one frame: the container then knows the length
+            const AVCodecContext* c = encoder_.context();
+            packet_->duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(c->framerate), c->time_base));
+        }
         av_packet_rescale_ts(packet_, encoder_.context()->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
         r = av_interleaved_write_frame(format_, packet_);  // takes the packet's data

@@ -61,7 +61,7 @@ TEST_F(BadInput, EachProblemIsOneLineAndNothingIsWrittenOrReplaced) {
         {{"nosuch.mkv", "-o", "x.mkv"}, "nosuch.mkv: No such file or directory"},
         {{"folder.mkv", "-o", "x.mkv"}, "folder.mkv: is a directory"},
         {{"notes.mkv", "-o", "x.mkv"}, "notes.mkv: not a picture or video format FFmpeg can read"},
-        {{"empty.png", "-o", "x.png"}, "empty.png: not a picture or video format FFmpeg can read"},
+        {{"empty.png", "-o", "x.png"}, "empty.png: is an empty file"},
         // Every option message is checked in process (options_test.cpp).
         {{"--display", "scope"},
          "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope "
@@ -124,6 +124,9 @@ TEST_F(BadInput, CutOrDamagedClipStopsTheRunUnlessSkipped) {
     const Decoded d = decodeFile(path("x.mkv"));
     ASSERT_EQ(d.frames.size(), 3u);
     for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(samePicture(d.frames[k], clip_[k < 2 ? k : 3])) << k;
+    // The left-out frame leaves its time as a gap.
+    ASSERT_EQ(d.times.size(), 3u);
+    EXPECT_NEAR(d.times[2], 3.0 / kClipFps, 1e-3);
 }
 
 TEST_F(BadInput, ModulesThatCannotBeHosted) {

@@ -30,7 +30,7 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal) {
+CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal, const std::string& stdinFile) {
     args.insert(args.begin(), KIVREL_CLI_EXE);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -41,7 +41,7 @@ CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal) {
     const pid_t pid = onTerminal ? ::forkpty(&terminal, nullptr, nullptr, nullptr) : ::fork();
     if (pid == 0) {
         if (!onTerminal) {
-            redirect("/dev/null", O_RDONLY, STDIN_FILENO);
+            redirect(stdinFile.empty() ? "/dev/null" : stdinFile, O_RDONLY, STDIN_FILENO);
             redirect(outFile, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
             redirect(errFile, O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
         }

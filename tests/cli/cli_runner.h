@@ -20,7 +20,9 @@ struct CliResult {
 std::string readFile(const std::string& path);
 
 // `onTerminal`: stdout and stderr are one pseudo-terminal, as in a shell.
-CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal = false);
+// `stdinFile`: what standard input reads (default /dev/null).
+CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal = false,
+                    const std::string& stdinFile = "");
 
 // A fresh folder per test, removed afterwards.
 class CliTest : public ::testing::Test {

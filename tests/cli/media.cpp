@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
@@ -102,6 +103,86 @@ std::string writeClip(const std::string& path, const std::vector<Image>& frames,
     return r < 0 ? "writing " + path + ": " + avErrorText(r) : "";
 }
 
+std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
+    AVFormatContext* oc = nullptr;
+    if (avformat_alloc_output_context2(&oc, nullptr, nullptr, path.c_str()) < 0)
+        return "no muxer for " + path;
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> ocOwner(oc, [](AVFormatContext* o) {
+        avio_closep(&o->pb);
+        avformat_free_context(o);
+    });
+    // QuickTime (the container of display matrices here) reads FFV1 back
+    // as no frames: PNG pictures there.
+    const bool png = std::string_view(oc->oformat->name) == "mov";
+    const AVCodec* codec = avcodec_find_encoder(png ? AV_CODEC_ID_PNG : AV_CODEC_ID_FFV1);
+    Owned<AVCodecContext> c(avcodec_alloc_context3(codec));
+    c->width = spec.w;
+    c->height = spec.h;
+    c->pix_fmt = png ? AV_PIX_FMT_RGB24 : spec.rgb ? kRgb32 : AV_PIX_FMT_YUV444P;
+    c->time_base = {spec.tbNum, spec.tbDen};
+    c->colorspace = static_cast<AVColorSpace>(spec.colorspace);
+    c->color_range = static_cast<AVColorRange>(spec.range);
+    if (spec.sarNum > 0) c->sample_aspect_ratio = {spec.sarNum, spec.sarDen};
+    c->level = 1;  // no global header: QuickTime keeps none for FFV1
+    c->gop_size = 1;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVStream* st = avformat_new_stream(oc, nullptr);
+    int r = avcodec_open2(c.get(), codec, nullptr);
+    if (r >= 0) r = avcodec_parameters_from_context(st->codecpar, c.get());
+    st->time_base = c->time_base;
+    st->sample_aspect_ratio = c->sample_aspect_ratio;
+    if (spec.fps > 0) st->avg_frame_rate = {spec.fps, 1};
+    if (r >= 0 && spec.rotation != 0) {
+        auto* m = reinterpret_cast<int32_t*>(
+            av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+        av_display_rotation_set(m, spec.rotation);  // clockwise; reading it back gives counterclockwise
+    }
+    if (r >= 0) r = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (r >= 0) r = avformat_write_header(oc, nullptr);
+    Owned<AVFrame> f(av_frame_alloc());
+    f->format = c->pix_fmt;
+    f->width = spec.w;
+    f->height = spec.h;
+    f->colorspace = c->colorspace;
+    f->color_range = c->color_range;
+    av_frame_get_buffer(f.get(), 0);
+    Owned<AVPacket> p(av_packet_alloc());
+    int64_t duration = 1;  // of the frame being sent: the codecs here have no delay
+    auto send = [&](const AVFrame* frame) {
+        int e = avcodec_send_frame(c.get(), frame);
+        while (e >= 0 && (e = avcodec_receive_packet(c.get(), p.get())) == 0) {
+            p->duration = duration;  // else QuickTime's edit list ends before the frame
+            av_packet_rescale_ts(p.get(), c->time_base, st->time_base);
+            p->stream_index = st->index;
+            e = av_interleaved_write_frame(oc, p.get());
+        }
+        return e == AVERROR(EAGAIN) || e == AVERROR_EOF ? 0 : e;
+    };
+    for (size_t k = 0; r >= 0 && k < spec.pts.size(); ++k) {
+        av_frame_make_writable(f.get());
+        for (int y = 0; y < spec.h; ++y)
+            for (int x = 0; x < spec.w; ++x) {
+                const uint32_t v = spec.pixel(static_cast<int>(k), x, y);
+                if (png) {
+                    for (int i = 0; i < 3; ++i)
+                        f->data[0][y * f->linesize[0] + 3 * x + i] = static_cast<uint8_t>(v >> (16 - 8 * i));
+                } else if (spec.rgb) {
+                    reinterpret_cast<uint32_t*>(f->data[0] + y * f->linesize[0])[x] = v;
+                } else {
+                    for (int plane = 0; plane < 3; ++plane)
+                        f->data[plane][y * f->linesize[plane] + x] =
+                            static_cast<uint8_t>(v >> (16 - 8 * plane));
+                }
+            }
+        f->pts = spec.pts[k];
+        duration = k + 1 < spec.pts.size() ? spec.pts[k + 1] - spec.pts[k] : 1;
+        r = send(f.get());
+    }
+    if (r >= 0) r = send(nullptr);
+    if (r >= 0) r = av_write_trailer(oc);
+    return r < 0 ? "writing " + path + ": " + avErrorText(r) : "";
+}
+
 Decoded decodeFile(const std::string& path) {
     Decoded d;
     AVFormatContext* ic = nullptr;
@@ -120,6 +201,10 @@ Decoded decodeFile(const std::string& path) {
     d.codec = codec->name;
     d.fpsNum = ic->streams[si]->avg_frame_rate.num;
     d.fpsDen = ic->streams[si]->avg_frame_rate.den;
+    const AVRational sar = av_guess_sample_aspect_ratio(ic, ic->streams[si], nullptr);
+    d.sarNum = sar.num;
+    d.sarDen = sar.den;
+    const double tb = av_q2d(ic->streams[si]->time_base);
     Owned<AVCodecContext> c(avcodec_alloc_context3(codec));
     avcodec_parameters_to_context(c.get(), ic->streams[si]->codecpar);
     c->err_recognition = AV_EF_CRCCHECK;
@@ -132,6 +217,7 @@ Decoded decodeFile(const std::string& path) {
         while (avcodec_receive_frame(c.get(), f.get()) == 0) {
             if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT) != 0)
                 d.error = "damaged frame";
+            d.times.push_back(static_cast<double>(f->best_effort_timestamp) * tb);
             Image& img = d.frames.emplace_back(f->width, f->height);
             sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                                        f->width, f->height, kRgb32, SWS_POINT, nullptr, nullptr, nullptr);
@@ -150,6 +236,10 @@ Decoded decodeFile(const std::string& path) {
     if (r != AVERROR_EOF) d.error = "read: " + avErrorText(r);
     decode(nullptr);
     sws_freeContext(sws);
+    if (!d.times.empty()) {
+        const double first = d.times.front();
+        for (double& t : d.times) t -= first;
+    }
     return d;
 }
 

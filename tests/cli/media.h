@@ -20,6 +20,22 @@ std::vector<Image> patternClip(int32_t w, int32_t h, int frames);
 // Returns "" or the problem.
 std::string writeClip(const std::string& path, const std::vector<Image>& frames, int fps);
 
+// A clip with whatever the test needs of its metadata: FFV1 in the
+// container the extension names, yuv444p (or 0RGB32 with `rgb`).
+struct ClipSpec {
+    int w = 16, h = 16;
+    std::vector<int64_t> pts = {0};  // one frame each, in timeBase
+    int tbNum = 1, tbDen = 10;
+    int fps = 10;                   // the rate the container states (Matroska's frame duration); 0: none
+    int colorspace = 2, range = 0;  // AVColorSpace, AVColorRange: unspecified
+    int sarNum = 0, sarDen = 1;     // 0: not stated
+    int rotation = 0;               // degrees clockwise players turn it (a display matrix)
+    bool rgb = false;
+    // 0x00YYUUVV (or 0x00RRGGBB) of a pixel.
+    uint32_t (*pixel)(int frame, int x, int y) = nullptr;
+};
+std::string writeSpecClip(const std::string& path, const ClipSpec& spec);
+
 struct PacketSpan {
     int64_t pos;  // file offset
     int size;
@@ -28,6 +44,8 @@ struct Decoded {
     std::vector<Image> frames;        // 0x00RRGGBB, top-down
     std::vector<PacketSpan> packets;  // in file order
     int fpsNum = 0, fpsDen = 1;
+    std::vector<double> times;  // of the frames, in seconds from the first
+    int sarNum = 0, sarDen = 1;
     std::string codec;
     std::string error;  // empty when the whole file decoded cleanly
 };

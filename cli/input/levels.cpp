@@ -1,0 +1,204 @@
+#include "input/levels.h"
+
+#include <cmath>
+
+#include "core/settings.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// Players read untagged video from 720 rows up as HD.
+constexpr int kFirstHdRows = 720;
+constexpr int kUnit = 1 << 16;  // swscale's 1.0 for contrast and saturation
+// Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
+// 16..235, the foot- and headroom too.
+constexpr double kStudioLevels = 219.0;
+
+std::optional<YuvMatrix> taggedMatrix(AVColorSpace space) {
+    switch (space) {
+    case AVCOL_SPC_BT709:
+    case AVCOL_SPC_SMPTE240M: return YuvMatrix::Bt709;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+    case AVCOL_SPC_FCC: return YuvMatrix::Bt601;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return YuvMatrix::Bt2020;
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+SourceLevels levelsOf(int pixelFormat, AVColorSpace space, AVColorRange range, int rows,
+                      const LevelOverrides& overrides) {
+    SourceLevels s;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
+    if (d != nullptr) s.bits = d->comp[0].depth;
+    s.yuv = d != nullptr && (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) == 0;
+    if (!s.yuv) return s;
+    if (overrides.matrix) {
+        s.matrix = *overrides.matrix;
+    } else if (const std::optional<YuvMatrix> m = taggedMatrix(space)) {
+        s.matrix = *m;
+    } else {
+        s.matrix = rows >= kFirstHdRows ? YuvMatrix::Bt709 : YuvMatrix::Bt601;
+        s.matrixAssumed = true;
+    }
+    // The JPEG formats (yuvj420p ...) are full range by definition.
+    const bool jpegFormat = std::string_view(d->name).starts_with("yuvj");
+    if (overrides.fullRange) {
+        s.fullRange = *overrides.fullRange;
+    } else if (range == AVCOL_RANGE_JPEG || range == AVCOL_RANGE_MPEG || jpegFormat) {
+        s.fullRange = range == AVCOL_RANGE_JPEG || jpegFormat;
+    } else {
+        s.fullRange = false;
+        s.rangeAssumed = true;
+    }
+    return s;
+}
+
+RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, const SourceLevels& source) {
+    if (!filterStudioRange || !source.yuv || source.fullRange) return RgbLevels::Full;
+    if (passthru) return RgbLevels::Studio;  // the picture itself, as the video view shows it
+    switch (static_cast<DisplayMode>(displayMode)) {
+    case DisplayMode::Video:
+    case DisplayMode::Histograms:
+    case DisplayMode::Waveform: return RgbLevels::Studio;
+    case DisplayMode::HotPixel:
+    case DisplayMode::Vectorscope: break;
+    }
+    return RgbLevels::Full;
+}
+
+std::string describeLevels(const SourceLevels& source) {
+    std::string text;
+    if (source.yuv) {
+        constexpr const char* kNames[] = {"BT.601", "BT.709", "BT.2020"};
+        text = std::string(kNames[static_cast<int>(source.matrix)]) +
+               (source.matrixAssumed ? " (untagged)" : "") +
+               (source.fullRange ? ", full range" : ", limited range") +
+               (source.rangeAssumed ? " (untagged)" : "");
+    }
+    if (source.bits > 8) {
+        if (!text.empty()) text += ", ";
+        text += std::to_string(source.bits) + " bits reduced to 8";
+    }
+    return text;
+}
+
+bool filterUsesStdDef(YuvMatrix matrix) { return matrix == YuvMatrix::Bt601; }
+
+LevelConverter::~LevelConverter() {
+    sws_freeContext(sws_);
+    av_frame_free(&planes_);
+}
+
+void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
+    constexpr double kKr[] = {0.299, 0.2126, 0.2627}, kKb[] = {0.114, 0.0722, 0.0593};
+    const double kr = kKr[static_cast<int>(levels.matrix)], kb = kKb[static_cast<int>(levels.matrix)];
+    const double kg = 1.0 - kr - kb;
+    constexpr double kMaxLevel = 255.0, kBlack = 16.0, kMidChroma = 128.0, kLimitedChroma = 224.0;
+    const bool studio = out == RgbLevels::Studio && !levels.fullRange;
+    // Normalised Y' = (Y - yFloor) / ySpan, Pb/Pr = (C - 128) / cSpan; out = lo + span * value.
+    const double yFloor = levels.fullRange ? 0.0 : kBlack;
+    const double ySpan = levels.fullRange ? kMaxLevel : kStudioLevels;
+    const double cSpan = levels.fullRange ? kMaxLevel : kLimitedChroma;
+    const double lo = studio ? kBlack : 0.0, span = studio ? kStudioLevels : kMaxLevel;
+    constexpr double kOne = kUnit;
+    for (int v = 0; v < kLevels; ++v) {
+        const double yn = (v - yFloor) / ySpan, c = (v - kMidChroma) / cSpan;
+        // The half for rounding rides on Y.
+        y_[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
+        rCr_[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
+        bCb_[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
+        gCb_[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
+        gCr_[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
+    }
+}
+
+namespace {
+
+inline uint32_t level(int32_t fixed) {
+    constexpr int32_t kTop = 255;
+    const int32_t v = fixed >> 16;
+    return static_cast<uint32_t>(v < 0 ? 0 : v > kTop ? kTop : v);
+}
+
+}  // namespace
+
+Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
+                               int dstStride) {
+    const int matrix = static_cast<int>(levels.matrix);
+    const int fullRange = levels.fullRange ? 1 : 0;
+    const int outLevels = static_cast<int>(out);
+    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
+    const bool direct = fmt == AV_PIX_FMT_YUV444P || fmt == AV_PIX_FMT_YUVJ444P;
+    const char* name = av_get_pix_fmt_name(fmt);
+    const std::string fmtName = name != nullptr ? name : "(unknown)";
+    if (f.format != format_ || f.width != w_ || f.height != h_ || fullRange != fullRange_) {
+        sws_freeContext(sws_);
+        sws_ = nullptr;
+        av_frame_free(&planes_);
+        if (!levels.yuv || !direct) {
+            const AVPixelFormat to = levels.yuv ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_0RGB32;
+            sws_ = sws_getContext(f.width, f.height, fmt, f.width, f.height, to,
+                                  SWS_POINT | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+            if (sws_ == nullptr)
+                return Status::fail("cannot convert its pixel format " + fmtName + " to RGB");
+        }
+        if (levels.yuv && sws_ != nullptr) {
+            // Same range in and out: the levels are left to the tables.
+            const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
+            if (sws_setColorspaceDetails(sws_, table, fullRange, table, fullRange, 0, kUnit, kUnit) < 0)
+                return Status::fail("the converter cannot take " + fmtName);
+            planes_ = av_frame_alloc();
+            if (planes_ == nullptr) return Status::fail("out of memory for converting " + fmtName);
+            planes_->format = AV_PIX_FMT_YUV444P;
+            planes_->width = f.width;
+            planes_->height = f.height;
+            if (av_frame_get_buffer(planes_, 0) < 0)
+                return Status::fail("out of memory for converting " + fmtName);
+        }
+        format_ = f.format;
+        w_ = f.width;
+        h_ = f.height;
+        fullRange_ = fullRange;
+        matrix_ = -1;
+    }
+    if (!levels.yuv) {
+        uint8_t* rows[4] = {dst, nullptr, nullptr, nullptr};
+        const int strides[4] = {dstStride, 0, 0, 0};
+        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, rows, strides) != f.height)
+            return Status::fail("converting a frame to RGB failed");
+        return {};
+    }
+    if (matrix != matrix_ || outLevels != out_) {
+        makeTables(levels, out);
+        matrix_ = matrix;
+        out_ = outLevels;
+    }
+    const uint8_t* const* planes = f.data;
+    const int* pitches = f.linesize;
+    if (!direct) {
+        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes_->data, planes_->linesize) != f.height)
+            return Status::fail("converting a frame from " + fmtName + " failed");
+        planes = planes_->data;
+        pitches = planes_->linesize;
+    }
+    for (int y = 0; y < f.height; ++y) {
+        const uint8_t* py = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
+        const uint8_t* pb = planes[1] + static_cast<ptrdiff_t>(y) * pitches[1];
+        const uint8_t* pr = planes[2] + static_cast<ptrdiff_t>(y) * pitches[2];
+        auto* row = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
+        for (int x = 0; x < f.width; ++x) {
+            const int32_t yy = y_[py[x]];
+            const uint8_t cb = pb[x], cr = pr[x];
+            row[x] = level(yy + rCr_[cr]) << 16 | level(yy + gCb_[cb] + gCr_[cr]) << 8 | level(yy + bCb_[cb]);
+        }
+    }
+    return {};
+}

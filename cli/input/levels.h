@@ -1,0 +1,83 @@
+// How a decoded picture's levels become the module's 32-bit RGB: the YUV
+// matrix and range the stream states (or the usual guess when it states
+// none), and, per display, whether it wants full-range or studio RGB.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "pluginhost/status.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+struct SwsContext;
+
+enum class YuvMatrix { Bt601, Bt709, Bt2020 };
+
+// What the user says over the stream's tags (--input-matrix, --input-range).
+struct LevelOverrides {
+    std::optional<YuvMatrix> matrix;
+    std::optional<bool> fullRange;
+};
+
+struct SourceLevels {
+    bool yuv = false;  // RGB (and palette) sources are taken as they are
+    YuvMatrix matrix = YuvMatrix::Bt601;
+    bool fullRange = true;
+    bool matrixAssumed = false;  // untagged: chosen by the picture's height
+    bool rangeAssumed = false;   // untagged: limited, as YUV nearly always is
+    int bits = 8;                // per component
+};
+
+// Full: levels 0..255 span black to white. Studio: black and white at 16
+// and 235, with the foot- and headroom of a limited-range source kept below
+// and above.
+enum class RgbLevels { Full, Studio };
+
+// The levels a picture of this format and these tags has, overrides first.
+// `rows`: the picture's height, for the untagged matrix.
+SourceLevels levelsOf(int pixelFormat, AVColorSpace space, AVColorRange range, int rows,
+                      const LevelOverrides& overrides);
+
+// The RGB one display wants. The displays that honour the filter's 16-235
+// setting (video view, histograms, waveform) get studio RGB from a
+// limited-range source, so sub-blacks and super-whites stay visible; the
+// vectorscope and the hot pixel scan measure against full-range RGB.
+RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, const SourceLevels& source);
+
+// "BT.709, limited range (untagged: assumed), 10 bits reduced to 8"; "" for 8-bit RGB.
+std::string describeLevels(const SourceLevels& source);
+
+// The filter's 601/709 choice for a source matrix (BT.2020's weights are
+// nearest 709's).
+bool filterUsesStdDef(YuvMatrix matrix);
+
+// Converts decoded frames to 0x00RRGGBB words, set up again only when the
+// format, size or levels change. YUV goes through integer tables of its own
+// (the library's fast paths wrap out-of-gamut levels around and miss by up
+// to three levels); the library only brings other layouts and depths to
+// 8-bit 4:4:4, chroma repeated, not blended.
+class LevelConverter {
+public:
+    LevelConverter() = default;
+    LevelConverter(const LevelConverter&) = delete;
+    LevelConverter& operator=(const LevelConverter&) = delete;
+    ~LevelConverter();
+
+    // Rows of `dst` are `dstStride` bytes apart (may be negative).
+    Status convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst, int dstStride);
+
+private:
+    void makeTables(const SourceLevels& levels, RgbLevels out);
+
+    SwsContext* sws_ = nullptr;
+    AVFrame* planes_ = nullptr;  // 8-bit 4:4:4 for the tables
+    int format_ = -1, w_ = 0, h_ = 0;
+    int matrix_ = -1, fullRange_ = -1, out_ = -1;
+    // Fixed-point contributions of Y, Cb and Cr to R, G and B.
+    static constexpr int kLevels = 256;
+    int32_t y_[kLevels] = {}, rCr_[kLevels] = {}, gCb_[kLevels] = {}, gCr_[kLevels] = {}, bCb_[kLevels] = {};
+};

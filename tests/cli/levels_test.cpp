@@ -1,0 +1,344 @@
+// The conversion of the source's levels to the module's RGB, against a
+// double-precision reference, and what each display is handed.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "cli_runner.h"
+#include "input/levels.h"
+#include "media.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace {
+
+struct Weights {
+    YuvMatrix matrix;
+    double kr, kb;
+    const char* name;
+};
+constexpr Weights kWeights[] = {
+    {YuvMatrix::Bt601, 0.299, 0.114, "601"},
+    {YuvMatrix::Bt709, 0.2126, 0.0722, "709"},
+    {YuvMatrix::Bt2020, 0.2627, 0.0593, "2020"},
+};
+
+// R, G and B levels of one YUV triple, as exact as doubles go.
+void reference(const Weights& w, bool fullIn, bool studioOut, int y, int cb, int cr, int rgb[3]) {
+    const double yn = fullIn ? y / 255.0 : (y - 16) / 219.0;
+    const double chroma = fullIn ? 255.0 : 224.0;
+    const double pb = (cb - 128) / chroma, pr = (cr - 128) / chroma;
+    const double r = yn + 2 * (1 - w.kr) * pr;
+    const double b = yn + 2 * (1 - w.kb) * pb;
+    const double g = (yn - w.kr * r - w.kb * b) / (1 - w.kr - w.kb);
+    const double v[3] = {r, g, b};
+    for (int i = 0; i < 3; ++i) {
+        const double level = studioOut ? 16 + 219 * v[i] : 255 * v[i];
+        rgb[i] = static_cast<int>(std::lround(std::fmin(255.0, std::fmax(0.0, level))));
+    }
+}
+
+// 0x00RRGGBB of one YUV triple.
+uint32_t referencePixel(const Weights& w, bool fullIn, bool studioOut, int y, int cb, int cr) {
+    int rgb[3];
+    reference(w, fullIn, studioOut, y, cb, cr, rgb);
+    return static_cast<uint32_t>(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
+}
+
+bool withinOneLevel(uint32_t a, uint32_t b) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > 1)
+            return false;
+    return true;
+}
+
+// AVColorSpace and AVColorRange numbers, as the container stores them.
+constexpr int kUntagged = 2, kTag709 = 1, kTvRange = 1, kPcRange = 2;
+
+class Source : public CliTest {
+protected:
+    Decoded runAndDecode(const Args& args, const std::string& out, const std::string& stdinFile = "") {
+        SCOPED_TRACE("kivrel " + testing::PrintToString(args));
+        const CliResult r = runKivrel(args, dir_, false, stdinFile);
+        lastErr_ = r.err;
+        EXPECT_EQ(r.status, 0) << r.err;
+        return decodeFile(path(out));
+    }
+    std::string lastErr_;
+};
+
+struct OwnedFrame {
+    AVFrame* f = av_frame_alloc();
+    ~OwnedFrame() { av_frame_free(&f); }
+};
+
+}  // namespace
+
+// Every Y with a dense grid of Cb and Cr (every third level, both ends
+// included), in 4:4:4 and in 4:2:0: each pair of rows holds one chroma pair,
+// so subsampling changes nothing and both formats share one reference.
+TEST(Levels, ConversionIsWithinOneLevelOfTheReference) {
+    constexpr int kStep = 3, kSteps = 255 / kStep + 1;
+    constexpr int kW = 256, kH = 2 * kSteps * kSteps;
+    auto ycc = [](int x, int y, int& Y, int& cb, int& cr) {
+        const int pair = y / 2;
+        Y = x, cb = pair % kSteps * kStep, cr = pair / kSteps * kStep;
+    };
+    for (const AVPixelFormat fmt : {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV420P}) {
+        OwnedFrame in;
+        in.f->format = fmt;
+        in.f->width = kW;
+        in.f->height = kH;
+        ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
+        const bool sub = fmt == AV_PIX_FMT_YUV420P;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                int Y = 0, cb = 0, cr = 0;
+                ycc(x, y, Y, cb, cr);
+                in.f->data[0][y * in.f->linesize[0] + x] = static_cast<uint8_t>(Y);
+                const int cx = sub ? x / 2 : x, cy = sub ? y / 2 : y;
+                in.f->data[1][cy * in.f->linesize[1] + cx] = static_cast<uint8_t>(cb);
+                in.f->data[2][cy * in.f->linesize[2] + cx] = static_cast<uint8_t>(cr);
+            }
+        std::vector<uint32_t> out(static_cast<size_t>(kW) * kH);
+        for (const Weights& w : kWeights)
+            for (const bool fullIn : {false, true})
+                for (const bool studio : {false, true}) {
+                    if (studio && fullIn) continue;  // studio RGB is made from limited range only
+                    SCOPED_TRACE(std::string(w.name) + (fullIn ? " pc" : " tv") +
+                                 (studio ? " studio" : " full") + (sub ? " 4:2:0" : " 4:4:4"));
+                    SourceLevels levels;
+                    levels.yuv = true;
+                    levels.matrix = w.matrix;
+                    levels.fullRange = fullIn;
+                    LevelConverter conv;
+                    ASSERT_TRUE(conv.convert(*in.f, levels, studio ? RgbLevels::Studio : RgbLevels::Full,
+                                             reinterpret_cast<uint8_t*>(out.data()), kW * 4)
+                                    .ok());
+                    int worst = 0, failures = 0;
+                    for (int y = 0; y < kH; ++y)
+                        for (int x = 0; x < kW; ++x) {
+                            int Y = 0, cb = 0, cr = 0, want[3];
+                            ycc(x, y, Y, cb, cr);
+                            reference(w, fullIn, studio, Y, cb, cr, want);
+                            const uint32_t px = out[static_cast<size_t>(y) * kW + x];
+                            const int got[3] = {static_cast<int>(px >> 16 & 0xFF),
+                                                static_cast<int>(px >> 8 & 0xFF),
+                                                static_cast<int>(px & 0xFF)};
+                            for (int c = 0; c < 3; ++c) {
+                                const int d = std::abs(got[c] - want[c]);
+                                if (d > worst) worst = d;
+                                if (d > 1 && ++failures <= 3)
+                                    ADD_FAILURE() << "Y " << Y << " Cb " << cb << " Cr " << cr << " channel "
+                                                  << c << ": " << got[c] << ", want " << want[c];
+                            }
+                        }
+                    EXPECT_LE(worst, 1) << failures << " levels off by more than one";
+                }
+    }
+}
+
+// A limited-range ramp, Y 0 to 255 across, grey: each display gets exactly
+// the RGB an RGB clip of the expected levels gives it. With 16-235 the video
+// view, histograms and waveform see every level as it is (0..15 and 236..255
+// included); the vectorscope, the hot pixel scan and 0-255 get full range.
+TEST_F(Source, LimitedRampReachesEachDisplayAtItsLevels) {
+    ClipSpec ramp;
+    ramp.w = 256;
+    ramp.h = 8;
+    ramp.colorspace = kTag709;
+    ramp.range = kTvRange;
+    ramp.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) << 16 | 0x8080; };
+    ASSERT_EQ(writeSpecClip(path("ramp.mkv"), ramp), "");
+    ClipSpec rgb = ramp;
+    rgb.rgb = true;
+    rgb.colorspace = kUntagged;
+    rgb.range = 0;
+    rgb.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) * 0x010101; };
+    ASSERT_EQ(writeSpecClip(path("studio.mkv"), rgb), "");
+    rgb.pixel = [](int, int x, int) { return referencePixel(kWeights[1], false, false, x, 128, 128); };
+    ASSERT_EQ(writeSpecClip(path("full.mkv"), rgb), "");
+    for (const char* display : {"video", "waveform", "histograms", "vectorscope", "hotpixel"})
+        for (const char* range : {"16-235", "0-255"}) {
+            const std::string d = display, rg = range;
+            const bool studio = rg == "16-235" && d != "vectorscope" && d != "hotpixel";
+            SCOPED_TRACE(d + " " + rg);
+            const Args settings = {"-d", display, "--range", range, "--matrix", "709", "-y", "--frames", "1"};
+            Args args = {"ramp.mkv", "-o", "got.png"};
+            args.insert(args.end(), settings.begin(), settings.end());
+            const Decoded got = runAndDecode(args, "got.png");
+            args = {studio ? "studio.mkv" : "full.mkv", "-o", "want.png"};
+            args.insert(args.end(), settings.begin(), settings.end());
+            const Decoded want = runAndDecode(args, "want.png");
+            ASSERT_EQ(got.frames.size(), 1u);
+            ASSERT_EQ(want.frames.size(), 1u);
+            EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
+            if (d != "video") continue;
+            // The picture itself, as the filter is handed it.
+            const Decoded picture = runAndDecode({"ramp.mkv", "--passthru", "-o", "pic.png", "-d", display,
+                                                  "--range", range, "-y", "--frames", "1"},
+                                                 "pic.png");
+            ASSERT_EQ(picture.frames.size(), 1u);
+            for (int x = 0; x < 256; ++x) {
+                const uint32_t want = studio ? static_cast<uint32_t>(x) * 0x010101
+                                             : referencePixel(kWeights[1], false, false, x, 128, 128);
+                EXPECT_EQ(picture.frames[0].at(x, 0), want) << "Y " << x;
+            }
+        }
+}
+
+// The matrix and range as tagged, as assumed when untagged, and as the
+// user overrides them; the summary says what was assumed.
+TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
+    constexpr int kY = 110, kCb = 100, kCr = 170;  // off the grey axis, so the matrix shows
+    struct Case {
+        int rows, colorspace, range;
+        Args extra;
+        int weights;  // index into kWeights
+        bool full;
+        const char* summary;
+    };
+    const Case cases[] = {
+        {480, kUntagged, 0, {}, 0, false, "read as BT.601 (untagged), limited range (untagged)"},
+        {720, kUntagged, 0, {}, 1, false, "read as BT.709 (untagged), limited range (untagged)"},
+        {480, kTag709, kTvRange, {}, 1, false, "read as BT.709, limited range"},
+        {480, kTag709, kPcRange, {}, 1, true, "read as BT.709, full range"},
+        {720,
+         kUntagged,
+         0,
+         {"--input-matrix", "2020"},
+         2,
+         false,
+         "read as BT.2020, limited range (untagged)"},
+        {480, kTag709, kPcRange, {"--input-range", "mpeg"}, 1, false, "read as BT.709, limited range"},
+        {480,
+         kTag709,
+         kTvRange,
+         {"--input-range", "pc", "--input-matrix", "601"},
+         0,
+         true,
+         "read as BT.601, full range"},
+    };
+    for (const Case& c : cases) {
+        ClipSpec spec;
+        spec.w = 2;
+        spec.h = c.rows;
+        spec.colorspace = c.colorspace;
+        spec.range = c.range;
+        spec.pixel = [](int, int, int) { return static_cast<uint32_t>(kY << 16 | kCb << 8 | kCr); };
+        ASSERT_EQ(writeSpecClip(path("in.mkv"), spec), "");
+        Args args = {"in.mkv", "--passthru", "--range", "0-255", "-o", "out.png", "-y", "--frames", "1"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        SCOPED_TRACE(testing::PrintToString(args) + " rows " + std::to_string(c.rows));
+        const Decoded d = runAndDecode(args, "out.png");
+        ASSERT_EQ(d.frames.size(), 1u);
+        const uint32_t want = referencePixel(kWeights[c.weights], c.full, false, kY, kCb, kCr);
+        EXPECT_TRUE(withinOneLevel(d.frames[0].at(1, c.rows - 1), want))
+            << std::hex << d.frames[0].at(1, c.rows - 1) << ", want " << want;
+        EXPECT_NE(lastErr_.find(c.summary), std::string::npos) << lastErr_;
+    }
+}
+
+// Timestamps as the source has them: a variable-rate clip keeps its times,
+// a skipped damaged frame its gap.
+TEST_F(Source, VariableRateClipKeepsItsTimes) {
+    ClipSpec spec;
+    spec.pts = {0, 100, 150, 400, 1000};
+    spec.tbDen = 1000;
+    spec.fps = 0;
+    spec.rgb = true;
+    spec.pixel = [](int k, int x, int y) { return patternFrame(16, 16, k).at(x, y); };
+    ASSERT_EQ(writeSpecClip(path("vfr.mkv"), spec), "");
+    const Decoded d = runAndDecode({"vfr.mkv", "-d", "video", "--passthru", "-o", "out.mkv"}, "out.mkv");
+    ASSERT_EQ(d.times.size(), spec.pts.size());
+    for (size_t k = 0; k < d.times.size(); ++k) {
+        EXPECT_NEAR(d.times[k], static_cast<double>(spec.pts[k]) / 1000, 1e-3) << k;
+        EXPECT_TRUE(samePicture(d.frames[k], patternFrame(16, 16, static_cast<int>(k)))) << k;
+    }
+}
+
+// A display matrix turns the picture as players show it (unless
+// --noautorotate); the sample aspect ratio goes with the picture's geometry.
+TEST_F(Source, RotationAndAspectRatio) {
+    struct Case {
+        int rotation;
+        bool keep;  // --noautorotate
+    };
+    constexpr int kW = 24, kH = 16;
+    auto source = [](int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
+    for (const Case c : {Case{90, false}, Case{180, false}, Case{270, false}, Case{90, true}}) {
+        SCOPED_TRACE(std::to_string(c.rotation) + (c.keep ? " kept" : ""));
+        ClipSpec spec;
+        spec.w = kW;
+        spec.h = kH;
+        spec.rgb = true;
+        spec.rotation = c.rotation;
+        spec.pixel = [](int, int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
+        ASSERT_EQ(writeSpecClip(path("turned.mov"), spec), "");
+        Args args = {"turned.mov", "-d", "video", "--passthru", "-o", "out.png", "-y", "--frames", "1"};
+        if (c.keep) args.push_back("--noautorotate");
+        const Decoded d = runAndDecode(args, "out.png");
+        ASSERT_EQ(d.frames.size(), 1u);
+        const Image& img = d.frames[0];
+        const bool sideways = !c.keep && c.rotation != 180;
+        ASSERT_EQ(img.w, sideways ? kH : kW);
+        ASSERT_EQ(img.h, sideways ? kW : kH);
+        for (int y = 0; y < img.h; ++y)
+            for (int x = 0; x < img.w; ++x) {
+                const int turn = c.keep ? 0 : c.rotation;
+                const uint32_t want = turn == 0     ? source(x, y)
+                                      : turn == 90  ? source(y, kH - 1 - x)
+                                      : turn == 180 ? source(kW - 1 - x, kH - 1 - y)
+                                                    : source(kW - 1 - y, x);
+                ASSERT_EQ(img.at(x, y), want) << x << "," << y;
+            }
+    }
+    ClipSpec spec;
+    spec.sarNum = 16;
+    spec.sarDen = 11;
+    spec.rgb = true;
+    spec.pixel = [](int, int x, int y) { return patternFrame(16, 16, 0).at(x, y); };
+    ASSERT_EQ(writeSpecClip(path("wide.mkv"), spec), "");
+    for (const char* display : {"video", "hotpixel", "waveform"}) {
+        SCOPED_TRACE(display);
+        const Decoded d = runAndDecode({"wide.mkv", "-d", display, "-o", "out.mkv", "-y"}, "out.mkv");
+        const bool passes = std::string(display) != "waveform";
+        EXPECT_EQ(d.sarNum * (passes ? 11 : 1), d.sarDen * (passes ? 16 : 1));
+    }
+}
+
+// Inputs as FFmpeg takes them: a numbered image sequence from a given
+// number, standard input, a FIFO.
+TEST_F(Source, SequenceStdinAndFifoInputs) {
+    const std::vector<Image> clip = patternClip(8, 6, 3);
+    for (int k = 0; k < 3; ++k)
+        ASSERT_TRUE(writePng(path("seq_00" + std::to_string(k + 7) + ".png"), clip[static_cast<size_t>(k)]));
+    ASSERT_EQ(writeClip(path("clip.mkv"), clip, 10), "");
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    std::thread feeder([this] { std::ofstream(path("fifo"), std::ios::binary) << readText("clip.mkv"); });
+    struct Case {
+        Args input;
+        std::string stdinFile;
+    };
+    const Case cases[] = {
+        {{"seq_%03d.png", "--start-number", "7"}, ""},
+        {{"-"}, path("clip.mkv")},
+        {{"pipe:"}, path("clip.mkv")},
+        {{"fifo"}, ""},
+    };
+    for (const Case& c : cases) {
+        Args args = c.input;
+        for (const char* a : {"-d", "video", "--passthru", "-o", "out.mkv", "-y"}) args.push_back(a);
+        const Decoded d = runAndDecode(args, "out.mkv", c.stdinFile);
+        ASSERT_EQ(d.frames.size(), clip.size()) << testing::PrintToString(args);
+        for (size_t k = 0; k < clip.size(); ++k) EXPECT_TRUE(samePicture(d.frames[k], clip[k])) << k;
+    }
+    feeder.join();
+}
