@@ -2,10 +2,14 @@
 // can store, any frame size and pitch, any pixels, several frames per
 // instance, every callback in host order. A stray write shows in the row
 // padding's sentinel; anything else undefined, in the sanitizers.
+#include <stdlib.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "core/settings.h"
 #include "fuzz_input.h"
+#include "settings/settings_store.h"
 #include "support/test_host.h"
 
 namespace {
@@ -27,6 +31,25 @@ void configure(FilterInstance& inst, FuzzInput& in) {
     if (Status s = inst.callScript(kConfigFunctionName, args); !s.ok()) fault(s);
 }
 
+// maxIRE reaches an instance only through the store, read when it is
+// created: a store of this run's own (the file store; Windows runs keep the
+// defaults rather than touch a registry), written when the ceiling changes.
+void storeCeiling(int32_t maxIre) {
+#ifndef _WIN32
+    static int32_t stored = -1;
+    if (stored < 0) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string folder = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/kivrel-fuzz-XXXXXX";
+        if (::mkdtemp(folder.data()) == nullptr) std::abort();
+        ::setenv("KIVREL_REGISTRY", (folder + "/registry.reg").c_str(), 1);
+    }
+    if (maxIre != stored) writeRegistryText(kSettingsKey, "maxIRE", std::to_string(maxIre).c_str());
+    stored = maxIre;
+#else
+    (void)maxIre;
+#endif
+}
+
 void fillPixels(FrameBuffer& frame, FuzzInput& in) {
     Frame f = frame.frame();
     const uint32_t seed = in.next<uint32_t>();
@@ -46,6 +69,7 @@ void fillPixels(FrameBuffer& frame, FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     static TestHost host;
+    storeCeiling(static_cast<int32_t>(in.inRange(kMaxIreLowest, kMaxIreHighest)));
     FilterInstance inst(host.host());
     if (Status s = inst.init(); !s.ok()) fault(s);
     configure(inst, in);
