@@ -1,12 +1,12 @@
 // kivrel: the command-line host. Loads the filter module as a plug-in host
 // does, feeds it decoded frames and writes the displays it renders.
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "av_support.h"
 #include "options.h"
 #include "pipeline.h"
+#include "signals.h"
 #include "pluginhost/module_host.h"
 
 extern "C" {
@@ -17,9 +17,6 @@ extern "C" {
 }
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-void onSignal(int) { interrupted = 1; }
 
 void printVersion() {
     auto v = [](unsigned n) {
@@ -49,8 +46,7 @@ int main(int argc, char** argv) {
         printVersion();
         return kExitOk;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    routeLibraryLog(options.verbose);
-    return runPipeline(options, interrupted);
+    installSignalHandlers();
+    routeLibraryLog(options.logLevel);
+    return runPipeline(options);
 }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <span>
 #include <string_view>
@@ -17,6 +18,8 @@ constexpr int kSecondsPerMinute = 60;
 constexpr int kMinutesPerHour = 60;
 
 enum class Arg { None, Required, Switch };  // Switch: "--x", "--x=on|off", "--no-x"
+// How the name is spelled: "--name" (and "-l" for a letter), or "-name" as FFmpeg spells its own.
+enum class Dashes { Two, One };
 
 using Apply = Status (*)(Options&, std::string_view value, std::string_view name);
 
@@ -33,6 +36,7 @@ struct OptionEntry {
     const char* name;  // long name, without the dashes
     char letter;       // short name, or 0
     Arg arg;
+    Dashes dashes = Dashes::Two;
     bool Options::*flag = nullptr;         // set to true
     std::string Options::*text = nullptr;  // takes the value as it is
     const Choice* choice = nullptr;        // one of some words, into the Config line
@@ -41,6 +45,12 @@ struct OptionEntry {
 };
 
 std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string formatSeconds(double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", t);
+    return text;
+}
 
 Status bad(std::string_view name, std::string_view value, std::string_view expected) {
     return Status::fail(std::string(name) + ": " + q(value) + " is not " + std::string(expected));
@@ -133,36 +143,109 @@ Status parseChannels(Options& o, std::string_view value, std::string_view name) 
     return {};
 }
 
+constexpr std::string_view kTimeExpected = "a time (4.8, 1:02.5, 1:00:00, 500ms)";
+
+// FFmpeg's time durations: [[hours:]minutes:]seconds, or seconds with "s",
+// "ms" or "us" after them.
+bool parseTime(std::string_view value, double& out) {
+    constexpr double kMillisecond = 1e-3, kMicrosecond = 1e-6;
+    std::string_view rest = value;
+    double unit = 1.0;
+    if (rest.ends_with("ms")) {
+        unit = kMillisecond;
+        rest.remove_suffix(2);
+    } else if (rest.ends_with("us")) {
+        unit = kMicrosecond;
+        rest.remove_suffix(2);
+    } else if (rest.ends_with('s')) {
+        rest.remove_suffix(1);
+    }
+    double seconds = 0.0;
+    int64_t fields[2] = {0, 0};
+    int colons = 0;
+    for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
+        if (colons == 2 || unit != 1.0 || !parseInt64(rest.substr(0, c), fields[colons]) || fields[colons] < 0)
+            return false;
+        ++colons;
+        rest.remove_prefix(c + 1);
+    }
+    if (!parseDouble(rest, seconds)) return false;
+    if (colons > 0 && seconds >= kSecondsPerMinute) return false;
+    if (colons == 2 && fields[1] >= kMinutesPerHour) return false;
+    const int64_t hours = colons == 2 ? fields[0] : 0;
+    const int64_t minutes = colons == 2 ? fields[1] : fields[0];
+    out = (static_cast<double>(hours * kMinutesPerHour + minutes) * kSecondsPerMinute + seconds) * unit;
+    return true;
+}
+
 Status parseStart(Options& o, std::string_view value, std::string_view name) {
     StartPoint p;
     p.text = std::string(value);
-    const std::string_view expected = "a frame number (120) or a time (4.8s, 1:02.5, 1:00:00)";
+    const std::string expected = "a frame number (120f) or " + std::string(kTimeExpected);
     int64_t frame = 0;
-    if (parseInt64(value, frame)) {
-        if (frame < 0) return bad(name, value, expected);
+    if (value.ends_with('f')) {
+        if (!parseInt64(value.substr(0, value.size() - 1), frame) || frame < 0) return bad(name, value, expected);
         p.frame = frame;
     } else {
         p.isTime = true;
-        std::string_view rest = value;
-        if (!rest.empty() && rest.back() == 's') rest.remove_suffix(1);
-        // [[hours:]minutes:]seconds
-        double seconds = 0.0;
-        int64_t fields[2] = {0, 0};
-        int colons = 0;
-        for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
-            if (colons == 2 || !parseInt64(rest.substr(0, c), fields[colons]) || fields[colons] < 0)
-                return bad(name, value, expected);
-            ++colons;
-            rest.remove_prefix(c + 1);
-        }
-        if (!parseDouble(rest, seconds)) return bad(name, value, expected);
-        if (colons > 0 && seconds >= kSecondsPerMinute) return bad(name, value, expected);
-        if (colons == 2 && fields[1] >= kMinutesPerHour) return bad(name, value, expected);
-        const int64_t hours = colons == 2 ? fields[0] : 0;
-        const int64_t minutes = colons == 2 ? fields[1] : fields[0];
-        p.seconds = static_cast<double>(hours * kMinutesPerHour + minutes) * kSecondsPerMinute + seconds;
+        if (!parseTime(value, p.seconds)) return bad(name, value, expected);
     }
     o.start = p;
+    return {};
+}
+
+Status parseDuration(Options& o, std::string_view value, std::string_view name) {
+    double t = 0.0;
+    if (!parseTime(value, t) || t <= 0.0) return bad(name, value, "a length of time above 0 (2.5, 0:10)");
+    o.duration = t;
+    return {};
+}
+
+Status parseEndTime(Options& o, std::string_view value, std::string_view name) {
+    double t = 0.0;
+    if (!parseTime(value, t)) return bad(name, value, kTimeExpected);
+    o.endTime = t;
+    return {};
+}
+
+constexpr int kMaxThreads = 1024;
+
+Status parseThreads(Options& o, std::string_view value, std::string_view name) {
+    int64_t n = 0;
+    Status s = parseRange(name, value, 0, kMaxThreads, n);
+    if (s.ok()) o.threads = static_cast<int>(n);
+    return s;
+}
+
+Status parseStartNumber(Options& o, std::string_view value, std::string_view name) {
+    int64_t n = 0;
+    Status s = parseRange(name, value, 0, INT32_MAX, n);
+    if (s.ok()) o.startNumber = n;
+    return s;
+}
+
+// FFmpeg's log level words, quietest first, with their values (libavutil/log.h).
+constexpr std::string_view kLogLevelWords[] = {"quiet", "panic", "fatal", "error", "warning",
+                                               "info",  "verbose", "debug", "trace"};
+constexpr int kLogLevels[] = {kLibraryLogQuiet, 0, 8, 16, 24, kLibraryLogInfo, 40, 48, 56};
+static_assert(std::size(kLogLevelWords) == std::size(kLogLevels));
+
+Status parseLogLevel(Options& o, std::string_view value, std::string_view name) {
+    int index = 0;
+    if (parseChoice(name, value, kLogLevelWords, index).ok()) {
+        o.logLevel = kLogLevels[index];
+        return {};
+    }
+    int64_t level = 0;
+    if (parseInt64(value, level) && level >= kLibraryLogQuiet && level <= kLogLevels[std::size(kLogLevels) - 1]) {
+        o.logLevel = static_cast<int>(level);
+        return {};
+    }
+    return bad(name, value, "quiet, panic, fatal, error, warning, info, verbose, debug, trace or a number");
+}
+
+Status setVerbose(Options& o, std::string_view, std::string_view) {
+    o.logLevel = kLibraryLogInfo;
     return {};
 }
 
@@ -215,13 +298,19 @@ Status parsePadPitch(Options& o, std::string_view value, std::string_view name) 
     return s;
 }
 
+// FFmpeg's spellings where it has the same idea (-ss, -t, -frames, -c:v ...);
+// long names for what is ours alone.
 const OptionEntry kOptions[] = {
     {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
     {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format},
+    {.name = "c:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "codec:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "vcodec", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "pix_fmt", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::pixelFormat},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
     {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
     {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
-    {.name = "channels", .letter = 'c', .arg = Arg::Required, .apply = parseChannels},
+    {.name = "channels", .letter = 0, .arg = Arg::Required, .apply = parseChannels},
     {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
     {.name = "matrix", .letter = 0, .arg = Arg::Required, .choice = &kMatrixChoice},
     {.name = "range", .letter = 0, .arg = Arg::Required, .choice = &kRangeChoice},
@@ -233,15 +322,23 @@ const OptionEntry kOptions[] = {
     {.name = "max-ire", .letter = 0, .arg = Arg::Required, .apply = parseMaxIre},
     {.name = "script", .letter = 0, .arg = Arg::Required, .text = &Options::scriptFile},
     {.name = "print-config", .letter = 0, .arg = Arg::None, .flag = &Options::printConfig},
-    {.name = "start", .letter = 's', .arg = Arg::Required, .apply = parseStart},
-    {.name = "frames", .letter = 'n', .arg = Arg::Required, .apply = parseFrames},
+    {.name = "ss", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseStart},
+    {.name = "t", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseDuration},
+    {.name = "to", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseEndTime},
+    {.name = "frames", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
+    {.name = "vframes", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
+    {.name = "start_number", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseStartNumber},
+    {.name = "threads", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseThreads},
     {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
+    {.name = "keep-partial", .letter = 0, .arg = Arg::None, .flag = &Options::keepPartial},
     {.name = "overwrite", .letter = 'y', .arg = Arg::None, .flag = &Options::overwrite},
+    {.name = "no-overwrite", .letter = 'n', .arg = Arg::None, .flag = &Options::neverOverwrite},
     {.name = "module", .letter = 0, .arg = Arg::Required, .text = &Options::modulePath},
     {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
     {.name = "card-size", .letter = 0, .arg = Arg::Required, .apply = parseCardSize},
     {.name = "quiet", .letter = 'q', .arg = Arg::None, .flag = &Options::quiet},
-    {.name = "verbose", .letter = 'v', .arg = Arg::None, .flag = &Options::verbose},
+    {.name = "loglevel", .letter = 'v', .arg = Arg::Required, .dashes = Dashes::One, .apply = parseLogLevel},
+    {.name = "verbose", .letter = 0, .arg = Arg::None, .apply = setVerbose},
     {.name = "help", .letter = 'h', .arg = Arg::None},
     {.name = "version", .letter = 0, .arg = Arg::None},
 };
@@ -265,10 +362,14 @@ Status applyOption(const OptionEntry& entry, Options& o, std::string_view value,
     return entry.apply(o, value, shown);
 }
 
-const OptionEntry* findLong(std::string_view name) {
+const OptionEntry* findLong(std::string_view name, Dashes dashes) {
     for (const OptionEntry& entry : kOptions)
-        if (name == entry.name) return &entry;
+        if (name == entry.name && entry.dashes == dashes) return &entry;
     return nullptr;
+}
+
+std::string spelled(const OptionEntry& entry) {
+    return (entry.dashes == Dashes::One ? "-" : "--") + std::string(entry.name);
 }
 
 const OptionEntry* findShort(char letter) {
@@ -317,10 +418,10 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
                 value = name.substr(eq + 1);
                 name = name.substr(0, eq);
             }
-            const OptionEntry* entry = findLong(name);
+            const OptionEntry* entry = findLong(name, Dashes::Two);
             std::string_view switchValue = "on";
             if (entry == nullptr && name.substr(0, 3) == "no-") {
-                entry = findLong(name.substr(3));
+                entry = findLong(name.substr(3), Dashes::Two);
                 if (entry != nullptr && entry->arg != Arg::Switch) entry = nullptr;
                 if (entry != nullptr && value)
                     return Status::fail("--" + std::string(name) + " takes no value");
@@ -345,6 +446,17 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             if (Status s = apply(*entry, value.value_or(""), shown); !s.ok()) return s;
             continue;
         }
+        // FFmpeg's own spelling, one dash and a word: the value is the next argument.
+        if (const OptionEntry* entry = findLong(arg.substr(1), Dashes::One)) {
+            const std::string shown = spelled(*entry);
+            std::string_view value = "on";
+            if (entry->arg == Arg::Required) {
+                if (i + 1 >= argc) return Status::fail(shown + " needs a value");
+                value = argv[++i];
+            }
+            if (Status s = apply(*entry, value, shown); !s.ok()) return s;
+            continue;
+        }
         // Short options: flags may be grouped ("-yq"); a value may follow
         // directly ("-dvideo") or as the next argument.
         for (size_t k = 1; k < arg.size(); ++k) {
@@ -364,15 +476,20 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             break;
         }
     }
+    if (options.overwrite && options.neverOverwrite) return Status::fail("-y and -n cannot go together");
+    if (options.duration && options.endTime) return Status::fail("-t and -to cannot go together");
+    if (options.endTime && options.start.isTime && *options.endTime <= options.start.seconds)
+        return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " + options.start.text);
     if (options.nullOutput && !options.output.empty())
         return Status::fail("--null and --output cannot go together");
     if (!options.format.empty()) {
-        const OutputFormat* format = findOutputFormat(options.format);
-        if (format == nullptr) return bad("--format", options.format, "one of " + outputFormatNames());
+        const OutputFormat* format = nullptr;
+        std::string muxer;
+        if (Status s = outputFormatByName(options.format, format, muxer); !s.ok()) return s;
         if (options.nullOutput && format->name != kNullOutputName)
-            return Status::fail("--null and --format " + options.format + " cannot go together");
+            return Status::fail("--null and -f " + options.format + " cannot go together");
         if (format->name == kNullOutputName && !options.output.empty())
-            return Status::fail("--format null writes nothing: leave out --output");
+            return Status::fail("-f null writes nothing: leave out -o");
     }
     if (!options.input.empty() && options.cardWidth > 0)
         return Status::fail("--card-size is for the built-in test card, not for " + q(options.input));

@@ -26,6 +26,7 @@ struct SourceInfo {
     Rational frameRate = kStillFrameRate;
     bool still = false;       // one picture, not a clip
     int64_t frameCount = -1;  // frames from the start point on, when the container tells
+    double seconds = -1.0;    // the whole input's length, when the container tells
 };
 
 struct ReadFrame {
@@ -53,6 +54,7 @@ struct ReaderParams {
     std::string path;
     StartPoint start;  // a frame number decodes from the beginning; a time seeks
     int32_t cardWidth = 0, cardHeight = 0;
+    int threads = 0;  // the decoder's (-threads); 0: as many as the machine has
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -9,6 +9,7 @@
 
 #include "av_support.h"
 #include "input/readers.h"
+#include "signals.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -72,7 +73,7 @@ public:
         avformat_close_input(&format_);
     }
 
-    Status open(const std::string& path, const StartPoint& start);
+    Status open(const std::string& path, const StartPoint& start, int threads);
     Status read(FrameBuffer& frame, ReadFrame& meta) override;
 
 private:
@@ -110,11 +111,16 @@ private:
     int64_t startPts_ = 0;  // the first pts to keep
 };
 
-Status MediaReader::open(const std::string& path, const StartPoint& start) {
+Status MediaReader::open(const std::string& path, const StartPoint& start, int threads) {
     info_.name = path;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Status::fail(path + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode)) return Status::fail(path + ": is a directory, not a picture or video");
+
+    // A terminating signal ends a read that blocks (a FIFO without a writer, a stalled pipe).
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) return Status::fail(path + ": out of memory for its demuxer");
+    format_->interrupt_callback = {interruptRequested, nullptr};
 
     int r = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
@@ -148,7 +154,7 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
     codec_->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER;
     // Slice threads only: frame threads would decode ahead, and a logged
     // error could no longer be pinned on the frame it belongs to.
-    codec_->thread_count = 0;  // as many as the machine has
+    codec_->thread_count = threads;  // 0: as many as the machine has
     codec_->thread_type = FF_THREAD_SLICE;
     r = avcodec_open2(codec_, decoder, nullptr);
     if (r < 0)
@@ -167,7 +173,7 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
     if (info_.still) {
         info_.frameCount = 1;
         if (!start.atBeginning())
-            return Status::fail(path + " is a still picture: --start " + start.text +
+            return Status::fail(path + " is a still picture: -ss " + start.text +
                                 " is past its only frame");
         return {};
     }
@@ -176,6 +182,7 @@ Status MediaReader::open(const std::string& path, const StartPoint& start) {
     frameTicks_ = 1.0 / (fps * tb);
     const double statedEnd = statedEndSeconds(*format_, *stream);
     if (statedEnd > 0.0) statedEnd_ = statedEnd / tb;
+    if (statedEnd > 0.0) info_.seconds = statedEnd - static_cast<double>(firstPts_) * tb;
 
     // How many frames from the start on, as far as the container says.
     int64_t total = stream->nb_frames > 0 ? stream->nb_frames : -1;
@@ -387,7 +394,7 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
 
 Status openMediaReader(const ReaderParams& params, std::unique_ptr<Reader>& reader) {
     auto media = std::make_unique<MediaReader>();
-    if (Status s = media->open(params.path, params.start); !s.ok()) return s;
+    if (Status s = media->open(params.path, params.start, params.threads); !s.ok()) return s;
     reader = std::move(media);
     return {};
 }

@@ -1,11 +1,15 @@
 // Where the filter's frames go: one writer per output format behind a small
 // interface, picked from a table by name (-f) or by the output's name. Files
-// are written under a temporary name and moved into place by finish(); a
-// writer destroyed before that removes what it wrote.
+// are written under a temporary name and moved into place by finish() (or,
+// for --keep-partial after a failure, by finishPartial()); a writer
+// destroyed before that removes what it wrote.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,12 +21,27 @@
 inline constexpr std::string_view kStdoutName = "-";
 // The writer that keeps nothing (--null).
 inline constexpr std::string_view kNullOutputName = "null";
+// The writer of FFmpeg's containers, which -f may also name by muxer.
+inline constexpr std::string_view kVideoOutputName = "video";
+
+// The input file, which no output may be.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
 
 struct WriterSettings {
     int32_t w = 0;
     int32_t h = 0;
     Rational frameRate;
     bool overwrite = false;
+    std::optional<FileId> source;
+    int64_t frames = -1;      // how many the run will write, when known
+    int64_t startNumber = 1;  // an image sequence's first number
+    std::string muxer;        // -f: FFmpeg's container by name; empty: by the extension
+    std::string codec;        // -c:v; empty: the default of the container
+    std::string pixelFormat;  // -pix_fmt; empty: the encoder's least lossy for RGB
+    int threads = 0;          // 0: as many as the machine has
 };
 
 class Writer {
@@ -31,6 +50,9 @@ public:
     // `number`: the frame's number in the source.
     virtual Status write(const FrameBuffer& frame, int64_t number) = 0;
     virtual Status finish() = 0;
+    // After a failure or an interrupt: keeps the frames written so far
+    // (closing a video so that it plays). Returns how many in `kept`.
+    virtual Status finishPartial(int64_t& kept) = 0;
     // Where the frames went, for the summary ("" for none).
     virtual std::string destination() const = 0;
 };
@@ -51,6 +73,9 @@ struct OutputFormat {
 
 // The format called `name`, or null.
 const OutputFormat* findOutputFormat(std::string_view name);
+// -f's value: one of ours, or FFmpeg's muxer by name (the video writer
+// with `muxer` set), or a failure naming both vocabularies.
+Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer);
 // "null, md5, sequence, image, video"
 std::string outputFormatNames();
 // The format an output name asks for, or a failure naming what is wrong with it.
