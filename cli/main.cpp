@@ -6,8 +6,8 @@
 #include "av_support.h"
 #include "options.h"
 #include "pipeline.h"
-#include "signals.h"
 #include "pluginhost/module_host.h"
+#include "signals.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

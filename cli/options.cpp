@@ -164,7 +164,8 @@ bool parseTime(std::string_view value, double& out) {
     int64_t fields[2] = {0, 0};
     int colons = 0;
     for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
-        if (colons == 2 || unit != 1.0 || !parseInt64(rest.substr(0, c), fields[colons]) || fields[colons] < 0)
+        if (colons == 2 || unit != 1.0 || !parseInt64(rest.substr(0, c), fields[colons]) ||
+            fields[colons] < 0)
             return false;
         ++colons;
         rest.remove_prefix(c + 1);
@@ -184,7 +185,8 @@ Status parseStart(Options& o, std::string_view value, std::string_view name) {
     const std::string expected = "a frame number (120f) or " + std::string(kTimeExpected);
     int64_t frame = 0;
     if (value.ends_with('f')) {
-        if (!parseInt64(value.substr(0, value.size() - 1), frame) || frame < 0) return bad(name, value, expected);
+        if (!parseInt64(value.substr(0, value.size() - 1), frame) || frame < 0)
+            return bad(name, value, expected);
         p.frame = frame;
     } else {
         p.isTime = true;
@@ -225,7 +227,7 @@ Status parseStartNumber(Options& o, std::string_view value, std::string_view nam
 }
 
 // FFmpeg's log level words, quietest first, with their values (libavutil/log.h).
-constexpr std::string_view kLogLevelWords[] = {"quiet", "panic", "fatal", "error", "warning",
+constexpr std::string_view kLogLevelWords[] = {"quiet", "panic",   "fatal", "error", "warning",
                                                "info",  "verbose", "debug", "trace"};
 constexpr int kLogLevels[] = {kLibraryLogQuiet, 0, 8, 16, 24, kLibraryLogInfo, 40, 48, 56};
 static_assert(std::size(kLogLevelWords) == std::size(kLogLevels));
@@ -237,7 +239,8 @@ Status parseLogLevel(Options& o, std::string_view value, std::string_view name) 
         return {};
     }
     int64_t level = 0;
-    if (parseInt64(value, level) && level >= kLibraryLogQuiet && level <= kLogLevels[std::size(kLogLevels) - 1]) {
+    if (parseInt64(value, level) && level >= kLibraryLogQuiet &&
+        level <= kLogLevels[std::size(kLogLevels) - 1]) {
         o.logLevel = static_cast<int>(level);
         return {};
     }
@@ -306,7 +309,11 @@ const OptionEntry kOptions[] = {
     {.name = "c:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
     {.name = "codec:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
     {.name = "vcodec", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
-    {.name = "pix_fmt", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::pixelFormat},
+    {.name = "pix_fmt",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .text = &Options::pixelFormat},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
     {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
     {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
@@ -327,7 +334,11 @@ const OptionEntry kOptions[] = {
     {.name = "to", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseEndTime},
     {.name = "frames", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
     {.name = "vframes", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
-    {.name = "start_number", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseStartNumber},
+    {.name = "start_number",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .apply = parseStartNumber},
     {.name = "threads", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseThreads},
     {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
     {.name = "keep-partial", .letter = 0, .arg = Arg::None, .flag = &Options::keepPartial},
@@ -479,7 +490,8 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
     if (options.overwrite && options.neverOverwrite) return Status::fail("-y and -n cannot go together");
     if (options.duration && options.endTime) return Status::fail("-t and -to cannot go together");
     if (options.endTime && options.start.isTime && *options.endTime <= options.start.seconds)
-        return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " + options.start.text);
+        return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " +
+                            options.start.text);
     if (options.nullOutput && !options.output.empty())
         return Status::fail("--null and --output cannot go together");
     if (!options.format.empty()) {

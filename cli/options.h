@@ -28,23 +28,23 @@ struct StartPoint {
 };
 
 struct Options {
-    std::string input;       // empty: the built-in test card
-    std::string output;      // empty: a name made from the input and the display
-    std::string format;      // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
-    std::string codec;       // -c:v: the video encoder by name; empty: the container's default
-    std::string pixelFormat; // -pix_fmt: the encoder's input format; empty: no chroma subsampling
-    std::string verifyFile;  // a hash file the run must match
-    std::string modulePath;  // empty: kivrel.so beside the executable
+    std::string input;        // empty: the built-in test card
+    std::string output;       // empty: a name made from the input and the display
+    std::string format;       // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
+    std::string codec;        // -c:v: the video encoder by name; empty: the container's default
+    std::string pixelFormat;  // -pix_fmt: the encoder's input format; empty: no chroma subsampling
+    std::string verifyFile;   // a hash file the run must match
+    std::string modulePath;   // empty: kivrel.so beside the executable
     std::string scriptFile;
     std::array<std::optional<int>, kConfigArgCount> config;  // set by settings options
     std::optional<int> maxIre;
     StartPoint start;
     std::optional<int64_t> frames;
-    std::optional<double> duration;  // -t, seconds from the start point
-    std::optional<double> endTime;   // -to, seconds into the input
-    std::optional<int64_t> startNumber;  // -start_number: an output sequence's first number
-    int threads = 0;                 // -threads: 0 lets FFmpeg choose
-    int logLevel = kLibraryLogQuiet; // -loglevel: FFmpeg's own messages up to this level
+    std::optional<double> duration;         // -t, seconds from the start point
+    std::optional<double> endTime;          // -to, seconds into the input
+    std::optional<int64_t> startNumber;     // -start_number: an output sequence's first number
+    int threads = 0;                        // -threads: 0 lets FFmpeg choose
+    int logLevel = kLibraryLogQuiet;        // -loglevel: FFmpeg's own messages up to this level
     int32_t padPitch = 0;                   // extra words after each row of the source and output
     int32_t cardWidth = 0, cardHeight = 0;  // 0: the card's default size
     bool printConfig = false;

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,7 +26,8 @@ namespace {
 
 std::string interruptedBy(int sig) {
     const char* name = ::sigabbrev_np(sig);
-    return "interrupted by " + (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig));
+    return "interrupted by " +
+           (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig));
 }
 
 int fail(const Status& s) {
@@ -64,8 +65,8 @@ Plan planFor(const SourceInfo& info, const Options& options) {
     auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
     if (options.duration && fps > 0.0) lower(framesIn(*options.duration, fps));
     if (options.endTime && fps > 0.0) {
-        const double from = options.start.isTime ? options.start.seconds
-                                                 : static_cast<double>(options.start.frame) / fps;
+        const double from =
+            options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
         lower(*options.endTime > from ? framesIn(*options.endTime - from, fps) : 0);
     }
     p.limit = limit;
@@ -107,8 +108,8 @@ std::string lengthOf(const SourceInfo& info) {
 // The writer -f, --null or the output's name picks; with no name, one made
 // from the input and the display.
 Status openOutput(const Options& options, const SourceInfo& info, const std::optional<FileId>& source,
-                  const Display& display, const Plan& plan, const FrameBuffer& frame, const OutputFormat*& format,
-                  std::unique_ptr<Writer>& writer) {
+                  const Display& display, const Plan& plan, const FrameBuffer& frame,
+                  const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
     WriterSettings ws;
     format = nullptr;
     if (options.nullOutput) {
@@ -128,8 +129,8 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
         struct stat st {};
         if (path != kStdoutName && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return Status::fail(path + " is a folder; name a file in it (" + path +
-                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." + display.name() +
-                                (plan.videoOut ? ".mkv" : ".png") + ")");
+                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." +
+                                display.name() + (plan.videoOut ? ".mkv" : ".png") + ")");
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
@@ -209,7 +210,6 @@ Status processFrames(const Options& options, const Plan& plan, Run& run) {
         run.progress.update(n.frames);
     }
 }
-
 
 // After a failure or an interrupt: --keep-partial keeps what was finished.
 int stopped(const Options& options, Writer& writer, const Status& s) {

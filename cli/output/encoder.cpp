@@ -32,7 +32,8 @@ bool isYuv(AVPixelFormat fmt) {
 // these, which keep every pixel's own colour (no chroma subsampling, so a
 // one-pixel trace stays sharp) at 8 bits, as players read them best.
 constexpr AVPixelFormat kFullChromaFormats[] = {
-    kHostPixelFormat, AV_PIX_FMT_RGB24, AV_PIX_FMT_BGR24, AV_PIX_FMT_GBRP, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
+    kHostPixelFormat, AV_PIX_FMT_RGB24,   AV_PIX_FMT_BGR24,
+    AV_PIX_FMT_GBRP,  AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
 };
 
 std::string acceptedFormats(const AVPixelFormat* list) {

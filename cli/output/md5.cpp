@@ -18,7 +18,8 @@ constexpr const char* kStdoutShown = "standard output";
 
 class Md5Writer final : public Writer {
 public:
-    Md5Writer(std::string path, const WriterSettings& settings) : path_(std::move(path)), settings_(settings) {}
+    Md5Writer(std::string path, const WriterSettings& settings)
+        : path_(std::move(path)), settings_(settings) {}
     ~Md5Writer() override {
         if (out_ != nullptr && out_ != stdout) std::fclose(out_);
     }

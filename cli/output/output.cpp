@@ -52,8 +52,9 @@ std::string outputFormatNames() {
 
 Status outputFormatFor(const std::string& path, const OutputFormat*& format) {
     if (path == kStdoutName)
-        return Status::fail("standard output ('-') needs -f naming what to write there: a container "
-                            "(-f nut, -f matroska ...) or the frame hashes (-f md5)");
+        return Status::fail(
+            "standard output ('-') needs -f naming what to write there: a container "
+            "(-f nut, -f matroska ...) or the frame hashes (-f md5)");
     for (const OutputFormat& f : kOutputFormats) {
         bool claimed = false;
         if (f.claims == nullptr) continue;

@@ -55,7 +55,8 @@ Status examine(const std::string& target, const std::string& resolved, const Wri
         if (errno == ENOENT) {
             struct stat link {};
             // A link to nothing is still a name taken.
-            if (!settings.overwrite && ::lstat(target.c_str(), &link) == 0) return Status::fail(existsMessage(target));
+            if (!settings.overwrite && ::lstat(target.c_str(), &link) == 0)
+                return Status::fail(existsMessage(target));
             return {};
         }
         return Status::fail("cannot write " + target + ": " + std::strerror(errno));

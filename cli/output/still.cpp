@@ -15,8 +15,9 @@ public:
 
     Status write(const FrameBuffer& frame, int64_t) override {
         if (written_)
-            return Status::fail(path_ + " holds one picture, but the input gives more than one frame; name an "
-                                        "image sequence (name_%04d.png) or a video, or add -frames 1");
+            return Status::fail(path_ +
+                                " holds one picture, but the input gives more than one frame; name an "
+                                "image sequence (name_%04d.png) or a video, or add -frames 1");
         if (Status s = encoder_.writePicture(frame, 0, file_); !s.ok()) return s;
         written_ = true;
         return {};

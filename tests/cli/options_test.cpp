@@ -47,7 +47,8 @@ TEST(Options, SettingsBecomeConfigArguments) {
         {{"--passthru", "--accumulate", "--grid=off"}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
         {{"--passthru", "--passthru=no", "--range", "full", "--matrix", "601"}, kDefaults},  // the last wins
         {{"--channels", "none", "--change=intensity"}, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1}},
-        {{"--channels", "green,y", "--range", "studio", "--gamma=1"}, {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
+        {{"--channels", "green,y", "--range", "studio", "--gamma=1"},
+         {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
     };
     for (const auto& [args, expected] : cases) {
         SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
@@ -101,7 +102,8 @@ TEST(Options, BadValuesAreNamed) {
         {{"-loglevel", "loud"}, "-loglevel: 'loud' is not quiet, panic"},
         {{"-v"}, "-v needs a value"},
         {{"-c:v"}, "-c:v needs a value"},
-        {{"-f", "nosuchmuxer"}, "-f: 'nosuchmuxer' is not one of null, md5, sequence, image, video, nor a container"},
+        {{"-f", "nosuchmuxer"},
+         "-f: 'nosuchmuxer' is not one of null, md5, sequence, image, video, nor a container"},
         {{"--max-ire", "121"}, "--max-ire: '121' is not a whole number from 0 to 120"},
         {{"--channels", "luma,alpha"},
          "--channels: 'luma,alpha' is not a list of channels (luma, red, green, blue, comma-separated; or "
@@ -145,9 +147,11 @@ TEST(Options, StartPoints) {
     };
     // A bare number is seconds, as in FFmpeg; "f" makes it a frame number.
     const Case cases[] = {
-        {"0f", false, 0, 0},        {"120f", false, 120, 0},    {"4.8s", true, 0, 4.8},
-        {"2.5", true, 0, 2.5},      {"7", true, 0, 7},          {"1:02.5", true, 0, 62.5},
-        {"1:00:00", true, 0, 3600}, {"0:59:59.5", true, 0, 3599.5}, {"250ms", true, 0, 0.25},
+        {"0f", false, 0, 0},        {"120f", false, 120, 0},
+        {"4.8s", true, 0, 4.8},     {"2.5", true, 0, 2.5},
+        {"7", true, 0, 7},          {"1:02.5", true, 0, 62.5},
+        {"1:00:00", true, 0, 3600}, {"0:59:59.5", true, 0, 3599.5},
+        {"250ms", true, 0, 0.25},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

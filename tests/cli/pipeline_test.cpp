@@ -49,7 +49,7 @@ TEST_F(Pipeline, VideoViewKeepsEveryPixelAndTheFrameRateFromStartForFrames) {
         {{"--channels", "green,blue"}, "out.mkv", 0, kClipFrames, 0x00FFFF},
         {{"--channels", "none"}, "out.mkv", 0, kClipFrames, 0},
         {{"--channels", "red,blue", "--pad-pitch", "3"}, "out.mkv", 0, kClipFrames, 0xFF00FF},
-        {{"--passthru", "-ss", "2f", "-frames", "3"}, "out.avi", 2, 3, kAll},  // frame numbers
+        {{"--passthru", "-ss", "2f", "-frames", "3"}, "out.avi", 2, 3, kAll},   // frame numbers
         {{"--passthru", "-ss", "0.3", "-frames", "2"}, "out.mkv", 3, 2, kAll},  // 0.3 s at 10 fps is frame 3
         {{"--passthru", "-ss", "0:00.5"}, "out.mkv", 5, 1, kAll},
         {{"--passthru", "-ss", "0.1", "-t", "0.2"}, "out.mkv", 1, 2, kAll},
@@ -80,11 +80,13 @@ TEST_F(Pipeline, ImageSequenceNumbersFromOneOrStartNumber) {
     };
     for (const auto& [extra, names] : cases) {
         SCOPED_TRACE(names[0]);
-        Args args = {"clip.mkv", "-d", "video", "--passthru", "-ss", "2f", "-frames", "2", "-o", "f_%02d.png"};
+        Args args = {"clip.mkv", "-d",      "video", "--passthru", "-ss",
+                     "2f",       "-frames", "2",     "-o",         "f_%02d.png"};
         args.insert(args.end(), extra.begin(), extra.end());
         const CliResult r = run(args);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find("wrote " + names[0] + " ... " + names[1] + ": 2 frames 32x24"), std::string::npos)
+        EXPECT_NE(r.err.find("wrote " + names[0] + " ... " + names[1] + ": 2 frames 32x24"),
+                  std::string::npos)
             << r.err;
         for (size_t k = 0; k < names.size(); ++k) {
             const Decoded d = decodeFile(path(names[k]));
@@ -120,7 +122,8 @@ TEST_F(Pipeline, DisplaysWriteFramesOfTheirOwnSize) {
                                                                {"vectorscope", 632, 632}};
     for (const auto& [display, w, h] : cases) {
         SCOPED_TRACE(display);
-        const CliResult r = run({"clip.mkv", "-d", display, "--channels", "all", "--no-passthru", "-frames", "2", "-q"});
+        const CliResult r =
+            run({"clip.mkv", "-d", display, "--channels", "all", "--no-passthru", "-frames", "2", "-q"});
         ASSERT_EQ(r.status, 0) << r.err;
         const Decoded d = decodeFile(path(std::string("clip.") + display + ".mkv"));
         ASSERT_EQ(d.frames.size(), 2u) << d.error;

@@ -23,6 +23,11 @@ long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) { return sdk
 // writes the word just past the row's pixels: padding when the host pads,
 // the next row's first pixel when it does not.
 int runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) {
+#if defined(FAKE_CRASH)
+    // Faults on the third frame, after two have been written.
+    static int calls = 0;
+    if (++calls == 3) *static_cast<volatile int*>(nullptr) = 0;
+#endif
     const sdk::VFBitmap& src = *fa->src;
     const sdk::VFBitmap& dst = *fa->dst;
     for (int32_t k = 0; k < dst.h; ++k) {
