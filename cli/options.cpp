@@ -533,30 +533,46 @@ Input and output:
   INPUT                  any still or video FFmpeg's libraries decode
   -o, --output PATH      where to write; the name's extension picks the format:
                          .png (or another image type) for one frame, .mkv
-                         (lossless FFV1), .avi, .mp4 ... for video, a %d
-                         pattern (out_%04d.png) for an image sequence numbered
-                         by source frame, .md5 for frame hashes. Default:
-                         INPUT's name (or testcard) with the display added,
-                         .png or .mkv, in the current directory
-  -f, --format NAME      the output format, whatever the name: image,
-                         sequence, video, null or md5; -f md5 -o - prints
-                         the hashes on standard output
+                         (lossless FFV1), .avi, .mp4 (H.264 4:4:4) ... for
+                         video, a %d pattern (out_%04d.png) for an image
+                         sequence, .md5 for frame hashes. Default: INPUT's
+                         name (or testcard) with the display added, .png or
+                         .mkv, in the current directory. A link is followed
+                         (its file is replaced, the link kept); a FIFO, a
+                         device or - (standard output) is written directly.
+                         The input itself is never an output, even with -y
+  -f FORMAT              what to write: image, sequence, video, null, md5, or
+                         any container FFmpeg writes (nut, matroska, mp4 ...);
+                         -f nut -o - or -f md5 -o - print on standard output
+  -c:v CODEC             the video encoder (also -vcodec); default FFV1 where
+                         the container takes it, else the container's own
+  -pix_fmt FORMAT        the encoder's pixel format; default: none that
+                         subsamples colour, so a one-pixel trace stays sharp
+  -threads N             decoder and encoder threads (0: as many as cores)
       --null             run the filter but write nothing (timing)
       --verify FILE      compare every output frame with a hash file made
                          with -o NAME.md5; stop with status 1 at the first
                          difference, naming the frame; combines with any
                          output, --null too
   -y, --overwrite        replace an existing output file
-  -s, --start AT         begin at frame AT (120) or time AT (4.8s, 1:02.5);
-                         a frame number decodes from the start, a time seeks
-  -n, --frames N         process at most N frames; a still input repeated N
-                         times becomes a clip at 25 frames per second
+  -n, --no-overwrite     never replace one (the default)
+  -ss AT                 begin at time AT (4.8, 1:02.5, 500ms: seconds, as in
+                         FFmpeg; a time seeks) or frame AT (120f: decodes from
+                         the start)
+  -t LENGTH              process LENGTH of time from the start point
+  -to AT                 stop before time AT of the input
+  -frames N              process at most N frames (also -vframes); a still
+                         input repeated N times becomes a clip at 25 frames
+                         per second
+  -start_number N        an image sequence's first number (default 1)
       --skip-errors      leave out corrupt frames instead of stopping
+      --keep-partial     after a failure or an interrupt, keep the frames
+                         finished so far (a video is closed so that it plays)
       --card-size WxH    size of the built-in test card
 
 Display settings (what is not given keeps the module's stored default):
   -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope
-  -c, --channels LIST    luma,red,green,blue (any of them, comma-separated),
+      --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
       --system ntsc|pal  colour system of the hot pixel scan
       --matrix 601|709   luma weights: Std Def (601) or High Def (709)
@@ -576,7 +592,10 @@ Host:
       --pad-pitch N      pad every source and output row by N pixels and check
                          that the filter never writes into the padding
   -q, --quiet            no progress bar and no summary
-  -v, --verbose          show FFmpeg's own messages
+  -loglevel LEVEL        show FFmpeg's own messages up to LEVEL (also -v):
+                         quiet (the default), error, warning, info, verbose,
+                         debug, trace
+      --verbose          the same as -loglevel info
   -h, --help             this text
       --version          versions of kivrel and the libraries
 
@@ -584,7 +603,8 @@ Examples:
   kivrel                                   histograms of the test card
   kivrel -d vectorscope -o vs.png          vectorscope of the test card
   kivrel clip.mkv -d waveform -o wfm.mkv   waveform monitor of a whole clip
-  kivrel clip.mp4 -d waveform -c luma --start 1:30 -n 250 -o wfm_%04d.png
+  kivrel clip.mp4 -d waveform --channels luma -ss 1:30 -frames 250 -o wfm_%04d.png
+  kivrel clip.mkv -d waveform -f nut -o - | ffplay -
   kivrel photo.jpg -d hotpixel --change saturation --system pal
   kivrel clip.mkv --script job.vcf --print-config
   kivrel clip.mkv -d waveform -o wfm.md5   one hash per waveform frame ...
@@ -594,12 +614,13 @@ Examples:
 Frame hashes (.md5, -f md5): one line per output frame, "frame,pts,md5":
 frame counts the output frames from 0; pts is the frame's number in the
 input, its presentation time in frames at the input's rate (a still or the
-test card repeated by --frames counts 0, 1, 2 ...); md5 covers the frame's
+test card repeated by -frames counts 0, 1, 2 ...); md5 covers the frame's
 pixels, each the 32-bit word the filter wrote (0x00RRGGBB, top byte included)
 in little-endian order, rows top to bottom, without row padding.
 
 Exit status: 0 done, 1 the input, output, filter or module failed or --verify
-found a difference, 2 bad command line, 130 interrupted. Nothing is left
-behind on failure.
+found a difference, 2 bad command line, 128 + N ended by signal N (130 for
+Ctrl-C). Nothing is left behind on failure, on a signal or on a crash in the
+filter, unless --keep-partial asks for the finished frames.
 )");
 }
