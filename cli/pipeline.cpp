@@ -123,7 +123,7 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
         if (path.empty()) {
             std::string suffix = plan.videoOut ? ".mkv" : ".png";
             if (format != nullptr && ws.muxer.empty()) suffix = format->defaultSuffix;
-            if (!ws.muxer.empty()) suffix = "." + ws.muxer;
+            if (!ws.muxer.empty()) suffix = muxerSuffix(ws.muxer);
             path = stemOf(options.input) + "." + display.name() + suffix;
         }
         struct stat st {};
@@ -137,7 +137,9 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
             return Status::fail("the " + std::string(format->name) +
                                 " output cannot go to standard output ('-'); name a container: -f nut");
         }
-        if (format->onePicture && plan.videoOut && plan.limit != 1)
+        // A clip of unstated length may still hold one frame: the writer
+        // refuses a second one when it comes.
+        if (format->onePicture && plan.videoOut && plan.limit != 1 && (info.still || info.frameCount > 1))
             return Status::fail(path + " holds one picture, but " + info.name +
                                 " gives a clip; write a video (.mkv), an image sequence (name_%04d.png), or "
                                 "add -frames 1");

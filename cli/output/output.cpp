@@ -44,6 +44,13 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
     return {};
 }
 
+std::string muxerSuffix(const std::string& muxer) {
+    const AVOutputFormat* found = av_guess_format(muxer.c_str(), nullptr, nullptr);
+    if (found == nullptr || found->extensions == nullptr || *found->extensions == 0) return ".mkv";
+    const std::string_view list = found->extensions;
+    return "." + std::string(list.substr(0, list.find(',')));
+}
+
 std::string outputFormatNames() {
     std::string names;
     for (const OutputFormat& f : kOutputFormats) names += (names.empty() ? "" : ", ") + std::string(f.name);

@@ -76,6 +76,8 @@ const OutputFormat* findOutputFormat(std::string_view name);
 // -f's value: one of ours, or FFmpeg's muxer by name (the video writer
 // with `muxer` set), or a failure naming both vocabularies.
 Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer);
+// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or ".mkv".
+std::string muxerSuffix(const std::string& muxer);
 // "null, md5, sequence, image, video"
 std::string outputFormatNames();
 // The format an output name asks for, or a failure naming what is wrong with it.

@@ -297,6 +297,10 @@ TEST_F(Safety, FormatsAndMessages) {
         std::string (*check)(const std::string& bytes);  // "" or what is wrong
     };
     const Case cases[] = {
+        // The muxer names the default output's extension.
+        {{"clip.mkv", "-f", "matroska"},
+         "clip.passthru.mkv",
+         [](const std::string& b) { return b.substr(0, 4) == "\x1a\x45\xdf\xa3" ? "" : b.substr(0, 4); }},
         // One frame of video makes a picture without -frames 1.
         {{"one.mkv"},
          "one.passthru.png",
