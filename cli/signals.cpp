@@ -14,6 +14,7 @@ constexpr int kTerminating[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE};
 constexpr int kCrashing[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr int kShellSignalBase = 128;
 constexpr size_t kSlotsPerBlock = 256;  // a block holds a sequence's worth of pending frames
+constexpr size_t kMaxBlocks = 256;      // 65536 pending files; more go unregistered
 // Room for the handler's own stack, so a stack overflow in a callback is still reported.
 constexpr size_t kAltStackBytes = 64 * 1024;
 
@@ -24,7 +25,10 @@ struct Slot {
     char path[PATH_MAX];
     volatile sig_atomic_t used;
 };
-std::vector<Slot*> blocks;  // grows (with signals blocked) before a slot is taken
+// Allocated (with signals blocked) before a slot is taken; never freed, and
+// plain pointers so that nothing runs at exit.
+Slot* blocks[kMaxBlocks] = {};
+size_t blockCount = 0;
 
 std::atomic<const char*> currentCallback{nullptr};
 std::atomic<int64_t> currentFrame{-1};
@@ -43,9 +47,9 @@ private:
 };
 
 void removeTempFiles() {
-    for (Slot* block : blocks)
+    for (size_t b = 0; b < blockCount; ++b)
         for (size_t i = 0; i < kSlotsPerBlock; ++i)
-            if (block[i].used) ::unlink(block[i].path);
+            if (blocks[b][i].used) ::unlink(blocks[b][i].path);
 }
 
 // write(2) pieces: no stdio, no allocation.
@@ -135,25 +139,26 @@ int interruptRequested(void*) { return received != 0 ? 1 : 0; }
 void registerTempFile(const std::string& path) {
     if (path.size() >= PATH_MAX) return;  // the OS would refuse such a name anyway
     const SignalsBlocked blocked;
-    for (Slot* block : blocks)
+    for (size_t b = 0; b < blockCount; ++b)
         for (size_t i = 0; i < kSlotsPerBlock; ++i)
-            if (!block[i].used) {
-                std::memcpy(block[i].path, path.c_str(), path.size() + 1);
-                block[i].used = 1;
+            if (!blocks[b][i].used) {
+                std::memcpy(blocks[b][i].path, path.c_str(), path.size() + 1);
+                blocks[b][i].used = 1;
                 return;
             }
+    if (blockCount == kMaxBlocks) return;  // the writer's own cleanup still removes it
     Slot* block = new Slot[kSlotsPerBlock]();
     std::memcpy(block[0].path, path.c_str(), path.size() + 1);
     block[0].used = 1;
-    blocks.push_back(block);
+    blocks[blockCount++] = block;
 }
 
 void unregisterTempFile(const std::string& path) {
     const SignalsBlocked blocked;
-    for (Slot* block : blocks)
+    for (size_t b = 0; b < blockCount; ++b)
         for (size_t i = 0; i < kSlotsPerBlock; ++i)
-            if (block[i].used && path == block[i].path) {
-                block[i].used = 0;
+            if (blocks[b][i].used && path == blocks[b][i].path) {
+                blocks[b][i].used = 0;
                 return;
             }
 }

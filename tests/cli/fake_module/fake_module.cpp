@@ -1,6 +1,7 @@
 // Stand-in filter modules, each wrong in one way, built once per FAKE_*
 // definition: the host must refuse them with a clear message, or catch what
 // they do to its frames.
+#include <csignal>
 #include <cstdint>
 
 #include "sdk/filter_sdk.h"
@@ -24,9 +25,10 @@ long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) { return sdk
 // the next row's first pixel when it does not.
 int runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) {
 #if defined(FAKE_CRASH)
-    // Faults on the third frame, after two have been written.
+    // Faults on the third frame, after two have been written. Raised, not
+    // provoked, so that a sanitizer build sees the same fault.
     static int calls = 0;
-    if (++calls == 3) *static_cast<volatile int*>(nullptr) = 0;
+    if (++calls == 3) std::raise(SIGSEGV);
 #endif
     const sdk::VFBitmap& src = *fa->src;
     const sdk::VFBitmap& dst = *fa->dst;
