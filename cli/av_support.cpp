@@ -15,7 +15,7 @@ namespace {
 
 std::mutex logMutex;  // decoders and encoders may log from their threads
 std::string lastMessage;
-bool logVerbose = false;
+int printLevel = AV_LOG_QUIET;
 std::atomic<int64_t> decoderErrors{0};
 
 bool isDecoder(void* avcl) {
@@ -28,7 +28,8 @@ void onLibraryLog(void* avcl, int level, const char* fmt, va_list args) {
     constexpr int kLevelBits = 0xFF;  // the rest of the word may carry a colour
     if (level >= 0) level &= kLevelBits;
     if (level <= AV_LOG_ERROR && isDecoder(avcl)) ++decoderErrors;
-    if (level > AV_LOG_ERROR && !(logVerbose && level <= AV_LOG_INFO)) return;
+    const bool print = level <= printLevel;
+    if (level > AV_LOG_ERROR && !print) return;
     char line[1024];
     int printPrefix = 1;
     if (av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &printPrefix) < 0)
@@ -36,7 +37,7 @@ void onLibraryLog(void* avcl, int level, const char* fmt, va_list args) {
     std::string text = line;
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     const std::lock_guard<std::mutex> lock(logMutex);
-    if (logVerbose) std::fprintf(stderr, "%s\n", text.c_str());
+    if (print) std::fprintf(stderr, "%s\n", text.c_str());
     if (level <= AV_LOG_ERROR && !text.empty()) {
         // Keep the message itself, without the "[ffv1 @ 0x...] " prefix.
         const size_t close = text.find("] ");
@@ -54,8 +55,8 @@ std::string avErrorText(int error) {
     return text;
 }
 
-void routeLibraryLog(bool verbose) {
-    logVerbose = verbose;
+void routeLibraryLog(int level) {
+    printLevel = level;
     av_log_set_callback(onLibraryLog);
 }
 

@@ -25,9 +25,10 @@ int swsFlags();
 // The library's text for an error code.
 std::string avErrorText(int error);
 
-// Keeps the libraries quiet (the host reports problems itself, in one line)
-// unless `verbose`; the last error they logged stays available as detail.
-void routeLibraryLog(bool verbose);
+// Prints the libraries' messages up to `level` (FFmpeg's AV_LOG_* scale;
+// below 0 none: the host reports problems itself, in one line); the last
+// error they logged stays available as detail.
+void routeLibraryLog(int level);
 // The last error message the libraries logged since the previous call, or "".
 std::string takeLibraryMessage();
 // How many errors decoders have logged so far. Some decoders conceal damage

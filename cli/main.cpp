@@ -1,6 +1,5 @@
 // kivrel: the command-line host. Loads the filter module as a plug-in host
 // does, feeds it decoded frames and writes the displays it renders.
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,6 +9,7 @@
 #include "options.h"
 #include "pipeline.h"
 #include "pluginhost/module_host.h"
+#include "signals.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,9 +22,6 @@ namespace {
 
 constexpr std::string_view kDefaultsCommand = "defaults";
 constexpr std::string_view kConfigureCommand = "configure";
-
-volatile std::sig_atomic_t interrupted = 0;
-void onSignal(int) { interrupted = 1; }
 
 void printVersion() {
     auto v = [](unsigned n) {
@@ -80,8 +77,7 @@ int main(int argc, char** argv) {
         printVersion();
         return kExitOk;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    routeLibraryLog(options.verbose);
-    return runPipeline(options, interrupted);
+    installSignalHandlers();
+    routeLibraryLog(options.logLevel);
+    return runPipeline(options);
 }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <span>
 #include <string_view>
@@ -17,6 +18,8 @@ constexpr int kSecondsPerMinute = 60;
 constexpr int kMinutesPerHour = 60;
 
 enum class Arg { None, Required, Switch };  // Switch: "--x", "--x=on|off", "--no-x"
+// How the name is spelled: "--name" (and "-l" for a letter), or "-name" as FFmpeg spells its own.
+enum class Dashes { Two, One };
 
 using Apply = Status (*)(Options&, std::string_view value, std::string_view name);
 
@@ -33,6 +36,7 @@ struct OptionEntry {
     const char* name;  // long name, without the dashes
     char letter;       // short name, or 0
     Arg arg;
+    Dashes dashes = Dashes::Two;
     bool Options::*flag = nullptr;         // set to true
     std::string Options::*text = nullptr;  // takes the value as it is
     const Choice* choice = nullptr;        // one of some words, into the Config line
@@ -41,6 +45,12 @@ struct OptionEntry {
 };
 
 std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string formatSeconds(double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", t);
+    return text;
+}
 
 Status bad(std::string_view name, std::string_view value, std::string_view expected) {
     return Status::fail(std::string(name) + ": " + q(value) + " is not " + std::string(expected));
@@ -133,39 +143,115 @@ Status parseChannels(Options& o, std::string_view value, std::string_view name) 
     return {};
 }
 
+constexpr std::string_view kTimeExpected = "a time (4.8, 1:02.5, 1:00:00, 500ms)";
+
+// FFmpeg's time durations: [[hours:]minutes:]seconds, or seconds with "s",
+// "ms" or "us" after them.
+bool parseTime(std::string_view value, double& out) {
+    constexpr double kMillisecond = 1e-3, kMicrosecond = 1e-6;
+    std::string_view rest = value;
+    double unit = 1.0;
+    if (rest.ends_with("ms")) {
+        unit = kMillisecond;
+        rest.remove_suffix(2);
+    } else if (rest.ends_with("us")) {
+        unit = kMicrosecond;
+        rest.remove_suffix(2);
+    } else if (rest.ends_with('s')) {
+        rest.remove_suffix(1);
+    }
+    double seconds = 0.0;
+    int64_t fields[2] = {0, 0};
+    int colons = 0;
+    for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
+        if (colons == 2 || unit != 1.0 || !parseInt64(rest.substr(0, c), fields[colons]) ||
+            fields[colons] < 0)
+            return false;
+        ++colons;
+        rest.remove_prefix(c + 1);
+    }
+    if (!parseDouble(rest, seconds)) return false;
+    if (colons > 0 && seconds >= kSecondsPerMinute) return false;
+    if (colons == 2 && fields[1] >= kMinutesPerHour) return false;
+    const int64_t hours = colons == 2 ? fields[0] : 0;
+    const int64_t minutes = colons == 2 ? fields[1] : fields[0];
+    // In double: hours of any size must not overflow a 64-bit count.
+    out = ((static_cast<double>(hours) * kMinutesPerHour + static_cast<double>(minutes)) * kSecondsPerMinute +
+           seconds) *
+          unit;
+    return true;
+}
+
 Status parseStart(Options& o, std::string_view value, std::string_view name) {
     StartPoint p;
     p.text = std::string(value);
-    const std::string_view expected = "a frame number (120) or a time (4.8s, 1:02.5, 1:00:00)";
+    const std::string expected = "a frame number (120f) or " + std::string(kTimeExpected);
     int64_t frame = 0;
-    if (parseInt64(value, frame)) {
-        if (frame < 0) return bad(name, value, expected);
+    if (value.ends_with('f')) {
+        if (!parseInt64(value.substr(0, value.size() - 1), frame) || frame < 0)
+            return bad(name, value, expected);
         p.frame = frame;
     } else {
         p.isTime = true;
-        std::string_view rest = value;
-        if (!rest.empty() && rest.back() == 's') rest.remove_suffix(1);
-        // [[hours:]minutes:]seconds
-        double seconds = 0.0;
-        int64_t fields[2] = {0, 0};
-        int colons = 0;
-        for (size_t c = rest.find(':'); c != std::string_view::npos; c = rest.find(':')) {
-            if (colons == 2 || !parseInt64(rest.substr(0, c), fields[colons]) || fields[colons] < 0)
-                return bad(name, value, expected);
-            ++colons;
-            rest.remove_prefix(c + 1);
-        }
-        if (!parseDouble(rest, seconds)) return bad(name, value, expected);
-        if (colons > 0 && seconds >= kSecondsPerMinute) return bad(name, value, expected);
-        if (colons == 2 && fields[1] >= kMinutesPerHour) return bad(name, value, expected);
-        const int64_t hours = colons == 2 ? fields[0] : 0;
-        const int64_t minutes = colons == 2 ? fields[1] : fields[0];
-        // In double: hours of any size must not overflow a 64-bit count.
-        p.seconds = (static_cast<double>(hours) * kMinutesPerHour + static_cast<double>(minutes)) *
-                        kSecondsPerMinute +
-                    seconds;
+        if (!parseTime(value, p.seconds)) return bad(name, value, expected);
     }
     o.start = p;
+    return {};
+}
+
+Status parseDuration(Options& o, std::string_view value, std::string_view name) {
+    double t = 0.0;
+    if (!parseTime(value, t) || t <= 0.0) return bad(name, value, "a length of time above 0 (2.5, 0:10)");
+    o.duration = t;
+    return {};
+}
+
+Status parseEndTime(Options& o, std::string_view value, std::string_view name) {
+    double t = 0.0;
+    if (!parseTime(value, t)) return bad(name, value, kTimeExpected);
+    o.endTime = t;
+    return {};
+}
+
+constexpr int kMaxThreads = 1024;
+
+Status parseThreads(Options& o, std::string_view value, std::string_view name) {
+    int64_t n = 0;
+    Status s = parseRange(name, value, 0, kMaxThreads, n);
+    if (s.ok()) o.threads = static_cast<int>(n);
+    return s;
+}
+
+Status parseStartNumber(Options& o, std::string_view value, std::string_view name) {
+    int64_t n = 0;
+    Status s = parseRange(name, value, 0, INT32_MAX, n);
+    if (s.ok()) o.startNumber = n;
+    return s;
+}
+
+// FFmpeg's log level words, quietest first, with their values (libavutil/log.h).
+constexpr std::string_view kLogLevelWords[] = {"quiet", "panic",   "fatal", "error", "warning",
+                                               "info",  "verbose", "debug", "trace"};
+constexpr int kLogLevels[] = {kLibraryLogQuiet, 0, 8, 16, 24, kLibraryLogInfo, 40, 48, 56};
+static_assert(std::size(kLogLevelWords) == std::size(kLogLevels));
+
+Status parseLogLevel(Options& o, std::string_view value, std::string_view name) {
+    int index = 0;
+    if (parseChoice(name, value, kLogLevelWords, index).ok()) {
+        o.logLevel = kLogLevels[index];
+        return {};
+    }
+    int64_t level = 0;
+    if (parseInt64(value, level) && level >= kLibraryLogQuiet &&
+        level <= kLogLevels[std::size(kLogLevels) - 1]) {
+        o.logLevel = static_cast<int>(level);
+        return {};
+    }
+    return bad(name, value, "quiet, panic, fatal, error, warning, info, verbose, debug, trace or a number");
+}
+
+Status setVerbose(Options& o, std::string_view, std::string_view) {
+    o.logLevel = kLibraryLogInfo;
     return {};
 }
 
@@ -238,13 +324,6 @@ Status parseInputRange(Options& o, std::string_view value, std::string_view name
     return s;
 }
 
-Status parseStartNumber(Options& o, std::string_view value, std::string_view name) {
-    int64_t first = 0;
-    Status s = parseRange(name, value, 0, INT32_MAX, first);
-    if (s.ok()) o.startNumber = first;
-    return s;
-}
-
 Status parseMaxIre(Options& o, std::string_view value, std::string_view name) {
     int64_t ire = 0;
     Status s = parseRange(name, value, kMaxIreLowest, kMaxIreHighest, ire);
@@ -259,13 +338,23 @@ Status parsePadPitch(Options& o, std::string_view value, std::string_view name) 
     return s;
 }
 
+// FFmpeg's spellings where it has the same idea (-ss, -t, -frames, -c:v ...);
+// long names for what is ours alone.
 const OptionEntry kOptions[] = {
     {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
     {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format},
+    {.name = "c:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "codec:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "vcodec", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "pix_fmt",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .text = &Options::pixelFormat},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
     {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
     {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
-    {.name = "channels", .letter = 'c', .arg = Arg::Required, .apply = parseChannels},
+    {.name = "channels", .letter = 0, .arg = Arg::Required, .apply = parseChannels},
     {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
     {.name = "matrix", .letter = 0, .arg = Arg::Required, .apply = parseFilterLevels},
     {.name = "range", .letter = 0, .arg = Arg::Required, .apply = parseFilterLevels},
@@ -277,19 +366,34 @@ const OptionEntry kOptions[] = {
     {.name = "max-ire", .letter = 0, .arg = Arg::Required, .apply = parseMaxIre},
     {.name = "script", .letter = 0, .arg = Arg::Required, .text = &Options::scriptFile},
     {.name = "print-config", .letter = 0, .arg = Arg::None, .flag = &Options::printConfig},
-    {.name = "start", .letter = 's', .arg = Arg::Required, .apply = parseStart},
-    {.name = "frames", .letter = 'n', .arg = Arg::Required, .apply = parseFrames},
+    {.name = "ss", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseStart},
+    {.name = "t", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseDuration},
+    {.name = "to", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseEndTime},
+    {.name = "frames", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
+    {.name = "vframes", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
+    {.name = "start_number",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .apply = parseStartNumber},
+    {.name = "threads", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseThreads},
     {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
     {.name = "input-matrix", .letter = 0, .arg = Arg::Required, .apply = parseInputMatrix},
     {.name = "input-range", .letter = 0, .arg = Arg::Required, .apply = parseInputRange},
-    {.name = "start-number", .letter = 0, .arg = Arg::Required, .apply = parseStartNumber},
-    {.name = "noautorotate", .letter = 0, .arg = Arg::None, .flag = &Options::noAutorotate},
+    {.name = "noautorotate",
+     .letter = 0,
+     .arg = Arg::None,
+     .dashes = Dashes::One,
+     .flag = &Options::noAutorotate},
+    {.name = "keep-partial", .letter = 0, .arg = Arg::None, .flag = &Options::keepPartial},
     {.name = "overwrite", .letter = 'y', .arg = Arg::None, .flag = &Options::overwrite},
+    {.name = "no-overwrite", .letter = 'n', .arg = Arg::None, .flag = &Options::neverOverwrite},
     {.name = "module", .letter = 0, .arg = Arg::Required, .text = &Options::modulePath},
     {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
     {.name = "card-size", .letter = 0, .arg = Arg::Required, .apply = parseCardSize},
     {.name = "quiet", .letter = 'q', .arg = Arg::None, .flag = &Options::quiet},
-    {.name = "verbose", .letter = 'v', .arg = Arg::None, .flag = &Options::verbose},
+    {.name = "loglevel", .letter = 'v', .arg = Arg::Required, .dashes = Dashes::One, .apply = parseLogLevel},
+    {.name = "verbose", .letter = 0, .arg = Arg::None, .apply = setVerbose},
     {.name = "help", .letter = 'h', .arg = Arg::None},
     {.name = "version", .letter = 0, .arg = Arg::None},
 };
@@ -313,10 +417,14 @@ Status applyOption(const OptionEntry& entry, Options& o, std::string_view value,
     return entry.apply(o, value, shown);
 }
 
-const OptionEntry* findLong(std::string_view name) {
+const OptionEntry* findLong(std::string_view name, Dashes dashes) {
     for (const OptionEntry& entry : kOptions)
-        if (name == entry.name) return &entry;
+        if (name == entry.name && entry.dashes == dashes) return &entry;
     return nullptr;
+}
+
+std::string spelled(const OptionEntry& entry) {
+    return (entry.dashes == Dashes::One ? "-" : "--") + std::string(entry.name);
 }
 
 const OptionEntry* findShort(char letter) {
@@ -365,10 +473,10 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
                 value = name.substr(eq + 1);
                 name = name.substr(0, eq);
             }
-            const OptionEntry* entry = findLong(name);
+            const OptionEntry* entry = findLong(name, Dashes::Two);
             std::string_view switchValue = "on";
             if (entry == nullptr && name.substr(0, 3) == "no-") {
-                entry = findLong(name.substr(3));
+                entry = findLong(name.substr(3), Dashes::Two);
                 if (entry != nullptr && entry->arg != Arg::Switch) entry = nullptr;
                 if (entry != nullptr && value)
                     return Status::fail("--" + std::string(name) + " takes no value");
@@ -393,6 +501,17 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             if (Status s = apply(*entry, value.value_or(""), shown); !s.ok()) return s;
             continue;
         }
+        // FFmpeg's own spelling, one dash and a word: the value is the next argument.
+        if (const OptionEntry* entry = findLong(arg.substr(1), Dashes::One)) {
+            const std::string shown = spelled(*entry);
+            std::string_view value = "on";
+            if (entry->arg == Arg::Required) {
+                if (i + 1 >= argc) return Status::fail(shown + " needs a value");
+                value = argv[++i];
+            }
+            if (Status s = apply(*entry, value, shown); !s.ok()) return s;
+            continue;
+        }
         // Short options: flags may be grouped ("-yq"); a value may follow
         // directly ("-dvideo") or as the next argument.
         for (size_t k = 1; k < arg.size(); ++k) {
@@ -412,15 +531,21 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             break;
         }
     }
+    if (options.overwrite && options.neverOverwrite) return Status::fail("-y and -n cannot go together");
+    if (options.duration && options.endTime) return Status::fail("-t and -to cannot go together");
+    if (options.endTime && options.start.isTime && *options.endTime <= options.start.seconds)
+        return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " +
+                            options.start.text);
     if (options.nullOutput && !options.output.empty())
         return Status::fail("--null and --output cannot go together");
     if (!options.format.empty()) {
-        const OutputFormat* format = findOutputFormat(options.format);
-        if (format == nullptr) return bad("--format", options.format, "one of " + outputFormatNames());
+        const OutputFormat* format = nullptr;
+        std::string muxer;
+        if (Status s = outputFormatByName(options.format, format, muxer); !s.ok()) return s;
         if (options.nullOutput && format->name != kNullOutputName)
-            return Status::fail("--null and --format " + options.format + " cannot go together");
+            return Status::fail("--null and -f " + options.format + " cannot go together");
         if (format->name == kNullOutputName && !options.output.empty())
-            return Status::fail("--format null writes nothing: leave out --output");
+            return Status::fail("-f null writes nothing: leave out -o");
     }
     if (!options.input.empty() && options.cardWidth > 0)
         return Status::fail("--card-size is for the built-in test card, not for " + q(options.input));
@@ -456,39 +581,55 @@ Input and output:
                          (pipe:, http: ...) or - for standard input
   -o, --output PATH      where to write; the name's extension picks the format:
                          .png (or another image type) for one frame, .mkv
-                         (lossless FFV1), .avi, .mp4 ... for video, a %d
-                         pattern (out_%04d.png) for an image sequence numbered
-                         by source frame, .md5 for frame hashes. Default:
-                         INPUT's name (or testcard) with the display added,
-                         .png or .mkv, in the current directory
-  -f, --format NAME      the output format, whatever the name: image,
-                         sequence, video, null or md5; -f md5 -o - prints
-                         the hashes on standard output
+                         (lossless FFV1), .avi, .mp4 (H.264 4:4:4) ... for
+                         video, a %d pattern (out_%04d.png) for an image
+                         sequence, .md5 for frame hashes. Default: INPUT's
+                         name (or testcard) with the display added, .png or
+                         .mkv, in the current directory. A link is followed
+                         (its file is replaced, the link kept); a FIFO, a
+                         device or - (standard output) is written directly.
+                         The input itself is never an output, even with -y
+  -f FORMAT              what to write: image, sequence, video, null, md5, or
+                         any container FFmpeg writes (nut, matroska, mp4 ...);
+                         -f nut -o - or -f md5 -o - print on standard output
+  -c:v CODEC             the video encoder (also -vcodec); default FFV1 where
+                         the container takes it, else the container's own
+  -pix_fmt FORMAT        the encoder's pixel format; default: none that
+                         subsamples colour, so a one-pixel trace stays sharp
+  -threads N             decoder and encoder threads (0: as many as cores)
       --null             run the filter but write nothing (timing)
       --verify FILE      compare every output frame with a hash file made
                          with -o NAME.md5; stop with status 1 at the first
                          difference, naming the frame; combines with any
                          output, --null too
   -y, --overwrite        replace an existing output file
-  -s, --start AT         begin at frame AT (120) or time AT (4.8s, 1:02.5);
-                         a frame number decodes from the start, a time seeks
-  -n, --frames N         process at most N frames; a still input repeated N
-                         times becomes a clip at 25 frames per second
-      --skip-errors      leave out corrupt frames instead of stopping; their
-                         time stays a gap in a video output
+  -n, --no-overwrite     never replace one (the default)
+  -ss AT                 begin at time AT (4.8, 1:02.5, 500ms: seconds, as in
+                         FFmpeg; a time seeks) or frame AT (120f: decodes from
+                         the start)
+  -t LENGTH              process LENGTH of time from the start point
+  -to AT                 stop before time AT of the input
+  -frames N              process at most N frames (also -vframes); a still
+                         input repeated N times becomes a clip at 25 frames
+                         per second
+  -start_number N        an image sequence's first number: of the input (as
+                         FFmpeg's image demuxer finds it when not given) and
+                         of the output (default 1)
+      --skip-errors      leave out corrupt frames instead of stopping
+      --keep-partial     after a failure or an interrupt, keep the frames
+                         finished so far (a video is closed so that it plays)
       --input-matrix 601|709|2020  read the input's YUV with this matrix,
                          whatever it is tagged (untagged: 709 from 720 rows
                          up, else 601)
       --input-range tv|pc    limited (also limited, mpeg) or full (full, jpeg)
                          range YUV, whatever it is tagged (untagged: tv)
-      --start-number N   first number of an input image sequence (in_%04d.png)
-      --noautorotate     keep the picture as stored, not turned as its display
+  -noautorotate          keep the picture as stored, not turned as its display
                          matrix says
       --card-size WxH    size of the built-in test card
 
 Display settings (what is not given keeps the module's stored default):
   -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope
-  -c, --channels LIST    luma,red,green,blue (any of them, comma-separated),
+      --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
       --system ntsc|pal  colour system of the hot pixel scan
       --matrix 601|709|auto  luma weights: Std Def (601) or High Def (709);
@@ -514,7 +655,10 @@ Host:
       --pad-pitch N      pad every source and output row by N pixels and check
                          that the filter never writes into the padding
   -q, --quiet            no progress bar and no summary
-  -v, --verbose          show FFmpeg's own messages
+  -loglevel LEVEL        show FFmpeg's own messages up to LEVEL (also -v):
+                         quiet (the default), error, warning, info, verbose,
+                         debug, trace
+      --verbose          the same as -loglevel info
   -h, --help             this text
       --version          versions of kivrel and the libraries
 
@@ -522,7 +666,8 @@ Examples:
   kivrel                                   histograms of the test card
   kivrel -d vectorscope -o vs.png          vectorscope of the test card
   kivrel clip.mkv -d waveform -o wfm.mkv   waveform monitor of a whole clip
-  kivrel clip.mp4 -d waveform -c luma --start 1:30 -n 250 -o wfm_%04d.png
+  kivrel clip.mp4 -d waveform --channels luma -ss 1:30 -frames 250 -o wfm_%04d.png
+  kivrel clip.mkv -d waveform -f nut -o - | ffplay -
   kivrel photo.jpg -d hotpixel --change saturation --system pal
   kivrel clip.mkv --script job.vcf --print-config
   kivrel clip.mkv -d waveform -o wfm.md5   one hash per waveform frame ...
@@ -532,12 +677,13 @@ Examples:
 Frame hashes (.md5, -f md5): one line per output frame, "frame,pts,md5":
 frame counts the output frames from 0; pts is the frame's number in the
 input, its presentation time in frames at the input's rate (a still or the
-test card repeated by --frames counts 0, 1, 2 ...); md5 covers the frame's
+test card repeated by -frames counts 0, 1, 2 ...); md5 covers the frame's
 pixels, each the 32-bit word the filter wrote (0x00RRGGBB, top byte included)
 in little-endian order, rows top to bottom, without row padding.
 
 Exit status: 0 done, 1 the input, output, filter or module failed or --verify
-found a difference, 2 bad command line, 130 interrupted. Nothing is left
-behind on failure.
+found a difference, 2 bad command line, 128 + N ended by signal N (130 for
+Ctrl-C). Nothing is left behind on failure, on a signal or on a crash in the
+filter, unless --keep-partial asks for the finished frames.
 )");
 }

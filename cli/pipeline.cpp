@@ -1,9 +1,12 @@
 #include "pipeline.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,31 +18,74 @@
 #include "paths.h"
 #include "pluginhost/module_host.h"
 #include "progress.h"
+#include "signals.h"
 #include "timing.h"
 #include "verify.h"
 
 namespace {
 
+std::string interruptedBy(int sig) {
+    const char* name = ::sigabbrev_np(sig);
+    return "interrupted by " +
+           (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig));
+}
+
 int fail(const Status& s) {
+    if (const int sig = pendingSignal(); sig != 0) {
+        report(interruptedBy(sig) + "; nothing written");
+        return exitStatusForSignal(sig);
+    }
     report(s.message());
     return kExitFailure;
 }
 
-// What a run turns out: a still once, or --frames times as a clip.
+// The clip's frames per second, or 0 when unknown.
+double framesPerSecond(const SourceInfo& info) {
+    return info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
+}
+
+// Frames in `seconds` at `fps`: those that start before the time is up.
+int64_t framesIn(double seconds, double fps) {
+    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
+    return std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds * fps - kRounding)));
+}
+
+// What a run turns out: a still once, or -frames (-t) times as a clip.
 struct Plan {
     int64_t stillRepeats = 1;
     int64_t expected = -1;  // frames to process, when known
+    int64_t limit = -1;     // at most this many: -frames, -t, -to
     bool videoOut = false;
 };
 
 Plan planFor(const SourceInfo& info, const Options& options) {
     Plan p;
-    p.stillRepeats = options.frames.value_or(1);
-    p.videoOut = !info.still || p.stillRepeats > 1;
+    const double fps = framesPerSecond(info);
+    int64_t limit = options.frames.value_or(-1);
+    auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
+    if (options.duration && fps > 0.0) lower(framesIn(*options.duration, fps));
+    if (options.endTime && fps > 0.0) {
+        const double from =
+            options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
+        lower(*options.endTime > from ? framesIn(*options.endTime - from, fps) : 0);
+    }
+    p.limit = limit;
+    p.stillRepeats = info.still ? std::max<int64_t>(1, limit) : 1;
+    // One frame of video may become a picture: only more than one makes a clip.
+    p.videoOut = info.still ? p.stillRepeats > 1 : info.frameCount != 1 && limit != 1;
     p.expected = info.still ? p.stillRepeats : info.frameCount;
-    if (!info.still && options.frames)
-        p.expected = p.expected < 0 ? *options.frames : std::min(p.expected, *options.frames);
+    if (!info.still && limit >= 0) p.expected = p.expected < 0 ? -1 : std::min(p.expected, limit);
     return p;
+}
+
+// "", or what is wrong with an input the libraries would only call unreadable.
+Status checkInputFile(const std::string& path, std::optional<FileId>& id) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};  // a pattern, a pipe name ...
+    id = FileId{st.st_dev, st.st_ino};
+    if (S_ISREG(st.st_mode) && st.st_size == 0)
+        return Status::fail(path + ": the file is empty (0 bytes), not a picture or video");
+    return {};
 }
 
 Status openInput(const Options& options, std::unique_ptr<Reader>& reader) {
@@ -51,34 +97,56 @@ Status openInput(const Options& options, std::unique_ptr<Reader>& reader) {
     params.autorotate = !options.noAutorotate;
     params.cardWidth = options.cardWidth;
     params.cardHeight = options.cardHeight;
+    params.threads = options.threads;
     return openReader(options.input.empty() ? kTestCardReaderName : kMediaReaderName, params, reader);
+}
+
+std::string lengthOf(const SourceInfo& info) {
+    if (info.seconds < 0.0) return "";
+    char text[64];
+    std::snprintf(text, sizeof text, ", which lasts %.2f s", info.seconds);
+    return text;
 }
 
 // The writer -f, --null or the output's name picks; with no name, one made
 // from the input and the display.
-Status openOutput(const Options& options, const SourceInfo& info, const Display& display, const Plan& plan,
-                  const FrameBuffer& frame, const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
-    format = findOutputFormat(options.nullOutput ? kNullOutputName : options.format);
+Status openOutput(const Options& options, const SourceInfo& info, const std::optional<FileId>& source,
+                  const Display& display, const Plan& plan, const FrameBuffer& frame,
+                  const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
+    WriterSettings ws;
+    format = nullptr;
+    if (options.nullOutput) {
+        format = findOutputFormat(kNullOutputName);
+    } else if (!options.format.empty()) {
+        if (Status s = outputFormatByName(options.format, format, ws.muxer); !s.ok()) return s;
+    }
     std::string path;
     if (format == nullptr || format->name != kNullOutputName) {
         path = options.output;
         if (path.empty()) {
             std::string suffix = plan.videoOut ? ".mkv" : ".png";
-            if (format != nullptr) suffix = format->defaultSuffix;
+            if (format != nullptr && ws.muxer.empty()) suffix = format->defaultSuffix;
+            if (!ws.muxer.empty()) suffix = muxerSuffix(ws.muxer);
             path = stemOf(options.input) + "." + display.name() + suffix;
         }
+        struct stat st {};
+        if (path != kStdoutName && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return Status::fail(path + " is a folder; name a file in it (" + path +
+                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." +
+                                display.name() + (plan.videoOut ? ".mkv" : ".png") + ")");
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
             return Status::fail("the " + std::string(format->name) +
-                                " output cannot go to standard output ('-')");
+                                " output cannot go to standard output ('-'); name a container: -f nut");
         }
-        if (format->onePicture && plan.videoOut && options.frames.value_or(0) != 1)
+        // A clip of unstated length may still hold one frame: the writer
+        // refuses a second one when it comes.
+        if (format->onePicture && plan.videoOut && plan.limit != 1 && (info.still || info.frameCount > 1))
             return Status::fail(path + " holds one picture, but " + info.name +
                                 " gives a clip; write a video (.mkv), an image sequence (name_%04d.png), or "
-                                "add --frames 1");
+                                "add -frames 1");
     }
-    WriterSettings ws;
     ws.w = frame.w();
     ws.h = frame.h();
     ws.frameRate = info.frameRate;
@@ -89,6 +157,12 @@ Status openOutput(const Options& options, const SourceInfo& info, const Display&
                           display.mode == static_cast<int>(DisplayMode::HotPixel));
     if (picture) ws.sampleAspect = info.sampleAspect;
     ws.overwrite = options.overwrite;
+    ws.source = source;
+    ws.frames = plan.expected;
+    ws.startNumber = options.startNumber.value_or(1);
+    ws.codec = options.codec;
+    ws.pixelFormat = options.pixelFormat;
+    ws.threads = options.threads;
     return format->open(path, ws, writer);
 }
 
@@ -105,13 +179,12 @@ struct Run {
 };
 
 // Reads, filters, checks and writes until the input or --frames ends.
-Status processFrames(const Options& options, const Plan& plan, const volatile std::sig_atomic_t& interrupted,
-                     Run& run) {
+Status processFrames(const Options& options, const Plan& plan, Run& run) {
     const bool still = run.reader.info().still;
     RunCounts& n = run.n;
     for (;;) {
-        if (interrupted) return Status::fail("interrupted; nothing written");
-        if (options.frames && n.frames >= *options.frames) return {};
+        if (pendingSignal() != 0) return Status::fail("interrupted");
+        if (plan.limit >= 0 && n.frames >= plan.limit) return {};
         ReadFrame meta;
         if (still && n.frames > 0) {
             if (n.frames >= plan.stillRepeats) return {};
@@ -136,7 +209,10 @@ Status processFrames(const Options& options, const Plan& plan, const volatile st
             }
         }
         const auto t1 = Timing::Clock::now();
-        if (Status s = run.inst.run(meta.number); !s.ok()) return s;
+        {
+            const CallbackScope scope("runProc", meta.number);
+            if (Status s = run.inst.run(meta.number); !s.ok()) return s;
+        }
         const auto t2 = Timing::Clock::now();
         run.t.filter += std::chrono::duration<double>(t2 - t1).count();
         if (run.verifier != nullptr)
@@ -155,18 +231,40 @@ Status processFrames(const Options& options, const Plan& plan, const volatile st
     }
 }
 
+// After a failure or an interrupt: --keep-partial keeps what was finished.
+int stopped(const Options& options, Writer& writer, const Status& s) {
+    const int sig = pendingSignal();
+    const std::string why = sig != 0 ? interruptedBy(sig) : s.message();
+    const int status = sig != 0 ? exitStatusForSignal(sig) : kExitFailure;
+    if (!options.keepPartial) {
+        report(sig != 0 ? why + "; nothing written" : why);
+        return status;
+    }
+    int64_t kept = 0;
+    if (Status k = writer.finishPartial(kept); !k.ok()) {
+        report(why + "; keeping the finished frames failed too: " + k.message());
+        return status;
+    }
+    report(why + "; kept " + std::to_string(kept) + " finished frame" + (kept == 1 ? "" : "s") +
+           (kept > 0 ? " in " + writer.destination() : ""));
+    return status;
+}
+
 }  // namespace
 
 void report(const std::string& message) { std::fprintf(stderr, "kivrel: %s\n", message.c_str()); }
 
-int runPipeline(const Options& options, const volatile std::sig_atomic_t& interrupted) {
+int runPipeline(const Options& options) {
     const auto started = Timing::Clock::now();
     Status error;
     const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
     std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
     if (!module) return fail(error);
     FilterInstance inst(*module);
-    if (Status s = configure(inst, options); !s.ok()) return fail(s);
+    {
+        const CallbackScope scope("initProc", -1);
+        if (Status s = configure(inst, options); !s.ok()) return fail(s);
+    }
     if (options.printConfig) {
         std::printf("%s\n%s\n", inst.label().c_str(), inst.scriptLine().c_str());
         return kExitOk;
@@ -180,6 +278,8 @@ int runPipeline(const Options& options, const volatile std::sig_atomic_t& interr
     if (!options.verifyFile.empty())
         if (Status s = verifier.emplace().open(options.verifyFile); !s.ok()) return fail(s);
 
+    std::optional<FileId> source;
+    if (Status s = checkInputFile(options.input, source); !s.ok()) return fail(s);
     std::unique_ptr<Reader> reader;
     if (Status s = openInput(options, reader); !s.ok()) return fail(s);
     const SourceInfo& info = reader->info();
@@ -188,31 +288,38 @@ int runPipeline(const Options& options, const volatile std::sig_atomic_t& interr
     display = currentDisplay(inst);
     reader->setRgbLevels(rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
     const Plan plan = planFor(info, options);
-    if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return fail(s);
+    {
+        const CallbackScope scope("paramProc", -1);
+        if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return fail(s);
+    }
     const OutputFormat* format = nullptr;
     std::unique_ptr<Writer> writer;
-    if (Status s = openOutput(options, info, display, plan, inst.output(), format, writer); !s.ok())
+    if (Status s = openOutput(options, info, source, display, plan, inst.output(), format, writer); !s.ok())
         return fail(s);
-    if (Status s = inst.start(); !s.ok()) return fail(s);
+    {
+        const CallbackScope scope("startProc", -1);
+        if (Status s = inst.start(); !s.ok()) return fail(s);
+    }
 
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
     Run run{*reader, inst, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
-    const Status s = processFrames(options, plan, interrupted, run);
+    const Status s = processFrames(options, plan, run);
     progress.finish();  // before any message, so the message stands alone
-    if (!s.ok()) {
-        fail(s);
-        return interrupted ? kExitInterrupted : kExitFailure;
-    }
+    if (!s.ok() || pendingSignal() != 0) return stopped(options, *writer, s);
     const RunCounts& n = run.n;
     if (n.frames == 0) {
         if (n.skipped > 0) return fail(Status::fail(info.name + ": every frame is damaged"));
         if (!options.start.atBeginning())
-            return fail(Status::fail("--start " + options.start.text + " is past the end of " + info.name));
+            return fail(Status::fail("-ss " + options.start.text + " is past the end of " + info.name +
+                                     lengthOf(info)));
         return fail(Status::fail(info.name + ": holds no frames"));
     }
     if (verifier)
         if (Status v = verifier->finish(); !v.ok()) return fail(v);
-    if (Status e = inst.end(); !e.ok()) return fail(e);
+    {
+        const CallbackScope scope("endProc", -1);
+        if (Status e = inst.end(); !e.ok()) return fail(e);
+    }
     const auto t4 = Timing::Clock::now();
     if (Status f = writer->finish(); !f.ok()) return fail(f);
     run.t.encode += Timing::since(t4);

@@ -3,17 +3,15 @@
 // frame. Returns the process's exit status.
 #pragma once
 
-#include <csignal>
-
 #include "options.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 130;  // the shell's 128 + SIGINT
 
-// `interrupted` is set by a signal handler: the frame loop stops, nothing is written.
-int runPipeline(const Options& options, const volatile std::sig_atomic_t& interrupted);
+// A terminating signal (signals.h) stops the frame loop; the status is then
+// 128 + its number, and nothing is written unless --keep-partial.
+int runPipeline(const Options& options);
 
 // "kivrel: message" on stderr.
 void report(const std::string& message);

@@ -16,7 +16,7 @@ cmake --build "$build" --target kivrel_cli -j "$(nproc)"
 mkdir -p "$out"
 for display in video hotpixel histograms waveform vectorscope; do
     # Explicit, so stored preferences cannot turn every display into the picture.
-    "$build/kivrel" --display "$display" --no-passthru --output "$out/$display.png" --overwrite --quiet
+    "$build/kivrel" -d "$display" --no-passthru -o "$out/$display.png" -y -q
 done
 echo
 echo "The five displays of the test card are in $out:"

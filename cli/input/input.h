@@ -32,6 +32,7 @@ struct SourceInfo {
     Rational sampleAspect = {1, 1};  // of the picture as handed over (after any rotation)
     int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
     SourceLevels levels;             // as read at the start; RGB for the test card
+    double seconds = -1.0;           // the whole input's length, when the container tells
 };
 
 struct ReadFrame {
@@ -65,6 +66,7 @@ struct ReaderParams {
     std::optional<int64_t> startNumber;  // the first number of an image sequence
     bool autorotate = true;
     int32_t cardWidth = 0, cardHeight = 0;
+    int threads = 0;  // the decoder's (-threads); 0: as many as the machine has
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -10,6 +10,7 @@
 
 #include "av_support.h"
 #include "input/readers.h"
+#include "signals.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -169,6 +170,13 @@ Status MediaReader::open(const ReaderParams& params) {
     if (params.startNumber &&
         av_dict_set(&demuxerOptions, "start_number", std::to_string(*params.startNumber).c_str(), 0) < 0)
         return Status::fail(path + ": out of memory for its options");
+    // A terminating signal ends a read that blocks (a FIFO without a writer, a stalled pipe).
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) {
+        av_dict_free(&demuxerOptions);
+        return Status::fail(path + ": out of memory for its demuxer");
+    }
+    format_->interrupt_callback = {interruptRequested, nullptr};
     int r = avformat_open_input(&format_, url.c_str(), nullptr, &demuxerOptions);
     av_dict_free(&demuxerOptions);
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
@@ -202,7 +210,7 @@ Status MediaReader::open(const ReaderParams& params) {
     codec_->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER;
     // Slice threads only: frame threads would decode ahead, and a logged
     // error could no longer be pinned on the frame it belongs to.
-    codec_->thread_count = 0;  // as many as the machine has
+    codec_->thread_count = params.threads;  // 0: as many as the machine has
     codec_->thread_type = FF_THREAD_SLICE;
     r = avcodec_open2(codec_, decoder, nullptr);
     if (r < 0)
@@ -229,8 +237,7 @@ Status MediaReader::open(const ReaderParams& params) {
     if (info_.still) {
         info_.frameCount = 1;
         if (!start.atBeginning())
-            return Status::fail(path + " is a still picture: --start " + start.text +
-                                " is past its only frame");
+            return Status::fail(path + " is a still picture: -ss " + start.text + " is past its only frame");
         return {};
     }
     info_.timeBase = {stream->time_base.num, stream->time_base.den};
@@ -239,6 +246,7 @@ Status MediaReader::open(const ReaderParams& params) {
     frameTicks_ = 1.0 / (fps * tb);
     const double statedEnd = statedEndSeconds(*format_, *stream);
     if (statedEnd > 0.0) statedEnd_ = statedEnd / tb;
+    if (statedEnd > 0.0) info_.seconds = statedEnd - static_cast<double>(firstPts_) * tb;
 
     // How many frames from the start on, as far as the container says.
     int64_t total = stream->nb_frames > 0 ? stream->nb_frames : -1;

@@ -28,20 +28,45 @@ bool isYuv(AVPixelFormat fmt) {
     return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_RGB) == 0 && d->nb_components >= 3;
 }
 
-// The encoder's own pixel format when it takes ours; else a lossless one;
-// else 4:2:0, which every player reads (studio or full range, whichever the
-// encoder lists first: JPEG encoders want full range); else the least lossy.
-AVPixelFormat choosePixelFormat(const AVCodec* codec) {
+// With no -pix_fmt: ours when the encoder takes it, else the first of
+// these, which keep every pixel's own colour (no chroma subsampling, so a
+// one-pixel trace stays sharp) at 8 bits, as players read them best.
+constexpr AVPixelFormat kFullChromaFormats[] = {
+    kHostPixelFormat, AV_PIX_FMT_RGB24,   AV_PIX_FMT_BGR24,
+    AV_PIX_FMT_GBRP,  AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
+};
+
+std::string acceptedFormats(const AVPixelFormat* list) {
+    std::string names;
+    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+        names += (names.empty() ? "" : ", ") + pixelFormatName(*p);
+    return names;
+}
+
+Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const std::string& target,
+                         AVPixelFormat& chosen) {
     const AVPixelFormat* list = codec->pix_fmts;
-    if (list == nullptr) return kHostPixelFormat;
-    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
-        if (*p == kHostPixelFormat) return *p;
+    if (!s.pixelFormat.empty()) {
+        chosen = av_get_pix_fmt(s.pixelFormat.c_str());
+        if (chosen == AV_PIX_FMT_NONE)
+            return Status::fail("-pix_fmt: '" + s.pixelFormat + "' is not a pixel format FFmpeg knows");
+        if (list == nullptr) return {};
+        for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+            if (*p == chosen) return {};
+        return Status::fail("cannot encode " + target + ": " + codec->name + " does not take -pix_fmt " +
+                            s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
+    }
+    chosen = kHostPixelFormat;
+    if (list == nullptr) return {};
+    for (AVPixelFormat wanted : kFullChromaFormats)
+        for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
+            if (*p == wanted) {
+                chosen = wanted;
+                return {};
+            }
     int loss = 0;
-    const AVPixelFormat best = avcodec_find_best_pix_fmt_of_list(list, kHostPixelFormat, 0, &loss);
-    if (loss == 0) return best;
-    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
-        if (*p == AV_PIX_FMT_YUV420P || *p == AV_PIX_FMT_YUVJ420P) return *p;
-    return best;
+    chosen = avcodec_find_best_pix_fmt_of_list(list, kHostPixelFormat, 0, &loss);
+    return {};
 }
 
 const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, nullptr); }
@@ -83,8 +108,10 @@ Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool gl
                                          : AVRational{s.frameRate.den, s.frameRate.num};
     ctx_->framerate = {s.frameRate.num, s.frameRate.den};
     ctx_->sample_aspect_ratio = {s.sampleAspect.num, s.sampleAspect.den};
-    ctx_->pix_fmt = choosePixelFormat(codec);
-    ctx_->thread_count = immediate ? 1 : 0;  // 0: as many as the machine has
+    AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
+    if (Status st = choosePixelFormat(codec, s, target, pixelFormat); !st.ok()) return st;
+    ctx_->pix_fmt = pixelFormat;
+    ctx_->thread_count = immediate ? 1 : s.threads;  // 0: as many as the machine has
     const bool yuv = isYuv(ctx_->pix_fmt);
     const bool hd = s.h > kLargestSdHeight;
     const bool jpegRange = yuv && pixelFormatName(ctx_->pix_fmt).starts_with("yuvj");

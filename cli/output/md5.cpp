@@ -18,7 +18,8 @@ constexpr const char* kStdoutShown = "standard output";
 
 class Md5Writer final : public Writer {
 public:
-    Md5Writer(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
+    Md5Writer(std::string path, const WriterSettings& settings)
+        : path_(std::move(path)), settings_(settings) {}
     ~Md5Writer() override {
         if (out_ != nullptr && out_ != stdout) std::fclose(out_);
     }
@@ -29,7 +30,7 @@ public:
             out_ = stdout;
             return {};
         }
-        if (Status s = file_.create(path_, overwrite_); !s.ok()) return s;
+        if (Status s = file_.create(path_, settings_); !s.ok()) return s;
         out_ = std::fopen(file_.temp().c_str(), "w");
         if (out_ == nullptr) return Status::fail("cannot write " + path_ + ": " + std::strerror(errno));
         return {};
@@ -46,7 +47,12 @@ public:
         const int r = std::fclose(out_);
         out_ = nullptr;
         if (r != 0) return failed();
-        return file_.commit(overwrite_);
+        return file_.commit();
+    }
+
+    Status finishPartial(int64_t& kept) override {
+        kept = written_;
+        return finish();
     }
 
     std::string destination() const override { return path_ == kStdoutName ? kStdoutShown : path_; }
@@ -57,7 +63,7 @@ private:
     }
 
     std::string path_;
-    bool overwrite_;
+    WriterSettings settings_;
     PendingFile file_;
     FILE* out_ = nullptr;
     FrameHasher hasher_;
@@ -75,7 +81,7 @@ Status claimsMd5(const std::string& path, bool& claimed) {
 
 Status openMd5Writer(const std::string& path, const WriterSettings& settings,
                      std::unique_ptr<Writer>& writer) {
-    auto w = std::make_unique<Md5Writer>(path, settings.overwrite);
+    auto w = std::make_unique<Md5Writer>(path, settings);
     if (Status s = w->open(); !s.ok()) return s;
     writer = std::move(w);
     return {};

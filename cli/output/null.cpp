@@ -7,6 +7,10 @@ class NullWriter final : public Writer {
 public:
     Status write(const FrameBuffer&, int64_t) override { return {}; }
     Status finish() override { return {}; }
+    Status finishPartial(int64_t& kept) override {
+        kept = 0;
+        return {};
+    }
     std::string destination() const override { return {}; }
 };
 

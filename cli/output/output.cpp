@@ -4,6 +4,10 @@
 
 #include "output/writers.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 namespace {
 
 // In the order names are tried: a sequence pattern before the plain picture
@@ -13,7 +17,7 @@ const OutputFormat kOutputFormats[] = {
     {"md5", claimsMd5, ".md5", false, true, openMd5Writer},
     {"sequence", claimsSequence, "_%04d.png", false, false, openSequenceWriter},
     {"image", claimsImage, ".png", true, false, openStillWriter},
-    {"video", claimsVideo, ".mkv", false, false, openVideoWriter},
+    {kVideoOutputName, claimsVideo, ".mkv", false, true, openVideoWriter},
 };
 
 }  // namespace
@@ -24,6 +28,29 @@ const OutputFormat* findOutputFormat(std::string_view name) {
     return nullptr;
 }
 
+Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer) {
+    format = findOutputFormat(name);
+    muxer.clear();
+    if (format != nullptr) return {};
+    const std::string text(name);
+    const AVOutputFormat* found = av_guess_format(text.c_str(), nullptr, nullptr);
+    if (found == nullptr || std::string_view(found->name) != name)
+        return Status::fail("-f: '" + text + "' is not one of " + outputFormatNames() +
+                            ", nor a container FFmpeg writes (nut, matroska, mp4 ...)");
+    if (found->video_codec == AV_CODEC_ID_NONE)
+        return Status::fail("-f: the " + text + " format cannot hold video");
+    format = findOutputFormat(kVideoOutputName);
+    muxer = text;
+    return {};
+}
+
+std::string muxerSuffix(const std::string& muxer) {
+    const AVOutputFormat* found = av_guess_format(muxer.c_str(), nullptr, nullptr);
+    if (found == nullptr || found->extensions == nullptr || *found->extensions == 0) return ".mkv";
+    const std::string_view list = found->extensions;
+    return "." + std::string(list.substr(0, list.find(',')));
+}
+
 std::string outputFormatNames() {
     std::string names;
     for (const OutputFormat& f : kOutputFormats) names += (names.empty() ? "" : ", ") + std::string(f.name);
@@ -32,7 +59,9 @@ std::string outputFormatNames() {
 
 Status outputFormatFor(const std::string& path, const OutputFormat*& format) {
     if (path == kStdoutName)
-        return Status::fail("only the md5 output goes to standard output ('-'): add -f md5");
+        return Status::fail(
+            "standard output ('-') needs -f naming what to write there: a container "
+            "(-f nut, -f matroska ...) or the frame hashes (-f md5)");
     for (const OutputFormat& f : kOutputFormats) {
         bool claimed = false;
         if (f.claims == nullptr) continue;

@@ -1,11 +1,15 @@
 // Where the filter's frames go: one writer per output format behind a small
 // interface, picked from a table by name (-f) or by the output's name. Files
-// are written under a temporary name and moved into place by finish(); a
-// writer destroyed before that removes what it wrote.
+// are written under a temporary name and moved into place by finish() (or,
+// for --keep-partial after a failure, by finishPartial()); a writer
+// destroyed before that removes what it wrote.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +21,14 @@
 inline constexpr std::string_view kStdoutName = "-";
 // The writer that keeps nothing (--null).
 inline constexpr std::string_view kNullOutputName = "null";
+// The writer of FFmpeg's containers, which -f may also name by muxer.
+inline constexpr std::string_view kVideoOutputName = "video";
+
+// The input file, which no output may be.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
 
 struct WriterSettings {
     int32_t w = 0;
@@ -25,6 +37,13 @@ struct WriterSettings {
     Rational timeBase;               // of the timestamps writeTimed() gets; 0/1: 1/frameRate
     Rational sampleAspect = {1, 1};  // of the output's pixels
     bool overwrite = false;
+    std::optional<FileId> source;
+    int64_t frames = -1;      // how many the run will write, when known
+    int64_t startNumber = 1;  // an image sequence's first number
+    std::string muxer;        // -f: FFmpeg's container by name; empty: by the extension
+    std::string codec;        // -c:v; empty: the default of the container
+    std::string pixelFormat;  // -pix_fmt; empty: the encoder's least lossy for RGB
+    int threads = 0;          // 0: as many as the machine has
 };
 
 class Writer {
@@ -38,6 +57,9 @@ public:
         return write(frame, number);
     }
     virtual Status finish() = 0;
+    // After a failure or an interrupt: keeps the frames written so far
+    // (closing a video so that it plays). Returns how many in `kept`.
+    virtual Status finishPartial(int64_t& kept) = 0;
     // Where the frames went, for the summary ("" for none).
     virtual std::string destination() const = 0;
 };
@@ -58,6 +80,11 @@ struct OutputFormat {
 
 // The format called `name`, or null.
 const OutputFormat* findOutputFormat(std::string_view name);
+// -f's value: one of ours, or FFmpeg's muxer by name (the video writer
+// with `muxer` set), or a failure naming both vocabularies.
+Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer);
+// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or ".mkv".
+std::string muxerSuffix(const std::string& muxer);
 // "null, md5, sequence, image, video"
 std::string outputFormatNames();
 // The format an output name asks for, or a failure naming what is wrong with it.

@@ -1,6 +1,7 @@
 #include "output/pending_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,64 +9,159 @@
 #include <cstdio>
 #include <cstring>
 
+#include "signals.h"
+
 namespace {
 
 constexpr int kTempNameAttempts = 100;
+constexpr int kMaxLinkHops = 40;  // as the kernel's own limit on a path's links
+constexpr mode_t kPermissionBits = 07777;
+constexpr const char* kStdoutDevice = "/dev/stdout";
+constexpr const char* kStdoutAvio = "pipe:1";
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The file a name stands for once its symbolic links are followed; the name
+// itself when it is no link. A link to nothing gives where it points.
+Status followLinks(const std::string& target, std::string& resolved) {
+    resolved = target;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {};
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(resolved.c_str(), link, sizeof link - 1);
+        if (n < 0) return Status::fail("cannot follow the link " + target + ": " + std::strerror(errno));
+        link[n] = 0;
+        resolved = link[0] == '/' ? std::string(link) : folderOf(resolved) + link;
+    }
+    return Status::fail(target + ": too many levels of symbolic links");
+}
+
+bool sameFile(const struct stat& st, const WriterSettings& settings) {
+    return settings.source && st.st_dev == settings.source->dev && st.st_ino == settings.source->ino;
+}
+
+// What is at `resolved`: nothing, a file to replace, or something to write directly.
+enum class Found { Nothing, File, Stream };
+
+Status examine(const std::string& target, const std::string& resolved, const WriterSettings& settings,
+               Found& found, mode_t& mode) {
+    found = Found::Nothing;
+    struct stat st {};
+    if (::stat(resolved.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            struct stat link {};
+            // A link to nothing is still a name taken.
+            if (!settings.overwrite && ::lstat(target.c_str(), &link) == 0)
+                return Status::fail(existsMessage(target));
+            return {};
+        }
+        return Status::fail("cannot write " + target + ": " + std::strerror(errno));
+    }
+    if (sameFile(st, settings))
+        return Status::fail(target + " is the input file; kivrel never writes over its input");
+    if (S_ISDIR(st.st_mode))
+        return Status::fail(target + " is a folder; name a file in it (" + target +
+                            (target.ends_with('/') ? "" : "/") + "name.png)");
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+        found = Found::Stream;
+        return {};
+    }
+    if (!settings.overwrite) return Status::fail(existsMessage(target));
+    found = Found::File;
+    mode = st.st_mode & kPermissionBits;
+    return {};
+}
 
 }  // namespace
 
-std::string existsMessage(const std::string& path) {
-    return path + " exists; use --overwrite (-y) to replace it";
+std::string existsMessage(const std::string& path) { return path + " exists; use -y to replace it"; }
+
+Status checkOutputName(const std::string& target, const WriterSettings& settings) {
+    std::string resolved;
+    if (Status s = followLinks(target, resolved); !s.ok()) return s;
+    Found found = Found::Nothing;
+    mode_t mode = 0;
+    return examine(target, resolved, settings, found, mode);
 }
 
 PendingFile::~PendingFile() {
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (temp_.empty() || direct_) return;
+    ::unlink(temp_.c_str());
+    unregisterTempFile(temp_);
 }
 
-Status PendingFile::create(const std::string& target, bool overwrite) {
+std::string PendingFile::avioPath() const {
+    if (target_ == kStdoutName) return kStdoutAvio;
+    return "file:" + temp_;
+}
+
+Status PendingFile::create(const std::string& target, const WriterSettings& settings) {
     target_ = target;
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return Status::fail(target + " is a directory");
-        if (!overwrite) return Status::fail(existsMessage(target));
+    overwrite_ = settings.overwrite;
+    if (target == kStdoutName) {
+        direct_ = true;
+        temp_ = kStdoutDevice;
+        return {};
     }
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (Status s = followLinks(target, resolved_); !s.ok()) return s;
+    Found found = Found::Nothing;
+    mode_t mode = 0;
+    if (Status s = examine(target, resolved_, settings, found, mode); !s.ok()) return s;
+    if (found == Found::Stream) {
+        direct_ = true;
+        temp_ = resolved_;
+        return {};
+    }
+    const std::string dir = folderOf(resolved_);
+    const std::string base = resolved_.substr(dir.size());
     static int counter = 0;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const std::string name =
             dir + "." + base + ".kivrel-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        // 0666 less the umask: the finished file gets the usual permissions.
+        registerTempFile(name);  // before it exists, so no crash can miss it
+        // 0666 less the umask: a new file gets the usual permissions.
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            // A replaced file keeps its permissions.
+            const bool kept = found != Found::File || ::fchmod(fd, mode) == 0;
+            const int err = errno;
             ::close(fd);
             temp_ = name;
+            if (!kept)
+                return Status::fail("cannot keep the permissions of " + target + ": " + std::strerror(err));
             return {};
         }
-        if (errno != EEXIST) return Status::fail("cannot write " + target + ": " + std::strerror(errno));
+        const int err = errno;
+        unregisterTempFile(name);
+        if (err != EEXIST) return Status::fail("cannot write " + target + ": " + std::strerror(err));
     }
     return Status::fail("cannot write " + target + ": no free temporary name beside it");
 }
 
-Status PendingFile::commit(bool overwrite) {
+Status PendingFile::commit() {
+    if (direct_ || temp_.empty()) return {};
     int r = 0;
-    if (overwrite) {
-        r = std::rename(temp_.c_str(), target_.c_str());
+    if (overwrite_) {
+        r = std::rename(temp_.c_str(), resolved_.c_str());
     } else {
         // Atomic where the file system allows: never replace a file that
         // appeared while we were writing.
-        r = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+        r = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, resolved_.c_str(), RENAME_NOREPLACE);
         if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
             struct stat st {};
-            if (::stat(target_.c_str(), &st) == 0) return Status::fail(existsMessage(target_));
-            r = std::rename(temp_.c_str(), target_.c_str());
+            if (::stat(resolved_.c_str(), &st) == 0) return Status::fail(existsMessage(target_));
+            r = std::rename(temp_.c_str(), resolved_.c_str());
         }
     }
     if (r != 0) {
         if (errno == EEXIST) return Status::fail(existsMessage(target_));
         return Status::fail("cannot move the finished file to " + target_ + ": " + std::strerror(errno));
     }
+    unregisterTempFile(temp_);
     temp_.clear();
     return {};
 }

@@ -1,10 +1,16 @@
 // A file written under a temporary name beside its target and moved into
 // place by commit(), so a failed run never leaves a half-written output nor
-// replaces a good one. Removed if never committed.
+// replaces a good one. Removed if never committed, and registered with the
+// crash handler meanwhile. A symbolic link is followed: the link's target is
+// replaced and the link stays. What cannot be renamed onto (standard output,
+// a FIFO, a character device) is written directly, in order.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
+#include "output/output.h"
 #include "pluginhost/status.h"
 
 class PendingFile {
@@ -14,17 +20,29 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile();
 
-    // Fails early when `target` is taken (and not to be overwritten) or its
-    // folder cannot be written.
-    Status create(const std::string& target, bool overwrite);
-    Status commit(bool overwrite);
+    // Fails early when `target` is taken (and not to be overwritten), is the
+    // input, is a folder, or its folder cannot be written.
+    Status create(const std::string& target, const WriterSettings& settings);
+    Status commit();
 
+    // Where to write: the temporary name, or the target itself when direct.
     const std::string& temp() const { return temp_; }
+    // The same for FFmpeg's avio_open, which would read "name:..." as a protocol.
+    std::string avioPath() const;
     const std::string& target() const { return target_; }
+    bool direct() const { return direct_; }
 
 private:
-    std::string target_, temp_;
+    std::string target_;    // as given, for messages
+    std::string resolved_;  // the file the target names, links followed
+    std::string temp_;
+    bool overwrite_ = false;
+    bool direct_ = false;
 };
 
-// "x exists; use --overwrite (-y) to replace it"
+// Whether `target` may be written, without creating anything: the checks of
+// create(), for names to be written later (an image sequence's frames).
+Status checkOutputName(const std::string& target, const WriterSettings& settings);
+
+// "x exists; use -y to replace it"
 std::string existsMessage(const std::string& path);

@@ -1,5 +1,5 @@
-// One picture file per frame, named by a %d pattern and the frame's number
-// in the source (name_%04d.png).
+// One picture file per frame, named by a %d pattern and numbered from 1 (or
+// -start_number) in output order, as FFmpeg numbers an image sequence.
 #include <vector>
 
 #include "output/encoder.h"
@@ -9,27 +9,48 @@ namespace {
 
 class SequenceWriter final : public Writer {
 public:
-    SequenceWriter(std::string pattern, bool overwrite)
-        : pattern_(std::move(pattern)), overwrite_(overwrite) {}
+    explicit SequenceWriter(std::string pattern) : pattern_(std::move(pattern)) {}
 
     Status open(const WriterSettings& settings) {
+        settings_ = settings;
         std::string first;
-        if (Status s = expandPattern(pattern_, 0, first); !s.ok() || first == pattern_)
+        if (Status s = expandPattern(pattern_, settings.startNumber, first); !s.ok() || first == pattern_)
             return Status::fail(pattern_ + ": an image sequence needs a %d pattern (name_%04d.png)");
-        return encoder_.openForPictures(pattern_, settings);
+        if (Status s = encoder_.openForPictures(pattern_, settings); !s.ok()) return s;
+        // Every name the run will write, before the first frame is decoded.
+        for (int64_t k = 0; k < settings.frames; ++k) {
+            std::string name;
+            if (Status s = expandPattern(pattern_, settings.startNumber + k, name); !s.ok()) return s;
+            if (Status s = checkOutputName(name, settings); !s.ok())
+                return Status::fail(s.message() + " (frame " + std::to_string(k + 1) + " of " +
+                                    std::to_string(settings.frames) + " of the sequence " + pattern_ + ")");
+        }
+        return {};
     }
 
-    Status write(const FrameBuffer& frame, int64_t number) override {
+    Status write(const FrameBuffer& frame, int64_t) override {
         std::string name;
-        if (Status s = expandPattern(pattern_, number, name); !s.ok()) return s;
+        const int64_t k = static_cast<int64_t>(files_.size());
+        if (Status s = expandPattern(pattern_, settings_.startNumber + k, name); !s.ok()) return s;
         files_.push_back(std::make_unique<PendingFile>());
-        if (Status s = files_.back()->create(name, overwrite_); !s.ok()) return s;
-        return encoder_.writePicture(frame, written_++, *files_.back());
+        if (Status s = files_.back()->create(name, settings_); !s.ok()) return s;
+        if (Status s = encoder_.writePicture(frame, k, *files_.back()); !s.ok()) return s;
+        ++completed_;
+        return {};
     }
 
     Status finish() override {
         for (auto& file : files_)
-            if (Status s = file->commit(overwrite_); !s.ok()) return s;
+            if (Status s = file->commit(); !s.ok()) return s;
+        return {};
+    }
+
+    Status finishPartial(int64_t& kept) override {
+        kept = 0;
+        for (size_t k = 0; k < completed_; ++k) {
+            if (Status s = files_[k]->commit(); !s.ok()) return s;
+            ++kept;
+        }
         return {};
     }
 
@@ -41,17 +62,17 @@ public:
 
 private:
     std::string pattern_;
-    bool overwrite_;
+    WriterSettings settings_;
     FrameEncoder encoder_;
     std::vector<std::unique_ptr<PendingFile>> files_;
-    int64_t written_ = 0;
+    size_t completed_ = 0;  // files_ written whole
 };
 
 }  // namespace
 
 Status claimsSequence(const std::string& path, bool& claimed) {
     std::string probe;
-    claimed = path.find('%') != std::string::npos && expandPattern(path, 0, probe).ok();
+    claimed = path.find('%') != std::string::npos && expandPattern(path, 0, probe).ok() && probe != path;
     if (claimed && !hasImageExtension(path))
         return Status::fail(path + ": a numbered sequence needs a picture type (name_%04d.png)");
     return {};
@@ -59,7 +80,7 @@ Status claimsSequence(const std::string& path, bool& claimed) {
 
 Status openSequenceWriter(const std::string& path, const WriterSettings& settings,
                           std::unique_ptr<Writer>& writer) {
-    auto w = std::make_unique<SequenceWriter>(path, settings.overwrite);
+    auto w = std::make_unique<SequenceWriter>(path);
     if (Status s = w->open(settings); !s.ok()) return s;
     writer = std::move(w);
     return {};

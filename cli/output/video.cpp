@@ -1,5 +1,6 @@
-// A video in the container the name's extension picks: lossless FFV1 where
-// the container takes it (.mkv, .avi ...), else the container's own codec.
+// A video in the container -f or the name's extension picks: lossless FFV1
+// where the container takes it (.mkv, .avi ...), else the container's own
+// codec (H.264 4:4:4 for .mp4 where libx264 is there), or -c:v's.
 #include <algorithm>
 
 #include "av_support.h"
@@ -8,13 +9,52 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
 
+// Containers that take YUV only, with the pixel format to give them when
+// -pix_fmt says none: the encoders they use take any.
+struct MuxerFormat {
+    std::string_view muxer;
+    const char* pixelFormat;
+};
+constexpr MuxerFormat kYuvOnlyMuxers[] = {{"yuv4mpegpipe", "yuv444p"}};
+
+const AVOutputFormat* muxerFor(const std::string& path, const WriterSettings& s) {
+    if (!s.muxer.empty()) return av_guess_format(s.muxer.c_str(), nullptr, nullptr);
+    return av_guess_format(nullptr, path.c_str(), nullptr);
+}
+
+Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const std::string& path,
+                   const AVCodec*& codec, bool& ffv1) {
+    if (!s.codec.empty()) {
+        codec = avcodec_find_encoder_by_name(s.codec.c_str());
+        if (codec == nullptr) {
+            const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(s.codec.c_str());
+            if (d != nullptr) codec = avcodec_find_encoder(d->id);
+        }
+        if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
+            return Status::fail("-c:v: this FFmpeg has no video encoder called '" + s.codec + "'");
+        if (avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 0)
+            return Status::fail(path + ": the " + muxer->name + " container cannot hold " + codec->name +
+                                " video");
+        ffv1 = codec->id == AV_CODEC_ID_FFV1;
+        return {};
+    }
+    // Lossless FFV1 wherever the container takes it; else the container's own codec.
+    ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
+    const AVCodecID id = ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
+    codec = avcodec_find_encoder(id);
+    if (codec == nullptr)
+        return Status::fail(path + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " video");
+    return {};
+}
+
 class VideoWriter final : public Writer {
 public:
-    VideoWriter(std::string path, bool overwrite) : path_(std::move(path)), overwrite_(overwrite) {}
+    explicit VideoWriter(std::string path) : path_(std::move(path)) {}
 
     ~VideoWriter() override {
         if (format_ != nullptr) {
@@ -28,6 +68,7 @@ public:
 
     Status write(const FrameBuffer& frame, int64_t) override {
         if (Status s = encoder_.send(&frame, pts_++); !s.ok()) return s;
+        ++sent_;
         return drain();
     }
 
@@ -37,6 +78,7 @@ public:
         pts = std::max(pts, lastPts_ + 1);
         lastPts_ = pts;
         if (Status s = encoder_.send(&frame, pts); !s.ok()) return s;
+        ++sent_;
         return drain();
     }
 
@@ -47,7 +89,17 @@ public:
         if (r < 0) return Status::fail("cannot finish " + path_ + " (" + libraryDetail(r) + ")");
         r = avio_closep(&format_->pb);
         if (r < 0) return Status::fail("cannot write " + path_ + " (" + libraryDetail(r) + ")");
-        return file_.commit(overwrite_);
+        return file_.commit();
+    }
+
+    // The frames encoded so far, in a file that plays: the encoder drained,
+    // the container closed.
+    Status finishPartial(int64_t& kept) override {
+        kept = 0;
+        if (!headerWritten_ || sent_ == 0) return {};
+        if (Status s = finish(); !s.ok()) return s;
+        kept = sent_;
+        return {};
     }
 
     std::string destination() const override { return path_; }
@@ -56,35 +108,33 @@ private:
     Status drain();
 
     std::string path_;
-    bool overwrite_;
     PendingFile file_;
     FrameEncoder encoder_;
     AVFormatContext* format_ = nullptr;
     AVStream* stream_ = nullptr;
     AVPacket* packet_ = nullptr;
     int64_t pts_ = 0;
+    int64_t sent_ = 0;  // frames handed to the encoder, whichever way they came
     int64_t lastPts_ = INT64_MIN / 2;
     AVRational sourceTimeBase_ = {0, 1};  // set when the container keeps one frame rate
+    bool headerWritten_ = false;
 };
 
 Status VideoWriter::open(const WriterSettings& settings) {
+    const AVOutputFormat* muxer = muxerFor(path_, settings);
     // Picture types have a muxer too, but it writes one file per frame.
-    const AVOutputFormat* muxer = av_guess_format(nullptr, path_.c_str(), nullptr);
-    if (muxer == nullptr || hasImageExtension(path_))
+    if (muxer == nullptr || (settings.muxer.empty() && hasImageExtension(path_)))
         return Status::fail(path_ + ": not a video container FFmpeg writes (.mkv, .avi, .mp4 ...)");
-    if (Status s = file_.create(path_, overwrite_); !s.ok()) return s;  // fail early if the name is taken
+    if (Status s = file_.create(path_, settings); !s.ok()) return s;  // fail early if the name is taken
     int r = avformat_alloc_output_context2(&format_, muxer, nullptr, path_.c_str());
     if (r < 0 || format_ == nullptr)
         return Status::fail("cannot set up the " + std::string(muxer->name) + " container for " + path_ +
                             " (" + libraryDetail(r) + ")");
     packet_ = av_packet_alloc();
     if (packet_ == nullptr) return Status::fail("out of memory for the packets of " + path_);
-    // Lossless FFV1 wherever the container takes it; else the container's own codec.
-    const bool ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
-    const AVCodecID id = ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
-    const AVCodec* codec = avcodec_find_encoder(id);
-    if (codec == nullptr)
-        return Status::fail(path_ + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " video");
+    const AVCodec* codec = nullptr;
+    bool ffv1 = false;
+    if (Status s = chooseCodec(muxer, settings, path_, codec, ffv1); !s.ok()) return s;
     AVDictionary* options = nullptr;
     if (ffv1) {
         // Version 3 with a checksum per slice, so damage is found when read back.
@@ -93,12 +143,15 @@ Status VideoWriter::open(const WriterSettings& settings) {
             return Status::fail("out of memory for the FFV1 options of " + path_);
         }
     }
-    WriterSettings timing = settings;
+    WriterSettings encoding = settings;
+    for (const MuxerFormat& m : kYuvOnlyMuxers)
+        if (encoding.pixelFormat.empty() && muxer->name == m.muxer) encoding.pixelFormat = m.pixelFormat;
     if ((muxer->flags & AVFMT_VARIABLE_FPS) == 0 && settings.timeBase.num > 0) {
         sourceTimeBase_ = {settings.timeBase.num, settings.timeBase.den};
-        timing.timeBase = {};
+        encoding.timeBase = {};
     }
-    Status s = encoder_.open(codec, timing, (muxer->flags & AVFMT_GLOBALHEADER) != 0, false, &options, path_);
+    Status s =
+        encoder_.open(codec, encoding, (muxer->flags & AVFMT_GLOBALHEADER) != 0, false, &options, path_);
     av_dict_free(&options);
     if (!s.ok()) return s;
 
@@ -112,10 +165,11 @@ Status VideoWriter::open(const WriterSettings& settings) {
     stream_->avg_frame_rate = encoder_.context()->framerate;
     stream_->sample_aspect_ratio = encoder_.context()->sample_aspect_ratio;
 
-    r = avio_open(&format_->pb, file_.temp().c_str(), AVIO_FLAG_WRITE);
+    r = avio_open(&format_->pb, file_.avioPath().c_str(), AVIO_FLAG_WRITE);
     if (r < 0) return Status::fail("cannot write " + path_ + " (" + libraryDetail(r) + ")");
     r = avformat_write_header(format_, nullptr);
     if (r < 0) return Status::fail("cannot write the header of " + path_ + " (" + libraryDetail(r) + ")");
+    headerWritten_ = true;
     return {};
 }
 
@@ -147,7 +201,7 @@ Status claimsVideo(const std::string& path, bool& claimed) {
 
 Status openVideoWriter(const std::string& path, const WriterSettings& settings,
                        std::unique_ptr<Writer>& writer) {
-    auto w = std::make_unique<VideoWriter>(path, settings.overwrite);
+    auto w = std::make_unique<VideoWriter>(path);
     if (Status s = w->open(settings); !s.ok()) return s;
     writer = std::move(w);
     return {};

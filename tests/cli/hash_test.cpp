@@ -89,7 +89,7 @@ TEST_F(Hashes, EachLineIsTheMd5OfTheFramesPixelsWhateverThePitch) {
         EXPECT_TRUE(samePicture(d.frames[0], shown, kPixelMask));
         for (const char* pad : {"0", "5"}) {
             Args md5 = settings;
-            md5.insert(md5.end(), {"-n", "2", "-f", "md5", "-o", "-", "--pad-pitch", pad});
+            md5.insert(md5.end(), {"-frames", "2", "-f", "md5", "-o", "-", "--pad-pitch", pad});
             r = run(md5);
             ASSERT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(r.out, hashLine(0, 0, shown) + "\n" + hashLine(1, 1, shown) + "\n")
@@ -99,7 +99,7 @@ TEST_F(Hashes, EachLineIsTheMd5OfTheFramesPixelsWhateverThePitch) {
     }
     // A clip shown as it is: pts is the source frame's number.
     const CliResult r =
-        run({"clip.mkv", "-d", "video", "--passthru", "--start", "2", "--pad-pitch", "3", "-o", "clip.md5"});
+        run({"clip.mkv", "-d", "video", "--passthru", "-ss", "2f", "--pad-pitch", "3", "-o", "clip.md5"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("wrote clip.md5: 3 frames 19x7"), std::string::npos) << r.err;
     EXPECT_EQ(linesOf(readText("clip.md5")),
@@ -108,7 +108,7 @@ TEST_F(Hashes, EachLineIsTheMd5OfTheFramesPixelsWhateverThePitch) {
 }
 
 TEST_F(Hashes, VerifyPassesOnItsOwnFileAndNamesTheFirstDifference) {
-    const Args waveform = {"clip.mkv", "-d", "waveform", "-c", "all"};
+    const Args waveform = {"clip.mkv", "-d", "waveform", "--channels", "all"};
     Args make = waveform;
     make.insert(make.end(), {"-o", "good.md5", "-q"});
     ASSERT_EQ(run(make).status, 0);

@@ -170,7 +170,7 @@ TEST_F(Source, LimitedRampReachesEachDisplayAtItsLevels) {
             const std::string d = display, rg = range;
             const bool studio = rg == "16-235" && d != "vectorscope" && d != "hotpixel";
             SCOPED_TRACE(d + " " + rg);
-            const Args settings = {"-d", display, "--range", range, "--matrix", "709", "-y", "--frames", "1"};
+            const Args settings = {"-d", display, "--range", range, "--matrix", "709", "-y", "-frames", "1"};
             Args args = {"ramp.mkv", "-o", "got.png"};
             args.insert(args.end(), settings.begin(), settings.end());
             const Decoded got = runAndDecode(args, "got.png");
@@ -183,7 +183,7 @@ TEST_F(Source, LimitedRampReachesEachDisplayAtItsLevels) {
             if (d != "video") continue;
             // The picture itself, as the filter is handed it.
             const Decoded picture = runAndDecode({"ramp.mkv", "--passthru", "-o", "pic.png", "-d", display,
-                                                  "--range", range, "-y", "--frames", "1"},
+                                                  "--range", range, "-y", "-frames", "1"},
                                                  "pic.png");
             ASSERT_EQ(picture.frames.size(), 1u);
             for (int x = 0; x < 256; ++x) {
@@ -234,7 +234,7 @@ TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
         spec.range = c.range;
         spec.pixel = [](int, int, int) { return static_cast<uint32_t>(kY << 16 | kCb << 8 | kCr); };
         ASSERT_EQ(writeSpecClip(path("in.mkv"), spec), "");
-        Args args = {"in.mkv", "--passthru", "--range", "0-255", "-o", "out.png", "-y", "--frames", "1"};
+        Args args = {"in.mkv", "--passthru", "--range", "0-255", "-o", "out.png", "-y", "-frames", "1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         SCOPED_TRACE(testing::PrintToString(args) + " rows " + std::to_string(c.rows));
         const Decoded d = runAndDecode(args, "out.png");
@@ -265,11 +265,11 @@ TEST_F(Source, VariableRateClipKeepsItsTimes) {
 }
 
 // A display matrix turns the picture as players show it (unless
-// --noautorotate); the sample aspect ratio goes with the picture's geometry.
+// -noautorotate); the sample aspect ratio goes with the picture's geometry.
 TEST_F(Source, RotationAndAspectRatio) {
     struct Case {
         int rotation;
-        bool keep;  // --noautorotate
+        bool keep;  // -noautorotate
     };
     constexpr int kW = 24, kH = 16;
     auto source = [](int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
@@ -282,8 +282,8 @@ TEST_F(Source, RotationAndAspectRatio) {
         spec.rotation = c.rotation;
         spec.pixel = [](int, int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
         ASSERT_EQ(writeSpecClip(path("turned.mov"), spec), "");
-        Args args = {"turned.mov", "-d", "video", "--passthru", "-o", "out.png", "-y", "--frames", "1"};
-        if (c.keep) args.push_back("--noautorotate");
+        Args args = {"turned.mov", "-d", "video", "--passthru", "-o", "out.png", "-y", "-frames", "1"};
+        if (c.keep) args.push_back("-noautorotate");
         const Decoded d = runAndDecode(args, "out.png");
         ASSERT_EQ(d.frames.size(), 1u);
         const Image& img = d.frames[0];
@@ -328,7 +328,7 @@ TEST_F(Source, SequenceStdinAndFifoInputs) {
         std::string stdinFile;
     };
     const Case cases[] = {
-        {{"seq_%03d.png", "--start-number", "7"}, ""},
+        {{"seq_%03d.png", "-start_number", "7"}, ""},
         {{"-"}, path("clip.mkv")},
         {{"pipe:"}, path("clip.mkv")},
         {{"fifo"}, ""},

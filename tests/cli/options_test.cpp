@@ -39,15 +39,16 @@ constexpr ConfigArgs kDefaults = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1};
 TEST(Options, SettingsBecomeConfigArguments) {
     const std::pair<Args, ConfigArgs> cases[] = {
         // The waveform case of the script line: luma only, PAL, 709, 16-235, gamma off.
-        {{"-d", "waveform", "-c", "luma", "--system", "pal", "--matrix", "709", "--range", "16-235",
+        {{"-d", "waveform", "--channels", "luma", "--system", "pal", "--matrix", "709", "--range", "16-235",
           "--no-gamma"},
          {3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
         {{"--display=video", "--channels", "r,b"}, {2, 0, 0, 1, 1, 1, 1, 0, 1, 0, 1, 0, 1}},
         {{"-dhotpixel", "--change", "saturation", "--system=ntsc"}, {1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 1}},
         {{"--passthru", "--accumulate", "--grid=off"}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
         {{"--passthru", "--passthru=no", "--range", "full", "--matrix", "601"}, kDefaults},  // the last wins
-        {{"-c", "none", "--change=intensity"}, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1}},
-        {{"-c", "green,y", "--range", "studio", "--gamma=1"}, {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
+        {{"--channels", "none", "--change=intensity"}, {0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1}},
+        {{"--channels", "green,y", "--range", "studio", "--gamma=1"},
+         {0, 0, 0, 1, 1, 1, 0, 1, 0, 1, 0, 0, 1}},
     };
     for (const auto& [args, expected] : cases) {
         SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
@@ -55,12 +56,12 @@ TEST(Options, SettingsBecomeConfigArguments) {
         applyConfigOverrides(parseOk(args), c);
         EXPECT_EQ(c, expected);
     }
-    EXPECT_FALSE(hasConfigOverrides(parseOk({"clip.mkv", "-o", "x.mkv", "-y", "-q", "--start", "5"})));
+    EXPECT_FALSE(hasConfigOverrides(parseOk({"clip.mkv", "-o", "x.mkv", "-y", "-q", "-ss", "5f"})));
     EXPECT_TRUE(hasConfigOverrides(parseOk({"--grid"})));
 }
 
 TEST(Options, ShortFlagsGroupAndInputsStandAnywhere) {
-    const Options o = parseOk({"-yq", "-o", "out.mkv", "clip.mkv", "-n3", "--pad-pitch=2"});
+    const Options o = parseOk({"-yq", "-o", "out.mkv", "clip.mkv", "-frames", "3", "--pad-pitch=2"});
     EXPECT_TRUE(o.overwrite);
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.output, "out.mkv");
@@ -74,7 +75,7 @@ TEST(Options, ShortFlagsGroupAndInputsStandAnywhere) {
 
     Options any;
     Action a = Action::Run;
-    EXPECT_TRUE(parse({"--help", "--frames", "2"}, any, a).ok());
+    EXPECT_TRUE(parse({"--help", "-frames", "2"}, any, a).ok());
     EXPECT_EQ(a, Action::Help);
     EXPECT_TRUE(parse({"--version"}, any, a).ok());
     EXPECT_EQ(a, Action::Version);
@@ -85,13 +86,29 @@ TEST(Options, BadValuesAreNamed) {
         {{"--display", "scope"},
          "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope"},
         {{"-d"}, "-d needs a value"},
-        {{"--frames", "0"}, "--frames: '0' is not a whole number from 1 up"},
-        {{"-n", "x"}, "-n: 'x' is not a whole number from 1 up"},
+        {{"-frames", "0"}, "-frames: '0' is not a whole number from 1 up"},
+        {{"-vframes", "x"}, "-vframes: 'x' is not a whole number from 1 up"},
+        {{"--frames", "2"}, "unknown option '--frames'"},
+        {{"-s", "5"}, "unknown option '-s'"},
+        {{"-c", "luma"}, "unknown option '-c'"},
+        {{"-n5"}, "unknown option '-5'"},
+        {{"-y", "-n"}, "-y and -n cannot go together"},
+        {{"-t", "0"}, "-t: '0' is not a length of time above 0"},
+        {{"-t", "1", "-to", "2"}, "-t and -to cannot go together"},
+        {{"-ss", "3", "-to", "2"}, "-to 2 is not after -ss 3"},
+        {{"-to", "1:61"}, "-to: '1:61' is not a time"},
+        {{"-threads", "-1"}, "-threads: '-1' is not a whole number from 0 to 1024"},
+        {{"-start_number", "x"}, "-start_number: 'x' is not a whole number from 0"},
+        {{"-loglevel", "loud"}, "-loglevel: 'loud' is not quiet, panic"},
+        {{"-v"}, "-v needs a value"},
+        {{"-c:v"}, "-c:v needs a value"},
+        {{"-f", "nosuchmuxer"},
+         "-f: 'nosuchmuxer' is not one of null, md5, sequence, image, video, nor a container"},
         {{"--max-ire", "121"}, "--max-ire: '121' is not a whole number from 0 to 120"},
         {{"--channels", "luma,alpha"},
          "--channels: 'luma,alpha' is not a list of channels (luma, red, green, blue, comma-separated; or "
          "all, none)"},
-        {{"-c", ""}, "-c: '' is not a list of channels"},
+        {{"--channels", ""}, "--channels: '' is not a list of channels"},
         {{"--system", "secam"}, "--system: 'secam' is not one of ntsc, pal"},
         {{"--matrix", "2020"}, "--matrix: '2020' is not one of 601, 709"},
         {{"--range", "full-ish"}, "--range: 'full-ish' is not one of 0-255, 16-235"},
@@ -99,7 +116,7 @@ TEST(Options, BadValuesAreNamed) {
         {{"--no-grid=on"}, "--no-grid takes no value"},
         {{"--no-display"}, "unknown option '--no-display'"},
         {{"--change", "red"}, "--change: 'red' is not one of black, intensity, saturation"},
-        {{"--start", "-2"}, "--start: '-2' is not a frame number (120) or a time (4.8s, 1:02.5, 1:00:00)"},
+        {{"-ss", "-2"}, "-ss: '-2' is not a frame number (120f) or a time (4.8, 1:02.5, 1:00:00, 500ms)"},
         {{"--pad-pitch", "4097"}, "--pad-pitch: '4097' is not a whole number from 0 to 4096"},
         {{"--card-size", "0x5"}, "--card-size: '0x5' is not a size WxH with sides from 1 to 8192"},
         {{"--card-size", "64"}, "--card-size: '64' is not a size WxH"},
@@ -108,9 +125,9 @@ TEST(Options, BadValuesAreNamed) {
         {{"--quiet=yes"}, "--quiet takes no value"},
         {{"a.mkv", "b.mkv"}, "more than one input: 'a.mkv' and 'b.mkv'"},
         {{"--null", "-o", "x.mkv"}, "--null and --output cannot go together"},
-        {{"-f", "png"}, "--format: 'png' is not one of null, md5, sequence, image, video"},
-        {{"--null", "-f", "md5"}, "--null and --format md5 cannot go together"},
-        {{"-f", "null", "-o", "x.md5"}, "--format null writes nothing: leave out --output"},
+        {{"-f", "png"}, "-f: 'png' is not one of null, md5, sequence, image, video"},
+        {{"--null", "-f", "md5"}, "--null and -f md5 cannot go together"},
+        {{"-f", "null", "-o", "x.md5"}, "-f null writes nothing: leave out -o"},
         {{"clip.mkv", "--card-size", "8x8"}, "--card-size is for the built-in test card, not for 'clip.mkv'"},
     };
     for (const auto& [args, message] : cases) {
@@ -128,22 +145,53 @@ TEST(Options, StartPoints) {
         int64_t frame;
         double seconds;
     };
+    // A bare number is seconds, as in FFmpeg; "f" makes it a frame number.
     const Case cases[] = {
-        {"0", false, 0, 0},         {"120", false, 120, 0},
+        {"0f", false, 0, 0},        {"120f", false, 120, 0},
         {"4.8s", true, 0, 4.8},     {"2.5", true, 0, 2.5},
-        {"7s", true, 0, 7},         {"1:02.5", true, 0, 62.5},
+        {"7", true, 0, 7},          {"1:02.5", true, 0, 62.5},
         {"1:00:00", true, 0, 3600}, {"0:59:59.5", true, 0, 3599.5},
+        {"250ms", true, 0, 0.25},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const StartPoint p = parseOk({"--start", c.text}).start;
+        const StartPoint p = parseOk({"-ss", c.text}).start;
         EXPECT_EQ(p.isTime, c.isTime);
         EXPECT_EQ(p.frame, c.frame);
         EXPECT_DOUBLE_EQ(p.seconds, c.seconds);
         EXPECT_EQ(p.text, c.text);
     }
-    for (const char* bad : {"", "-1", "x", "1:60", "1:60:00", "1:2:3:4", "s", "1e3", "+3", "4.8ss", ":5"})
-        EXPECT_FALSE(parse({"--start", bad}).ok()) << bad;
+    for (const char* bad : {"", "-1", "x", "1:60", "1:60:00", "1:2:3:4", "s", "1e3", "+3", "4.8ss", ":5", "f",
+                            "-1f", "1.5f", "1:00ms"})
+        EXPECT_FALSE(parse({"-ss", bad}).ok()) << bad;
+}
+
+// FFmpeg's spellings, each with what it sets.
+TEST(Options, FfmpegVocabulary) {
+    const std::pair<Args, void (*)(const Options&)> cases[] = {
+        {{"-t", "1.5"}, [](const Options& o) { EXPECT_EQ(o.duration, 1.5); }},
+        {{"-ss", "1", "-to", "0:02"}, [](const Options& o) { EXPECT_EQ(o.endTime, 2.0); }},
+        {{"-frames", "4"}, [](const Options& o) { EXPECT_EQ(o.frames, 4); }},
+        {{"-vframes", "5"}, [](const Options& o) { EXPECT_EQ(o.frames, 5); }},
+        {{"-f", "nut"}, [](const Options& o) { EXPECT_EQ(o.format, "nut"); }},
+        {{"-c:v", "libx264"}, [](const Options& o) { EXPECT_EQ(o.codec, "libx264"); }},
+        {{"-vcodec", "ffv1"}, [](const Options& o) { EXPECT_EQ(o.codec, "ffv1"); }},
+        {{"-pix_fmt", "yuv420p"}, [](const Options& o) { EXPECT_EQ(o.pixelFormat, "yuv420p"); }},
+        {{"-threads", "3"}, [](const Options& o) { EXPECT_EQ(o.threads, 3); }},
+        {{"-start_number", "0"}, [](const Options& o) { EXPECT_EQ(o.startNumber, 0); }},
+        {{"-y"}, [](const Options& o) { EXPECT_TRUE(o.overwrite); }},
+        {{"-n"}, [](const Options& o) { EXPECT_TRUE(o.neverOverwrite && !o.overwrite); }},
+        {{"-loglevel", "warning"}, [](const Options& o) { EXPECT_EQ(o.logLevel, 24); }},  // AV_LOG_WARNING
+        {{"-v", "quiet"}, [](const Options& o) { EXPECT_EQ(o.logLevel, kLibraryLogQuiet); }},
+        {{"-v", "40"}, [](const Options& o) { EXPECT_EQ(o.logLevel, 40); }},
+        {{"--verbose"}, [](const Options& o) { EXPECT_EQ(o.logLevel, kLibraryLogInfo); }},
+        {{"--channels", "red"}, [](const Options& o) { EXPECT_EQ(o.config[kArgRed], 1); }},
+        {{"--keep-partial"}, [](const Options& o) { EXPECT_TRUE(o.keepPartial); }},
+    };
+    for (const auto& [args, check] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        check(parseOk(args));
+    }
 }
 
 TEST(ScriptCall, ReadsTheLinesEditorsSave) {

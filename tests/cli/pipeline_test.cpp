@@ -45,13 +45,16 @@ TEST_F(Pipeline, VideoViewKeepsEveryPixelAndTheFrameRateFromStartForFrames) {
         uint32_t mask;
     };
     const Case cases[] = {
-        {{"--passthru", "--frames", "100"}, "out.mkv", 0, kClipFrames, kAll},
-        {{"-c", "green,blue"}, "out.mkv", 0, kClipFrames, 0x00FFFF},
-        {{"-c", "none"}, "out.mkv", 0, kClipFrames, 0},
-        {{"-c", "red,blue", "--pad-pitch", "3"}, "out.mkv", 0, kClipFrames, 0xFF00FF},
-        {{"--passthru", "--start", "2", "--frames", "3"}, "out.avi", 2, 3, kAll},  // frame numbers
-        {{"--passthru", "-s", "0.3s", "-n", "2"}, "out.mkv", 3, 2, kAll},  // 0.3 s at 10 fps is frame 3
-        {{"--passthru", "--start=0:00.5"}, "out.mkv", 5, 1, kAll},
+        {{"--passthru", "-frames", "100"}, "out.mkv", 0, kClipFrames, kAll},
+        {{"--channels", "green,blue"}, "out.mkv", 0, kClipFrames, 0x00FFFF},
+        {{"--channels", "none"}, "out.mkv", 0, kClipFrames, 0},
+        {{"--channels", "red,blue", "--pad-pitch", "3"}, "out.mkv", 0, kClipFrames, 0xFF00FF},
+        {{"--passthru", "-ss", "2f", "-frames", "3"}, "out.avi", 2, 3, kAll},   // frame numbers
+        {{"--passthru", "-ss", "0.3", "-frames", "2"}, "out.mkv", 3, 2, kAll},  // 0.3 s at 10 fps is frame 3
+        {{"--passthru", "-ss", "0:00.5"}, "out.mkv", 5, 1, kAll},
+        {{"--passthru", "-ss", "0.1", "-t", "0.2"}, "out.mkv", 1, 2, kAll},
+        {{"--passthru", "-ss", "1f", "-to", "0.4"}, "out.mkv", 1, 3, kAll},
+        {{"--passthru", "-threads", "1", "-pix_fmt", "bgr0"}, "out.mkv", 0, kClipFrames, kAll},
     };
     for (const Case& c : cases) {
         Args args = {"clip.mkv", "-d", "video", "-o", c.out, "-y", "-q"};
@@ -70,16 +73,28 @@ TEST_F(Pipeline, VideoViewKeepsEveryPixelAndTheFrameRateFromStartForFrames) {
     }
 }
 
-TEST_F(Pipeline, ImageSequenceIsNumberedBySourceFrame) {
-    const CliResult r =
-        run({"clip.mkv", "-d", "video", "--passthru", "--start", "2", "-n", "2", "-o", "f_%02d.png"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("wrote f_02.png ... f_03.png: 2 frames 32x24"), std::string::npos) << r.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"clip.mkv", "f_02.png", "f_03.png"}));
-    for (int k : {2, 3}) {
-        const Decoded d = decodeFile(path("f_0" + std::to_string(k) + ".png"));
-        ASSERT_EQ(d.frames.size(), 1u);
-        EXPECT_TRUE(samePicture(d.frames[0], clip_[static_cast<size_t>(k)]));
+TEST_F(Pipeline, ImageSequenceNumbersFromOneOrStartNumber) {
+    const std::pair<Args, std::vector<std::string>> cases[] = {
+        {{}, {"f_01.png", "f_02.png"}},
+        {{"-start_number", "9"}, {"f_09.png", "f_10.png"}},
+    };
+    for (const auto& [extra, names] : cases) {
+        SCOPED_TRACE(names[0]);
+        Args args = {"clip.mkv", "-d",      "video", "--passthru", "-ss",
+                     "2f",       "-frames", "2",     "-o",         "f_%02d.png"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const CliResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("wrote " + names[0] + " ... " + names[1] + ": 2 frames 32x24"),
+                  std::string::npos)
+            << r.err;
+        for (size_t k = 0; k < names.size(); ++k) {
+            const Decoded d = decodeFile(path(names[k]));
+            ASSERT_EQ(d.frames.size(), 1u);
+            EXPECT_TRUE(samePicture(d.frames[0], clip_[2 + k]));
+            std::remove(path(names[k]).c_str());
+        }
+        EXPECT_EQ(files(), (std::set<std::string>{"clip.mkv"}));
     }
 }
 
@@ -92,7 +107,7 @@ TEST_F(Pipeline, StillGivesAPictureAndRepeatedAClip) {
     ASSERT_EQ(d.frames.size(), 1u) << d.error;
     EXPECT_TRUE(samePicture(d.frames[0], still));
 
-    r = run({"still.png", "-d", "video", "-c", "green", "--frames", "3", "-q"});
+    r = run({"still.png", "-d", "video", "--channels", "green", "-frames", "3", "-q"});
     ASSERT_EQ(r.status, 0) << r.err;
     d = decodeFile(path("still.video.mkv"));
     ASSERT_EQ(d.frames.size(), 3u) << d.error;
@@ -107,7 +122,8 @@ TEST_F(Pipeline, DisplaysWriteFramesOfTheirOwnSize) {
                                                                {"vectorscope", 632, 632}};
     for (const auto& [display, w, h] : cases) {
         SCOPED_TRACE(display);
-        const CliResult r = run({"clip.mkv", "-d", display, "-c", "all", "--no-passthru", "-n", "2", "-q"});
+        const CliResult r =
+            run({"clip.mkv", "-d", display, "--channels", "all", "--no-passthru", "-frames", "2", "-q"});
         ASSERT_EQ(r.status, 0) << r.err;
         const Decoded d = decodeFile(path(std::string("clip.") + display + ".mkv"));
         ASSERT_EQ(d.frames.size(), 2u) << d.error;

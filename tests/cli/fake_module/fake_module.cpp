@@ -1,6 +1,7 @@
 // Stand-in filter modules, each wrong in one way, built once per FAKE_*
 // definition: the host must refuse them with a clear message, or catch what
 // they do to its frames.
+#include <csignal>
 #include <cstdint>
 
 #include "sdk/filter_sdk.h"
@@ -23,6 +24,12 @@ long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) { return sdk
 // writes the word just past the row's pixels: padding when the host pads,
 // the next row's first pixel when it does not.
 int runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) {
+#if defined(FAKE_CRASH)
+    // Faults on the third frame, after two have been written. Raised, not
+    // provoked, so that a sanitizer build sees the same fault.
+    static int calls = 0;
+    if (++calls == 3) std::raise(SIGSEGV);
+#endif
     const sdk::VFBitmap& src = *fa->src;
     const sdk::VFBitmap& dst = *fa->dst;
     for (int32_t k = 0; k < dst.h; ++k) {
