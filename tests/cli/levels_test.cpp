@@ -150,21 +150,21 @@ TEST(Levels, ConversionIsWithinOneLevelOfTheReference) {
 // view, histograms and waveform see every level as it is (0..15 and 236..255
 // included); the vectorscope, the hot pixel scan and 0-255 get full range.
 TEST_F(Source, LimitedRampReachesEachDisplayAtItsLevels) {
-    ClipSpec ramp;
+    ClipPlan ramp;
     ramp.w = 256;
     ramp.h = 8;
     ramp.colorspace = kTag709;
     ramp.range = kTvRange;
     ramp.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) << 16 | 0x8080; };
-    ASSERT_EQ(writeSpecClip(path("ramp.mkv"), ramp), "");
-    ClipSpec rgb = ramp;
+    ASSERT_EQ(writePlannedClip(path("ramp.mkv"), ramp), "");
+    ClipPlan rgb = ramp;
     rgb.rgb = true;
     rgb.colorspace = kUntagged;
     rgb.range = 0;
     rgb.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) * 0x010101; };
-    ASSERT_EQ(writeSpecClip(path("studio.mkv"), rgb), "");
+    ASSERT_EQ(writePlannedClip(path("studio.mkv"), rgb), "");
     rgb.pixel = [](int, int x, int) { return referencePixel(kWeights[1], false, false, x, 128, 128); };
-    ASSERT_EQ(writeSpecClip(path("full.mkv"), rgb), "");
+    ASSERT_EQ(writePlannedClip(path("full.mkv"), rgb), "");
     for (const char* display : {"video", "waveform", "histograms", "vectorscope", "hotpixel"})
         for (const char* range : {"16-235", "0-255"}) {
             const std::string d = display, rg = range;
@@ -227,13 +227,13 @@ TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
          "read as BT.601, full range"},
     };
     for (const Case& c : cases) {
-        ClipSpec spec;
-        spec.w = 2;
-        spec.h = c.rows;
-        spec.colorspace = c.colorspace;
-        spec.range = c.range;
-        spec.pixel = [](int, int, int) { return static_cast<uint32_t>(kY << 16 | kCb << 8 | kCr); };
-        ASSERT_EQ(writeSpecClip(path("in.mkv"), spec), "");
+        ClipPlan plan;
+        plan.w = 2;
+        plan.h = c.rows;
+        plan.colorspace = c.colorspace;
+        plan.range = c.range;
+        plan.pixel = [](int, int, int) { return static_cast<uint32_t>(kY << 16 | kCb << 8 | kCr); };
+        ASSERT_EQ(writePlannedClip(path("in.mkv"), plan), "");
         Args args = {"in.mkv", "--passthru", "--range", "0-255", "-o", "out.png", "-y", "-frames", "1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         SCOPED_TRACE(testing::PrintToString(args) + " rows " + std::to_string(c.rows));
@@ -249,17 +249,17 @@ TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
 // Timestamps as the source has them: a variable-rate clip keeps its times,
 // a skipped damaged frame its gap.
 TEST_F(Source, VariableRateClipKeepsItsTimes) {
-    ClipSpec spec;
-    spec.pts = {0, 100, 150, 400, 1000};
-    spec.tbDen = 1000;
-    spec.fps = 0;
-    spec.rgb = true;
-    spec.pixel = [](int k, int x, int y) { return patternFrame(16, 16, k).at(x, y); };
-    ASSERT_EQ(writeSpecClip(path("vfr.mkv"), spec), "");
+    ClipPlan plan;
+    plan.pts = {0, 100, 150, 400, 1000};
+    plan.tbDen = 1000;
+    plan.fps = 0;
+    plan.rgb = true;
+    plan.pixel = [](int k, int x, int y) { return patternFrame(16, 16, k).at(x, y); };
+    ASSERT_EQ(writePlannedClip(path("vfr.mkv"), plan), "");
     const Decoded d = runAndDecode({"vfr.mkv", "-d", "video", "--passthru", "-o", "out.mkv"}, "out.mkv");
-    ASSERT_EQ(d.times.size(), spec.pts.size());
+    ASSERT_EQ(d.times.size(), plan.pts.size());
     for (size_t k = 0; k < d.times.size(); ++k) {
-        EXPECT_NEAR(d.times[k], static_cast<double>(spec.pts[k]) / 1000, 1e-3) << k;
+        EXPECT_NEAR(d.times[k], static_cast<double>(plan.pts[k]) / 1000, 1e-3) << k;
         EXPECT_TRUE(samePicture(d.frames[k], patternFrame(16, 16, static_cast<int>(k)))) << k;
     }
 }
@@ -275,13 +275,13 @@ TEST_F(Source, RotationAndAspectRatio) {
     auto source = [](int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
     for (const Case c : {Case{90, false}, Case{180, false}, Case{270, false}, Case{90, true}}) {
         SCOPED_TRACE(std::to_string(c.rotation) + (c.keep ? " kept" : ""));
-        ClipSpec spec;
-        spec.w = kW;
-        spec.h = kH;
-        spec.rgb = true;
-        spec.rotation = c.rotation;
-        spec.pixel = [](int, int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
-        ASSERT_EQ(writeSpecClip(path("turned.mov"), spec), "");
+        ClipPlan plan;
+        plan.w = kW;
+        plan.h = kH;
+        plan.rgb = true;
+        plan.rotation = c.rotation;
+        plan.pixel = [](int, int x, int y) { return patternFrame(kW, kH, 0).at(x, y); };
+        ASSERT_EQ(writePlannedClip(path("turned.mov"), plan), "");
         Args args = {"turned.mov", "-d", "video", "--passthru", "-o", "out.png", "-y", "-frames", "1"};
         if (c.keep) args.push_back("-noautorotate");
         const Decoded d = runAndDecode(args, "out.png");
@@ -300,12 +300,12 @@ TEST_F(Source, RotationAndAspectRatio) {
                 ASSERT_EQ(img.at(x, y), want) << x << "," << y;
             }
     }
-    ClipSpec spec;
-    spec.sarNum = 16;
-    spec.sarDen = 11;
-    spec.rgb = true;
-    spec.pixel = [](int, int x, int y) { return patternFrame(16, 16, 0).at(x, y); };
-    ASSERT_EQ(writeSpecClip(path("wide.mkv"), spec), "");
+    ClipPlan plan;
+    plan.sarNum = 16;
+    plan.sarDen = 11;
+    plan.rgb = true;
+    plan.pixel = [](int, int x, int y) { return patternFrame(16, 16, 0).at(x, y); };
+    ASSERT_EQ(writePlannedClip(path("wide.mkv"), plan), "");
     for (const char* display : {"video", "hotpixel", "waveform"}) {
         SCOPED_TRACE(display);
         const Decoded d = runAndDecode({"wide.mkv", "-d", display, "-o", "out.mkv", "-y"}, "out.mkv");

@@ -103,7 +103,7 @@ std::string writeClip(const std::string& path, const std::vector<Image>& frames,
     return r < 0 ? "writing " + path + ": " + avErrorText(r) : "";
 }
 
-std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
+std::string writePlannedClip(const std::string& path, const ClipPlan& plan) {
     AVFormatContext* oc = nullptr;
     if (avformat_alloc_output_context2(&oc, nullptr, nullptr, path.c_str()) < 0)
         return "no muxer for " + path;
@@ -116,13 +116,13 @@ std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
     const bool png = std::string_view(oc->oformat->name) == "mov";
     const AVCodec* codec = avcodec_find_encoder(png ? AV_CODEC_ID_PNG : AV_CODEC_ID_FFV1);
     Owned<AVCodecContext> c(avcodec_alloc_context3(codec));
-    c->width = spec.w;
-    c->height = spec.h;
-    c->pix_fmt = png ? AV_PIX_FMT_RGB24 : spec.rgb ? kRgb32 : AV_PIX_FMT_YUV444P;
-    c->time_base = {spec.tbNum, spec.tbDen};
-    c->colorspace = static_cast<AVColorSpace>(spec.colorspace);
-    c->color_range = static_cast<AVColorRange>(spec.range);
-    if (spec.sarNum > 0) c->sample_aspect_ratio = {spec.sarNum, spec.sarDen};
+    c->width = plan.w;
+    c->height = plan.h;
+    c->pix_fmt = png ? AV_PIX_FMT_RGB24 : plan.rgb ? kRgb32 : AV_PIX_FMT_YUV444P;
+    c->time_base = {plan.tbNum, plan.tbDen};
+    c->colorspace = static_cast<AVColorSpace>(plan.colorspace);
+    c->color_range = static_cast<AVColorRange>(plan.range);
+    if (plan.sarNum > 0) c->sample_aspect_ratio = {plan.sarNum, plan.sarDen};
     c->level = 1;  // no global header: QuickTime keeps none for FFV1
     c->gop_size = 1;
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -131,18 +131,18 @@ std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
     if (r >= 0) r = avcodec_parameters_from_context(st->codecpar, c.get());
     st->time_base = c->time_base;
     st->sample_aspect_ratio = c->sample_aspect_ratio;
-    if (spec.fps > 0) st->avg_frame_rate = {spec.fps, 1};
-    if (r >= 0 && spec.rotation != 0) {
+    if (plan.fps > 0) st->avg_frame_rate = {plan.fps, 1};
+    if (r >= 0 && plan.rotation != 0) {
         auto* m = reinterpret_cast<int32_t*>(
             av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
-        av_display_rotation_set(m, spec.rotation);  // clockwise; reading it back gives counterclockwise
+        av_display_rotation_set(m, plan.rotation);  // clockwise; reading it back gives counterclockwise
     }
     if (r >= 0) r = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (r >= 0) r = avformat_write_header(oc, nullptr);
     Owned<AVFrame> f(av_frame_alloc());
     f->format = c->pix_fmt;
-    f->width = spec.w;
-    f->height = spec.h;
+    f->width = plan.w;
+    f->height = plan.h;
     f->colorspace = c->colorspace;
     f->color_range = c->color_range;
     av_frame_get_buffer(f.get(), 0);
@@ -158,15 +158,15 @@ std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
         }
         return e == AVERROR(EAGAIN) || e == AVERROR_EOF ? 0 : e;
     };
-    for (size_t k = 0; r >= 0 && k < spec.pts.size(); ++k) {
+    for (size_t k = 0; r >= 0 && k < plan.pts.size(); ++k) {
         av_frame_make_writable(f.get());
-        for (int y = 0; y < spec.h; ++y)
-            for (int x = 0; x < spec.w; ++x) {
-                const uint32_t v = spec.pixel(static_cast<int>(k), x, y);
+        for (int y = 0; y < plan.h; ++y)
+            for (int x = 0; x < plan.w; ++x) {
+                const uint32_t v = plan.pixel(static_cast<int>(k), x, y);
                 if (png) {
                     for (int i = 0; i < 3; ++i)
                         f->data[0][y * f->linesize[0] + 3 * x + i] = static_cast<uint8_t>(v >> (16 - 8 * i));
-                } else if (spec.rgb) {
+                } else if (plan.rgb) {
                     reinterpret_cast<uint32_t*>(f->data[0] + y * f->linesize[0])[x] = v;
                 } else {
                     for (int plane = 0; plane < 3; ++plane)
@@ -174,8 +174,8 @@ std::string writeSpecClip(const std::string& path, const ClipSpec& spec) {
                             static_cast<uint8_t>(v >> (16 - 8 * plane));
                 }
             }
-        f->pts = spec.pts[k];
-        duration = k + 1 < spec.pts.size() ? spec.pts[k + 1] - spec.pts[k] : 1;
+        f->pts = plan.pts[k];
+        duration = k + 1 < plan.pts.size() ? plan.pts[k + 1] - plan.pts[k] : 1;
         r = send(f.get());
     }
     if (r >= 0) r = send(nullptr);

@@ -22,7 +22,7 @@ std::string writeClip(const std::string& path, const std::vector<Image>& frames,
 
 // A clip with whatever the test needs of its metadata: FFV1 in the
 // container the extension names, yuv444p (or 0RGB32 with `rgb`).
-struct ClipSpec {
+struct ClipPlan {
     int w = 16, h = 16;
     std::vector<int64_t> pts = {0};  // one frame each, in timeBase
     int tbNum = 1, tbDen = 10;
@@ -34,7 +34,7 @@ struct ClipSpec {
     // 0x00YYUUVV (or 0x00RRGGBB) of a pixel.
     uint32_t (*pixel)(int frame, int x, int y) = nullptr;
 };
-std::string writeSpecClip(const std::string& path, const ClipSpec& spec);
+std::string writePlannedClip(const std::string& path, const ClipPlan& plan);
 
 struct PacketSpan {
     int64_t pos;  // file offset
