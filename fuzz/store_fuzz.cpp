@@ -41,7 +41,8 @@ std::string read(const char* name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* f = std::fopen(storeFile().c_str(), "wb");
-    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
+    if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0)
+        std::abort();
 
     std::string before[std::size(kNames)];
     for (size_t i = 0; i < std::size(kNames); ++i) before[i] = read(kNames[i]);
