@@ -10,6 +10,7 @@
 #include "core/scope_instance.h"
 #include "dialog/config_dialog.h"
 #include "dialog/dialog_manager.h"
+#include "support/test_host.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ struct Session {
     std::unique_ptr<ScopeInstance> instance;
     DialogManager dialog{kConfigDialog, configDialogProc};
 };
-
-// All fourteen values, in the order of the record.
-std::string describe(const ScopeSettings& s) {
-    std::string out;
-    for (int v : {+s.accum, +s.passthru, +s.ntsc, +s.gamma, +s.stdDef, +s.rng255, +s.luma, +s.red, +s.green,
-                  +s.blue, +s.wfmGrid, s.mode, s.hotFix, s.maxIRE})
-        out += std::to_string(v) + " ";
-    return out;
-}
 
 bool same(const ScopeSettings& a, const ScopeSettings& b) { return describe(a) == describe(b); }
 

@@ -200,14 +200,6 @@ struct Case {
     bool ok;
 };
 
-std::string describe(const ScopeSettings& s) {
-    std::string out;
-    for (int v : {+s.accum, +s.passthru, +s.ntsc, +s.gamma, +s.stdDef, +s.rng255, +s.luma, +s.red, +s.green,
-                  +s.blue, +s.wfmGrid, s.mode, s.hotFix, s.maxIRE})
-        out += std::to_string(v) + " ";
-    return out;
-}
-
 }  // namespace
 
 TEST(DialogWin32, ResourceIsTheDescribedTemplateAndBehavesAsOurManager) {

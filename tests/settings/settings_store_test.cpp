@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string describe(const ScopeSettings& s) {
-    return "mode " + std::to_string(s.mode) + " passthru " + std::to_string(s.passthru) + " accum " +
-           std::to_string(s.accum) + " ntsc " + std::to_string(s.ntsc) + " gamma " + std::to_string(s.gamma) +
-           " stdDef " + std::to_string(s.stdDef) + " rng255 " + std::to_string(s.rng255) + " luma " +
-           std::to_string(s.luma) + " red " + std::to_string(s.red) + " green " + std::to_string(s.green) +
-           " blue " + std::to_string(s.blue) + " wfmGrid " + std::to_string(s.wfmGrid) + " hotFix " +
-           std::to_string(s.hotFix) + " maxIRE " + std::to_string(s.maxIRE);
-}
-
 class SettingsStore : public testing::Test {
 protected:
     void SetUp() override { rawstore::clear(); }

@@ -91,5 +91,8 @@ private:
     int32_t pendingPad_ = 0;
 };
 
+// All fourteen values, in the order of the record, for comparing and printing.
+std::string describe(const ScopeSettings& s);
+
 // Config arguments of the default settings, with the mode changed.
 ConfigArgs defaultArgs(DisplayMode mode = DisplayMode::Histograms);
