@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "display_name.h"
 #include "filter_setup.h"
@@ -18,6 +19,7 @@
 #include "paths.h"
 #include "pluginhost/module_host.h"
 #include "progress.h"
+#include "render_stage.h"
 #include "signals.h"
 #include "timing.h"
 #include "verify.h"
@@ -38,6 +40,9 @@ int fail(const Status& s) {
     report(s.message());
     return kExitFailure;
 }
+
+// Module instances rendering at once: beyond a few, more only cost memory.
+constexpr int kMostLanes = 4;
 
 // The clip's frames per second, or 0 when unknown.
 double framesPerSecond(const SourceInfo& info) {
@@ -167,8 +172,7 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
 }
 
 struct Run {
-    Reader& reader;
-    FilterInstance& inst;
+    RenderFlow& flow;
     Writer& writer;
     Verifier* verifier;  // null without --verify
     Progress& progress;
@@ -178,57 +182,41 @@ struct Run {
     bool started = false;
 };
 
-// Reads, filters, checks and writes until the input or --frames ends.
-Status processFrames(const Options& options, const Plan& plan, Run& run) {
-    const bool still = run.reader.info().still;
+// Checks and writes every frame the render flow gives, in order, until the
+// input or --frames ends.
+Status processFrames(Run& run) {
     RunCounts& n = run.n;
     for (;;) {
         if (pendingSignal() != 0) return Status::fail("interrupted");
-        if (plan.limit >= 0 && n.frames >= plan.limit) return {};
-        ReadFrame meta;
-        if (still && n.frames > 0) {
-            if (n.frames >= plan.stillRepeats) return {};
-            meta.number = n.frames;  // the same picture again
-            meta.pts = n.frames;
-        } else {
-            const auto t0 = Timing::Clock::now();
-            Status s = run.reader.read(run.inst.source(), meta);
-            run.t.decode += Timing::since(t0);
-            if (!s.ok()) return s;
-            if (meta.end) {
-                if (meta.cutShort && !options.skipErrors)
-                    return Status::fail(meta.problem + "; --skip-errors keeps the frames before the cut");
-                n.cutShort = meta.cutShort;
-                return {};
-            }
-            if (meta.corrupt) {
-                if (!options.skipErrors)
-                    return Status::fail(meta.problem + "; --skip-errors leaves such frames out");
-                ++n.skipped;
-                continue;
-            }
+        const RenderedFrame f = run.flow.next();
+        run.t.decode += f.item.decodeSeconds;
+        run.t.filter += f.filterSeconds;
+        n.skipped = f.item.skipped;
+        if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
+        if (f.item.kind == SourceItem::Kind::End) {
+            n.cutShort = f.item.cutShort;
+            return {};
         }
-        const auto t1 = Timing::Clock::now();
-        {
-            const CallbackScope scope("runProc", meta.number);
-            if (Status s = run.inst.run(meta.number); !s.ok()) return s;
-        }
-        const auto t2 = Timing::Clock::now();
-        run.t.filter += std::chrono::duration<double>(t2 - t1).count();
+        const ReadFrame& meta = f.item.meta;
         if (run.verifier != nullptr)
-            if (Status s = run.verifier->check(run.inst.output(), meta.number); !s.ok()) return s;
+            if (Status s = run.verifier->check(*f.output, meta.number); !s.ok()) return s;
         const auto t3 = Timing::Clock::now();
         if (!run.started) {
             run.firstPts = meta.pts;
             run.started = true;
         }
-        if (Status s = run.writer.writeTimed(run.inst.output(), meta.number, meta.pts - run.firstPts);
-            !s.ok())
+        if (Status s = run.writer.writeTimed(*f.output, meta.number, meta.pts - run.firstPts); !s.ok())
             return s;
         run.t.encode += Timing::since(t3);
         ++n.frames;
         run.progress.update(n.frames);
     }
+}
+
+// Threads for the stages after decoding (-threads; 0: one per core).
+int threadsFor(const Options& options) {
+    if (options.threads > 0) return options.threads;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 // After a failure or an interrupt: --keep-partial keeps what was finished.
@@ -301,9 +289,27 @@ int runPipeline(const Options& options) {
         if (Status s = inst.start(); !s.ok()) return fail(s);
     }
 
+    ModuleRenderer renderer(inst);
+    const int threads = threadsFor(options);
+    if (threads > 1 && !keepsStateAcrossFrames(inst)) {
+        const auto setUp = [&](FilterInstance& lane) {
+            if (Status s = configure(lane, options); !s.ok()) return s;
+            if (!options.input.empty())
+                if (Status s = followSource(lane, options, info.levels); !s.ok()) return s;
+            const CallbackScope scope("paramProc", -1);
+            if (Status s = lane.prepare(info.w, info.h, options.padPitch); !s.ok()) return s;
+            return lane.start();
+        };
+        if (Status s = renderer.addLanes(*module, std::min(threads, kMostLanes), setUp); !s.ok())
+            return fail(s);
+    }
+    const ReadRules rules{plan.limit, plan.stillRepeats, options.skipErrors};
+    const FrameBuffer& shape = inst.source();
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
-    Run run{*reader, inst, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
-    const Status s = processFrames(options, plan, run);
+    RenderFlow flow(*reader, rules, renderer, shape.w(), shape.h(), shape.pitch(), threads);
+    Run run{flow, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
+    const Status s = processFrames(run);
+    flow.stop();
     progress.finish();  // before any message, so the message stands alone
     if (!s.ok() || pendingSignal() != 0) return stopped(options, *writer, s);
     const RunCounts& n = run.n;
@@ -316,6 +322,7 @@ int runPipeline(const Options& options) {
     }
     if (verifier)
         if (Status v = verifier->finish(); !v.ok()) return fail(v);
+    if (Status e = renderer.end(); !e.ok()) return fail(e);
     {
         const CallbackScope scope("endProc", -1);
         if (Status e = inst.end(); !e.ok()) return fail(e);

@@ -1,6 +1,7 @@
 #include "pluginhost/module_host.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -280,6 +281,12 @@ Status FilterInstance::prepare(int32_t w, int32_t h, int32_t padPixels, int32_t 
     output_ = FrameBuffer(ow, oh, pitch + padBytes, layout_.outputFill);
     output_.describe(dstBitmap_);
     return {};
+}
+
+void FilterInstance::exchangeSource(FrameBuffer& frame) {
+    assert(frame.w() == source_.w() && frame.h() == source_.h() && frame.pitch() == source_.pitch());
+    std::swap(source_, frame);
+    source_.describe(srcBitmap_);
 }
 
 Status FilterInstance::configure(int& result) {

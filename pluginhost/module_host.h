@@ -105,6 +105,9 @@ public:
     Status prepare(int32_t w, int32_t h, int32_t padPixels, int32_t outputPad);
     Status prepare(int32_t w, int32_t h, int32_t padPixels) { return prepare(w, h, padPixels, padPixels); }
     FrameBuffer& source() { return source_; }
+    // Takes `frame`'s pixels as the next source, leaving the previous
+    // source's buffer in `frame`: no copy. The geometry (w, h, pitch) must match.
+    void exchangeSource(FrameBuffer& frame);
     FrameBuffer& output() { return output_; }
     const FrameBuffer& output() const { return output_; }
     const sdk::VFBitmap& outputBitmap() const { return dstBitmap_; }

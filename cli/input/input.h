@@ -53,6 +53,8 @@ public:
     virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
     // The RGB levels the display wants (full range unless told otherwise).
     virtual void setRgbLevels(RgbLevels) {}
+    // From another thread: a read in progress (a pipe that blocks) gives up with a failure.
+    virtual void cancel() {}
 
 protected:
     SourceInfo info_;

@@ -1,8 +1,10 @@
 #include "input/levels.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/settings.h"
+#include "slice_workers.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -136,7 +138,13 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     const int fullRange = levels.fullRange ? 1 : 0;
     const int outLevels = static_cast<int>(out);
     const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
-    const bool direct = fmt == AV_PIX_FMT_YUV444P || fmt == AV_PIX_FMT_YUVJ444P;
+    // 8-bit planar Y, Cb, Cr: read where they lie.
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+    const bool planar8 = d != nullptr && d->nb_components == 3 && (d->flags & AV_PIX_FMT_FLAG_PLANAR) != 0 &&
+                         d->comp[0].depth == 8 && d->comp[1].depth == 8 && d->comp[2].depth == 8 &&
+                         d->comp[0].plane == 0 && d->comp[1].plane == 1 && d->comp[2].plane == 2;
+    const bool whole = planar8 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
+    const bool direct = planar8 && (whole || path_ == ChromaPath::InPlace);
     const char* name = av_get_pix_fmt_name(fmt);
     const std::string fmtName = name != nullptr ? name : "(unknown)";
     if (f.format != format_ || f.width != w_ || f.height != h_ || fullRange != fullRange_) {
@@ -183,22 +191,45 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     }
     const uint8_t* const* planes = f.data;
     const int* pitches = f.linesize;
+    int shiftX = 0, shiftY = 0;
     if (!direct) {
         if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes_->data, planes_->linesize) != f.height)
             return Status::fail("converting a frame from " + fmtName + " failed");
         planes = planes_->data;
         pitches = planes_->linesize;
+    } else {
+        shiftX = d->log2_chroma_w;
+        shiftY = d->log2_chroma_h;
     }
-    for (int y = 0; y < f.height; ++y) {
+    const int32_t w = f.width;
+    const auto rows = [&](int32_t first, int32_t last) {
+        convertRows(planes, pitches, shiftX, shiftY, w, first, last, dst, dstStride);
+    };
+    if (workers_ != nullptr)
+        workers_->run(f.height, rows);
+    else
+        rows(0, f.height);
+    return {};
+}
+
+void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitches, int shiftX, int shiftY,
+                                 int32_t w, int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+    for (int32_t y = first; y < last; ++y) {
+        const int32_t cy = y >> shiftY;
         const uint8_t* py = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
-        const uint8_t* pb = planes[1] + static_cast<ptrdiff_t>(y) * pitches[1];
-        const uint8_t* pr = planes[2] + static_cast<ptrdiff_t>(y) * pitches[2];
+        const uint8_t* pb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
+        const uint8_t* pr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
         auto* row = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
-        for (int x = 0; x < f.width; ++x) {
-            const int32_t yy = y_[py[x]];
-            const uint8_t cb = pb[x], cr = pr[x];
-            row[x] = level(yy + rCr_[cr]) << 16 | level(yy + gCb_[cb] + gCr_[cr]) << 8 | level(yy + bCb_[cb]);
+        // Each chroma sample's three contributions once, for the 2^shiftX pixels it covers.
+        const int32_t span = 1 << shiftX;
+        for (int32_t x0 = 0, cx = 0; x0 < w; x0 += span, ++cx) {
+            const uint8_t cb = pb[cx], cr = pr[cx];
+            const int32_t r = rCr_[cr], g = gCb_[cb] + gCr_[cr], b = bCb_[cb];
+            const int32_t end = std::min(w, x0 + span);
+            for (int32_t x = x0; x < end; ++x) {
+                const int32_t yy = y_[py[x]];
+                row[x] = level(yy + r) << 16 | level(yy + g) << 8 | level(yy + b);
+            }
         }
     }
-    return {};
 }

@@ -14,6 +14,7 @@ extern "C" {
 }
 
 struct SwsContext;
+class SliceWorkers;
 
 enum class YuvMatrix { Bt601, Bt709, Bt2020 };
 
@@ -55,14 +56,23 @@ std::string describeLevels(const SourceLevels& source);
 // nearest 709's).
 bool filterUsesStdDef(YuvMatrix matrix);
 
+// How 8-bit planar YUV with subsampled chroma (4:2:0, 4:2:2 ...) reaches
+// the tables: read where it lies, each chroma sample repeated over the
+// pixels it covers, or brought to 4:4:4 by the library first, the same
+// repetition done the slow way (kept as the reference the other is checked
+// against).
+enum class ChromaPath { InPlace, Library };
+
 // Converts decoded frames to 0x00RRGGBB words, set up again only when the
 // format, size or levels change. YUV goes through integer tables of its own
 // (the library's fast paths wrap out-of-gamut levels around and miss by up
 // to three levels); the library only brings other layouts and depths to
-// 8-bit 4:4:4, chroma repeated, not blended.
+// 8-bit 4:4:4, chroma repeated, not blended. With workers, the rows are
+// shared out among their threads.
 class LevelConverter {
 public:
-    LevelConverter() = default;
+    explicit LevelConverter(ChromaPath path = ChromaPath::InPlace) : path_(path) {}
+    void setWorkers(SliceWorkers* workers) { workers_ = workers; }
     LevelConverter(const LevelConverter&) = delete;
     LevelConverter& operator=(const LevelConverter&) = delete;
     ~LevelConverter();
@@ -72,6 +82,12 @@ public:
 
 private:
     void makeTables(const SourceLevels& levels, RgbLevels out);
+    // Rows first..last of `planes` (chroma subsampled by 2^shiftX, 2^shiftY) to RGB.
+    void convertRows(const uint8_t* const* planes, const int* pitches, int shiftX, int shiftY, int32_t w,
+                     int32_t first, int32_t last, uint8_t* dst, int dstStride) const;
+
+    ChromaPath path_;
+    SliceWorkers* workers_ = nullptr;
 
     SwsContext* sws_ = nullptr;
     AVFrame* planes_ = nullptr;  // 8-bit 4:4:4 for the tables

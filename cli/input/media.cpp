@@ -2,15 +2,18 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "av_support.h"
 #include "input/readers.h"
 #include "signals.h"
+#include "slice_workers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -105,6 +108,8 @@ double statedEndSeconds(const AVFormatContext& fmt, const AVStream& stream) {
 
 class MediaReader final : public Reader {
 public:
+    // `cancelled`: set from another thread to make a blocked read give up.
+    explicit MediaReader(const std::atomic<bool>& cancelled) : cancelled_(cancelled) {}
     ~MediaReader() override {
         av_frame_free(&frame_);
         av_packet_free(&packet_);
@@ -112,9 +117,13 @@ public:
         avformat_close_input(&format_);
     }
 
-    Status open(const ReaderParams& params);
+    // `frameThreads`: decode several frames at once, as long as the file is clean.
+    Status open(const ReaderParams& params, bool frameThreads);
     Status read(FrameBuffer& frame, ReadFrame& meta) override;
     void setRgbLevels(RgbLevels levels) override { rgbLevels_ = levels; }
+    // After a read that handed over nothing: damage showed while frame
+    // threads decoded ahead, so it cannot be pinned on one frame.
+    bool lostTrack() const { return lostTrack_; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -127,11 +136,15 @@ private:
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
     Status convert(FrameBuffer& out, int64_t number);
+    static int interrupted(void* self) {
+        return interruptRequested(nullptr) != 0 || static_cast<MediaReader*>(self)->cancelled_.load() ? 1 : 0;
+    }
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
+    std::unique_ptr<SliceWorkers> workers_;  // share out the conversion's rows
     LevelConverter converter_;
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
@@ -142,6 +155,8 @@ private:
     int readErrorsInARow_ = 0;
     int64_t seenDecoderErrors_ = 0;
     int64_t nextNumber_ = 0;  // number of the next frame decoded
+    bool frameThreads_ = false, lostTrack_ = false;
+    const std::atomic<bool>& cancelled_;
     // Timing, in stream time-base ticks.
     int64_t firstPts_ = 0;      // the stream's start
     double frameTicks_ = 0.0;   // one frame
@@ -153,7 +168,7 @@ private:
     int64_t startPts_ = 0;  // the first pts to keep
 };
 
-Status MediaReader::open(const ReaderParams& params) {
+Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     const StartPoint& start = params.start;
     overrides_ = params.levels;
     // "-" is standard input; everything else goes to FFmpeg as it is: a
@@ -176,7 +191,7 @@ Status MediaReader::open(const ReaderParams& params) {
         av_dict_free(&demuxerOptions);
         return Status::fail(path + ": out of memory for its demuxer");
     }
-    format_->interrupt_callback = {interruptRequested, nullptr};
+    format_->interrupt_callback = {interrupted, this};
     int r = avformat_open_input(&format_, url.c_str(), nullptr, &demuxerOptions);
     av_dict_free(&demuxerOptions);
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
@@ -208,15 +223,23 @@ Status MediaReader::open(const ReaderParams& params) {
     codec_->pkt_timebase = stream->time_base;
     // Damage is to be reported, not concealed: check what can be checked.
     codec_->err_recognition = AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_BUFFER;
-    // Slice threads only: frame threads would decode ahead, and a logged
-    // error could no longer be pinned on the frame it belongs to.
+    // Frame threads decode ahead, so an error the decoder only logs could
+    // not be pinned on its frame: they run only until damage shows (see
+    // lostTrack()); slice threads keep every message on its frame.
     codec_->thread_count = params.threads;  // 0: as many as the machine has
-    codec_->thread_type = FF_THREAD_SLICE;
+    frameThreads_ = frameThreads && params.threads != 1;
+    codec_->thread_type = frameThreads_ ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE;
     r = avcodec_open2(codec_, decoder, nullptr);
     if (r < 0)
         return Status::fail(path + ": cannot open its " + decoder->name + " decoder (" + libraryDetail(r) +
                             ")");
     seenDecoderErrors_ = decoderErrorCount();
+    const int threads =
+        params.threads > 0 ? params.threads : static_cast<int>(std::thread::hardware_concurrency());
+    if (threads > 1) {
+        workers_ = std::make_unique<SliceWorkers>(threads);
+        converter_.setWorkers(workers_.get());
+    }
 
     if (codec_->width <= 0 || codec_->height <= 0)
         return Status::fail(path + ": the stream does not say its frame size");
@@ -373,6 +396,10 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
         if (Status s = decodeNext(step); !s.ok()) return s;
         const Next next = step.next;
         const std::string& problem = step.problem;
+        if (next == Next::Corrupt && frameThreads_) {
+            lostTrack_ = true;
+            return {};
+        }
         if (next == Next::End || next == Next::CutShort) {
             meta.end = true;
             meta.cutShort = next == Next::CutShort;
@@ -449,8 +476,65 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
 
 }  // namespace
 
+namespace {
+
+// Reads with frame threads while the file is clean. At the first damage it
+// starts over with slice threads, which pin each message on its frame, and
+// passes over what it has already handed on: every frame handed on before
+// was decoded without a single logged error, so the run goes on exactly as
+// a slice-threaded one would have.
+class ResumingReader final : public Reader {
+public:
+    Status open(const ReaderParams& params) {
+        params_ = params;
+        struct stat st {};
+        // Only a file can be read a second time.
+        const bool file = params.path != "-" && ::stat(params.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        inner_ = std::make_unique<MediaReader>(cancelled_);
+        if (Status s = inner_->open(params, file); !s.ok()) return s;
+        info_ = inner_->info();
+        return {};
+    }
+
+    Status read(FrameBuffer& frame, ReadFrame& meta) override {
+        for (;;) {
+            if (Status s = inner_->read(frame, meta); !s.ok()) return s;
+            if (inner_->lostTrack()) {
+                inner_ = std::make_unique<MediaReader>(cancelled_);
+                takeLibraryMessage();  // logged by the threads; the slice decoder logs its own
+                if (Status s = inner_->open(params_, false); !s.ok()) return s;
+                inner_->setRgbLevels(rgbLevels_);
+                passOver_ = handedOn_;
+                continue;
+            }
+            if (meta.end) return {};
+            if (passOver_ > 0) {
+                --passOver_;
+                continue;
+            }
+            ++handedOn_;
+            return {};
+        }
+    }
+
+    void setRgbLevels(RgbLevels levels) override {
+        rgbLevels_ = levels;
+        inner_->setRgbLevels(levels);
+    }
+    void cancel() override { cancelled_ = true; }
+
+private:
+    ReaderParams params_;
+    std::unique_ptr<MediaReader> inner_;
+    RgbLevels rgbLevels_ = RgbLevels::Full;
+    int64_t handedOn_ = 0, passOver_ = 0;  // frames and damaged ones, as read() gave them
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace
+
 Status openMediaReader(const ReaderParams& params, std::unique_ptr<Reader>& reader) {
-    auto media = std::make_unique<MediaReader>();
+    auto media = std::make_unique<ResumingReader>();
     if (Status s = media->open(params); !s.ok()) return s;
     reader = std::move(media);
     return {};
