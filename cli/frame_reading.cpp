@@ -1,6 +1,10 @@
 #include "frame_reading.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 
 #include "signals.h"
 #include "timing.h"
@@ -8,6 +12,25 @@
 namespace {
 
 constexpr size_t kAnyNumber = 1 << 16;
+
+// Wakes a thread blocked in a system call: the call returns EINTR and
+// FFmpeg's retry loop asks the interrupt callback. Without a handler the
+// signal would be ignored and wake nothing.
+constexpr int kWakeSignal = SIGURG;
+constexpr auto kWakeInterval = std::chrono::milliseconds(20);
+
+void onWake(int) {}
+
+void installWakeHandler() {
+    static const bool installed = [] {
+        struct sigaction sa {};
+        sigemptyset(&sa.sa_mask);
+        sa.sa_handler = onWake;
+        sa.sa_flags = 0;  // no SA_RESTART
+        return ::sigaction(kWakeSignal, &sa, nullptr) == 0;
+    }();
+    (void)installed;
+}
 
 }  // namespace
 
@@ -83,7 +106,11 @@ ReadAhead::ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t 
         owned_.push_back(std::make_unique<FrameBuffer>(w, h, pitch));
         free_.push(owned_.back().get());
     }
-    thread_ = std::thread([this] { run(); });
+    installWakeHandler();
+    thread_ = std::thread([this] {
+        run();
+        done_ = true;
+    });
 }
 
 ReadAhead::~ReadAhead() { stop(); }
@@ -122,5 +149,9 @@ void ReadAhead::stop() {
     reading_.cancel();
     free_.close();
     ready_.close();
+    while (!done_) {
+        ::pthread_kill(thread_.native_handle(), kWakeSignal);
+        std::this_thread::sleep_for(kWakeInterval);
+    }
     thread_.join();
 }

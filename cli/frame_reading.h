@@ -5,6 +5,7 @@
 // few frames ahead, so decoding overlaps the stages after it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -69,7 +70,8 @@ public:
     ReadItem next();
     // A buffer next() handed over, or any other of the same geometry, back to the pool.
     void recycle(FrameBuffer* frame);
-    // Stops reading; next() then gives End. A blocked read gives up (FFmpeg's interrupt callback).
+    // Stops reading; next() then gives End. A read blocked on a pipe is
+    // woken and gives up (FFmpeg's interrupt callback).
     void stop();
 
 private:
@@ -80,5 +82,6 @@ private:
     FrameQueue<FrameBuffer*> free_;
     FrameQueue<ReadItem> ready_;
     std::thread thread_;
+    std::atomic<bool> done_{false};  // the thread has nothing more to do
     bool ended_ = false;
 };

@@ -5,6 +5,12 @@
 #include "signals.h"
 #include "timing.h"
 
+namespace {
+
+constexpr auto kSignalPoll = std::chrono::milliseconds(50);
+
+}  // namespace
+
 Status ModuleRenderer::addLanes(const FilterModuleHost& module, int lanes,
                                 const std::function<Status(FilterInstance&)>& setUp) {
     while (this->lanes() < lanes) {
@@ -138,7 +144,15 @@ RenderedFrame RenderFlow::next() {
         changed_.notify_all();
     }
     if (ended_ || stopping_) return {};
-    changed_.wait(lock, [&] { return stopping_ || slot(wanted_).ready; });
+    // A terminating signal may come to this thread while it waits: look for one now and then.
+    while (!changed_.wait_for(lock, kSignalPoll, [&] { return stopping_ || slot(wanted_).ready; }))
+        if (pendingSignal() != 0) {
+            RenderedFrame interrupted;
+            interrupted.item.kind = SourceItem::Kind::Failed;
+            interrupted.item.status = Status::fail("interrupted");
+            ended_ = true;
+            return interrupted;
+        }
     if (stopping_) return {};
     Result& res = slot(wanted_);
     RenderedFrame done = res.frame;

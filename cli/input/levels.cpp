@@ -171,6 +171,8 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
             if (av_frame_get_buffer(planes_, 0) < 0)
                 return Status::fail("out of memory for converting " + fmtName);
         }
+        if (direct && !whole)
+            if (Status s = mapChroma(f, fullRange); !s.ok()) return s;
         format_ = f.format;
         w_ = f.width;
         h_ = f.height;
@@ -191,19 +193,16 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     }
     const uint8_t* const* planes = f.data;
     const int* pitches = f.linesize;
-    int shiftX = 0, shiftY = 0;
+    const bool subsampled = direct && !whole;
     if (!direct) {
         if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes_->data, planes_->linesize) != f.height)
             return Status::fail("converting a frame from " + fmtName + " failed");
         planes = planes_->data;
         pitches = planes_->linesize;
-    } else {
-        shiftX = d->log2_chroma_w;
-        shiftY = d->log2_chroma_h;
     }
     const int32_t w = f.width;
     const auto rows = [&](int32_t first, int32_t last) {
-        convertRows(planes, pitches, shiftX, shiftY, w, first, last, dst, dstStride);
+        convertRows(planes, pitches, subsampled, w, first, last, dst, dstStride);
     };
     if (workers_ != nullptr)
         workers_->run(f.height, rows);
@@ -212,24 +211,87 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     return {};
 }
 
-void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitches, int shiftX, int shiftY,
-                                 int32_t w, int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
+    // The library's own repetition, found once by converting the chroma
+    // samples' positions (low bytes, then high bytes) as if they were levels.
+    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
+    const int w = f.width, h = f.height;
+    SwsContext* probe = sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_YUV444P, SWS_POINT | SWS_FULL_CHR_H_INT,
+                                       nullptr, nullptr, nullptr);
+    AVFrame* in = av_frame_alloc();
+    AVFrame* out = av_frame_alloc();
+    Status s;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+    const int cw = AV_CEIL_RSHIFT(w, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+    const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
+    if (probe == nullptr || in == nullptr || out == nullptr ||
+        sws_setColorspaceDetails(probe, table, fullRange, table, fullRange, 0, kUnit, kUnit) < 0) {
+        s = Status::fail("cannot convert its pixel format " + std::string(d->name) + " to RGB");
+    } else {
+        in->format = fmt;
+        out->format = AV_PIX_FMT_YUV444P;
+        in->width = out->width = w;
+        in->height = out->height = h;
+        if (av_frame_get_buffer(in, 0) < 0 || av_frame_get_buffer(out, 0) < 0)
+            s = Status::fail("out of memory for converting " + std::string(d->name));
+    }
+    chromaColumn_.assign(static_cast<size_t>(w), 0);
+    chromaRow_.assign(static_cast<size_t>(h), 0);
+    constexpr int kByteBits = 8;
+    for (int shift = 0; shift < 2 * kByteBits && s.ok(); shift += kByteBits) {
+        for (int y = 0; y < h; ++y)
+            std::fill_n(in->data[0] + static_cast<ptrdiff_t>(y) * in->linesize[0], w, 0);
+        for (int cy = 0; cy < ch; ++cy)
+            for (int cx = 0; cx < cw; ++cx) {
+                in->data[1][static_cast<ptrdiff_t>(cy) * in->linesize[1] + cx] =
+                    static_cast<uint8_t>(cx >> shift);
+                in->data[2][static_cast<ptrdiff_t>(cy) * in->linesize[2] + cx] =
+                    static_cast<uint8_t>(cy >> shift);
+            }
+        if (sws_scale(probe, in->data, in->linesize, 0, h, out->data, out->linesize) != h) {
+            s = Status::fail("converting a frame from " + std::string(d->name) + " failed");
+            break;
+        }
+        for (int x = 0; x < w; ++x) chromaColumn_[static_cast<size_t>(x)] |= out->data[1][x] << shift;
+        for (int y = 0; y < h; ++y)
+            chromaRow_[static_cast<size_t>(y)] |= out->data[2][static_cast<ptrdiff_t>(y) * out->linesize[2]]
+                                                  << shift;
+    }
+    // Mostly each chroma sample covers the same number of pixels from the left.
+    pairs_ = d->log2_chroma_w == 1;
+    for (int x = 0; x < w && pairs_; ++x) pairs_ = chromaColumn_[static_cast<size_t>(x)] == x >> 1;
+    sws_freeContext(probe);
+    av_frame_free(&in);
+    av_frame_free(&out);
+    return s;
+}
+
+void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitches, bool subsampled, int32_t w,
+                                 int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
     for (int32_t y = first; y < last; ++y) {
-        const int32_t cy = y >> shiftY;
+        const int32_t cy = subsampled ? chromaRow_[static_cast<size_t>(y)] : y;
         const uint8_t* py = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
         const uint8_t* pb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
         const uint8_t* pr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
         auto* row = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
-        // Each chroma sample's three contributions once, for the 2^shiftX pixels it covers.
-        const int32_t span = 1 << shiftX;
-        for (int32_t x0 = 0, cx = 0; x0 < w; x0 += span, ++cx) {
-            const uint8_t cb = pb[cx], cr = pr[cx];
-            const int32_t r = rCr_[cr], g = gCb_[cb] + gCr_[cr], b = bCb_[cb];
-            const int32_t end = std::min(w, x0 + span);
-            for (int32_t x = x0; x < end; ++x) {
-                const int32_t yy = y_[py[x]];
-                row[x] = level(yy + r) << 16 | level(yy + g) << 8 | level(yy + b);
+        const auto put = [&](int32_t x, int32_t r, int32_t g, int32_t b) {
+            const int32_t yy = y_[py[x]];
+            row[x] = level(yy + r) << 16 | level(yy + g) << 8 | level(yy + b);
+        };
+        if (subsampled && pairs_) {
+            // Each chroma sample's contributions once, for the two pixels it covers.
+            for (int32_t x = 0; x < w; x += 2) {
+                const uint8_t cb = pb[x >> 1], cr = pr[x >> 1];
+                const int32_t r = rCr_[cr], g = gCb_[cb] + gCr_[cr], b = bCb_[cb];
+                put(x, r, g, b);
+                if (x + 1 < w) put(x + 1, r, g, b);
             }
+            continue;
+        }
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t cx = subsampled ? chromaColumn_[static_cast<size_t>(x)] : x;
+            const uint8_t cb = pb[cx], cr = pr[cx];
+            put(x, rCr_[cr], gCb_[cb] + gCr_[cr], bCb_[cb]);
         }
     }
 }

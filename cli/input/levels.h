@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pluginhost/status.h"
 
@@ -82,15 +83,19 @@ public:
 
 private:
     void makeTables(const SourceLevels& levels, RgbLevels out);
-    // Rows first..last of `planes` (chroma subsampled by 2^shiftX, 2^shiftY) to RGB.
-    void convertRows(const uint8_t* const* planes, const int* pitches, int shiftX, int shiftY, int32_t w,
+    // Where the library takes each pixel's chroma from, for subsampled formats.
+    Status mapChroma(const AVFrame& f, int fullRange);
+    // Rows first..last of `planes` to RGB; subsampled chroma by the map.
+    void convertRows(const uint8_t* const* planes, const int* pitches, bool subsampled, int32_t w,
                      int32_t first, int32_t last, uint8_t* dst, int dstStride) const;
 
     ChromaPath path_;
     SliceWorkers* workers_ = nullptr;
 
     SwsContext* sws_ = nullptr;
-    AVFrame* planes_ = nullptr;  // 8-bit 4:4:4 for the tables
+    AVFrame* planes_ = nullptr;                      // 8-bit 4:4:4 for the tables
+    std::vector<int32_t> chromaColumn_, chromaRow_;  // chroma sample of each pixel column and row
+    bool pairs_ = false;  // chromaColumn_[x] == x / 2: handled two pixels at a time
     int format_ = -1, w_ = 0, h_ = 0;
     int matrix_ = -1, fullRange_ = -1, out_ = -1;
     // Fixed-point contributions of Y, Cb and Cr to R, G and B.

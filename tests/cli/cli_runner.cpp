@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +55,9 @@ CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal, const st
         ::close(terminal);
     }
     int raw = 0;
-    ::waitpid(pid, &raw, 0);
+    struct rusage usage {};
+    ::wait4(pid, &raw, 0, &usage);
+    result.peakKb = usage.ru_maxrss;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     if (!onTerminal) {
         result.out = readFile(outFile);

@@ -14,6 +14,7 @@ using Args = std::vector<std::string>;
 struct CliResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out, err;
+    long peakKb = 0;  // the most memory the process held (its peak resident set)
     bool oneLine() const { return std::count(err.begin(), err.end(), '\n') == 1 && err.back() == '\n'; }
 };
 

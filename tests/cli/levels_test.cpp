@@ -12,9 +12,12 @@
 #include "cli_runner.h"
 #include "input/levels.h"
 #include "media.h"
+#include "slice_workers.h"
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -341,4 +344,58 @@ TEST_F(Source, SequenceStdinAndFifoInputs) {
         for (size_t k = 0; k < clip.size(); ++k) EXPECT_TRUE(samePicture(d.frames[k], clip[k])) << k;
     }
     feeder.join();
+}
+
+// Subsampled 8-bit YUV read where it lies, rows shared out among threads,
+// gives exactly what the library's 4:4:4 first gives, at odd sizes where
+// the last chroma sample covers fewer pixels.
+TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
+    constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
+                                          AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV411P,  AV_PIX_FMT_YUV410P};
+    constexpr int kSizes[][2] = {{1, 1}, {2, 2}, {7, 5}, {33, 17}, {64, 3}};
+    uint32_t seed = 12345;
+    auto random = [&seed] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
+    SliceWorkers workers(3);
+    av_log_set_level(AV_LOG_QUIET);  // the library's notes on the yuvj formats
+    for (const AVPixelFormat fmt : kFormats)
+        for (const auto& size : kSizes) {
+            const int w = size[0], h = size[1];
+            OwnedFrame in;
+            in.f->format = fmt;
+            in.f->width = w;
+            in.f->height = h;
+            ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
+            const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
+            for (int p = 0; p < 3; ++p)
+                for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
+                    in.f->data[p][k] = random();
+            for (const bool fullIn : {false, true})
+                for (const RgbLevels out : {RgbLevels::Full, RgbLevels::Studio}) {
+                    SCOPED_TRACE(std::string(av_get_pix_fmt_name(fmt)) + " " + std::to_string(w) + "x" +
+                                 std::to_string(h) + (fullIn ? " pc" : " tv") +
+                                 (out == RgbLevels::Studio ? " studio" : " full"));
+                    SourceLevels levels;
+                    levels.yuv = true;
+                    levels.matrix = YuvMatrix::Bt709;
+                    levels.fullRange = fullIn;
+                    std::vector<uint32_t> want(static_cast<size_t>(w * h)), got(want.size(), 0xDEADBEEF);
+                    LevelConverter reference(ChromaPath::Library), inPlace;
+                    inPlace.setWorkers(&workers);
+                    ASSERT_TRUE(
+                        reference.convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), w * 4)
+                            .ok());
+                    // Bottom-up, as the host's frames are.
+                    ASSERT_TRUE(inPlace
+                                    .convert(*in.f, levels, out,
+                                             reinterpret_cast<uint8_t*>(got.data() +
+                                                                        static_cast<size_t>(w * (h - 1))),
+                                             -w * 4)
+                                    .ok());
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            ASSERT_EQ(got[static_cast<size_t>((h - 1 - y) * w + x)],
+                                      want[static_cast<size_t>(y * w + x)])
+                                << "at " << x << "," << y;
+                }
+        }
 }
