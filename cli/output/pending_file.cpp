@@ -117,7 +117,8 @@ void removeDeadTemporaries(const std::string& dir) {
 // The data on the disk before the rename makes it the target, so a power
 // cut leaves the old file or the whole new one, never an empty one.
 Status flushToDisk(const std::string& path, const std::string& target) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    // Read-only is enough for fsync, and works when the file kept a read-only mode.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::fsync(fd) != 0) {
         const int err = errno;
         if (fd >= 0) ::close(fd);

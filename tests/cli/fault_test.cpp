@@ -43,6 +43,12 @@ struct Child {
         ::waitpid(pid, &raw, 0);
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
+    // What it said on stderr; the file goes.
+    std::string takeErr() const {
+        std::string text = readFile(errFile);
+        std::remove(errFile.c_str());
+        return text;
+    }
     std::string drain() {
         std::string bytes;
         char buf[65536];
@@ -186,7 +192,7 @@ TEST_F(Faults, DiskFaultsLeaveTheOldFileOrNone) {
                 Child c = spawn(t.args, dir_, piped);
                 if (piped) c.drain();
                 r.status = c.wait();
-                r.err = readFile(c.errFile);
+                r.err = c.takeErr();
             }
             // A pipe is never flushed nor renamed; one rename is the most all
             // but the sequence (and the store's values) make.
@@ -275,6 +281,7 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // some frames in it
     ::kill(c.pid, SIGKILL);
     EXPECT_EQ(c.wait(), 128 + SIGKILL);
+    c.takeErr();
     EXPECT_EQ(readText("out.mkv"), "old");
     EXPECT_EQ(files(), (std::set<std::string>{"clip.mkv", "out.mkv", live, stale}));
 
