@@ -290,6 +290,21 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(files(), (std::set<std::string>{"clip.mkv", "out.mkv", live}));
     EXPECT_EQ(decodeFile(path("out.mkv")).frames.size(), 3u);
+
+    // A save of the store killed half way leaves its temporary file, which
+    // no read ever takes for the store.
+    ::setenv("KIVREL_REGISTRY", path("registry.reg").c_str(), 1);
+    writeText(
+        ".kivrel-" + std::to_string(c.pid) + "-0.tmp",
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\r\n"
+        "\"mode\"=\"4\"\r\n");
+    for (const auto& [args, line] : {std::pair{Args{"defaults"}, "Config(0, "},  // histograms, as new
+                                     std::pair{Args{"defaults", "-d", "waveform"}, "Config(3, "}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    }
 }
 
 // Whatever signal a crash in the filter raises, the host's handler removes
