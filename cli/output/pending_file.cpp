@@ -1,13 +1,17 @@
 #include "output/pending_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "signals.h"
 
@@ -18,6 +22,8 @@ constexpr int kMaxLinkHops = 40;  // as the kernel's own limit on a path's links
 constexpr mode_t kPermissionBits = 07777;
 constexpr const char* kStdoutDevice = "/dev/stdout";
 constexpr const char* kStdoutAvio = "pipe:1";
+// A temporary name is "." + the target's name + kTempTag + pid + "-" + serial.
+constexpr const char* kTempTag = ".kivrel-";
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -76,6 +82,52 @@ Status examine(const std::string& target, const std::string& resolved, const Wri
     return {};
 }
 
+// The pid in a temporary name of ours, or 0 when `name` is none.
+pid_t tempNameOwner(const char* name) {
+    const char* tag = name[0] == '.' ? std::strstr(name + 1, kTempTag) : nullptr;
+    if (tag == nullptr) return 0;
+    for (const char* later; (later = std::strstr(tag + 1, kTempTag)) != nullptr;) tag = later;
+    char* end = nullptr;
+    const long pid = std::strtol(tag + std::strlen(kTempTag), &end, 10);
+    if (pid <= 0 || *end != '-' || end[1] == '\0') return 0;
+    for (const char* d = end + 1; *d != '\0'; ++d)
+        if (*d < '0' || *d > '9') return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// A run killed with SIGKILL (or by a power cut) cannot remove its temporary
+// files. The next run writing into the same folder removes those whose
+// process is gone; one whose pid is alive again belongs to someone else now
+// and stays. Once per folder and run.
+void removeDeadTemporaries(const std::string& dir) {
+    static std::set<std::string> swept;
+    if (!swept.insert(dir).second) return;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return;
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t owner = tempNameOwner(e->d_name);
+        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+// The data on the disk before the rename makes it the target, so a power
+// cut leaves the old file or the whole new one, never an empty one.
+Status flushToDisk(const std::string& path, const std::string& target) {
+    // Read-only is enough for fsync, and works when the file kept a read-only mode.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        return Status::fail("cannot write " + target + ": " + std::strerror(err));
+    }
+    ::close(fd);
+    return {};
+}
+
 }  // namespace
 
 std::string existsMessage(const std::string& path) { return path + " exists; use -y to replace it"; }
@@ -118,10 +170,11 @@ Status PendingFile::create(const std::string& target, const WriterSettings& sett
     }
     const std::string dir = folderOf(resolved_);
     const std::string base = resolved_.substr(dir.size());
+    removeDeadTemporaries(dir);
     static int counter = 0;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         const std::string name =
-            dir + "." + base + ".kivrel-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+            dir + "." + base + kTempTag + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         registerTempFile(name);  // before it exists, so no crash can miss it
         // 0666 less the umask: a new file gets the usual permissions.
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -131,6 +184,7 @@ Status PendingFile::create(const std::string& target, const WriterSettings& sett
             const int err = errno;
             ::close(fd);
             temp_ = name;
+            replaces_ = found == Found::File;
             if (!kept)
                 return Status::fail("cannot keep the permissions of " + target + ": " + std::strerror(err));
             return {};
@@ -142,8 +196,10 @@ Status PendingFile::create(const std::string& target, const WriterSettings& sett
     return Status::fail("cannot write " + target + ": no free temporary name beside it");
 }
 
-Status PendingFile::commit() {
+Status PendingFile::commit(bool flushed) {
     if (direct_ || temp_.empty()) return {};
+    if (!flushed)
+        if (Status s = flushToDisk(temp_, target_); !s.ok()) return s;
     int r = 0;
     if (overwrite_) {
         r = std::rename(temp_.c_str(), resolved_.c_str());
@@ -163,5 +219,22 @@ Status PendingFile::commit() {
     }
     unregisterTempFile(temp_);
     temp_.clear();
+    committed_ = true;
+    return {};
+}
+
+void PendingFile::withdraw() {
+    if (committed_ && !replaces_) ::unlink(resolved_.c_str());
+}
+
+Status flushFileSystemOf(const PendingFile& file) {
+    if (file.direct() || file.temp().empty()) return {};
+    const int fd = ::open(file.temp().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::syncfs(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        return Status::fail("cannot write " + file.target() + ": " + std::strerror(err));
+    }
+    ::close(fd);
     return {};
 }

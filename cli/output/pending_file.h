@@ -23,7 +23,11 @@ public:
     // Fails early when `target` is taken (and not to be overwritten), is the
     // input, is a folder, or its folder cannot be written.
     Status create(const std::string& target, const WriterSettings& settings);
-    Status commit();
+    // `flushed`: the data is on the disk already (flushFileSystemOf).
+    Status commit(bool flushed = false);
+    // Undoes a commit that made a new file; one that replaced a file stays,
+    // the old contents being gone.
+    void withdraw();
 
     // Where to write: the temporary name, or the target itself when direct.
     const std::string& temp() const { return temp_; }
@@ -38,7 +42,12 @@ private:
     std::string temp_;
     bool overwrite_ = false;
     bool direct_ = false;
+    bool replaces_ = false;   // the target was a file before
+    bool committed_ = false;  // by this object
 };
+
+// One flush of the whole file system `file` is written on, for many files at once.
+Status flushFileSystemOf(const PendingFile& file);
 
 // Whether `target` may be written, without creating anything: the checks of
 // create(), for names to be written later (an image sequence's frames).

@@ -39,9 +39,17 @@ public:
         return {};
     }
 
+    // All the pictures or none of the new ones: a failed rename takes back
+    // the names this run added.
     Status finish() override {
-        for (auto& file : files_)
-            if (Status s = file->commit(); !s.ok()) return s;
+        if (files_.empty()) return {};
+        if (Status s = flushFileSystemOf(*files_.front()); !s.ok()) return s;
+        for (size_t k = 0; k < files_.size(); ++k) {
+            if (Status s = files_[k]->commit(true); !s.ok()) {
+                for (size_t j = 0; j < k; ++j) files_[j]->withdraw();
+                return s;
+            }
+        }
         return {};
     }
 

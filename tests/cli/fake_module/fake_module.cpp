@@ -3,6 +3,7 @@
 // they do to its frames.
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 
 #include "sdk/filter_sdk.h"
 
@@ -25,10 +26,12 @@ long paramProc(sdk::FilterActivation*, const sdk::FilterFunctions*) { return sdk
 // the next row's first pixel when it does not.
 int runProc(const sdk::FilterActivation* fa, const sdk::FilterFunctions*) {
 #if defined(FAKE_CRASH)
-    // Faults on the third frame, after two have been written. Raised, not
+    // Faults on the third frame, after two have been written, with the
+    // signal $FAKE_CRASH_SIGNAL names (SIGSEGV without). Raised, not
     // provoked, so that a sanitizer build sees the same fault.
     static int calls = 0;
-    if (++calls == 3) std::raise(SIGSEGV);
+    const char* sig = std::getenv("FAKE_CRASH_SIGNAL");
+    if (++calls == 3) std::raise(sig != nullptr ? std::atoi(sig) : SIGSEGV);
 #endif
     const sdk::VFBitmap& src = *fa->src;
     const sdk::VFBitmap& dst = *fa->dst;
