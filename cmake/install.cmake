@@ -24,13 +24,11 @@ set(CPACK_PACKAGE_NAME kivrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Kivrel developers <kivrel@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "broadcast scopes for video files: waveform, vectorscope, histograms")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- kivrel puts Kivrel's broadcast displays on pictures and video: the video
- view, the hot pixel scan, level histograms, the waveform monitor and the
- vectorscope. It runs the Kivrel filter module as a plug-in host does over
- anything FFmpeg's libraries read, and writes pictures, video or frame
- hashes.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "kivrel puts Kivrel's broadcast displays on pictures and video: the video view,
+the hot pixel scan, level histograms, the waveform monitor and the vectorscope.
+It runs the Kivrel filter module as a plug-in host does over anything FFmpeg's
+libraries read, and writes pictures, video or frame hashes.")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ffmpeg, bash-completion")
