@@ -78,12 +78,22 @@ expect "video,passthru video,picture" "kivrel -d video,p"
 expect "luma,blue" "kivrel --channels luma,b"
 # Values of the settings, also after "=" (bash makes it a word of its own).
 expect "column grid row" "kivrel --layout "
-expect "601 709 auto" "kivrel --matrix "
 expect "0-255 16-235 auto" "kivrel --range="
 expect "on off" "kivrel --grid="
-expect "tv pc" "kivrel --input-range "
 expect "black intensity saturation" "kivrel x.mkv --change "
 expect "studio off" "kivrel report a.mkv --range-rule "
+# Every word kivrel takes for a setting, as it lists them for a wrong one,
+# wherever the option is in this build.
+for option in --display --change --system --matrix --range --input-matrix --input-range --layout --range-rule; do
+    for command in "" report; do
+        words=$("$kivrel" $command "$option" bogus 2>&1 >/dev/null |
+            sed -nE 's/.* is not one of ([^(]*[^ (]).*$/\1/p' | sed 's/, / /g')
+        if [ -n "$words" ]; then
+            offers "$words" "kivrel $command $option "
+            break
+        fi
+    done
+done
 expect "hot,hot hot,range" "kivrel report a.mkv --fail-on hot,"
 offers "image sequence video null md5 nut matroska mp4" "kivrel -f "
 expect "" "kivrel -ss "
