@@ -10,7 +10,9 @@ set(KIVREL_MODULE_DESTINATION lib/kivrel)
 
 install(TARGETS kivrel_cli RUNTIME DESTINATION bin)
 install(TARGETS kivrel LIBRARY DESTINATION ${KIVREL_MODULE_DESTINATION})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/kivrel.1 DESTINATION share/man/man1)
+# The page with this version in its header.
+configure_file(${PROJECT_SOURCE_DIR}/docs/kivrel.1 ${PROJECT_BINARY_DIR}/docs/kivrel.1 @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/docs/kivrel.1 DESTINATION share/man/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/cli/kivrel.bash DESTINATION share/bash-completion/completions
         RENAME kivrel)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/copyright
