@@ -80,7 +80,8 @@ int runConfigureCommand(const Options& options) {
         return kExitFailure;
     };
     Status error;
-    const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
+    std::string modulePath;
+    if (Status s = findModule(options.modulePath, modulePath); !s.ok()) return fail(s.message());
     const std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
     if (!module) return fail(error.message());
     FilterInstance inst(*module);

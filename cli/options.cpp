@@ -592,8 +592,9 @@ Input and output:
   -f FORMAT              what to write: image, sequence, video, null, md5, or
                          any container FFmpeg writes (nut, matroska, mp4 ...);
                          -f nut -o - or -f md5 -o - print on standard output
-  -c:v CODEC             the video encoder (also -vcodec); default FFV1 where
-                         the container takes it, else the container's own
+  -c:v CODEC             the video encoder (also -codec:v, -vcodec); default
+                         FFV1 where the container takes it, else the
+                         container's own
   -pix_fmt FORMAT        the encoder's pixel format; default: none that
                          subsamples colour, so a one-pixel trace stays sharp
   -threads N             decoder and encoder threads (0: as many as cores)
@@ -651,7 +652,8 @@ Display settings (what is not given keeps the module's stored default):
       --print-config     print the filter's label and script line, then exit
 
 Host:
-      --module PATH      the filter module (default: kivrel.so beside kivrel)
+      --module PATH      the filter module (default: where KIVREL_MODULE points,
+                         else kivrel.so beside kivrel, else in ../lib/kivrel/)
       --pad-pitch N      pad every source and output row by N pixels and check
                          that the filter never writes into the padding
   -q, --quiet            no progress bar and no summary

@@ -245,7 +245,8 @@ void report(const std::string& message) { std::fprintf(stderr, "kivrel: %s\n", m
 int runPipeline(const Options& options) {
     const auto started = Timing::Clock::now();
     Status error;
-    const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
+    std::string modulePath;
+    if (Status s = findModule(options.modulePath, modulePath); !s.ok()) return fail(s);
     std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
     if (!module) return fail(error);
     FilterInstance inst(*module);

@@ -38,6 +38,43 @@ configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON
 cmake --build build/native -j "$jobs"
 run_ctest native build/native
 
+echo "== Debian package: built by CPack, its contents checked, unpacked in a scratch root and run"
+check_package() {  # build dir
+    local build=$1 deb scratch status=0
+    rm -f "$build"/kivrel_*.deb
+    (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { tail -n 30 "$build/cpack.log"; return 1; }
+    deb=$(ls "$build"/kivrel_*_"$(dpkg --print-architecture)".deb) || return 1
+    local want got depends
+    want=$(printf './usr/%s\n' bin/kivrel lib/kivrel/kivrel.so share/bash-completion/completions/kivrel \
+        share/doc/kivrel/README.md share/doc/kivrel/copyright share/man/man1/kivrel.1)
+    got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+    [ "$got" = "$want" ] || { echo "unexpected contents:"; diff <(echo "$want") <(echo "$got"); status=1; }
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for lib in libavformat libavcodec libswscale libavutil; do
+        grep -q "${lib}[0-9]" <<<"$depends" || { echo "Depends lacks $lib: $depends"; status=1; }
+    done
+    # Whether apt would install it here: every dependency known and satisfiable.
+    apt-get install -s -qq "./$deb" >/dev/null || { echo "apt-get cannot install $deb"; status=1; }
+    scratch=$(mktemp -d)
+    dpkg -x "$deb" "$scratch/root"
+    mkdir "$scratch/work"
+    # From a folder of its own, with the user's settings out of the way: the
+    # module is found in ../lib/kivrel from the unpacked executable.
+    (cd "$scratch/work" && env -u KIVREL_MODULE KIVREL_REGISTRY="$scratch/registry.reg" \
+        "$scratch/root/usr/bin/kivrel" -d waveform -o wfm.png -q) || status=1
+    [ "$(head -c 4 "$scratch/work/wfm.png" | od -An -c | tr -d ' ')" = "211PNG" ] ||
+        { echo "the unpacked kivrel wrote no PNG"; status=1; }
+    rm -rf "$scratch"
+    [ $status -eq 0 ] && echo "$(basename "$deb"): contents, Depends and a run from a scratch root as intended"
+    return $status
+}
+if check_package build/native; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1))
+    echo "FAILED: Debian package"
+fi
+
 echo "== native, AddressSanitizer + UBSan"
 configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
 cmake --build build/asan -j "$jobs"

@@ -51,6 +51,8 @@ public:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         ::setenv("KIVREL_REGISTRY", (folder_ / "registry.reg").c_str(), 1);
+        // Every run finds the module of this build, not one the user's environment names.
+        ::unsetenv("KIVREL_MODULE");
     }
     void TearDown() override { fs::remove_all(folder_); }
 
