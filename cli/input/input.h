@@ -53,6 +53,12 @@ public:
     virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
     // The RGB levels the display wants (full range unless told otherwise).
     virtual void setRgbLevels(RgbLevels) {}
+    // The frame read last, converted again at other RGB levels (a caller
+    // that measures it as two displays see it). Readers whose pictures do
+    // not depend on the levels give the same words again.
+    virtual Status readAgain(FrameBuffer&, RgbLevels) {
+        return Status::fail(info_.name + ": this reader cannot read a frame again");
+    }
 
 protected:
     SourceInfo info_;

@@ -115,6 +115,7 @@ public:
     Status open(const ReaderParams& params);
     Status read(FrameBuffer& frame, ReadFrame& meta) override;
     void setRgbLevels(RgbLevels levels) override { rgbLevels_ = levels; }
+    Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -126,7 +127,7 @@ private:
     Status decodeNext(Step& step);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
-    Status convert(FrameBuffer& out, int64_t number);
+    Status convert(FrameBuffer& out, int64_t number, RgbLevels levels);
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
@@ -142,6 +143,7 @@ private:
     int readErrorsInARow_ = 0;
     int64_t seenDecoderErrors_ = 0;
     int64_t nextNumber_ = 0;  // number of the next frame decoded
+    int64_t lastNumber_ = 0;  // of the frame handed over last
     // Timing, in stream time-base ticks.
     int64_t firstPts_ = 0;      // the stream's start
     double frameTicks_ = 0.0;   // one frame
@@ -415,13 +417,18 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             av_frame_unref(frame_);
             return {};
         }
-        Status s = convert(frame, number);
-        av_frame_unref(frame_);
-        return s;
+        // Kept until the next decode (which unrefs it first) for readAgain.
+        lastNumber_ = number;
+        return convert(frame, number, rgbLevels_);
     }
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number) {
+Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
+    if (frame_->width <= 0) return Status::fail(info_.name + ": no frame to read again");
+    return convert(frame, lastNumber_, levels);
+}
+
+Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbLevels rgbLevels) {
     const AVFrame& f = *frame_;
     const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
     if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
@@ -435,10 +442,10 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
         f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
     Status s;
     if (info_.rotation == 0) {
-        s = converter_.convert(f, levels, rgbLevels_, out.topRowBytes(), out.topDownStride());
+        s = converter_.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
         unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
-        s = converter_.convert(f, levels, rgbLevels_, reinterpret_cast<uint8_t*>(unturned_.data()),
+        s = converter_.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
                                f.width * static_cast<int>(sizeof(uint32_t)));
         if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }
