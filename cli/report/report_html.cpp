@@ -107,7 +107,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     std::string s;
     // Average luma.
     s += svgOpen(("avd" + suffix).c_str(), "Average luma (AVD) per frame");
-    s += chartFrame(f, {}, kTopLevel, {0, kStudioBlack, 128, kStudioWhite, kTopLevel}, "");
+    s += chartFrame(f, {}, kTopLevel, {kStudioBlack, 128, kStudioWhite}, "");
     std::string points;
     for (size_t c = 0; c < cols.size(); ++c)
         points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].avd, kTopLevel)) + " ";
@@ -115,7 +115,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     // The band of luma present, with the studio limits.
     s += svgOpen(("band" + suffix).c_str(), "Lowest to highest luma per frame; lines at 16 and 235");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
-                    {0, 128, kTopLevel}, "");
+                    {64, 128, 192}, "");
     std::string upper, lower;
     for (size_t c = 0; c < cols.size(); ++c) {
         upper += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].hi, kTopLevel)) + " ";
@@ -219,7 +219,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
     s += "<h1>Legality report</h1><p class=\"sub\">" + std::to_string(files.size()) + " file" +
          (files.size() == 1 ? "" : "s") + ": <span id=\"overall\" class=\"verdict " +
          (broken ? "breaks" : "legal") + "\">" +
-         (broken ? std::to_string(broken) + " breaking rules" : std::string("all legal")) +
+         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
+                 : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
          (rules.studioRange ? "; luma outside 16–235" : "; no range rule") + ".</p>\n";
     for (size_t i = 0; i < files.size(); ++i) {
