@@ -218,7 +218,7 @@ Status MediaReader::open(const ReaderParams& params) {
     if (r < 0)
         return Status::fail(path + ": cannot open its " + decoder->name + " decoder (" + libraryDetail(r) +
                             ")");
-    seenDecoderErrors_ = decoderErrorCount();
+    seenDecoderErrors_ = decoderErrorCount(codec_);
 
     if (codec_->width <= 0 || codec_->height <= 0)
         return Status::fail(path + ": the stream does not say its frame size");
@@ -287,7 +287,7 @@ Status MediaReader::decodeNext(Step& step) {
     for (;;) {
         int r = avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
-            const int64_t errors = decoderErrorCount();
+            const int64_t errors = decoderErrorCount(codec_);
             const bool concealed = errors != seenDecoderErrors_;
             seenDecoderErrors_ = errors;
             if (concealed || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
@@ -361,7 +361,7 @@ Status MediaReader::decodeNext(Step& step) {
         if (r < 0 && r != AVERROR(EAGAIN)) {
             step.problem =
                 "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
-            seenDecoderErrors_ = decoderErrorCount();  // the message belongs to this failure
+            seenDecoderErrors_ = decoderErrorCount(codec_);  // the message belongs to this failure
             step.next = Next::Corrupt;
             return {};
         }
