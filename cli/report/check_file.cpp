@@ -214,19 +214,20 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
 
     constexpr const char* kWhy[] = {"most hot pixels", "most luma below 16", "most luma above 235",
                                     "brightest frame"};
+    // One figure per frame, for the measures a rule looks at.
     std::vector<int> shown;
-    for (int m = 0; m < kWorstMeasureCount; ++m)
-        if (kept[m].index >= 0 && std::find(shown.begin(), shown.end(), kept[m].index) == shown.end()) {
-            if (m == kWorstHot || options.rules.studioRange)
-                shown.push_back(kept[m].index);
-            else
-                continue;
-            out.figures.emplace_back();
-            if (Status s =
-                    renderFigure(instances, kept[m], out.frames[kept[m].index], kWhy[m], out.figures.back());
-                !s.ok())
-                return s;
-        }
+    for (int m = 0; m < kWorstMeasureCount; ++m) {
+        const bool judged = m == kWorstHot || options.rules.studioRange;
+        if (!judged || kept[m].index < 0 ||
+            std::find(shown.begin(), shown.end(), kept[m].index) != shown.end())
+            continue;
+        shown.push_back(kept[m].index);
+        out.figures.emplace_back();
+        if (Status s =
+                renderFigure(instances, kept[m], out.frames[kept[m].index], kWhy[m], out.figures.back());
+            !s.ok())
+            return s;
+    }
     if (out.figures.empty() && kept[kBrightest].index >= 0) {
         out.figures.emplace_back();
         if (Status s = renderFigure(instances, kept[kBrightest], out.frames[kept[kBrightest].index],
