@@ -1,7 +1,7 @@
 #include "av_support.h"
 
-#include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 extern "C" {
@@ -16,7 +16,7 @@ namespace {
 std::mutex logMutex;  // decoders and encoders may log from their threads
 std::string lastMessage;
 int printLevel = AV_LOG_QUIET;
-std::atomic<int64_t> decoderErrors{0};
+std::map<const void*, int64_t> decoderErrors;  // by decoder context, under logMutex
 
 bool isDecoder(void* avcl) {
     if (avcl == nullptr || *static_cast<const AVClass**>(avcl) != avcodec_get_class()) return false;
@@ -27,7 +27,10 @@ bool isDecoder(void* avcl) {
 void onLibraryLog(void* avcl, int level, const char* fmt, va_list args) {
     constexpr int kLevelBits = 0xFF;  // the rest of the word may carry a colour
     if (level >= 0) level &= kLevelBits;
-    if (level <= AV_LOG_ERROR && isDecoder(avcl)) ++decoderErrors;
+    if (level <= AV_LOG_ERROR && isDecoder(avcl)) {
+        const std::lock_guard<std::mutex> lock(logMutex);
+        ++decoderErrors[avcl];
+    }
     const bool print = level <= printLevel;
     if (level > AV_LOG_ERROR && !print) return;
     char line[1024];
@@ -67,7 +70,11 @@ std::string takeLibraryMessage() {
     return m;
 }
 
-int64_t decoderErrorCount() { return decoderErrors.load(); }
+int64_t decoderErrorCount(const void* codec) {
+    const std::lock_guard<std::mutex> lock(logMutex);
+    const auto it = decoderErrors.find(codec);
+    return it != decoderErrors.end() ? it->second : 0;
+}
 
 std::string libraryDetail(int error) {
     std::string logged = takeLibraryMessage();

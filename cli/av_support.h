@@ -31,10 +31,12 @@ std::string avErrorText(int error);
 void routeLibraryLog(int level);
 // The last error message the libraries logged since the previous call, or "".
 std::string takeLibraryMessage();
-// How many errors decoders have logged so far. Some decoders conceal damage
-// (a failed checksum, say) and only log it: a frame during which this count
-// moved is taken as damaged.
-int64_t decoderErrorCount();
+// How many errors the decoder `codec` (its AVCodecContext) has logged so
+// far. Some decoders conceal damage (a failed checksum, say) and only log
+// it: a frame during which this count moved is taken as damaged. Counted per
+// decoder, so that decoders running side by side (kivrel report -j) do not
+// mark each other's frames.
+int64_t decoderErrorCount(const void* codec);
 
 // The detail to put in brackets after a message: the logged text when there
 // is one, else the error code's text.

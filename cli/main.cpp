@@ -9,6 +9,7 @@
 #include "options.h"
 #include "pipeline.h"
 #include "pluginhost/module_host.h"
+#include "report/report.h"
 #include "signals.h"
 
 extern "C" {
@@ -22,6 +23,7 @@ namespace {
 
 constexpr std::string_view kDefaultsCommand = "defaults";
 constexpr std::string_view kConfigureCommand = "configure";
+constexpr std::string_view kReportCommand = "report";
 
 void printVersion() {
     auto v = [](unsigned n) {
@@ -63,6 +65,7 @@ int storeCommand(std::string_view command, int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc > 1 && (argv[1] == kDefaultsCommand || argv[1] == kConfigureCommand))
         return storeCommand(argv[1], argc - 1, argv + 1);
+    if (argc > 1 && argv[1] == kReportCommand) return runReportCommand(argc - 1, argv + 1);
     Options options;
     Action action = Action::Run;
     if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {

@@ -435,15 +435,17 @@ const OptionEntry* findShort(char letter) {
 
 }  // namespace
 
-Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action) {
+Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action,
+                        bool manyInputs) {
     options = Options{};
     action = Action::Run;
     bool optionsEnded = false;
-    auto addInput = [&options](std::string_view arg) {
-        if (!options.input.empty())
+    auto addInput = [&options, manyInputs](std::string_view arg) {
+        if (!options.input.empty() && !manyInputs)
             return Status::fail("more than one input: " + q(options.input) + " and " + q(arg));
         if (arg.empty()) return Status::fail("the input file name is empty");
-        options.input = arg;
+        if (options.input.empty()) options.input = arg;
+        options.inputs.emplace_back(arg);
         return Status();
     };
     auto apply = [&options, &action](const OptionEntry& entry, std::string_view value,
@@ -567,6 +569,8 @@ std::string helpText() {
     return std::string(R"(Usage: kivrel [OPTIONS] [INPUT]
        kivrel defaults [SETTINGS OPTIONS]   show, or set, the defaults new instances start from
        kivrel configure                     set them in the filter's dialog, on the terminal
+       kivrel report INPUT... [-o FILE]     check whole files for broadcast legality
+                                            (kivrel report --help)
 
 Puts one of Kivrel's broadcast displays on a picture or a video: loads the
 filter module as a plug-in host does, feeds it every decoded frame and writes

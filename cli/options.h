@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 #include "input/levels.h"
@@ -29,8 +30,9 @@ struct StartPoint {
 };
 
 struct Options {
-    std::string input;        // empty: the built-in test card
-    std::string output;       // empty: a name made from the input and the display
+    std::string input;                // empty: the built-in test card
+    std::vector<std::string> inputs;  // every INPUT in order; only `kivrel report` takes several
+    std::string output;               // empty: a name made from the input and the display
     std::string format;       // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
     std::string codec;        // -c:v: the video encoder by name; empty: the container's default
     std::string pixelFormat;  // -pix_fmt: the encoder's input format; empty: no chroma subsampling
@@ -68,7 +70,9 @@ struct Options {
 enum class Action { Run, Help, Version };
 
 // Errors name the option and the value: "--frames: '0' is not a number from 1 ...".
-Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action);
+// `manyInputs`: more than one INPUT is allowed (kivrel report).
+Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action,
+                        bool manyInputs = false);
 
 bool hasConfigOverrides(const Options& options);
 // Replaces the arguments the command line set, keeps the rest.

@@ -55,6 +55,12 @@ public:
     virtual void setRgbLevels(RgbLevels) {}
     // From another thread: a read in progress (a pipe that blocks) gives up with a failure.
     virtual void cancel() {}
+    // The frame read last, converted again at other RGB levels (a caller
+    // that measures it as two displays see it). Readers whose pictures do
+    // not depend on the levels give the same words again.
+    virtual Status readAgain(FrameBuffer&, RgbLevels) {
+        return Status::fail(info_.name + ": this reader cannot read a frame again");
+    }
 
 protected:
     SourceInfo info_;

@@ -124,6 +124,7 @@ public:
     // After a read that handed over nothing: damage showed while frame
     // threads decoded ahead, so it cannot be pinned on one frame.
     bool lostTrack() const { return lostTrack_; }
+    Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -135,7 +136,7 @@ private:
     Status decodeNext(Step& step);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
-    Status convert(FrameBuffer& out, int64_t number);
+    Status convert(FrameBuffer& out, int64_t number, RgbLevels levels);
     static int interrupted(void* self) {
         return interruptRequested(nullptr) != 0 || static_cast<MediaReader*>(self)->cancelled_.load() ? 1 : 0;
     }
@@ -157,6 +158,7 @@ private:
     int64_t nextNumber_ = 0;  // number of the next frame decoded
     bool frameThreads_ = false, lostTrack_ = false;
     const std::atomic<bool>& cancelled_;
+    int64_t lastNumber_ = 0;  // of the frame handed over last
     // Timing, in stream time-base ticks.
     int64_t firstPts_ = 0;      // the stream's start
     double frameTicks_ = 0.0;   // one frame
@@ -233,7 +235,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     if (r < 0)
         return Status::fail(path + ": cannot open its " + decoder->name + " decoder (" + libraryDetail(r) +
                             ")");
-    seenDecoderErrors_ = decoderErrorCount();
+    seenDecoderErrors_ = decoderErrorCount(codec_);
     const int threads =
         params.threads > 0 ? params.threads : static_cast<int>(std::thread::hardware_concurrency());
     if (threads > 1) {
@@ -308,7 +310,7 @@ Status MediaReader::decodeNext(Step& step) {
     for (;;) {
         int r = avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
-            const int64_t errors = decoderErrorCount();
+            const int64_t errors = decoderErrorCount(codec_);
             const bool concealed = errors != seenDecoderErrors_;
             seenDecoderErrors_ = errors;
             if (concealed || (frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
@@ -382,7 +384,7 @@ Status MediaReader::decodeNext(Step& step) {
         if (r < 0 && r != AVERROR(EAGAIN)) {
             step.problem =
                 "cannot decode frame " + std::to_string(nextNumber_) + " (" + libraryDetail(r) + ")";
-            seenDecoderErrors_ = decoderErrorCount();  // the message belongs to this failure
+            seenDecoderErrors_ = decoderErrorCount(codec_);  // the message belongs to this failure
             step.next = Next::Corrupt;
             return {};
         }
@@ -442,13 +444,18 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             av_frame_unref(frame_);
             return {};
         }
-        Status s = convert(frame, number);
-        av_frame_unref(frame_);
-        return s;
+        // Kept until the next decode (which unrefs it first) for readAgain.
+        lastNumber_ = number;
+        return convert(frame, number, rgbLevels_);
     }
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number) {
+Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
+    if (frame_->width <= 0) return Status::fail(info_.name + ": no frame to read again");
+    return convert(frame, lastNumber_, levels);
+}
+
+Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbLevels rgbLevels) {
     const AVFrame& f = *frame_;
     const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
     if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
@@ -462,10 +469,10 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
         f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
     Status s;
     if (info_.rotation == 0) {
-        s = converter_.convert(f, levels, rgbLevels_, out.topRowBytes(), out.topDownStride());
+        s = converter_.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
         unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
-        s = converter_.convert(f, levels, rgbLevels_, reinterpret_cast<uint8_t*>(unturned_.data()),
+        s = converter_.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
                                f.width * static_cast<int>(sizeof(uint32_t)));
         if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }

@@ -25,6 +25,11 @@ public:
         return {};
     }
 
+    Status readAgain(FrameBuffer& frame, RgbLevels) override {
+        fillTestCard(frame.frame());
+        return {};
+    }
+
 private:
     bool done_ = false;
 };

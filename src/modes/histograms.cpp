@@ -229,24 +229,31 @@ void prepareHistograms(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.pitch = alignedPitch(kHistogramWidth);
 }
 
+int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
+    const HistogramRowKernels* kernels = rowKernels(level);
+    AffineLuma form;
+    return kernels != nullptr && findAffineLuma(inst, form) ? countLevelWords(inst, src, *kernels, form)
+                                                            : countLevels(inst, src);
+}
+
+int32_t histogramAverageLuma(const ScopeInstance& inst, int64_t pixels) {
+    // A frame without pixels has no average: it shows 0. The clamped luma
+    // keeps the quotient within 0..255.
+    return pixels > 0 ? static_cast<int32_t>(inst.lumaSum / pixels) : 0;
+}
+
 int renderHistograms(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const ScopeSettings& s = inst.settings;
     for (int c = 0; c < kChannelCount; ++c) {
         if (channelOn(s, c)) std::fill_n(inst.histogram[c].counts, kLevels, 0u);
     }
-    const HistogramRowKernels* kernels = rowKernels(level);
-    AffineLuma form;
-    const int64_t pixels = kernels != nullptr && findAffineLuma(inst, form)
-                               ? countLevelWords(inst, src, *kernels, form)
-                               : countLevels(inst, src);
+    const int64_t pixels = countHistogramLevels(inst, src, level);
     const PanelLayout layout = layoutPanels(inst.panelHeight, peakCount(inst));
 
     if (!s.accum) fillRect(dst, 0, 0, kFullExtent, kFullExtent, kClearColour);
     fillRect(dst, 0, 0, kHistogramWidth, kTitleBandHeight, kClearColour);
-    // A frame without pixels has no average: it shows 0.
-    const int64_t average = pixels > 0 ? inst.lumaSum / pixels : 0;
     char title[kTextBufferSize];
-    std::snprintf(title, sizeof title, kTitleFormat, static_cast<int>(average),
+    std::snprintf(title, sizeof title, kTitleFormat, static_cast<int>(histogramAverageLuma(inst, pixels)),
                   static_cast<double>(layout.scale));
     drawText(dst, kTitleX, kTitleY, title, kGraticuleColour);
 

@@ -260,3 +260,30 @@ int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
     });
     return 0;
 }
+
+bool isHotPixel(const ScopeInstance& inst, uint32_t px) {
+    return !isLegal(decisionLimits(inst.hotLimits), measure(inst, px));
+}
+
+int64_t countHotPixels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
+    if (src.w <= 0 || src.h <= 0) return 0;
+    const DecisionLimits lim = decisionLimits(inst.hotLimits);
+    const HotPixelKernels* kernels = vectorKernels(level);
+    HotPackedRows packed;
+    const bool vector = kernels != nullptr && packRows(inst, lim, packed);
+    int64_t hot = 0;
+    for (int32_t k = 0; k < src.h; ++k) {
+        const uint32_t* row = src.storedRow(k);
+        if (!vector) {
+            for (int32_t x = 0; x < src.w; ++x) hot += isLegal(lim, measure(inst, row[x])) ? 0 : 1;
+            continue;
+        }
+        // The kernel the scan runs, into scratch words nobody reads.
+        constexpr int32_t kChunk = 1024;
+        uint32_t out[kChunk];
+        int32_t positions[kChunk];
+        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk)
+            hot += kernels->decide(packed, row + x0, out, std::min(kChunk, src.w - x0), positions);
+    }
+    return hot;
+}

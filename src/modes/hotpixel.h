@@ -13,3 +13,10 @@ void prepareHotPixel(ScopeInstance& inst, OutputGeometry& geometry);
 // One pixel through the test; no side effects.
 uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px);
 int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);
+
+// The scan's decision alone, for callers that want its numbers (the
+// command-line host's report): whether the pixel is hot, that is, whether
+// the scan changes it (to black: to 0).
+bool isHotPixel(const ScopeInstance& inst, uint32_t px);
+// How many pixels of `src` are hot, decided with the kernels of `level`.
+int64_t countHotPixels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level);

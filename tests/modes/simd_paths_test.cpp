@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "modes/display_table.h"
+#include "modes/hotpixel.h"
 #include "modes/luma_form.h"
 #include "support/image.h"
 #include "support/rng.h"
@@ -210,6 +211,35 @@ TEST(SimdPaths, StaleTablesOfAnotherDisplay) {
                                       "prepared for " + describe(before) + ", drawn for " + describe(after));
                 }
             }
+        }
+    }
+}
+
+// What the command-line host's report counts: at every level, exactly the
+// pixels the scan with its to-black action changes, and the pixels the
+// single-pixel decision calls hot.
+TEST(SimdPaths, HotPixelCountIsWhatTheScanChanges) {
+    TestRng rng{1612};
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : smallFrames(rng)) {
+        for (int trial = 0; trial < 6; ++trial) {
+            ScopeSettings s = randomSettings(rng, DisplayMode::HotPixel);
+            s.passthru = 0;
+            s.hotFix = kHotFixToBlack;
+            OutputGeometry g;
+            const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+            const StoredFrame src(f.picture, f.pad);
+            const Outcome scanned = renderAt(*inst, src, g, f.pad, SimdLevel::Scalar);
+            int64_t changed = 0, decided = 0;
+            for (size_t i = 0; i < f.picture.px.size(); ++i) {
+                changed += scanned.out.px[i] != f.picture.px[i] ? 1 : 0;
+                decided += isHotPixel(*inst, f.picture.px[i]) ? 1 : 0;
+            }
+            EXPECT_EQ(decided, changed) << describe(s) << ", " << f.name;
+            for (SimdLevel level : levels)
+                EXPECT_EQ(countHotPixels(*inst, src.constFrame(), level), changed)
+                    << describe(s) << ", " << levelName(level) << ", " << f.name;
         }
     }
 }

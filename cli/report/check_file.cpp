@@ -1,0 +1,239 @@
+#include "report/check_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "filter_setup.h"
+#include "input/input.h"
+#include "pluginhost/script_call.h"
+#include "report/frame_meter.h"
+#include "report/picture.h"
+#include "settings/script_command.h"
+#include "settings/settings_store.h"
+#include "signals.h"
+
+namespace {
+
+Status argsOf(FilterInstance& inst, ConfigArgs& args) {
+    const std::string line = inst.scriptLine();
+    ScriptCall call;
+    if (line.empty() || parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+        return Status::fail("cannot read the filter's settings back from its script line '" + line + "'");
+    return {};
+}
+
+// The settings of one display for an instance: the shared ones, that
+// display, not passed through.
+Status showDisplay(FilterInstance& inst, ConfigArgs args, DisplayMode mode) {
+    args[kArgMode] = static_cast<int>(mode);
+    args[kArgPassthru] = 0;
+    args[kArgHotFix] = kHotFixToBlack;  // the scan's own mark: a changed pixel is a hot one
+    return inst.runScriptLine(formatConfigLine(args));
+}
+
+std::string settingsText(const ScopeSettings& s) {
+    return std::string(s.ntsc ? "NTSC" : "PAL") + ", " + (s.stdDef ? "601" : "709") + ", " +
+           (s.rng255 ? "0-255" : "16-235") + (s.gamma ? ", gamma corrected" : "") + ", max " +
+           std::to_string(s.maxIRE) + " IRE";
+}
+
+// At most this many frames by -frames, -t and -to; -1 for no limit.
+int64_t frameLimit(const Options& options, const SourceInfo& info) {
+    const double fps =
+        info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
+    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
+    auto framesIn = [fps](double seconds) {
+        return std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds * fps - kRounding)));
+    };
+    int64_t limit = options.frames.value_or(-1);
+    auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
+    if (options.duration && fps > 0.0) lower(framesIn(*options.duration));
+    if (options.endTime && fps > 0.0) {
+        const double from =
+            options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
+        lower(*options.endTime > from ? framesIn(*options.endTime - from) : 0);
+    }
+    return limit;
+}
+
+void copyFrame(const FrameBuffer& from, FrameBuffer& to) {
+    if (to.w() != from.w() || to.h() != from.h()) to = FrameBuffer(from.w(), from.h(), from.pitch());
+    const ConstFrame a = from.frame();
+    const Frame b = to.frame();
+    for (int32_t k = 0; k < a.h; ++k)
+        std::memcpy(b.storedRow(k), a.storedRow(k), static_cast<size_t>(a.w) * sizeof(uint32_t));
+}
+
+// A frame worth showing: its pictures as each display got them.
+struct Kept {
+    int index = -1;  // into the report's frames
+    FrameBuffer luma, hot;
+};
+
+Status renderFigure(FileInstances& instances, const Kept& kept, const FrameNumbers& numbers, const char* why,
+                    Figure& figure) {
+    figure.frame = numbers.frame;
+    figure.time = numbers.time;
+    figure.why = why;
+    figure.hotPixels = numbers.hotPixels;
+    FilterInstance& hot = *instances.hot;
+    copyFrame(kept.hot, hot.source());
+    if (Status s = hot.run(numbers.frame); !s.ok()) return s;
+    if (Status s = thumbnailPng(kept.hot.frame(), hot.output().frame(), figure.thumbnail); !s.ok()) return s;
+    FilterInstance& wave = *instances.waveform;
+    copyFrame(kept.luma, wave.source());
+    if (Status s = wave.run(numbers.frame); !s.ok()) return s;
+    return encodePng(wave.output().frame(), figure.waveform);
+}
+
+}  // namespace
+
+Status setUpInstances(const FilterModuleHost& module, const Options& options, FileInstances& out) {
+    out.waveform = std::make_unique<FilterInstance>(module);
+    out.hot = std::make_unique<FilterInstance>(module);
+    if (Status s = configure(*out.waveform, options); !s.ok()) return s;
+    if (Status s = configure(*out.hot, options); !s.ok()) return s;
+    if (options.maxIre) {
+        out.maxIre = *options.maxIre;
+    } else {
+        ScopeSettings stored{};
+        loadSettings(stored);
+        out.maxIre = stored.maxIRE;
+    }
+    return {};
+}
+
+Status checkFile(const ReportOptions& options, FileInstances& instances, FileReport& out) {
+    const Options& o = options.common;
+    ReaderParams params;
+    params.path = out.input;
+    params.start = o.start;
+    params.levels = o.inputLevels;
+    params.startNumber = o.startNumber;
+    params.autorotate = !o.noAutorotate;
+    params.threads = o.threads;
+    std::unique_ptr<Reader> reader;
+    if (Status s = openReader(kMediaReaderName, params, reader); !s.ok()) return s;
+    const SourceInfo& info = reader->info();
+    FilterInstance& wave = *instances.waveform;
+    if (Status s = followSource(wave, o, info.levels); !s.ok()) return s;
+    ConfigArgs args{};
+    if (Status s = argsOf(wave, args); !s.ok()) return s;
+    int raw[kConfigArgCount];
+    std::copy(args.begin(), args.end(), raw);
+    ScopeSettings settings{};
+    applyConfigArgs(settings, raw);
+    settings.maxIRE = instances.maxIre;
+
+    const bool studio = settings.rng255 == 0;
+    const RgbLevels lumaLevels =
+        rgbLevelsFor(static_cast<int>(DisplayMode::Histograms), false, studio, info.levels);
+    const RgbLevels hotLevels =
+        rgbLevelsFor(static_cast<int>(DisplayMode::HotPixel), false, studio, info.levels);
+    const bool twoPictures = lumaLevels != hotLevels;
+    reader->setRgbLevels(lumaLevels);
+
+    out.w = info.w;
+    out.h = info.h;
+    out.fps = info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
+    const SourceLevels& lv = info.levels;
+    constexpr const char* kMatrixNames[] = {"BT.601", "BT.709", "BT.2020"};
+    out.matrix = lv.yuv ? kMatrixNames[static_cast<int>(lv.matrix)] : "RGB";
+    out.range = lv.yuv ? (lv.fullRange ? "full" : "limited") : "full";
+    out.matrixAssumed = lv.matrixAssumed;
+    out.rangeAssumed = lv.rangeAssumed;
+    out.bits = lv.bits;
+    out.filterSettings = settingsText(settings);
+
+    // Both module instances render the worst frames at the source's size.
+    if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
+    if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;
+    if (Status s = wave.prepare(info.w, info.h, 0); !s.ok()) return s;
+    if (Status s = instances.hot->prepare(info.w, info.h, 0); !s.ok()) return s;
+
+    FrameMeter meter(settings, info.w, info.h);
+    FrameBuffer luma(info.w, info.h, 4 * static_cast<ptrdiff_t>(info.w));
+    FrameBuffer hotPicture;
+    if (twoPictures) hotPicture = FrameBuffer(info.w, info.h, 4 * static_cast<ptrdiff_t>(info.w));
+    const double tb =
+        info.timeBase.den != 0 ? static_cast<double>(info.timeBase.num) / info.timeBase.den : 0.0;
+    const int64_t limit = frameLimit(o, info);
+
+    // The worst frame of each measure so far, and the brightest as a stand-in
+    // when a file breaks nothing.
+    constexpr int kBrightest = kWorstMeasureCount;
+    Kept kept[kWorstMeasureCount + 1];
+    auto valueOf = [](const FrameNumbers& f, int measure) {
+        switch (measure) {
+        case kWorstHot: return f.hotPixels;
+        case kWorstBelow16: return f.below16;
+        case kWorstAbove235: return f.above235;
+        default: return static_cast<int64_t>(f.highest[kLuma]) + 1;
+        }
+    };
+    for (;;) {
+        if (pendingSignal() != 0) return Status::fail("interrupted");
+        if (limit >= 0 && static_cast<int64_t>(out.frames.size()) >= limit) break;
+        ReadFrame meta;
+        if (Status s = reader->read(luma, meta); !s.ok()) return s;
+        if (meta.end) {
+            if (meta.cutShort && !o.skipErrors)
+                return Status::fail(meta.problem + "; --skip-errors keeps the frames before the cut");
+            break;
+        }
+        if (meta.corrupt) {
+            if (!o.skipErrors) return Status::fail(meta.problem + "; --skip-errors leaves such frames out");
+            continue;
+        }
+        if (twoPictures)
+            if (Status s = reader->readAgain(hotPicture, hotLevels); !s.ok()) return s;
+        const FrameBuffer& hotSource = twoPictures ? hotPicture : luma;
+        FrameNumbers f;
+        f.frame = meta.number;
+        f.time = static_cast<double>(meta.pts) * tb;
+        meter.measure(luma.frame(), hotSource.frame(), f);
+        out.frames.push_back(f);
+        const int index = static_cast<int>(out.frames.size()) - 1;
+        for (int m = 0; m <= kBrightest; ++m) {
+            const int64_t v = valueOf(f, m);
+            if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
+            kept[m].index = index;
+            copyFrame(luma, kept[m].luma);
+            copyFrame(hotSource, kept[m].hot);
+        }
+        if (info.still) break;
+    }
+    if (out.frames.empty()) {
+        if (!o.start.atBeginning())
+            return Status::fail("-ss " + o.start.text + " is past the end of " + info.name);
+        return Status::fail(info.name + ": holds no frames");
+    }
+    summarise(options.rules, out);
+
+    constexpr const char* kWhy[] = {"most hot pixels", "most luma below 16", "most luma above 235",
+                                    "brightest frame"};
+    // One figure per frame, for the measures a rule looks at.
+    std::vector<int> shown;
+    for (int m = 0; m < kWorstMeasureCount; ++m) {
+        const bool judged = m == kWorstHot || options.rules.studioRange;
+        if (!judged || kept[m].index < 0 ||
+            std::find(shown.begin(), shown.end(), kept[m].index) != shown.end())
+            continue;
+        shown.push_back(kept[m].index);
+        out.figures.emplace_back();
+        if (Status s =
+                renderFigure(instances, kept[m], out.frames[kept[m].index], kWhy[m], out.figures.back());
+            !s.ok())
+            return s;
+    }
+    if (out.figures.empty() && kept[kBrightest].index >= 0) {
+        out.figures.emplace_back();
+        if (Status s = renderFigure(instances, kept[kBrightest], out.frames[kept[kBrightest].index],
+                                    kWhy[kBrightest], out.figures.back());
+            !s.ok())
+            return s;
+    }
+    return {};
+}

@@ -1,0 +1,275 @@
+// The report as one self-contained page: inline style, inline SVG charts,
+// pictures as data: URIs. Nothing is fetched, nothing runs.
+#include <algorithm>
+#include <cstdio>
+
+#include "report/picture.h"
+#include "report/report_writers.h"
+
+namespace {
+
+// Chart geometry, in SVG user units (the chart scales to the page's width).
+constexpr int kChartWidth = 960;
+constexpr int kChartHeight = 130;
+constexpr int kPlotLeft = 40;  // room for the level labels
+constexpr int kPlotRight = kChartWidth - 8;
+constexpr int kPlotTop = 8;
+constexpr int kPlotBottom = kChartHeight - 22;    // room for the time labels
+constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into this many columns at most
+constexpr int kTopLevel = 255;
+constexpr int kStudioBlack = 16, kStudioWhite = 235;
+
+std::string esc(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string num(double v) { return fixed(v, 1); }
+
+// Frames gathered into columns: each column's extremes and mean.
+struct Column {
+    double avd = 0.0;
+    int lo = kTopLevel, hi = 0;
+    double hot = 0.0;  // the highest share in the column, so no spike is lost
+};
+
+std::vector<Column> columnsOf(const FileReport& f) {
+    const size_t n = f.frames.size();
+    const size_t count = std::min<size_t>(n, kColumns);
+    std::vector<Column> cols(count);
+    std::vector<int> members(count, 0);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t c = i * count / n;
+        const FrameNumbers& fr = f.frames[i];
+        cols[c].avd += fr.avd;
+        cols[c].lo = std::min(cols[c].lo, fr.lowest[kLuma]);
+        cols[c].hi = std::max(cols[c].hi, fr.highest[kLuma]);
+        cols[c].hot = std::max(cols[c].hot, fr.hotPercent());
+        ++members[c];
+    }
+    for (size_t c = 0; c < count; ++c) cols[c].avd /= std::max(1, members[c]);
+    return cols;
+}
+
+double xOf(size_t column, size_t count) {
+    if (count <= 1) return (kPlotLeft + kPlotRight) / 2.0;
+    return kPlotLeft + static_cast<double>(column) * kColumns / static_cast<double>(count - 1);
+}
+
+double yOf(double v, double top) { return kPlotBottom - v / top * (kPlotBottom - kPlotTop); }
+
+// Frame axis, the level grid and the shaded ranges that break a rule.
+std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded, double top,
+                       const std::vector<double>& gridLevels, const char* unit) {
+    std::string s;
+    const double first = f.frames.front().time, last = f.frames.back().time;
+    const double span = last > first ? last - first : 1.0;
+    for (const TimeRange& r : shaded) {
+        const double x0 = kPlotLeft + (r.start - first) / span * kColumns;
+        const double x1 = std::min<double>(kPlotRight, kPlotLeft + (r.end - first) / span * kColumns);
+        s += "<rect class=\"bad\" x=\"" + num(x0) + "\" y=\"" + std::to_string(kPlotTop) + "\" width=\"" +
+             num(std::max(1.0, x1 - x0)) + "\" height=\"" + std::to_string(kPlotBottom - kPlotTop) + "\"/>";
+    }
+    for (double g : gridLevels) {
+        const std::string y = num(yOf(g, top));
+        s += "<line class=\"grid\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
+             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"lvl\" x=\"" +
+             std::to_string(kPlotLeft - 4) + "\" y=\"" + num(yOf(g, top) + 3) + "\">" +
+             fixed(g, g < 10 && g != 0 ? 2 : 0) + unit + "</text>";
+    }
+    s += "<line class=\"axis\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" + std::to_string(kPlotRight) +
+         "\" y1=\"" + std::to_string(kPlotBottom) + "\" y2=\"" + std::to_string(kPlotBottom) + "\"/>";
+    s += "<text class=\"time\" x=\"" + std::to_string(kPlotLeft) + "\" y=\"" +
+         std::to_string(kChartHeight - 6) + "\">" + fixed(first, 2) +
+         " s</text><text class=\"time end\" x=\"" + std::to_string(kPlotRight) + "\" y=\"" +
+         std::to_string(kChartHeight - 6) + "\">" + fixed(last, 2) + " s</text>";
+    return s;
+}
+
+std::string svgOpen(const char* id, const std::string& title) {
+    return "<figure class=\"chart\"><figcaption>" + esc(title) + "</figcaption><svg id=\"" + std::string(id) +
+           "\" viewBox=\"0 0 " + std::to_string(kChartWidth) + " " + std::to_string(kChartHeight) +
+           "\" role=\"img\" aria-label=\"" + esc(title) + "\">";
+}
+
+std::string charts(const FileReport& f, const ReportRules& rules, size_t index) {
+    const std::vector<Column> cols = columnsOf(f);
+    const std::string suffix = "-" + std::to_string(index);
+    std::string s;
+    // Average luma.
+    s += svgOpen(("avd" + suffix).c_str(), "Average luma (AVD) per frame");
+    s += chartFrame(f, {}, kTopLevel, {kStudioBlack, 128, kStudioWhite}, "");
+    std::string points;
+    for (size_t c = 0; c < cols.size(); ++c)
+        points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].avd, kTopLevel)) + " ";
+    s += "<polyline class=\"avd\" points=\"" + points + "\"/></svg></figure>";
+    // The band of luma present, with the studio limits.
+    s += svgOpen(("band" + suffix).c_str(), "Lowest to highest luma per frame; lines at 16 and 235");
+    s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
+                    {64, 128, 192}, "");
+    std::string upper, lower;
+    for (size_t c = 0; c < cols.size(); ++c) {
+        upper += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].hi, kTopLevel)) + " ";
+        const size_t back = cols.size() - 1 - c;
+        lower += num(xOf(back, cols.size())) + "," + num(yOf(cols[back].lo, kTopLevel)) + " ";
+    }
+    if (cols.size() == 1) {  // one frame: a bar rather than a line
+        upper = num(xOf(0, 1) - 3) + "," + num(yOf(cols[0].hi, kTopLevel)) + " " + num(xOf(0, 1) + 3) + "," +
+                num(yOf(cols[0].hi, kTopLevel)) + " ";
+        lower = num(xOf(0, 1) + 3) + "," + num(yOf(cols[0].lo, kTopLevel)) + " " + num(xOf(0, 1) - 3) + "," +
+                num(yOf(cols[0].lo, kTopLevel));
+    }
+    s += "<polygon class=\"band\" points=\"" + upper + lower + "\"/>";
+    for (int level : {kStudioBlack, kStudioWhite}) {
+        const std::string y = num(yOf(level, kTopLevel));
+        s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
+             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"lvl\" x=\"" +
+             std::to_string(kPlotLeft - 4) + "\" y=\"" + num(yOf(level, kTopLevel) + 3) + "\">" +
+             std::to_string(level) + "</text>";
+    }
+    s += "</svg></figure>";
+    // Hot pixels.
+    double top = 0.0;
+    for (const Column& c : cols) top = std::max(top, c.hot);
+    top = std::max({top * 1.1, rules.maxHotPercent * 1.1, 0.01});
+    s += svgOpen(("hot" + suffix).c_str(), "Hot pixels per frame, % of the picture");
+    s += chartFrame(f, f.hotRanges, top, {0, top / 2, top}, " %");
+    points.clear();
+    for (size_t c = 0; c < cols.size(); ++c)
+        points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].hot, top)) + " ";
+    s += "<polyline class=\"hot\" points=\"" + points + "\"/>";
+    if (rules.maxHotPercent > 0.0) {
+        const std::string y = num(yOf(rules.maxHotPercent, top));
+        s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
+             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
+    }
+    return s + "</svg></figure>";
+}
+
+constexpr size_t kMostRangeRows = 30;  // per rule; the CSV and JSON hold them all
+
+std::string rangeRows(const char* rule, const std::vector<TimeRange>& ranges) {
+    std::string s;
+    for (size_t i = 0; i < ranges.size() && i < kMostRangeRows; ++i) {
+        const TimeRange& r = ranges[i];
+        s += "<tr><td>" + std::string(rule) + "</td><td>" + fixed(r.start, 3) + " s – " + fixed(r.end, 3) +
+             " s</td><td>" + std::to_string(r.firstFrame) + "–" + std::to_string(r.lastFrame) + "</td><td>" +
+             std::to_string(r.frames) + "</td><td>" + fixed(r.worstPercent, 4) + " %</td></tr>";
+    }
+    if (ranges.size() > kMostRangeRows)
+        s += "<tr><td>" + std::string(rule) + "</td><td colspan=\"4\">and " +
+             std::to_string(ranges.size() - kMostRangeRows) + " more ranges</td></tr>";
+    return s;
+}
+
+constexpr const char* kStyle = R"(
+:root{--ink:#1d2430;--muted:#5b6575;--line:#d5dae2;--bad:#c62828;--ok:#2e7d32;--amber:#ffb700}
+*{box-sizing:border-box}
+body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;color:var(--ink);margin:0 auto;max-width:1180px;padding:20px 28px}
+h1{font-size:24px;margin:0 0 4px}h2{font-size:19px;margin:28px 0 6px;border-top:2px solid var(--line);padding-top:14px}
+h3{font-size:15px;margin:16px 0 6px}
+.sub{color:var(--muted);margin:0 0 12px}
+.verdict{display:inline-block;padding:2px 10px;border-radius:12px;font-weight:600;color:#fff}
+.verdict.legal{background:var(--ok)}.verdict.breaks{background:var(--bad)}
+table{border-collapse:collapse;margin:6px 0 10px}
+td,th{border-bottom:1px solid var(--line);padding:3px 12px 3px 0;text-align:left;vertical-align:top}
+th{color:var(--muted);font-weight:600}
+.facts td:first-child{color:var(--muted);padding-right:20px}
+.charts{display:grid;grid-template-columns:1fr;gap:10px}
+figure{margin:0}figcaption{font-size:13px;color:var(--muted)}
+svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var(--line)}
+.grid{stroke:#e3e7ed;stroke-width:1}.axis{stroke:#9aa3b0}
+.limit{stroke:var(--amber);stroke-width:1.5;stroke-dasharray:5 3}
+.bad{fill:var(--bad);fill-opacity:.14}
+.avd{fill:none;stroke:#37474f;stroke-width:1.5}
+.band{fill:#78909c;fill-opacity:.55;stroke:#455a64;stroke-width:.7}
+.hot{fill:none;stroke:var(--bad);stroke-width:1.5}
+.lvl{font-size:10px;text-anchor:end;fill:var(--muted)}.time{font-size:10px;fill:var(--muted)}.end{text-anchor:end}
+.frames{display:grid;grid-template-columns:1fr;gap:14px}
+.pair{display:grid;grid-template-columns:minmax(0,2fr) minmax(0,3fr);gap:12px;align-items:start;break-inside:avoid}
+.pair img{width:100%;height:auto;display:block;border:1px solid var(--line);image-rendering:pixelated}
+.wave img{background:#000}
+.note{font-size:13px;color:var(--muted)}
+@page{size:A4;margin:14mm}
+@media print{body{max-width:none;padding:0;font-size:11px}h2{break-before:auto}
+.chart,.pair,table{break-inside:avoid}
+.verdict{-webkit-print-color-adjust:exact;print-color-adjust:exact}svg{background:#fff}}
+)";
+
+}  // namespace
+
+std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files) {
+    const ReportRules& rules = options.rules;
+    size_t broken = 0;
+    for (const FileReport& f : files) broken += f.breaksHot() || f.breaksRange() ? 1 : 0;
+    std::string s =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+        "<title>Kivrel legality report</title><style>" +
+        std::string(kStyle) + "</style></head><body>\n";
+    s += "<h1>Legality report</h1><p class=\"sub\">" + std::to_string(files.size()) + " file" +
+         (files.size() == 1 ? "" : "s") + ": <span id=\"overall\" class=\"verdict " +
+         (broken ? "breaks" : "legal") + "\">" +
+         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
+                 : std::string("all legal")) +
+         "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
+         (rules.studioRange ? "; luma outside 16–235" : "; no range rule") + ".</p>\n";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FileReport& f = files[i];
+        const std::string verdict = verdictOf(f);
+        s += "<section class=\"file\"><h2>" + esc(f.input) + " <span class=\"verdict " +
+             (verdict == "legal" ? "legal" : "breaks") + "\">" + esc(verdict) + "</span></h2>\n";
+        s += "<table class=\"facts\"><tr><td>Input</td><td>" + std::to_string(f.w) + "×" +
+             std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Measured as</td><td>" +
+             esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + std::to_string(f.frames.size()) +
+             ", " + std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        constexpr const char* kNames[] = {"Most hot pixels", "Most luma below 16", "Most luma above 235"};
+        for (int m = 0; m < kWorstMeasureCount; ++m) {
+            if (f.worst[m] < 0) continue;
+            const FrameNumbers& w = f.frames[f.worst[m]];
+            const double share = m == kWorstHot       ? w.hotPercent()
+                                 : m == kWorstBelow16 ? w.below16Percent()
+                                                      : w.above235Percent();
+            s += "<tr><td>" + std::string(kNames[m]) + "</td><td>frame " + std::to_string(w.frame) + " at " +
+                 fixed(w.time, 3) + " s: " + fixed(share, 4) + " %</td></tr>";
+        }
+        s += "</table>\n<div class=\"charts\">" + charts(f, rules, i) + "</div>\n";
+        s += "<h3>Time ranges that break a rule</h3>";
+        if (!f.breaksHot() && !f.breaksRange()) {
+            s += "<p class=\"note\">None.</p>";
+        } else {
+            s += "<table "
+                 "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
+                 "th></tr>" +
+                 rangeRows("hot pixels", f.hotRanges) + rangeRows("luma outside 16–235", f.rangeRanges) +
+                 "</table>";
+        }
+        s +=
+            "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +
+            "</h3><p class=\"note\">Left: the picture dimmed, hot pixels in magenta. Right: its waveform.</p>"
+            "<div class=\"frames\">";
+        for (const Figure& fig : f.figures) {
+            s += "<div class=\"pair\"><figure><img alt=\"frame " + std::to_string(fig.frame) +
+                 " with hot pixels marked\" src=\"data:image/png;base64," + base64(fig.thumbnail) +
+                 "\"><figcaption>Frame " + std::to_string(fig.frame) + " at " + fixed(fig.time, 3) + " s (" +
+                 esc(fig.why) + "), " + std::to_string(fig.hotPixels) +
+                 " hot pixels</figcaption></figure><figure class=\"wave\"><img alt=\"waveform of frame " +
+                 std::to_string(fig.frame) + "\" src=\"data:image/png;base64," + base64(fig.waveform) +
+                 "\"><figcaption>Waveform monitor</figcaption></figure></div>";
+        }
+        s += "</div></section>\n";
+    }
+    s += "<p class=\"note\">Made by kivrel report with the filter's own measures: the histograms' average "
+         "luma, "
+         "the hot pixel scan's test.</p></body></html>\n";
+    return s;
+}

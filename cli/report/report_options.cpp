@@ -1,0 +1,178 @@
+#include "report/report_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int kMaxJobs = 64;
+constexpr double kWholeFrame = 100.0;  // percent
+
+std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+Status parseMaxHot(std::string_view value, ReportRules& rules) {
+    double v = 0.0;
+    const auto [end, ec] =
+        std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(v) ||
+        v < 0.0 || v > kWholeFrame)
+        return Status::fail("--max-hot: " + q(value) + " is not a percentage from 0 to 100");
+    rules.maxHotPercent = v;
+    return {};
+}
+
+Status parseRangeRule(std::string_view value, ReportRules& rules) {
+    if (value != "studio" && value != "off")
+        return Status::fail("--range-rule: " + q(value) + " is not one of studio, off");
+    rules.studioRange = value == "studio";
+    return {};
+}
+
+Status parseFailOn(std::string_view value, ReportRules& rules) {
+    rules.failOnHot = rules.failOnRange = false;
+    for (size_t begin = 0; begin <= value.size();) {
+        const size_t comma = std::min(value.find(',', begin), value.size());
+        const std::string_view rule = value.substr(begin, comma - begin);
+        if (rule == "hot") {
+            rules.failOnHot = true;
+        } else if (rule == "range") {
+            rules.failOnRange = true;
+        } else {
+            return Status::fail("--fail-on: " + q(value) + " is not a list of rules (hot, range)");
+        }
+        begin = comma + 1;
+    }
+    return {};
+}
+
+Status parseJobs(std::string_view value, int& jobs) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || v < 1 || v > kMaxJobs)
+        return Status::fail("-j: " + q(value) + " is not a whole number from 1 to " +
+                            std::to_string(kMaxJobs));
+    jobs = v;
+    return {};
+}
+
+// The report's own options, taken out before the rest goes to the render
+// command's parser. Each is "--name value", "--name=value" or, for -j, "-jN".
+struct OwnOption {
+    std::string_view name;
+    Status (*apply)(std::string_view value, ReportOptions& o);
+};
+
+const OwnOption kOwnOptions[] = {
+    {"--max-hot", [](std::string_view v, ReportOptions& o) { return parseMaxHot(v, o.rules); }},
+    {"--range-rule", [](std::string_view v, ReportOptions& o) { return parseRangeRule(v, o.rules); }},
+    {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
+    {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
+    {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
+};
+
+}  // namespace
+
+Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& options, bool& help) {
+    options = ReportOptions{};
+    help = false;
+    std::vector<const char*> rest = {argv[0]};
+    bool ended = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (ended || arg == "--") {
+            ended = true;
+            rest.push_back(argv[i]);
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+            return {};
+        }
+        const OwnOption* own = nullptr;
+        std::string_view value;
+        bool inlineValue = false;
+        for (const OwnOption& o : kOwnOptions) {
+            if (arg == o.name) {
+                own = &o;
+            } else if (arg.starts_with(o.name) && o.name.size() == 2) {
+                own = &o;  // -j4
+                value = arg.substr(2);
+                inlineValue = true;
+            } else if (arg.starts_with(o.name) && arg.size() > o.name.size() && arg[o.name.size()] == '=') {
+                own = &o;
+                value = arg.substr(o.name.size() + 1);
+                inlineValue = true;
+            }
+            if (own != nullptr) break;
+        }
+        if (own == nullptr) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc) return Status::fail(std::string(own->name) + " needs a value");
+            value = argv[++i];
+        }
+        if (Status s = own->apply(value, options); !s.ok()) return s;
+    }
+    Action action = Action::Run;
+    if (Status s = parseCommandLine(static_cast<int>(rest.size()), rest.data(), options.common, action, true);
+        !s.ok())
+        return s;
+    if (action == Action::Help) help = true;
+    const Options& o = options.common;
+    if (action == Action::Version) return Status::fail("kivrel report takes no --version; kivrel --version");
+    if (o.inputs.empty()) return Status::fail("kivrel report needs at least one input file");
+    if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
+        !o.verifyFile.empty() || o.printConfig || o.keepPartial)
+        return Status::fail(
+            "kivrel report writes a report, not frames: -f, -c:v, -pix_fmt, --null, --verify, "
+            "--print-config and --keep-partial do not apply");
+    if (o.cardWidth > 0) return Status::fail("kivrel report reads files; --card-size does not apply");
+    if (options.rules.failOnRange && !options.rules.studioRange)
+        return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
+    if (!o.output.empty() && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
+        !o.output.ends_with(".html"))
+        return Status::fail("-o " + q(o.output) + ": name a .csv, .json or .html file");
+    return {};
+}
+
+std::string reportHelpText() {
+    return R"(Usage: kivrel report INPUT... [-o FILE] [OPTIONS]
+
+Checks whole files for broadcast legality with the filter's own measures:
+for every frame the average luma as the histograms show it ("AVD"), the
+lowest and highest luma, red, green and blue present, the hot pixels by the
+hot pixel scan's test, and the luma below 16 and above 235. Then a summary:
+frames with hot pixels, the time ranges that break a rule, the worst frame
+of each measure, and what was assumed about the input.
+
+  -o, --output FILE      .csv (one row per frame), .json ("summary" and
+                         "frames") or .html (one page with charts, the
+                         offending time ranges and the worst frames); without
+                         it, a summary table on standard output
+  -y, --overwrite        replace an existing output file
+      --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
+                         its pixels are hot (default 0: any hot pixel)
+      --range-rule studio|off  studio (default): a frame breaks the range rule
+                         when any luma lies outside 16..235; off: no such rule
+      --fail-on RULES    hot, range or hot,range: exit with status 3 when any
+                         frame of any input breaks one of them
+  -j, --jobs N           check N files at once (default 1)
+
+Reading, frame selection and settings as for rendering: -ss, -t, -to,
+-frames, -start_number, -threads, --skip-errors, --input-matrix,
+--input-range, -noautorotate, --system, --matrix, --range, --gamma,
+--max-ire, --script, --module (kivrel --help describes them).
+
+Exit status: 0 done (and no rule --fail-on names is broken), 1 an input,
+the output or the module failed, 2 bad command line, 3 a rule --fail-on
+names is broken, 128 + N ended by signal N.
+
+Examples:
+  kivrel report clip.mp4 -o report.html
+  kivrel report *.mxf --fail-on hot,range --max-hot 0.01 -j 2 -o qc.csv
+)";
+}

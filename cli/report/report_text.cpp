@@ -1,0 +1,204 @@
+// CSV, JSON and the summary table.
+#include <cstdio>
+
+#include "report/report_writers.h"
+
+namespace {
+
+constexpr int kTimeDecimals = 3;     // milliseconds
+constexpr int kPercentDecimals = 4;  // one pixel of a 1080p frame is 0.00005 %
+
+constexpr const char* kColumns[] = {
+    "input",           "frame",           "time",      "avd",      "luma_min", "luma_max",   "red_min",
+    "red_max",         "green_min",       "green_max", "blue_min", "blue_max", "hot_pixels", "hot_percent",
+    "below16_percent", "above235_percent"};
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The values of one frame in column order, input first.
+std::vector<std::string> frameValues(const FileReport& file, const FrameNumbers& f, bool json) {
+    std::vector<std::string> v = {json ? jsonString(file.input) : csvField(file.input),
+                                  std::to_string(f.frame), fixed(f.time, kTimeDecimals),
+                                  std::to_string(f.avd)};
+    for (int c = 0; c < kChannelCount; ++c) {
+        v.push_back(std::to_string(f.lowest[c]));
+        v.push_back(std::to_string(f.highest[c]));
+    }
+    v.push_back(std::to_string(f.hotPixels));
+    v.push_back(fixed(f.hotPercent(), kPercentDecimals));
+    v.push_back(fixed(f.below16Percent(), kPercentDecimals));
+    v.push_back(fixed(f.above235Percent(), kPercentDecimals));
+    return v;
+}
+
+std::string rangesJson(const std::vector<TimeRange>& ranges) {
+    std::string out = "[";
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const TimeRange& r = ranges[i];
+        out += std::string(i > 0 ? ", " : "") + "{\"start\": " + fixed(r.start, kTimeDecimals) +
+               ", \"end\": " + fixed(r.end, kTimeDecimals) +
+               ", \"first_frame\": " + std::to_string(r.firstFrame) +
+               ", \"last_frame\": " + std::to_string(r.lastFrame) +
+               ", \"frames\": " + std::to_string(r.frames) +
+               ", \"worst_percent\": " + fixed(r.worstPercent, kPercentDecimals) + "}";
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+std::string fixed(double v, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+std::string verdictOf(const FileReport& file) {
+    if (!file.breaksHot() && !file.breaksRange()) return "legal";
+    std::string v = "breaks";
+    if (file.breaksHot()) v += " hot";
+    if (file.breaksHot() && file.breaksRange()) v += " and";
+    if (file.breaksRange()) v += " range";
+    return v;
+}
+
+std::string assumedText(const FileReport& file) {
+    std::string t = file.matrix + (file.matrixAssumed ? " (untagged, assumed)" : "");
+    t += ", " + file.range + " range" + (file.rangeAssumed ? " (untagged, assumed)" : "");
+    return t + ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
+}
+
+std::string csvText(const std::vector<FileReport>& files) {
+    std::string out;
+    for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
+    out += "\n";
+    for (const FileReport& file : files)
+        for (const FrameNumbers& f : file.frames) {
+            const std::vector<std::string> v = frameValues(file, f, false);
+            for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
+            out += "\n";
+        }
+    return out;
+}
+
+std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files) {
+    const ReportRules& rules = options.rules;
+    std::string out = "{\n  \"summary\": {\n";
+    bool legal = true;
+    for (const FileReport& f : files) legal = legal && !f.breaksHot() && !f.breaksRange();
+    out += "    \"verdict\": " + jsonString(legal ? "legal" : "breaks rules") + ",\n";
+    out += "    \"rules\": {\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
+           ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
+           std::string(rules.failOnHot ? "\"hot\"" : "") +
+           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
+           "]},\n";
+    out += "    \"files\": [";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FileReport& f = files[i];
+        out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
+               ", \"verdict\": " + jsonString(verdictOf(f)) +
+               ", \"frames\": " + std::to_string(f.frames.size()) +
+               ", \"frames_with_hot\": " + std::to_string(f.framesWithHot) +
+               ",\n       \"assumed\": {\"matrix\": " + jsonString(f.matrix) +
+               ", \"matrix_untagged\": " + (f.matrixAssumed ? "true" : "false") +
+               ", \"range\": " + jsonString(f.range) +
+               ", \"range_untagged\": " + (f.rangeAssumed ? "true" : "false") +
+               ", \"bits\": " + std::to_string(f.bits) +
+               "},\n       \"settings\": " + jsonString(f.filterSettings) +
+               ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
+               ",\n       \"hot_ranges\": " + rangesJson(f.hotRanges) +
+               ",\n       \"range_ranges\": " + rangesJson(f.rangeRanges) + ",\n       \"worst\": {";
+        for (int m = 0; m < kWorstMeasureCount; ++m) {
+            out += std::string(m > 0 ? ", " : "") + jsonString(kWorstMeasureKeys[m]) + ": ";
+            if (f.worst[m] < 0) {
+                out += "null";
+                continue;
+            }
+            const FrameNumbers& w = f.frames[f.worst[m]];
+            const double share = m == kWorstHot       ? w.hotPercent()
+                                 : m == kWorstBelow16 ? w.below16Percent()
+                                                      : w.above235Percent();
+            out += "{\"frame\": " + std::to_string(w.frame) + ", \"time\": " + fixed(w.time, kTimeDecimals) +
+                   ", \"value\": " + fixed(share, kPercentDecimals) + "}";
+        }
+        out += "}}";
+    }
+    out += "\n    ]\n  },\n  \"frames\": [";
+    bool first = true;
+    for (const FileReport& file : files)
+        for (const FrameNumbers& f : file.frames) {
+            const std::vector<std::string> v = frameValues(file, f, true);
+            out += std::string(first ? "" : ",") + "\n    {";
+            for (size_t i = 0; i < v.size(); ++i)
+                out += std::string(i > 0 ? ", " : "") + "\"" + kColumns[i] + "\": " + v[i];
+            out += "}";
+            first = false;
+        }
+    return out + "\n  ]\n}\n";
+}
+
+std::string summaryTable(const ReportOptions& options, const std::vector<FileReport>& files) {
+    std::string out;
+    char line[512];
+    for (const FileReport& f : files) {
+        std::snprintf(line, sizeof line, "%s\n  %-22s %s\n  %-22s %s\n  %-22s %zu\n  %-22s %lld\n",
+                      f.input.c_str(), "input", assumedText(f).c_str(), "settings", f.filterSettings.c_str(),
+                      "frames", f.frames.size(), "frames with hot pixels",
+                      static_cast<long long>(f.framesWithHot));
+        out += line;
+        auto ranges = [&](const char* name, const std::vector<TimeRange>& rs) {
+            std::string text;
+            for (const TimeRange& r : rs) {
+                if (!text.empty()) text += ", ";
+                text += fixed(r.start, 2) + "-" + fixed(r.end, 2) + " s";
+            }
+            std::snprintf(line, sizeof line, "  %-22s %s\n", name, text.empty() ? "none" : text.c_str());
+            out += line;
+        };
+        ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
+        if (options.rules.studioRange) ranges("luma outside 16-235", f.rangeRanges);
+        constexpr const char* kNames[] = {"most hot pixels", "most luma below 16", "most luma above 235"};
+        for (int m = 0; m < kWorstMeasureCount; ++m) {
+            if (f.worst[m] < 0) continue;
+            const FrameNumbers& w = f.frames[f.worst[m]];
+            const double share = m == kWorstHot       ? w.hotPercent()
+                                 : m == kWorstBelow16 ? w.below16Percent()
+                                                      : w.above235Percent();
+            std::snprintf(line, sizeof line, "  %-22s frame %lld at %s s, %s %%\n", kNames[m],
+                          static_cast<long long>(w.frame), fixed(w.time, 3).c_str(), fixed(share, 4).c_str());
+            out += line;
+        }
+        std::snprintf(line, sizeof line, "  %-22s %s\n", "verdict", verdictOf(f).c_str());
+        out += line;
+    }
+    if (files.size() > 1) {
+        size_t broken = 0;
+        for (const FileReport& f : files) broken += verdictOf(f) == "legal" ? 0 : 1;
+        std::snprintf(line, sizeof line, "overall: %zu of %zu files legal\n", files.size() - broken,
+                      files.size());
+        out += line;
+    }
+    return out;
+}

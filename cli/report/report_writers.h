@@ -1,0 +1,18 @@
+// The report's forms: CSV and JSON for scripts, one HTML page for people,
+// and a summary table for the terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/report_data.h"
+
+std::string csvText(const std::vector<FileReport>& files);
+std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);
+std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files);
+std::string summaryTable(const ReportOptions& options, const std::vector<FileReport>& files);
+
+// Shared by the forms.
+std::string fixed(double v, int decimals);
+std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
+std::string assumedText(const FileReport& file);

@@ -1,0 +1,70 @@
+#include <algorithm>
+
+#include "report/report_data.h"
+
+bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f) {
+    // On the count itself, so 0 % means "no hot pixel at all" exactly.
+    return static_cast<double>(f.hotPixels) * 100.0 > rules.maxHotPercent * static_cast<double>(f.pixels);
+}
+
+bool breaksRangeRule(const ReportRules& rules, const FrameNumbers& f) {
+    return rules.studioRange && (f.below16 > 0 || f.above235 > 0);
+}
+
+namespace {
+
+// Frames that follow each other in the file and break the rule join one range.
+template <typename Breaks, typename Share>
+std::vector<TimeRange> rangesOf(const FileReport& file, Breaks breaks, Share share) {
+    std::vector<TimeRange> ranges;
+    const double frameTime = file.fps > 0.0 ? 1.0 / file.fps : 0.0;
+    bool open = false;
+    for (size_t i = 0; i < file.frames.size(); ++i) {
+        const FrameNumbers& f = file.frames[i];
+        if (!breaks(f)) {
+            open = false;
+            continue;
+        }
+        if (!open || f.frame != ranges.back().lastFrame + 1) {
+            ranges.push_back({f.frame, f.frame, f.time, f.time, 0, 0.0});
+            open = true;
+        }
+        TimeRange& r = ranges.back();
+        r.lastFrame = f.frame;
+        r.end = f.time + frameTime;
+        ++r.frames;
+        r.worstPercent = std::max(r.worstPercent, share(f));
+    }
+    return ranges;
+}
+
+}  // namespace
+
+void summarise(const ReportRules& rules, FileReport& file) {
+    file.framesWithHot = 0;
+    for (int& w : file.worst) w = -1;
+    const int64_t FrameNumbers::*counts[kWorstMeasureCount] = {
+        &FrameNumbers::hotPixels, &FrameNumbers::below16, &FrameNumbers::above235};
+    for (size_t i = 0; i < file.frames.size(); ++i) {
+        const FrameNumbers& f = file.frames[i];
+        if (f.hotPixels > 0) ++file.framesWithHot;
+        for (int m = 0; m < kWorstMeasureCount; ++m) {
+            const double share = f.share(f.*counts[m]);
+            if (share > 0.0 && (file.worst[m] < 0 || share > file.frames[file.worst[m]].share(
+                                                                 file.frames[file.worst[m]].*counts[m])))
+                file.worst[m] = static_cast<int>(i);
+        }
+    }
+    file.hotRanges = rangesOf(
+        file, [&](const FrameNumbers& f) { return breaksHotRule(rules, f); },
+        [](const FrameNumbers& f) { return f.hotPercent(); });
+    file.rangeRanges = rangesOf(
+        file, [&](const FrameNumbers& f) { return breaksRangeRule(rules, f); },
+        [](const FrameNumbers& f) { return std::max(f.below16Percent(), f.above235Percent()); });
+}
+
+bool failsDelivery(const ReportRules& rules, const std::vector<FileReport>& files) {
+    for (const FileReport& f : files)
+        if ((rules.failOnHot && f.breaksHot()) || (rules.failOnRange && f.breaksRange())) return true;
+    return false;
+}

@@ -1,0 +1,299 @@
+// kivrel report through the real executable: its numbers against what the
+// displays show for the same decoded frames, exact values on made frames,
+// the exit status of each rule, and its forms read back by standard readers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "cli_runner.h"
+#include "draw/font.h"
+#include "input/input.h"
+#include "media.h"
+#include "pluginhost/module_host.h"
+
+namespace {
+
+constexpr int kRuleBroken = 3;
+
+// One CSV line's fields (the report quotes none of these test names).
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) out.push_back(f);
+    return out;
+}
+
+// The report's CSV as rows of named values.
+std::vector<std::map<std::string, std::string>> csvRows(const std::string& text) {
+    std::stringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    const std::vector<std::string> header = fields(line);
+    std::vector<std::map<std::string, std::string>> rows;
+    while (std::getline(in, line)) {
+        const std::vector<std::string> v = fields(line);
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < header.size() && i < v.size(); ++i) row[header[i]] = v[i];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+constexpr int32_t kGlyphCells = 8;  // the font's glyphs are 8 x 8
+
+// Reads the text the display drew with the built-in font from (x, y) on:
+// each 8 x 8 cell is the glyph whose set bits are the cell's lit pixels.
+std::string readLabelAt(const ConstFrame& f, int32_t x, int32_t y) {
+    std::string text;
+    for (int32_t cx = x; cx + kGlyphCells <= f.w; cx += kGlyphCells) {
+        int found = -1;
+        for (int code = ' '; code < 127 && found < 0; ++code) {
+            bool same = true;
+            for (int r = 0; r < kFontRows && same; ++r)
+                for (int b = 0; b < kGlyphCells && same; ++b)
+                    same = ((fontTable[code][r] >> (7 - b)) & 1) ==
+                           ((f.canvasRow(y + r)[cx + b] & 0xFFFFFF) != 0);
+            if (same) found = code;
+        }
+        if (found < 0) break;
+        text += static_cast<char>(found);
+    }
+    return text;
+}
+
+// The first line of text in rows top..top+span that begins at column x.
+std::string readLabel(const ConstFrame& f, int32_t x, int32_t top, int32_t span) {
+    for (int32_t y = top; y + kFontRows <= f.h && y <= top + span; ++y)
+        if (std::string text = readLabelAt(f, x, y); !text.empty() && text[0] != ' ') return text;
+    return "";
+}
+
+class Report : public CliTest {};
+
+// A limited-range YUV clip with foot- and headroom, saturated chroma and
+// values out of gamut: every part of the measures has something to find.
+uint32_t busyPixel(int k, int x, int y) {
+    const uint32_t luma = static_cast<uint32_t>(x * 7 + y * 3 + k * 29) & 0xFF;
+    const uint32_t cb = static_cast<uint32_t>(x * 13 + k * 5) & 0xFF;
+    const uint32_t cr = static_cast<uint32_t>(y * 17 + k * 41) & 0xFF;
+    return luma << 16 | cb << 8 | cr;
+}
+
+}  // namespace
+
+TEST_F(Report, NumbersAreWhatTheDisplaysShowForDecodedFrames) {
+    ClipPlan plan;
+    plan.w = 37;  // odd
+    plan.h = 29;
+    plan.pts = {0, 1, 2, 3};
+    plan.colorspace = 6;  // BT.601 (SMPTE 170M)
+    plan.range = 1;       // limited
+    plan.pixel = busyPixel;
+    ASSERT_EQ(writePlannedClip(path("busy.mkv"), plan), "");
+    const CliResult r = run({"report", "busy.mkv", "-o", "r.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = csvRows(readText("r.csv"));
+    ASSERT_EQ(rows.size(), plan.pts.size());
+
+    // The same frames through the module: the histograms as their title
+    // reads, and the hot pixel scan to black. A tagged limited-range source
+    // sets the filter to 16-235 and 601; the histograms then get studio RGB,
+    // the scan full-range RGB.
+    Status error;
+    const auto module = FilterModuleHost::load(KIVREL_MODULE_PATH, error);
+    ASSERT_TRUE(module) << error.message();
+    for (const char* display : {"histograms", "hotpixel"}) {
+        SCOPED_TRACE(display);
+        const bool hot = std::string(display) == "hotpixel";
+        FilterInstance inst(*module);
+        ASSERT_TRUE(inst.init().ok());
+        ASSERT_TRUE(inst.runScriptLine(hot ? "Config(1, 0, 0, 1, 1, 1, 0, 1, 1, 1, 1, 0, 1)"
+                                           : "Config(0, 0, 0, 1, 1, 1, 0, 1, 1, 1, 1, 0, 1)")
+                        .ok());
+        ReaderParams params;
+        params.path = path("busy.mkv");
+        std::unique_ptr<Reader> reader;
+        ASSERT_TRUE(openReader(kMediaReaderName, params, reader).ok());
+        reader->setRgbLevels(hot ? RgbLevels::Full : RgbLevels::Studio);
+        ASSERT_TRUE(inst.prepare(plan.w, plan.h, 0).ok());
+        for (const auto& row : rows) {
+            ReadFrame meta;
+            ASSERT_TRUE(reader->read(inst.source(), meta).ok());
+            ASSERT_FALSE(meta.end);
+            SCOPED_TRACE("frame " + row.at("frame"));
+            ASSERT_EQ(std::to_string(meta.number), row.at("frame"));
+            const Image source = imageOf(inst.source().frame());
+            ASSERT_TRUE(inst.run(meta.number).ok());
+            if (hot) {
+                const Image out = imageOf(inst.output().frame());
+                int64_t changed = 0;
+                for (size_t i = 0; i < out.px.size(); ++i) changed += out.px[i] != source.px[i] ? 1 : 0;
+                EXPECT_EQ(std::to_string(changed), row.at("hot_pixels"));
+            } else {
+                // The title line, in the band above the panels.
+                const std::string title = readLabel(inst.output().frame(), 50, 0, 12);
+                EXPECT_EQ(title.rfind("AVD: " + row.at("avd") + " ", 0), 0u) << title;
+            }
+        }
+    }
+}
+
+TEST_F(Report, ExactValuesOnMadeFrames) {
+    struct Case {
+        const char* name;
+        std::vector<Image> frames;  // RGB, or empty for the YUV ramp
+        Args settings;
+        std::map<std::string, std::string> want;
+    };
+    // Bars of equal width: white, yellow, red, green, blue, black.
+    Image bars(60, 4);
+    constexpr uint32_t kBars[] = {0xFFFFFF, 0xFFFF00, 0xFF0000, 0x00FF00, 0x0000FF, 0x000000};
+    for (int32_t x = 0; x < bars.w; ++x)
+        for (int32_t y = 0; y < bars.h; ++y) bars.at(x, y) = kBars[x / 10];
+    const Case cases[] = {
+        // With 16-235 and 601 every grey keeps its level.
+        {"grey.mkv",
+         {Image(9, 7, 0x808080)},
+         {"--range", "16-235", "--matrix", "601"},
+         {{"avd", "128"},
+          {"luma_min", "128"},
+          {"luma_max", "128"},
+          {"red_min", "128"},
+          {"blue_max", "128"},
+          {"hot_pixels", "0"},
+          {"below16_percent", "0.0000"},
+          {"above235_percent", "0.0000"}}},
+        // PAL, not gamma corrected, at 100 IRE: white, yellow, red and green are hot, blue and black not;
+        // 0-255 and 601 put black at 16 and white at 235.
+        {"bars.mkv",
+         {bars},
+         {"--system", "pal", "--no-gamma", "--max-ire", "100", "--range", "0-255", "--matrix", "601"},
+         {{"luma_min", "16"},
+          {"luma_max", "235"},
+          {"green_min", "0"},
+          {"green_max", "255"},
+          {"hot_pixels", "160"},
+          {"hot_percent", "66.6667"},
+          {"below16_percent", "0.0000"}}},
+        // At 120 IRE white is legal; yellow, red and green still are not (their chroma alone is too much).
+        {"bars.mkv",
+         {bars},
+         {"--system", "pal", "--no-gamma", "--max-ire", "120", "--range", "0-255", "--matrix", "601"},
+         {{"hot_pixels", "120"}, {"hot_percent", "50.0000"}}},
+        // A limited-range grey ramp Y = 0..255: studio RGB keeps the foot- and
+        // headroom, 16 levels below 16 and 20 above 235.
+        {"ramp.mkv",
+         {},
+         {},
+         {{"avd", "127"},
+          {"luma_min", "0"},
+          {"luma_max", "255"},
+          {"below16_percent", "6.2500"},
+          {"above235_percent", "7.8125"},
+          {"hot_pixels", "0"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.frames.empty()) {
+            ClipPlan ramp;
+            ramp.w = 256;
+            ramp.h = 2;
+            ramp.range = 1;
+            ramp.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) << 16 | 0x8080; };
+            ASSERT_EQ(writePlannedClip(path(c.name), ramp), "");
+        } else {
+            ASSERT_EQ(writeClip(path(c.name), c.frames, 10), "");
+        }
+        Args args = {"report", c.name, "-o", "made.csv", "-y"};
+        args.insert(args.end(), c.settings.begin(), c.settings.end());
+        const CliResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto rows = csvRows(readText("made.csv"));
+        ASSERT_EQ(rows.size(), 1u);
+        for (const auto& [key, value] : c.want) EXPECT_EQ(rows[0].at(key), value) << key;
+    }
+}
+
+TEST_F(Report, ExitStatusFollowsTheRules) {
+    Image red(8, 4, 0xFF0000);  // pure red: hot at every ceiling
+    for (int32_t x = 0; x < 6; ++x) red.at(x, 0) = 0x808080;
+    ASSERT_EQ(writeClip(path("red.mkv"), {red}, 10), "");  // 26 of 32 pixels hot
+    ASSERT_EQ(writeClip(path("grey.mkv"), {Image(8, 4, 0x808080)}, 10), "");
+    writeText("broken.mkv", "not a video");
+    struct Case {
+        Args args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"red.mkv", "--fail-on", "hot"}, kRuleBroken},
+        {{"red.mkv", "--fail-on", "hot", "--max-hot", "81.25"}, 0},  // exactly at the limit is legal
+        {{"red.mkv", "--fail-on", "hot", "--max-hot", "81.2"}, kRuleBroken},
+        {{"red.mkv"}, 0},                                               // broken, but no --fail-on
+        {{"grey.mkv", "red.mkv", "--fail-on", "range", "-j", "2"}, 0},  // 0-255 keeps luma in 16..235
+        {{"grey.mkv", "red.mkv", "--fail-on=hot,range", "-j2"}, kRuleBroken},
+        {{"grey.mkv", "--fail-on", "hot,range", "--range", "16-235"}, 0},
+        {{"grey.mkv", "--range-rule", "off", "--fail-on", "range"}, 2},
+        {{"grey.mkv", "--fail-on", "cold"}, 2},
+        {{"grey.mkv", "-o", "r.txt"}, 2},
+        {{"grey.mkv", "broken.mkv", "--fail-on", "hot"}, 1},
+    };
+    for (const Case& c : cases) {
+        Args args = {"report"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string shown;
+        for (const auto& a : args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, c.status) << r.err << r.out;
+    }
+}
+
+TEST_F(Report, CsvJsonAndHtmlReadBack) {
+    ClipPlan plan;
+    plan.w = 24;
+    plan.h = 16;
+    plan.pts = {0, 1, 2, 3, 4};
+    plan.range = 1;
+    plan.pixel = busyPixel;
+    ASSERT_EQ(writePlannedClip(path("a.mkv"), plan), "");
+    ASSERT_EQ(writeClip(path("b.mkv"), patternClip(20, 12, 3), 10), "");
+    for (const char* out : {"r.csv", "r.json", "r.html"}) {
+        const CliResult r = run({"report", "a.mkv", "b.mkv", "-o", out, "-j", "2"});
+        ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+    }
+    // Python's own readers: one header and a row per frame; the same keys in JSON.
+    const std::string check = "python3 - " + dir_ + R"( <<'EOF'
+import csv, json, sys
+d = sys.argv[1]
+rows = list(csv.DictReader(open(d + '/r.csv')))
+keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent'.split(',')
+assert list(rows[0].keys()) == keys, rows[0].keys()
+assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
+j = json.load(open(d + '/r.json'))
+assert set(j) == {'summary', 'frames'}
+assert [list(f.keys()) for f in j['frames']] == [keys] * 8
+assert [str(f['hot_pixels']) for f in j['frames']] == [r['hot_pixels'] for r in rows]
+assert [f['input'] for f in j['summary']['files']] == ['a.mkv', 'b.mkv']
+EOF)";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+
+    // The page in a real browser: no console message, the three charts of each
+    // file and two pictures per shown frame.
+    if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "chromium is not installed";
+    const std::string browse =
+        "cd " + dir_ +
+        " && chromium --headless --no-sandbox --disable-gpu --enable-logging=stderr --v=0 "
+        "--dump-dom file://" +
+        dir_ + "/r.html >dom.html 2>log.txt";
+    ASSERT_EQ(std::system(browse.c_str()), 0);
+    const std::string dom = readText("dom.html"), log = readText("log.txt");
+    EXPECT_EQ(log.find("CONSOLE"), std::string::npos) << log;
+    for (const char* id : {"avd-0", "band-0", "hot-0", "avd-1", "band-1", "hot-1"})
+        EXPECT_NE(dom.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
+    EXPECT_NE(dom.find("src=\"data:image/png;base64,iVBORw0KGgo"), std::string::npos);
+    EXPECT_EQ(readText("r.html").find("http"), std::string::npos);  // nothing to fetch
+}
