@@ -1,19 +1,33 @@
 // Per-display frame cost as ns per source pixel and Mpixel/s, over frame
-// sizes, kinds of content and kernel levels (the scalar reference against
-// the best this processor runs). Renderers are driven directly, as the
-// host's runProc would.
+// sizes and kinds of content, measured two ways:
+//   exports/<display>/<size>/<content>: the built module loaded as a host
+//     loads it, one runProc per frame, at the level it picks for this processor;
+//   <display>/<size>/<content>/<level>: the renderers driven directly, the
+//     scalar reference beside the best level this processor runs.
+// The rates are per CPU second of the one benchmark thread.
 //
 //   kivrel_bench --benchmark_filter='1920x1080' --benchmark_repetitions=5
+//   kivrel_bench --write_frame=photo:1920x1080:photo.bgr0   # the same pixels for
+//       another program: top row first, bytes B, G, R, 0 (FFmpeg's bgr0)
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "modes/display_table.h"
 #include "modes/hotpixel.h"
 #include "pluginhost/frame_buffer.h"
+#include "pluginhost/module_host.h"
+#include "pluginhost/script_call.h"
 #include "pluginhost/test_card.h"
 
 namespace {
@@ -81,6 +95,14 @@ void fill(const Frame& f, Content content) {
     }
 }
 
+void countPixels(benchmark::State& state, Size size) {
+    const double pixels = static_cast<double>(size.w) * size.h * static_cast<double>(state.iterations());
+    // An inverted rate of (pixels / 1e9) per second reads as nanoseconds per pixel.
+    state.counters["ns/px"] =
+        benchmark::Counter(pixels / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["Mpx/s"] = benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsRate);
+}
+
 void displayCost(benchmark::State& state, Display display, Size size, Content content, SimdLevel level) {
     FrameBuffer src(size.w, size.h, kBytesPerPixel * static_cast<ptrdiff_t>(size.w));
     fill(src.frame(), content);
@@ -97,12 +119,8 @@ void displayCost(benchmark::State& state, Display display, Size size, Content co
         renderDisplayAt(inst, in, out.frame(), level);
         benchmark::ClobberMemory();
     }
+    countPixels(state, size);
     const double pixels = static_cast<double>(size.w) * size.h;
-    // An inverted rate of (pixels / 1e9) per second reads as nanoseconds per pixel.
-    state.counters["ns/px"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e9,
-                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["Mpx/s"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e6,
-                                                 benchmark::Counter::kIsRate);
     if (display.mode == DisplayMode::HotPixel) {
         int64_t hot = 0;
         for (int32_t y = 0; y < size.h; ++y) {
@@ -115,9 +133,124 @@ void displayCost(benchmark::State& state, Display display, Size size, Content co
     }
 }
 
+// The "Config" arguments of the default settings with the display's mode and luma.
+ConfigArgs configFor(Display display) {
+    const ScopeSettings& d = kDefaultSettings;
+    ConfigArgs args{};
+    args[kArgMode] = static_cast<int>(display.mode);
+    args[kArgPassthru] = d.passthru;
+    args[kArgAccum] = d.accum;
+    args[kArgNtsc] = d.ntsc;
+    args[kArgGamma] = d.gamma;
+    args[kArgStdDef] = d.stdDef;
+    args[kArgRng255] = d.rng255;
+    args[kArgLuma] = display.luma ? 1 : 0;
+    args[kArgRed] = d.red;
+    args[kArgGreen] = d.green;
+    args[kArgBlue] = d.blue;
+    args[kArgHotFix] = d.hotFix;
+    args[kArgWfmGrid] = d.wfmGrid;
+    return args;
+}
+
+// The cost a host sees: runProc through the module's exports, as the
+// command-line host and an editor call it.
+void moduleCost(benchmark::State& state, const FilterModuleHost* module, Display display, Size size,
+                Content content) {
+    FilterInstance instance(*module);
+    const ConfigArgs args = configFor(display);
+    Status s = instance.init();
+    if (s.ok()) s = instance.callScript(kConfigFunction, args);
+    if (s.ok()) s = instance.prepare(size.w, size.h, 0);
+    if (s.ok()) {
+        fill(instance.source().frame(), content);
+        s = instance.start();
+    }
+    int64_t frame = 0;
+    for (auto _ : state) {
+        if (s.ok()) s = instance.run(frame++);
+        benchmark::ClobberMemory();
+    }
+    if (!s.ok()) state.SkipWithError(s.message().c_str());
+    countPixels(state, size);
+}
+
+bool parseSize(std::string_view text, Size& size) {
+    const size_t x = text.find('x');
+    if (x == std::string_view::npos) return false;
+    const auto w = std::from_chars(text.data(), text.data() + x, size.w);
+    const auto h = std::from_chars(text.data() + x + 1, text.data() + text.size(), size.h);
+    return w.ec == std::errc() && w.ptr == text.data() + x && h.ec == std::errc() &&
+           h.ptr == text.data() + text.size() && size.w > 0 && size.h > 0;
+}
+
+// "--write_frame=CONTENT:WxH:PATH": the frame the benchmarks use, top row
+// first as bytes B, G, R, 0, so that another program measures the same pixels.
+bool writeFrame(std::string_view spec) {
+    const size_t first = spec.find(':');
+    const size_t second = first == std::string_view::npos ? first : spec.find(':', first + 1);
+    Size size{};
+    std::optional<Content> content;
+    if (second != std::string_view::npos) {
+        for (const auto& [c, name] : kContents)
+            if (spec.substr(0, first) == name) content = c;
+    }
+    if (!content || !parseSize(spec.substr(first + 1, second - first - 1), size)) {
+        std::fprintf(stderr,
+                     "--write_frame=%.*s: expected CONTENT:WxH:PATH, CONTENT one of photo, card, "
+                     "uniform, noise\n",
+                     static_cast<int>(spec.size()), spec.data());
+        return false;
+    }
+    const std::string path(spec.substr(second + 1));
+    FrameBuffer frame(size.w, size.h, kBytesPerPixel * static_cast<ptrdiff_t>(size.w));
+    fill(frame.frame(), *content);
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    bool ok = out != nullptr;
+    for (int32_t y = 0; ok && y < size.h; ++y) {
+        const uint32_t* row = std::as_const(frame).frame().canvasRow(y);
+        std::array<uint8_t, kBytesPerPixel> bytes{};
+        for (int32_t x = 0; ok && x < size.w; ++x) {
+            for (int i = 0; i < kBytesPerPixel; ++i)
+                bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(row[x] >> (8 * i));
+            ok = std::fwrite(bytes.data(), bytes.size(), 1, out) == 1;
+        }
+    }
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
+    if (!ok) std::perror(path.c_str());
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr std::string_view kWriteFrame = "--write_frame=";
+    bool wrote = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!arg.starts_with(kWriteFrame)) continue;
+        if (!writeFrame(arg.substr(kWriteFrame.size()))) return 1;
+        wrote = true;
+    }
+    if (wrote) return 0;
+
+    Status loaded;
+    const std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(KIVREL_MODULE_PATH, loaded);
+    if (!module) {
+        std::fprintf(stderr, "%s\n", loaded.message().c_str());
+        return 1;
+    }
+    for (const Display& display : kDisplays) {
+        for (const Size& size : kSizes) {
+            for (const auto& [content, contentName] : kContents) {
+                const std::string name = std::string("exports/") + display.name + "/" +
+                                         std::to_string(size.w) + "x" + std::to_string(size.h) + "/" +
+                                         contentName;
+                benchmark::RegisterBenchmark(name.c_str(), moduleCost, module.get(), display, size, content)
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
     // The scalar reference and the best level this processor runs.
     const SimdLevel best = hostSimdLevel();
     for (const Display& display : kDisplays) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and this machine lacks.
-# usage: scripts/deps.sh [core|cli|all|docs|package]   (default: all)
+# usage: scripts/deps.sh [core|cli|all|docs|package|bench]   (default: all)
 set -euo pipefail
 
 core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev clang libclang-rt-dev libncurses-dev tmux)
@@ -11,6 +11,7 @@ cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x8
        binutils-mingw-w64-i686 wine64)
 docs=(xvfb imagemagick)  # the README's screenshots (scripts/screenshots.sh)
 package=(zip)            # the Windows package (scripts/package-windows.sh)
+bench=(ffmpeg time)      # Kivrel beside FFmpeg (bench/compare.sh)
 
 case "${1:-all}" in
     core) want=("${core[@]}") ;;
@@ -18,7 +19,8 @@ case "${1:-all}" in
     all) want=("${core[@]}" "${cli[@]}" "${cross[@]}") ;;
     docs) want=("${core[@]}" "${cross[@]}" "${docs[@]}") ;;
     package) want=("${core[@]}" "${cross[@]}" "${package[@]}") ;;
-    *) echo "usage: $0 [core|cli|all|docs|package]" >&2; exit 2 ;;
+    bench) want=("${core[@]}" "${cli[@]}" "${bench[@]}") ;;
+    *) echo "usage: $0 [core|cli|all|docs|package|bench]" >&2; exit 2 ;;
 esac
 
 missing=()
