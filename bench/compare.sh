@@ -20,6 +20,12 @@
 #
 # usage: bench/compare.sh [--markdown] [--runs N] [--frames N] [--clip-frames N]
 #                         [--module-only] [--build-dir DIR]
+#   --markdown         the tables in Markdown, to paste
+#   --runs N           best of N for every figure (3)
+#   --frames N         frames in each FFmpeg run of part 1 (60)
+#   --clip-frames N    the end-to-end clip's length (150); kept for the next run
+#   --module-only      part 1 alone
+#   --build-dir DIR    where to build and keep the frames and the clip (build/bench)
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -31,9 +37,11 @@ clip_frames=150    # length of the end-to-end clip
 end_to_end=1
 build="$root/build/bench"
 
-usage() {
-    sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
-    exit "${1:-0}"
+usage() {  # usage STATUS: the comment above, on standard error unless asked for
+    local text
+    text=$(sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//')
+    if [ "$1" -eq 0 ]; then echo "$text"; else echo "$text" >&2; fi
+    exit "$1"
 }
 
 count() {  # count NAME VALUE: a whole number from 1
