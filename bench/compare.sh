@@ -20,6 +20,12 @@
 #
 # usage: bench/compare.sh [--markdown] [--runs N] [--frames N] [--clip-frames N]
 #                         [--module-only] [--build-dir DIR]
+#   --markdown         the tables in Markdown, to paste
+#   --runs N           best of N for every figure (3)
+#   --frames N         frames in each FFmpeg run of part 1 (60)
+#   --clip-frames N    the end-to-end clip's length (150); kept for the next run
+#   --module-only      part 1 alone
+#   --build-dir DIR    where to build and keep the frames and the clip (build/bench)
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -31,9 +37,11 @@ clip_frames=150    # length of the end-to-end clip
 end_to_end=1
 build="$root/build/bench"
 
-usage() {
-    sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'
-    exit "${1:-0}"
+usage() {  # usage STATUS: the comment above, on standard error unless asked for
+    local text
+    text=$(sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//')
+    if [ "$1" -eq 0 ]; then echo "$text"; else echo "$text" >&2; fi
+    exit "$1"
 }
 
 count() {  # count NAME VALUE: a whole number from 1
@@ -89,17 +97,15 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2fx", a
 # fixed VALUE DIGITS: a number to print, "~0" at or below zero (noise)
 fixed() { awk -v v="$1" -v d="$2" 'BEGIN { if (v <= 0) printf "~0"; else printf "%.*f", d, v }'; }
 
-# row CELL...: one table row, Markdown or aligned text
+# row CELL...: one table row; Markdown at once, aligned text by end_table
+table=()
 row() {
     if [ "$markdown" -eq 1 ]; then
         local line="|"
         for cell in "$@"; do line+=" $cell |"; done
         echo "$line"
     else
-        printf '%-36s' "$1"
-        shift
-        printf ' %16s' "$@"
-        echo
+        table+=("$(IFS=$'\t'; echo "$*")")
     fi
 }
 # header CELL...: a row, and under it the Markdown rule
@@ -110,6 +116,18 @@ header() {
         for ((i = 1; i < $#; ++i)); do line+="---:|"; done
         echo "$line"
     fi
+}
+# end_table: the rows so far as aligned text, the first column to the left
+end_table() {
+    [ "$markdown" -eq 0 ] || return 0
+    printf '%s\n' "${table[@]}" | awk -F'\t' '
+        { for (i = 1; i <= NF; ++i) { cell[NR, i] = $i; if (length($i) > width[i]) width[i] = length($i) }
+          if (NF > columns) columns = NF }
+        END { for (r = 1; r <= NR; ++r) {
+                  line = sprintf("%-" width[1] "s", cell[r, 1])
+                  for (i = 2; i <= columns; ++i) line = line sprintf("  %" width[i] "s", cell[r, i])
+                  print line } }'
+    table=()
 }
 title() {
     echo
@@ -288,13 +306,14 @@ for d in "${displays[@]}"; do
             "$(ratio "$a" "$k")" "$(ratio "$v" "$k")"
     done
 done
+end_table
 
 if [ "$end_to_end" -eq 1 ]; then
     title "End to end: $clip_frames frames of 1080p H.264, default threads, best of $runs"
     note "FFmpeg decoding alone: $(fixed "$decode_s" 2) s, peak $((decode_kb / 1024)) MB."
     note "Kivrel: kivrel clip.mp4 -d DISPLAY --null. FFmpeg: ffmpeg -i clip.mp4 -vf GRAPH -f null -."
     echo
-    header "display" "FFmpeg graph" "Kivrel s" "FFmpeg s" "ratio" "Kivrel ÷ decode" "Kivrel MB" "FFmpeg MB"
+    header "display" "FFmpeg graph" "Kivrel s" "FFmpeg s" "ratio" "Kivrel / decode" "Kivrel MB" "FFmpeg MB"
     for d in "${displays[@]}"; do
         IFS='|' read -r label name fmt filter <<<"$d"
         [ "$name" != video_mask ] || continue
@@ -303,6 +322,7 @@ if [ "$end_to_end" -eq 1 ]; then
             "$(ratio "${e2e_kivrel[$name]}" "$decode_s")" "$((e2e_kivrel_kb[$name] / 1024))" \
             "$((e2e_ffmpeg_kb[$name] / 1024))"
     done
+    end_table
     echo
     note "FFV1 encode of the video view ($enc_fmt): Kivrel $(fixed "$enc_kivrel_s" 2) s, peak" \
         "$((enc_kivrel_kb / 1024)) MB; FFmpeg (-vf format=$enc_fmt -c:v ffv1) $(fixed "$enc_ffmpeg_s" 2) s," \

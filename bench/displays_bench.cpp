@@ -153,6 +153,9 @@ ConfigArgs configFor(Display display) {
     return args;
 }
 
+// Set when the module refused a benchmark's frame, so that the run fails.
+bool gModuleFailed = false;
+
 // The cost a host sees: runProc through the module's exports, as the
 // command-line host and an editor call it.
 void moduleCost(benchmark::State& state, const FilterModuleHost* module, Display display, Size size,
@@ -171,7 +174,10 @@ void moduleCost(benchmark::State& state, const FilterModuleHost* module, Display
         if (s.ok()) s = instance.run(frame++);
         benchmark::ClobberMemory();
     }
-    if (!s.ok()) state.SkipWithError(s.message().c_str());
+    if (!s.ok()) {
+        gModuleFailed = true;
+        state.SkipWithError(s.message().c_str());
+    }
     countPixels(state, size);
 }
 
@@ -271,5 +277,5 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+    return gModuleFailed ? 1 : 0;
 }
