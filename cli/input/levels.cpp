@@ -15,7 +15,9 @@ namespace {
 
 // Players read untagged video from 720 rows up as HD.
 constexpr int kFirstHdRows = 720;
-constexpr int kUnit = 1 << 16;  // swscale's 1.0 for contrast and saturation
+constexpr int kUnit = 1 << 16;
+constexpr uint32_t kRgbMask =
+    0x00FFFFFF;  // of a 0x00RRGGBB word  // swscale's 1.0 for contrast and saturation
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
 constexpr double kStudioLevels = 219.0;
@@ -184,6 +186,11 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
         const int strides[4] = {dstStride, 0, 0, 0};
         if (sws_scale(sws_, f.data, f.linesize, 0, f.height, rows, strides) != f.height)
             return Status::fail("converting a frame to RGB failed");
+        // The library sets the unused top byte to 255; the plug-in interface leaves it 0.
+        for (int y = 0; y < f.height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
+            for (int x = 0; x < f.width; ++x) row[x] &= kRgbMask;
+        }
         return {};
     }
     if (matrix != matrix_ || outLevels != out_) {

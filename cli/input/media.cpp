@@ -477,7 +477,6 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbLevels rgbLevel
         if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }
     if (!s.ok()) return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
-    out.clearTopBytes();
     return {};
 }
 
