@@ -30,9 +30,8 @@ struct StartPoint {
 };
 
 struct Options {
-    std::string input;                // empty: the built-in test card
-    std::vector<std::string> inputs;  // every INPUT in order; only `kivrel report` takes several
-    std::string output;               // empty: a name made from the input and the display
+    std::string input;        // empty: the built-in test card
+    std::string output;       // empty: a name made from the input and the display
     std::string format;       // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
     std::string codec;        // -c:v: the video encoder by name; empty: the container's default
     std::string pixelFormat;  // -pix_fmt: the encoder's input format; empty: no chroma subsampling
@@ -65,6 +64,8 @@ struct Options {
     // The filter's --matrix and --range follow the input ("auto"; by
     // default unless given here or by --script).
     bool matrixAuto = false, rangeAuto = false;
+    // Every INPUT in order (`input` is the first); only `kivrel report` takes several.
+    std::vector<std::string> inputs;
 };
 
 enum class Action { Run, Help, Version };
