@@ -14,7 +14,7 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -codec:v -
     --skip-errors --keep-partial --input-matrix --input-range -noautorotate --card-size --script
     --print-config --layout --picture-size --crop --labels --pad-pitch -q --quiet -loglevel -v
     --verbose -h --help --version"
-_kivrel_report_options="$_kivrel_render_options --max-hot --range-rule --fail-on -j"
+_kivrel_report_options="$_kivrel_render_options --max-hot --range-rule --fail-on -j --jobs"
 
 # Completes the last item of a comma-separated list in $cur from the words given.
 _kivrel_list() {
@@ -69,7 +69,7 @@ _kivrel_value() {
     -o | --output | --verify | --script) _kivrel_files ;;
     --module) _kivrel_files so ;;
     -c:v | -codec:v | -vcodec | -pix_fmt | -threads | -ss | -t | -to | -frames | -vframes | -start_number | \
-        --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j)
+        --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j | --jobs)
         COMPREPLY=() ;;  # a number, a time, a size or a name: nothing to offer
     *) return 1 ;;
     esac

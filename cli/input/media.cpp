@@ -527,6 +527,7 @@ public:
         rgbLevels_ = levels;
         inner_->setRgbLevels(levels);
     }
+    Status readAgain(FrameBuffer& frame, RgbLevels levels) override { return inner_->readAgain(frame, levels); }
     void cancel() override { cancelled_ = true; }
 
 private:
