@@ -14,6 +14,7 @@
 #include "display_name.h"
 #include "filter_setup.h"
 #include "input/input.h"
+#include "monitor/monitor.h"
 #include "output/output.h"
 #include "paths.h"
 #include "pluginhost/module_host.h"
@@ -111,8 +112,8 @@ std::string lengthOf(const SourceInfo& info) {
 // The writer -f, --null or the output's name picks; with no name, one made
 // from the input and the display.
 Status openOutput(const Options& options, const SourceInfo& info, const std::optional<FileId>& source,
-                  const Display& display, const Plan& plan, const FrameBuffer& frame,
-                  const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
+                  const std::string& displayName, bool pictureAspect, const Plan& plan,
+                  const FrameBuffer& frame, const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
     WriterSettings ws;
     format = nullptr;
     if (options.nullOutput) {
@@ -127,13 +128,13 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
             std::string suffix = plan.videoOut ? ".mkv" : ".png";
             if (format != nullptr && ws.muxer.empty()) suffix = format->defaultSuffix;
             if (!ws.muxer.empty()) suffix = muxerSuffix(ws.muxer);
-            path = stemOf(options.input) + "." + display.name() + suffix;
+            path = stemOf(options.input) + "." + displayName + suffix;
         }
         struct stat st {};
         if (path != kStdoutName && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return Status::fail(path + " is a folder; name a file in it (" + path +
-                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." +
-                                display.name() + (plan.videoOut ? ".mkv" : ".png") + ")");
+                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." + displayName +
+                                (plan.videoOut ? ".mkv" : ".png") + ")");
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
@@ -151,11 +152,7 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
     ws.h = frame.h();
     ws.frameRate = info.frameRate;
     ws.timeBase = info.timeBase;
-    // The picture's own geometry, where the display passes it through.
-    const bool picture =
-        display.known && (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
-                          display.mode == static_cast<int>(DisplayMode::HotPixel));
-    if (picture) ws.sampleAspect = info.sampleAspect;
+    if (pictureAspect) ws.sampleAspect = info.sampleAspect;
     ws.overwrite = options.overwrite;
     ws.source = source;
     ws.frames = plan.expected;
@@ -166,9 +163,21 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
     return format->open(path, ws, writer);
 }
 
+// The per-frame render step, source frame to output frame: the one
+// display's instance, or a monitor of several (monitor/monitor.h).
+struct RenderStep {
+    FilterInstance& inst;
+    Monitor* monitor;  // null: the instance renders alone
+    FrameBuffer& source() { return monitor ? monitor->source() : inst.source(); }
+    Status start() { return monitor ? monitor->start() : inst.start(); }
+    Status render(int64_t number) { return monitor ? monitor->run(number) : inst.run(number); }
+    Status end() { return monitor ? monitor->end() : inst.end(); }
+    const FrameBuffer& output() const { return monitor ? monitor->output() : inst.output(); }
+};
+
 struct Run {
     Reader& reader;
-    FilterInstance& inst;
+    RenderStep& step;
     Writer& writer;
     Verifier* verifier;  // null without --verify
     Progress& progress;
@@ -192,7 +201,7 @@ Status processFrames(const Options& options, const Plan& plan, Run& run) {
             meta.pts = n.frames;
         } else {
             const auto t0 = Timing::Clock::now();
-            Status s = run.reader.read(run.inst.source(), meta);
+            Status s = run.reader.read(run.step.source(), meta);
             run.t.decode += Timing::since(t0);
             if (!s.ok()) return s;
             if (meta.end) {
@@ -211,18 +220,18 @@ Status processFrames(const Options& options, const Plan& plan, Run& run) {
         const auto t1 = Timing::Clock::now();
         {
             const CallbackScope scope("runProc", meta.number);
-            if (Status s = run.inst.run(meta.number); !s.ok()) return s;
+            if (Status s = run.step.render(meta.number); !s.ok()) return s;
         }
         const auto t2 = Timing::Clock::now();
         run.t.filter += std::chrono::duration<double>(t2 - t1).count();
         if (run.verifier != nullptr)
-            if (Status s = run.verifier->check(run.inst.output(), meta.number); !s.ok()) return s;
+            if (Status s = run.verifier->check(run.step.output(), meta.number); !s.ok()) return s;
         const auto t3 = Timing::Clock::now();
         if (!run.started) {
             run.firstPts = meta.pts;
             run.started = true;
         }
-        if (Status s = run.writer.writeTimed(run.inst.output(), meta.number, meta.pts - run.firstPts);
+        if (Status s = run.writer.writeTimed(run.step.output(), meta.number, meta.pts - run.firstPts);
             !s.ok())
             return s;
         run.t.encode += Timing::since(t3);
@@ -286,23 +295,36 @@ int runPipeline(const Options& options) {
     if (!options.input.empty())
         if (Status s = followSource(inst, options, info.levels); !s.ok()) return fail(s);
     display = currentDisplay(inst);
-    reader->setRgbLevels(rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
     const Plan plan = planFor(info, options);
-    {
+    // Several displays tiled into one output: a monitor renders each frame,
+    // with instances of its own; its pixels are square.
+    std::optional<Monitor> monitor;
+    if (options.monitor.wanted()) {
+        if (Status s = monitor.emplace().open(*module, options, display, *reader); !s.ok()) return fail(s);
+    } else {
+        reader->setRgbLevels(
+            rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
         const CallbackScope scope("paramProc", -1);
         if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return fail(s);
     }
+    RenderStep step{inst, monitor ? &*monitor : nullptr};
+    // The picture's own geometry, where the display passes it through.
+    const bool pictureAspect = !monitor && display.known &&
+                               (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
+                                display.mode == static_cast<int>(DisplayMode::HotPixel));
     const OutputFormat* format = nullptr;
     std::unique_ptr<Writer> writer;
-    if (Status s = openOutput(options, info, source, display, plan, inst.output(), format, writer); !s.ok())
+    if (Status s = openOutput(options, info, source, monitor ? kMonitorName : display.name(), pictureAspect,
+                              plan, step.output(), format, writer);
+        !s.ok())
         return fail(s);
     {
         const CallbackScope scope("startProc", -1);
-        if (Status s = inst.start(); !s.ok()) return fail(s);
+        if (Status s = step.start(); !s.ok()) return fail(s);
     }
 
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
-    Run run{*reader, inst, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
+    Run run{*reader, step, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
     const Status s = processFrames(options, plan, run);
     progress.finish();  // before any message, so the message stands alone
     if (!s.ok() || pendingSignal() != 0) return stopped(options, *writer, s);
@@ -318,7 +340,7 @@ int runPipeline(const Options& options) {
         if (Status v = verifier->finish(); !v.ok()) return fail(v);
     {
         const CallbackScope scope("endProc", -1);
-        if (Status e = inst.end(); !e.ok()) return fail(e);
+        if (Status e = step.end(); !e.ok()) return fail(e);
     }
     const auto t4 = Timing::Clock::now();
     if (Status f = writer->finish(); !f.ok()) return fail(f);
@@ -327,8 +349,8 @@ int runPipeline(const Options& options) {
         Summary out;
         out.destination = writer->destination();
         out.verified = verifier ? verifier->path() : "";
-        out.w = inst.output().w();
-        out.h = inst.output().h();
+        out.w = step.output().w();
+        out.h = step.output().h();
         out.encoded = format->name != kNullOutputName;
         out.source = describeLevels(info.levels);
         printSummary(out, n, Timing::since(started), run.t);

@@ -53,6 +53,10 @@ public:
     virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
     // The RGB levels the display wants (full range unless told otherwise).
     virtual void setRgbLevels(RgbLevels) {}
+    // Also a copy of every frame read in other levels, into `other` (null:
+    // none), for a monitor whose displays want both. False when the reader
+    // cannot; one that hands over RGB as it is never needs to.
+    virtual bool setSecondLevels(FrameBuffer* other, RgbLevels) { return other == nullptr; }
 
 protected:
     SourceInfo info_;

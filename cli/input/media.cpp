@@ -115,6 +115,11 @@ public:
     Status open(const ReaderParams& params);
     Status read(FrameBuffer& frame, ReadFrame& meta) override;
     void setRgbLevels(RgbLevels levels) override { rgbLevels_ = levels; }
+    bool setSecondLevels(FrameBuffer* other, RgbLevels levels) override {
+        second_ = other;
+        secondLevels_ = levels;
+        return true;
+    }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -126,7 +131,7 @@ private:
     Status decodeNext(Step& step);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
-    Status convert(FrameBuffer& out, int64_t number);
+    Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
 
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
@@ -135,6 +140,9 @@ private:
     LevelConverter converter_;
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
+    FrameBuffer* second_ = nullptr;  // setSecondLevels
+    RgbLevels secondLevels_ = RgbLevels::Full;
+    LevelConverter secondConverter_;  // its own tables, not rebuilt twice a frame
     std::vector<uint32_t> unturned_;  // the picture before it is turned, when it is
     int64_t lastPts_ = INT64_MIN;     // of the frame handed over last
     int stream_ = -1;
@@ -415,13 +423,15 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             av_frame_unref(frame_);
             return {};
         }
-        Status s = convert(frame, number);
+        Status s = convert(frame, number, converter_, rgbLevels_);
+        if (s.ok() && second_ != nullptr) s = convert(*second_, number, secondConverter_, secondLevels_);
         av_frame_unref(frame_);
         return s;
     }
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number) {
+Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,
+                            RgbLevels rgbLevels) {
     const AVFrame& f = *frame_;
     const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
     if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
@@ -435,11 +445,11 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number) {
         f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
     Status s;
     if (info_.rotation == 0) {
-        s = converter_.convert(f, levels, rgbLevels_, out.topRowBytes(), out.topDownStride());
+        s = converter.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
         unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
-        s = converter_.convert(f, levels, rgbLevels_, reinterpret_cast<uint8_t*>(unturned_.data()),
-                               f.width * static_cast<int>(sizeof(uint32_t)));
+        s = converter.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
+                              f.width * static_cast<int>(sizeof(uint32_t)));
         if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }
     if (!s.ok()) return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
