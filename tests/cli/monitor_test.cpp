@@ -114,7 +114,7 @@ TEST_F(Monitor, ACropIsTheDisplayOfACroppedCopy) {
         const std::string name = layout;
         expectTilesAreSingleDisplays(
             {"clip.mkv", "-d", "waveform,vectorscope,histograms", "--crop", "7:5:3:2", "--layout", layout,
-             "--accumulate", "-y", "-o", "monitor.mkv"},
+             "--accumulate", "--pad-pitch", "3", "-y", "-o", "monitor.mkv"},
             {"waveform", "vectorscope", "histograms"}, {"cropped.mkv", "--accumulate", "-y"},
             name == "row" ? TileLayout::Row : TileLayout::Column);
     }
