@@ -67,9 +67,18 @@ private:
         }
     }
     double unary() {
-        if (take('-')) return -unary();
-        if (take('+')) return unary();
-        return atom();
+        // Each sign and parenthesis nests a call: a bound keeps a long
+        // command line from exhausting the stack.
+        constexpr int kMaxNesting = 256;
+        if (!error_.empty()) return 0.0;
+        if (nesting_ >= kMaxNesting) {
+            error_ = "the expression nests too deeply";
+            return 0.0;
+        }
+        ++nesting_;
+        const double v = take('-') ? -unary() : take('+') ? unary() : atom();
+        --nesting_;
+        return v;
     }
     double atom() {
         constexpr double kNothing = 0.0;
@@ -116,6 +125,7 @@ private:
     std::string_view text_;
     const Vars& vars_;
     size_t pos_ = 0;
+    int nesting_ = 0;
     std::string error_;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "display_name.h"
+#include "draw/text.h"
 #include "input/input.h"
 #include "monitor/crop_expr.h"
 #include "monitor/layout.h"
@@ -22,9 +23,10 @@
 #include "pluginhost/module_host.h"
 
 inline constexpr const char* kMonitorName = "monitor";  // in a default output name
-inline constexpr uint32_t kOutlineColour = 0x00FF00FF;  // magenta: rare in pictures, apart from amber
-inline constexpr int32_t kCaptionMargin = 2;            // pixels above and below the caption's text
-inline constexpr int32_t kCaptionHeight = 8 + 2 * kCaptionMargin;  // the 8x8 font and its margins
+inline constexpr uint32_t kOutlineColour =
+    0x00FF00FF;                               // magenta: rare in pictures, unlike the amber graticule
+inline constexpr int32_t kCaptionMargin = 2;  // pixels above and below the caption's text
+inline constexpr int32_t kCaptionHeight = kGlyphSize + 2 * kCaptionMargin;  // a line of the font
 
 class Monitor {
 public:

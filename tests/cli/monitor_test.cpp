@@ -26,7 +26,7 @@ Image cut(const Image& img, int32_t x, int32_t y, int32_t w, int32_t h) {
     return out;
 }
 
-class Monitor : public CliTest {
+class MonitorRun : public CliTest {
 protected:
     Decoded runDecode(const Args& args, const std::string& out) {
         SCOPED_TRACE("kivrel " + testing::PrintToString(args));
@@ -79,7 +79,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Monitor, EveryTileIsItsDisplayAloneBitForBit) {
+TEST_F(MonitorRun, EveryTileIsItsDisplayAloneBitForBit) {
     // Limited-range YUV: the video view, histograms and waveform measure
     // studio RGB, the vectorscope and hot pixel scan full-range RGB, so the
     // monitor needs both conversions of every frame. Odd sizes; the
@@ -103,7 +103,7 @@ TEST_F(Monitor, EveryTileIsItsDisplayAloneBitForBit) {
                                  displays, {"clip.mkv", "--accumulate"}, TileLayout::Grid);
 }
 
-TEST_F(Monitor, ACropIsTheDisplayOfACroppedCopy) {
+TEST_F(MonitorRun, ACropIsTheDisplayOfACroppedCopy) {
     const std::vector<Image> clip = patternClip(19, 13, 3);
     std::vector<Image> cropped;
     for (const Image& f : clip) cropped.push_back(cut(f, 3, 2, 7, 5));
@@ -120,7 +120,7 @@ TEST_F(Monitor, ACropIsTheDisplayOfACroppedCopy) {
     }
 }
 
-TEST_F(Monitor, TheOutlineFramesTheRegionOnTheWholePicture) {
+TEST_F(MonitorRun, TheOutlineFramesTheRegionOnTheWholePicture) {
     const Decoded card = runDecode({"--card-size", "33x21", "-d", "picture", "-o", "card.png"}, "card.png");
     ASSERT_EQ(card.frames.size(), 1u);
     const Image& want = card.frames[0];
@@ -156,7 +156,7 @@ TEST_F(Monitor, TheOutlineFramesTheRegionOnTheWholePicture) {
     }
 }
 
-TEST_F(Monitor, CaptionsStandAboveTheTilesInTheFiltersColour) {
+TEST_F(MonitorRun, CaptionsStandAboveTheTilesInTheFiltersColour) {
     expectTilesAreSingleDisplays({"--card-size", "45x31", "-d", "waveform,vectorscope", "--labels", "-o",
                                   "monitor.mkv", "-frames", "2"},
                                  {"waveform", "vectorscope"}, {"--card-size", "45x31", "-frames", "2"},
@@ -177,7 +177,7 @@ TEST_F(Monitor, CaptionsStandAboveTheTilesInTheFiltersColour) {
     EXPECT_GT(amber, 8 * 8);  // eight letters, far more than one pixel each
 }
 
-TEST_F(Monitor, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
+TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
     const struct {
         Args args;
         const char* message;
