@@ -46,7 +46,7 @@ int storeCommand(std::string_view command, int argc, char** argv) {
         return kExitUsage;
     }
     if (action != Action::Run || !options.input.empty() || !options.output.empty() ||
-        !options.scriptFile.empty() || !options.verifyFile.empty()) {
+        !options.scriptFile.empty() || !options.verifyFile.empty() || options.monitor.wanted()) {
         report("kivrel " + std::string(command) + " takes settings options only (--display, --max-ire, ...)");
         return kExitUsage;
     }

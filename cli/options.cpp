@@ -266,8 +266,7 @@ Status parseCardSize(Options& o, std::string_view value, std::string_view name) 
     return {};
 }
 
-// Display names in mode order; the other choices store 1 for their first word.
-constexpr int kDisplayModes[] = {0, 1, 2, 3, 4};
+// The choices store 1 for their first word.
 constexpr std::string_view kSystemWords[] = {"ntsc", "pal"};
 constexpr std::string_view kMatrixWords[] = {"601", "709"};
 constexpr std::string_view kRangeWords[] = {"0-255|full", "16-235|studio"};
@@ -275,13 +274,35 @@ constexpr int kFirstIsOn[] = {1, 0};
 constexpr std::string_view kChangeWords[] = {"black", "intensity", "saturation"};
 constexpr int kChangeActions[] = {kHotFixToBlack, kHotFixIntensity, kHotFixSaturation};
 static_assert(std::size(kChangeActions) == kHotFixCount);
-static_assert(std::size(kDisplayModes) == kDisplayModeCount);
 
-const Choice kDisplayChoice = {kArgMode, kDisplayNames, kDisplayModes};
 const Choice kSystemChoice = {kArgNtsc, kSystemWords, kFirstIsOn};
 const Choice kMatrixChoice = {kArgStdDef, kMatrixWords, kFirstIsOn};
 const Choice kRangeChoice = {kArgRng255, kRangeWords, kFirstIsOn};
 const Choice kChangeChoice = {kArgHotFix, kChangeWords, kChangeActions};
+
+// One display name sets the mode (the picture: pass-through); a list of
+// them asks for a monitor.
+Status parseDisplay(Options& o, std::string_view value, std::string_view) {
+    bool single = false;
+    MonitorTile tile;
+    if (Status s = parseDisplayList(value, o.monitor, single, tile); !s.ok()) return s;
+    if (single) o.config[tile.picture ? kArgPassthru : kArgMode] = tile.picture ? 1 : tile.mode;
+    return {};
+}
+
+Status parseMonitorLayout(Options& o, std::string_view value, std::string_view) {
+    return parseLayout(value, o.monitor);
+}
+Status parseMonitorPictureSize(Options& o, std::string_view value, std::string_view) {
+    return parsePictureSize(value, o.monitor);
+}
+Status parseMonitorCrop(Options& o, std::string_view value, std::string_view) {
+    return parseCrop(value, o.monitor);
+}
+Status setMonitorLabels(Options& o, std::string_view, std::string_view) {
+    o.monitor.labels = true;
+    return {};
+}
 
 Status parseFrames(Options& o, std::string_view value, std::string_view name) {
     int64_t frames = 0;
@@ -353,7 +374,11 @@ const OptionEntry kOptions[] = {
      .text = &Options::pixelFormat},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
     {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
-    {.name = "display", .letter = 'd', .arg = Arg::Required, .choice = &kDisplayChoice},
+    {.name = "display", .letter = 'd', .arg = Arg::Required, .apply = parseDisplay},
+    {.name = "layout", .letter = 0, .arg = Arg::Required, .apply = parseMonitorLayout},
+    {.name = "picture-size", .letter = 0, .arg = Arg::Required, .apply = parseMonitorPictureSize},
+    {.name = "crop", .letter = 0, .arg = Arg::Required, .apply = parseMonitorCrop},
+    {.name = "labels", .letter = 0, .arg = Arg::None, .apply = setMonitorLabels},
     {.name = "channels", .letter = 0, .arg = Arg::Required, .apply = parseChannels},
     {.name = "system", .letter = 0, .arg = Arg::Required, .choice = &kSystemChoice},
     {.name = "matrix", .letter = 0, .arg = Arg::Required, .apply = parseFilterLevels},
@@ -633,7 +658,9 @@ Input and output:
       --card-size WxH    size of the built-in test card
 
 Display settings (what is not given keeps the module's stored default):
-  -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope
+  -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope;
+                         picture (or passthru): the picture unchanged. A
+                         comma-separated list makes a monitor (below)
       --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
       --system ntsc|pal  colour system of the hot pixel scan
@@ -654,6 +681,23 @@ Display settings (what is not given keeps the module's stored default):
       --script FILE      run the Config lines of a saved processing script
                          (the options above are applied after it)
       --print-config     print the filter's label and script line, then exit
+
+Monitor (several displays of each frame tiled into one output; any of
+these options with a single display makes a monitor of one tile):
+  -d video,waveform,...  one tile per display, each through its own instance
+                         of the filter with the same settings
+      --layout row|column|grid  tiles side by side (the default), one under
+                         another, or two columns filled row by row; on black,
+                         top-left aligned, the output rounded up to even sides
+      --picture-size WxH the picture-shaped tiles (picture, video, hotpixel)
+                         scaled to WxH (Lanczos); -1 for a side keeps the
+                         aspect (640x-1). Scope tiles keep their exact pixels
+      --crop W:H:X:Y     the scopes measure only this region, in FFmpeg's crop
+                         syntax and expressions (iw, ih, ow, oh, + - * / ( ));
+                         X and Y left out centre it. The picture tiles show the
+                         whole frame with the region outlined in magenta. A
+                         region not wholly inside the frame is an error
+      --labels           a caption above each tile: its display and settings
 
 Host:
       --module PATH      the filter module (default: where KIVREL_MODULE points,
@@ -676,6 +720,8 @@ Examples:
   kivrel clip.mkv -d waveform -f nut -o - | ffplay -
   kivrel photo.jpg -d hotpixel --change saturation --system pal
   kivrel clip.mkv --script job.vcf --print-config
+  kivrel clip.mp4 -d video,waveform,vectorscope,histograms --layout grid \
+         --crop 400:300:760:390 --labels -o monitor.mkv
   kivrel clip.mkv -d waveform -o wfm.md5   one hash per waveform frame ...
   kivrel clip.mkv -d waveform --null --verify wfm.md5
                                            ... which a later run must match

@@ -11,6 +11,7 @@
 
 #include "core/settings.h"
 #include "input/levels.h"
+#include "monitor/monitor_options.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/status.h"
 
@@ -64,6 +65,7 @@ struct Options {
     // The filter's --matrix and --range follow the input ("auto"; by
     // default unless given here or by --script).
     bool matrixAuto = false, rangeAuto = false;
+    MonitorRequest monitor;  // several displays tiled into one output
     // Every INPUT in order (`input` is the first); only `kivrel report` takes several.
     std::vector<std::string> inputs;
 };

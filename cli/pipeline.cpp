@@ -15,6 +15,7 @@
 #include "display_name.h"
 #include "filter_setup.h"
 #include "input/input.h"
+#include "monitor/monitor.h"
 #include "output/output.h"
 #include "paths.h"
 #include "pluginhost/module_host.h"
@@ -116,8 +117,8 @@ std::string lengthOf(const SourceInfo& info) {
 // The writer -f, --null or the output's name picks; with no name, one made
 // from the input and the display.
 Status openOutput(const Options& options, const SourceInfo& info, const std::optional<FileId>& source,
-                  const Display& display, const Plan& plan, const FrameBuffer& frame,
-                  const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
+                  const std::string& displayName, bool pictureAspect, const Plan& plan,
+                  const FrameBuffer& frame, const OutputFormat*& format, std::unique_ptr<Writer>& writer) {
     WriterSettings ws;
     format = nullptr;
     if (options.nullOutput) {
@@ -132,13 +133,13 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
             std::string suffix = plan.videoOut ? ".mkv" : ".png";
             if (format != nullptr && ws.muxer.empty()) suffix = format->defaultSuffix;
             if (!ws.muxer.empty()) suffix = muxerSuffix(ws.muxer);
-            path = stemOf(options.input) + "." + display.name() + suffix;
+            path = stemOf(options.input) + "." + displayName + suffix;
         }
         struct stat st {};
         if (path != kStdoutName && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             return Status::fail(path + " is a folder; name a file in it (" + path +
-                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." +
-                                display.name() + (plan.videoOut ? ".mkv" : ".png") + ")");
+                                (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." + displayName +
+                                (plan.videoOut ? ".mkv" : ".png") + ")");
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
@@ -156,11 +157,7 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
     ws.h = frame.h();
     ws.frameRate = info.frameRate;
     ws.timeBase = info.timeBase;
-    // The picture's own geometry, where the display passes it through.
-    const bool picture =
-        display.known && (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
-                          display.mode == static_cast<int>(DisplayMode::HotPixel));
-    if (picture) ws.sampleAspect = info.sampleAspect;
+    if (pictureAspect) ws.sampleAspect = info.sampleAspect;
     ws.overwrite = options.overwrite;
     ws.source = source;
     ws.frames = plan.expected;
@@ -275,24 +272,37 @@ int runPipeline(const Options& options) {
     if (!options.input.empty())
         if (Status s = followSource(inst, options, info.levels); !s.ok()) return fail(s);
     display = currentDisplay(inst);
-    reader->setRgbLevels(rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
     const Plan plan = planFor(info, options);
-    {
+    // Several displays tiled into one output: a monitor renders each frame,
+    // with instances of its own; its pixels are square.
+    std::optional<Monitor> monitor;
+    if (options.monitor.wanted()) {
+        if (Status s = monitor.emplace().open(*module, options, display, *reader); !s.ok()) return fail(s);
+    } else {
+        reader->setRgbLevels(
+            rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
         const CallbackScope scope("paramProc", -1);
         if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return fail(s);
     }
+    // The picture's own geometry, where the display passes it through.
+    const bool pictureAspect = !monitor && display.known &&
+                               (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
+                                display.mode == static_cast<int>(DisplayMode::HotPixel));
     const OutputFormat* format = nullptr;
     std::unique_ptr<Writer> writer;
-    if (Status s = openOutput(options, info, source, display, plan, inst.output(), format, writer); !s.ok())
+    if (Status s = openOutput(options, info, source, monitor ? kMonitorName : display.name(), pictureAspect,
+                              plan, monitor ? monitor->output() : inst.output(), format, writer);
+        !s.ok())
         return fail(s);
     {
         const CallbackScope scope("startProc", -1);
-        if (Status s = inst.start(); !s.ok()) return fail(s);
+        if (Status s = monitor ? monitor->start() : inst.start(); !s.ok()) return fail(s);
     }
 
-    ModuleRenderer renderer(inst);
-    const int threads = threadsFor(options);
-    if (threads > 1 && !keepsStateAcrossFrames(inst)) {
+    ModuleRenderer single(inst);  // the one display, in as many lanes as it may run
+    FrameRenderer& renderer = monitor ? static_cast<FrameRenderer&>(*monitor) : single;
+    const int threads = monitor && monitor->readsEachFrameTwice() ? 1 : threadsFor(options);
+    if (!monitor && threads > 1 && !keepsStateAcrossFrames(inst)) {
         const auto setUp = [&](FilterInstance& lane) {
             if (Status s = configure(lane, options); !s.ok()) return s;
             if (!options.input.empty())
@@ -301,11 +311,11 @@ int runPipeline(const Options& options) {
             if (Status s = lane.prepare(info.w, info.h, options.padPitch); !s.ok()) return s;
             return lane.start();
         };
-        if (Status s = renderer.addLanes(*module, std::min(threads, kMostLanes), setUp); !s.ok())
+        if (Status s = single.addLanes(*module, std::min(threads, kMostLanes), setUp); !s.ok())
             return fail(s);
     }
     const ReadRules rules{plan.limit, plan.stillRepeats, options.skipErrors};
-    const FrameBuffer& shape = inst.source();
+    const FrameBuffer& shape = monitor ? monitor->source() : inst.source();
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
     RenderFlow flow(*reader, rules, renderer, shape.w(), shape.h(), shape.pitch(), threads);
     Run run{flow, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
@@ -323,10 +333,10 @@ int runPipeline(const Options& options) {
     }
     if (verifier)
         if (Status v = verifier->finish(); !v.ok()) return fail(v);
-    if (Status e = renderer.end(); !e.ok()) return fail(e);
+    if (Status e = single.end(); !e.ok()) return fail(e);
     {
         const CallbackScope scope("endProc", -1);
-        if (Status e = inst.end(); !e.ok()) return fail(e);
+        if (Status e = monitor ? monitor->end() : inst.end(); !e.ok()) return fail(e);
     }
     const auto t4 = Timing::Clock::now();
     if (Status f = writer->finish(); !f.ok()) return fail(f);
@@ -335,8 +345,9 @@ int runPipeline(const Options& options) {
         Summary out;
         out.destination = writer->destination();
         out.verified = verifier ? verifier->path() : "";
-        out.w = inst.output().w();
-        out.h = inst.output().h();
+        const FrameBuffer& shown = monitor ? monitor->output() : inst.output();
+        out.w = shown.w();
+        out.h = shown.h();
         out.encoded = format->name != kNullOutputName;
         out.source = describeLevels(info.levels);
         printSummary(out, n, Timing::since(started), run.t);

@@ -2,7 +2,9 @@
 # Builds the filter module and the command-line host, then renders all five
 # displays of the built-in test card (75 % colour bars over a full-range grey
 # ramp) into out/: video.png hotpixel.png histograms.png waveform.png
-# vectorscope.png. Installs what the build needs first. Safe to run again.
+# vectorscope.png, and the picture beside its waveform, vectorscope and
+# histograms of the frame's centre as one monitor, monitor.png. Installs what
+# the build needs first. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/demo"
@@ -18,8 +20,13 @@ for display in video hotpixel histograms waveform vectorscope; do
     # Explicit, so stored preferences cannot turn every display into the picture.
     "$build/kivrel" -d "$display" --no-passthru -o "$out/$display.png" -y -q
 done
+# The picture with its scopes, measuring the centre quarter of the frame.
+"$build/kivrel" -d picture,waveform,vectorscope,histograms --layout grid --crop iw/2:ih/2 --labels \
+    -o "$out/monitor.png" -y -q
 echo
 echo "The five displays of the test card are in $out:"
 for display in video hotpixel histograms waveform vectorscope; do
     echo "  $out/$display.png"
 done
+echo "and a monitor of the picture with its scopes on the frame's centre:"
+echo "  $out/monitor.png"

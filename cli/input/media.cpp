@@ -136,7 +136,7 @@ private:
     Status decodeNext(Step& step);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
-    Status convert(FrameBuffer& out, int64_t number, RgbLevels levels);
+    Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
     static int interrupted(void* self) {
         return interruptRequested(nullptr) != 0 || static_cast<MediaReader*>(self)->cancelled_.load() ? 1 : 0;
     }
@@ -149,6 +149,7 @@ private:
     LevelConverter converter_;
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
+    LevelConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
     std::vector<uint32_t> unturned_;  // the picture before it is turned, when it is
     int64_t lastPts_ = INT64_MIN;     // of the frame handed over last
     int stream_ = -1;
@@ -241,6 +242,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     if (threads > 1) {
         workers_ = std::make_unique<SliceWorkers>(threads);
         converter_.setWorkers(workers_.get());
+        secondConverter_.setWorkers(workers_.get());
     }
 
     if (codec_->width <= 0 || codec_->height <= 0)
@@ -446,16 +448,17 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
         }
         // Kept until the next decode (which unrefs it first) for readAgain.
         lastNumber_ = number;
-        return convert(frame, number, rgbLevels_);
+        return convert(frame, number, converter_, rgbLevels_);
     }
 }
 
 Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
     if (frame_->width <= 0) return Status::fail(info_.name + ": no frame to read again");
-    return convert(frame, lastNumber_, levels);
+    return convert(frame, lastNumber_, secondConverter_, levels);
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbLevels rgbLevels) {
+Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,
+                            RgbLevels rgbLevels) {
     const AVFrame& f = *frame_;
     const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
     if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
@@ -469,11 +472,11 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbLevels rgbLevel
         f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
     Status s;
     if (info_.rotation == 0) {
-        s = converter_.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
+        s = converter.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
         unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
-        s = converter_.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
-                               f.width * static_cast<int>(sizeof(uint32_t)));
+        s = converter.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
+                              f.width * static_cast<int>(sizeof(uint32_t)));
         if (s.ok()) turn(unturned_.data(), f.width, f.height, info_.rotation, out);
     }
     if (!s.ok()) return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
@@ -527,7 +530,9 @@ public:
         rgbLevels_ = levels;
         inner_->setRgbLevels(levels);
     }
-    Status readAgain(FrameBuffer& frame, RgbLevels levels) override { return inner_->readAgain(frame, levels); }
+    Status readAgain(FrameBuffer& frame, RgbLevels levels) override {
+        return inner_->readAgain(frame, levels);
+    }
     void cancel() override { cancelled_ = true; }
 
 private:

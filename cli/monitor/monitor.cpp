@@ -1,0 +1,206 @@
+#include "monitor/monitor.h"
+
+#include <algorithm>
+
+#include "core/settings.h"
+#include "draw/raster.h"
+#include "draw/text.h"
+#include "filter_setup.h"
+#include "pluginhost/script_call.h"
+#include "signals.h"
+
+namespace {
+
+// An encoder that subsamples colour needs even sides; a border of one black
+// pixel costs the others nothing.
+constexpr int32_t kOutputSideMultiple = 2;
+
+// The rectangle (x, y, w, h) of `f` in canvas coordinates, as a frame of its own.
+Frame area(const Frame& f, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return {f.canvasRow(y + h - 1) + x, w, h, f.pitch, f.pitch - kBytesPerPixel * static_cast<ptrdiff_t>(w)};
+}
+
+void copyPixels(const ConstFrame& src, int32_t x, int32_t y, const Frame& dst) {
+    for (int32_t r = 0; r < dst.h; ++r) std::copy_n(src.canvasRow(y + r) + x, dst.w, dst.canvasRow(r));
+}
+
+std::string tileName(const MonitorTile& t) {
+    return t.picture ? std::string(kPictureNames[0]) : std::string(kDisplayNames[t.mode]);
+}
+
+// The display's name and the settings its label shows between < and >
+// ("waveform: Luma Red"); the label is the filter's own text.
+std::string captionOf(const MonitorTile& t, const std::string& label) {
+    std::string caption = tileName(t);
+    const size_t open = label.find('<'), close = label.rfind('>');
+    if (open == std::string::npos || close == std::string::npos || close < open) return caption;
+    std::string settings = label.substr(open + 1, close - open - 1);
+    const size_t first = settings.find_first_not_of(' '), last = settings.find_last_not_of(' ');
+    if (first == std::string::npos) return caption;
+    return caption + ": " + settings.substr(first, last - first + 1);
+}
+
+// The tile's display set over the settings: its mode, or pass-through.
+Status setDisplay(FilterInstance& inst, const MonitorTile& t) {
+    ScriptCall call;
+    ConfigArgs args{};
+    const std::string line = inst.scriptLine();
+    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+        return Status::fail(
+            "cannot read the filter's script line back, so a monitor cannot set its displays: '" + line +
+            "'");
+    args[kArgPassthru] = t.picture ? 1 : 0;
+    if (!t.picture) args[kArgMode] = t.mode;
+    return inst.runScriptLine(formatConfigLine(args));
+}
+
+}  // namespace
+
+Status Monitor::addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+                        const MonitorTile& what) {
+    Tile tile;
+    tile.what = what;
+    tile.wholeFrame = what.picture || what.mode == static_cast<int>(DisplayMode::Video) ||
+                      what.mode == static_cast<int>(DisplayMode::HotPixel);
+    tile.inst = std::make_unique<FilterInstance>(module);
+    FilterInstance& inst = *tile.inst;
+    {
+        const CallbackScope scope("initProc", -1);
+        if (Status s = configure(inst, options); !s.ok()) return s;
+    }
+    if (Status s = setDisplay(inst, what); !s.ok()) return s;
+    if (!options.input.empty())
+        if (Status s = followSource(inst, options, info.levels); !s.ok()) return s;
+    tile.caption = captionOf(what, inst.labelText());
+    tile.rgb = rgbLevelsFor(what.mode, what.picture, filterStudioRange(inst), info.levels);
+    const int32_t w = tile.wholeFrame ? info.w : region_.w, h = tile.wholeFrame ? info.h : region_.h;
+    {
+        const CallbackScope scope("paramProc", -1);
+        if (Status s = inst.prepare(w, h, options.padPitch); !s.ok()) return s;
+    }
+    tile.size = {inst.output().w(), inst.output().h()};
+    if (tile.wholeFrame && options.monitor.pictureSize) {
+        tile.size = scaledPictureSize(*options.monitor.pictureSize, inst.output().w(), inst.output().h());
+        if (tile.size.w != inst.output().w() || tile.size.h != inst.output().h()) {
+            tile.scaler = std::make_unique<PictureScaler>();
+            if (Status s = tile.scaler->open(inst.output().w(), inst.output().h(), tile.size.w, tile.size.h);
+                !s.ok())
+                return s;
+        }
+    }
+    tiles_.push_back(std::move(tile));
+    return {};
+}
+
+Status Monitor::open(const FilterModuleHost& module, const Options& options, const Display& settings,
+                     Reader& reader) {
+    const SourceInfo& info = reader.info();
+    std::vector<MonitorTile> list = options.monitor.tiles;
+    if (list.empty()) {
+        if (!settings.known)
+            return Status::fail(
+                "the filter saves no script line, so a monitor cannot tell which display to show");
+        list.push_back({settings.passthru, settings.mode});
+    }
+    labels_ = options.monitor.labels;
+    region_ = {info.w, info.h, 0, 0};
+    if (options.monitor.crop) {
+        if (Status s = resolveCrop(*options.monitor.crop, info.w, info.h, region_); !s.ok()) return s;
+        cropped_ = true;
+    }
+    for (const MonitorTile& what : list)
+        if (Status s = addTile(module, options, info, what); !s.ok()) return s;
+
+    const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + options.padPitch);
+    full_[0] = FrameBuffer(info.w, info.h, pitch);
+    // The reader hands over the first tile's levels, and a second copy for
+    // the tiles that want the other kind.
+    reader.setRgbLevels(tiles_[0].rgb);
+    for (Tile& t : tiles_) t.levels = t.rgb == tiles_[0].rgb ? 0 : 1;
+    const auto other =
+        std::find_if(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.levels == 1; });
+    if (other != tiles_.end()) {
+        full_[1] = FrameBuffer(info.w, info.h, pitch);
+        second_ = &reader;
+        secondLevels_ = other->rgb;
+    }
+
+    std::vector<TileSize> cells;
+    const int32_t captionH = labels_ ? kCaptionHeight : 0;
+    for (const Tile& t : tiles_) cells.push_back({t.size.w, t.size.h + captionH});
+    const TilePlan plan =
+        layOutTiles(cells, options.monitor.layout.value_or(TileLayout::Row), kOutputSideMultiple);
+    for (size_t i = 0; i < tiles_.size(); ++i) tiles_[i].at = {plan.at[i].x, plan.at[i].y + captionH};
+    output_ =
+        FrameBuffer(plan.output.w, plan.output.h, kBytesPerPixel * static_cast<ptrdiff_t>(plan.output.w));
+    return {};
+}
+
+Status Monitor::start() {
+    for (Tile& t : tiles_) {
+        const CallbackScope scope("startProc", -1);
+        if (Status s = t.inst->start(); !s.ok()) return s;
+    }
+    return {};
+}
+
+Status Monitor::end() {
+    for (Tile& t : tiles_) {
+        const CallbackScope scope("endProc", -1);
+        if (Status s = t.inst->end(); !s.ok()) return s;
+    }
+    return {};
+}
+
+void Monitor::feed(Tile& tile) {
+    const ConstFrame full = full_[tile.levels].frame();
+    Frame src = tile.inst->source().frame();
+    if (tile.wholeFrame)
+        copyPixels(full, 0, 0, src);
+    else
+        copyPixels(full, region_.x, region_.y, src);
+}
+
+Status Monitor::render(int, FrameBuffer& source, int64_t frameNumber, const FrameBuffer*& output) {
+    std::swap(full_[0], source);
+    if (second_ != nullptr)
+        if (Status s = second_->readAgain(full_[1], secondLevels_); !s.ok()) return s;
+    for (Tile& t : tiles_) {
+        feed(t);
+        const CallbackScope scope("runProc", frameNumber);
+        if (Status s = t.inst->run(frameNumber); !s.ok()) return s;
+    }
+    compose();
+    output = &output_;
+    return {};
+}
+
+void Monitor::compose() {
+    const Frame out = output_.frame();
+    fillRect(out, 0, 0, kFullExtent, kFullExtent, kClearColour);
+    for (Tile& t : tiles_) {
+        const Frame dst = area(out, t.at.x, t.at.y, t.size.w, t.size.h);
+        const ConstFrame rendered = t.inst->output().frame();
+        if (t.scaler)
+            t.scaler->scale(rendered, dst);
+        else
+            copyPixels(rendered, 0, 0, dst);
+        if (t.wholeFrame && cropped_) {
+            // The region's edges in the tile, widened to whole pixels of it.
+            const int64_t fw = rendered.w, fh = rendered.h;
+            const auto x0 = static_cast<int32_t>(int64_t{region_.x} * t.size.w / fw);
+            const auto y0 = static_cast<int32_t>(int64_t{region_.y} * t.size.h / fh);
+            const auto x1 = static_cast<int32_t>((int64_t{region_.x + region_.w} * t.size.w + fw - 1) / fw);
+            const auto y1 = static_cast<int32_t>((int64_t{region_.y + region_.h} * t.size.h + fh - 1) / fh);
+            fillRect(dst, x0, y0, x1 - x0, 1, kOutlineColour);
+            fillRect(dst, x0, y1 - 1, x1 - x0, 1, kOutlineColour);
+            fillRect(dst, x0, y0, 1, y1 - y0, kOutlineColour);
+            fillRect(dst, x1 - 1, y0, 1, y1 - y0, kOutlineColour);
+        }
+        if (labels_) {
+            const Frame band = area(out, t.at.x, t.at.y - kCaptionHeight, t.size.w, kCaptionHeight);
+            // Text plots land one row above the y they are given.
+            drawText(band, kCaptionMargin, kCaptionMargin + 1, t.caption.c_str(), kGraticuleColour);
+        }
+    }
+}

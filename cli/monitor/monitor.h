@@ -1,0 +1,83 @@
+// Several displays of the same frame in one output: each tile runs its own
+// instance of the filter (same settings, its own display, its own
+// accumulators), the scopes on the region of interest, the picture-shaped
+// displays on the whole frame with the region outlined; then the tiles are
+// copied into place, captions above them.
+//
+// For the pipeline it is the render step of a run (render_stage.h), in one
+// lane: the tiles' instances keep their own state from frame to frame.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display_name.h"
+#include "draw/text.h"
+#include "input/input.h"
+#include "monitor/crop_expr.h"
+#include "monitor/layout.h"
+#include "monitor/picture_scaler.h"
+#include "options.h"
+#include "pluginhost/module_host.h"
+#include "render_stage.h"
+
+inline constexpr const char* kMonitorName = "monitor";  // in a default output name
+inline constexpr uint32_t kOutlineColour =
+    0x00FF00FF;                               // magenta: rare in pictures, unlike the amber graticule
+inline constexpr int32_t kCaptionMargin = 2;  // pixels above and below the caption's text
+inline constexpr int32_t kCaptionHeight = kGlyphSize + 2 * kCaptionMargin;  // a line of the font
+
+class Monitor final : public FrameRenderer {
+public:
+    Monitor() = default;
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Sets up the tiles for `reader`'s frames: one instance each, configured
+    // as `options` say with the tile's display (`settings`: the display the
+    // settings choose, for a monitor without a -d list), the region checked
+    // against the frame, every instance prepared and the tiles laid out.
+    // Tells the reader which RGB levels to hand over.
+    Status open(const FilterModuleHost& module, const Options& options, const Display& settings,
+                Reader& reader);
+    // Whether tiles want the picture in two kinds of levels: the second copy
+    // is read again from the reader's last frame, so the reading must not run
+    // ahead of the rendering.
+    bool readsEachFrameTwice() const { return second_ != nullptr; }
+
+    // The frame as read: its geometry is the one the reading fills.
+    const FrameBuffer& source() const { return full_[0]; }
+    Status start();
+    Status end();
+    const FrameBuffer& output() const { return output_; }
+
+    int lanes() const override { return 1; }
+    Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;
+
+private:
+    struct Tile {
+        MonitorTile what;
+        std::unique_ptr<FilterInstance> inst;
+        bool wholeFrame = false;          // a picture-shaped display: the whole frame, scaled, outlined
+        RgbLevels rgb = RgbLevels::Full;  // what the display measures against
+        size_t levels = 0;                // which of full_ holds it
+        TileSize size;                    // as shown
+        TilePoint at;                     // the tile's top-left corner in the output
+        std::string caption;
+        std::unique_ptr<PictureScaler> scaler;
+    };
+    Status addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+                   const MonitorTile& what);
+    void feed(Tile& tile);
+    void compose();
+
+    std::vector<Tile> tiles_;
+    std::array<FrameBuffer, 2> full_;  // the frame in the levels the tiles want, at most two
+    Reader* second_ = nullptr;         // reads full_[1] again in secondLevels_; null: one kind
+    RgbLevels secondLevels_ = RgbLevels::Full;
+    CropRegion region_;
+    bool cropped_ = false, labels_ = false;
+    FrameBuffer output_;
+};

@@ -1,0 +1,109 @@
+#include "monitor/monitor_options.h"
+
+#include <charconv>
+#include <cstdlib>
+
+#include "core/settings.h"
+
+namespace {
+
+constexpr int32_t kMaxPictureSide = 16384;
+
+std::string displayWords() {
+    std::string words;
+    for (std::string_view name : kDisplayNames) words += std::string(name) + ", ";
+    return words + "picture (or passthru)";
+}
+
+bool tileNamed(std::string_view name, MonitorTile& tile) {
+    for (std::string_view picture : kPictureNames)
+        if (name == picture) {
+            tile = {true, 0};
+            return true;
+        }
+    for (int mode = 0; mode < kDisplayModeCount; ++mode)
+        if (name == kDisplayNames[mode]) {
+            tile = {false, mode};
+            return true;
+        }
+    return false;
+}
+
+bool parseSide(std::string_view text, int32_t& v) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v != 0 &&
+           v <= kMaxPictureSide && v >= -kMaxPictureSide;
+}
+
+// The other side in the picture's aspect, rounded to the nearest, then to a multiple of `multiple`.
+int32_t followingSide(int32_t given, int32_t ownSide, int32_t otherSide, int32_t multiple) {
+    const int64_t num = int64_t{given} * ownSide;
+    const int64_t den = int64_t{otherSide} * multiple;
+    return static_cast<int32_t>(std::max<int64_t>(1, (num + den / 2) / den) * multiple);
+}
+
+}  // namespace
+
+Status parseDisplayList(std::string_view value, MonitorRequest& request, bool& single, MonitorTile& tile) {
+    std::vector<MonitorTile> tiles;
+    for (size_t begin = 0; begin <= value.size();) {
+        const size_t comma = std::min(value.find(',', begin), value.size());
+        const std::string_view name = value.substr(begin, comma - begin);
+        MonitorTile t;
+        if (!tileNamed(name, t)) {
+            const std::string words = displayWords();
+            if (comma == value.size() && begin == 0)
+                return Status::fail("--display: '" + std::string(value) + "' is not one of " + words +
+                                    ", or a comma-separated list of them");
+            return Status::fail(
+                "--display: '" + std::string(value) + "' is not a comma-separated list of " + words +
+                (name.empty() ? ": a name is missing" : ": '" + std::string(name) + "' is unknown"));
+        }
+        tiles.push_back(t);
+        begin = comma + 1;
+    }
+    single = tiles.size() == 1;
+    if (single) {
+        tile = tiles.front();
+        request.tiles.clear();
+        request.listed = false;
+        return {};
+    }
+    request.tiles = std::move(tiles);
+    request.listed = true;
+    return {};
+}
+
+Status parseLayout(std::string_view value, MonitorRequest& request) {
+    for (size_t i = 0; i < std::size(kLayoutNames); ++i)
+        if (value == kLayoutNames[i]) {
+            request.layout = static_cast<TileLayout>(i);
+            return {};
+        }
+    return Status::fail("--layout: '" + std::string(value) + "' is not one of row, column, grid");
+}
+
+Status parsePictureSize(std::string_view value, MonitorRequest& request) {
+    const size_t x = value.find('x');
+    PictureSize size;
+    if (x == std::string_view::npos || !parseSide(value.substr(0, x), size.w) ||
+        !parseSide(value.substr(x + 1), size.h) || (size.w < 0 && size.h < 0))
+        return Status::fail("--picture-size: '" + std::string(value) + "' is not a size WxH (sides up to " +
+                            std::to_string(kMaxPictureSide) +
+                            "; -1 for one side keeps the picture's aspect, as in 640x-1)");
+    request.pictureSize = size;
+    return {};
+}
+
+Status parseCrop(std::string_view value, MonitorRequest& request) {
+    CropSpec spec;
+    if (Status s = parseCropSpec(value, spec); !s.ok()) return s;
+    request.crop = std::move(spec);
+    return {};
+}
+
+TileSize scaledPictureSize(const PictureSize& asked, int32_t w, int32_t h) {
+    if (asked.w < 0) return {followingSide(asked.h, w, h, -asked.w), asked.h};
+    if (asked.h < 0) return {asked.w, followingSide(asked.w, h, w, -asked.h)};
+    return {asked.w, asked.h};
+}
