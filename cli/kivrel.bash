@@ -44,13 +44,9 @@ _kivrel_files() {  # [extension]
 _kivrel_value() {
     case $1 in
     -d | --display)
-        if [[ $cur == *,* ]]; then
-            # In a list of displays, the picture itself is a tile too.
-            # shellcheck disable=SC2086  # one argument per name
-            _kivrel_list $_kivrel_displays passthru picture
-        else
-            COMPREPLY=($(compgen -W "$_kivrel_displays" -- "$cur"))
-        fi
+        # The picture itself is a display too, alone or as a tile of a list.
+        # shellcheck disable=SC2086  # one argument per name
+        _kivrel_list $_kivrel_displays passthru picture
         ;;
     --channels) [[ $cur == *,* ]] && _kivrel_list luma red green blue ||
         COMPREPLY=($(compgen -W "luma red green blue all none" -- "$cur")) ;;

@@ -72,7 +72,7 @@ expect "report" "kivrel re"
 expect "clip.mkv" "kivrel report -q cl"
 expect "" "kivrel defaults "
 # Display names, alone and in a list of tiles.
-expect "histograms hotpixel video waveform vectorscope" "kivrel -d "
+expect "histograms hotpixel video waveform vectorscope passthru picture" "kivrel -d "
 expect "video,waveform" "kivrel --display video,wa"
 expect "video,passthru video,picture" "kivrel -d video,p"
 expect "luma,blue" "kivrel --channels luma,b"
