@@ -626,7 +626,9 @@ Input and output:
                          container's own
   -pix_fmt FORMAT        the encoder's pixel format; default: none that
                          subsamples colour, so a one-pixel trace stays sharp
-  -threads N             decoder and encoder threads (0: as many as cores)
+  -threads N             threads per stage (decoding, conversion, filter,
+                         encoding); 0: one per core; 1: every stage in turn
+                         on one thread
       --null             run the filter but write nothing (timing)
       --verify FILE      compare every output frame with a hash file made
                          with -o NAME.md5; stop with status 1 at the first
