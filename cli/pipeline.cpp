@@ -64,8 +64,9 @@ struct Plan {
     bool videoOut = false;
 };
 
-Plan planFor(const SourceInfo& info, const Options& options) {
-    Plan p;
+}  // namespace
+
+int64_t frameLimit(const SourceInfo& info, const Options& options) {
     const double fps = framesPerSecond(info);
     int64_t limit = options.frames.value_or(-1);
     auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
@@ -75,6 +76,14 @@ Plan planFor(const SourceInfo& info, const Options& options) {
             options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
         lower(*options.endTime > from ? framesIn(*options.endTime - from, fps) : 0);
     }
+    return limit;
+}
+
+namespace {
+
+Plan planFor(const SourceInfo& info, const Options& options) {
+    Plan p;
+    const int64_t limit = frameLimit(info, options);
     p.limit = limit;
     p.stillRepeats = info.still ? std::max<int64_t>(1, limit) : 1;
     // One frame of video may become a picture: only more than one makes a clip.

@@ -3,6 +3,7 @@
 // frame. Returns the process's exit status.
 #pragma once
 
+#include "input/input.h"
 #include "options.h"
 
 inline constexpr int kExitOk = 0;
@@ -12,6 +13,9 @@ inline constexpr int kExitUsage = 2;
 // A terminating signal (signals.h) stops the frame loop; the status is then
 // 128 + its number, and nothing is written unless --keep-partial.
 int runPipeline(const Options& options);
+
+// At most this many frames of `info` by -frames, -t and -to; -1 for no limit.
+int64_t frameLimit(const SourceInfo& info, const Options& options);
 
 // "kivrel: message" on stderr.
 void report(const std::string& message);

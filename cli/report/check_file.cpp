@@ -1,18 +1,18 @@
 #include "report/check_file.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <optional>
 
 #include "filter_setup.h"
+#include "frame_reading.h"
 #include "input/input.h"
+#include "pipeline.h"
 #include "pluginhost/script_call.h"
 #include "report/frame_meter.h"
 #include "report/picture.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
-#include "signals.h"
 
 namespace {
 
@@ -37,25 +37,6 @@ std::string settingsText(const ScopeSettings& s) {
     return std::string(s.ntsc ? "NTSC" : "PAL") + ", " + (s.stdDef ? "601" : "709") + ", " +
            (s.rng255 ? "0-255" : "16-235") + (s.gamma ? ", gamma corrected" : "") + ", max " +
            std::to_string(s.maxIRE) + " IRE";
-}
-
-// At most this many frames by -frames, -t and -to; -1 for no limit.
-int64_t frameLimit(const Options& options, const SourceInfo& info) {
-    const double fps =
-        info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
-    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
-    auto framesIn = [fps](double seconds) {
-        return std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds * fps - kRounding)));
-    };
-    int64_t limit = options.frames.value_or(-1);
-    auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
-    if (options.duration && fps > 0.0) lower(framesIn(*options.duration));
-    if (options.endTime && fps > 0.0) {
-        const double from =
-            options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
-        lower(*options.endTime > from ? framesIn(*options.endTime - from) : 0);
-    }
-    return limit;
 }
 
 void copyFrame(const FrameBuffer& from, FrameBuffer& to) {
@@ -159,7 +140,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (twoPictures) hotPicture = FrameBuffer(info.w, info.h, 4 * static_cast<ptrdiff_t>(info.w));
     const double tb =
         info.timeBase.den != 0 ? static_cast<double>(info.timeBase.num) / info.timeBase.den : 0.0;
-    const int64_t limit = frameLimit(o, info);
+    // A still is measured once, however many times a render would repeat it.
+    FrameReading reading(*reader, ReadRules{frameLimit(info, o), 1, o.skipErrors});
 
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
@@ -174,19 +156,10 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         }
     };
     for (;;) {
-        if (pendingSignal() != 0) return Status::fail("interrupted");
-        if (limit >= 0 && static_cast<int64_t>(out.frames.size()) >= limit) break;
-        ReadFrame meta;
-        if (Status s = reader->read(luma, meta); !s.ok()) return s;
-        if (meta.end) {
-            if (meta.cutShort && !o.skipErrors)
-                return Status::fail(meta.problem + "; --skip-errors keeps the frames before the cut");
-            break;
-        }
-        if (meta.corrupt) {
-            if (!o.skipErrors) return Status::fail(meta.problem + "; --skip-errors leaves such frames out");
-            continue;
-        }
+        const SourceItem item = reading.next(luma);
+        if (item.kind == SourceItem::Kind::Failed) return item.status;
+        if (item.kind == SourceItem::Kind::End) break;
+        const ReadFrame& meta = item.meta;
         if (twoPictures)
             if (Status s = reader->readAgain(hotPicture, hotLevels); !s.ok()) return s;
         const FrameBuffer& hotSource = twoPictures ? hotPicture : luma;
@@ -203,7 +176,6 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             copyFrame(luma, kept[m].luma);
             copyFrame(hotSource, kept[m].hot);
         }
-        if (info.still) break;
     }
     if (out.frames.empty()) {
         if (!o.start.atBeginning())
