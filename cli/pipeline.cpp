@@ -66,6 +66,19 @@ struct Plan {
 
 }  // namespace
 
+ReaderParams readerParams(const Options& options, const std::string& path) {
+    ReaderParams params;
+    params.path = path;
+    params.start = options.start;
+    params.levels = options.inputLevels;
+    params.startNumber = options.startNumber;
+    params.autorotate = !options.noAutorotate;
+    params.cardWidth = options.cardWidth;
+    params.cardHeight = options.cardHeight;
+    params.threads = options.threads;
+    return params;
+}
+
 int64_t frameLimit(const SourceInfo& info, const Options& options) {
     const double fps = framesPerSecond(info);
     int64_t limit = options.frames.value_or(-1);
@@ -104,16 +117,8 @@ Status checkInputFile(const std::string& path, std::optional<FileId>& id) {
 }
 
 Status openInput(const Options& options, std::unique_ptr<Reader>& reader) {
-    ReaderParams params;
-    params.path = options.input;
-    params.start = options.start;
-    params.levels = options.inputLevels;
-    params.startNumber = options.startNumber;
-    params.autorotate = !options.noAutorotate;
-    params.cardWidth = options.cardWidth;
-    params.cardHeight = options.cardHeight;
-    params.threads = options.threads;
-    return openReader(options.input.empty() ? kTestCardReaderName : kMediaReaderName, params, reader);
+    return openReader(options.input.empty() ? kTestCardReaderName : kMediaReaderName,
+                      readerParams(options, options.input), reader);
 }
 
 std::string lengthOf(const SourceInfo& info) {

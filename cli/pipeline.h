@@ -14,6 +14,9 @@ inline constexpr int kExitUsage = 2;
 // 128 + its number, and nothing is written unless --keep-partial.
 int runPipeline(const Options& options);
 
+// How the command line says to read its input (the file, where to start, its levels ...).
+ReaderParams readerParams(const Options& options, const std::string& path);
+
 // At most this many frames of `info` by -frames, -t and -to; -1 for no limit.
 int64_t frameLimit(const SourceInfo& info, const Options& options);
 

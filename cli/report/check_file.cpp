@@ -88,15 +88,8 @@ Status setUpInstances(const FilterModuleHost& module, const Options& options, Fi
 
 Status checkFile(const ReportOptions& options, FileInstances& instances, FileReport& out) {
     const Options& o = options.common;
-    ReaderParams params;
-    params.path = out.input;
-    params.start = o.start;
-    params.levels = o.inputLevels;
-    params.startNumber = o.startNumber;
-    params.autorotate = !o.noAutorotate;
-    params.threads = o.threads;
     std::unique_ptr<Reader> reader;
-    if (Status s = openReader(kMediaReaderName, params, reader); !s.ok()) return s;
+    if (Status s = openReader(kMediaReaderName, readerParams(o, out.input), reader); !s.ok()) return s;
     const SourceInfo& info = reader->info();
     FilterInstance& wave = *instances.waveform;
     if (Status s = followSource(wave, o, info.levels); !s.ok()) return s;
@@ -184,8 +177,6 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     }
     summarise(options.rules, out);
 
-    constexpr const char* kWhy[] = {"most hot pixels", "most luma below 16", "most luma above 235",
-                                    "brightest frame"};
     // One figure per frame, for the measures a rule looks at.
     std::vector<int> shown;
     for (int m = 0; m < kWorstMeasureCount; ++m) {
@@ -195,15 +186,15 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             continue;
         shown.push_back(kept[m].index);
         out.figures.emplace_back();
-        if (Status s =
-                renderFigure(instances, kept[m], out.frames[kept[m].index], kWhy[m], out.figures.back());
+        if (Status s = renderFigure(instances, kept[m], out.frames[kept[m].index], kWorstMeasureNames[m],
+                                    out.figures.back());
             !s.ok())
             return s;
     }
     if (out.figures.empty() && kept[kBrightest].index >= 0) {
         out.figures.emplace_back();
         if (Status s = renderFigure(instances, kept[kBrightest], out.frames[kept[kBrightest].index],
-                                    kWhy[kBrightest], out.figures.back());
+                                    "brightest frame", out.figures.back());
             !s.ok())
             return s;
     }

@@ -52,6 +52,14 @@ struct TimeRange {
 enum WorstMeasure : int { kWorstHot = 0, kWorstBelow16, kWorstAbove235, kWorstMeasureCount };
 inline constexpr const char* kWorstMeasureKeys[kWorstMeasureCount] = {"hot_percent", "below16_percent",
                                                                       "above235_percent"};
+inline constexpr const char* kWorstMeasureNames[kWorstMeasureCount] = {
+    "most hot pixels", "most luma below 16", "most luma above 235"};
+// The frame's share of pixels by one of those measures.
+inline double worstMeasurePercent(const FrameNumbers& f, int measure) {
+    return measure == kWorstHot       ? f.hotPercent()
+           : measure == kWorstBelow16 ? f.below16Percent()
+                                      : f.above235Percent();
+}
 
 // A picture for the page: PNG bytes.
 struct Figure {

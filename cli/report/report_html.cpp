@@ -1,6 +1,7 @@
 // The report as one self-contained page: inline style, inline SVG charts,
 // pictures as data: URIs. Nothing is fetched, nothing runs.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "report/picture.h"
@@ -232,15 +233,14 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Measured as</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + std::to_string(f.frames.size()) +
              ", " + std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
-        constexpr const char* kNames[] = {"Most hot pixels", "Most luma below 16", "Most luma above 235"};
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
-            const double share = m == kWorstHot       ? w.hotPercent()
-                                 : m == kWorstBelow16 ? w.below16Percent()
-                                                      : w.above235Percent();
-            s += "<tr><td>" + std::string(kNames[m]) + "</td><td>frame " + std::to_string(w.frame) + " at " +
-                 fixed(w.time, 3) + " s: " + fixed(share, 4) + " %</td></tr>";
+            const double share = worstMeasurePercent(w, m);
+            std::string name = kWorstMeasureNames[m];
+            name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+            s += "<tr><td>" + name + "</td><td>frame " + std::to_string(w.frame) + " at " + fixed(w.time, 3) +
+                 " s: " + fixed(share, 4) + " %</td></tr>";
         }
         s += "</table>\n<div class=\"charts\">" + charts(f, rules, i) + "</div>\n";
         s += "<h3>Time ranges that break a rule</h3>";

@@ -179,14 +179,11 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
         };
         ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
         if (options.rules.studioRange) ranges("luma outside 16-235", f.rangeRanges);
-        constexpr const char* kNames[] = {"most hot pixels", "most luma below 16", "most luma above 235"};
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
-            const double share = m == kWorstHot       ? w.hotPercent()
-                                 : m == kWorstBelow16 ? w.below16Percent()
-                                                      : w.above235Percent();
-            std::snprintf(line, sizeof line, "  %-22s frame %lld at %s s, %s %%\n", kNames[m],
+            const double share = worstMeasurePercent(w, m);
+            std::snprintf(line, sizeof line, "  %-22s frame %lld at %s s, %s %%\n", kWorstMeasureNames[m],
                           static_cast<long long>(w.frame), fixed(w.time, 3).c_str(), fixed(share, 4).c_str());
             out += line;
         }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,4 +89,49 @@ std::set<std::string> CliTest::files() const {
 
 void CliTest::writeText(const std::string& name, const std::string& text) const {
     std::ofstream(path(name), std::ios::binary) << text;
+}
+
+int Child::wait() const {
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+std::string Child::takeErr() const {
+    std::string text = readFile(errFile);
+    std::remove(errFile.c_str());
+    return text;
+}
+
+std::string Child::drain() {
+    std::string bytes;
+    char buf[65536];
+    for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<size_t>(n));
+    ::close(out);
+    return bytes;
+}
+
+Child spawnKivrel(Args args, const std::string& cwd, bool pipeOut) {
+    args.insert(args.begin(), KIVREL_CLI_EXE);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Child c;
+    c.errFile = cwd + ".err";
+    int fds[2] = {-1, -1};
+    if (pipeOut && ::pipe(fds) != 0) return c;
+    c.pid = ::fork();
+    if (c.pid == 0) {
+        ::dup2(::open("/dev/null", O_RDWR), STDIN_FILENO);
+        ::dup2(pipeOut ? fds[1] : ::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        ::dup2(::open(c.errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        if (pipeOut) ::close(fds[0]);
+        if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pipeOut) {
+        ::close(fds[1]);
+        c.out = fds[0];
+    }
+    return c;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <set>
@@ -24,6 +25,20 @@ std::string readFile(const std::string& path);
 // `stdinFile`: what standard input reads (default /dev/null).
 CliResult runKivrel(Args args, const std::string& cwd, bool onTerminal = false,
                     const std::string& stdinFile = "");
+
+// kivrel as a child the test holds, for signals and pipes: its stdin is
+// /dev/null, its stdout a pipe (`pipeOut`) or /dev/null, its stderr a file.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // its stdout, when asked for
+    std::string errFile;
+    int wait() const;  // exit status, or 128 + signal
+    // What it said on stderr; the file goes.
+    std::string takeErr() const;
+    // Everything it writes to stdout, until it closes it.
+    std::string drain();
+};
+Child spawnKivrel(Args args, const std::string& cwd, bool pipeOut);
 
 // A fresh folder per test, removed afterwards.
 class CliTest : public ::testing::Test {

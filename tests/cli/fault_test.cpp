@@ -33,56 +33,6 @@ namespace fs = std::filesystem;
 constexpr int kClipFps = 10;
 constexpr int kClipFrames = 6;
 
-// kivrel as a child with its stdout on a pipe, or on /dev/null.
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-    std::string errFile;
-    int wait() const {
-        int raw = 0;
-        ::waitpid(pid, &raw, 0);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    }
-    // What it said on stderr; the file goes.
-    std::string takeErr() const {
-        std::string text = readFile(errFile);
-        std::remove(errFile.c_str());
-        return text;
-    }
-    std::string drain() {
-        std::string bytes;
-        char buf[65536];
-        for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<size_t>(n));
-        ::close(out);
-        return bytes;
-    }
-};
-
-Child spawn(Args args, const std::string& cwd, bool pipeOut) {
-    args.insert(args.begin(), KIVREL_CLI_EXE);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Child c;
-    c.errFile = cwd + ".err";
-    int fds[2] = {-1, -1};
-    if (pipeOut && ::pipe(fds) != 0) return c;
-    c.pid = ::fork();
-    if (c.pid == 0) {
-        ::dup2(::open("/dev/null", O_RDWR), STDIN_FILENO);
-        ::dup2(pipeOut ? fds[1] : ::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        ::dup2(::open(c.errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-        if (pipeOut) ::close(fds[0]);
-        if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (pipeOut) {
-        ::close(fds[1]);
-        c.out = fds[0];
-    }
-    return c;
-}
-
 struct Fault {
     const char* op;     // as fault_shim.c reads it
     const char* after;  // bytes or calls that still go through
@@ -189,7 +139,7 @@ TEST_F(Faults, DiskFaultsLeaveTheOldFileOrNone) {
             CliResult r;
             {
                 const ShimmedRuns shim(f, piped ? "pipe:[" : dir_ + "/");
-                Child c = spawn(t.args, dir_, piped);
+                Child c = spawnKivrel(t.args, dir_, piped);
                 if (piped) c.drain();
                 r.status = c.wait();
                 r.err = c.takeErr();
@@ -268,7 +218,7 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
     writeText("out.mkv", "old");
     const std::string live = ".other.png.kivrel-" + std::to_string(::getpid()) + "-7";
     writeText(live, "a live run's");
-    Child c = spawn(
+    Child c = spawnKivrel(
         {"-d", "video", "--passthru", "--card-size", "48x32", "-frames", "1000000", "-o", "out.mkv", "-y"},
         dir_, false);
     std::string stale;

@@ -30,44 +30,6 @@ bool hasTemp(const std::set<std::string>& names) {
     return false;
 }
 
-// kivrel as a child whose stdin and stdout the test holds, for signals and pipes.
-struct Child {
-    pid_t pid = -1;
-    int out = -1;  // its stdout, when asked for
-    std::string errFile;
-
-    int wait() {
-        int raw = 0;
-        ::waitpid(pid, &raw, 0);
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    }
-};
-
-Child spawn(Args args, const std::string& cwd, bool pipeOut) {
-    args.insert(args.begin(), KIVREL_CLI_EXE);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Child c;
-    c.errFile = cwd + ".err";
-    int fds[2] = {-1, -1};
-    if (pipeOut && ::pipe(fds) != 0) return c;
-    c.pid = ::fork();
-    if (c.pid == 0) {
-        ::dup2(::open("/dev/null", O_RDWR), STDIN_FILENO);
-        ::dup2(pipeOut ? fds[1] : ::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        ::dup2(::open(c.errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-        if (pipeOut) ::close(fds[0]);
-        if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (pipeOut) {
-        ::close(fds[1]);
-        c.out = fds[0];
-    }
-    return c;
-}
-
 std::string drainFd(int fd) {
     std::string bytes;
     char buf[65536];
@@ -162,7 +124,7 @@ TEST_F(Safety, FifosAndStandardOutputAreWrittenDirectly) {
 
     args = {"clip.mkv", "-f", "nut", "-o", "-"};
     args.insert(args.end(), passthru_.begin(), passthru_.end());
-    Child c = spawn(args, dir_, true);
+    Child c = spawnKivrel(args, dir_, true);
     writeText("piped.nut", drainFd(c.out));
     EXPECT_EQ(c.wait(), 0) << readFile(c.errFile);
     expectClipFrames("piped.nut", kClipFrames);
@@ -193,7 +155,7 @@ TEST_F(Safety, EveryTerminatingSignalCleansUpAndExitsWith128PlusIt) {
         Args args = {"in.nut", "-o", "out.mkv"};
         args.insert(args.end(), passthru_.begin(), passthru_.end());
         if (c.keep) args.push_back("--keep-partial");
-        Child child = spawn(args, dir_, false);
+        Child child = spawnKivrel(args, dir_, false);
         const int feed = ::open(path("in.nut").c_str(), O_WRONLY);
         ASSERT_EQ(::write(feed, nut.data(), nut.size()), static_cast<ssize_t>(nut.size()));
         ASSERT_TRUE(waitForTemp());
@@ -221,7 +183,7 @@ TEST_F(Safety, AStalledPipeStopsWithinASecondOfCtrlC) {
     ASSERT_EQ(::mkfifo(path("in.nut").c_str(), 0600), 0);
     for (bool writer : {false, true}) {  // no writer yet; a writer that sends nothing
         SCOPED_TRACE(writer ? "silent writer" : "no writer");
-        Child child = spawn({"in.nut", "-o", "out.mkv"}, dir_, false);
+        Child child = spawnKivrel({"in.nut", "-o", "out.mkv"}, dir_, false);
         const int hold = writer ? ::open(path("in.nut").c_str(), O_WRONLY) : -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const auto sent = std::chrono::steady_clock::now();
