@@ -19,12 +19,13 @@
 # change of less than about a third.
 #
 # usage: bench/compare.sh [--markdown] [--runs N] [--frames N] [--clip-frames N]
-#                         [--module-only] [--build-dir DIR]
+#                         [--module-only | --end-to-end-only] [--build-dir DIR]
 #   --markdown         the tables in Markdown, to paste
 #   --runs N           best of N for every figure (3)
 #   --frames N         frames in each FFmpeg run of part 1 (60)
 #   --clip-frames N    the end-to-end clip's length (150); kept for the next run
 #   --module-only      part 1 alone
+#   --end-to-end-only  part 2 alone
 #   --build-dir DIR    where to build and keep the frames and the clip (build/bench)
 set -euo pipefail
 shopt -s inherit_errexit
@@ -35,6 +36,7 @@ runs=3
 frames=60          # frames per FFmpeg module measurement
 clip_frames=150    # length of the end-to-end clip
 end_to_end=1
+module_part=1
 build="$root/build/bench"
 
 usage() {  # usage STATUS: the comment above, on standard error unless asked for
@@ -55,6 +57,7 @@ while [ $# -gt 0 ]; do
         --frames) count "$1" "${2-}"; frames=$2; shift ;;
         --clip-frames) count "$1" "${2-}"; clip_frames=$2; shift ;;
         --module-only) end_to_end=0 ;;
+        --end-to-end-only) module_part=0 ;;
         --build-dir) [ -n "${2-}" ] || usage 2; build=$2; shift ;;
         -h | --help) usage 0 ;;
         *) echo "unknown option: $1" >&2; usage 2 ;;
@@ -159,6 +162,7 @@ W=1920
 H=1080
 pixels=$((W * H))
 contents=(photo card)
+if [ "$module_part" -eq 1 ]; then
 
 for c in "${contents[@]}"; do
     "$bench" --write_frame="$c:${W}x$H:$work/$c.bgr0"
@@ -226,11 +230,13 @@ for c in "${contents[@]}"; do
         fi
     done
 done
+fi
 
 # --- 2. end to end ---------------------------------------------------------------
 if [ "$end_to_end" -eq 1 ]; then
     clip="$work/clip-$clip_frames.mp4"
     if [ ! -s "$clip" ]; then
+        [ -s "$work/photo.bgr0" ] || "$bench" --write_frame="photo:${W}x$H:$work/photo.bgr0"
         log "making $clip: $clip_frames frames of 1080p H.264 from the photo-like frame"
         # A slow zoom with a drift, so that every frame differs as in real footage.
         ffmpeg -hide_banner -nostdin -loglevel error -y -f rawvideo -pix_fmt bgr0 -s "${W}x$H" \
@@ -288,6 +294,7 @@ title "Kivrel $kivrel_version against FFmpeg $ffmpeg_version"
 note "Machine: $cpu, $cores cores; load average at the start $load."
 note "Ratios are FFmpeg's time over Kivrel's (above 1: Kivrel is faster), all from this run."
 
+if [ "$module_part" -eq 1 ]; then
 title "The module, ns per source pixel, ${W}x$H, one thread"
 note "Kivrel: through its exports (kivrel_bench), CPU time, best of $runs. FFmpeg: -threads 1"
 note "-filter_threads 1, user CPU time over $frames frames with the filter minus without, best of $runs;"
@@ -307,6 +314,7 @@ for d in "${displays[@]}"; do
     done
 done
 end_table
+fi
 
 if [ "$end_to_end" -eq 1 ]; then
     title "End to end: $clip_frames frames of 1080p H.264, default threads, best of $runs"
