@@ -1,5 +1,7 @@
 #include "signals.h"
 
+#include <cerrno>
+
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
@@ -84,7 +86,9 @@ const char* crashName(int sig) {
 }
 
 void onTerminate(int sig) {
+    const int saved = errno;  // the interrupted code may be about to read it
     if (received == 0) received = sig;
+    errno = saved;
 }
 
 void onCrash(int sig) {

@@ -1,11 +1,16 @@
 // The command line of any words: each input's bytes, split at NUL bytes, are
-// the arguments after the program's name. Parsing answers with options or
-// one message, never anything else.
+// the arguments after the program's name, for a render and for a report.
+// Parsing answers with options or one message, never anything else; a
+// region of interest is then placed on frames of a few sizes, as a run
+// would before its first frame.
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "monitor/crop_expr.h"
 #include "options.h"
+#include "report/report_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> words{"kivrel"};
@@ -24,7 +29,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     Options options;
     Action action = Action::Run;
-    const Status s = parseCommandLine(static_cast<int>(words.size()), argv.data(), options, action);
+    const int argc = static_cast<int>(words.size());
+    const Status s = parseCommandLine(argc, argv.data(), options, action);
     if (!s.ok() && s.message().empty()) std::abort();
+    if (s.ok() && options.monitor.crop) {
+        constexpr int32_t kSizes[][2] = {{1, 1}, {7, 5}, {1920, 1080}, {INT32_MAX, INT32_MAX}};
+        for (const auto& wh : kSizes) {
+            CropRegion region;
+            const Status r = resolveCrop(*options.monitor.crop, wh[0], wh[1], region);
+            if (!r.ok() && r.message().empty()) std::abort();
+            if (r.ok() && (region.w <= 0 || region.h <= 0 || region.x < 0 || region.y < 0 ||
+                           int64_t{region.x} + region.w > wh[0] || int64_t{region.y} + region.h > wh[1]))
+                std::abort();  // a region is wholly inside the frame, or an error
+        }
+    }
+    argv[0] = "report";
+    ReportOptions report;
+    bool help = false;
+    const Status rs = parseReportCommandLine(argc, argv.data(), report, help);
+    if (!rs.ok() && rs.message().empty()) std::abort();
     return 0;
 }
