@@ -162,6 +162,16 @@ W=1920
 H=1080
 pixels=$((W * H))
 contents=(photo card)
+# Kivrel's rows: display, kivrel_bench name, FFmpeg's pixel format and filter.
+displays=(
+    "video view, grey|video_grey|bgr0|copy"
+    "video view, channel mask|video_mask|bgr0|copy"
+    "hot pixel scan|hotpixel|yuv444p|signalstats=out=brng"
+    "histograms|histograms|gbrp|histogram"
+    "waveform|waveform|gbrp|waveform=display=stack:components=7"
+    "vectorscope|vectorscope|yuv444p|vectorscope=m=color2"
+)
+
 if [ "$module_part" -eq 1 ]; then
 
 for c in "${contents[@]}"; do
@@ -172,15 +182,6 @@ for c in "${contents[@]}"; do
     done
 done
 
-# Kivrel's rows: display, kivrel_bench name, FFmpeg's pixel format and filter.
-displays=(
-    "video view, grey|video_grey|bgr0|copy"
-    "video view, channel mask|video_mask|bgr0|copy"
-    "hot pixel scan|hotpixel|yuv444p|signalstats=out=brng"
-    "histograms|histograms|gbrp|histogram"
-    "waveform|waveform|gbrp|waveform=display=stack:components=7"
-    "vectorscope|vectorscope|yuv444p|vectorscope=m=color2"
-)
 
 log "Kivrel through its exports, ${W}x$H, best of $runs"
 bench_csv="$work/kivrel_bench.csv"
