@@ -192,23 +192,23 @@ bool parseSize(std::string_view text, Size& size) {
 
 // "--write_frame=CONTENT:WxH:PATH": the frame the benchmarks use, top row
 // first as bytes B, G, R, 0, so that another program measures the same pixels.
-bool writeFrame(std::string_view spec) {
-    const size_t first = spec.find(':');
-    const size_t second = first == std::string_view::npos ? first : spec.find(':', first + 1);
+bool writeFrame(std::string_view request) {
+    const size_t first = request.find(':');
+    const size_t second = first == std::string_view::npos ? first : request.find(':', first + 1);
     Size size{};
     std::optional<Content> content;
     if (second != std::string_view::npos) {
         for (const auto& [c, name] : kContents)
-            if (spec.substr(0, first) == name) content = c;
+            if (request.substr(0, first) == name) content = c;
     }
-    if (!content || !parseSize(spec.substr(first + 1, second - first - 1), size)) {
+    if (!content || !parseSize(request.substr(first + 1, second - first - 1), size)) {
         std::fprintf(stderr,
                      "--write_frame=%.*s: expected CONTENT:WxH:PATH, CONTENT one of photo, card, "
                      "uniform, noise\n",
-                     static_cast<int>(spec.size()), spec.data());
+                     static_cast<int>(request.size()), request.data());
         return false;
     }
-    const std::string path(spec.substr(second + 1));
+    const std::string path(request.substr(second + 1));
     FrameBuffer frame(size.w, size.h, kBytesPerPixel * static_cast<ptrdiff_t>(size.w));
     fill(frame.frame(), *content);
     std::FILE* out = std::fopen(path.c_str(), "wb");

@@ -143,12 +143,12 @@ bool fieldNamed(std::string_view name, size_t& field) {
 }
 
 // FFmpeg's rounding of the crop's values (lrint): to the nearest, halves to even.
-Status toInt(const CropSpec& spec, size_t field, double v, int32_t& out) {
+Status toInt(const CropRequest& request, size_t field, double v, int32_t& out) {
     const std::string_view names = kFieldNames[field];
     const std::string name(names.substr(0, names.find('|')));
     if (!std::isfinite(v) || v > std::numeric_limits<int32_t>::max() ||
         v < std::numeric_limits<int32_t>::min())
-        return Status::fail("--crop " + spec.text + ": " + name + " = '" + spec.exprs[field] +
+        return Status::fail("--crop " + request.text + ": " + name + " = '" + request.exprs[field] +
                             "' is not a finite number of pixels");
     out = static_cast<int32_t>(std::nearbyint(v));
     return {};
@@ -161,10 +161,10 @@ Status evalCropExpr(std::string_view expr, double inW, double inH, double outW, 
     return Parser(expr, vars).run(value);
 }
 
-Status parseCropSpec(std::string_view text, CropSpec& spec) {
-    spec = CropSpec{};
-    spec.text = std::string(text);
-    for (size_t f = 0; f < kFields; ++f) spec.exprs[f] = kDefaults[f];
+Status parseCropRequest(std::string_view text, CropRequest& request) {
+    request = CropRequest{};
+    request.text = std::string(text);
+    for (size_t f = 0; f < kFields; ++f) request.exprs[f] = kDefaults[f];
     size_t next = 0;  // the next positional field
     for (size_t begin = 0; begin <= text.size();) {
         const size_t colon = std::min(text.find(':', begin), text.size());
@@ -179,7 +179,7 @@ Status parseCropSpec(std::string_view text, CropSpec& spec) {
             return Status::fail("--crop: '" + std::string(text) + "' has more than four fields (W:H:X:Y)");
         }
         if (item.empty()) return Status::fail("--crop: '" + std::string(text) + "' has an empty field");
-        spec.exprs[field] = std::string(item);
+        request.exprs[field] = std::string(item);
         next = field + 1;
         begin = colon + 1;
     }
@@ -187,29 +187,29 @@ Status parseCropSpec(std::string_view text, CropSpec& spec) {
     constexpr double kAnySide = 100.0;
     for (size_t f = 0; f < kFields; ++f) {
         double v = 0.0;
-        if (Status s = evalCropExpr(spec.exprs[f], kAnySide, kAnySide, kAnySide, kAnySide, v); !s.ok())
-            return Status::fail("--crop: '" + spec.exprs[f] + "': " + s.message());
+        if (Status s = evalCropExpr(request.exprs[f], kAnySide, kAnySide, kAnySide, kAnySide, v); !s.ok())
+            return Status::fail("--crop: '" + request.exprs[f] + "': " + s.message());
     }
     return {};
 }
 
-Status resolveCrop(const CropSpec& spec, int32_t frameW, int32_t frameH, CropRegion& region) {
+Status resolveCrop(const CropRequest& request, int32_t frameW, int32_t frameH, CropRegion& region) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double iw = frameW, ih = frameH;
     double w = 0.0, h = 0.0, x = 0.0, y = 0.0;
-    Status s = evalCropExpr(spec.exprs[kW], iw, ih, nan, nan, w);
-    if (s.ok()) s = evalCropExpr(spec.exprs[kH], iw, ih, w, nan, h);
-    if (s.ok()) s = evalCropExpr(spec.exprs[kW], iw, ih, w, h, w);
-    if (!s.ok()) return Status::fail("--crop " + spec.text + ": " + s.message());
+    Status s = evalCropExpr(request.exprs[kW], iw, ih, nan, nan, w);
+    if (s.ok()) s = evalCropExpr(request.exprs[kH], iw, ih, w, nan, h);
+    if (s.ok()) s = evalCropExpr(request.exprs[kW], iw, ih, w, h, w);
+    if (!s.ok()) return Status::fail("--crop " + request.text + ": " + s.message());
     CropRegion r;
-    if (Status t = toInt(spec, kW, w, r.w); !t.ok()) return t;
-    if (Status t = toInt(spec, kH, h, r.h); !t.ok()) return t;
-    s = evalCropExpr(spec.exprs[kX], iw, ih, r.w, r.h, x);
-    if (s.ok()) s = evalCropExpr(spec.exprs[kY], iw, ih, r.w, r.h, y);
-    if (!s.ok()) return Status::fail("--crop " + spec.text + ": " + s.message());
-    if (Status t = toInt(spec, kX, x, r.x); !t.ok()) return t;
-    if (Status t = toInt(spec, kY, y, r.y); !t.ok()) return t;
-    const std::string what = "--crop " + spec.text + ": the region " + std::to_string(r.w) + "x" +
+    if (Status t = toInt(request, kW, w, r.w); !t.ok()) return t;
+    if (Status t = toInt(request, kH, h, r.h); !t.ok()) return t;
+    s = evalCropExpr(request.exprs[kX], iw, ih, r.w, r.h, x);
+    if (s.ok()) s = evalCropExpr(request.exprs[kY], iw, ih, r.w, r.h, y);
+    if (!s.ok()) return Status::fail("--crop " + request.text + ": " + s.message());
+    if (Status t = toInt(request, kX, x, r.x); !t.ok()) return t;
+    if (Status t = toInt(request, kY, y, r.y); !t.ok()) return t;
+    const std::string what = "--crop " + request.text + ": the region " + std::to_string(r.w) + "x" +
                              std::to_string(r.h) + " at " + std::to_string(r.x) + "," + std::to_string(r.y);
     if (r.w <= 0 || r.h <= 0) return Status::fail(what + " is empty");
     const int64_t right = int64_t{r.x} + r.w, bottom = int64_t{r.y} + r.h;

@@ -17,19 +17,19 @@ struct CropRegion {
     bool operator==(const CropRegion&) const = default;
 };
 
-struct CropSpec {
+struct CropRequest {
     std::string text;                  // as given, for messages
     std::array<std::string, 4> exprs;  // w, h, x, y
 };
 
 // Splits and checks the expressions' syntax and names (a usage error).
-Status parseCropSpec(std::string_view text, CropSpec& spec);
+Status parseCropRequest(std::string_view text, CropRequest& request);
 
 // Evaluates as FFmpeg does: the width, then the height, then the width
 // again (so each may refer to the other), then x and y; every value
 // rounded to the nearest integer, halves to even. A region that is empty
 // or not wholly inside the frame is an error; it is never clamped.
-Status resolveCrop(const CropSpec& spec, int32_t frameW, int32_t frameH, CropRegion& region);
+Status resolveCrop(const CropRequest& request, int32_t frameW, int32_t frameH, CropRegion& region);
 
 // One expression with the given variables; for the tests.
 Status evalCropExpr(std::string_view expr, double inW, double inH, double outW, double outH, double& value);

@@ -96,9 +96,9 @@ Status parsePictureSize(std::string_view value, MonitorRequest& request) {
 }
 
 Status parseCrop(std::string_view value, MonitorRequest& request) {
-    CropSpec spec;
-    if (Status s = parseCropSpec(value, spec); !s.ok()) return s;
-    request.crop = std::move(spec);
+    CropRequest crop;
+    if (Status s = parseCropRequest(value, crop); !s.ok()) return s;
+    request.crop = std::move(crop);
     return {};
 }
 

@@ -34,7 +34,7 @@ struct MonitorRequest {
     bool listed = false;             // -d gave more than one name
     std::optional<TileLayout> layout;
     std::optional<PictureSize> pictureSize;
-    std::optional<CropSpec> crop;
+    std::optional<CropRequest> crop;
     bool labels = false;
     // A monitor renders the run: several displays, or any of its options.
     bool wanted() const { return listed || layout || pictureSize || crop || labels; }

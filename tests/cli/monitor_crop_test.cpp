@@ -10,11 +10,11 @@
 namespace {
 
 CropRegion resolved(const std::string& text, int32_t w, int32_t h) {
-    CropSpec spec;
+    CropRequest request;
     CropRegion r{-1, -1, -1, -1};
-    const Status p = parseCropSpec(text, spec);
+    const Status p = parseCropRequest(text, request);
     EXPECT_TRUE(p.ok()) << text << ": " << p.message();
-    const Status s = resolveCrop(spec, w, h, r);
+    const Status s = resolveCrop(request, w, h, r);
     EXPECT_TRUE(s.ok()) << text << ": " << s.message();
     return r;
 }
@@ -62,8 +62,8 @@ TEST(MonitorCrop, BadTextIsAUsageError) {
     const std::vector<std::string> texts = {"",       "400:", "400:300:1:2:3", "4*(2:3", "iw*:3", "q:3",
                                             "400:3x", "z=3",  "1..2:3",        deep,     signs};
     for (const std::string& text : texts) {
-        CropSpec spec;
-        const Status s = parseCropSpec(text, spec);
+        CropRequest request;
+        const Status s = parseCropRequest(text, request);
         EXPECT_FALSE(s.ok()) << text.substr(0, 20);
         EXPECT_EQ(s.message().rfind("--crop", 0), 0u) << s.message().substr(0, 80);
     }
@@ -86,10 +86,10 @@ TEST(MonitorCrop, RegionsOutsideTheFrameOrEmptyAreRefusedNotClamped) {
         {"100:100:(iw-ow)*ow/0", "x = '(iw-ow)*ow/0' is not a finite number"},
     };
     for (const auto& c : cases) {
-        CropSpec spec;
-        ASSERT_TRUE(parseCropSpec(c.text, spec).ok()) << c.text;
+        CropRequest request;
+        ASSERT_TRUE(parseCropRequest(c.text, request).ok()) << c.text;
         CropRegion r;
-        const Status s = resolveCrop(spec, 1920, 1080, r);
+        const Status s = resolveCrop(request, 1920, 1080, r);
         EXPECT_FALSE(s.ok()) << c.text;
         EXPECT_NE(s.message().find(c.message), std::string::npos) << s.message();
     }
