@@ -15,9 +15,8 @@ namespace {
 
 // Players read untagged video from 720 rows up as HD.
 constexpr int kFirstHdRows = 720;
-constexpr int kUnit = 1 << 16;
-constexpr uint32_t kRgbMask =
-    0x00FFFFFF;  // of a 0x00RRGGBB word  // swscale's 1.0 for contrast and saturation
+constexpr int kUnit = 1 << 16;  // swscale's 1.0 for contrast and saturation
+constexpr uint32_t kRgbMask = 0x00FFFFFF;  // of a 0x00RRGGBB word
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
 constexpr double kStudioLevels = 219.0;
@@ -113,26 +112,17 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     const double cSpan = levels.fullRange ? kMaxLevel : kLimitedChroma;
     const double lo = studio ? kBlack : 0.0, span = studio ? kStudioLevels : kMaxLevel;
     constexpr double kOne = kUnit;
-    for (int v = 0; v < kLevels; ++v) {
+    YuvTables& t = tables_;
+    for (int v = 0; v < YuvTables::kLevels; ++v) {
         const double yn = (v - yFloor) / ySpan, c = (v - kMidChroma) / cSpan;
         // The half for rounding rides on Y.
-        y_[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
-        rCr_[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
-        bCb_[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
-        gCb_[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
-        gCr_[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
+        t.y[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
+        t.rCr[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
+        t.bCb[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
+        t.gCb[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
+        t.gCr[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
     }
 }
-
-namespace {
-
-inline uint32_t level(int32_t fixed) {
-    constexpr int32_t kTop = 255;
-    const int32_t v = fixed >> 16;
-    return static_cast<uint32_t>(v < 0 ? 0 : v > kTop ? kTop : v);
-}
-
-}  // namespace
 
 Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
                                int dstStride) {
@@ -275,30 +265,16 @@ Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
 
 void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitches, bool subsampled, int32_t w,
                                  int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+    const ChromaSpread spread = !subsampled ? ChromaSpread::Each
+                                : pairs_    ? ChromaSpread::Pairs
+                                            : ChromaSpread::Mapped;
+    YuvRow row{nullptr, nullptr, nullptr, nullptr, w, spread, chromaColumn_.data()};
     for (int32_t y = first; y < last; ++y) {
         const int32_t cy = subsampled ? chromaRow_[static_cast<size_t>(y)] : y;
-        const uint8_t* py = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
-        const uint8_t* pb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
-        const uint8_t* pr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
-        auto* row = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
-        const auto put = [&](int32_t x, int32_t r, int32_t g, int32_t b) {
-            const int32_t yy = y_[py[x]];
-            row[x] = level(yy + r) << 16 | level(yy + g) << 8 | level(yy + b);
-        };
-        if (subsampled && pairs_) {
-            // Each chroma sample's contributions once, for the two pixels it covers.
-            for (int32_t x = 0; x < w; x += 2) {
-                const uint8_t cb = pb[x >> 1], cr = pr[x >> 1];
-                const int32_t r = rCr_[cr], g = gCb_[cb] + gCr_[cr], b = bCb_[cb];
-                put(x, r, g, b);
-                if (x + 1 < w) put(x + 1, r, g, b);
-            }
-            continue;
-        }
-        for (int32_t x = 0; x < w; ++x) {
-            const int32_t cx = subsampled ? chromaColumn_[static_cast<size_t>(x)] : x;
-            const uint8_t cb = pb[cx], cr = pr[cx];
-            put(x, rCr_[cr], gCb_[cb] + gCr_[cr], bCb_[cb]);
-        }
+        row.y = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
+        row.cb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
+        row.cr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
+        row.out = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
+        rowKernel_(tables_, row);
     }
 }

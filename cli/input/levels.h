@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/yuv_rows.h"
 #include "pluginhost/status.h"
 
 extern "C" {
@@ -69,10 +70,12 @@ enum class ChromaPath { InPlace, Library };
 // (the library's fast paths wrap out-of-gamut levels around and miss by up
 // to three levels); the library only brings other layouts and depths to
 // 8-bit 4:4:4, chroma repeated, not blended. With workers, the rows are
-// shared out among their threads.
+// shared out among their threads. `simd` picks the row kernel; every level
+// gives the same words.
 class LevelConverter {
 public:
-    explicit LevelConverter(ChromaPath path = ChromaPath::InPlace) : path_(path) {}
+    explicit LevelConverter(ChromaPath path = ChromaPath::InPlace, SimdLevel simd = hostSimdLevel())
+        : path_(path), rowKernel_(yuvRowKernel(simd)) {}
     void setWorkers(SliceWorkers* workers) { workers_ = workers; }
     LevelConverter(const LevelConverter&) = delete;
     LevelConverter& operator=(const LevelConverter&) = delete;
@@ -90,6 +93,7 @@ private:
                      int32_t first, int32_t last, uint8_t* dst, int dstStride) const;
 
     ChromaPath path_;
+    YuvRowKernel rowKernel_;
     SliceWorkers* workers_ = nullptr;
 
     SwsContext* sws_ = nullptr;
@@ -98,7 +102,5 @@ private:
     bool pairs_ = false;  // chromaColumn_[x] == x / 2: handled two pixels at a time
     int format_ = -1, w_ = 0, h_ = 0;
     int matrix_ = -1, fullRange_ = -1, out_ = -1;
-    // Fixed-point contributions of Y, Cb and Cr to R, G and B.
-    static constexpr int kLevels = 256;
-    int32_t y_[kLevels] = {}, rCr_[kLevels] = {}, gCb_[kLevels] = {}, gCr_[kLevels] = {}, bCb_[kLevels] = {};
+    YuvTables tables_ = {};
 };

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <thread>
@@ -346,56 +347,128 @@ TEST_F(Source, SequenceStdinAndFifoInputs) {
     feeder.join();
 }
 
+// The SIMD levels this processor runs, the scalar reference first.
+std::vector<SimdLevel> runnableLevels() {
+    std::vector<SimdLevel> levels;
+    for (int32_t k = 0; k <= static_cast<int32_t>(hostSimdLevel()); ++k)
+        levels.push_back(static_cast<SimdLevel>(k));
+    return levels;
+}
+
+std::string levelsName(const SourceLevels& levels, RgbLevels out) {
+    constexpr const char* kMatrices[] = {"601", "709", "2020"};
+    return std::string(kMatrices[static_cast<int>(levels.matrix)]) + (levels.fullRange ? " pc" : " tv") +
+           (out == RgbLevels::Studio ? " studio" : " full");
+}
+
 // Subsampled 8-bit YUV read where it lies, rows shared out among threads,
-// gives exactly what the library's 4:4:4 first gives, at odd sizes where
-// the last chroma sample covers fewer pixels.
+// by every row kernel, gives exactly what the library's 4:4:4 first gives
+// with the scalar kernel: at odd sizes where the last chroma sample covers
+// fewer pixels, widths on both sides of the kernels' steps and runs, and on
+// flat black, flat white and noise.
 TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
     constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
-                                          AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV411P,  AV_PIX_FMT_YUV410P};
-    constexpr int kSizes[][2] = {{1, 1}, {2, 2}, {7, 5}, {33, 17}, {64, 3}};
+                                          AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV411P,  AV_PIX_FMT_YUV410P,
+                                          AV_PIX_FMT_YUV444P};
+    constexpr int kSizes[][2] = {{1, 1}, {2, 2}, {7, 5}, {33, 17}, {64, 3}, {271, 4}, {530, 2}};
+    enum Fill { kNoise, kBlack, kWhite };
     uint32_t seed = 12345;
     auto random = [&seed] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
     SliceWorkers workers(3);
     av_log_set_level(AV_LOG_QUIET);  // the library's notes on the yuvj formats
     for (const AVPixelFormat fmt : kFormats)
-        for (const auto& size : kSizes) {
-            const int w = size[0], h = size[1];
-            OwnedFrame in;
-            in.f->format = fmt;
-            in.f->width = w;
-            in.f->height = h;
-            ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
-            const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
+        for (const auto& size : kSizes)
+            for (const Fill fill : {kNoise, kBlack, kWhite}) {
+                const int w = size[0], h = size[1];
+                OwnedFrame in;
+                in.f->format = fmt;
+                in.f->width = w;
+                in.f->height = h;
+                ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
+                const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
+                for (int p = 0; p < 3; ++p)
+                    for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
+                        in.f->data[p][k] = fill == kNoise ? random() : fill == kBlack ? 0 : 255;
+                for (const bool fullIn : {false, true})
+                    for (const RgbLevels out : {RgbLevels::Full, RgbLevels::Studio}) {
+                        SourceLevels levels;
+                        levels.yuv = true;
+                        levels.matrix = YuvMatrix::Bt709;
+                        levels.fullRange = fullIn;
+                        std::vector<uint32_t> want(static_cast<size_t>(w * h));
+                        LevelConverter reference(ChromaPath::Library, SimdLevel::Scalar);
+                        ASSERT_TRUE(
+                            reference
+                                .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), w * 4)
+                                .ok());
+                        for (const SimdLevel simd : runnableLevels()) {
+                            SCOPED_TRACE(std::string(av_get_pix_fmt_name(fmt)) + " " + std::to_string(w) +
+                                         "x" + std::to_string(h) + " fill " + std::to_string(fill) + " " +
+                                         levelsName(levels, out) + " " +
+                                         std::string(kSimdLevelNames[static_cast<int>(simd)]));
+                            // Bottom-up, as the host's frames are, with a word past each end.
+                            std::vector<uint32_t> got(want.size() + 2, 0xDEADBEEF);
+                            LevelConverter inPlace(ChromaPath::InPlace, simd);
+                            inPlace.setWorkers(&workers);
+                            ASSERT_TRUE(inPlace
+                                            .convert(*in.f, levels, out,
+                                                     reinterpret_cast<uint8_t*>(
+                                                         got.data() + 1 + static_cast<size_t>(w * (h - 1))),
+                                                     -w * 4)
+                                            .ok());
+                            ASSERT_EQ(got.front(), 0xDEADBEEF);
+                            ASSERT_EQ(got.back(), 0xDEADBEEF);
+                            for (int y = 0; y < h; ++y)
+                                for (int x = 0; x < w; ++x)
+                                    ASSERT_EQ(got[1 + static_cast<size_t>((h - 1 - y) * w + x)],
+                                              want[static_cast<size_t>(y * w + x)])
+                                        << "at " << x << "," << y;
+                        }
+                    }
+            }
+}
+
+// All 2^24 Y, Cb, Cr triples, once each, through every row kernel and every
+// set of tables: the same words as the scalar reference.
+TEST(Levels, EveryColourIsTheSameWordThroughEveryKernel) {
+    constexpr int kSide = 4096;  // kSide * kSide = 2^24
+    OwnedFrame in;
+    in.f->format = AV_PIX_FMT_YUV444P;
+    in.f->width = kSide;
+    in.f->height = kSide;
+    ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            const uint32_t i = static_cast<uint32_t>(y) * kSide + static_cast<uint32_t>(x);
             for (int p = 0; p < 3; ++p)
-                for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
-                    in.f->data[p][k] = random();
-            for (const bool fullIn : {false, true})
-                for (const RgbLevels out : {RgbLevels::Full, RgbLevels::Studio}) {
-                    SCOPED_TRACE(std::string(av_get_pix_fmt_name(fmt)) + " " + std::to_string(w) + "x" +
-                                 std::to_string(h) + (fullIn ? " pc" : " tv") +
-                                 (out == RgbLevels::Studio ? " studio" : " full"));
-                    SourceLevels levels;
-                    levels.yuv = true;
-                    levels.matrix = YuvMatrix::Bt709;
-                    levels.fullRange = fullIn;
-                    std::vector<uint32_t> want(static_cast<size_t>(w * h)), got(want.size(), 0xDEADBEEF);
-                    LevelConverter reference(ChromaPath::Library), inPlace;
-                    inPlace.setWorkers(&workers);
-                    ASSERT_TRUE(
-                        reference.convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), w * 4)
-                            .ok());
-                    // Bottom-up, as the host's frames are.
-                    ASSERT_TRUE(inPlace
-                                    .convert(*in.f, levels, out,
-                                             reinterpret_cast<uint8_t*>(got.data() +
-                                                                        static_cast<size_t>(w * (h - 1))),
-                                             -w * 4)
-                                    .ok());
-                    for (int y = 0; y < h; ++y)
-                        for (int x = 0; x < w; ++x)
-                            ASSERT_EQ(got[static_cast<size_t>((h - 1 - y) * w + x)],
-                                      want[static_cast<size_t>(y * w + x)])
-                                << "at " << x << "," << y;
-                }
+                in.f->data[p][static_cast<ptrdiff_t>(y) * in.f->linesize[p] + x] =
+                    static_cast<uint8_t>(i >> (8 * p));
         }
+    std::vector<uint32_t> want(static_cast<size_t>(kSide) * kSide), got(want.size());
+    for (const Weights& weights : kWeights)
+        for (const bool fullIn : {false, true})
+            for (const RgbLevels out : {RgbLevels::Full, RgbLevels::Studio}) {
+                SourceLevels levels;
+                levels.yuv = true;
+                levels.matrix = weights.matrix;
+                levels.fullRange = fullIn;
+                LevelConverter reference(ChromaPath::InPlace, SimdLevel::Scalar);
+                ASSERT_TRUE(
+                    reference.convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), kSide * 4)
+                        .ok());
+                for (const SimdLevel simd : runnableLevels()) {
+                    SCOPED_TRACE(levelsName(levels, out) + " " +
+                                 std::string(kSimdLevelNames[static_cast<int>(simd)]));
+                    LevelConverter converter(ChromaPath::InPlace, simd);
+                    ASSERT_TRUE(
+                        converter
+                            .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(got.data()), kSide * 4)
+                            .ok());
+                    const auto miss = std::mismatch(want.begin(), want.end(), got.begin());
+                    ASSERT_TRUE(miss.first == want.end())
+                        << "Y, Cb, Cr = " << ((miss.first - want.begin()) & 0xFF) << ", "
+                        << ((miss.first - want.begin()) >> 8 & 0xFF) << ", "
+                        << ((miss.first - want.begin()) >> 16);
+                }
+            }
 }

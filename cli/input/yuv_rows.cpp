@@ -1,0 +1,34 @@
+#include "input/yuv_rows.h"
+
+#include "input/yuv_rows_kernels.h"
+
+using yuv_rows::word;
+
+void yuvRowScalar(const YuvTables& t, const YuvRow& row) {
+    const int32_t w = row.w;
+    uint32_t* out = row.out;
+    if (row.spread == ChromaSpread::Pairs) {
+        // Each chroma sample's contributions once, for the two pixels it covers.
+        for (int32_t x = 0; x < w; x += 2) {
+            const uint8_t cb = row.cb[x >> 1], cr = row.cr[x >> 1];
+            const int32_t r = t.rCr[cr], g = t.gCb[cb] + t.gCr[cr], b = t.bCb[cb];
+            out[x] = word(t.y[row.y[x]], r, g, b);
+            if (x + 1 < w) out[x + 1] = word(t.y[row.y[x + 1]], r, g, b);
+        }
+        return;
+    }
+    for (int32_t x = 0; x < w; ++x) {
+        const int32_t cx = row.spread == ChromaSpread::Mapped ? row.column[x] : x;
+        const uint8_t cb = row.cb[cx], cr = row.cr[cx];
+        out[x] = word(t.y[row.y[x]], t.rCr[cr], t.gCb[cb] + t.gCr[cr], t.bCb[cb]);
+    }
+}
+
+YuvRowKernel yuvRowKernel(SimdLevel level) {
+#if KIVREL_X86_KERNELS
+    if (level >= SimdLevel::Avx2) return yuvRowAvx2;
+    if (level >= SimdLevel::Sse2) return yuvRowSse2;
+#endif
+    (void)level;
+    return yuvRowScalar;
+}

@@ -1,0 +1,37 @@
+// One row of 8-bit Y, Cb and Cr to the module's 0x00RRGGBB words, through
+// fixed-point tables. The scalar kernel is the reference; the SSE2 and AVX2
+// ones give the same words bit for bit.
+#pragma once
+
+#include <cstdint>
+
+#include "modes/simd_level.h"
+
+// Each level's contribution, in 16.16 fixed point, to R, G and B; the half
+// for rounding rides on Y.
+struct YuvTables {
+    static constexpr int kLevels = 256;
+    int32_t y[kLevels], rCr[kLevels], gCb[kLevels], gCr[kLevels], bCb[kLevels];
+};
+
+// Where a row's pixels take their chroma from.
+enum class ChromaSpread {
+    Each,    // pixel x reads sample x (4:4:4)
+    Pairs,   // pixel x reads sample x / 2 (4:2:x)
+    Mapped,  // pixel x reads sample column[x]
+};
+
+struct YuvRow {
+    const uint8_t *y, *cb, *cr;
+    uint32_t* out;
+    int32_t w;
+    ChromaSpread spread;
+    const int32_t* column;  // for Mapped
+};
+
+using YuvRowKernel = void (*)(const YuvTables& t, const YuvRow& row);
+
+void yuvRowScalar(const YuvTables& t, const YuvRow& row);
+
+// The fastest kernel at `level` this build has.
+YuvRowKernel yuvRowKernel(SimdLevel level);
