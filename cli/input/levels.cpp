@@ -15,7 +15,7 @@ namespace {
 
 // Players read untagged video from 720 rows up as HD.
 constexpr int kFirstHdRows = 720;
-constexpr int kUnit = 1 << 16;  // swscale's 1.0 for contrast and saturation
+constexpr int kUnit = 1 << 16;             // swscale's 1.0 for contrast and saturation
 constexpr uint32_t kRgbMask = 0x00FFFFFF;  // of a 0x00RRGGBB word
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
@@ -117,11 +117,13 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
         const double yn = (v - yFloor) / ySpan, c = (v - kMidChroma) / cSpan;
         // The half for rounding rides on Y.
         t.y[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
-        t.rCr[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
-        t.bCb[v] = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
-        t.gCb[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
-        t.gCr[v] = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
+        t.cr[v].own = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
+        t.cb[v].own = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
+        t.cb[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
+        t.cr[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
     }
+    t.yStep = true;
+    for (int v = 0; v < YuvTables::kLevels; ++v) t.yStep = t.yStep && t.y[v] == t.y[0] + v * kUnit;
 }
 
 Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,

@@ -10,8 +10,8 @@ void yuvRowScalar(const YuvTables& t, const YuvRow& row) {
     if (row.spread == ChromaSpread::Pairs) {
         // Each chroma sample's contributions once, for the two pixels it covers.
         for (int32_t x = 0; x < w; x += 2) {
-            const uint8_t cb = row.cb[x >> 1], cr = row.cr[x >> 1];
-            const int32_t r = t.rCr[cr], g = t.gCb[cb] + t.gCr[cr], b = t.bCb[cb];
+            const YuvTables::Pair cb = t.cb[row.cb[x >> 1]], cr = t.cr[row.cr[x >> 1]];
+            const int32_t r = cr.own, g = cb.green + cr.green, b = cb.own;
             out[x] = word(t.y[row.y[x]], r, g, b);
             if (x + 1 < w) out[x + 1] = word(t.y[row.y[x + 1]], r, g, b);
         }
@@ -19,8 +19,8 @@ void yuvRowScalar(const YuvTables& t, const YuvRow& row) {
     }
     for (int32_t x = 0; x < w; ++x) {
         const int32_t cx = row.spread == ChromaSpread::Mapped ? row.column[x] : x;
-        const uint8_t cb = row.cb[cx], cr = row.cr[cx];
-        out[x] = word(t.y[row.y[x]], t.rCr[cr], t.gCb[cb] + t.gCr[cr], t.bCb[cb]);
+        const YuvTables::Pair cb = t.cb[row.cb[cx]], cr = t.cr[row.cr[cx]];
+        out[x] = word(t.y[row.y[x]], cr.own, cb.green + cr.green, cb.own);
     }
 }
 

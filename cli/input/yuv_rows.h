@@ -11,7 +11,15 @@
 // for rounding rides on Y.
 struct YuvTables {
     static constexpr int kLevels = 256;
-    int32_t y[kLevels], rCr[kLevels], gCb[kLevels], gCr[kLevels], bCb[kLevels];
+    // Cr's contributions to R and to G, Cb's to B and to G, side by side so
+    // that one 64-bit read fetches a sample's pair.
+    struct Pair {
+        int32_t own, green;
+    };
+    int32_t y[kLevels];
+    alignas(8) Pair cr[kLevels], cb[kLevels];
+    // y[v] == y[0] + v * 2^16, as when Y keeps its range: computed, not looked up.
+    bool yStep;
 };
 
 // Where a row's pixels take their chroma from.

@@ -1,8 +1,12 @@
-// The row kernel written once over the vector type: table lookups into
-// small aligned runs, then the sums, the clamp to 0..255 and the packing
-// into words with saturating packs, eight or sixteen pixels at a time.
+// The row kernels written once over the vector type: sums of the tables'
+// contributions, the clamp to 0..255 and the packing into words with
+// saturating packs, eight (SSE2) or sixteen (AVX2) pixels at a time.
 // Saturating int32 -> int16 -> uint8 is exactly the scalar clamp, since a
 // 16.16 value shifted down always fits in 16 bits.
+//
+// SSE2 looks the tables up into small aligned runs first; AVX2 gathers them
+// straight into lanes, a chroma sample's two contributions in one 64-bit
+// element. Where Y keeps its range, its contribution is computed.
 //
 // Included only by yuv_rows_sse2.cpp and yuv_rows_avx2.cpp; everything has
 // internal linkage, so an AVX2 body never stands in for an SSE2 one.
@@ -14,12 +18,15 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 
 #include "input/yuv_rows_kernels.h"
 
 #define KV_YUV_INLINE inline __attribute__((always_inline))
 
 namespace {
+
+constexpr int kFixedShift = 16;  // 16.16 fixed point
 
 KV_YUV_INLINE __m128i loadLanes(const int32_t* p, __m128i) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
@@ -28,9 +35,16 @@ KV_YUV_INLINE __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
 // Lanes 0, 0, 1, 1 ... of the first half, then of the second.
 KV_YUV_INLINE __m128i spreadLow(__m128i c) { return _mm_unpacklo_epi32(c, c); }
 KV_YUV_INLINE __m128i spreadHigh(__m128i c) { return _mm_unpackhi_epi32(c, c); }
+// Y's contribution to eight pixels when it is y[0] + Y * 2^16.
+KV_YUV_INLINE void yStepLanes(const uint8_t* p, int32_t base, __m128i& y0, __m128i& y1) {
+    const __m128i zero = _mm_setzero_si128(), b = _mm_set1_epi32(base);
+    const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    y0 = _mm_add_epi32(_mm_unpacklo_epi16(zero, words), b);
+    y1 = _mm_add_epi32(_mm_unpackhi_epi16(zero, words), b);
+}
 // Two vectors of 16.16 sums to one of signed 16-bit levels.
 KV_YUV_INLINE __m128i levels16(__m128i a, __m128i b) {
-    return _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
+    return _mm_packs_epi32(_mm_srai_epi32(a, kFixedShift), _mm_srai_epi32(b, kFixedShift));
 }
 // Per 128-bit lane, the pack above and the unpacks here undo each other's
 // interleaving, so the words land in pixel order.
@@ -53,8 +67,16 @@ KV_YUV_INLINE __m256i spreadLow(__m256i c) {
 KV_YUV_INLINE __m256i spreadHigh(__m256i c) {
     return _mm256_permutevar8x32_epi32(c, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
 }
+KV_YUV_INLINE __m256i bytesToLanes(const uint8_t* p) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+KV_YUV_INLINE void yStepLanes(const uint8_t* p, int32_t base, __m256i& y0, __m256i& y1) {
+    const __m256i b = _mm256_set1_epi32(base);
+    y0 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p), kFixedShift), b);
+    y1 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p + 8), kFixedShift), b);
+}
 KV_YUV_INLINE __m256i levels16(__m256i a, __m256i b) {
-    return _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
+    return _mm256_packs_epi32(_mm256_srai_epi32(a, kFixedShift), _mm256_srai_epi32(b, kFixedShift));
 }
 KV_YUV_INLINE void storeWords(uint32_t* out, __m256i r, __m256i g, __m256i b) {
     const __m256i zero = _mm256_setzero_si256();
@@ -65,34 +87,39 @@ KV_YUV_INLINE void storeWords(uint32_t* out, __m256i r, __m256i g, __m256i b) {
 }
 #endif
 
-// Pixels per pass: small enough for the runs to stay in L1, even so that a
-// pass starts on a chroma pair.
+// Pixels per pass of the run kernel: small enough for the runs to stay in
+// L1, even so that a pass starts on a chroma pair.
 constexpr int32_t kRun = 256;
 
-template <typename V, ChromaSpread kSpread>
-void yuvRowOf(const YuvTables& t, const YuvRow& row) {
+template <typename V, ChromaSpread kSpread, bool kYStep>
+void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
     constexpr int32_t kLanes = sizeof(V) / sizeof(int32_t), kStep = 2 * kLanes;
     constexpr bool kPairs = kSpread == ChromaSpread::Pairs;
     alignas(32) int32_t ys[kRun], rs[kRun], gs[kRun], bs[kRun];
     for (int32_t x0 = 0; x0 < row.w; x0 += kRun) {
         const int32_t n = std::min(kRun, row.w - x0);
         const uint8_t* py = row.y + x0;
-        for (int32_t i = 0; i < n; ++i) ys[i] = t.y[py[i]];
+        if constexpr (!kYStep)
+            for (int32_t i = 0; i < n; ++i) ys[i] = t.y[py[i]];
         // The chroma contributions, once a sample.
         const int32_t samples = kPairs ? (n + 1) >> 1 : n;
         const int32_t first = kPairs ? x0 >> 1 : x0;
         for (int32_t j = 0; j < samples; ++j) {
             const int32_t c = kSpread == ChromaSpread::Mapped ? row.column[x0 + j] : first + j;
-            const uint8_t cb = row.cb[c], cr = row.cr[c];
-            rs[j] = t.rCr[cr];
-            gs[j] = t.gCb[cb] + t.gCr[cr];
-            bs[j] = t.bCb[cb];
+            const YuvTables::Pair cb = t.cb[row.cb[c]], cr = t.cr[row.cr[c]];
+            rs[j] = cr.own;
+            gs[j] = cb.green + cr.green;
+            bs[j] = cb.own;
         }
         uint32_t* out = row.out + x0;
         int32_t i = 0;
         for (; i + kStep <= n; i += kStep) {
-            const V y0 = loadLanes(ys + i, V{}), y1 = loadLanes(ys + i + kLanes, V{});
-            V r0, r1, g0, g1, b0, b1;
+            V y0, y1, r0, r1, g0, g1, b0, b1;
+            if constexpr (kYStep) {
+                yStepLanes(py + i, t.y[0], y0, y1);
+            } else {
+                y0 = loadLanes(ys + i, V{}), y1 = loadLanes(ys + i + kLanes, V{});
+            }
             if constexpr (kPairs) {
                 const V r = loadLanes(rs + i / 2, V{}), g = loadLanes(gs + i / 2, V{}),
                         b = loadLanes(bs + i / 2, V{});
@@ -109,40 +136,66 @@ void yuvRowOf(const YuvTables& t, const YuvRow& row) {
         }
         for (; i < n; ++i) {
             const int32_t c = kPairs ? i >> 1 : i;
-            out[i] = yuv_rows::word(ys[i], rs[c], gs[c], bs[c]);
+            out[i] = yuv_rows::word(t.y[py[i]], rs[c], gs[c], bs[c]);
         }
     }
 }
 
 #if defined(__AVX2__)
-// With gathers the tables are read straight into lanes, no runs in between;
-// the rare mapped chroma keeps the runs.
 KV_YUV_INLINE __m256i gather8(const int32_t* table, const uint8_t* levels) {
-    const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(levels)));
-    return _mm256_i32gather_epi32(table, index, sizeof(int32_t));
+    return _mm256_i32gather_epi32(table, bytesToLanes(levels), sizeof(int32_t));
 }
 
-template <bool kPairs>
+// The pairs of four samples: own, green, own, green ...
+KV_YUV_INLINE __m256i gatherPairs(const YuvTables::Pair* table, const uint8_t* levels) {
+    int32_t four;
+    std::memcpy(&four, levels, sizeof four);
+    const __m128i index = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
+    return _mm256_i32gather_epi64(reinterpret_cast<const long long*>(table), index, sizeof(YuvTables::Pair));
+}
+
+// Eight samples' pairs (two gathers each of Cr and Cb) as R, G and B in
+// sample order.
+KV_YUV_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, __m256i& r,
+                               __m256i& g, __m256i& b) {
+    const __m256i cr0 = gatherPairs(t.cr, cr), cr1 = gatherPairs(t.cr, cr + 4);
+    const __m256i cb0 = gatherPairs(t.cb, cb), cb1 = gatherPairs(t.cb, cb + 4);
+    const auto evens = [](__m256i a, __m256i c) {  // per 128-bit lane: a0 a2 c0 c2
+        return _mm256_castps_si256(
+            _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(2, 0, 2, 0)));
+    };
+    const auto odds = [](__m256i a, __m256i c) {
+        return _mm256_castps_si256(
+            _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(3, 1, 3, 1)));
+    };
+    // The shuffles leave samples 0 1 4 5 | 2 3 6 7; the permute puts them in order.
+    constexpr int kOrder = _MM_SHUFFLE(3, 1, 2, 0);
+    r = _mm256_permute4x64_epi64(evens(cr0, cr1), kOrder);
+    b = _mm256_permute4x64_epi64(evens(cb0, cb1), kOrder);
+    g = _mm256_permute4x64_epi64(odds(_mm256_add_epi32(cr0, cb0), _mm256_add_epi32(cr1, cb1)), kOrder);
+}
+
+template <bool kPairs, bool kYStep>
 void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
-    constexpr int32_t kStep = 16;
+    constexpr int32_t kStep = 16, kHalf = kStep / 2;
     uint32_t* out = row.out;
     int32_t x = 0;
     for (; x + kStep <= row.w; x += kStep) {
-        const __m256i y0 = gather8(t.y, row.y + x), y1 = gather8(t.y, row.y + x + kStep / 2);
-        __m256i r0, r1, g0, g1, b0, b1;
+        __m256i y0, y1, r0, r1, g0, g1, b0, b1;
+        if constexpr (kYStep) {
+            yStepLanes(row.y + x, t.y[0], y0, y1);
+        } else {
+            y0 = gather8(t.y, row.y + x), y1 = gather8(t.y, row.y + x + kHalf);
+        }
         if constexpr (kPairs) {
-            const uint8_t *cb = row.cb + x / 2, *cr = row.cr + x / 2;
-            const __m256i r = gather8(t.rCr, cr), b = gather8(t.bCb, cb);
-            const __m256i g = _mm256_add_epi32(gather8(t.gCb, cb), gather8(t.gCr, cr));
+            __m256i r, g, b;
+            chromaLanes(t, row.cb + x / 2, row.cr + x / 2, r, g, b);
             r0 = spreadLow(r), r1 = spreadHigh(r);
             g0 = spreadLow(g), g1 = spreadHigh(g);
             b0 = spreadLow(b), b1 = spreadHigh(b);
         } else {
-            const uint8_t *cb = row.cb + x, *cr = row.cr + x;
-            r0 = gather8(t.rCr, cr), r1 = gather8(t.rCr, cr + kStep / 2);
-            b0 = gather8(t.bCb, cb), b1 = gather8(t.bCb, cb + kStep / 2);
-            g0 = _mm256_add_epi32(gather8(t.gCb, cb), gather8(t.gCr, cr));
-            g1 = _mm256_add_epi32(gather8(t.gCb, cb + kStep / 2), gather8(t.gCr, cr + kStep / 2));
+            chromaLanes(t, row.cb + x, row.cr + x, r0, g0, b0);
+            chromaLanes(t, row.cb + x + kHalf, row.cr + x + kHalf, r1, g1, b1);
         }
         storeWords(out + x, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
                    levels16(add(y0, b0), add(y1, b1)));
@@ -155,25 +208,30 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     rest.cr += kPairs ? x / 2 : x;
     rest.out += x;
     rest.w -= x;
-    yuvRowOf<__m256i, kPairs ? ChromaSpread::Pairs : ChromaSpread::Each>(t, rest);
+    yuvRowByRuns<__m256i, kPairs ? ChromaSpread::Pairs : ChromaSpread::Each, kYStep>(t, rest);
 }
 #endif
 
+template <typename V, bool kYStep>
+void yuvRowWith(const YuvTables& t, const YuvRow& row) {
+    switch (row.spread) {
+#if defined(__AVX2__)
+    case ChromaSpread::Each: return yuvRowGathered<false, kYStep>(t, row);
+    case ChromaSpread::Pairs: return yuvRowGathered<true, kYStep>(t, row);
+#else
+    case ChromaSpread::Each: return yuvRowByRuns<V, ChromaSpread::Each, kYStep>(t, row);
+    case ChromaSpread::Pairs: return yuvRowByRuns<V, ChromaSpread::Pairs, kYStep>(t, row);
+#endif
+    case ChromaSpread::Mapped: return yuvRowByRuns<V, ChromaSpread::Mapped, kYStep>(t, row);
+    }
+}
+
 template <typename V>
 void yuvRowAt(const YuvTables& t, const YuvRow& row) {
-#if defined(__AVX2__)
-    switch (row.spread) {
-    case ChromaSpread::Each: return yuvRowGathered<false>(t, row);
-    case ChromaSpread::Pairs: return yuvRowGathered<true>(t, row);
-    case ChromaSpread::Mapped: return yuvRowOf<V, ChromaSpread::Mapped>(t, row);
-    }
-#else
-    switch (row.spread) {
-    case ChromaSpread::Each: return yuvRowOf<V, ChromaSpread::Each>(t, row);
-    case ChromaSpread::Pairs: return yuvRowOf<V, ChromaSpread::Pairs>(t, row);
-    case ChromaSpread::Mapped: return yuvRowOf<V, ChromaSpread::Mapped>(t, row);
-    }
-#endif
+    if (t.yStep)
+        yuvRowWith<V, true>(t, row);
+    else
+        yuvRowWith<V, false>(t, row);
 }
 
 }  // namespace
