@@ -11,11 +11,13 @@
 //       another program: top row first, bytes B, G, R, 0 (FFmpeg's bgr0)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +31,7 @@
 #include "pluginhost/module_host.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/test_card.h"
+#include "settings/script_command.h"
 
 namespace {
 
@@ -135,21 +138,13 @@ void displayCost(benchmark::State& state, Display display, Size size, Content co
 
 // The "Config" arguments of the default settings with the display's mode and luma.
 ConfigArgs configFor(Display display) {
-    const ScopeSettings& d = kDefaultSettings;
+    ScopeSettings settings = kDefaultSettings;
+    settings.mode = static_cast<int32_t>(display.mode);
+    settings.luma = display.luma ? 1 : 0;
+    int raw[kConfigArgCount];
+    settingsAsConfigArgs(settings, raw);
     ConfigArgs args{};
-    args[kArgMode] = static_cast<int>(display.mode);
-    args[kArgPassthru] = d.passthru;
-    args[kArgAccum] = d.accum;
-    args[kArgNtsc] = d.ntsc;
-    args[kArgGamma] = d.gamma;
-    args[kArgStdDef] = d.stdDef;
-    args[kArgRng255] = d.rng255;
-    args[kArgLuma] = display.luma ? 1 : 0;
-    args[kArgRed] = d.red;
-    args[kArgGreen] = d.green;
-    args[kArgBlue] = d.blue;
-    args[kArgHotFix] = d.hotFix;
-    args[kArgWfmGrid] = d.wfmGrid;
+    std::copy(std::begin(raw), std::end(raw), args.begin());
     return args;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/frame.h"
+#include "pluginhost/frame_memory.h"
 #include "sdk/filter_sdk.h"
 
 inline constexpr uint32_t kPaddingSentinel = 0xDEADBEEF;
@@ -43,5 +44,5 @@ public:
 private:
     int32_t w_ = 0, h_ = 0;
     ptrdiff_t pitch_ = 0;
-    std::vector<uint32_t> words_;
+    std::vector<uint32_t, FrameAllocator<uint32_t>> words_;
 };

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "filter_setup.h"
+#include "frame_queue.h"
 #include "frame_reading.h"
 #include "input/input.h"
 #include "pipeline.h"
@@ -128,9 +130,6 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (Status s = instances.hot->prepare(info.w, info.h, 0); !s.ok()) return s;
 
     FrameMeter meter(settings, info.w, info.h);
-    FrameBuffer luma(info.w, info.h, 4 * static_cast<ptrdiff_t>(info.w));
-    FrameBuffer hotPicture;
-    if (twoPictures) hotPicture = FrameBuffer(info.w, info.h, 4 * static_cast<ptrdiff_t>(info.w));
     const double tb =
         info.timeBase.den != 0 ? static_cast<double>(info.timeBase.num) / info.timeBase.den : 0.0;
     // A still is measured once, however many times a render would repeat it.
@@ -148,28 +147,59 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         default: return static_cast<int64_t>(f.highest[kLuma]) + 1;
         }
     };
-    for (;;) {
-        const SourceItem item = reading.next(luma);
-        if (item.kind == SourceItem::Kind::Failed) return item.status;
-        if (item.kind == SourceItem::Kind::End) break;
-        const ReadFrame& meta = item.meta;
-        if (twoPictures)
-            if (Status s = reader->readAgain(hotPicture, hotLevels); !s.ok()) return s;
-        const FrameBuffer& hotSource = twoPictures ? hotPicture : luma;
-        FrameNumbers f;
-        f.frame = meta.number;
-        f.time = static_cast<double>(meta.pts) * tb;
-        meter.measure(luma.frame(), hotSource.frame(), f);
-        out.frames.push_back(f);
-        const int index = static_cast<int>(out.frames.size()) - 1;
-        for (int m = 0; m <= kBrightest; ++m) {
-            const int64_t v = valueOf(f, m);
-            if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
-            kept[m].index = index;
-            copyFrame(luma, kept[m].luma);
-            copyFrame(hotSource, kept[m].hot);
-        }
+    // This thread reads and converts the next frame while another measures
+    // the last one: each set of pictures goes back and forth between them,
+    // and the measuring keeps the frames' order.
+    struct Pictures {
+        FrameBuffer luma, hot;
+        FrameNumbers numbers;
+    };
+    constexpr int kPictureSets = 2;
+    Pictures sets[kPictureSets];
+    for (Pictures& p : sets) {
+        p.luma = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
+        if (twoPictures) p.hot = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
     }
+    FrameQueue<int> unused(kPictureSets), read(kPictureSets);
+    for (int k = 0; k < kPictureSets; ++k) unused.push(k);
+    std::thread measuring([&] {
+        for (int k = 0; read.pop(k) && k >= 0;) {
+            Pictures& p = sets[k];
+            const FrameBuffer& hotSource = twoPictures ? p.hot : p.luma;
+            FrameNumbers& f = p.numbers;
+            meter.measure(p.luma.frame(), hotSource.frame(), f);
+            out.frames.push_back(f);
+            const int index = static_cast<int>(out.frames.size()) - 1;
+            for (int m = 0; m <= kBrightest; ++m) {
+                const int64_t v = valueOf(f, m);
+                if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
+                kept[m].index = index;
+                copyFrame(p.luma, kept[m].luma);
+                copyFrame(hotSource, kept[m].hot);
+            }
+            unused.push(k);
+        }
+    });
+    Status failed;
+    for (int k = 0; failed.ok() && unused.pop(k);) {
+        Pictures& p = sets[k];
+        const SourceItem item = reading.next(p.luma);
+        if (item.kind == SourceItem::Kind::Failed) failed = item.status;
+        if (item.kind != SourceItem::Kind::Frame) break;
+        if (twoPictures) failed = reader->readAgain(p.hot, hotLevels);
+        p.numbers = FrameNumbers{};
+        p.numbers.frame = item.meta.number;
+        p.numbers.time = static_cast<double>(item.meta.pts) * tb;
+        if (failed.ok()) read.push(k);
+    }
+    // The measuring takes what was read, then stops; a failure stops it at once.
+    constexpr int kNoMore = -1;
+    if (failed.ok())
+        read.push(kNoMore);
+    else
+        read.close();
+    measuring.join();
+    if (!failed.ok()) return failed;
     if (out.frames.empty()) {
         if (!o.start.atBeginning())
             return Status::fail("-ss " + o.start.text + " is past the end of " + info.name);

@@ -32,6 +32,22 @@ void applyConfigArgs(ScopeSettings& s, const int (&a)[kConfigArgCount]) {
     s.wfmGrid = flag(a[kArgWfmGrid]);
 }
 
+void settingsAsConfigArgs(const ScopeSettings& s, int (&a)[kConfigArgCount]) {
+    a[kArgMode] = s.mode;
+    a[kArgPassthru] = s.passthru;
+    a[kArgAccum] = s.accum;
+    a[kArgNtsc] = s.ntsc;
+    a[kArgGamma] = s.gamma;
+    a[kArgStdDef] = s.stdDef;
+    a[kArgRng255] = s.rng255;
+    a[kArgLuma] = s.luma;
+    a[kArgRed] = s.red;
+    a[kArgGreen] = s.green;
+    a[kArgBlue] = s.blue;
+    a[kArgHotFix] = s.hotFix;
+    a[kArgWfmGrid] = s.wfmGrid;
+}
+
 void formatScriptLine(const ScopeSettings& s, char* buf, size_t size) {
     if (size == 0) return;
     std::snprintf(buf, size, "Config(%d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d)", s.mode, s.passthru,

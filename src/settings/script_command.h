@@ -12,6 +12,8 @@ inline constexpr size_t kLabelMax = 43;       // longest label and its terminato
 // Arguments by ConfigArg position; flags become 1 for any non-zero value, mode and
 // hotFix are stored as they come.
 void applyConfigArgs(ScopeSettings& s, const int (&args)[kConfigArgCount]);
+// The arguments that give `s` back through applyConfigArgs.
+void settingsAsConfigArgs(const ScopeSettings& s, int (&args)[kConfigArgCount]);
 // Bounded: the text always ends inside the buffer (when size > 0).
 void formatScriptLine(const ScopeSettings& s, char* buf, size_t size);
 // Writes nothing at all for the vectorscope or an unknown mode.

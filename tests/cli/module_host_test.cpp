@@ -2,6 +2,10 @@
 // script lines, label, and the frames it hands over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
+#include "pluginhost/frame_buffer.h"
 #include "pluginhost/module_host.h"
 #include "support/image.h"
 
@@ -106,4 +110,30 @@ TEST_F(ModuleHost, VideoViewThroughTheHostsFramesIsExact) {
             for (int32_t x = 0; x < src.w; ++x)
                 EXPECT_EQ(out.canvasRow(y)[x], src.at(x, y) & 0x00FFFFu) << x << ", " << y;
     }
+}
+
+// Frame memory is not zeroed by its allocator: a new frame, even one that
+// reuses the memory of a scribbled one, holds its fill in every pixel and
+// the sentinel in every padding word, at sizes on both sides of the large
+// frames' path.
+TEST(FrameBuffers, ANewFrameHoldsItsFillAndSentinelWhateverMemoryItReuses) {
+    constexpr int32_t kSizes[][3] = {{1, 1, 0}, {3, 2, 5}, {1920, 1080, 0}, {1921, 1081, 7}};
+    constexpr uint32_t kScribble = 0x5A5A5A5A;
+    for (const auto& size : kSizes)
+        for (const uint32_t fill : {0u, 0x00123456u}) {
+            const int32_t w = size[0], h = size[1];
+            const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(w) + size[2]);
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " pitch " + std::to_string(pitch) +
+                         " fill " + std::to_string(fill));
+            {
+                FrameBuffer old(w, h, pitch);
+                std::fill_n(old.frame().storedRow(0), pitch / kBytesPerPixel * h, kScribble);
+            }
+            FrameBuffer f(w, h, pitch, fill);
+            EXPECT_TRUE(f.paddingIntact());
+            for (int32_t y = 0; y < h; ++y) {
+                const uint32_t* row = f.frame().storedRow(y);
+                ASSERT_EQ(std::count(row, row + w, fill), w) << "row " << y;
+            }
+        }
 }

@@ -94,3 +94,25 @@ TEST(ScriptCommand, ShortBuffersStayTerminated) {
         EXPECT_EQ(line.size(), static_cast<size_t>(std::min(size - 1, 45)));
     }
 }
+
+// The arguments made from settings give those settings back, with the
+// arguments changed one by one: each flag turned over, the display and the
+// hot pixel action at their extremes.
+TEST(ScriptCommand, SettingsAsArgumentsRoundTrip) {
+    ScopeSettings s = kDefaultSettings;
+    for (int32_t changed = 0; changed <= kConfigArgCount; ++changed) {
+        char line[kScriptLineMax];
+        formatScriptLine(s, line, sizeof line);
+        SCOPED_TRACE(line);
+        int raw[kConfigArgCount];
+        settingsAsConfigArgs(s, raw);
+        ScopeSettings back = kDefaultSettings;
+        applyConfigArgs(back, raw);
+        char backLine[kScriptLineMax];
+        formatScriptLine(back, backLine, sizeof backLine);
+        EXPECT_STREQ(backLine, line);
+        if (changed == kConfigArgCount) break;
+        raw[changed] = changed == kArgMode || changed == kArgHotFix ? INT32_MIN : !raw[changed];
+        applyConfigArgs(s, raw);
+    }
+}

@@ -1,6 +1,10 @@
 #include "support/test_host.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
+
+#include "settings/script_command.h"
 
 extern "C" int KV_CDECL VirtualdubFilterModuleInit2(sdk::FilterModule*, const sdk::FilterFunctions*, int&,
                                                     int&) noexcept;
@@ -93,20 +97,11 @@ Image TestInstance::render(const ConfigArgs& args, const Image& src) {
 }
 
 ConfigArgs defaultArgs(DisplayMode mode) {
+    int raw[kConfigArgCount];
+    settingsAsConfigArgs(kDefaultSettings, raw);
     ConfigArgs a{};
+    std::copy(std::begin(raw), std::end(raw), a.begin());
     a[kArgMode] = static_cast<int>(mode);
-    a[kArgPassthru] = kDefaultSettings.passthru;
-    a[kArgAccum] = kDefaultSettings.accum;
-    a[kArgNtsc] = kDefaultSettings.ntsc;
-    a[kArgGamma] = kDefaultSettings.gamma;
-    a[kArgStdDef] = kDefaultSettings.stdDef;
-    a[kArgRng255] = kDefaultSettings.rng255;
-    a[kArgLuma] = kDefaultSettings.luma;
-    a[kArgRed] = kDefaultSettings.red;
-    a[kArgGreen] = kDefaultSettings.green;
-    a[kArgBlue] = kDefaultSettings.blue;
-    a[kArgHotFix] = kDefaultSettings.hotFix;
-    a[kArgWfmGrid] = kDefaultSettings.wfmGrid;
     return a;
 }
 
