@@ -14,38 +14,39 @@ const char* changeWord(int32_t hotFix) {
     return kHotFixWords[known].data();
 }
 
+// Each "Config" argument's position beside the field it sets: the one list
+// both directions read.
+template <typename Settings, typename Visit>
+void forEachConfigField(Settings& s, Visit visit) {
+    visit(kArgMode, s.mode);
+    visit(kArgPassthru, s.passthru);
+    visit(kArgAccum, s.accum);
+    visit(kArgNtsc, s.ntsc);
+    visit(kArgGamma, s.gamma);
+    visit(kArgStdDef, s.stdDef);
+    visit(kArgRng255, s.rng255);
+    visit(kArgLuma, s.luma);
+    visit(kArgRed, s.red);
+    visit(kArgGreen, s.green);
+    visit(kArgBlue, s.blue);
+    visit(kArgHotFix, s.hotFix);
+    visit(kArgWfmGrid, s.wfmGrid);
+}
+
 }  // namespace
 
 void applyConfigArgs(ScopeSettings& s, const int (&a)[kConfigArgCount]) {
-    s.mode = a[kArgMode];
-    s.passthru = flag(a[kArgPassthru]);
-    s.accum = flag(a[kArgAccum]);
-    s.ntsc = flag(a[kArgNtsc]);
-    s.gamma = flag(a[kArgGamma]);
-    s.stdDef = flag(a[kArgStdDef]);
-    s.rng255 = flag(a[kArgRng255]);
-    s.luma = flag(a[kArgLuma]);
-    s.red = flag(a[kArgRed]);
-    s.green = flag(a[kArgGreen]);
-    s.blue = flag(a[kArgBlue]);
-    s.hotFix = a[kArgHotFix];
-    s.wfmGrid = flag(a[kArgWfmGrid]);
+    forEachConfigField(s, [&a](ConfigArg k, auto& field) {
+        // The one-byte fields are flags; mode and hotFix keep any value.
+        if constexpr (sizeof field == 1)
+            field = flag(a[k]);
+        else
+            field = a[k];
+    });
 }
 
 void settingsAsConfigArgs(const ScopeSettings& s, int (&a)[kConfigArgCount]) {
-    a[kArgMode] = s.mode;
-    a[kArgPassthru] = s.passthru;
-    a[kArgAccum] = s.accum;
-    a[kArgNtsc] = s.ntsc;
-    a[kArgGamma] = s.gamma;
-    a[kArgStdDef] = s.stdDef;
-    a[kArgRng255] = s.rng255;
-    a[kArgLuma] = s.luma;
-    a[kArgRed] = s.red;
-    a[kArgGreen] = s.green;
-    a[kArgBlue] = s.blue;
-    a[kArgHotFix] = s.hotFix;
-    a[kArgWfmGrid] = s.wfmGrid;
+    forEachConfigField(s, [&a](ConfigArg k, const auto& field) { a[k] = field; });
 }
 
 void formatScriptLine(const ScopeSettings& s, char* buf, size_t size) {
