@@ -270,13 +270,22 @@ void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitche
     const ChromaSpread spread = !subsampled ? ChromaSpread::Each
                                 : pairs_    ? ChromaSpread::Pairs
                                             : ChromaSpread::Mapped;
-    YuvRow row{nullptr, nullptr, nullptr, nullptr, w, spread, chromaColumn_.data()};
-    for (int32_t y = first; y < last; ++y) {
+    YuvRow row{};
+    row.w = w;
+    row.spread = spread;
+    row.column = chromaColumn_.data();
+    for (int32_t y = first; y < last; y += row.rows) {
         const int32_t cy = subsampled ? chromaRow_[static_cast<size_t>(y)] : y;
-        row.y = planes[0] + static_cast<ptrdiff_t>(y) * pitches[0];
+        row.rows = 0;
+        while (row.rows < YuvRow::kMostRows && y + row.rows < last &&
+               (subsampled ? chromaRow_[static_cast<size_t>(y + row.rows)] : y + row.rows) == cy) {
+            const int32_t at = y + row.rows;
+            row.y[row.rows] = planes[0] + static_cast<ptrdiff_t>(at) * pitches[0];
+            row.out[row.rows] = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(at) * dstStride);
+            ++row.rows;
+        }
         row.cb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
         row.cr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
-        row.out = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y) * dstStride);
         rowKernel_(tables_, row);
     }
 }

@@ -1,4 +1,4 @@
-// One row of 8-bit Y, Cb and Cr to the module's 0x00RRGGBB words, through
+// Rows of 8-bit Y, Cb and Cr to the module's 0x00RRGGBB words, through
 // fixed-point tables. The scalar kernel is the reference; the SSE2 and AVX2
 // ones give the same words bit for bit.
 #pragma once
@@ -29,9 +29,14 @@ enum class ChromaSpread {
     Mapped,  // pixel x reads sample column[x]
 };
 
+// One or two luma rows over the same chroma row (4:2:0 pairs its rows), so
+// the chroma's contributions are looked up once for both.
 struct YuvRow {
-    const uint8_t *y, *cb, *cr;
-    uint32_t* out;
+    static constexpr int32_t kMostRows = 2;
+    const uint8_t* y[kMostRows];
+    uint32_t* out[kMostRows];
+    int32_t rows;
+    const uint8_t *cb, *cr;
     int32_t w;
     ChromaSpread spread;
     const int32_t* column;  // for Mapped

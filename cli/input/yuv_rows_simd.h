@@ -98,10 +98,7 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
     alignas(32) int32_t ys[kRun], rs[kRun], gs[kRun], bs[kRun];
     for (int32_t x0 = 0; x0 < row.w; x0 += kRun) {
         const int32_t n = std::min(kRun, row.w - x0);
-        const uint8_t* py = row.y + x0;
-        if constexpr (!kYStep)
-            for (int32_t i = 0; i < n; ++i) ys[i] = t.y[py[i]];
-        // The chroma contributions, once a sample.
+        // The chroma contributions, once a sample, for every row.
         const int32_t samples = kPairs ? (n + 1) >> 1 : n;
         const int32_t first = kPairs ? x0 >> 1 : x0;
         for (int32_t j = 0; j < samples; ++j) {
@@ -111,32 +108,37 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
             gs[j] = cb.green + cr.green;
             bs[j] = cb.own;
         }
-        uint32_t* out = row.out + x0;
-        int32_t i = 0;
-        for (; i + kStep <= n; i += kStep) {
-            V y0, y1, r0, r1, g0, g1, b0, b1;
-            if constexpr (kYStep) {
-                yStepLanes(py + i, t.y[0], y0, y1);
-            } else {
-                y0 = loadLanes(ys + i, V{}), y1 = loadLanes(ys + i + kLanes, V{});
+        for (int32_t r = 0; r < row.rows; ++r) {
+            const uint8_t* py = row.y[r] + x0;
+            uint32_t* out = row.out[r] + x0;
+            if constexpr (!kYStep)
+                for (int32_t i = 0; i < n; ++i) ys[i] = t.y[py[i]];
+            int32_t i = 0;
+            for (; i + kStep <= n; i += kStep) {
+                V y0, y1, r0, r1, g0, g1, b0, b1;
+                if constexpr (kYStep) {
+                    yStepLanes(py + i, t.y[0], y0, y1);
+                } else {
+                    y0 = loadLanes(ys + i, V{}), y1 = loadLanes(ys + i + kLanes, V{});
+                }
+                if constexpr (kPairs) {
+                    const V red = loadLanes(rs + i / 2, V{}), green = loadLanes(gs + i / 2, V{}),
+                            blue = loadLanes(bs + i / 2, V{});
+                    r0 = spreadLow(red), r1 = spreadHigh(red);
+                    g0 = spreadLow(green), g1 = spreadHigh(green);
+                    b0 = spreadLow(blue), b1 = spreadHigh(blue);
+                } else {
+                    r0 = loadLanes(rs + i, V{}), r1 = loadLanes(rs + i + kLanes, V{});
+                    g0 = loadLanes(gs + i, V{}), g1 = loadLanes(gs + i + kLanes, V{});
+                    b0 = loadLanes(bs + i, V{}), b1 = loadLanes(bs + i + kLanes, V{});
+                }
+                storeWords(out + i, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
+                           levels16(add(y0, b0), add(y1, b1)));
             }
-            if constexpr (kPairs) {
-                const V r = loadLanes(rs + i / 2, V{}), g = loadLanes(gs + i / 2, V{}),
-                        b = loadLanes(bs + i / 2, V{});
-                r0 = spreadLow(r), r1 = spreadHigh(r);
-                g0 = spreadLow(g), g1 = spreadHigh(g);
-                b0 = spreadLow(b), b1 = spreadHigh(b);
-            } else {
-                r0 = loadLanes(rs + i, V{}), r1 = loadLanes(rs + i + kLanes, V{});
-                g0 = loadLanes(gs + i, V{}), g1 = loadLanes(gs + i + kLanes, V{});
-                b0 = loadLanes(bs + i, V{}), b1 = loadLanes(bs + i + kLanes, V{});
+            for (; i < n; ++i) {
+                const int32_t c = kPairs ? i >> 1 : i;
+                out[i] = yuv_rows::word(t.y[py[i]], rs[c], gs[c], bs[c]);
             }
-            storeWords(out + i, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
-                       levels16(add(y0, b0), add(y1, b1)));
-        }
-        for (; i < n; ++i) {
-            const int32_t c = kPairs ? i >> 1 : i;
-            out[i] = yuv_rows::word(t.y[py[i]], rs[c], gs[c], bs[c]);
         }
     }
 }
@@ -178,15 +180,9 @@ KV_YUV_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint
 template <bool kPairs, bool kYStep>
 void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     constexpr int32_t kStep = 16, kHalf = kStep / 2;
-    uint32_t* out = row.out;
     int32_t x = 0;
     for (; x + kStep <= row.w; x += kStep) {
-        __m256i y0, y1, r0, r1, g0, g1, b0, b1;
-        if constexpr (kYStep) {
-            yStepLanes(row.y + x, t.y[0], y0, y1);
-        } else {
-            y0 = gather8(t.y, row.y + x), y1 = gather8(t.y, row.y + x + kHalf);
-        }
+        __m256i r0, r1, g0, g1, b0, b1;
         if constexpr (kPairs) {
             __m256i r, g, b;
             chromaLanes(t, row.cb + x / 2, row.cr + x / 2, r, g, b);
@@ -197,16 +193,27 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
             chromaLanes(t, row.cb + x, row.cr + x, r0, g0, b0);
             chromaLanes(t, row.cb + x + kHalf, row.cr + x + kHalf, r1, g1, b1);
         }
-        storeWords(out + x, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
-                   levels16(add(y0, b0), add(y1, b1)));
+        for (int32_t r = 0; r < row.rows; ++r) {
+            const uint8_t* py = row.y[r] + x;
+            __m256i y0, y1;
+            if constexpr (kYStep) {
+                yStepLanes(py, t.y[0], y0, y1);
+            } else {
+                y0 = gather8(t.y, py), y1 = gather8(t.y, py + kHalf);
+            }
+            storeWords(row.out[r] + x, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
+                       levels16(add(y0, b0), add(y1, b1)));
+        }
     }
     if (x == row.w) return;
     // The last few pixels, by the runs.
     YuvRow rest = row;
-    rest.y += x;
+    for (int32_t r = 0; r < row.rows; ++r) {
+        rest.y[r] += x;
+        rest.out[r] += x;
+    }
     rest.cb += kPairs ? x / 2 : x;
     rest.cr += kPairs ? x / 2 : x;
-    rest.out += x;
     rest.w -= x;
     yuvRowByRuns<__m256i, kPairs ? ChromaSpread::Pairs : ChromaSpread::Each, kYStep>(t, rest);
 }
