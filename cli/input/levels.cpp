@@ -122,8 +122,7 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
         t.cb[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
         t.cr[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
     }
-    t.yStep = true;
-    for (int v = 0; v < YuvTables::kLevels; ++v) t.yStep = t.yStep && t.y[v] == t.y[0] + v * kUnit;
+    fitLumaLine(t);
 }
 
 Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,

@@ -18,9 +18,19 @@ struct YuvTables {
     };
     int32_t y[kLevels];
     alignas(8) Pair cr[kLevels], cb[kLevels];
-    // y[v] == y[0] + v * 2^16, as when Y keeps its range: computed, not looked up.
-    bool yStep;
+    // Y's contribution as arithmetic, where it gives y[] exactly for every
+    // level: y[v] == y[0] + v * slope + ((v * fraction + fractionBase) >> kLineShift).
+    static constexpr int kLineShift = 23;  // any fraction below one fits: 255 * 2^23 < 2^31
+    struct Line {
+        int32_t slope, fraction, fractionBase;
+    };
+    Line yLine;
+    bool yOnLine;
+    bool yStep;  // on the line with slope 2^16 and no fraction, as when Y keeps its range
 };
+
+// Sets the line and the two flags from y[].
+void fitLumaLine(YuvTables& t);
 
 // Where a row's pixels take their chroma from.
 enum class ChromaSpread {

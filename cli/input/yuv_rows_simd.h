@@ -75,6 +75,17 @@ KV_YUV_INLINE void yStepLanes(const uint8_t* p, int32_t base, __m256i& y0, __m25
     y0 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p), kFixedShift), b);
     y1 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p + 8), kFixedShift), b);
 }
+// Y's contribution to eight pixels from the table's line.
+KV_YUV_INLINE __m256i yLineLanes(const uint8_t* p, const YuvTables& t) {
+    const __m256i v = bytesToLanes(p);
+    const YuvTables::Line& line = t.yLine;
+    const __m256i fraction =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.fraction)),
+                                           _mm256_set1_epi32(line.fractionBase)),
+                          YuvTables::kLineShift);
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.slope)), fraction),
+                            _mm256_set1_epi32(t.y[0]));
+}
 KV_YUV_INLINE __m256i levels16(__m256i a, __m256i b) {
     return _mm256_packs_epi32(_mm256_srai_epi32(a, kFixedShift), _mm256_srai_epi32(b, kFixedShift));
 }
@@ -177,7 +188,10 @@ KV_YUV_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint
     g = _mm256_permute4x64_epi64(odds(_mm256_add_epi32(cr0, cb0), _mm256_add_epi32(cr1, cb1)), kOrder);
 }
 
-template <bool kPairs, bool kYStep>
+// How the gathering kernel finds Y's contribution.
+enum class LumaBy { Step, Line, Table };
+
+template <bool kPairs, LumaBy kLuma>
 void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     constexpr int32_t kStep = 16, kHalf = kStep / 2;
     int32_t x = 0;
@@ -196,8 +210,10 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
         for (int32_t r = 0; r < row.rows; ++r) {
             const uint8_t* py = row.y[r] + x;
             __m256i y0, y1;
-            if constexpr (kYStep) {
+            if constexpr (kLuma == LumaBy::Step) {
                 yStepLanes(py, t.y[0], y0, y1);
+            } else if constexpr (kLuma == LumaBy::Line) {
+                y0 = yLineLanes(py, t), y1 = yLineLanes(py + kHalf, t);
             } else {
                 y0 = gather8(t.y, py), y1 = gather8(t.y, py + kHalf);
             }
@@ -215,30 +231,39 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     rest.cb += kPairs ? x / 2 : x;
     rest.cr += kPairs ? x / 2 : x;
     rest.w -= x;
-    yuvRowByRuns<__m256i, kPairs ? ChromaSpread::Pairs : ChromaSpread::Each, kYStep>(t, rest);
+    constexpr ChromaSpread kSpread = kPairs ? ChromaSpread::Pairs : ChromaSpread::Each;
+    yuvRowByRuns<__m256i, kSpread, kLuma == LumaBy::Step>(t, rest);
 }
 #endif
 
 template <typename V, bool kYStep>
-void yuvRowWith(const YuvTables& t, const YuvRow& row) {
+void yuvRowByRunsAt(const YuvTables& t, const YuvRow& row) {
     switch (row.spread) {
-#if defined(__AVX2__)
-    case ChromaSpread::Each: return yuvRowGathered<false, kYStep>(t, row);
-    case ChromaSpread::Pairs: return yuvRowGathered<true, kYStep>(t, row);
-#else
     case ChromaSpread::Each: return yuvRowByRuns<V, ChromaSpread::Each, kYStep>(t, row);
     case ChromaSpread::Pairs: return yuvRowByRuns<V, ChromaSpread::Pairs, kYStep>(t, row);
-#endif
     case ChromaSpread::Mapped: return yuvRowByRuns<V, ChromaSpread::Mapped, kYStep>(t, row);
     }
 }
 
 template <typename V>
 void yuvRowAt(const YuvTables& t, const YuvRow& row) {
+#if defined(__AVX2__)
+    if (row.spread != ChromaSpread::Mapped) {
+        const bool pairs = row.spread == ChromaSpread::Pairs;
+        if (t.yStep)
+            return pairs ? yuvRowGathered<true, LumaBy::Step>(t, row)
+                         : yuvRowGathered<false, LumaBy::Step>(t, row);
+        if (t.yOnLine)
+            return pairs ? yuvRowGathered<true, LumaBy::Line>(t, row)
+                         : yuvRowGathered<false, LumaBy::Line>(t, row);
+        return pairs ? yuvRowGathered<true, LumaBy::Table>(t, row)
+                     : yuvRowGathered<false, LumaBy::Table>(t, row);
+    }
+#endif
     if (t.yStep)
-        yuvRowWith<V, true>(t, row);
+        yuvRowByRunsAt<V, true>(t, row);
     else
-        yuvRowWith<V, false>(t, row);
+        yuvRowByRunsAt<V, false>(t, row);
 }
 
 }  // namespace

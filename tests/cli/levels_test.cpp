@@ -474,3 +474,31 @@ TEST(Levels, EveryColourIsTheSameWordThroughEveryKernel) {
                 }
             }
 }
+
+// A luma table's line, where one is found, gives every entry exactly; and
+// one is found for rounded lines of any slope a table has.
+TEST(Levels, LumaLineGivesEveryTableEntry) {
+    uint32_t seed = 99;
+    auto uniform = [&seed](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (seed >> 8) / double(1 << 24);
+    };
+    constexpr int kTables = 300;
+    constexpr double kUnit = 65536.0;  // 16.16
+    int onLine = 0;
+    for (int k = 0; k < kTables; ++k) {
+        const double slope = uniform(0.5, 1.5) * kUnit, base = uniform(-40.0, 40.0) * kUnit;
+        YuvTables t{};
+        for (int v = 0; v < YuvTables::kLevels; ++v)
+            t.y[v] = static_cast<int32_t>(std::lround(slope * v + base));
+        fitLumaLine(t);
+        if (!t.yOnLine) continue;
+        ++onLine;
+        const YuvTables::Line& l = t.yLine;
+        for (int v = 0; v < YuvTables::kLevels; ++v)
+            ASSERT_EQ(t.y[0] + v * l.slope + ((v * l.fraction + l.fractionBase) >> YuvTables::kLineShift),
+                      t.y[v])
+                << "slope " << slope << " base " << base << " level " << v;
+    }
+    EXPECT_GT(onLine, kTables * 9 / 10);
+}
