@@ -110,6 +110,11 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
     }
     for (const MonitorTile& what : list)
         if (Status s = addTile(module, options, info, what); !s.ok()) return s;
+    // A size no tile takes would be dropped without a word.
+    if (options.monitor.pictureSize &&
+        std::none_of(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.wholeFrame; }))
+        return Status::fail(
+            "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)");
 
     const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + options.padPitch);
     full_[0] = FrameBuffer(info.w, info.h, pitch);

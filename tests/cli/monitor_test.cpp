@@ -201,6 +201,9 @@ TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
         {{"-d", "waveform", "--crop", "iw:0"},
          "--crop iw:0: the region 320x0 at 0,120 is empty",
          kExitFailure},
+        {{"-d", "waveform,vectorscope", "--picture-size", "160x120"},
+         "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)",
+         kExitFailure},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
