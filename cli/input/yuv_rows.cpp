@@ -54,19 +54,13 @@ void fitLumaLine(YuvTables& t) {
             least = std::max(least, floorDiv((d - 1) * kOne, gap) + 1);
             most = std::min(most, -floorDiv(-(d + 1) * kOne, gap) - 1);
         }
-    t.yOnLine = false;
-    for (int64_t fraction = least; fraction <= most && !t.yOnLine; ++fraction) {
-        int64_t lo = INT64_MIN, hi = INT64_MAX;
-        for (int32_t v = 0; v <= kTop; ++v) {
-            lo = std::max(lo, residue[v] * kOne - fraction * v);
-            hi = std::min(hi, (residue[v] + 1) * kOne - fraction * v);
-        }
-        const bool fits = lo < hi && lo >= INT32_MIN / 2 && lo <= INT32_MAX / 2 &&
-                          slope >= INT32_MIN / kTop && slope <= INT32_MAX / kTop;
-        if (!fits) break;  // the bounds were met: no other fraction does better
-        t.yLine = {static_cast<int32_t>(slope), static_cast<int32_t>(fraction), static_cast<int32_t>(lo)};
-        t.yOnLine = true;
-    }
+    // Within those bounds every fraction has a base; the least is taken.
+    int64_t lo = INT64_MIN;
+    for (int32_t v = 0; v <= kTop; ++v) lo = std::max(lo, residue[v] * kOne - least * v);
+    t.yOnLine = least <= most && lo >= INT32_MIN / 2 && lo <= INT32_MAX / 2 && slope >= INT32_MIN / kTop &&
+                slope <= INT32_MAX / kTop;
+    if (t.yOnLine)
+        t.yLine = {static_cast<int32_t>(slope), static_cast<int32_t>(least), static_cast<int32_t>(lo)};
     constexpr int32_t kStep = 1 << 16;  // one level in 16.16
     t.yStep = t.yOnLine && t.yLine.slope == kStep && t.yLine.fraction == 0 &&
               (t.yLine.fractionBase >> YuvTables::kLineShift) == 0;
