@@ -6,7 +6,9 @@
 //
 // SSE2 looks the tables up into small aligned runs first; AVX2 gathers them
 // straight into lanes, a chroma sample's two contributions in one 64-bit
-// element. Where Y keeps its range, its contribution is computed.
+// element. Where Y keeps its range, its contribution is a shift; AVX2 also
+// computes it from the table's fitted line (one multiply per part), where
+// that line gives the table exactly.
 //
 // Included only by yuv_rows_sse2.cpp and yuv_rows_avx2.cpp; everything has
 // internal linkage, so an AVX2 body never stands in for an SSE2 one.
