@@ -44,8 +44,6 @@ struct OptionEntry {
     Apply apply = nullptr;                 // anything else
 };
 
-std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
-
 std::string formatSeconds(double t) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", t);
@@ -53,7 +51,7 @@ std::string formatSeconds(double t) {
 }
 
 Status bad(std::string_view name, std::string_view value, std::string_view expected) {
-    return Status::fail(std::string(name) + ": " + q(value) + " is not " + std::string(expected));
+    return Status::fail(std::string(name) + ": " + quoted(value) + " is not " + std::string(expected));
 }
 
 bool parseInt64(std::string_view text, int64_t& v) {
@@ -467,7 +465,7 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
     bool optionsEnded = false;
     auto addInput = [&options, manyInputs](std::string_view arg) {
         if (!options.input.empty() && !manyInputs)
-            return Status::fail("more than one input: " + q(options.input) + " and " + q(arg));
+            return Status::fail("more than one input: " + quoted(options.input) + " and " + quoted(arg));
         if (arg.empty()) return Status::fail("the input file name is empty");
         if (options.input.empty()) options.input = arg;
         options.inputs.emplace_back(arg);
@@ -509,7 +507,7 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
                     return Status::fail("--" + std::string(name) + " takes no value");
                 switchValue = "off";
             }
-            if (entry == nullptr) return Status::fail("unknown option " + q(arg));
+            if (entry == nullptr) return Status::fail("unknown option " + quoted(arg));
             const std::string shown = "--" + std::string(entry->name);
             switch (entry->arg) {
             case Arg::None:
@@ -543,7 +541,8 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
         // directly ("-dvideo") or as the next argument.
         for (size_t k = 1; k < arg.size(); ++k) {
             const OptionEntry* entry = findShort(arg[k]);
-            if (entry == nullptr) return Status::fail("unknown option " + q("-" + std::string(1, arg[k])));
+            if (entry == nullptr)
+                return Status::fail("unknown option " + quoted("-" + std::string(1, arg[k])));
             const std::string shown = "-" + std::string(1, arg[k]);
             if (entry->arg != Arg::Required) {
                 if (Status s = apply(*entry, "on", shown); !s.ok()) return s;
@@ -575,7 +574,7 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             return Status::fail("-f null writes nothing: leave out -o");
     }
     if (!options.input.empty() && options.cardWidth > 0)
-        return Status::fail("--card-size is for the built-in test card, not for " + q(options.input));
+        return Status::fail("--card-size is for the built-in test card, not for " + quoted(options.input));
     return {};
 }
 

@@ -18,13 +18,6 @@ constexpr size_t kLabelBufferSize = 256;  // far more than any label
 constexpr char kGuardByte = '\x7F';       // fills the bytes past fssProc's buffer
 constexpr size_t kGuardBytes = 16;
 
-std::string quoted(std::string_view s) {
-    std::string text;
-    text.reserve(s.size() + 2);
-    text.append(1, '\'').append(s).append(1, '\'');
-    return text;
-}
-
 std::string filterName(const sdk::FilterDefinition& f) {
     return f.name != nullptr ? f.name : "(unnamed filter)";
 }

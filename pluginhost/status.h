@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 class [[nodiscard]] Status {
@@ -18,3 +19,12 @@ private:
         : message_(message.empty() ? std::string("unknown error") : std::move(message)) {}
     std::string message_;
 };
+
+// A value as a message names it: 'text'. (Appended, not summed: GCC 12
+// misreads the sum of a literal and a temporary as an overlapping copy.)
+inline std::string quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.append(1, '\'').append(text).append(1, '\'');
+    return out;
+}

@@ -48,7 +48,7 @@ std::string muxerSuffix(const std::string& muxer) {
     const AVOutputFormat* found = av_guess_format(muxer.c_str(), nullptr, nullptr);
     if (found == nullptr || found->extensions == nullptr || *found->extensions == 0) return ".mkv";
     const std::string_view list = found->extensions;
-    return "." + std::string(list.substr(0, list.find(',')));
+    return std::string(".").append(list.substr(0, list.find(',')));
 }
 
 std::string outputFormatNames() {

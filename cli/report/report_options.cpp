@@ -10,22 +10,20 @@ namespace {
 constexpr int kMaxJobs = 64;
 constexpr double kWholeFrame = 100.0;  // percent
 
-std::string q(std::string_view s) { return "'" + std::string(s) + "'"; }
-
 Status parseMaxHot(std::string_view value, ReportRules& rules) {
     double v = 0.0;
     const auto [end, ec] =
         std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
     if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(v) ||
         v < 0.0 || v > kWholeFrame)
-        return Status::fail("--max-hot: " + q(value) + " is not a percentage from 0 to 100");
+        return Status::fail("--max-hot: " + quoted(value) + " is not a percentage from 0 to 100");
     rules.maxHotPercent = v;
     return {};
 }
 
 Status parseRangeRule(std::string_view value, ReportRules& rules) {
     if (value != "studio" && value != "off")
-        return Status::fail("--range-rule: " + q(value) + " is not one of studio, off");
+        return Status::fail("--range-rule: " + quoted(value) + " is not one of studio, off");
     rules.studioRange = value == "studio";
     return {};
 }
@@ -40,7 +38,7 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
         } else if (rule == "range") {
             rules.failOnRange = true;
         } else {
-            return Status::fail("--fail-on: " + q(value) + " is not a list of rules (hot, range)");
+            return Status::fail("--fail-on: " + quoted(value) + " is not a list of rules (hot, range)");
         }
         begin = comma + 1;
     }
@@ -51,7 +49,7 @@ Status parseJobs(std::string_view value, int& jobs) {
     int v = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
     if (value.empty() || ec != std::errc() || end != value.data() + value.size() || v < 1 || v > kMaxJobs)
-        return Status::fail("-j: " + q(value) + " is not a whole number from 1 to " +
+        return Status::fail("-j: " + quoted(value) + " is not a whole number from 1 to " +
                             std::to_string(kMaxJobs));
     jobs = v;
     return {};
@@ -135,7 +133,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
     if (!o.output.empty() && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
         !o.output.ends_with(".html"))
-        return Status::fail("-o " + q(o.output) + ": name a .csv, .json or .html file");
+        return Status::fail("-o " + quoted(o.output) + ": name a .csv, .json or .html file");
     return {};
 }
 
