@@ -1,12 +1,11 @@
 // What `kivrel report` adds per frame, against the waveform monitor it must
-// not be slower than: the histograms' count and the hot pixel decision on
+// not be slower than: the histograms' luma tally and the hot pixel count on
 // records the parameter stage prepared, at the best level this processor
 // runs, on a photograph-like 1080p frame and on the test card.
 //
 //   kivrel_bench --benchmark_filter='report|waveform/1920x1080/card'
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -36,11 +35,13 @@ void reportMeasures(benchmark::State& state) {
     const auto hot = preparedFor(DisplayMode::HotPixel);
     const ConstFrame in = std::as_const(src).frame();
     const SimdLevel level = hostSimdLevel();
+    const HotPixelCounter counter(*hot, level);
     int64_t hotPixels = 0;
     for (auto _ : state) {
-        for (HistogramChannel& channel : luma->histogram) std::fill_n(channel.counts, kLevels, 0u);
-        benchmark::DoNotOptimize(countHistogramLevels(*luma, in, level));
-        hotPixels = countHotPixels(*hot, in, level);
+        LevelTally tally;
+        tallyLevels(*luma, in, level, tally);
+        benchmark::DoNotOptimize(tally);
+        hotPixels = counter.count(in);
         benchmark::DoNotOptimize(hotPixels);
     }
     const double pixels = static_cast<double>(kWidth) * kHeight;

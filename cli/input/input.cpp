@@ -1,5 +1,7 @@
 #include "input/input.h"
 
+#include <algorithm>
+
 #include "input/readers.h"
 
 namespace {
@@ -20,4 +22,9 @@ Status openReader(std::string_view name, const ReaderParams& params, std::unique
     for (const InputFormat& f : kInputFormats)
         if (f.name == name) return f.open(params, reader);
     return Status::fail("no reader called " + std::string(name));
+}
+
+void Reader::copyRows(const FrameBuffer& whole, int32_t first, const Frame& rows) {
+    const ConstFrame from = whole.frame();
+    for (int32_t k = 0; k < rows.h; ++k) std::copy_n(from.canvasRow(first + k), rows.w, rows.canvasRow(k));
 }

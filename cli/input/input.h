@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "input/levels.h"
 #include "options.h"
@@ -62,7 +63,19 @@ public:
         return Status::fail(info_.name + ": this reader cannot read a frame again");
     }
 
+    // For a caller that converts each frame a band of rows at a time, so
+    // that it measures the rows while they are still in cache: after
+    // convertInBands() with the levels it will ask for (one or two), read()
+    // leaves its buffer alone, and convertRows() puts the frame's rows from
+    // `first` (counted from the top) into `rows` at one of those levels,
+    // from several threads at once, until the next read().
+    virtual void convertInBands(const std::vector<RgbLevels>& levels) = 0;
+    virtual void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const = 0;
+
 protected:
+    // For readers that hold a frame whole: its rows from `first` into `rows`.
+    static void copyRows(const FrameBuffer& whole, int32_t first, const Frame& rows);
+
     SourceInfo info_;
 };
 

@@ -97,7 +97,7 @@ bool filterUsesStdDef(YuvMatrix matrix) { return matrix == YuvMatrix::Bt601; }
 
 LevelConverter::~LevelConverter() {
     sws_freeContext(sws_);
-    av_frame_free(&planes_);
+    av_frame_free(&planes444_);
 }
 
 void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
@@ -125,8 +125,7 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     fitLumaLine(t);
 }
 
-Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
-                               int dstStride) {
+Status LevelConverter::prepare(const AVFrame& f, const SourceLevels& levels, RgbLevels out) {
     const int matrix = static_cast<int>(levels.matrix);
     const int fullRange = levels.fullRange ? 1 : 0;
     const int outLevels = static_cast<int>(out);
@@ -143,7 +142,7 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     if (f.format != format_ || f.width != w_ || f.height != h_ || fullRange != fullRange_) {
         sws_freeContext(sws_);
         sws_ = nullptr;
-        av_frame_free(&planes_);
+        av_frame_free(&planes444_);
         if (!levels.yuv || !direct) {
             const AVPixelFormat to = levels.yuv ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_0RGB32;
             sws_ = sws_getContext(f.width, f.height, fmt, f.width, f.height, to,
@@ -156,12 +155,12 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
             const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
             if (sws_setColorspaceDetails(sws_, table, fullRange, table, fullRange, 0, kUnit, kUnit) < 0)
                 return Status::fail("the converter cannot take " + fmtName);
-            planes_ = av_frame_alloc();
-            if (planes_ == nullptr) return Status::fail("out of memory for converting " + fmtName);
-            planes_->format = AV_PIX_FMT_YUV444P;
-            planes_->width = f.width;
-            planes_->height = f.height;
-            if (av_frame_get_buffer(planes_, 0) < 0)
+            planes444_ = av_frame_alloc();
+            if (planes444_ == nullptr) return Status::fail("out of memory for converting " + fmtName);
+            planes444_->format = AV_PIX_FMT_YUV444P;
+            planes444_->width = f.width;
+            planes444_->height = f.height;
+            if (av_frame_get_buffer(planes444_, 0) < 0)
                 return Status::fail("out of memory for converting " + fmtName);
         }
         if (direct && !whole)
@@ -172,10 +171,34 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
         fullRange_ = fullRange;
         matrix_ = -1;
     }
-    if (!levels.yuv) {
-        uint8_t* rows[4] = {dst, nullptr, nullptr, nullptr};
+    yuv_ = levels.yuv;
+    if (!yuv_) return {};
+    if (matrix != matrix_ || outLevels != out_) {
+        makeTables(levels, out);
+        matrix_ = matrix;
+        out_ = outLevels;
+    }
+    planes_ = f.data;
+    pitches_ = f.linesize;
+    subsampled_ = direct && !whole;
+    width_ = f.width;
+    if (!direct) {
+        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes444_->data, planes444_->linesize) !=
+            f.height)
+            return Status::fail("converting a frame from " + fmtName + " failed");
+        planes_ = planes444_->data;
+        pitches_ = planes444_->linesize;
+    }
+    return {};
+}
+
+Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
+                               int dstStride) {
+    if (Status s = prepare(f, levels, out); !s.ok()) return s;
+    if (!yuv_) {
+        uint8_t* rgbRows[4] = {dst, nullptr, nullptr, nullptr};
         const int strides[4] = {dstStride, 0, 0, 0};
-        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, rows, strides) != f.height)
+        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, rgbRows, strides) != f.height)
             return Status::fail("converting a frame to RGB failed");
         // The library sets the unused top byte to 255; the plug-in interface leaves it 0.
         for (int y = 0; y < f.height; ++y) {
@@ -184,28 +207,13 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
         }
         return {};
     }
-    if (matrix != matrix_ || outLevels != out_) {
-        makeTables(levels, out);
-        matrix_ = matrix;
-        out_ = outLevels;
-    }
-    const uint8_t* const* planes = f.data;
-    const int* pitches = f.linesize;
-    const bool subsampled = direct && !whole;
-    if (!direct) {
-        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes_->data, planes_->linesize) != f.height)
-            return Status::fail("converting a frame from " + fmtName + " failed");
-        planes = planes_->data;
-        pitches = planes_->linesize;
-    }
-    const int32_t w = f.width;
-    const auto rows = [&](int32_t first, int32_t last) {
-        convertRows(planes, pitches, subsampled, w, first, last, dst, dstStride);
+    const auto slice = [&](int32_t first, int32_t last) {
+        rows(first, last, dst + static_cast<ptrdiff_t>(first) * dstStride, dstStride);
     };
     if (workers_ != nullptr)
-        workers_->run(f.height, rows);
+        workers_->run(f.height, slice);
     else
-        rows(0, f.height);
+        slice(0, f.height);
     return {};
 }
 
@@ -264,13 +272,15 @@ Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
     return s;
 }
 
-void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitches, bool subsampled, int32_t w,
-                                 int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+void LevelConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+    const uint8_t* const* planes = planes_;
+    const int* pitches = pitches_;
+    const bool subsampled = subsampled_;
     const ChromaSpread spread = !subsampled ? ChromaSpread::Each
                                 : pairs_    ? ChromaSpread::Pairs
                                             : ChromaSpread::Mapped;
     YuvRow row{};
-    row.w = w;
+    row.w = width_;
     row.spread = spread;
     row.column = chromaColumn_.data();
     for (int32_t y = first; y < last; y += row.rows) {
@@ -280,7 +290,8 @@ void LevelConverter::convertRows(const uint8_t* const* planes, const int* pitche
                (subsampled ? chromaRow_[static_cast<size_t>(y + row.rows)] : y + row.rows) == cy) {
             const int32_t at = y + row.rows;
             row.y[row.rows] = planes[0] + static_cast<ptrdiff_t>(at) * pitches[0];
-            row.out[row.rows] = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(at) * dstStride);
+            row.out[row.rows] =
+                reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(at - first) * dstStride);
             ++row.rows;
         }
         row.cb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];

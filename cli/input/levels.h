@@ -84,23 +84,33 @@ public:
     // Rows of `dst` are `dstStride` bytes apart (may be negative).
     Status convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst, int dstStride);
 
+    // In two steps, for a caller that converts a frame a few rows at a
+    // time: prepare() sets up for `f`, which must outlive the rows() calls;
+    // then, where byRows() (YUV sources), rows() converts rows first..last
+    // into `dst` (row `first`), from any number of threads at once.
+    Status prepare(const AVFrame& f, const SourceLevels& levels, RgbLevels out);
+    bool byRows() const { return yuv_; }
+    void rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const;
+
 private:
     void makeTables(const SourceLevels& levels, RgbLevels out);
     // Where the library takes each pixel's chroma from, for subsampled formats.
     Status mapChroma(const AVFrame& f, int fullRange);
-    // Rows first..last of `planes` to RGB; subsampled chroma by the map.
-    void convertRows(const uint8_t* const* planes, const int* pitches, bool subsampled, int32_t w,
-                     int32_t first, int32_t last, uint8_t* dst, int dstStride) const;
 
     ChromaPath path_;
     YuvRowKernel rowKernel_;
     SliceWorkers* workers_ = nullptr;
 
     SwsContext* sws_ = nullptr;
-    AVFrame* planes_ = nullptr;                      // 8-bit 4:4:4 for the tables
+    AVFrame* planes444_ = nullptr;                   // 8-bit 4:4:4 for the tables
     std::vector<int32_t> chromaColumn_, chromaRow_;  // chroma sample of each pixel column and row
     bool pairs_ = false;  // chromaColumn_[x] == x / 2: handled two pixels at a time
     int format_ = -1, w_ = 0, h_ = 0;
     int matrix_ = -1, fullRange_ = -1, out_ = -1;
     YuvTables tables_ = {};
+    // The prepared frame: its planes as the tables read them.
+    bool yuv_ = false, subsampled_ = false;
+    const uint8_t* const* planes_ = nullptr;
+    const int* pitches_ = nullptr;
+    int32_t width_ = 0;
 };

@@ -125,6 +125,8 @@ public:
     // threads decoded ahead, so it cannot be pinned on one frame.
     bool lostTrack() const { return lostTrack_; }
     Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
+    void convertInBands(const std::vector<RgbLevels>& levels) override { bandLevels_ = levels; }
+    void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override;
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -137,6 +139,11 @@ private:
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
     Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
+    // The levels of the frame decoded last, after checking its size.
+    Status frameLevels(int64_t number, SourceLevels& levels) const;
+    // Sets the converters up for convertRows(), converting the frame whole
+    // where its rows cannot be converted alone (a turned picture, RGB).
+    Status prepareBands(int64_t number);
     static int interrupted(void* self) {
         return interruptRequested(nullptr) != 0 || static_cast<MediaReader*>(self)->cancelled_.load() ? 1 : 0;
     }
@@ -150,6 +157,12 @@ private:
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
     LevelConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
+    // In bands: the levels asked for, each with its converter (the two
+    // above, in order) or its whole picture.
+    static constexpr size_t kMostBandLevels = 2;
+    std::vector<RgbLevels> bandLevels_;
+    bool bandByRows_[kMostBandLevels] = {};
+    FrameBuffer bandWhole_[kMostBandLevels];
     std::vector<uint32_t> unturned_;  // the picture before it is turned, when it is
     int64_t lastPts_ = INT64_MIN;     // of the frame handed over last
     int stream_ = -1;
@@ -448,8 +461,37 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
         }
         // Kept until the next decode (which unrefs it first) for readAgain.
         lastNumber_ = number;
-        return convert(frame, number, converter_, rgbLevels_);
+        return bandLevels_.empty() ? convert(frame, number, converter_, rgbLevels_) : prepareBands(number);
     }
+}
+
+Status MediaReader::prepareBands(int64_t number) {
+    if (bandLevels_.size() > kMostBandLevels) return Status::fail("too many levels to convert in bands");
+    SourceLevels levels;
+    if (Status s = frameLevels(number, levels); !s.ok()) return s;
+    for (size_t i = 0; i < bandLevels_.size(); ++i) {
+        LevelConverter& converter = i == 0 ? converter_ : secondConverter_;
+        if (Status s = converter.prepare(*frame_, levels, bandLevels_[i]); !s.ok())
+            return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
+        bandByRows_[i] = info_.rotation == 0 && converter.byRows();
+        if (bandByRows_[i]) continue;
+        FrameBuffer& whole = bandWhole_[i];
+        if (whole.w() != info_.w || whole.h() != info_.h)
+            whole = FrameBuffer(info_.w, info_.h, kBytesPerPixel * static_cast<ptrdiff_t>(info_.w));
+        if (Status s = convert(whole, number, converter, bandLevels_[i]); !s.ok()) return s;
+    }
+    return {};
+}
+
+void MediaReader::convertRows(RgbLevels levels, int32_t first, const Frame& rows) const {
+    const size_t i = bandLevels_.size() > 1 && levels == bandLevels_[1] ? 1 : 0;
+    if (!bandByRows_[i]) {
+        copyRows(bandWhole_[i], first, rows);
+        return;
+    }
+    const LevelConverter& converter = i == 0 ? converter_ : secondConverter_;
+    converter.rows(first, first + rows.h, reinterpret_cast<uint8_t*>(rows.canvasRow(0)),
+                   -static_cast<int>(rows.pitch));
 }
 
 Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
@@ -457,8 +499,7 @@ Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
     return convert(frame, lastNumber_, secondConverter_, levels);
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,
-                            RgbLevels rgbLevels) {
+Status MediaReader::frameLevels(int64_t number, SourceLevels& levels) const {
     const AVFrame& f = *frame_;
     const bool sideways = info_.rotation == kQuarterTurn || info_.rotation == kThreeQuarterTurn;
     if ((sideways ? f.height : f.width) != info_.w || (sideways ? f.width : f.height) != info_.h)
@@ -467,10 +508,18 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& co
                             std::to_string(f.height) + " at frame " + std::to_string(number) +
                             "; kivrel needs one size throughout");
     // The frame's own tags, where it has them; the stream's otherwise.
-    const SourceLevels levels = levelsOf(
-        f.format, f.colorspace != AVCOL_SPC_UNSPECIFIED ? f.colorspace : codec_->colorspace,
-        f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range, f.height, overrides_);
-    Status s;
+    levels = levelsOf(f.format, f.colorspace != AVCOL_SPC_UNSPECIFIED ? f.colorspace : codec_->colorspace,
+                      f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range,
+                      f.height, overrides_);
+    return {};
+}
+
+Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,
+                            RgbLevels rgbLevels) {
+    const AVFrame& f = *frame_;
+    SourceLevels levels;
+    Status s = frameLevels(number, levels);
+    if (!s.ok()) return s;
     if (info_.rotation == 0) {
         s = converter.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
@@ -513,6 +562,7 @@ public:
                 takeLibraryMessage();  // logged by the threads; the slice decoder logs its own
                 if (Status s = inner_->open(params_, false); !s.ok()) return s;
                 inner_->setRgbLevels(rgbLevels_);
+                inner_->convertInBands(bandLevels_);
                 passOver_ = handedOn_;
                 continue;
             }
@@ -533,12 +583,20 @@ public:
     Status readAgain(FrameBuffer& frame, RgbLevels levels) override {
         return inner_->readAgain(frame, levels);
     }
+    void convertInBands(const std::vector<RgbLevels>& levels) override {
+        bandLevels_ = levels;
+        inner_->convertInBands(levels);
+    }
+    void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override {
+        inner_->convertRows(levels, first, rows);
+    }
     void cancel() override { cancelled_ = true; }
 
 private:
     ReaderParams params_;
     std::unique_ptr<MediaReader> inner_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
+    std::vector<RgbLevels> bandLevels_;
     int64_t handedOn_ = 0, passOver_ = 0;  // frames and damaged ones, as read() gave them
     std::atomic<bool> cancelled_{false};
 };

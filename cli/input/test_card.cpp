@@ -20,7 +20,12 @@ public:
             meta.end = true;
             return {};
         }
-        fillTestCard(frame.frame());
+        if (bands_) {
+            card_ = FrameBuffer(info_.w, info_.h, kBytesPerPixel * static_cast<ptrdiff_t>(info_.w));
+            fillTestCard(card_.frame());
+        } else {
+            fillTestCard(frame.frame());
+        }
         done_ = true;
         return {};
     }
@@ -30,8 +35,15 @@ public:
         return {};
     }
 
+    // One picture for every level: RGB as it is.
+    void convertInBands(const std::vector<RgbLevels>&) override { bands_ = true; }
+    void convertRows(RgbLevels, int32_t first, const Frame& rows) const override {
+        copyRows(card_, first, rows);
+    }
+
 private:
-    bool done_ = false;
+    bool done_ = false, bands_ = false;
+    FrameBuffer card_;
 };
 
 }  // namespace

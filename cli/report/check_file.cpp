@@ -1,20 +1,22 @@
 #include "report/check_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <optional>
 #include <thread>
+#include <vector>
 
 #include "filter_setup.h"
-#include "frame_queue.h"
 #include "frame_reading.h"
 #include "input/input.h"
 #include "pipeline.h"
 #include "pluginhost/script_call.h"
 #include "report/frame_meter.h"
 #include "report/picture.h"
+#include "report/report_writers.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
+#include "slice_workers.h"
 
 namespace {
 
@@ -48,6 +50,17 @@ void copyFrame(const FrameBuffer& from, FrameBuffer& to) {
     for (int32_t k = 0; k < a.h; ++k)
         std::memcpy(b.storedRow(k), a.storedRow(k), static_cast<size_t>(a.w) * sizeof(uint32_t));
 }
+
+// The whole frame read last, at `levels`, into `to`.
+void keepWhole(const Reader& reader, RgbLevels levels, const SourceInfo& info, FrameBuffer& to) {
+    if (to.w() != info.w || to.h() != info.h)
+        to = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
+    reader.convertRows(levels, 0, to.frame());
+}
+
+// Rows of a band: the two pictures of one band together stay within a
+// core's own cache.
+constexpr int32_t kBandBytes = 128 * 1024;
 
 // A frame worth showing: its pictures as each display got them.
 struct Kept {
@@ -123,18 +136,60 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.bits = lv.bits;
     out.filterSettings = settingsText(settings);
 
-    // Both module instances render the worst frames at the source's size.
-    if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
-    if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;
-    if (Status s = wave.prepare(info.w, info.h, 0); !s.ok()) return s;
-    if (Status s = instances.hot->prepare(info.w, info.h, 0); !s.ok()) return s;
+    // Only the page shows pictures: both module instances then render the
+    // worst frames at the source's size.
+    const bool figures = reportFormFor(o.output) == ReportForm::Html;
+    if (figures) {
+        if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
+        if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;
+        if (Status s = wave.prepare(info.w, info.h, 0); !s.ok()) return s;
+        if (Status s = instances.hot->prepare(info.w, info.h, 0); !s.ok()) return s;
+    }
 
-    FrameMeter meter(settings, info.w, info.h);
+    const FrameMeter meter(settings, info.w, info.h);
     const double tb =
         info.timeBase.den != 0 ? static_cast<double>(info.timeBase.num) / info.timeBase.den : 0.0;
+    // Each frame is converted and measured a band of rows at a time, both
+    // pictures of a band while it is in cache, the bands shared out among
+    // the threads; the decoder works ahead on frames of its own meanwhile.
+    if (twoPictures)
+        reader->convertInBands({lumaLevels, hotLevels});
+    else
+        reader->convertInBands({lumaLevels});
+    const int threads =
+        o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    SliceWorkers workers(threads);
+    const int32_t bandRows = std::max<int32_t>(2, kBandBytes / (kBytesPerPixel * std::max(info.w, 1)) & ~1);
+    struct Lane {
+        FrameBuffer luma, hot;  // one band each
+        FramePart part;
+    };
+    std::vector<Lane> lanes(static_cast<size_t>(workers.threads()));
+    for (Lane& lane : lanes) {
+        lane.luma = FrameBuffer(info.w, bandRows, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
+        if (twoPictures)
+            lane.hot = FrameBuffer(info.w, bandRows, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
+    }
+    // Lanes take the next band as they come free: a lane whose thread the
+    // decoder holds up leaves more bands to the others.
+    const int32_t bands = (info.h + bandRows - 1) / bandRows;
+    std::atomic<int32_t> nextBand{0};
+    const auto measureLane = [&](int k) {
+        Lane& lane = lanes[static_cast<size_t>(k)];
+        lane.part = {};
+        const int32_t n = static_cast<int32_t>(lanes.size());
+        for (int32_t band = bands * k / n; band < bands * (k + 1) / n; ++band) {
+            const int32_t y = band * bandRows, rows = std::min(bandRows, info.h - y);
+            const Frame luma = lane.luma.frame().storedRows(0, rows);
+            const Frame hot = twoPictures ? lane.hot.frame().storedRows(0, rows) : luma;
+            reader->convertRows(lumaLevels, y, luma);
+            if (twoPictures) reader->convertRows(hotLevels, y, hot);
+            meter.measure(luma, hot, lane.part);
+        }
+    };
+
     // A still is measured once, however many times a render would repeat it.
     FrameReading reading(*reader, ReadRules{frameLimit(info, o), 1, o.skipErrors});
-
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;
@@ -147,59 +202,32 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         default: return static_cast<int64_t>(f.highest[kLuma]) + 1;
         }
     };
-    // This thread reads and converts the next frame while another measures
-    // the last one: each set of pictures goes back and forth between them,
-    // and the measuring keeps the frames' order.
-    struct Pictures {
-        FrameBuffer luma, hot;
-        FrameNumbers numbers;
-    };
-    constexpr int kPictureSets = 2;
-    Pictures sets[kPictureSets];
-    for (Pictures& p : sets) {
-        p.luma = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
-        if (twoPictures) p.hot = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
-    }
-    FrameQueue<int> unused(kPictureSets), read(kPictureSets);
-    for (int k = 0; k < kPictureSets; ++k) unused.push(k);
-    std::thread measuring([&] {
-        for (int k = 0; read.pop(k) && k >= 0;) {
-            Pictures& p = sets[k];
-            const FrameBuffer& hotSource = twoPictures ? p.hot : p.luma;
-            FrameNumbers& f = p.numbers;
-            meter.measure(p.luma.frame(), hotSource.frame(), f);
-            out.frames.push_back(f);
-            const int index = static_cast<int>(out.frames.size()) - 1;
-            for (int m = 0; m <= kBrightest; ++m) {
-                const int64_t v = valueOf(f, m);
-                if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
-                kept[m].index = index;
-                copyFrame(p.luma, kept[m].luma);
-                copyFrame(hotSource, kept[m].hot);
-            }
-            unused.push(k);
-        }
-    });
-    Status failed;
-    for (int k = 0; failed.ok() && unused.pop(k);) {
-        Pictures& p = sets[k];
-        const SourceItem item = reading.next(p.luma);
-        if (item.kind == SourceItem::Kind::Failed) failed = item.status;
+    FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
+    for (;;) {
+        const SourceItem item = reading.next(unused);
+        if (item.kind == SourceItem::Kind::Failed) return item.status;
         if (item.kind != SourceItem::Kind::Frame) break;
-        if (twoPictures) failed = reader->readAgain(p.hot, hotLevels);
-        p.numbers = FrameNumbers{};
-        p.numbers.frame = item.meta.number;
-        p.numbers.time = static_cast<double>(item.meta.pts) * tb;
-        if (failed.ok()) read.push(k);
+        nextBand = 0;
+        workers.run(static_cast<int32_t>(lanes.size()), [&](int32_t first, int32_t last) {
+            for (int32_t k = first; k < last; ++k) measureLane(k);
+        });
+        FramePart whole;
+        for (const Lane& lane : lanes) whole.add(lane.part);
+        FrameNumbers f;
+        f.frame = item.meta.number;
+        f.time = static_cast<double>(item.meta.pts) * tb;
+        FrameMeter::numbers(whole, f);
+        out.frames.push_back(f);
+        if (!figures) continue;
+        const int index = static_cast<int>(out.frames.size()) - 1;
+        for (int m = 0; m <= kBrightest; ++m) {
+            const int64_t v = valueOf(f, m);
+            if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
+            kept[m].index = index;
+            keepWhole(*reader, lumaLevels, info, kept[m].luma);
+            keepWhole(*reader, hotLevels, info, kept[m].hot);
+        }
     }
-    // The measuring takes what was read, then stops; a failure stops it at once.
-    constexpr int kNoMore = -1;
-    if (failed.ok())
-        read.push(kNoMore);
-    else
-        read.close();
-    measuring.join();
-    if (!failed.ok()) return failed;
     if (out.frames.empty()) {
         if (!o.start.atBeginning())
             return Status::fail("-ss " + o.start.text + " is past the end of " + info.name);

@@ -27,25 +27,25 @@ std::unique_ptr<ScopeInstance> preparedFor(const ScopeSettings& settings, Displa
 FrameMeter::FrameMeter(const ScopeSettings& settings, int32_t w, int32_t h, SimdLevel level)
     : luma_(preparedFor(settings, DisplayMode::Histograms, w, h)),
       hot_(preparedFor(settings, DisplayMode::HotPixel, w, h)),
-      level_(level) {}
+      tallier_(*luma_, level),
+      hotCounter_(*hot_, level) {}
 
-void FrameMeter::measure(const ConstFrame& luma, const ConstFrame& hot, FrameNumbers& out) {
-    ScopeInstance& inst = *luma_;
-    for (HistogramChannel& channel : inst.histogram) std::fill_n(channel.counts, kLevels, 0u);
-    out.pixels = countHistogramLevels(inst, luma, level_);
-    out.avd = histogramAverageLuma(inst, out.pixels);
+void FrameMeter::measure(const ConstFrame& luma, const ConstFrame& hot, FramePart& part) const {
+    tallier_.tally(luma, part.levels);
+    part.hotPixels += hotCounter_.count(hot);
+}
+
+void FrameMeter::numbers(const FramePart& whole, FrameNumbers& out) {
+    const LevelTally& t = whole.levels;
+    out.pixels = t.pixels;
+    out.avd = averageLuma(t.lumaSum, t.pixels);
     for (int c = 0; c < kChannelCount; ++c) {
-        const uint32_t* counts = inst.histogram[c].counts;
-        int32_t lo = 0, hi = kLevels - 1;
-        while (lo < kLevels && counts[lo] == 0) ++lo;
-        while (hi >= 0 && counts[hi] == 0) --hi;
-        out.lowest[c] = lo < kLevels ? lo : -1;  // -1 and -1 for a frame without pixels
-        out.highest[c] = hi;
+        out.lowest[c] = t.pixels > 0 ? t.lowest[c] : -1;  // -1 and -1 for a frame without pixels
+        out.highest[c] = t.highest[c];
     }
-    const uint32_t* lumaCounts = inst.histogram[kLuma].counts;
     out.below16 = 0;
     out.above235 = 0;
-    for (int v = 0; v < kStudioBlack; ++v) out.below16 += lumaCounts[v];
-    for (int v = kStudioWhite + 1; v < kLevels; ++v) out.above235 += lumaCounts[v];
-    out.hotPixels = countHotPixels(*hot_, hot, level_);
+    for (int v = 0; v < kStudioBlack; ++v) out.below16 += t.luma[v];
+    for (int v = kStudioWhite + 1; v < kLevels; ++v) out.above235 += t.luma[v];
+    out.hotPixels = whole.hotPixels;
 }

@@ -1,15 +1,28 @@
 // A frame's numbers from the filter's own code, linked as a library: the
-// histograms' count (its luma tables and "AVD") and the hot pixel scan's
-// decision, each on an instance record the parameter stage prepared for
-// that display. Per frame, integer table reads only.
+// histograms' luma tally (its luma tables and "AVD") and the hot pixel
+// scan's decision, each on an instance record the parameter stage prepared
+// for that display. Integer table reads only; a frame may be measured in
+// parts (bands of rows, on several threads), whose numbers add up.
 #pragma once
 
 #include <memory>
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/histograms.h"
+#include "modes/hotpixel.h"
 #include "modes/simd_level.h"
 #include "report/report_data.h"
+
+struct FramePart {
+    LevelTally levels;
+    int64_t hotPixels = 0;
+
+    void add(const FramePart& other) {
+        levels.add(other.levels);
+        hotPixels += other.hotPixels;
+    }
+};
 
 class FrameMeter {
 public:
@@ -17,12 +30,16 @@ public:
     // display chosen in them does not matter.
     FrameMeter(const ScopeSettings& settings, int32_t w, int32_t h, SimdLevel level = hostSimdLevel());
 
-    // `luma`: the picture as the histograms get it; `hot`: as the hot pixel
-    // scan gets it (the same frame, but for a limited-range source under
-    // 16-235, whose histograms see studio RGB).
-    void measure(const ConstFrame& luma, const ConstFrame& hot, FrameNumbers& out);
+    // Adds rows of a frame to `part`: `luma` as the histograms get them,
+    // `hot` as the hot pixel scan gets them (the same rows, but for a
+    // limited-range source under 16-235, whose histograms see studio RGB).
+    // Several threads may measure at once, each into its own part.
+    void measure(const ConstFrame& luma, const ConstFrame& hot, FramePart& part) const;
+    // The numbers of a frame whose parts add up to `whole`.
+    static void numbers(const FramePart& whole, FrameNumbers& out);
 
 private:
     std::unique_ptr<ScopeInstance> luma_, hot_;
-    SimdLevel level_;
+    LevelTallier tallier_;        // on luma_
+    HotPixelCounter hotCounter_;  // on hot_
 };

@@ -18,9 +18,10 @@ namespace {
 
 Status writeReport(const ReportOptions& options, const std::vector<FileReport>& files) {
     const std::string& path = options.common.output;
-    const std::string text = path.ends_with(".csv")    ? csvText(files)
-                             : path.ends_with(".json") ? jsonText(options, files)
-                                                       : htmlText(options, files);
+    const ReportForm form = reportFormFor(path);
+    const std::string text = form == ReportForm::Csv    ? csvText(files)
+                             : form == ReportForm::Json ? jsonText(options, files)
+                                                        : htmlText(options, files);
     WriterSettings ws;
     ws.overwrite = options.common.overwrite;
     PendingFile file;

@@ -69,6 +69,13 @@ std::string rangesJson(const std::vector<TimeRange>& ranges) {
 
 }  // namespace
 
+ReportForm reportFormFor(const std::string& output) {
+    return output.empty()              ? ReportForm::Table
+           : output.ends_with(".csv")  ? ReportForm::Csv
+           : output.ends_with(".json") ? ReportForm::Json
+                                       : ReportForm::Html;
+}
+
 std::string fixed(double v, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, v);

@@ -7,6 +7,11 @@
 
 #include "report/report_data.h"
 
+// The form a report takes, by its output's name: the table without -o,
+// CSV and JSON by extension, the HTML page otherwise.
+enum class ReportForm { Table, Csv, Json, Html };
+ReportForm reportFormFor(const std::string& output);
+
 std::string csvText(const std::vector<FileReport>& files);
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);
 std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files);

@@ -30,6 +30,11 @@ struct BasicFrame {
         return reinterpret_cast<Pixel*>(reinterpret_cast<Byte*>(data) + static_cast<ptrdiff_t>(k) * pitch);
     }
 
+    // Stored rows first .. first + count - 1, as a frame of their own.
+    BasicFrame storedRows(int32_t first, int32_t count) const {
+        return {storedRow(first), w, count, pitch, modulo};
+    }
+
     // Canvas row y (0 = top of the picture).
     Pixel* canvasRow(int32_t y) const { return storedRow(h - 1 - y); }
 

@@ -3,6 +3,7 @@
 
 #include "modes/histograms_kernels.h"
 #include "modes/luma_simd.h"
+#include "params/luma.h"
 
 namespace {
 
@@ -10,17 +11,54 @@ namespace {
 // modulo 2^32 as the scalar code's signed sum would be for any offset it
 // can hold.
 template <typename K>
-void levelsRow(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels, int32_t n) {
+struct LevelWord {
     using V = typename K::V;
-    const LumaWeights<K> w(form);
-    const V offset = K::set1(static_cast<uint32_t>(lumaOffset));
-    const V one = K::set1(1);
-    const V rgb = K::set1(0x00FFFFFF);
-    forEachVector<K>(in, levels, n, [&](V px) {
+    LumaWeights<K> w;
+    V offset, one, rgb;
+
+    LevelWord(const AffineLuma& form, int32_t lumaOffset)
+        : w(form),
+          offset(K::set1(static_cast<uint32_t>(lumaOffset))),
+          one(K::set1(1)),
+          rgb(K::set1(kLevelWordRgb)) {}
+    KV_VECTOR_INLINE V operator()(V px) const {
         const V sum = K::add(lumaWeightSum<K>(w, px), one);
-        const V luma = K::clampLevel(K::add(K::template srl<24>(sum), offset));
-        return K::orv(K::andv(px, rgb), K::template sll<24>(luma));
-    });
+        const V luma = K::clampLevel(K::add(K::template srl<kLumaShift>(sum), offset));
+        return K::orv(K::andv(px, rgb), K::template sll<kLevelWordLuma>(luma));
+    }
+};
+
+template <typename K>
+void levelsRow(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels, int32_t n) {
+    forEachVector<K>(in, levels, n, LevelWord<K>(form, lumaOffset));
+}
+
+template <typename K>
+void levelsAndExtremes(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels,
+                       int32_t n, uint32_t& lowest, uint32_t& highest) {
+    using V = typename K::V;
+    const LevelWord<K> word(form, lumaOffset);
+    V lo = K::set1(lowest), hi = K::set1(highest);
+    int32_t x = 0;
+    for (; x + K::kLanes <= n; x += K::kLanes) {
+        const V w = word(K::load(in + x));
+        K::store(levels + x, w);
+        lo = K::minBytes(lo, w);
+        hi = K::maxBytes(hi, w);
+    }
+    alignas(32) uint32_t lanesLo[K::kLanes], lanesHi[K::kLanes];
+    K::store(lanesLo, lo);
+    K::store(lanesHi, hi);
+    for (int i = 0; i < K::kLanes; ++i) {
+        lowest = lowerBytes(lowest, lanesLo[i]);
+        highest = higherBytes(highest, lanesHi[i]);
+    }
+    if (x == n) return;
+    forEachVector<K>(in + x, levels + x, n - x, word);
+    for (; x < n; ++x) {
+        lowest = lowerBytes(lowest, levels[x]);
+        highest = higherBytes(highest, levels[x]);
+    }
 }
 
 }  // namespace

@@ -1,3 +1,3 @@
 #include "modes/histograms_simd.h"
 
-const HistogramRowKernels kHistogramRowsSse2 = {levelsRow<VecSse2>};
+const HistogramRowKernels kHistogramRowsSse2 = {levelsRow<VecSse2>, levelsAndExtremes<VecSse2>};

@@ -266,24 +266,25 @@ bool isHotPixel(const ScopeInstance& inst, uint32_t px) {
 }
 
 int64_t countHotPixels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
+    return HotPixelCounter(inst, level).count(src);
+}
+
+HotPixelCounter::HotPixelCounter(const ScopeInstance& inst, SimdLevel level)
+    : inst_(inst), kernels_(vectorKernels(level)), packed_{} {
+    if (kernels_ != nullptr && !packRows(inst, decisionLimits(inst.hotLimits), packed_)) kernels_ = nullptr;
+}
+
+int64_t HotPixelCounter::count(const ConstFrame& src) const {
     if (src.w <= 0 || src.h <= 0) return 0;
-    const DecisionLimits lim = decisionLimits(inst.hotLimits);
-    const HotPixelKernels* kernels = vectorKernels(level);
-    HotPackedRows packed;
-    const bool vector = kernels != nullptr && packRows(inst, lim, packed);
+    const DecisionLimits lim = decisionLimits(inst_.hotLimits);
     int64_t hot = 0;
     for (int32_t k = 0; k < src.h; ++k) {
         const uint32_t* row = src.storedRow(k);
-        if (!vector) {
-            for (int32_t x = 0; x < src.w; ++x) hot += isLegal(lim, measure(inst, row[x])) ? 0 : 1;
+        if (kernels_ == nullptr) {
+            for (int32_t x = 0; x < src.w; ++x) hot += isLegal(lim, measure(inst_, row[x])) ? 0 : 1;
             continue;
         }
-        // The kernel the scan runs, into scratch words nobody reads.
-        constexpr int32_t kChunk = 1024;
-        uint32_t out[kChunk];
-        int32_t positions[kChunk];
-        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk)
-            hot += kernels->decide(packed, row + x0, out, std::min(kChunk, src.w - x0), positions);
+        hot += kernels_->count(packed_, row, src.w);
     }
     return hot;
 }

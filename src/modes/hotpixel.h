@@ -6,6 +6,7 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "modes/hotpixel_kernels.h"
 #include "modes/simd_level.h"
 
 // Colour-model rows of weightTable and hotLimits (parameter stage).
@@ -20,3 +21,16 @@ int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
 bool isHotPixel(const ScopeInstance& inst, uint32_t px);
 // How many pixels of `src` are hot, decided with the kernels of `level`.
 int64_t countHotPixels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level);
+
+// The same count, set up once for many frames or parts of them (bands of
+// rows, counted on several threads at once). `inst` must outlive it.
+class HotPixelCounter {
+public:
+    HotPixelCounter(const ScopeInstance& inst, SimdLevel level);
+    int64_t count(const ConstFrame& src) const;
+
+private:
+    const ScopeInstance& inst_;
+    const HotPixelKernels* kernels_;  // null: the scalar test
+    HotPackedRows packed_;
+};

@@ -25,6 +25,8 @@ struct HotPixelKernels {
     // of the hot pixels go to `hot`, unless it is null. Returns how many
     // positions it wrote.
     int32_t (*decide)(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot);
+    // The same decision, giving only how many of the n pixels are hot.
+    int32_t (*count)(const HotPackedRows& rows, const uint32_t* in, int32_t n);
 };
 
 extern const HotPixelKernels kHotPixelKernelsSse2;

@@ -53,7 +53,11 @@ KV_VECTOR_INLINE typename K::V hotLanes(const HotConstants<K>& k, typename K::V 
     return K::orv(K::orv(K::cmpGt(squares, k.chromaSquared), K::cmpGt(squares, roomSquared)), roomBelowZero);
 }
 
-template <typename K, bool kReport>
+// What a pass over a row gives: the scan's words, those and the hot
+// pixels' positions, or only how many pixels are hot.
+enum class HotYield { Words, WordsAndPositions, Count };
+
+template <typename K, HotYield kYield>
 int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
     using V = typename K::V;
     constexpr int kPixelsPerVector = K::kLanes / 2;
@@ -61,6 +65,7 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
     alignas(32) uint64_t sums[kChunkPixels];
     alignas(32) uint32_t px[kChunkPixels];
     int32_t hotCount = 0;
+    V hotLanesCount = K::zero();  // minus the hot pixels counted per lane, with kYield Count
     for (int32_t x0 = 0; x0 < n; x0 += kChunkPixels) {
         const int32_t m = n - x0 < kChunkPixels ? n - x0 : kChunkPixels;
         const uint32_t* chunk = in + x0;
@@ -83,8 +88,16 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
             const V b =
                 hotLanes<K>(k, K::load(reinterpret_cast<const uint32_t*>(sums + x + kPixelsPerVector)));
             const V hotMask = K::evenLanes(a, b);
-            const V result = K::andNot(hotMask, K::load(chunk + x));
             const int32_t valid = m - x < K::kLanes ? m - x : K::kLanes;
+            if constexpr (kYield == HotYield::Count) {
+                if (valid == K::kLanes)
+                    hotLanesCount = K::add(hotLanesCount, hotMask);  // all ones: minus one
+                else
+                    hotCount +=
+                        __builtin_popcount(static_cast<unsigned>(K::signMask(hotMask)) & ((1u << valid) - 1));
+                continue;
+            }
+            const V result = K::andNot(hotMask, K::load(chunk + x));
             if (valid == K::kLanes) {
                 K::store(out + x0 + x, result);
             } else {
@@ -92,7 +105,7 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
                 K::store(tail, result);
                 for (int32_t i = 0; i < valid; ++i) out[x0 + x + i] = tail[i];
             }
-            if constexpr (kReport) {
+            if constexpr (kYield == HotYield::WordsAndPositions) {
                 unsigned bits = static_cast<unsigned>(K::signMask(hotMask)) & ((1u << valid) - 1);
                 while (bits != 0) {
                     hot[hotCount++] = x0 + x + __builtin_ctz(bits);
@@ -101,13 +114,24 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
             }
         }
     }
+    if constexpr (kYield == HotYield::Count) {
+        alignas(32) uint32_t lanes[K::kLanes];
+        K::store(lanes, hotLanesCount);
+        for (const uint32_t lane : lanes) hotCount -= static_cast<int32_t>(lane);
+    }
     return hotCount;
 }
 
 // Without positions to report (to black) no branch depends on the pixels.
 template <typename K>
 int32_t decideRow(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
-    return hot != nullptr ? decide<K, true>(rows, in, out, n, hot) : decide<K, false>(rows, in, out, n, hot);
+    return hot != nullptr ? decide<K, HotYield::WordsAndPositions>(rows, in, out, n, hot)
+                          : decide<K, HotYield::Words>(rows, in, out, n, hot);
+}
+
+template <typename K>
+int32_t countRow(const HotPackedRows& rows, const uint32_t* in, int32_t n) {
+    return decide<K, HotYield::Count>(rows, in, nullptr, n, nullptr);
 }
 
 }  // namespace

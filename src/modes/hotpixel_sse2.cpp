@@ -1,3 +1,3 @@
 #include "modes/hotpixel_simd.h"
 
-const HotPixelKernels kHotPixelKernelsSse2 = {decideRow<VecSse2>};
+const HotPixelKernels kHotPixelKernelsSse2 = {decideRow<VecSse2>, countRow<VecSse2>};

@@ -76,6 +76,8 @@ struct VecSse2 {
     static KV_VECTOR_INLINE V max16(V a, V b) { return _mm_max_epi16(a, b); }
     static KV_VECTOR_INLINE V min16(V a, V b) { return _mm_min_epi16(a, b); }
     static KV_VECTOR_INLINE V srl64by32(V a) { return _mm_srli_epi64(a, 32); }
+    static KV_VECTOR_INLINE V minBytes(V a, V b) { return _mm_min_epu8(a, b); }  // unsigned
+    static KV_VECTOR_INLINE V maxBytes(V a, V b) { return _mm_max_epu8(a, b); }
     // The low lane of each 64-bit half of a, then of b, in order.
     static KV_VECTOR_INLINE V evenLanes(V a, V b) {
         return _mm_castps_si128(
@@ -131,6 +133,8 @@ struct VecAvx2 {
     static KV_VECTOR_INLINE V max16(V a, V b) { return _mm256_max_epi16(a, b); }
     static KV_VECTOR_INLINE V min16(V a, V b) { return _mm256_min_epi16(a, b); }
     static KV_VECTOR_INLINE V srl64by32(V a) { return _mm256_srli_epi64(a, 32); }
+    static KV_VECTOR_INLINE V minBytes(V a, V b) { return _mm256_min_epu8(a, b); }
+    static KV_VECTOR_INLINE V maxBytes(V a, V b) { return _mm256_max_epu8(a, b); }
     static KV_VECTOR_INLINE V evenLanes(V a, V b) {
         const V mixed = _mm256_castps_si256(
             _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));

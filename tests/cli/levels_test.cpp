@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli_runner.h"
+#include "input/input.h"
 #include "input/levels.h"
 #include "media.h"
 #include "slice_workers.h"
@@ -345,6 +346,79 @@ TEST_F(Source, SequenceStdinAndFifoInputs) {
         for (size_t k = 0; k < clip.size(); ++k) EXPECT_TRUE(samePicture(d.frames[k], clip[k])) << k;
     }
     feeder.join();
+}
+
+// A frame converted band by band at two levels, from two threads, is the
+// frame read whole: rows converted where they lie (4:2:0 with bands
+// starting on odd rows, 4:4:4), and frames the reader converts whole first
+// (RGB, a turned picture, the test card).
+TEST_F(Source, BandsFromTwoThreadsAreTheWholeFrame) {
+    struct Kind {
+        const char* file;
+        bool rgb, chroma420;
+        int rotation;
+    };
+    const Kind kinds[] = {{"yuv420.mkv", false, true, 0},
+                          {"yuv444.mkv", false, false, 0},
+                          {"rgb.mkv", true, false, 0},
+                          {"turned.mkv", false, true, 90},
+                          {"", false, false, 0}};
+    const RgbLevels levels[] = {RgbLevels::Studio, RgbLevels::Full};
+    for (const Kind& kind : kinds) {
+        const bool card = kind.file[0] == '\0';
+        SCOPED_TRACE(card ? "test card" : kind.file);
+        ReaderParams params;
+        if (!card) {
+            ClipPlan plan;
+            plan.w = 37;
+            plan.h = 29;
+            plan.pts = {0, 1, 2};
+            plan.range = kTvRange;
+            plan.rgb = kind.rgb;
+            plan.chroma420 = kind.chroma420;
+            plan.rotation = kind.rotation;
+            plan.pixel = [](int k, int x, int y) {
+                return (static_cast<uint32_t>(x * 2654435761u + y * 40503u + k * 977u) >> 5) & 0xFFFFFF;
+            };
+            ASSERT_EQ(writePlannedClip(path(kind.file), plan), "");
+            params.path = path(kind.file);
+        }
+        const std::string_view name = card ? kTestCardReaderName : kMediaReaderName;
+        std::unique_ptr<Reader> whole, banded;
+        ASSERT_TRUE(openReader(name, params, whole).ok());
+        ASSERT_TRUE(openReader(name, params, banded).ok());
+        whole->setRgbLevels(levels[0]);
+        banded->convertInBands({levels[0], levels[1]});
+        const int32_t w = whole->info().w, h = whole->info().h;
+        for (int frame = 0;; ++frame) {
+            FrameBuffer want[2] = {FrameBuffer(w, h, 4 * w), FrameBuffer(w, h, 4 * w)};
+            FrameBuffer got[2] = {FrameBuffer(w, h, 4 * w, 0xDEADBEEF), FrameBuffer(w, h, 4 * w, 0xDEADBEEF)};
+            FrameBuffer untouched;
+            ReadFrame a, b;
+            ASSERT_TRUE(whole->read(want[0], a).ok());
+            ASSERT_TRUE(banded->read(untouched, b).ok());
+            ASSERT_EQ(a.end, b.end);
+            if (a.end) break;
+            ASSERT_TRUE(whole->readAgain(want[1], levels[1]).ok());
+            // Bands of 1 to 5 rows, every other one on the second thread.
+            std::vector<std::pair<int32_t, int32_t>> cuts;
+            for (int32_t y = 0; y < h; y += cuts.back().second)
+                cuts.emplace_back(y, std::min<int32_t>(1 + (y * 7 + frame) % 5, h - y));
+            const auto convert = [&](size_t parity) {
+                for (size_t i = parity; i < cuts.size(); i += 2)
+                    for (int l = 0; l < 2; ++l) {
+                        const auto [y, rows] = cuts[i];
+                        banded->convertRows(levels[l], y, got[l].frame().storedRows(h - y - rows, rows));
+                    }
+            };
+            std::thread second(convert, 1);
+            convert(0);
+            second.join();
+            for (int l = 0; l < 2; ++l)
+                EXPECT_TRUE(samePicture(imageOf(got[l].frame()), imageOf(want[l].frame()), 0xFFFFFFFF))
+                    << "frame " << frame << ", levels " << l;
+        }
+    }
 }
 
 // The SIMD levels this processor runs, the scalar reference first.

@@ -118,7 +118,10 @@ std::string writePlannedClip(const std::string& path, const ClipPlan& plan) {
     Owned<AVCodecContext> c(avcodec_alloc_context3(codec));
     c->width = plan.w;
     c->height = plan.h;
-    c->pix_fmt = png ? AV_PIX_FMT_RGB24 : plan.rgb ? kRgb32 : AV_PIX_FMT_YUV444P;
+    c->pix_fmt = png              ? AV_PIX_FMT_RGB24
+                 : plan.rgb       ? kRgb32
+                 : plan.chroma420 ? AV_PIX_FMT_YUV420P
+                                  : AV_PIX_FMT_YUV444P;
     c->time_base = {plan.tbNum, plan.tbDen};
     c->colorspace = static_cast<AVColorSpace>(plan.colorspace);
     c->color_range = static_cast<AVColorRange>(plan.range);
@@ -169,9 +172,12 @@ std::string writePlannedClip(const std::string& path, const ClipPlan& plan) {
                 } else if (plan.rgb) {
                     reinterpret_cast<uint32_t*>(f->data[0] + y * f->linesize[0])[x] = v;
                 } else {
+                    const int shift = plan.chroma420 ? 1 : 0;
                     for (int plane = 0; plane < 3; ++plane)
-                        f->data[plane][y * f->linesize[plane] + x] =
-                            static_cast<uint8_t>(v >> (16 - 8 * plane));
+                        if (plane == 0 || (x % (1 << shift) == 0 && y % (1 << shift) == 0))
+                            f->data[plane][(plane == 0 ? y : y >> shift) * f->linesize[plane] +
+                                           (plane == 0 ? x : x >> shift)] =
+                                static_cast<uint8_t>(v >> (16 - 8 * plane));
                 }
             }
         f->pts = plan.pts[k];

@@ -21,7 +21,7 @@ std::vector<Image> patternClip(int32_t w, int32_t h, int frames);
 std::string writeClip(const std::string& path, const std::vector<Image>& frames, int fps);
 
 // A clip with whatever the test needs of its metadata: FFV1 in the
-// container the extension names, yuv444p (or 0RGB32 with `rgb`).
+// container the extension names, yuv444p (or yuv420p, or 0RGB32 with `rgb`).
 struct ClipPlan {
     int w = 16, h = 16;
     std::vector<int64_t> pts = {0};  // one frame each, in timeBase
@@ -31,6 +31,7 @@ struct ClipPlan {
     int sarNum = 0, sarDen = 1;     // 0: not stated
     int rotation = 0;               // degrees clockwise players turn it (a display matrix)
     bool rgb = false;
+    bool chroma420 = false;  // yuv420p, each 2x2 block taking its top left pixel's chroma
     // 0x00YYUUVV (or 0x00RRGGBB) of a pixel.
     uint32_t (*pixel)(int frame, int x, int y) = nullptr;
 };

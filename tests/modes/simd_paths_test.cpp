@@ -7,12 +7,15 @@
 // differing pixel or byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "modes/display_table.h"
+#include "modes/histograms.h"
 #include "modes/hotpixel.h"
 #include "modes/luma_form.h"
 #include "support/image.h"
@@ -240,6 +243,53 @@ TEST(SimdPaths, HotPixelCountIsWhatTheScanChanges) {
             for (SimdLevel level : levels)
                 EXPECT_EQ(countHotPixels(*inst, src.constFrame(), level), changed)
                     << describe(s) << ", " << levelName(level) << ", " << f.name;
+        }
+    }
+}
+
+// The report's luma tally against the display's full count, at every level,
+// for records of every display (stale tables included): the same luma
+// counts and sum, each channel's extremes where its counts start and end,
+// and tallies of a frame's parts adding up to the whole.
+TEST(SimdPaths, LevelTallyIsTheHistogramsCount) {
+    TestRng rng{1613};
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : smallFrames(rng)) {
+        for (DisplayMode mode : kModes) {
+            const ScopeSettings s = randomSettings(rng, mode);
+            OutputGeometry g;
+            const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+            const StoredFrame src(f.picture, f.pad);
+            for (HistogramChannel& channel : inst->histogram) std::fill_n(channel.counts, kLevels, 0u);
+            const int64_t pixels = countHistogramLevels(*inst, src.constFrame(), SimdLevel::Scalar);
+            for (SimdLevel level : levels) {
+                SCOPED_TRACE(describe(s) + ", " + levelName(level) + ", " + f.name);
+                LevelTally whole, parts;
+                tallyLevels(*inst, src.constFrame(), level, whole);
+                const int32_t split = f.picture.h / 3;
+                tallyLevels(*inst, src.constFrame().storedRows(0, split), level, parts);
+                LevelTally rest;
+                tallyLevels(*inst, src.constFrame().storedRows(split, f.picture.h - split), level, rest);
+                parts.add(rest);
+                for (const LevelTally* t : {&whole, &parts}) {
+                    EXPECT_EQ(t->pixels, pixels);
+                    EXPECT_EQ(t->lumaSum, inst->lumaSum);
+                    EXPECT_TRUE(std::equal(t->luma, t->luma + kLevels, inst->histogram[kLuma].counts));
+                    for (int c = 0; c < kChannelCount; ++c) {
+                        const uint32_t* counts = inst->histogram[c].counts;
+                        const auto present = [](uint32_t n) { return n != 0; };
+                        EXPECT_EQ(t->lowest[c], std::find_if(counts, counts + kLevels, present) - counts)
+                            << "channel " << c;
+                        EXPECT_EQ(t->highest[c],
+                                  kLevels - 1 -
+                                      (std::find_if(std::make_reverse_iterator(counts + kLevels),
+                                                    std::make_reverse_iterator(counts), present) -
+                                       std::make_reverse_iterator(counts + kLevels)))
+                            << "channel " << c;
+                    }
+                }
+            }
         }
     }
 }
