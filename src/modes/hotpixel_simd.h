@@ -10,6 +10,8 @@ namespace {
 // exceeds any chroma limit (at most 4096^2), so a larger room decides alike.
 constexpr int16_t kRoomCap = 4097;
 constexpr int32_t kChunkPixels = 64;
+// Where a 0x00RRGGBB word keeps its channels, on these little-endian processors.
+constexpr int kBlueByte = 0, kGreenByte = 1, kRedByte = 2;
 
 // Per pixel in a 64-bit lane: C1, C2, Y words. Legal when C1^2 + C2^2 is at
 // most the chroma limit and at most the room (peak - Y) squared, with a
@@ -69,10 +71,11 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
     for (int32_t x0 = 0; x0 < n; x0 += kChunkPixels) {
         const int32_t m = n - x0 < kChunkPixels ? n - x0 : kChunkPixels;
         const uint32_t* chunk = in + x0;
-        for (int32_t x = 0; x < m; ++x) {
-            const uint32_t p = chunk[x];
-            sums[x] = rows.rows[0][(p >> 16) & 0xFF] + rows.rows[1][(p >> 8) & 0xFF] + rows.rows[2][p & 0xFF];
-        }
+        // Each channel byte read on its own: fewer steps than taking one word apart.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(chunk);
+        for (int32_t x = 0; x < m; ++x, bytes += sizeof(uint32_t))
+            sums[x] = rows.rows[0][bytes[kRedByte]] + rows.rows[1][bytes[kGreenByte]] +
+                      rows.rows[2][bytes[kBlueByte]];
         // A partial chunk is filled up with zero parts; nothing of them is
         // written or reported.
         if (m < kChunkPixels) {
