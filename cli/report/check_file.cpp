@@ -1,7 +1,6 @@
 #include "report/check_file.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -60,7 +59,7 @@ void keepWhole(const Reader& reader, RgbLevels levels, const SourceInfo& info, F
 
 // Rows of a band: the two pictures of one band together stay within a
 // core's own cache.
-constexpr int32_t kBandBytes = 128 * 1024;
+constexpr int32_t kBandBytes = 64 * 1024;
 
 // A frame worth showing: its pictures as each display got them.
 struct Kept {
@@ -152,6 +151,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // Each frame is converted and measured a band of rows at a time, both
     // pictures of a band while it is in cache, the bands shared out among
     // the threads; the decoder works ahead on frames of its own meanwhile.
+    // (Reading the next frame on a thread of its own while the last is
+    // measured measured slower: the cores are busy either way.)
     if (twoPictures)
         reader->convertInBands({lumaLevels, hotLevels});
     else
@@ -170,10 +171,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         if (twoPictures)
             lane.hot = FrameBuffer(info.w, bandRows, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
     }
-    // Lanes take the next band as they come free: a lane whose thread the
-    // decoder holds up leaves more bands to the others.
+    // Each lane takes a run of bands in a row (handing them out one by one
+    // as lanes come free measured slower: the rows then jump between cores).
     const int32_t bands = (info.h + bandRows - 1) / bandRows;
-    std::atomic<int32_t> nextBand{0};
     const auto measureLane = [&](int k) {
         Lane& lane = lanes[static_cast<size_t>(k)];
         lane.part = {};
@@ -207,7 +207,6 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         const SourceItem item = reading.next(unused);
         if (item.kind == SourceItem::Kind::Failed) return item.status;
         if (item.kind != SourceItem::Kind::Frame) break;
-        nextBand = 0;
         workers.run(static_cast<int32_t>(lanes.size()), [&](int32_t first, int32_t last) {
             for (int32_t k = first; k < last; ++k) measureLane(k);
         });
