@@ -288,6 +288,10 @@ if [ "$end_to_end" -eq 1 ]; then
     read -r enc_ffmpeg_s enc_ffmpeg_kb <<<"$(timed ffmpeg -hide_banner -nostdin -loglevel error -y -i "$clip" \
         -vf "format=$enc_fmt" -c:v ffv1 "$work/ffmpeg.mkv")"
     rm -f "$work/kivrel.mkv" "$work/ffmpeg.mkv"
+    log "end to end: the legality report, as a table and as its page, best of $runs"
+    read -r report_s report_kb <<<"$(timed_best "$kivrel" report "$clip")"
+    read -r page_s page_kb <<<"$(timed_best "$kivrel" report "$clip" -y -o "$work/report.html")"
+    rm -f "$work/report.html"
 fi
 
 # --- the report --------------------------------------------------------------------
@@ -336,4 +340,7 @@ if [ "$end_to_end" -eq 1 ]; then
     note "FFV1 encode of the video view ($enc_fmt): Kivrel $(fixed "$enc_kivrel_s" 2) s, peak" \
         "$((enc_kivrel_kb / 1024)) MB; FFmpeg (-vf format=$enc_fmt -c:v ffv1) $(fixed "$enc_ffmpeg_s" 2) s," \
         "peak $((enc_ffmpeg_kb / 1024)) MB."
+    note "The legality report (kivrel report clip.mp4): $(fixed "$report_s" 2) s, peak $((report_kb / 1024)) MB;" \
+        "with its page (-o report.html): $(fixed "$page_s" 2) s, peak $((page_kb / 1024)) MB; the waveform" \
+        "above: $(fixed "${e2e_kivrel[waveform]}" 2) s."
 fi
