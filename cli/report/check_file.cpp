@@ -73,14 +73,20 @@ Status renderFigure(FileInstances& instances, const Kept& kept, const FrameNumbe
     figure.time = numbers.time;
     figure.why = why;
     figure.hotPixels = numbers.hotPixels;
-    FilterInstance& hot = *instances.hot;
-    copyFrame(kept.hot, hot.source());
-    if (Status s = hot.run(numbers.frame); !s.ok()) return s;
-    if (Status s = thumbnailPng(kept.hot.frame(), hot.output().frame(), figure.thumbnail); !s.ok()) return s;
+    // The two pictures at once: each has an instance of its own.
+    Status hotDone;
+    std::thread thumbnail([&] {
+        FilterInstance& hot = *instances.hot;
+        copyFrame(kept.hot, hot.source());
+        hotDone = hot.run(numbers.frame);
+        if (hotDone.ok()) hotDone = thumbnailPng(kept.hot.frame(), hot.output().frame(), figure.thumbnail);
+    });
     FilterInstance& wave = *instances.waveform;
     copyFrame(kept.luma, wave.source());
-    if (Status s = wave.run(numbers.frame); !s.ok()) return s;
-    return encodePng(wave.output().frame(), figure.waveform);
+    Status waveDone = wave.run(numbers.frame);
+    if (waveDone.ok()) waveDone = encodePng(wave.output().frame(), figure.waveform);
+    thumbnail.join();
+    return hotDone.ok() ? waveDone : hotDone;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "report/picture.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "av_support.h"
@@ -12,13 +13,52 @@ extern "C" {
 
 namespace {
 
-constexpr uint32_t kHotMark = 0xFF00FF;  // magenta: no picture's own colour survives dimming as it
-constexpr uint32_t kDimShift = 1;        // the rest of the picture at half its level
-constexpr int kFastestDeflate = 1;       // zlib's levels run 1 (fastest) to 9 (smallest)
+constexpr uint32_t kHotMark = 0xFF00FF;   // magenta: no picture's own colour survives dimming as it
+constexpr uint32_t kDimShift = 1;         // the rest of the picture at half its level
+constexpr int kFastestDeflate = 1;        // zlib's levels run 1 (fastest) to 9 (smallest)
+constexpr uint32_t kOpaque = 0xFF000000;  // a palette entry's alpha
+
+// A picture of few colours (a display's graticule and traces) as palette
+// indices: a third of the bytes to compress. False for more than a
+// palette holds.
+constexpr int kPaletteSize = 256;
+bool paletteOf(const std::vector<uint32_t>& topDown, std::vector<uint8_t>& indices,
+               std::array<uint32_t, kPaletteSize>& palette, int& colours) {
+    // Open addressing, four slots a colour at most: keys are colour + 1, 0 is free.
+    constexpr uint32_t kSlotBits = 10, kSlots = 1u << kSlotBits;
+    constexpr uint32_t kGolden = 0x9E3779B1u;  // Fibonacci hashing
+    std::array<uint32_t, kSlots> keys{};
+    std::array<uint8_t, kSlots> slotIndex{};
+    indices.resize(topDown.size());
+    colours = 0;
+    uint32_t last = ~0u;
+    uint8_t lastIndex = 0;
+    for (size_t i = 0; i < topDown.size(); ++i) {
+        const uint32_t colour = topDown[i] & 0xFFFFFF;
+        if (colour != last) {
+            uint32_t slot = (colour * kGolden) >> (32 - kSlotBits);
+            while (keys[slot] != 0 && keys[slot] != colour + 1) slot = (slot + 1) & (kSlots - 1);
+            if (keys[slot] == 0) {
+                if (colours == kPaletteSize) return false;
+                keys[slot] = colour + 1;
+                slotIndex[slot] = static_cast<uint8_t>(colours);
+                palette[static_cast<size_t>(colours++)] = kOpaque | colour;
+            }
+            last = colour;
+            lastIndex = slotIndex[slot];
+        }
+        indices[i] = lastIndex;
+    }
+    return true;
+}
 
 Status encodeRgb(const std::vector<uint32_t>& topDown, int32_t w, int32_t h, std::string& png) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (codec == nullptr) return Status::fail("this FFmpeg has no PNG encoder for the report's pictures");
+    std::vector<uint8_t> indices;
+    std::array<uint32_t, kPaletteSize> palette{};
+    int colours = 0;
+    const bool paletted = paletteOf(topDown, indices, palette, colours);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     AVFrame* frame = av_frame_alloc();
     AVPacket* packet = av_packet_alloc();
@@ -31,29 +71,35 @@ Status encodeRgb(const std::vector<uint32_t>& topDown, int32_t w, int32_t h, std
         release();
         return Status::fail("out of memory for the report's pictures");
     }
+    const AVPixelFormat format = paletted ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_RGB24;
     ctx->width = w;
     ctx->height = h;
-    ctx->pix_fmt = AV_PIX_FMT_RGB24;
+    ctx->pix_fmt = format;
     ctx->time_base = {1, 1};
     // The fastest deflate: a busy waveform at the default level costs as
     // much as measuring a hundred frames, for about a tenth less size.
     ctx->compression_level = kFastestDeflate;
     int r = avcodec_open2(ctx, codec, nullptr);
-    frame->format = AV_PIX_FMT_RGB24;
+    frame->format = format;
     frame->width = w;
     frame->height = h;
     if (r >= 0) r = av_frame_get_buffer(frame, 0);
     if (r >= 0) {
         for (int32_t y = 0; y < h; ++y) {
             uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+            const size_t at = static_cast<size_t>(y) * static_cast<size_t>(w);
+            if (paletted) {
+                std::copy_n(indices.begin() + static_cast<ptrdiff_t>(at), w, row);
+                continue;
+            }
             for (int32_t x = 0; x < w; ++x) {
-                const uint32_t px =
-                    topDown[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+                const uint32_t px = topDown[at + static_cast<size_t>(x)];
                 row[3 * x] = static_cast<uint8_t>(px >> 16);
                 row[3 * x + 1] = static_cast<uint8_t>(px >> 8);
                 row[3 * x + 2] = static_cast<uint8_t>(px);
             }
         }
+        if (paletted) std::copy_n(palette.begin(), colours, reinterpret_cast<uint32_t*>(frame->data[1]));
         r = avcodec_send_frame(ctx, frame);
     }
     if (r >= 0) r = avcodec_send_frame(ctx, nullptr);

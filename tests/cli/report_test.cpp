@@ -14,6 +14,7 @@
 #include "input/input.h"
 #include "media.h"
 #include "pluginhost/module_host.h"
+#include "report/picture.h"
 
 namespace {
 
@@ -296,4 +297,23 @@ EOF)";
         EXPECT_NE(dom.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
     EXPECT_NE(dom.find("src=\"data:image/png;base64,iVBORw0KGgo"), std::string::npos);
     EXPECT_EQ(readText("r.html").find("http"), std::string::npos);  // nothing to fetch
+}
+
+// The page's pictures decode to exactly the frames they were made of: up to
+// 256 colours through a palette, more as RGB.
+TEST_F(Report, PicturesDecodeToTheirFrames) {
+    for (const uint32_t colours : {1u, 2u, 256u, 257u, 5000u}) {
+        SCOPED_TRACE(std::to_string(colours) + " colours");
+        Image img(80, 70);
+        for (size_t i = 0; i < img.px.size(); ++i)
+            img.px[i] =
+                (static_cast<uint32_t>(i) % colours * 40503u & 0xFFFFFF) | 0xAB000000u;  // odd: all differ
+        const StoredFrame frame(img, 3);
+        std::string png;
+        ASSERT_TRUE(encodePng(frame.constFrame(), png).ok());
+        writeText("p.png", png);
+        const Decoded d = decodeFile(path("p.png"));
+        ASSERT_EQ(d.frames.size(), 1u) << d.error;
+        EXPECT_TRUE(samePicture(d.frames[0], img));
+    }
 }
