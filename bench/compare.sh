@@ -291,7 +291,8 @@ if [ "$end_to_end" -eq 1 ]; then
     log "end to end: the legality report, as a table and as its page, best of $runs"
     read -r report_s report_kb <<<"$(timed_best "$kivrel" report "$clip")"
     read -r page_s page_kb <<<"$(timed_best "$kivrel" report "$clip" -y -o "$work/report.html")"
-    rm -f "$work/report.html"
+    read -r wave_file_s wave_file_kb <<<"$(timed "$kivrel" "$clip" -d waveform -q -y -o "$work/waveform.mkv")"
+    rm -f "$work/report.html" "$work/waveform.mkv"
 fi
 
 # --- the report --------------------------------------------------------------------
@@ -342,5 +343,6 @@ if [ "$end_to_end" -eq 1 ]; then
         "peak $((enc_ffmpeg_kb / 1024)) MB."
     note "The legality report (kivrel report clip.mp4): $(fixed "$report_s" 2) s, peak $((report_kb / 1024)) MB;" \
         "with its page (-o report.html): $(fixed "$page_s" 2) s, peak $((page_kb / 1024)) MB; the waveform" \
-        "above: $(fixed "${e2e_kivrel[waveform]}" 2) s."
+        "above: $(fixed "${e2e_kivrel[waveform]}" 2) s, written to a file (-o waveform.mkv, once):" \
+        "$(fixed "$wave_file_s" 2) s."
 fi
