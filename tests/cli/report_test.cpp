@@ -73,7 +73,12 @@ std::string readLabel(const ConstFrame& f, int32_t x, int32_t top, int32_t span)
     return "";
 }
 
-class Report : public CliTest {};
+class Report : public CliTest {
+protected:
+    // The report's numbers of a limited-range clip of this size against
+    // what the displays show for the same frames.
+    void checkAgainstDisplays(int32_t w, int32_t h);
+};
 
 // A limited-range YUV clip with foot- and headroom, saturated chroma and
 // values out of gamut: every part of the measures has something to find.
@@ -86,16 +91,18 @@ uint32_t busyPixel(int k, int x, int y) {
 
 }  // namespace
 
-TEST_F(Report, NumbersAreWhatTheDisplaysShowForDecodedFrames) {
+void Report::checkAgainstDisplays(int32_t w, int32_t h) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     ClipPlan plan;
-    plan.w = 37;  // odd
-    plan.h = 29;
+    plan.w = w;
+    plan.h = h;
     plan.pts = {0, 1, 2, 3};
     plan.colorspace = 6;  // BT.601 (SMPTE 170M)
     plan.range = 1;       // limited
     plan.pixel = busyPixel;
-    ASSERT_EQ(writePlannedClip(path("busy.mkv"), plan), "");
-    const CliResult r = run({"report", "busy.mkv", "-o", "r.csv"});
+    const std::string clip = "busy" + std::to_string(w) + ".mkv";
+    ASSERT_EQ(writePlannedClip(path(clip), plan), "");
+    const CliResult r = run({"report", clip, "-y", "-o", "r.csv"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto rows = csvRows(readText("r.csv"));
     ASSERT_EQ(rows.size(), plan.pts.size());
@@ -116,7 +123,7 @@ TEST_F(Report, NumbersAreWhatTheDisplaysShowForDecodedFrames) {
                                            : "Config(0, 0, 0, 1, 1, 1, 0, 1, 1, 1, 1, 0, 1)")
                         .ok());
         ReaderParams params;
-        params.path = path("busy.mkv");
+        params.path = path(clip);
         std::unique_ptr<Reader> reader;
         ASSERT_TRUE(openReader(kMediaReaderName, params, reader).ok());
         reader->setRgbLevels(hot ? RgbLevels::Full : RgbLevels::Studio);
@@ -141,6 +148,11 @@ TEST_F(Report, NumbersAreWhatTheDisplaysShowForDecodedFrames) {
             }
         }
     }
+}
+
+TEST_F(Report, NumbersAreWhatTheDisplaysShowForDecodedFrames) {
+    // Odd sizes: one band of rows, and bands enough for every thread to take several.
+    for (const auto& [w, h] : {std::pair{37, 29}, std::pair{301, 251}}) checkAgainstDisplays(w, h);
 }
 
 TEST_F(Report, ExactValuesOnMadeFrames) {
