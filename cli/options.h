@@ -78,6 +78,10 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
                         bool manyInputs = false);
 
 bool hasConfigOverrides(const Options& options);
+
+// -to must come after the start point, here at `startSeconds` (a start by
+// frame number has its time only once the input's rate is known).
+Status checkEndAfterStart(const Options& options, double startSeconds);
 // Replaces the arguments the command line set, keeps the rest.
 void applyConfigOverrides(const Options& options, ConfigArgs& args);
 
