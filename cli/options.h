@@ -72,7 +72,7 @@ struct Options {
 
 enum class Action { Run, Help, Version };
 
-// Errors name the option and the value: "--frames: '0' is not a number from 1 ...".
+// Errors name the option and the value: "-frames: '0' is not a whole number from 1 up".
 // `manyInputs`: more than one INPUT is allowed (kivrel report).
 Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action,
                         bool manyInputs = false);

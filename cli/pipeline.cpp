@@ -221,7 +221,7 @@ struct Run {
 };
 
 // Checks and writes every frame the render flow gives, in order, until the
-// input or --frames ends.
+// input or -frames ends.
 Status processFrames(Run& run) {
     RunCounts& n = run.n;
     for (;;) {
