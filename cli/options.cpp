@@ -458,6 +458,14 @@ const OptionEntry* findShort(char letter) {
 
 }  // namespace
 
+Status checkEndAfterStart(const Options& options, double startSeconds) {
+    if (!options.endTime || *options.endTime > startSeconds) return {};
+    std::string at;
+    if (!options.start.isTime) at = ", which is at " + formatSeconds(startSeconds) + " s";
+    return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " + options.start.text +
+                        at);
+}
+
 Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action,
                         bool manyInputs) {
     options = Options{};
@@ -559,9 +567,8 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
     }
     if (options.overwrite && options.neverOverwrite) return Status::fail("-y and -n cannot go together");
     if (options.duration && options.endTime) return Status::fail("-t and -to cannot go together");
-    if (options.endTime && options.start.isTime && *options.endTime <= options.start.seconds)
-        return Status::fail("-to " + formatSeconds(*options.endTime) + " is not after -ss " +
-                            options.start.text);
+    if (options.start.isTime)
+        if (Status s = checkEndAfterStart(options, options.start.seconds); !s.ok()) return s;
     if (options.nullOutput && !options.output.empty())
         return Status::fail("--null and --output cannot go together");
     if (!options.format.empty()) {

@@ -72,12 +72,16 @@ struct Options {
 
 enum class Action { Run, Help, Version };
 
-// Errors name the option and the value: "--frames: '0' is not a number from 1 ...".
+// Errors name the option and the value: "-frames: '0' is not a whole number from 1 up".
 // `manyInputs`: more than one INPUT is allowed (kivrel report).
 Status parseCommandLine(int argc, const char* const* argv, Options& options, Action& action,
                         bool manyInputs = false);
 
 bool hasConfigOverrides(const Options& options);
+
+// -to must come after the start point, here at `startSeconds` (a start by
+// frame number has its time only once the input's rate is known).
+Status checkEndAfterStart(const Options& options, double startSeconds);
 // Replaces the arguments the command line set, keeps the rest.
 void applyConfigOverrides(const Options& options, ConfigArgs& args);
 

@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,15 +28,31 @@
 
 namespace {
 
-std::string interruptedBy(int sig) {
-    const char* name = ::sigabbrev_np(sig);
-    return "interrupted by " +
-           (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(sig));
+// A reader at the other end of the output that closed it (`head -c`) is
+// no failure of the run's, but what went down before should be said.
+std::string readerClosed(const Writer& writer) {
+    const Writer::Sent sent = writer.sent();
+    const std::string closed = "the reader of " + writer.destination() + " closed the pipe";
+    if (sent.frames > 0 || sent.bytes > 0) {
+        std::string went = sent.frames >= 0
+                               ? std::to_string(sent.frames) + (sent.frames == 1 ? " frame" : " frames")
+                               : std::to_string(sent.bytes) + " bytes";
+        if (sent.frames >= 0 && sent.bytes >= 0) went += " (" + std::to_string(sent.bytes) + " bytes)";
+        return closed + " after " + went + " had gone down it; the rest is not written";
+    }
+    return closed + " before anything went down it; nothing written";
 }
 
-int fail(const Status& s) {
+// Whether the run stopped because the output's reader went away.
+bool pipeClosed(const Writer* writer) {
+    if (writer == nullptr || pendingSignal() != SIGPIPE) return false;
+    const Writer::Sent sent = writer->sent();
+    return sent.frames >= 0 || sent.bytes >= 0;
+}
+
+int fail(const Status& s, const Writer* writer = nullptr) {
     if (const int sig = pendingSignal(); sig != 0) {
-        report(interruptedBy(sig) + "; nothing written");
+        report(pipeClosed(writer) ? readerClosed(*writer) : interruptedBy(sig) + "; nothing written");
         return exitStatusForSignal(sig);
     }
     report(s.message());
@@ -50,10 +67,16 @@ double framesPerSecond(const SourceInfo& info) {
     return info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
 }
 
-// Frames in `seconds` at `fps`: those that start before the time is up.
+// More frames than any file holds, yet a count no arithmetic overflows.
+constexpr double kEndlessFrames = 0x1p62;
+
+// Frames in `seconds` at `fps`: those that start before the time is up; -1
+// when that is more than any file holds (a huge -t or -to: to the end).
 int64_t framesIn(double seconds, double fps) {
     constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
-    return std::max<int64_t>(1, static_cast<int64_t>(std::ceil(seconds * fps - kRounding)));
+    const double frames = std::ceil(seconds * fps - kRounding);
+    if (!(frames < kEndlessFrames)) return -1;
+    return std::max<int64_t>(1, static_cast<int64_t>(frames));
 }
 
 // What a run turns out: a still once, or -frames (-t) times as a clip.
@@ -79,31 +102,35 @@ ReaderParams readerParams(const Options& options, const std::string& path) {
     return params;
 }
 
-int64_t frameLimit(const SourceInfo& info, const Options& options) {
+Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit) {
     const double fps = framesPerSecond(info);
-    int64_t limit = options.frames.value_or(-1);
-    auto lower = [&limit](int64_t n) { limit = limit < 0 ? n : std::min(limit, n); };
+    limit = options.frames.value_or(-1);
+    auto lower = [&limit](int64_t n) {
+        if (n >= 0) limit = limit < 0 ? n : std::min(limit, n);
+    };
     if (options.duration && fps > 0.0) lower(framesIn(*options.duration, fps));
     if (options.endTime && fps > 0.0) {
         const double from =
             options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
-        lower(*options.endTime > from ? framesIn(*options.endTime - from, fps) : 0);
+        if (Status s = checkEndAfterStart(options, from); !s.ok()) return s;
+        lower(framesIn(*options.endTime - from, fps));
     }
-    return limit;
+    return {};
 }
 
 namespace {
 
-Plan planFor(const SourceInfo& info, const Options& options) {
-    Plan p;
-    const int64_t limit = frameLimit(info, options);
+Status planFor(const SourceInfo& info, const Options& options, Plan& p) {
+    p = {};
+    int64_t limit = -1;
+    if (Status s = frameLimit(info, options, limit); !s.ok()) return s;
     p.limit = limit;
     p.stillRepeats = info.still ? std::max<int64_t>(1, limit) : 1;
     // One frame of video may become a picture: only more than one makes a clip.
     p.videoOut = info.still ? p.stillRepeats > 1 : info.frameCount != 1 && limit != 1;
     p.expected = info.still ? p.stillRepeats : info.frameCount;
     if (!info.still && limit >= 0) p.expected = p.expected < 0 ? -1 : std::min(p.expected, limit);
-    return p;
+    return {};
 }
 
 // "", or what is wrong with an input the libraries would only call unreadable.
@@ -194,7 +221,7 @@ struct Run {
 };
 
 // Checks and writes every frame the render flow gives, in order, until the
-// input or --frames ends.
+// input or -frames ends.
 Status processFrames(Run& run) {
     RunCounts& n = run.n;
     for (;;) {
@@ -235,6 +262,10 @@ int stopped(const Options& options, Writer& writer, const Status& s) {
     const int sig = pendingSignal();
     const std::string why = sig != 0 ? interruptedBy(sig) : s.message();
     const int status = sig != 0 ? exitStatusForSignal(sig) : kExitFailure;
+    if (pipeClosed(&writer)) {  // nothing more can go down it, a partial ending neither
+        report(readerClosed(writer));
+        return status;
+    }
     if (!options.keepPartial) {
         report(sig != 0 ? why + "; nothing written" : why);
         return status;
@@ -286,7 +317,8 @@ int runPipeline(const Options& options) {
     if (!options.input.empty())
         if (Status s = followSource(inst, options, info.levels); !s.ok()) return fail(s);
     display = currentDisplay(inst);
-    const Plan plan = planFor(info, options);
+    Plan plan;
+    if (Status s = planFor(info, options, plan); !s.ok()) return fail(s);
     // Several displays tiled into one output: a monitor renders each frame,
     // with instances of its own; its pixels are square.
     std::optional<Monitor> monitor;
@@ -353,7 +385,7 @@ int runPipeline(const Options& options) {
         if (Status e = monitor ? monitor->end() : inst.end(); !e.ok()) return fail(e);
     }
     const auto t4 = Timing::Clock::now();
-    if (Status f = writer->finish(); !f.ok()) return fail(f);
+    if (Status f = writer->finish(); !f.ok()) return fail(f, writer.get());
     run.t.encode += Timing::since(t4);
     if (!options.quiet) {
         Summary out;

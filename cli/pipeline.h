@@ -17,8 +17,9 @@ int runPipeline(const Options& options);
 // How the command line says to read its input (the file, where to start, its levels ...).
 ReaderParams readerParams(const Options& options, const std::string& path);
 
-// At most this many frames of `info` by -frames, -t and -to; -1 for no limit.
-int64_t frameLimit(const SourceInfo& info, const Options& options);
+// At most this many frames of `info` by -frames, -t and -to; -1 for no
+// limit. Fails when -to is not after a start given by frame number.
+Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit);
 
 // "kivrel: message" on stderr.
 void report(const std::string& message);

@@ -138,6 +138,12 @@ int pendingSignal() { return received; }
 
 int exitStatusForSignal(int signal) { return kShellSignalBase + signal; }
 
+std::string interruptedBy(int signal) {
+    const char* name = ::sigabbrev_np(signal);
+    return "interrupted by " +
+           (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal));
+}
+
 int interruptRequested(void*) { return received != 0 ? 1 : 0; }
 
 void registerTempFile(const std::string& path) {

@@ -18,6 +18,8 @@ void installSignalHandlers();
 int pendingSignal();
 // 128 + the signal's number, as shells report it.
 int exitStatusForSignal(int signal);
+// "interrupted by SIGINT", for the one line a stopped run prints.
+std::string interruptedBy(int signal);
 // For libavformat's AVIOInterruptCB: nonzero once a terminating signal came,
 // so a blocked read gives up.
 int interruptRequested(void* unused);

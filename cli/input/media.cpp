@@ -29,6 +29,8 @@ namespace {
 constexpr int kMaxReadErrorsInARow = 32;
 constexpr double kMinutesPerHour = 60.0;
 constexpr double kSecondsPerMinute = 60.0;
+// Beyond any timestamp a file holds, yet far from overflowing one.
+constexpr int64_t kFarthestSeek = INT64_MAX / 2;
 
 bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     const std::string_view name = fmt->name;
@@ -138,6 +140,8 @@ private:
     Status decodeNext(Step& step);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
+    // Why no frame came from the start point on: what the file holds before it.
+    std::string pastTheEnd() const;
     Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
     // The levels of the frame decoded last, after checking its size.
     Status frameLevels(int64_t number, SourceLevels& levels) const;
@@ -181,7 +185,11 @@ private:
     // Positioning: frames to drop by count, or by time.
     int64_t dropFrames_ = 0;
     bool dropByTime_ = false;
-    int64_t startPts_ = 0;  // the first pts to keep
+    double startPts_ = 0.0;  // the first pts to keep; in double, as -ss may lie beyond any file
+    StartPoint start_;
+    bool reachedStart_ = false;     // a frame at or after the start point came
+    int64_t droppedFrames_ = 0;     // before the start point
+    double lastDroppedPts_ = -1.0;  // of the latest frame before a start time, < 0: none decoded
 };
 
 Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
@@ -276,8 +284,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
 
     if (info_.still) {
         info_.frameCount = 1;
-        if (!start.atBeginning())
-            return Status::fail(path + " is a still picture: -ss " + start.text + " is past its only frame");
+        if (!start.atBeginning()) return startPastStill(path, start);
         return {};
     }
     info_.timeBase = {stream->time_base.num, stream->time_base.den};
@@ -292,8 +299,12 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     int64_t total = stream->nb_frames > 0 ? stream->nb_frames : -1;
     if (total < 0 && statedEnd_ > static_cast<double>(firstPts_))
         total = std::llround((statedEnd_ - static_cast<double>(firstPts_)) / frameTicks_);
-    const int64_t skipped = start.isTime ? std::llround(start.seconds * fps) : start.frame;
-    info_.frameCount = total < 0 ? -1 : std::max<int64_t>(0, total - skipped);
+    const double skipped = start.isTime ? start.seconds * fps : static_cast<double>(start.frame);
+    info_.frameCount =
+        total < 0 ? -1
+                  : static_cast<int64_t>(std::max(0.0, std::round(static_cast<double>(total) - skipped)));
+    start_ = start;
+    reachedStart_ = start.atBeginning();
 
     if (!start.isTime) {
         dropFrames_ = start.frame;
@@ -301,11 +312,34 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     }
     if (start.seconds <= 0.0) return {};
     // Seek to the key frame at or before the time, then drop what precedes it.
-    startPts_ = firstPts_ + std::llround(start.seconds / tb);
+    startPts_ = static_cast<double>(firstPts_) + start.seconds / tb;
     dropByTime_ = true;
     // Where seeking fails, decoding starts at the beginning and drops by time all the same.
-    if (av_seek_frame(format_, stream_, startPts_, AVSEEK_FLAG_BACKWARD) >= 0) avcodec_flush_buffers(codec_);
+    // A time beyond any timestamp seeks to the last key frame.
+    const int64_t seekTo =
+        startPts_ < static_cast<double>(kFarthestSeek) ? std::llround(startPts_) : kFarthestSeek;
+    if (av_seek_frame(format_, stream_, seekTo, AVSEEK_FLAG_BACKWARD) >= 0) avcodec_flush_buffers(codec_);
     return {};
+}
+
+std::string MediaReader::pastTheEnd() const {
+    const std::string why = "-ss " + start_.text + " is past the end of " + info_.name;
+    if (!start_.isTime)
+        return why + ": it holds " + std::to_string(droppedFrames_) + " frame" +
+               (droppedFrames_ == 1 ? "" : "s") + ", from 0f";
+    char text[64];
+    if (lastDroppedPts_ >= 0.0) {
+        const double tb = av_q2d(format_->streams[stream_]->time_base);
+        std::snprintf(text, sizeof text, "%.3f s", (lastDroppedPts_ - static_cast<double>(firstPts_)) * tb);
+        return why + ": its last frame starts at " + text;
+    }
+    // Seeking landed after every frame, or on none that decodes.
+    std::string lasts;
+    if (info_.seconds >= 0.0) {
+        std::snprintf(text, sizeof text, " (it lasts %.2f s)", info_.seconds);
+        lasts = text;
+    }
+    return why + ": seeking there found no frame at or after " + start_.text + " s" + lasts;
 }
 
 std::string MediaReader::shortfall() const {
@@ -417,6 +451,10 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             lostTrack_ = true;
             return {};
         }
+        if ((next == Next::End || next == Next::CutShort) && !reachedStart_) {
+            const std::string why = pastTheEnd();
+            return Status::fail(next == Next::CutShort ? why + "; " + problem : why);
+        }
         if (next == Next::End || next == Next::CutShort) {
             meta.end = true;
             meta.cutShort = next == Next::CutShort;
@@ -432,7 +470,7 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             const int64_t pts = frame_->best_effort_timestamp;
             if (pts != AV_NOPTS_VALUE) {
                 // Timestamps are rounded: the wanted frame may sit up to half a frame early.
-                keep = static_cast<double>(pts) >= static_cast<double>(startPts_) - frameTicks_ / 2;
+                keep = static_cast<double>(pts) >= startPts_ - frameTicks_ / 2;
                 // After a seek the count restarts; the timestamps know the number.
                 number = std::llround(static_cast<double>(pts - firstPts_) / frameTicks_);
                 nextNumber_ = number + 1;
@@ -442,9 +480,14 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             keep = false;  // a damaged frame before the start point
         }
         if (!keep) {
+            ++droppedFrames_;
+            if (next == Next::Frame && frame_->best_effort_timestamp != AV_NOPTS_VALUE)
+                lastDroppedPts_ =
+                    std::max(lastDroppedPts_, static_cast<double>(frame_->best_effort_timestamp));
             av_frame_unref(frame_);
             continue;
         }
+        reachedStart_ = true;
         meta.number = number;
         // Rising timestamps, the source's own where it gives them.
         const int64_t tick = std::max<int64_t>(1, std::llround(frameTicks_));

@@ -5,3 +5,6 @@
 
 Status openMediaReader(const ReaderParams& params, std::unique_ptr<Reader>& reader);
 Status openTestCardReader(const ReaderParams& params, std::unique_ptr<Reader>& reader);
+
+// A start point after the first frame of a picture that has only one.
+Status startPastStill(const std::string& name, const StartPoint& start);

@@ -49,9 +49,7 @@ private:
 }  // namespace
 
 Status openTestCardReader(const ReaderParams& params, std::unique_ptr<Reader>& reader) {
-    if (!params.start.atBeginning())
-        return Status::fail("the test card is a still picture: --start " + params.start.text +
-                            " is past its only frame");
+    if (!params.start.atBeginning()) return startPastStill("the test card", params.start);
     reader = std::make_unique<TestCardReader>(params.cardWidth > 0 ? params.cardWidth : kTestCardWidth,
                                               params.cardHeight > 0 ? params.cardHeight : kTestCardHeight);
     return {};

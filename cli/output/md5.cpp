@@ -14,7 +14,6 @@
 namespace {
 
 constexpr std::string_view kMd5Extension = ".md5";
-constexpr const char* kStdoutShown = "standard output";
 
 class Md5Writer final : public Writer {
 public:
@@ -28,19 +27,29 @@ public:
         if (Status s = hasher_.open(); !s.ok()) return s;
         if (path_ == kStdoutName) {
             out_ = stdout;
+            stream_ = true;
             return {};
         }
         if (Status s = file_.create(path_, settings_); !s.ok()) return s;
         out_ = std::fopen(file_.temp().c_str(), "w");
         if (out_ == nullptr) return Status::fail("cannot write " + path_ + ": " + std::strerror(errno));
+        stream_ = file_.direct();
         return {};
     }
 
     Status write(const FrameBuffer& frame, int64_t number) override {
         const std::string line = formatHashLine({written_++, number, hasher_.md5(frame)}) + "\n";
         if (std::fputs(line.c_str(), out_) == EOF) return failed();
+        if (!stream_) return {};
+        // A line at a time, so a reader sees each frame as it comes and a
+        // closed pipe leaves a count of whole lines that went.
+        if (std::fflush(out_) != 0) return failed();
+        ++sent_.frames;
+        sent_.bytes += static_cast<int64_t>(line.size());
         return {};
     }
+
+    Sent sent() const override { return stream_ ? sent_ : Sent{}; }
 
     Status finish() override {
         if (out_ == stdout) return std::fflush(stdout) == 0 ? Status() : failed();
@@ -68,6 +77,8 @@ private:
     FILE* out_ = nullptr;
     FrameHasher hasher_;
     int64_t written_ = 0;
+    bool stream_ = false;  // standard output, a FIFO ...: written directly
+    Sent sent_{0, 0};      // there
 };
 
 }  // namespace

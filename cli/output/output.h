@@ -19,6 +19,7 @@
 
 // Standard output, for the writers that can print there.
 inline constexpr std::string_view kStdoutName = "-";
+inline constexpr const char* kStdoutShown = "standard output";  // in messages
 // The writer that keeps nothing (--null).
 inline constexpr std::string_view kNullOutputName = "null";
 // The writer of FFmpeg's containers, which -f may also name by muxer.
@@ -62,6 +63,12 @@ public:
     virtual Status finishPartial(int64_t& kept) = 0;
     // Where the frames went, for the summary ("" for none).
     virtual std::string destination() const = 0;
+    // What has gone down a pipe or other stream written directly: whole
+    // frames, or bytes, -1 where the writer cannot tell; both -1 for a file.
+    struct Sent {
+        int64_t frames = -1, bytes = -1;
+    };
+    virtual Sent sent() const { return {}; }
 };
 
 using OpenWriter = Status (*)(const std::string& path, const WriterSettings& settings,

@@ -102,7 +102,14 @@ public:
         return {};
     }
 
-    std::string destination() const override { return path_; }
+    std::string destination() const override { return path_ == kStdoutName ? kStdoutShown : path_; }
+    // Frames sit in the encoder's and the container's buffers: only the bytes are sure.
+    Sent sent() const override {
+        Sent s;
+        if (file_.direct() && format_ != nullptr && format_->pb != nullptr)
+            s.bytes = format_->pb->bytes_written;
+        return s;
+    }
 
 private:
     Status drain();

@@ -195,7 +195,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     };
 
     // A still is measured once, however many times a render would repeat it.
-    FrameReading reading(*reader, ReadRules{frameLimit(info, o), 1, o.skipErrors});
+    int64_t limit = -1;
+    if (Status s = frameLimit(info, o, limit); !s.ok()) return s;
+    FrameReading reading(*reader, ReadRules{limit, 1, o.skipErrors});
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;

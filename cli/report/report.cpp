@@ -86,7 +86,7 @@ int runReportCommand(int argc, char** argv) {
     work();
     for (std::thread& t : workers) t.join();
     if (const int sig = pendingSignal(); sig != 0) {
-        report("interrupted; nothing written");
+        report(interruptedBy(sig) + "; nothing written");
         return exitStatusForSignal(sig);
     }
     for (const Status& s : results)
