@@ -16,13 +16,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <utility>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "settings/settings_store.h"
 #include "settings/store_file.h"
@@ -32,7 +32,7 @@ namespace {
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootKey[] = "HKEY_CURRENT_USER\\";
 constexpr char kBom[] = "\xEF\xBB\xBF";  // UTF-8 byte-order mark, as editors on Windows save
-constexpr char kUtf16Bom[] = "\xFF\xFE";   // UTF-16LE's, as the registry editor exports
+constexpr char kUtf16Bom[] = "\xFF\xFE";  // UTF-16LE's, as the registry editor exports
 constexpr char kFileName[] = "registry.reg";
 constexpr mode_t kFolderMode = 0700;  // the settings are the user's own
 
@@ -229,7 +229,8 @@ FileState readStore(const char* path, StoreText& store, mode_t& mode, int& probl
     const FileState state = readWholeFile(path, store.text, mode, problem);
     const Bytes& raw = store.text;
     const size_t mark = sizeof kUtf16Bom - 1;
-    store.utf16 = state == FileState::Present && raw.size >= mark && std::memcmp(raw.data, kUtf16Bom, mark) == 0;
+    store.utf16 =
+        state == FileState::Present && raw.size >= mark && std::memcmp(raw.data, kUtf16Bom, mark) == 0;
     if (!store.utf16) return state;
     Bytes text;
     if (!utf16ToUtf8(raw.data + mark, raw.size - mark, text)) {

@@ -155,8 +155,7 @@ TEST_P(FileStoreEncoded, QuotesAndBackslashesAreEscapedAndRoundTrip) {
     put("");
     const std::string awkward = "a\"b\\c\\\"";
     writeRegistryText(kKey, "we\"ird\\", awkward.c_str());
-    EXPECT_NE(text().find("\r\n\"we\\\"ird\\\\\"=\"a\\\"b\\\\c\\\\\\\"\"\r\n"), std::string::npos)
-        << text();
+    EXPECT_NE(text().find("\r\n\"we\\\"ird\\\\\"=\"a\\\"b\\\\c\\\\\\\"\"\r\n"), std::string::npos) << text();
     EXPECT_EQ(read("we\"ird\\"), awkward);
 
     // The length limit counts characters, not the escaped bytes in the file.
@@ -186,14 +185,13 @@ TEST_P(FileStoreEncoded, ReadsEitherLineEndAByteOrderMarkAndAnyCase) {
 }
 
 TEST_P(FileStoreEncoded, MalformedLinesAreSkippedAndTheLastEntryWins) {
-    put(
-              "Windows Registry Editor Version 5.00\n\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n"
-              "\"mode\"=\"1\"\n\"mode\"=\"2\n\"mode\"=3\nmode=\"3\"\n\"mode\"=\"\\q\"\n\"mode\"=\"4\" junk\n"
-              "\"mode\"=dword:00000004\n \"mode\"=\"4\"\n\"mode\" = \"4\"\n"
-              "\"hotFix\"=\"2\"\n\"hotFix\"=\"1\"\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\n\"maxIRE\"=\"7\"\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"maxIRE\"=\"100\"\n");
+    put("Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n"
+        "\"mode\"=\"1\"\n\"mode\"=\"2\n\"mode\"=3\nmode=\"3\"\n\"mode\"=\"\\q\"\n\"mode\"=\"4\" junk\n"
+        "\"mode\"=dword:00000004\n \"mode\"=\"4\"\n\"mode\" = \"4\"\n"
+        "\"hotFix\"=\"2\"\n\"hotFix\"=\"1\"\n"
+        "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\n\"maxIRE\"=\"7\"\n"
+        "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"maxIRE\"=\"100\"\n");
     EXPECT_EQ(read("mode"), "1");
     EXPECT_EQ(read("hotFix"), "1");
     EXPECT_EQ(read("maxIRE"), "100");
@@ -201,14 +199,16 @@ TEST_P(FileStoreEncoded, MalformedLinesAreSkippedAndTheLastEntryWins) {
     // A write leaves one entry: the first, replaced in place.
     writeRegistryText(kKey, "hotFix", "0");
     writeRegistryText(kKey, "maxIRE", "120");
-    EXPECT_EQ(readFile(file_), encoded(
-              "Windows Registry Editor Version 5.00\n\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n"
-              "\"mode\"=\"1\"\n\"mode\"=\"2\n\"mode\"=3\nmode=\"3\"\n\"mode\"=\"\\q\"\n\"mode\"=\"4\" junk\n"
-              "\"mode\"=dword:00000004\n \"mode\"=\"4\"\n\"mode\" = \"4\"\n"
-              "\"hotFix\"=\"0\"\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\n\"maxIRE\"=\"7\"\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"maxIRE\"=\"120\"\n"));
+    EXPECT_EQ(
+        readFile(file_),
+        encoded(
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n"
+            "\"mode\"=\"1\"\n\"mode\"=\"2\n\"mode\"=3\nmode=\"3\"\n\"mode\"=\"\\q\"\n\"mode\"=\"4\" junk\n"
+            "\"mode\"=dword:00000004\n \"mode\"=\"4\"\n\"mode\" = \"4\"\n"
+            "\"hotFix\"=\"0\"\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\n\"maxIRE\"=\"7\"\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"maxIRE\"=\"120\"\n"));
 }
 
 TEST_P(FileStoreEncoded, OtherKeysValuesAndCommentsAreKeptAsTheyAre) {
@@ -234,32 +234,36 @@ TEST_P(FileStoreEncoded, OtherKeysValuesAndCommentsAreKeptAsTheyAre) {
     EXPECT_EQ(read("maxIRE"), "-1") << "only string values are read";
 
     saveSettings(kDefaultSettings);
-    EXPECT_EQ(readFile(file_),
-              encoded("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-              "\r\n"
-              "; exported by hand\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
-              "\"mode\"=\"9\"\r\n"
-              "\r\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\r\n"
-              "\"Extra\"=\"keep \\\"me\\\"\"\r\n"
-              "\"Mode\"=\"0\"\r\n"
-              "\"maxire\"=\"110\"\r\n"
-              "\"bin\"=hex:00,01,\\\r\n"
-              "  02,03\r\n"
-              "\"PASSTHRU\"=\"1\"\r\n\"ACCUM\"=\"1\"\r\n\"NTSC\"=\"0\"\r\n\"GAMMA\"=\"0\"\r\n"
-              "\"STDDEF\"=\"0\"\r\n\"RNG255\"=\"0\"\r\n\"LUMA\"=\"0\"\r\n\"RED\"=\"0\"\r\n\"GREEN\"=\"0\"\r\n"
-              "\"BLUE\"=\"0\"\r\n\"WFMGRID\"=\"0\"\r\n\"hotFix\"=\"0\"\r\n"
-              "\r\n"
-              "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\r\n"
-              "\"mode\"=\"7\""));
+    EXPECT_EQ(
+        readFile(file_),
+        encoded(
+            "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+            "\r\n"
+            "; exported by hand\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+            "\"mode\"=\"9\"\r\n"
+            "\r\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\r\n"
+            "\"Extra\"=\"keep \\\"me\\\"\"\r\n"
+            "\"Mode\"=\"0\"\r\n"
+            "\"maxire\"=\"110\"\r\n"
+            "\"bin\"=hex:00,01,\\\r\n"
+            "  02,03\r\n"
+            "\"PASSTHRU\"=\"1\"\r\n\"ACCUM\"=\"1\"\r\n\"NTSC\"=\"0\"\r\n\"GAMMA\"=\"0\"\r\n"
+            "\"STDDEF\"=\"0\"\r\n\"RNG255\"=\"0\"\r\n\"LUMA\"=\"0\"\r\n\"RED\"=\"0\"\r\n\"GREEN\"=\"0\"\r\n"
+            "\"BLUE\"=\"0\"\r\n\"WFMGRID\"=\"0\"\r\n\"hotFix\"=\"0\"\r\n"
+            "\r\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel\\Sub]\r\n"
+            "\"mode\"=\"7\""));
 
     // A file without the key gets it appended, after a blank line.
     put("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"a\"=\"b\"");
     writeRegistryText(kKey, "mode", "2");
-    EXPECT_EQ(readFile(file_),
-              encoded("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"a\"=\"b\"\n\n"
-                      "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"mode\"=\"2\"\n"));
+    EXPECT_EQ(
+        readFile(file_),
+        encoded(
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"a\"=\"b\"\n\n"
+            "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\n\"mode\"=\"2\"\n"));
 }
 
 TEST_F(FileStore, TheFileIsFoundByTheEnvironment) {
@@ -390,8 +394,9 @@ TEST_F(FileStore, AUtf16FileKeepsEveryCharacterThroughARewrite) {
 
     EXPECT_TRUE(writeRegistryText(kKey, "mode", "2"));
     EXPECT_TRUE(writeRegistryText(kKey, "note", "\xC3\xA9\xF0\x9F\x98\x80"));
-    EXPECT_EQ(readFile(file_), encoded(head + "\"mode\"=\"2\"\r\n\"Title\"=\"\xE2\x82\xAC\xF0\x9F\x8E\xA5\"\r\n"
-                                              "\"note\"=\"\xC3\xA9\xF0\x9F\x98\x80\"\r\n"));
+    EXPECT_EQ(readFile(file_),
+              encoded(head + "\"mode\"=\"2\"\r\n\"Title\"=\"\xE2\x82\xAC\xF0\x9F\x8E\xA5\"\r\n"
+                             "\"note\"=\"\xC3\xA9\xF0\x9F\x98\x80\"\r\n"));
     EXPECT_EQ(read("note"), "\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"registry.reg"});
 
@@ -406,9 +411,9 @@ TEST_F(FileStore, MalformedUtf16IsUnreadableAndNeverReplaced) {
     utf16_ = true;
     const std::string good = encoded(kDefaultsFile);
     const std::string bad[] = {
-        good + "A",                                       // an odd byte
-        good + std::string("\x3D\xD8", 2),                // a high surrogate at the end
-        good + std::string("\x3D\xD8\x41\x00", 4),        // a high surrogate before a letter
+        good + "A",                                 // an odd byte
+        good + std::string("\x3D\xD8", 2),          // a high surrogate at the end
+        good + std::string("\x3D\xD8\x41\x00", 4),  // a high surrogate before a letter
         good.substr(0, 20) + std::string("\x00\xDE", 2) + good.substr(20),  // a lone low surrogate
     };
     for (const std::string& bytes : bad) {
