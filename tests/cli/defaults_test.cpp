@@ -128,9 +128,9 @@ TEST_F(OtherStore, AStoreExportedOnWindowsIsReadAndStaysUtf16) {
     use(path("registry.reg"));
     CliResult r = run({"defaults"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out,
-        "(Wave Form < Luma Red Green Blue>)\nConfig(3, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)\nmaxIRE 105\n");
+    EXPECT_EQ(r.out,
+              "(Wave Form Monitor <Luma Red Green Blue>)\nConfig(3, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, "
+              "1)\nmaxIRE 105\n");
 
     r = run({"defaults", "--max-ire", "100"});
     EXPECT_EQ(r.status, 0) << r.err;
