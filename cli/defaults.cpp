@@ -106,11 +106,12 @@ int runDefaultsCommand(const Options& options) {
         std::copy(args.begin(), args.end(), raw);
         applyConfigArgs(s, raw);
         if (options.maxIre) s.maxIRE = *options.maxIre;
-        if (!saveSettings(s)) return saveFailed(lastStoreWriteProblem());
-        // Read it back, so that a save that lost its values is not taken for done.
+        // What the store holds decides: a write that failed after its value
+        // was already there lost nothing.
+        const bool written = saveSettings(s);
         ScopeSettings saved{};
         loadSettings(saved);
-        if (!sameSettings(saved, s)) return saveFailed(0);
+        if (!sameSettings(saved, s)) return saveFailed(written ? 0 : lastStoreWriteProblem());
     }
     print(s);
     return kExitOk;
@@ -145,13 +146,17 @@ int runConfigureCommand(const Options& options) {
     // defaults, which may be the choice), the same save through the
     // settings code says why.
     if (const int problem = settingsStoreProblem(); problem != 0) return saveFailed(problem);
-    ScopeSettings saved{};
-    loadSettings(saved);
     const std::string chosen = inst.scriptLine();
-    const bool stored = readRegistryText(kSettingsKey, kModeName).text != std::string(kAbsentText);
-    if (!stored || scriptLineOf(saved) != chosen) {
+    ScopeSettings saved{};
+    const auto holdsChoice = [&] {
+        loadSettings(saved);
+        const bool stored = readRegistryText(kSettingsKey, kModeName).text != std::string(kAbsentText);
+        return stored && scriptLineOf(saved) == chosen;
+    };
+    if (!holdsChoice()) {
         if (Status s = withScriptLine(saved, chosen); !s.ok()) return fail(s.message());
-        if (!saveSettings(saved)) return saveFailed(lastStoreWriteProblem());
+        const bool written = saveSettings(saved);
+        if (!holdsChoice()) return saveFailed(written ? 0 : lastStoreWriteProblem());
     }
     print(saved);
     return kExitOk;

@@ -27,5 +27,6 @@ const char* storeProblemText(int problem);
 // 0 when the file can be read or is not there yet (both give the values it
 // holds, or the defaults); otherwise why its values are out of reach.
 int settingsStoreProblem();
-// Why the last write of this thread failed; 0 after one that went through.
+// Why the last write of this thread that failed, failed (a later write that
+// goes through keeps it); 0 before any failed.
 int lastStoreWriteProblem();

@@ -683,8 +683,9 @@ int writeStoreText(const char* subkey, const char* valueName, const char* text) 
 }  // namespace
 
 bool writeRegistryText(const char* subkey, const char* valueName, const char* text) {
-    lastWriteProblem = writeStoreText(subkey, valueName, text);
-    return lastWriteProblem == 0;
+    const int problem = writeStoreText(subkey, valueName, text);
+    if (problem != 0) lastWriteProblem = problem;
+    return problem == 0;
 }
 
 int lastStoreWriteProblem() { return lastWriteProblem; }
