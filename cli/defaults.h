@@ -10,11 +10,18 @@
 #include "options.h"
 #include "pluginhost/status.h"
 
+// One line on standard error when the store exists but cannot be read: the
+// module then starts from the factory defaults without a word.
+void warnIfStoreUnreadable();
 // Prints the stored defaults; with settings options, saves them first.
 int runDefaultsCommand(const Options& options);
+// `kivrel configure` in a terminal smaller than the form needs.
+inline constexpr int kExitTerminalTooSmall = 4;
+
 // Opens the filter's own dialog on the terminal, through the module's
 // exports as a host does: on OK the module saves the new defaults (printed
-// then) and the status is 0; Cancel gives 1.
+// then) and the status is 0; Cancel gives 1, a terminal too small for the
+// form kExitTerminalTooSmall.
 int runConfigureCommand(const Options& options);
 
 // While it lives, the module reads a store of its own: the user's values

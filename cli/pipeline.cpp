@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "defaults.h"
 #include "display_name.h"
 #include "filter_setup.h"
 #include "input/input.h"
@@ -291,6 +292,7 @@ int runPipeline(const Options& options) {
     if (Status s = findModule(options.modulePath, modulePath); !s.ok()) return fail(s);
     std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
     if (!module) return fail(error);
+    warnIfStoreUnreadable();
     FilterInstance inst(*module);
     {
         const CallbackScope scope("initProc", -1);

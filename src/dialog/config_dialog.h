@@ -16,6 +16,7 @@ inline constexpr int32_t kConfigDialogResource = 101;
 inline constexpr int32_t kDialogOk = 0;
 inline constexpr int32_t kDialogCancel = 1;
 inline constexpr int32_t kDialogFailed = -1;  // no dialog could be shown
+inline constexpr int32_t kDialogTooSmall = -2;  // the terminal is smaller than the form needs
 
 enum ConfigControl : int32_t {
     kIdAccum = 1000,
@@ -50,5 +51,6 @@ extern const DialogTemplate kConfigDialog;
 bool configDialogProc(DialogOps& dialog, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // The platform's modal form of kConfigDialog over the instance (dialog_win32.cpp,
-// dialog_terminal.cpp): kDialogOk, kDialogCancel or kDialogFailed.
+// dialog_terminal.cpp): kDialogOk, kDialogCancel, kDialogFailed or (a
+// terminal smaller than configFormLeastSize) kDialogTooSmall.
 int32_t showConfigDialog(ScopeInstance& instance, void* parentWindow);

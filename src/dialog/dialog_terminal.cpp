@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dialog/config_dialog.h"
 #include "dialog/dialog_manager.h"
+#include "dialog/terminal_form.h"
 
 namespace {
 
@@ -164,6 +166,31 @@ Layout layOut(const DialogManager& m, int maxRows) {
     return layout;
 }
 
+// Lines packed one after another, as the smallest terminal gets them.
+constexpr int kPackedRows = 0;
+
+bool isBox(const DialogManager& m, size_t i) { return kindOf(*m.controls()[i].t) == ControlKind::GroupBox; }
+
+TerminalSize leastSize(const DialogManager& m) {
+    const Layout packed = layOut(m, kPackedRows);
+    TerminalSize least{packed.cols, 1};
+    for (size_t i = 0; i < packed.cells.size(); ++i)
+        if (isBox(m, i)) least.rows = std::max(least.rows, packed.cells[i].lastRow - packed.cells[i].row + 1);
+    return least;
+}
+
+// The group box round a control, or the control itself when it is in none.
+Cell groupOf(const DialogManager& m, const Layout& layout, size_t control) {
+    const Cell& c = layout.cells[control];
+    for (size_t b = 0; b < layout.cells.size(); ++b) {
+        const Cell& box = layout.cells[b];
+        if (b != control && isBox(m, b) && c.row > box.row && c.row < box.lastRow && c.col > box.col &&
+            c.col < box.lastCol)
+            return box;
+    }
+    return c;
+}
+
 // Plain characters rather than the terminal's line set: they look the same
 // on every terminal and in a copy of the screen.
 void drawBox(WINDOW* w, int top, int left, int bottom, int right) {
@@ -208,9 +235,11 @@ void draw(WINDOW* pad, const DialogManager& m, const Layout& layout) {
 }
 
 // Shows as much of the form as the terminal holds, centred when it fits,
-// else scrolled so that the focused control is in view.
-void show(WINDOW* pad, const Layout& layout, const Cell& focus, int& top, int& left) {
+// else scrolled so that the focused control is in view with its whole group.
+void show(WINDOW* pad, const Layout& layout, const Cell& focus, const Cell& group, int& top, int& left) {
     const int viewRows = std::min(layout.rows, LINES), viewCols = std::min(layout.cols, COLS);
+    if (group.row < top) top = group.row;
+    if (group.lastRow >= top + viewRows) top = group.lastRow - viewRows + 1;
     if (focus.row < top) top = focus.row;
     if (focus.row >= top + viewRows) top = focus.row - viewRows + 1;
     if (focus.col < left) left = focus.col;
@@ -256,7 +285,18 @@ struct Terminal {
     }
 };
 
+bool tooSmall(const TerminalSize& least) { return COLS < least.cols || LINES < least.rows; }
+
 }  // namespace
+
+TerminalSize configFormLeastSize() {
+    // The lists' widths come from the items the dialog fills in as it opens.
+    const auto instance = std::make_unique<ScopeInstance>();
+    instance->settings = kDefaultSettings;
+    DialogManager m(kConfigDialog, configDialogProc);
+    m.open(reinterpret_cast<intptr_t>(instance.get()));
+    return leastSize(m);
+}
 
 int32_t showConfigDialog(ScopeInstance& instance, void*) {
     Terminal term;
@@ -275,14 +315,24 @@ int32_t showConfigDialog(ScopeInstance& instance, void*) {
 
     DialogManager m(kConfigDialog, configDialogProc);
     m.open(reinterpret_cast<intptr_t>(&instance));
+    const TerminalSize least = leastSize(m);
+    if (tooSmall(least)) return kDialogTooSmall;
     Layout layout = layOut(m, LINES);
     WINDOW* pad = newpad(layout.rows, layout.cols);
     if (pad == nullptr) return kDialogFailed;
     keypad(pad, TRUE);
     int top = 0, left = 0;
     while (!m.ended()) {
-        draw(pad, m, layout);
-        show(pad, layout, layout.cells[m.focus()], top, left);
+        // Shrunk below the least size while open: a note until it grows
+        // again, when Escape still cancels.
+        if (tooSmall(least)) {
+            erase();
+            mvprintw(0, 0, "Make the terminal at least %dx%d (Esc cancels)", least.cols, least.rows);
+            refresh();
+        } else {
+            draw(pad, m, layout);
+            show(pad, layout, layout.cells[m.focus()], groupOf(m, layout, m.focus()), top, left);
+        }
         const int key = wgetch(pad);
         if (key == ERR) {
             m.pressEscape();  // the terminal went away
@@ -292,7 +342,7 @@ int32_t showConfigDialog(ScopeInstance& instance, void*) {
             pad = newpad(layout.rows, layout.cols);
             if (pad == nullptr) return kDialogFailed;
             keypad(pad, TRUE);
-        } else {
+        } else if (!tooSmall(least) || key == kEscape || key == kCtrlC) {
             handleKey(m, key);
         }
     }

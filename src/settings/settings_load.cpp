@@ -35,10 +35,10 @@ uint8_t onWhenZero(int v) { return v == 0 ? 1 : 0; }
 
 int32_t inRangeOr(int v, int lo, int hi, int fallback) { return v >= lo && v <= hi ? v : fallback; }
 
-void writeValue(const char* name, int v) {
+bool writeValue(const char* name, int v) {
     char text[12];  // any 32-bit integer and its terminator
     std::snprintf(text, sizeof text, "%d", v);
-    writeRegistryText(kSettingsKey, name, text);
+    return writeRegistryText(kSettingsKey, name, text);
 }
 
 int storedFlag(uint8_t on) { return on ? 0 : 1; }
@@ -63,19 +63,22 @@ void loadSettings(ScopeSettings& s) {
     s.hotFix = inRangeOr(readValue("hotFix"), kHotFixToBlack, kHotFixCount - 1, kDefaultSettings.hotFix);
 }
 
-void saveSettings(const ScopeSettings& s) {
-    writeValue("mode", s.mode);
-    writeValue("PASSTHRU", storedFlag(s.passthru));
-    writeValue("ACCUM", storedFlag(s.accum));
-    writeValue("NTSC", storedFlag(s.ntsc));
-    writeValue("GAMMA", storedFlag(s.gamma));
-    writeValue("STDDEF", storedFlag(s.stdDef));
-    writeValue("RNG255", storedFlag(s.rng255));
-    writeValue("LUMA", storedFlag(s.luma));
-    writeValue("RED", storedFlag(s.red));
-    writeValue("GREEN", storedFlag(s.green));
-    writeValue("BLUE", storedFlag(s.blue));
-    writeValue("WFMGRID", storedFlag(s.wfmGrid));
-    writeValue("hotFix", s.hotFix);
-    writeValue("maxIRE", s.maxIRE);
+bool saveSettings(const ScopeSettings& s) {
+    // Each value is a write of its own; one failing does not stop the rest.
+    bool ok = true;
+    ok = writeValue("mode", s.mode) && ok;
+    ok = writeValue("PASSTHRU", storedFlag(s.passthru)) && ok;
+    ok = writeValue("ACCUM", storedFlag(s.accum)) && ok;
+    ok = writeValue("NTSC", storedFlag(s.ntsc)) && ok;
+    ok = writeValue("GAMMA", storedFlag(s.gamma)) && ok;
+    ok = writeValue("STDDEF", storedFlag(s.stdDef)) && ok;
+    ok = writeValue("RNG255", storedFlag(s.rng255)) && ok;
+    ok = writeValue("LUMA", storedFlag(s.luma)) && ok;
+    ok = writeValue("RED", storedFlag(s.red)) && ok;
+    ok = writeValue("GREEN", storedFlag(s.green)) && ok;
+    ok = writeValue("BLUE", storedFlag(s.blue)) && ok;
+    ok = writeValue("WFMGRID", storedFlag(s.wfmGrid)) && ok;
+    ok = writeValue("hotFix", s.hotFix) && ok;
+    ok = writeValue("maxIRE", s.maxIRE) && ok;
+    return ok;
 }

@@ -21,9 +21,11 @@ struct RegistryText {
 // read or the value is longer than kRegistryTextLongest. Reading never
 // creates or changes anything.
 RegistryText readRegistryText(const char* subkey, const char* valueName);
-// Creates the key if needed; failures are silent.
-void writeRegistryText(const char* subkey, const char* valueName, const char* text);
+// Creates the key if needed; false when the value could not be written
+// (the file store says why: store_file.h).
+bool writeRegistryText(const char* subkey, const char* valueName, const char* text);
 
 // Fills the settings from the store, falling back to each field's default.
 void loadSettings(ScopeSettings& s);
-void saveSettings(const ScopeSettings& s);
+// Writes every value, even after one fails; true when all went through.
+bool saveSettings(const ScopeSettings& s);

@@ -3,16 +3,26 @@
 // a temporary file renamed over the old one, so a crash or a full disk leaves
 // the old file or the new one, never a torn one. Lines this code does not
 // own (other keys, other values, comments) are kept byte for byte.
+//
+// The registry editor exports UTF-16LE with a byte-order mark, and a file
+// made on Windows comes that way. Such a file is worked on as UTF-8 in
+// memory and written back in UTF-16LE with its mark, so that both sides can
+// still read it; text that is not valid UTF-16 is never rewritten, since a
+// lossy rewrite would cost what it holds.
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "settings/settings_store.h"
 #include "settings/store_file.h"
@@ -22,6 +32,7 @@ namespace {
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootKey[] = "HKEY_CURRENT_USER\\";
 constexpr char kBom[] = "\xEF\xBB\xBF";  // UTF-8 byte-order mark, as editors on Windows save
+constexpr char kUtf16Bom[] = "\xFF\xFE";  // UTF-16LE's, as the registry editor exports
 constexpr char kFileName[] = "registry.reg";
 constexpr mode_t kFolderMode = 0700;  // the settings are the user's own
 
@@ -59,36 +70,174 @@ struct Bytes {
         size += n;
     }
     void append(const char* s) { append(s, std::strlen(s)); }
+    void swap(Bytes& other) {
+        std::swap(data, other.data);
+        std::swap(size, other.size);
+        std::swap(capacity, other.capacity);
+        std::swap(failed, other.failed);
+    }
 };
 
 enum class FileState { Present, Missing, Unreadable };
 
 // The whole of a regular file. A missing file or folder is Missing; anything
 // else that stops a full read (no permission, a folder or a pipe in its
-// place, an I/O error) is Unreadable.
-FileState readWholeFile(const char* path, Bytes& out, mode_t& mode) {
+// place, an I/O error) is Unreadable, with the reason in `problem`.
+FileState readWholeFile(const char* path, Bytes& out, mode_t& mode, int& problem) {
     // Non-blocking, so a pipe in the file's place cannot hang the host.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileState::Missing : FileState::Unreadable;
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return FileState::Missing;
+        problem = errno;
+        return FileState::Unreadable;
+    }
     FileState state = FileState::Present;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) state = FileState::Unreadable;
+    if (::fstat(fd, &st) != 0) {
+        problem = errno;
+        state = FileState::Unreadable;
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = S_ISDIR(st.st_mode) ? EISDIR : kStoreNotAFile;
+        state = FileState::Unreadable;
+    }
     mode = st.st_mode & 07777;
     constexpr size_t kChunk = 4096;
     while (state == FileState::Present) {
         if (!out.reserve(out.size + kChunk)) {
+            problem = ENOMEM;
             state = FileState::Unreadable;
             break;
         }
         const ssize_t n = ::read(fd, out.data + out.size, kChunk);
         if (n == 0) break;
         if (n < 0) {
-            if (errno != EINTR) state = FileState::Unreadable;
+            if (errno != EINTR) {
+                problem = errno;
+                state = FileState::Unreadable;
+            }
             continue;
         }
         out.size += static_cast<size_t>(n);
     }
     ::close(fd);
+    return state;
+}
+
+// ---- UTF-16LE files ---------------------------------------------------------
+
+constexpr uint32_t kHighSurrogate = 0xD800, kLowSurrogate = 0xDC00, kSurrogateEnd = 0xE000;
+constexpr uint32_t kSurrogateBits = 10, kFirstPairPoint = 0x10000, kLastPoint = 0x10FFFF;
+
+void appendUtf8(Bytes& out, uint32_t point) {
+    char b[4];
+    size_t n;
+    if (point < 0x80) {
+        b[0] = static_cast<char>(point);
+        n = 1;
+    } else if (point < 0x800) {
+        b[0] = static_cast<char>(0xC0 | point >> 6);
+        b[1] = static_cast<char>(0x80 | (point & 0x3F));
+        n = 2;
+    } else if (point < kFirstPairPoint) {
+        b[0] = static_cast<char>(0xE0 | point >> 12);
+        b[1] = static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        b[2] = static_cast<char>(0x80 | (point & 0x3F));
+        n = 3;
+    } else {
+        b[0] = static_cast<char>(0xF0 | point >> 18);
+        b[1] = static_cast<char>(0x80 | (point >> 12 & 0x3F));
+        b[2] = static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        b[3] = static_cast<char>(0x80 | (point & 0x3F));
+        n = 4;
+    }
+    out.append(b, n);
+}
+
+void appendUnit(Bytes& out, uint32_t unit) {
+    const char b[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    out.append(b, 2);
+}
+
+// UTF-16LE (after its mark) as UTF-8; false on an odd byte or a surrogate
+// without its partner, which no encoder writes.
+bool utf16ToUtf8(const char* data, size_t size, Bytes& out) {
+    if (size % 2 != 0) return false;
+    const auto unitAt = [&](size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(data[i]) |
+                                     static_cast<unsigned char>(data[i + 1]) << 8);
+    };
+    for (size_t i = 0; i < size; i += 2) {
+        uint32_t point = unitAt(i);
+        if (point >= kLowSurrogate && point < kSurrogateEnd) return false;
+        if (point >= kHighSurrogate && point < kLowSurrogate) {
+            if (i + 2 >= size) return false;
+            const uint32_t low = unitAt(i + 2);
+            if (low < kLowSurrogate || low >= kSurrogateEnd) return false;
+            point = kFirstPairPoint + ((point - kHighSurrogate) << kSurrogateBits) + (low - kLowSurrogate);
+            i += 2;
+        }
+        appendUtf8(out, point);
+    }
+    return !out.failed;
+}
+
+// Strict UTF-8 (no overlong forms, no surrogates) as UTF-16LE; false on
+// anything else, which UTF-16 cannot hold.
+bool utf8ToUtf16(const Bytes& text, Bytes& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data);
+    const unsigned char* end = p + text.size;
+    while (p < end) {
+        const unsigned lead = *p++;
+        size_t more;
+        uint32_t point, lowest;
+        if (lead < 0x80) {
+            more = 0, point = lead, lowest = 0;
+        } else if ((lead & 0xE0) == 0xC0) {
+            more = 1, point = lead & 0x1F, lowest = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            more = 2, point = lead & 0x0F, lowest = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            more = 3, point = lead & 0x07, lowest = kFirstPairPoint;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < more) return false;
+        for (; more > 0; --more, ++p) {
+            if ((*p & 0xC0) != 0x80) return false;
+            point = point << 6 | (*p & 0x3F);
+        }
+        if (point < lowest || point > kLastPoint || (point >= kHighSurrogate && point < kSurrogateEnd))
+            return false;
+        if (point < kFirstPairPoint) {
+            appendUnit(out, point);
+        } else {
+            point -= kFirstPairPoint;
+            appendUnit(out, kHighSurrogate + (point >> kSurrogateBits));
+            appendUnit(out, kLowSurrogate + (point & ((1u << kSurrogateBits) - 1)));
+        }
+    }
+    return !out.failed;
+}
+
+// The file's text, in UTF-8 or the bytes as they are, and how it was kept.
+struct StoreText {
+    Bytes text;
+    bool utf16 = false;
+};
+
+FileState readStore(const char* path, StoreText& store, mode_t& mode, int& problem) {
+    const FileState state = readWholeFile(path, store.text, mode, problem);
+    const Bytes& raw = store.text;
+    const size_t mark = sizeof kUtf16Bom - 1;
+    store.utf16 =
+        state == FileState::Present && raw.size >= mark && std::memcmp(raw.data, kUtf16Bom, mark) == 0;
+    if (!store.utf16) return state;
+    Bytes text;
+    if (!utf16ToUtf8(raw.data + mark, raw.size - mark, text)) {
+        problem = text.failed ? ENOMEM : kStoreBadUtf16;
+        return FileState::Unreadable;
+    }
+    store.text.swap(text);
     return state;
 }
 
@@ -219,6 +368,40 @@ bool makeFolders(const char* folder) {
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+constexpr char kTempPrefix[] = ".kivrel-", kTempSuffix[] = ".tmp";
+
+// The pid in a temporary file's name (".kivrel-PID-N.tmp"), or 0 when the
+// name is not one of ours.
+long tempNameOwner(const char* name) {
+    const size_t prefix = sizeof kTempPrefix - 1;
+    if (std::strncmp(name, kTempPrefix, prefix) != 0) return 0;
+    const char* p = name + prefix;
+    long pid = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9' && p - digits < 10; ++p) pid = pid * 10 + (*p - '0');
+    if (p == digits || *p++ != '-') return 0;
+    const char* serial = p;
+    while (*p >= '0' && *p <= '9') ++p;
+    return p > serial && std::strcmp(p, kTempSuffix) == 0 ? pid : 0;
+}
+
+// A save killed part way (SIGKILL, a power cut) cannot remove its temporary
+// file. The next save beside it removes those whose process is gone; one
+// whose pid is alive again may be another save's now, and stays.
+void removeDeadTemporaries(const char* folder) {
+    DIR* d = ::opendir(folder);
+    if (d == nullptr) return;
+    while (const dirent* e = ::readdir(d)) {
+        const long owner = tempNameOwner(e->d_name);
+        if (owner <= 0 || owner == ::getpid() || ::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
 bool writeAll(int fd, const Bytes& content) {
     for (size_t done = 0; done < content.size;) {
         const ssize_t n = ::write(fd, content.data + done, content.size - done);
@@ -230,9 +413,10 @@ bool writeAll(int fd, const Bytes& content) {
 }
 
 // Temporary file in the same folder, written and flushed, then renamed over
-// the target. A failure anywhere before the rename removes the temporary
-// file and leaves the target as it was.
-void replaceFile(const char* target, const Bytes& content, bool keepMode, mode_t mode) {
+// the target. A failure anywhere, the rename's included, removes the
+// temporary file and leaves the target as it was. Returns why it failed, 0
+// when it did not.
+int replaceFile(const char* target, const Bytes& content, bool keepMode, mode_t mode) {
     char folder[kStorePathSize];
     std::snprintf(folder, sizeof folder, "%s", target);
     char* slash = std::strrchr(folder, '/');
@@ -242,25 +426,35 @@ void replaceFile(const char* target, const Bytes& content, bool keepMode, mode_t
         folder[1] = '\0';
     else
         *slash = '\0';
-    if (!makeFolders(folder)) return;
+    errno = 0;
+    // A file in the way of a folder shows as EEXIST from mkdir; say what it means.
+    if (!makeFolders(folder)) return errno != 0 && errno != EEXIST ? errno : ENOTDIR;
+    removeDeadTemporaries(folder);
 
     static std::atomic<unsigned> serial{0};
     char temp[kStorePathSize];
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        const int n = std::snprintf(temp, sizeof temp, "%s/.kivrel-%ld-%u.tmp", folder,
-                                    static_cast<long>(::getpid()), serial.fetch_add(1));
-        if (n < 0 || n >= static_cast<int>(sizeof temp)) return;
+        const int n = std::snprintf(temp, sizeof temp, "%s/%s%ld-%u%s", folder, kTempPrefix,
+                                    static_cast<long>(::getpid()), serial.fetch_add(1), kTempSuffix);
+        if (n < 0 || n >= static_cast<int>(sizeof temp)) return ENAMETOOLONG;
         fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return;
+        if (fd < 0 && errno != EEXIST) return errno;
     }
-    if (fd < 0) return;
-    bool ok = !keepMode || ::fchmod(fd, mode) == 0;
-    ok = ok && writeAll(fd, content) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp, target) != 0) {
+    if (fd < 0) return EEXIST;
+    // The first failure is the one to tell; later calls only clean up.
+    int problem = 0;
+    const auto note = [&problem](bool ok) {
+        if (!ok && problem == 0) problem = errno != 0 ? errno : EIO;
+        return ok;
+    };
+    errno = 0;
+    bool ok = note(!keepMode || ::fchmod(fd, mode) == 0);
+    ok = ok && note(writeAll(fd, content)) && note(::fsync(fd) == 0);
+    ok = note(::close(fd) == 0) && ok;
+    if (!ok || !note(::rename(temp, target) == 0)) {
         ::unlink(temp);
-        return;
+        return problem;
     }
     // The rename itself is durable only once the folder is flushed.
     const int dir = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -268,6 +462,7 @@ void replaceFile(const char* target, const Bytes& content, bool keepMode, mode_t
         ::fsync(dir);
         ::close(dir);
     }
+    return 0;
 }
 
 void appendQuoted(Bytes& out, const char* s) {
@@ -385,6 +580,8 @@ void buildFile(const Bytes& old, const char* subkey, const char* valueName, cons
     }
 }
 
+thread_local int lastWriteProblem = 0;
+
 RegistryText absentText() {
     RegistryText t{};
     std::strcpy(t.text, kAbsentText);
@@ -412,9 +609,11 @@ StorePath settingsStorePath() {
 RegistryText readRegistryText(const char* subkey, const char* valueName) {
     const StorePath path = settingsStorePath();
     if (path.text[0] == '\0') return absentText();
-    Bytes file;
+    StoreText store;
     mode_t mode = 0;
-    if (readWholeFile(path.text, file, mode) != FileState::Present) return absentText();
+    int problem = 0;
+    if (readStore(path.text, store, mode, problem) != FileState::Present) return absentText();
+    const Bytes& file = store.text;
 
     // The last well-formed entry wins, as when the file is imported.
     RegistryText result = absentText();
@@ -447,11 +646,13 @@ RegistryText readRegistryText(const char* subkey, const char* valueName) {
     return result;
 }
 
-void writeRegistryText(const char* subkey, const char* valueName, const char* text) {
+namespace {
+
+int writeStoreText(const char* subkey, const char* valueName, const char* text) {
     // A line break cannot be written inside a value's line.
-    if (std::strpbrk(text, "\r\n") != nullptr || std::strpbrk(valueName, "\r\n") != nullptr) return;
+    if (std::strpbrk(text, "\r\n") != nullptr || std::strpbrk(valueName, "\r\n") != nullptr) return EINVAL;
     const StorePath path = settingsStorePath();
-    if (path.text[0] == '\0') return;
+    if (path.text[0] == '\0') return kStoreNoPath;
 
     // A link to the file (a shared dotfiles folder) stays a link: the file
     // it names is the one replaced.
@@ -460,16 +661,51 @@ void writeRegistryText(const char* subkey, const char* valueName, const char* te
     struct stat st {};
     if (::lstat(path.text, &st) == 0 && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
-        if (::realpath(path.text, resolved) == nullptr) return;
+        if (::realpath(path.text, resolved) == nullptr) return errno;
         std::snprintf(target, sizeof target, "%s", resolved);
     }
 
-    Bytes old;
+    StoreText old;
     mode_t mode = 0;
-    const FileState state = readWholeFile(target, old, mode);
-    if (state == FileState::Unreadable) return;  // rewriting it would lose what it holds
+    int problem = 0;
+    const FileState state = readStore(target, old, mode, problem);
+    if (state == FileState::Unreadable) return problem;  // rewriting it would lose what it holds
     Bytes content;
-    buildFile(old, subkey, valueName, text, content);
-    if (content.failed) return;
-    replaceFile(target, content, state == FileState::Present, mode);
+    buildFile(old.text, subkey, valueName, text, content);
+    if (content.failed) return ENOMEM;
+    if (!old.utf16) return replaceFile(target, content, state == FileState::Present, mode);
+    Bytes encoded;
+    encoded.append(kUtf16Bom);
+    if (!utf8ToUtf16(content, encoded)) return encoded.failed ? ENOMEM : kStoreNotUtf8;
+    return replaceFile(target, encoded, true, mode);
+}
+
+}  // namespace
+
+bool writeRegistryText(const char* subkey, const char* valueName, const char* text) {
+    const int problem = writeStoreText(subkey, valueName, text);
+    if (problem != 0) lastWriteProblem = problem;
+    return problem == 0;
+}
+
+int lastStoreWriteProblem() { return lastWriteProblem; }
+
+int settingsStoreProblem() {
+    const StorePath path = settingsStorePath();
+    if (path.text[0] == '\0') return 0;
+    StoreText store;
+    mode_t mode = 0;
+    int problem = 0;
+    return readStore(path.text, store, mode, problem) == FileState::Unreadable ? problem : 0;
+}
+
+const char* storeProblemText(int problem) {
+    switch (problem) {
+    case 0: return "no problem";
+    case kStoreNotAFile: return "not a regular file";
+    case kStoreBadUtf16: return "marked as UTF-16 but not valid UTF-16";
+    case kStoreNotUtf8: return "the value is not UTF-8 text, which a UTF-16 file cannot hold";
+    case kStoreNoPath: return "none of KIVREL_REGISTRY, XDG_CONFIG_HOME and HOME names a place for it";
+    default: return std::strerror(problem);
+    }
 }

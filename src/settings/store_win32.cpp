@@ -33,13 +33,14 @@ RegistryText readRegistryText(const char* subkey, const char* valueName) {
     return t;
 }
 
-void writeRegistryText(const char* subkey, const char* valueName, const char* text) {
+bool writeRegistryText(const char* subkey, const char* valueName, const char* text) {
     HKEY key = nullptr;
     char keyClass[] = "Anything";
     if (RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, keyClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(std::strlen(text) + 1));
+        return false;
+    const LONG result = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                       static_cast<DWORD>(std::strlen(text) + 1));
     RegCloseKey(key);
+    return result == ERROR_SUCCESS;
 }

@@ -1,10 +1,14 @@
 // The settings store from the command line: `kivrel defaults` shows and sets
 // what new instances start from, and --max-ire reaches one run only.
+#include <stdlib.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "cli_runner.h"
 #include "settings/store_fixture.h"
 #include "support/image.h"
+#include "support/text_encoding.h"
 
 namespace {
 
@@ -82,4 +86,111 @@ TEST_F(Defaults, MaxIreForOneRunLeavesTheUsersStoreAlone) {
     // The user's other values came along: the stored action, the given ceiling.
     EXPECT_EQ(run({"-d", "hotpixel", "--max-ire", "100", "--print-config"}).out.substr(0, 54),
               "Kivrel [1.5] (Hot Pixel < IRE 100 Change saturation>)\n");
+}
+
+namespace {
+
+constexpr char kFactoryDefaults[] =
+    "(Histograms < Luma Red Green Blue>)\nConfig(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)\nmaxIRE 110\n";
+
+// Points kivrel at another store for one test.
+class OtherStore : public Defaults {
+protected:
+    void SetUp() override {
+        Defaults::SetUp();
+        own_ = std::getenv("KIVREL_REGISTRY");
+    }
+    void TearDown() override {
+        ::setenv("KIVREL_REGISTRY", own_.c_str(), 1);
+        Defaults::TearDown();
+    }
+    void use(const std::string& store) { ::setenv("KIVREL_REGISTRY", store.c_str(), 1); }
+    void writeBytes(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+
+    std::string own_;
+};
+
+}  // namespace
+
+// regedit's export: UTF-16LE after FF FE, CRLF. It is read, and a save keeps
+// it UTF-16 with everything else in it.
+TEST_F(OtherStore, AStoreExportedOnWindowsIsReadAndStaysUtf16) {
+    const std::string head =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\r\n\"Note\"=\"d\xC3\xA9j\xC3\xA0 "
+        "\xF0\x9F\x8E\xA5\"\r\n";
+    const auto utf16 = [](const std::string& text) {
+        return "\xFF\xFE" + convertText(text, "UTF-8", "UTF-16LE");
+    };
+    writeBytes("registry.reg", utf16(head + "\"mode\"=\"3\"\r\n\"maxIRE\"=\"105\"\r\n"));
+    use(path("registry.reg"));
+    CliResult r = run({"defaults"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "(Wave Form Monitor <Luma Red Green Blue>)\nConfig(3, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, "
+              "1)\nmaxIRE 105\n");
+
+    r = run({"defaults", "--max-ire", "100"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(
+        readText("registry.reg"),
+        utf16(head +
+              "\"mode\"=\"3\"\r\n\"maxIRE\"=\"100\"\r\n\"PASSTHRU\"=\"1\"\r\n\"ACCUM\"=\"1\"\r\n\"NTSC\"="
+              "\"0\"\r\n"
+              "\"GAMMA\"=\"0\"\r\n\"STDDEF\"=\"0\"\r\n\"RNG255\"=\"0\"\r\n\"LUMA\"=\"0\"\r\n\"RED\"=\"0\"\r\n"
+              "\"GREEN\"=\"0\"\r\n\"BLUE\"=\"0\"\r\n\"WFMGRID\"=\"0\"\r\n\"hotFix\"=\"0\"\r\n"));
+}
+
+// A store kivrel cannot read: every command says so in one line and goes on
+// with the factory defaults; a save says why it failed and changes nothing.
+TEST_F(OtherStore, AnUnreadableStoreIsNamedWithItsReason) {
+    Image grey(4, 2);
+    ASSERT_TRUE(writePng(path("grey.png"), grey));
+    std::filesystem::create_directory(path("folder.reg"));
+    writeBytes("broken.reg",
+               "\xFF\xFE" + convertText("[HKEY_CURRENT_USER\\Software]\r\n", "UTF-8", "UTF-16LE") + "A");
+    writeText("plain", "plain");
+    struct Case {
+        const char* store;
+        const char* readProblem;  // nullptr: readable (or not there)
+        const char* saveProblem;
+    };
+    const Case cases[] = {
+        {"folder.reg", "Is a directory", "Is a directory"},
+        {"broken.reg", "marked as UTF-16 but not valid UTF-16", "marked as UTF-16 but not valid UTF-16"},
+        {"plain/registry.reg", nullptr, "Not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.store);
+        use(path(c.store));
+        const std::string warning = c.readProblem == nullptr ? ""
+                                                             : "kivrel: the settings store " + path(c.store) +
+                                                                   " could not be read (" + c.readProblem +
+                                                                   "); using the factory defaults\n";
+        const std::string before =
+            c.readProblem != nullptr && std::string(c.store) == "broken.reg" ? readText(c.store) : "";
+        CliResult r = run({"defaults"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, kFactoryDefaults);
+        EXPECT_EQ(r.err, warning);
+
+        for (const Args& render :
+             {Args{"--print-config"}, Args{"grey.png", "-d", "video,waveform", "-f", "md5", "-o", "-"}}) {
+            r = run(render);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err.substr(0, warning.size()), warning);
+            EXPECT_EQ(r.err.find("settings store", warning.size()), std::string::npos)
+                << "said twice: " << r.err;
+        }
+
+        r = run({"defaults", "--max-ire", "100"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, warning + "kivrel: could not save the defaults to " + path(c.store) + " (" +
+                             c.saveProblem + ")\n");
+        if (!before.empty()) EXPECT_EQ(readText(c.store), before);
+    }
+    EXPECT_EQ(readText("plain"), "plain");
+    EXPECT_TRUE(std::filesystem::is_empty(path("folder.reg")));
 }

@@ -242,8 +242,11 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
     EXPECT_EQ(decodeFile(path("out.mkv")).frames.size(), 3u);
 
     // A save of the store killed half way leaves its temporary file, which
-    // no read ever takes for the store.
+    // no read ever takes for the store, and the next save removes; a live
+    // process's stays.
     ::setenv("KIVREL_REGISTRY", path("registry.reg").c_str(), 1);
+    const std::string liveSave = ".kivrel-" + std::to_string(::getpid()) + "-0.tmp";
+    writeText(liveSave, "a live save's");
     writeText(
         ".kivrel-" + std::to_string(c.pid) + "-0.tmp",
         "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\VirtualDub\\Kivrel]\r\n"
@@ -255,6 +258,7 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
     }
+    EXPECT_EQ(files(), (std::set<std::string>{"clip.mkv", "out.mkv", live, liveSave, "registry.reg"}));
 }
 
 // Whatever signal a crash in the filter raises, the host's handler removes

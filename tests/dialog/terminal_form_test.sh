@@ -19,11 +19,11 @@ trap 'tmux -L "$sock" kill-server 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# open COLS ROWS [TEXT]: starts the probe in a fresh pane and waits for the
-# form (its caption, or TEXT) to show.
-open() {
+# start COLS ROWS: runs the command in a fresh pane of that size.
+start() {
     tmux -L "$sock" kill-server 2>/dev/null
-    rm -f "$work/out" "$work/done" "$KIVREL_REGISTRY"
+    rm -f "$work/out" "$work/done" "$work/status"
+    [ -d "$KIVREL_REGISTRY" ] || rm -f "$KIVREL_REGISTRY"
     # A busy machine now and then loses a starting server: try again.
     for _ in 1 2 3; do
         tmux -L "$sock" -f /dev/null new-session -d -x "$1" -y "$2" \
@@ -31,6 +31,16 @@ open() {
              touch '$work/done'; sleep 30" && break
         sleep 1
     done
+}
+# ends COLS ROWS: runs the command in such a pane to its end.
+ends() {
+    start "$1" "$2"
+    for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+}
+# open COLS ROWS [TEXT]: starts the probe in a fresh pane and waits for the
+# form (its caption, or TEXT) to show.
+open() {
+    start "$1" "$2"
     for _ in $(seq 100); do
         screen | grep -qF "${3:-Filter: Kivrel}" && return 0
         [ -e "$work/done" ] && break
@@ -116,6 +126,79 @@ Config(1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)" ] || fail "configure, OK: the nex
         [ "$(cat "$work/status")" = 1 ] || fail "configure, Escape: status $(cat "$work/status")"
         [ -e "$KIVREL_REGISTRY" ] && fail "configure, Escape: the store was written"
     }
+    command="'$probe' '$module'"
+fi
+
+# The least terminal, read off the whole form at 80x24: its width, and the
+# height of its tallest group box (top "+- Name" line to the "+" under it).
+open 80 24 && {
+    least=$(screen | awk '
+        { line[NR] = $0 }
+        END {
+            for (r = 1; r <= NR; r++) {
+                c = index(line[r], "+- ")
+                if (c == 0) continue
+                if (w == 0) { s = line[r]; sub(/ +$/, "", s); w = length(s) - c + 1; continue }
+                for (k = r + 1; k <= NR && substr(line[k], c, 1) != "+"; k++) {}
+                if (k - r + 1 > h) h = k - r + 1
+            }
+            print w "x" h
+        }')
+    keys Escape
+    finish "result 1
+Config(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)"
+}
+cols=${least%x*}
+rows=${least#*x}
+
+# Below it the form does not open (configProc gives -2); at it, every
+# control can be reached, the focused one's group whole in view.
+for size in "$((cols - 1)) $rows" "$cols $((rows - 1))"; do
+    ends $size
+    [ "$(head -n 1 "$work/out")" = "result -2" ] || fail "the form opened in ${size% *}x${size#* }: $(cat "$work/out")"
+done
+open "$cols" "$rows" "View" && {
+    keys Tab Tab Tab Tab Tab Tab
+    shows "View" "( ) Video" "( ) Vectorscope" "( ) Wave Form Monitor" "(*) Histograms" "( ) Hot Pixel Scan" \
+        "Change:" "Max IRE:"
+    keys Down
+    shows "(*) Hot Pixel Scan"
+    keys Escape
+    finish "result 1
+Config(1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)"
+}
+
+if [ -n "$kivrel" ]; then
+    command="'$kivrel' configure --module '$module'"
+    # Too small: one line with both sizes, status 4, the store untouched.
+    ends 30 8
+    [ "$(cat "$work/status")" = 4 ] || fail "configure in 30x8: status $(cat "$work/status")"
+    [ "$(cat "$work/out")" = "kivrel: the terminal is 30x8; the configuration form needs at least $least" ] ||
+        fail "configure in 30x8: $(cat "$work/out")"
+    [ -e "$KIVREL_REGISTRY" ] && fail "configure in 30x8: the store was written"
+
+    # A store that cannot be read or written: said before the form, and OK says why the save failed.
+    own=$KIVREL_REGISTRY
+    for case in "folder:Is a directory" "plain/registry.reg:Not a directory"; do
+        store="$work/${case%%:*}"
+        why=${case#*:}
+        rm -rf "$work/folder" "$work/plain"
+        mkdir "$work/folder"
+        echo plain >"$work/plain"
+        KIVREL_REGISTRY=$store
+        warning="kivrel: the settings store $store could not be read ($why); using the factory defaults
+"
+        [ "$store" = "$work/folder" ] || warning=""
+        open 80 24 && {
+            keys Enter
+            for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+            [ "$(cat "$work/status")" = 1 ] || fail "configure, OK into $store: status $(cat "$work/status")"
+            [ "$(cat "$work/out")" = "${warning}kivrel: could not save the defaults to $store ($why)" ] ||
+                fail "configure, OK into $store: $(cat "$work/out")"
+        }
+    done
+    KIVREL_REGISTRY=$own
+    rm -rf "$work/folder" "$work/plain"
     command="'$probe' '$module'"
 fi
 
