@@ -667,7 +667,8 @@ Input and output:
 
 Display settings (what is not given keeps the module's stored default):
   -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope;
-                         picture (or passthru): the picture unchanged. A
+                         picture (or passthru): the picture unchanged, in
+                         full-range RGB as players show it. A
                          comma-separated list makes a monitor (below)
       --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
@@ -699,7 +700,9 @@ these options with a single display makes a monitor of one tile):
                          top-left aligned, the output rounded up to even sides
       --picture-size WxH the picture-shaped tiles (picture, video, hotpixel)
                          scaled to WxH (Lanczos); -1 for a side keeps the
-                         aspect (640x-1). Scope tiles keep their exact pixels
+                         display aspect (640x-1), -N also rounds it to a
+                         multiple of N; square pixels. Scope tiles keep
+                         their exact pixels
       --crop W:H:X:Y     the scopes measure only this region, in FFmpeg's crop
                          syntax and expressions (iw, ih, ow, oh, + - * / ( ));
                          X and Y left out centre it. The picture tiles show the

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/settings.h"
+#include "input/deep_samples.h"
 #include "slice_workers.h"
 
 extern "C" {
@@ -17,6 +18,7 @@ namespace {
 constexpr int kFirstHdRows = 720;
 constexpr int kUnit = 1 << 16;             // swscale's 1.0 for contrast and saturation
 constexpr uint32_t kRgbMask = 0x00FFFFFF;  // of a 0x00RRGGBB word
+constexpr int kColourComponents = 3;       // Y, Cb, Cr: fewer is grey
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
 constexpr double kStudioLevels = 219.0;
@@ -53,20 +55,23 @@ SourceLevels levelsOf(int pixelFormat, AVColorSpace space, AVColorRange range, i
     }
     // The JPEG formats (yuvj420p ...) are full range by definition.
     const bool jpegFormat = std::string_view(d->name).starts_with("yuvj");
+    // Grey alone (gray, gray10le, ya16 ...) untagged is full range, as the
+    // library reads it; Y'CbCr nearly always limited.
+    const bool greyOnly = d->nb_components < kColourComponents;
     if (overrides.fullRange) {
         s.fullRange = *overrides.fullRange;
     } else if (range == AVCOL_RANGE_JPEG || range == AVCOL_RANGE_MPEG || jpegFormat) {
         s.fullRange = range == AVCOL_RANGE_JPEG || jpegFormat;
     } else {
-        s.fullRange = false;
+        s.fullRange = greyOnly;
         s.rangeAssumed = true;
     }
     return s;
 }
 
 RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, const SourceLevels& source) {
-    if (!filterStudioRange || !source.yuv || source.fullRange) return RgbLevels::Full;
-    if (passthru) return RgbLevels::Studio;  // the picture itself, as the video view shows it
+    // The picture passed through is for the eye: full range, as a player shows it.
+    if (passthru || !filterStudioRange || !source.yuv || source.fullRange) return RgbLevels::Full;
     switch (static_cast<DisplayMode>(displayMode)) {
     case DisplayMode::Video:
     case DisplayMode::Histograms:
@@ -125,7 +130,11 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     fitLumaLine(t);
 }
 
-Status LevelConverter::prepare(const AVFrame& f, const SourceLevels& levels, RgbLevels out) {
+Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels, RgbLevels out) {
+    frame_ = &source;
+    if (DeepSamples::reduces(source.format))
+        if (Status s = deep_.reduce(source, levels.yuv && !levels.fullRange, frame_); !s.ok()) return s;
+    const AVFrame& f = *frame_;
     const int matrix = static_cast<int>(levels.matrix);
     const int fullRange = levels.fullRange ? 1 : 0;
     const int outLevels = static_cast<int>(out);
@@ -198,7 +207,7 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     if (!yuv_) {
         uint8_t* rgbRows[4] = {dst, nullptr, nullptr, nullptr};
         const int strides[4] = {dstStride, 0, 0, 0};
-        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, rgbRows, strides) != f.height)
+        if (sws_scale(sws_, frame_->data, frame_->linesize, 0, f.height, rgbRows, strides) != f.height)
             return Status::fail("converting a frame to RGB failed");
         // The library sets the unused top byte to 255; the plug-in interface leaves it 0.
         for (int y = 0; y < f.height; ++y) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/deep_samples.h"
 #include "input/yuv_rows.h"
 #include "pluginhost/status.h"
 
@@ -31,7 +32,7 @@ struct SourceLevels {
     YuvMatrix matrix = YuvMatrix::Bt601;
     bool fullRange = true;
     bool matrixAssumed = false;  // untagged: chosen by the picture's height
-    bool rangeAssumed = false;   // untagged: limited, as YUV nearly always is
+    bool rangeAssumed = false;   // untagged: limited, as YUV nearly always is (grey alone: full)
     int bits = 8;                // per component
 };
 
@@ -48,7 +49,8 @@ SourceLevels levelsOf(int pixelFormat, AVColorSpace space, AVColorRange range, i
 // The RGB one display wants. The displays that honour the filter's 16-235
 // setting (video view, histograms, waveform) get studio RGB from a
 // limited-range source, so sub-blacks and super-whites stay visible; the
-// vectorscope and the hot pixel scan measure against full-range RGB.
+// vectorscope and the hot pixel scan measure against full-range RGB. The
+// picture passed through (`passthru`) gets full-range RGB, as players show it.
 RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, const SourceLevels& source);
 
 // "BT.709, limited range (untagged: assumed), 10 bits reduced to 8"; "" for 8-bit RGB.
@@ -66,10 +68,11 @@ bool filterUsesStdDef(YuvMatrix matrix);
 enum class ChromaPath { InPlace, Library };
 
 // Converts decoded frames to 0x00RRGGBB words, set up again only when the
-// format, size or levels change. YUV goes through integer tables of its own
-// (the library's fast paths wrap out-of-gamut levels around and miss by up
-// to three levels); the library only brings other layouts and depths to
-// 8-bit 4:4:4, chroma repeated, not blended. With workers, the rows are
+// format, size or levels change. Deeper samples are first brought to 8 bits
+// (deep_samples.h). YUV goes through integer tables of its own (the
+// library's fast paths wrap out-of-gamut levels around and miss by up to
+// three levels); the library only brings other layouts to 8-bit 4:4:4,
+// chroma repeated, not blended. With workers, the rows are
 // shared out among their threads. `simd` picks the row kernel; every level
 // gives the same words.
 class LevelConverter {
@@ -100,6 +103,8 @@ private:
     ChromaPath path_;
     YuvRowKernel rowKernel_;
     SliceWorkers* workers_ = nullptr;
+    DeepSamples deep_;                // sources of more than 8 bits, brought to 8 first
+    const AVFrame* frame_ = nullptr;  // the prepared frame, or its 8-bit copy
 
     SwsContext* sws_ = nullptr;
     AVFrame* planes444_ = nullptr;                   // 8-bit 4:4:4 for the tables

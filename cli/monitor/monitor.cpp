@@ -80,7 +80,8 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
     }
     tile.size = {inst.output().w(), inst.output().h()};
     if (tile.wholeFrame && options.monitor.pictureSize) {
-        tile.size = scaledPictureSize(*options.monitor.pictureSize, inst.output().w(), inst.output().h());
+        tile.size = scaledPictureSize(*options.monitor.pictureSize, inst.output().w(), inst.output().h(),
+                                      info.sampleAspect.num, info.sampleAspect.den);
         if (tile.size.w != inst.output().w() || tile.size.h != inst.output().h()) {
             tile.scaler = std::make_unique<PictureScaler>();
             if (Status s = tile.scaler->open(inst.output().w(), inst.output().h(), tile.size.w, tile.size.h);

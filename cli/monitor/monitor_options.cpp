@@ -35,11 +35,10 @@ bool parseSide(std::string_view text, int32_t& v) {
            v <= kMaxPictureSide && v >= -kMaxPictureSide;
 }
 
-// The other side in the picture's aspect, rounded to the nearest, then to a multiple of `multiple`.
-int32_t followingSide(int32_t given, int32_t ownSide, int32_t otherSide, int32_t multiple) {
-    const int64_t num = int64_t{given} * ownSide;
-    const int64_t den = int64_t{otherSide} * multiple;
-    return static_cast<int32_t>(std::max<int64_t>(1, (num + den / 2) / den) * multiple);
+// The missing side, given * num / den, rounded to the nearest, then to a multiple of `multiple`.
+int32_t followingSide(int32_t given, int64_t num, int64_t den, int32_t multiple) {
+    const int64_t over = den * multiple;
+    return static_cast<int32_t>(std::max<int64_t>(1, (given * num + over / 2) / over) * multiple);
 }
 
 }  // namespace
@@ -102,8 +101,10 @@ Status parseCrop(std::string_view value, MonitorRequest& request) {
     return {};
 }
 
-TileSize scaledPictureSize(const PictureSize& asked, int32_t w, int32_t h) {
-    if (asked.w < 0) return {followingSide(asked.h, w, h, -asked.w), asked.h};
-    if (asked.h < 0) return {asked.w, followingSide(asked.w, h, w, -asked.h)};
+TileSize scaledPictureSize(const PictureSize& asked, int32_t w, int32_t h, int32_t sarNum, int32_t sarDen) {
+    // The display aspect is w * SAR / h; the tile's pixels are square.
+    const int64_t wide = int64_t{w} * sarNum, high = int64_t{h} * sarDen;
+    if (asked.w < 0) return {followingSide(asked.h, wide, high, -asked.w), asked.h};
+    if (asked.h < 0) return {asked.w, followingSide(asked.w, high, wide, -asked.h)};
     return {asked.w, asked.h};
 }

@@ -23,8 +23,9 @@ struct MonitorTile {
 // The words that name the untouched picture in a list.
 inline constexpr std::string_view kPictureNames[] = {"picture", "passthru"};
 
-// --picture-size: a side of -N follows the picture's aspect from the other,
-// rounded to a multiple of N, as FFmpeg's scale does.
+// --picture-size: a side of -N follows the picture's display aspect (its
+// sample aspect ratio applied) from the other, rounded to the nearest whole
+// pixel, then to a multiple of N, as FFmpeg's scale does.
 struct PictureSize {
     int32_t w = 0, h = 0;
 };
@@ -47,5 +48,6 @@ Status parseLayout(std::string_view value, MonitorRequest& request);
 Status parsePictureSize(std::string_view value, MonitorRequest& request);
 Status parseCrop(std::string_view value, MonitorRequest& request);
 
-// The picture tile's size for a w x h frame.
-TileSize scaledPictureSize(const PictureSize& asked, int32_t w, int32_t h);
+// The picture tile's size, in square pixels, for a w x h frame whose
+// pixels are sarNum:sarDen (width to height).
+TileSize scaledPictureSize(const PictureSize& asked, int32_t w, int32_t h, int32_t sarNum, int32_t sarDen);

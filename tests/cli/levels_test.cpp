@@ -185,16 +185,36 @@ TEST_F(Source, LimitedRampReachesEachDisplayAtItsLevels) {
             ASSERT_EQ(got.frames.size(), 1u);
             ASSERT_EQ(want.frames.size(), 1u);
             EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
-            if (d != "video") continue;
-            // The picture itself, as the filter is handed it.
-            const Decoded picture = runAndDecode({"ramp.mkv", "--passthru", "-o", "pic.png", "-d", display,
-                                                  "--range", range, "-y", "-frames", "1"},
-                                                 "pic.png");
-            ASSERT_EQ(picture.frames.size(), 1u);
+        }
+}
+
+// The picture passed through is for the eye: full range, as players show
+// it, whatever the filter's range, alone (-d picture, -d passthru,
+// --passthru) or as a monitor's tile beside displays that get studio RGB.
+TEST_F(Source, ThePictureIsFullRangeAsPlayersShowIt) {
+    ClipPlan ramp;
+    ramp.w = 256;
+    ramp.h = 2;
+    ramp.colorspace = kTag709;
+    ramp.range = kTvRange;
+    ramp.pixel = [](int, int x, int) { return static_cast<uint32_t>(x) << 16 | 0x8080; };
+    ASSERT_EQ(writePlannedClip(path("ramp.mkv"), ramp), "");
+    const Args ways[] = {{"-d", "picture"},
+                         {"-d", "passthru"},
+                         {"-d", "waveform", "--passthru"},
+                         {"-d", "picture,waveform"},
+                         {"-d", "passthru,waveform", "--layout", "column"}};
+    for (const Args& way : ways)
+        for (const char* range : {"16-235", "0-255"}) {
+            Args args = {"ramp.mkv", "--range", range, "-o", "out.png", "-y", "-frames", "1"};
+            args.insert(args.end(), way.begin(), way.end());
+            const Decoded d = runAndDecode(args, "out.png");
+            ASSERT_EQ(d.frames.size(), 1u);
             for (int x = 0; x < 256; ++x) {
-                const uint32_t want = studio ? static_cast<uint32_t>(x) * 0x010101
-                                             : referencePixel(kWeights[1], false, false, x, 128, 128);
-                EXPECT_EQ(picture.frames[0].at(x, 0), want) << "Y " << x;
+                // Y' 16 is black, 235 white; beyond them clipped.
+                const long level = std::lround(std::clamp((x - 16) * 255.0 / 219.0, 0.0, 255.0));
+                ASSERT_EQ(d.frames[0].at(x, 1), static_cast<uint32_t>(level) * 0x010101)
+                    << "Y' " << x << " " << testing::PrintToString(args);
             }
         }
 }
@@ -248,6 +268,66 @@ TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
         EXPECT_TRUE(withinOneLevel(d.frames[0].at(1, c.rows - 1), want))
             << std::hex << d.frames[0].at(1, c.rows - 1) << ", want " << want;
         EXPECT_NE(lastErr_.find(c.summary), std::string::npos) << lastErr_;
+    }
+}
+
+// Every level of each deep format FFmpeg's decoders hand over (9 to 16
+// bits; Y'CbCr, grey and RGB; planar and packed; both byte orders) reaches
+// the picture rounded to the nearest 8-bit level. Python works each level
+// out from FFmpeg's own decoding of the file (deep_ramp.py): the picture of
+// grey and RGB exactly, of Y'CbCr as an 8-bit twin of the rounded samples
+// shown through the 8-bit path. Untagged grey is full range.
+TEST_F(Source, DeepSourcesRoundEveryLevelToTheNearest) {
+    struct Case {
+        const char *format, *container, *range;
+        bool limited;
+    };
+    const Case cases[] = {
+        {"yuv420p9le", "mkv", "none", true},  {"yuv420p10le", "mkv", "none", true},
+        {"yuv422p10le", "mkv", "pc", false},  {"yuv444p12le", "mkv", "tv", true},
+        {"yuv420p12le", "mkv", "pc", false},  {"yuv444p14le", "mkv", "none", true},
+        {"yuv422p16le", "mkv", "none", true}, {"yuv420p16le", "mkv", "pc", false},
+        {"yuv420p10be", "nut", "none", true}, {"gray9le", "mkv", "none", false},
+        {"gray10le", "mkv", "none", false},   {"gray12le", "mkv", "tv", true},
+        {"gray14le", "nut", "none", false},   {"gray16le", "mkv", "none", false},
+        {"gray16be", "png", "pc", false},     {"ya16be", "png", "pc", false},
+        {"gbrp9le", "mkv", "none", false},    {"gbrp10le", "mkv", "none", false},
+        {"gbrp12le", "mkv", "none", false},   {"gbrp14le", "mkv", "none", false},
+        {"gbrp16le", "mkv", "none", false},   {"gbrap12le", "mkv", "none", false},
+        {"rgb48le", "nut", "none", false},    {"rgb48be", "png", "pc", false},
+        {"rgba64le", "nut", "none", false},   {"bgr48le", "nut", "none", false},
+    };
+    std::string make = "python3 " KIVREL_CLI_TEST_DIR "/deep_ramp.py " + dir_;
+    for (const Case& c : cases)
+        make +=
+            " " + std::string(c.format) + ":" + c.container + ":" + c.range + ":" + (c.limited ? "1" : "0");
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    const Args settings = {"-d", "picture", "-o", "out.png", "-y", "-frames", "1"};
+    for (const Case& c : cases) {
+        const std::string folder = std::string(c.format) + "-" + c.container + "-" + c.range;
+        SCOPED_TRACE(folder);
+        Args args = {folder + "/deep." + c.container};
+        args.insert(args.end(), settings.begin(), settings.end());
+        const Decoded got = runAndDecode(args, "out.png");
+        ASSERT_EQ(got.frames.size(), 1u);
+        const Image& img = got.frames[0];
+        const std::string want = readText(folder + "/want.rgb");
+        if (want.empty()) {
+            args[0] = folder + "/twin.mkv";
+            const Decoded twin = runAndDecode(args, "out.png");
+            ASSERT_EQ(twin.frames.size(), 1u);
+            EXPECT_TRUE(samePicture(img, twin.frames[0]));
+            continue;
+        }
+        ASSERT_EQ(want.size(), img.px.size() * 3);
+        int wrong = 0;
+        for (size_t i = 0; i < img.px.size(); ++i) {
+            const auto* rgb = reinterpret_cast<const uint8_t*>(want.data() + 3 * i);
+            const uint32_t word = uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2];
+            if ((img.px[i] & 0xFFFFFF) != word && ++wrong <= 3)
+                ADD_FAILURE() << "pixel " << i << ": " << std::hex << img.px[i] << ", want " << word;
+        }
+        EXPECT_EQ(wrong, 0);
     }
 }
 

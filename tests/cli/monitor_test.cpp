@@ -156,6 +156,53 @@ TEST_F(MonitorRun, TheOutlineFramesTheRegionOnTheWholePicture) {
     }
 }
 
+// With non-square pixels, a side of -1 (or -N) follows the display aspect,
+// width x SAR / height, to the nearest pixel (then to a multiple of N); the
+// tile's pixels are square and the output says so.
+TEST_F(MonitorRun, PictureSizeKeepsTheDisplayAspectInSquarePixels) {
+    const struct {
+        int32_t w, h, sarNum, sarDen;
+        const char* size;
+        int32_t tileW, tileH;  // worked out by hand
+    } cases[] = {
+        {720, 576, 64, 45, "640x-1", 640, 360},  // PAL 16:9
+        {720, 576, 64, 45, "-1x360", 640, 360},  // the height given
+        {720, 576, 64, 45, "500x-1", 500, 281},  // 281.25
+        {720, 576, 64, 45, "500x-4", 500, 280},  // 70.3 fours
+        {720, 576, 64, 45, "-2x283", 504, 283},  // 503.1: 251.55 twos
+        {720, 480, 8, 9, "320x-1", 320, 240},    // NTSC 4:3
+        {720, 480, 8, 9, "-1x100", 133, 100},    // 133.3
+        {37, 23, 0, 1, "100x-1", 100, 62},       // unstated: square, 62.2
+        {16, 64, 3, 2, "-1x8", 3, 8},            // tall, 1.5: the tile one pixel wide
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " SAR " + std::to_string(c.sarNum) +
+                     ":" + std::to_string(c.sarDen) + " " + c.size);
+        ClipPlan plan;
+        plan.w = c.w;
+        plan.h = c.h;
+        plan.sarNum = c.sarNum;
+        plan.sarDen = c.sarDen;
+        plan.range = 2;  // AVCOL_RANGE_JPEG: Y' 255 is white
+        plan.pixel = [](int, int, int) { return 0xFF8080u; };
+        ASSERT_EQ(writePlannedClip(path("in.mkv"), plan), "");
+        const Decoded d =
+            runDecode({"in.mkv", "-d", "picture", "--picture-size", c.size, "-y", "-o", "m.mkv"}, "m.mkv");
+        ASSERT_EQ(d.frames.size(), 1u);
+        const Image& got = d.frames[0];
+        // The white tile on black, the output's sides rounded up to even.
+        ASSERT_EQ(got.w, c.tileW + c.tileW % 2);
+        ASSERT_EQ(got.h, c.tileH + c.tileH % 2);
+        int32_t whiteW = 0, whiteH = 0;
+        for (int32_t x = 0; x < got.w; ++x) whiteW += (got.at(x, 0) & 0xFF) > 0x80;
+        for (int32_t y = 0; y < got.h; ++y) whiteH += (got.at(0, y) & 0xFF) > 0x80;
+        EXPECT_EQ(whiteW, c.tileW);
+        EXPECT_EQ(whiteH, c.tileH);
+        EXPECT_EQ(d.sarNum, d.sarDen) << d.sarNum << ":" << d.sarDen;
+        EXPECT_GT(d.sarNum, 0);
+    }
+}
+
 TEST_F(MonitorRun, CaptionsStandAboveTheTilesInTheFiltersColour) {
     expectTilesAreSingleDisplays({"--card-size", "45x31", "-d", "waveform,vectorscope", "--labels", "-o",
                                   "monitor.mkv", "-frames", "2"},

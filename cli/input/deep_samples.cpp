@@ -1,0 +1,129 @@
+#include "input/deep_samples.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+constexpr int kOutBits = 8;
+constexpr int kMostBits = 16;  // what a row of uint16_t holds
+constexpr uint32_t kTop8 = (1u << kOutBits) - 1;
+constexpr uint8_t kNeutralChroma = 1u << (kOutBits - 1);
+constexpr int kRgbShifts[] = {16, 8, 0};  // red, green, blue in 0x00RRGGBB
+constexpr int kColourComponents = 3;
+// Sample layouts that are not plain integers, or whose levels are indices.
+constexpr uint64_t kOtherSamples =
+    AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL;
+
+// The 8-bit planar Y'CbCr format with the same chroma subsampling.
+AVPixelFormat planar8Like(const AVPixFmtDescriptor& d) {
+    for (const AVPixFmtDescriptor* c = av_pix_fmt_desc_next(nullptr); c != nullptr;
+         c = av_pix_fmt_desc_next(c)) {
+        if (c->nb_components != kColourComponents ||
+            (c->flags & (AV_PIX_FMT_FLAG_RGB | kOtherSamples)) != 0 ||
+            (c->flags & AV_PIX_FMT_FLAG_PLANAR) == 0 || c->log2_chroma_w != d.log2_chroma_w ||
+            c->log2_chroma_h != d.log2_chroma_h || std::string_view(c->name).starts_with("yuvj"))
+            continue;
+        bool plain = true;
+        for (int k = 0; k < kColourComponents; ++k)
+            plain = plain && c->comp[k].depth == kOutBits && c->comp[k].plane == k && c->comp[k].step == 1 &&
+                    c->comp[k].shift == 0;
+        if (plain) return av_pix_fmt_desc_get_id(c);
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+}  // namespace
+
+DeepSamples::~DeepSamples() { av_frame_free(&out_); }
+
+bool DeepSamples::reduces(int format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    // XYZ is neither Y'CbCr nor RGB: the library converts it.
+    if (d == nullptr || d->nb_components == 0 ||
+        (d->flags & (kOtherSamples | AV_PIX_FMT_FLAG_BITSTREAM)) != 0 ||
+        std::string_view(d->name).starts_with("xyz"))
+        return false;
+    const int bits = d->comp[0].depth;
+    for (int k = 1; k < d->nb_components; ++k)
+        if (d->comp[k].depth != bits) return false;
+    return bits > kOutBits && bits <= kMostBits;
+}
+
+void DeepSamples::makeTable(int bits, bool limited) {
+    if (bits == tableBits_ && int{limited} == tableLimited_) return;
+    const uint32_t top = (1u << bits) - 1, drop = static_cast<uint32_t>(bits - kOutBits);
+    table_.resize(size_t{top} + 1);
+    for (uint32_t x = 0; x <= top; ++x) {
+        // Integer rounding to the nearest: full range never meets a tie
+        // (2^n - 1 is odd); limited range rounds a half up.
+        const uint32_t level = limited ? (x + (1u << drop >> 1)) >> drop : (2 * x * kTop8 + top) / (2 * top);
+        table_[x] = static_cast<uint8_t>(std::min(level, kTop8));
+    }
+    tableBits_ = bits;
+    tableLimited_ = limited ? 1 : 0;
+}
+
+Status DeepSamples::reduce(const AVFrame& f, bool limited, const AVFrame*& out) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
+    const std::string name = d != nullptr ? d->name : "(unknown)";
+    if (!reduces(f.format)) return Status::fail("cannot bring " + name + " to 8 bits");
+    const bool rgb = (d->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+    const bool grey = !rgb && d->nb_components < kColourComponents;
+    const AVPixelFormat to = rgb ? AV_PIX_FMT_0RGB32 : grey ? AV_PIX_FMT_YUV444P : planar8Like(*d);
+    if (to == AV_PIX_FMT_NONE) return Status::fail("cannot bring " + name + " to 8 bits");
+    if (out_ == nullptr || out_->format != to || out_->width != f.width || out_->height != f.height) {
+        av_frame_free(&out_);
+        out_ = av_frame_alloc();
+        if (out_ == nullptr) return Status::fail("out of memory for bringing " + name + " to 8 bits");
+        out_->format = to;
+        out_->width = f.width;
+        out_->height = f.height;
+        if (av_frame_get_buffer(out_, 0) < 0)
+            return Status::fail("out of memory for bringing " + name + " to 8 bits");
+    }
+    for (std::vector<uint16_t>& line : line_) line.resize(static_cast<size_t>(f.width));
+    makeTable(d->comp[0].depth, limited && !rgb);
+    const uint8_t* planes[AV_NUM_DATA_POINTERS];
+    std::copy_n(f.data, AV_NUM_DATA_POINTERS, planes);
+    const auto read = [&](int component, int x, int y, int w) {
+        av_read_image_line2(line_[component].data(), planes, f.linesize, d, x, y, component, w, 0,
+                            sizeof(uint16_t));
+    };
+    if (rgb) {
+        for (int y = 0; y < f.height; ++y) {
+            for (int c = 0; c < kColourComponents; ++c) read(c, 0, y, f.width);
+            auto* row =
+                reinterpret_cast<uint32_t*>(out_->data[0] + static_cast<ptrdiff_t>(y) * out_->linesize[0]);
+            for (int x = 0; x < f.width; ++x) {
+                uint32_t word = 0;
+                for (int c = 0; c < kColourComponents; ++c)
+                    word |= uint32_t{table_[line_[c][static_cast<size_t>(x)]]} << kRgbShifts[c];
+                row[x] = word;
+            }
+        }
+    } else {
+        const int components = grey ? 1 : kColourComponents;
+        for (int c = 0; c < components; ++c) {
+            const int w = c == 0 ? f.width : AV_CEIL_RSHIFT(f.width, d->log2_chroma_w);
+            const int h = c == 0 ? f.height : AV_CEIL_RSHIFT(f.height, d->log2_chroma_h);
+            for (int y = 0; y < h; ++y) {
+                read(c, 0, y, w);
+                uint8_t* row = out_->data[c] + static_cast<ptrdiff_t>(y) * out_->linesize[c];
+                for (int x = 0; x < w; ++x) row[x] = table_[line_[c][static_cast<size_t>(x)]];
+            }
+        }
+        if (grey)
+            for (int c = 1; c < kColourComponents; ++c)
+                for (int y = 0; y < f.height; ++y)
+                    std::fill_n(out_->data[c] + static_cast<ptrdiff_t>(y) * out_->linesize[c], f.width,
+                                kNeutralChroma);
+    }
+    out = out_;
+    return {};
+}
