@@ -84,6 +84,7 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
                 return item;
             }
             ++skipped_;
+            item.skippedPts.push_back(meta.pts);
             continue;
         }
         if (still && rules_.stillRepeats > 1) {

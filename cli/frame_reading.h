@@ -29,6 +29,7 @@ struct SourceItem {
     ReadFrame meta;            // of the frame
     Status status;             // with Failed
     int64_t skipped = 0;       // damaged frames left out so far
+    std::vector<int64_t> skippedPts;  // of those left out since the item before
     bool cutShort = false;     // with End: the input stops before its stated length
     double decodeSeconds = 0;  // spent reading since the previous item
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "input/levels.h"
+#include "input/source_luma.h"
 #include "options.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
@@ -30,6 +31,7 @@ struct SourceInfo {
     bool still = false;       // one picture, not a clip
     int64_t frameCount = -1;  // frames from the start point on, when the container tells
     Rational timeBase = {kStillFrameRate.den, kStillFrameRate.num};  // of ReadFrame::pts
+    int64_t startPts = 0;            // where the stream starts, in timeBase: frame 0's time
     Rational sampleAspect = {1, 1};  // of the picture as handed over (after any rotation)
     int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
     SourceLevels levels;             // as read at the start; RGB for the test card
@@ -71,6 +73,13 @@ public:
     // from several threads at once, until the next read().
     virtual void convertInBands(const std::vector<RgbLevels>& levels) = 0;
     virtual void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const = 0;
+    // The frame read last as the source codes its luma, before any
+    // conversion: the part-th of `parts` equal shares of its rows added to
+    // `histogram`, from several threads at once as convertRows(). False for
+    // a source without a Y plane (RGB): the caller takes luma from its RGB.
+    virtual bool tallySourceLuma(int32_t /*part*/, int32_t /*parts*/, LumaHistogram& /*histogram*/) const {
+        return false;
+    }
 
 protected:
     // For readers that hold a frame whole: its rows from `first` into `rows`.

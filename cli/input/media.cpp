@@ -129,6 +129,10 @@ public:
     Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
     void convertInBands(const std::vector<RgbLevels>& levels) override { bandLevels_ = levels; }
     void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override;
+    bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
+        const int32_t h = frame_->height;
+        return tallyYPlane(*frame_, h * part / parts, h * (part + 1) / parts, histogram);
+    }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -290,6 +294,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.timeBase = {stream->time_base.num, stream->time_base.den};
     const double tb = av_q2d(stream->time_base);
     firstPts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    info_.startPts = firstPts_;
     frameTicks_ = 1.0 / (fps * tb);
     const double statedEnd = statedEndSeconds(*format_, *stream);
     if (statedEnd > 0.0) statedEnd_ = statedEnd / tb;
@@ -632,6 +637,9 @@ public:
     }
     void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override {
         inner_->convertRows(levels, first, rows);
+    }
+    bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
+        return inner_->tallySourceLuma(part, parts, histogram);
     }
     void cancel() override { cancelled_ = true; }
 

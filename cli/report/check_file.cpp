@@ -89,6 +89,57 @@ Status renderFigure(FileInstances& instances, const Kept& kept, const FrameNumbe
     return hotDone.ok() ? waveDone : hotDone;
 }
 
+// Frame numbers as FFmpeg counts them: from the stream's start at its frame
+// rate, so that a frame lost on the way does not shift the ones after it.
+int64_t sourceNumber(const SourceInfo& info, int64_t number, int64_t pts) {
+    if (info.still || info.frameRate.num <= 0 || info.timeBase.den <= 0) return number;
+    const double frames = static_cast<double>(pts - info.startPts) * info.timeBase.num * info.frameRate.num /
+                          (static_cast<double>(info.timeBase.den) * info.frameRate.den);
+    return std::llround(frames);
+}
+
+// The source's frames between those the report measured: the damaged ones
+// the reading left out (by their times), and the lost ones that left only a
+// gap in the numbering.
+class MissingFrames {
+public:
+    // `fromZero`: a gap before the first frame read counts.
+    MissingFrames(const SourceInfo& info, bool fromZero, std::vector<MissingFrame>& out)
+        : info_(info), next_(fromZero ? 0 : -1), out_(out) {}
+
+    // Before the frame numbered `number`, or at the end (`number` < 0).
+    void before(int64_t number, const std::vector<int64_t>& damagedPts) {
+        if (next_ < 0) next_ = number;
+        std::vector<int64_t> damaged;
+        const auto has = [&](int64_t n) {
+            return std::find(damaged.begin(), damaged.end(), n) != damaged.end();
+        };
+        for (const int64_t pts : damagedPts) {
+            int64_t n = sourceNumber(info_, next_, pts);
+            // A damaged frame's time may be a guess: out of place, it takes the first free number.
+            if (n < next_ || (number >= 0 && n >= number) || has(n))
+                for (n = next_; has(n);) ++n;
+            damaged.push_back(n);
+        }
+        int64_t end = number >= 0 ? number : next_;
+        for (const int64_t n : damaged) end = std::max(end, n + 1);
+        for (int64_t n = next_; n < end; ++n) out_.push_back({n, timeOf(n), has(n)});
+        next_ = std::max(next_, number + 1);
+    }
+
+private:
+    double timeOf(int64_t n) const {
+        const Rational& tb = info_.timeBase;
+        const Rational& rate = info_.frameRate;
+        return (static_cast<double>(info_.startPts) * tb.num / tb.den) +
+               static_cast<double>(n) * rate.den / std::max(rate.num, 1);
+    }
+
+    const SourceInfo& info_;
+    int64_t next_;  // the number the next frame should have; < 0: not known yet
+    std::vector<MissingFrame>& out_;
+};
+
 }  // namespace
 
 Status setUpInstances(const FilterModuleHost& module, const Options& options, FileInstances& out) {
@@ -184,6 +235,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         Lane& lane = lanes[static_cast<size_t>(k)];
         lane.part = {};
         const int32_t n = static_cast<int32_t>(lanes.size());
+        // The luma of a source without a Y plane comes from its RGB, which
+        // the luma picture holds at full range.
+        const bool yPlane = reader->tallySourceLuma(k, n, lane.part.sourceLuma);
         for (int32_t band = bands * k / n; band < bands * (k + 1) / n; ++band) {
             const int32_t y = band * bandRows, rows = std::min(bandRows, info.h - y);
             const Frame luma = lane.luma.frame().storedRows(0, rows);
@@ -191,6 +245,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             reader->convertRows(lumaLevels, y, luma);
             if (twoPictures) reader->convertRows(hotLevels, y, hot);
             meter.measure(luma, hot, lane.part);
+            if (!yPlane) tallyRgbLuma(luma, lane.part.sourceLuma);
         }
     };
 
@@ -211,17 +266,23 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         }
     };
     FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
+    MissingFrames missing(info, o.start.atBeginning(), out.missing);
     for (;;) {
         const SourceItem item = reading.next(unused);
         if (item.kind == SourceItem::Kind::Failed) return item.status;
-        if (item.kind != SourceItem::Kind::Frame) break;
+        if (item.kind != SourceItem::Kind::Frame) {
+            missing.before(-1, item.skippedPts);
+            break;
+        }
+        const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
+        missing.before(number, item.skippedPts);
         workers.run(static_cast<int32_t>(lanes.size()), [&](int32_t first, int32_t last) {
             for (int32_t k = first; k < last; ++k) measureLane(k);
         });
         FramePart whole;
         for (const Lane& lane : lanes) whole.add(lane.part);
         FrameNumbers f;
-        f.frame = item.meta.number;
+        f.frame = number;
         f.time = static_cast<double>(item.meta.pts) * tb;
         FrameMeter::numbers(whole, f);
         out.frames.push_back(f);

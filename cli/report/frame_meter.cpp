@@ -43,9 +43,18 @@ void FrameMeter::numbers(const FramePart& whole, FrameNumbers& out) {
         out.lowest[c] = t.pixels > 0 ? t.lowest[c] : -1;  // -1 and -1 for a frame without pixels
         out.highest[c] = t.highest[c];
     }
+    // The range rule judges the source's code values, not the levels the
+    // filter's settings made of them.
+    const LumaHistogram& source = whole.sourceLuma;
     out.below16 = 0;
     out.above235 = 0;
-    for (int v = 0; v < kStudioBlack; ++v) out.below16 += t.luma[v];
-    for (int v = kStudioWhite + 1; v < kLevels; ++v) out.above235 += t.luma[v];
+    out.sourceLowest = out.sourceHighest = -1;
+    for (int v = 0; v < kLevels; ++v) {
+        if (source[v] == 0) continue;
+        if (out.sourceLowest < 0) out.sourceLowest = v;
+        out.sourceHighest = v;
+        if (v < kStudioBlack) out.below16 += source[v];
+        if (v > kStudioWhite) out.above235 += source[v];
+    }
     out.hotPixels = whole.hotPixels;
 }

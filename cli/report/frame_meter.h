@@ -9,6 +9,7 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "input/source_luma.h"
 #include "modes/histograms.h"
 #include "modes/hotpixel.h"
 #include "modes/simd_level.h"
@@ -17,10 +18,12 @@
 struct FramePart {
     LevelTally levels;
     int64_t hotPixels = 0;
+    LumaHistogram sourceLuma{};  // the source's own luma code values, for the range rule
 
     void add(const FramePart& other) {
         levels.add(other.levels);
         hotPixels += other.hotPixels;
+        for (size_t v = 0; v < sourceLuma.size(); ++v) sourceLuma[v] += other.sourceLuma[v];
     }
 };
 

@@ -22,17 +22,22 @@ struct ReportOptions {
     int jobs = 1;  // files checked at once (-j)
 };
 
-// One frame, as the histograms and the hot pixel scan measure it.
+// One frame: the filter's own measures (its histograms and hot pixel scan,
+// at its settings) and the source's own luma code values, which the range
+// rule judges.
 struct FrameNumbers {
     int64_t frame = 0;  // the frame's number in the source
     double time = 0.0;  // its presentation time, seconds
     int32_t avd = 0;    // the histograms' "AVD"
-    // Lowest and highest level present, every pixel counting; channel order.
+    // Lowest and highest level the histograms see, every pixel counting; channel order.
     int32_t lowest[kChannelCount] = {};
     int32_t highest[kChannelCount] = {};
     int64_t pixels = 0;
     int64_t hotPixels = 0;
-    int64_t below16 = 0, above235 = 0;  // pixels whose luma is below 16, above 235
+    // Pixels whose source luma code value is below 16, above 235; the lowest
+    // and highest code value present (-1 without pixels).
+    int64_t below16 = 0, above235 = 0;
+    int32_t sourceLowest = -1, sourceHighest = -1;
 
     double share(int64_t n) const { return pixels > 0 ? 100.0 * static_cast<double>(n) / pixels : 0.0; }
     double hotPercent() const { return share(hotPixels); }
@@ -53,13 +58,21 @@ enum WorstMeasure : int { kWorstHot = 0, kWorstBelow16, kWorstAbove235, kWorstMe
 inline constexpr const char* kWorstMeasureKeys[kWorstMeasureCount] = {"hot_percent", "below16_percent",
                                                                       "above235_percent"};
 inline constexpr const char* kWorstMeasureNames[kWorstMeasureCount] = {
-    "most hot pixels", "most luma below 16", "most luma above 235"};
+    "most hot pixels", "most source luma below 16", "most source luma above 235"};
 // The frame's share of pixels by one of those measures.
 inline double worstMeasurePercent(const FrameNumbers& f, int measure) {
     return measure == kWorstHot       ? f.hotPercent()
            : measure == kWorstBelow16 ? f.below16Percent()
                                       : f.above235Percent();
 }
+
+// A frame of the source that has no numbers: decoded damaged and left out
+// (--skip-errors), or lost: the stream holds nothing at its time.
+struct MissingFrame {
+    int64_t frame = 0;  // its number in the source, from the times around it
+    double time = 0.0;
+    bool damaged = false;
+};
 
 // A picture for the page: PNG bytes.
 struct Figure {
@@ -82,6 +95,8 @@ struct FileReport {
     int32_t w = 0, h = 0;
     double fps = 0.0;
     std::vector<FrameNumbers> frames;
+    std::vector<MissingFrame> missing;  // in frame order
+    int64_t damagedCount() const;
     // Summary.
     int64_t framesWithHot = 0;
     std::vector<TimeRange> hotRanges, rangeRanges;

@@ -20,9 +20,9 @@ constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into th
 constexpr int kTopLevel = 255;
 constexpr int kStudioBlack = 16, kStudioWhite = 235;
 
-std::string esc(const std::string& s) {
+std::string esc(const std::string& text) {
     std::string out;
-    for (char c : s) {
+    for (char c : validUtf8(text)) {
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
@@ -107,14 +107,16 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     const std::string suffix = "-" + std::to_string(index);
     std::string s;
     // Average luma.
-    s += svgOpen(("avd" + suffix).c_str(), "Average luma (AVD) per frame");
+    s += svgOpen(("avd" + suffix).c_str(), "The filter's average luma (AVD) per frame");
     s += chartFrame(f, {}, kTopLevel, {kStudioBlack, 128, kStudioWhite}, "");
     std::string points;
     for (size_t c = 0; c < cols.size(); ++c)
         points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].avd, kTopLevel)) + " ";
     s += "<polyline class=\"avd\" points=\"" + points + "\"/></svg></figure>";
     // The band of luma present, with the studio limits.
-    s += svgOpen(("band" + suffix).c_str(), "Lowest to highest luma per frame; lines at 16 and 235");
+    s += svgOpen(("band" + suffix).c_str(),
+                 "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
+                 "shaded: source luma outside 16–235");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
                     {64, 128, 192}, "");
     std::string upper, lower;
@@ -142,7 +144,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     double top = 0.0;
     for (const Column& c : cols) top = std::max(top, c.hot);
     top = std::max({top * 1.1, rules.maxHotPercent * 1.1, 0.01});
-    s += svgOpen(("hot" + suffix).c_str(), "Hot pixels per frame, % of the picture");
+    s += svgOpen(("hot" + suffix).c_str(), "The filter's hot pixels per frame, % of the picture");
     s += chartFrame(f, f.hotRanges, top, {0, top / 2, top}, " %");
     points.clear();
     for (size_t c = 0; c < cols.size(); ++c)
@@ -223,16 +225,18 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
          (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
-         (rules.studioRange ? "; luma outside 16–235" : "; no range rule") + ".</p>\n";
+         (rules.studioRange ? "; source luma outside 16–235" : "; no range rule") + ".</p>\n";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
         const std::string verdict = verdictOf(f);
         s += "<section class=\"file\"><h2>" + esc(f.input) + " <span class=\"verdict " +
              (verdict == "legal" ? "legal" : "breaks") + "\">" + esc(verdict) + "</span></h2>\n";
         s += "<table class=\"facts\"><tr><td>Input</td><td>" + std::to_string(f.w) + "×" +
-             std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Measured as</td><td>" +
-             esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + std::to_string(f.frames.size()) +
-             ", " + std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+             std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
+             esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
+             std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (!f.missing.empty())
+            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows)) + "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
@@ -250,8 +254,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
             s += "<table "
                  "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
                  "th></tr>" +
-                 rangeRows("hot pixels", f.hotRanges) + rangeRows("luma outside 16–235", f.rangeRanges) +
-                 "</table>";
+                 rangeRows("hot pixels", f.hotRanges) +
+                 rangeRows("source luma outside 16–235", f.rangeRanges) + "</table>";
         }
         s +=
             "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +
@@ -268,8 +272,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
         }
         s += "</div></section>\n";
     }
-    s += "<p class=\"note\">Made by kivrel report with the filter's own measures: the histograms' average "
-         "luma, "
-         "the hot pixel scan's test.</p></body></html>\n";
+    s += "<p class=\"note\">Made by kivrel report. The filter's own measures, at its settings: the "
+         "histograms' average, lowest and highest levels, the hot pixel scan's test. The range rule "
+         "judges the source's own luma code values, whatever the filter's settings.</p></body></html>\n";
     return s;
 }

@@ -143,9 +143,10 @@ std::string reportHelpText() {
 Checks whole files for broadcast legality with the filter's own measures:
 for every frame the average luma as the histograms show it ("AVD"), the
 lowest and highest luma, red, green and blue present, the hot pixels by the
-hot pixel scan's test, and the luma below 16 and above 235. Then a summary:
-frames with hot pixels, the time ranges that break a rule, the worst frame
-of each measure, and what was assumed about the input.
+hot pixel scan's test; and, whatever the filter's settings, the source's own
+luma code values below 16 and above 235. Then a summary: frames with hot
+pixels, frames damaged or lost, the time ranges that break a rule, the worst
+frame of each measure, and what was assumed about the input.
 
   -o, --output FILE      .csv (one row per frame), .json ("summary" and
                          "frames") or .html (one page with charts, the

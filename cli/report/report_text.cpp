@@ -1,5 +1,6 @@
 // CSV, JSON and the summary table.
 #include <cstdio>
+#include <iterator>
 
 #include "report/report_writers.h"
 
@@ -8,25 +9,46 @@ namespace {
 constexpr int kTimeDecimals = 3;     // milliseconds
 constexpr int kPercentDecimals = 4;  // one pixel of a 1080p frame is 0.00005 %
 
-constexpr const char* kColumns[] = {
-    "input",           "frame",           "time",      "avd",      "luma_min", "luma_max",   "red_min",
-    "red_max",         "green_min",       "green_max", "blue_min", "blue_max", "hot_pixels", "hot_percent",
-    "below16_percent", "above235_percent"};
+constexpr const char* kColumns[] = {"input",
+                                    "frame",
+                                    "time",
+                                    "avd",
+                                    "luma_min",
+                                    "luma_max",
+                                    "red_min",
+                                    "red_max",
+                                    "green_min",
+                                    "green_max",
+                                    "blue_min",
+                                    "blue_max",
+                                    "hot_pixels",
+                                    "hot_percent",
+                                    "below16_percent",
+                                    "above235_percent",
+                                    "source_luma_min",
+                                    "source_luma_max",
+                                    "missing"};
+// The measured frames' columns; "missing" names why a frame has none.
+constexpr size_t kMeasureColumns = std::size(kColumns) - 1;
 
-std::string csvField(const std::string& s) {
+constexpr unsigned char kDelete = 0x7F;  // a control character JSON allows raw; escaped all the same
+
+std::string csvField(const std::string& text) {
+    const std::string s = validUtf8(text);
     if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
     std::string out = "\"";
     for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }
 
-std::string jsonString(const std::string& s) {
+std::string jsonString(const std::string& text) {
+    const std::string s = validUtf8(text);
     std::string out = "\"";
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == kDelete) {
             char esc[8];
             std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
@@ -50,7 +72,20 @@ std::vector<std::string> frameValues(const FileReport& file, const FrameNumbers&
     v.push_back(fixed(f.hotPercent(), kPercentDecimals));
     v.push_back(fixed(f.below16Percent(), kPercentDecimals));
     v.push_back(fixed(f.above235Percent(), kPercentDecimals));
+    v.push_back(std::to_string(f.sourceLowest));
+    v.push_back(std::to_string(f.sourceHighest));
     return v;
+}
+
+const char* missingWhy(const MissingFrame& m) { return m.damaged ? "damaged" : "lost"; }
+
+std::string missingJson(const std::vector<MissingFrame>& missing) {
+    std::string out = "[";
+    for (size_t i = 0; i < missing.size(); ++i)
+        out += std::string(i > 0 ? ", " : "") + "{\"frame\": " + std::to_string(missing[i].frame) +
+               ", \"time\": " + fixed(missing[i].time, kTimeDecimals) +
+               ", \"why\": " + jsonString(missingWhy(missing[i])) + "}";
+    return out + "]";
 }
 
 std::string rangesJson(const std::vector<TimeRange>& ranges) {
@@ -65,6 +100,13 @@ std::string rangesJson(const std::vector<TimeRange>& ranges) {
                ", \"worst_percent\": " + fixed(r.worstPercent, kPercentDecimals) + "}";
     }
     return out + "]";
+}
+
+constexpr size_t kMostMissingRuns = 20;  // in the table; the CSV and JSON list every frame
+constexpr size_t kLabelWidth = 26;       // the table's labels, as %-26s
+
+std::string padded(const std::string& label) {
+    return label + std::string(label.size() < kLabelWidth ? kLabelWidth - label.size() : 0, ' ');
 }
 
 }  // namespace
@@ -82,6 +124,39 @@ std::string fixed(double v, int decimals) {
     return text;
 }
 
+std::string validUtf8(const std::string& s) {
+    constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+    std::string out;
+    out.reserve(s.size());
+    const auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+    const auto trailing = [&](size_t i) { return (byte(i) & 0xC0) == 0x80; };
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = byte(i);
+        // The length of a well-formed sequence starting here (RFC 3629:
+        // no overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+        size_t n = 0;
+        if (c < 0x80) {
+            n = 1;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            n = trailing(i + 1) ? 2 : 0;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+            n = byte(i + 1) >= lo && byte(i + 1) <= hi && trailing(i + 2) ? 3 : 0;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            const unsigned char lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+            n = byte(i + 1) >= lo && byte(i + 1) <= hi && trailing(i + 2) && trailing(i + 3) ? 4 : 0;
+        }
+        if (n == 0) {
+            out += kReplacement;
+            ++i;
+        } else {
+            out.append(s, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
 std::string verdictOf(const FileReport& file) {
     if (!file.breaksHot() && !file.breaksRange()) return "legal";
     std::string v = "breaks";
@@ -97,16 +172,53 @@ std::string assumedText(const FileReport& file) {
     return t + ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
 }
 
+std::string framesText(const FileReport& file) {
+    std::string t = std::to_string(file.frames.size());
+    if (file.missing.empty()) return t;
+    const int64_t damaged = file.damagedCount(), lost = static_cast<int64_t>(file.missing.size()) - damaged;
+    return t + ", " + std::to_string(file.missing.size()) + " missing: " + std::to_string(damaged) +
+           " damaged and left out, " + std::to_string(lost) + " lost";
+}
+
+std::string missingText(const FileReport& file, size_t most) {
+    std::string t;
+    size_t runs = 0;
+    const std::vector<MissingFrame>& m = file.missing;
+    for (size_t i = 0, j = 0; i < m.size(); i = j) {
+        for (j = i + 1; j < m.size() && m[j].frame == m[j - 1].frame + 1 && m[j].damaged == m[i].damaged;)
+            ++j;
+        if (++runs > most) continue;
+        const MissingFrame& last = m[j - 1];
+        t += std::string(t.empty() ? "" : ", ") + std::to_string(m[i].frame) +
+             (j - i > 1 ? "-" + std::to_string(last.frame) : "") + " at " + fixed(m[i].time, kTimeDecimals) +
+             (j - i > 1 ? "-" + fixed(last.time, kTimeDecimals) : "") + " s " + missingWhy(m[i]);
+    }
+    if (runs > most) t += " and " + std::to_string(runs - most) + " more";
+    return t;
+}
+
 std::string csvText(const std::vector<FileReport>& files) {
     std::string out;
     for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
     out += "\n";
-    for (const FileReport& file : files)
+    for (const FileReport& file : files) {
+        // The missing frames in their places, with only their number, time and why.
+        auto missing = file.missing.begin();
+        const auto missingUpTo = [&](int64_t frame) {
+            for (; missing != file.missing.end() && missing->frame < frame; ++missing) {
+                out += csvField(file.input) + "," + std::to_string(missing->frame) + "," +
+                       fixed(missing->time, kTimeDecimals) + std::string(kMeasureColumns - 3, ',') + "," +
+                       missingWhy(*missing) + "\n";
+            }
+        };
         for (const FrameNumbers& f : file.frames) {
+            missingUpTo(f.frame);
             const std::vector<std::string> v = frameValues(file, f, false);
             for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
-            out += "\n";
+            out += ",\n";
         }
+        missingUpTo(INT64_MAX);
+    }
     return out;
 }
 
@@ -128,6 +240,9 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"verdict\": " + jsonString(verdictOf(f)) +
                ", \"frames\": " + std::to_string(f.frames.size()) +
                ", \"frames_with_hot\": " + std::to_string(f.framesWithHot) +
+               ", \"frames_damaged\": " + std::to_string(f.damagedCount()) + ", \"frames_lost\": " +
+               std::to_string(static_cast<int64_t>(f.missing.size()) - f.damagedCount()) +
+               ",\n       \"missing\": " + missingJson(f.missing) +
                ",\n       \"assumed\": {\"matrix\": " + jsonString(f.matrix) +
                ", \"matrix_untagged\": " + (f.matrixAssumed ? "true" : "false") +
                ", \"range\": " + jsonString(f.range) +
@@ -158,6 +273,7 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
         for (const FrameNumbers& f : file.frames) {
             const std::vector<std::string> v = frameValues(file, f, true);
             out += std::string(first ? "" : ",") + "\n    {";
+            // Missing frames are listed with the file's summary.
             for (size_t i = 0; i < v.size(); ++i)
                 out += std::string(i > 0 ? ", " : "") + "\"" + kColumns[i] + "\": " + v[i];
             out += "}";
@@ -170,31 +286,33 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
     std::string out;
     char line[512];
     for (const FileReport& f : files) {
-        std::snprintf(line, sizeof line, "%s\n  %-22s %s\n  %-22s %s\n  %-22s %zu\n  %-22s %lld\n",
-                      f.input.c_str(), "input", assumedText(f).c_str(), "settings", f.filterSettings.c_str(),
-                      "frames", f.frames.size(), "frames with hot pixels",
+        std::snprintf(line, sizeof line, "%s\n  %-26s %s\n  %-26s %s\n  %-26s %s\n  %-26s %lld\n",
+                      f.input.c_str(), "input", assumedText(f).c_str(), "filter settings",
+                      f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (!f.missing.empty())
+            out += "  " + padded("missing frames") + " " + missingText(f, kMostMissingRuns) + "\n";
         auto ranges = [&](const char* name, const std::vector<TimeRange>& rs) {
             std::string text;
             for (const TimeRange& r : rs) {
                 if (!text.empty()) text += ", ";
                 text += fixed(r.start, 2) + "-" + fixed(r.end, 2) + " s";
             }
-            std::snprintf(line, sizeof line, "  %-22s %s\n", name, text.empty() ? "none" : text.c_str());
+            std::snprintf(line, sizeof line, "  %-26s %s\n", name, text.empty() ? "none" : text.c_str());
             out += line;
         };
         ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
-        if (options.rules.studioRange) ranges("luma outside 16-235", f.rangeRanges);
+        if (options.rules.studioRange) ranges("source luma outside 16-235", f.rangeRanges);
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
             const double share = worstMeasurePercent(w, m);
-            std::snprintf(line, sizeof line, "  %-22s frame %lld at %s s, %s %%\n", kWorstMeasureNames[m],
+            std::snprintf(line, sizeof line, "  %-26s frame %lld at %s s, %s %%\n", kWorstMeasureNames[m],
                           static_cast<long long>(w.frame), fixed(w.time, 3).c_str(), fixed(share, 4).c_str());
             out += line;
         }
-        std::snprintf(line, sizeof line, "  %-22s %s\n", "verdict", verdictOf(f).c_str());
+        std::snprintf(line, sizeof line, "  %-26s %s\n", "verdict", verdictOf(f).c_str());
         out += line;
     }
     if (files.size() > 1) {

@@ -21,3 +21,11 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
 std::string fixed(double v, int decimals);
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
+// "92, 8 missing: 2 damaged and left out, 6 lost"
+std::string framesText(const FileReport& file);
+// The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";
+// at most `most` runs, then how many more.
+std::string missingText(const FileReport& file, size_t most);
+// `s` with every byte that is not part of well-formed UTF-8 replaced by
+// U+FFFD: file names are bytes, while JSON, CSV readers and the page want text.
+std::string validUtf8(const std::string& s);

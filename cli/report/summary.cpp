@@ -63,6 +63,10 @@ void summarise(const ReportRules& rules, FileReport& file) {
         [](const FrameNumbers& f) { return std::max(f.below16Percent(), f.above235Percent()); });
 }
 
+int64_t FileReport::damagedCount() const {
+    return std::count_if(missing.begin(), missing.end(), [](const MissingFrame& m) { return m.damaged; });
+}
+
 bool failsDelivery(const ReportRules& rules, const std::vector<FileReport>& files) {
     for (const FileReport& f : files)
         if ((rules.failOnHot && f.breaksHot()) || (rules.failOnRange && f.breaksRange())) return true;

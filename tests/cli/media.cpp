@@ -126,7 +126,8 @@ std::string writePlannedClip(const std::string& path, const ClipPlan& plan) {
     c->colorspace = static_cast<AVColorSpace>(plan.colorspace);
     c->color_range = static_cast<AVColorRange>(plan.range);
     if (plan.sarNum > 0) c->sample_aspect_ratio = {plan.sarNum, plan.sarDen};
-    c->level = 1;  // no global header: QuickTime keeps none for FFV1
+    c->level = plan.checksums ? 3 : 1;  // no global header: QuickTime keeps none for FFV1
+    if (plan.checksums) av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
     c->gop_size = 1;
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVStream* st = avformat_new_stream(oc, nullptr);

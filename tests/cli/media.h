@@ -32,6 +32,7 @@ struct ClipPlan {
     int rotation = 0;               // degrees clockwise players turn it (a display matrix)
     bool rgb = false;
     bool chroma420 = false;  // yuv420p, each 2x2 block taking its top left pixel's chroma
+    bool checksums = false;  // slice checksums, so that damage shows (not in QuickTime)
     // 0x00YYUUVV (or 0x00RRGGBB) of a pixel.
     uint32_t (*pixel)(int frame, int x, int y) = nullptr;
 };

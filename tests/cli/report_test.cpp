@@ -3,6 +3,8 @@
 // the exit status of each rule, and its forms read back by standard readers.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -283,8 +285,8 @@ TEST_F(Report, CsvJsonAndHtmlReadBack) {
 import csv, json, sys
 d = sys.argv[1]
 rows = list(csv.DictReader(open(d + '/r.csv')))
-keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent'.split(',')
-assert list(rows[0].keys()) == keys, rows[0].keys()
+keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent,source_luma_min,source_luma_max'.split(',')
+assert list(rows[0].keys()) == keys + ['missing'], rows[0].keys()
 assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
 j = json.load(open(d + '/r.json'))
 assert set(j) == {'summary', 'frames'}
@@ -327,5 +329,249 @@ TEST_F(Report, PicturesDecodeToTheirFrames) {
         const Decoded d = decodeFile(path("p.png"));
         ASSERT_EQ(d.frames.size(), 1u) << d.error;
         EXPECT_TRUE(samePicture(d.frames[0], img));
+    }
+}
+
+// The range rule judges the source's own luma code values whatever the
+// filter's settings; the filter's own numbers keep what its histograms see.
+TEST_F(Report, RangeRuleJudgesTheSourceCodeValues) {
+    constexpr int32_t kW = 37, kH = 29;
+    ClipPlan plan;
+    plan.w = kW;
+    plan.h = kH;
+    plan.pts = {0, 1, 2};
+    plan.range = 1;  // limited
+    plan.pixel = busyPixel;
+    ASSERT_EQ(writePlannedClip(path("busy.mkv"), plan), "");
+    // Y plane runs 0..255 in every frame: its share below 16 and above 235, counted here.
+    std::vector<std::array<std::string, 2>> want;
+    for (size_t k = 0; k < plan.pts.size(); ++k) {
+        int below = 0, above = 0;
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x) {
+                const uint32_t luma = busyPixel(static_cast<int>(k), x, y) >> 16;
+                below += luma < 16 ? 1 : 0;
+                above += luma > 235 ? 1 : 0;
+            }
+        char b[32], a[32];
+        std::snprintf(b, sizeof b, "%.4f", 100.0 * below / (kW * kH));
+        std::snprintf(a, sizeof a, "%.4f", 100.0 * above / (kW * kH));
+        want.push_back({b, a});
+    }
+    writeText("wide.vcf",
+              "VirtualDub.video.filters.instance[0].Config(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1);\n");
+    for (const Args& settings :
+         {Args{}, Args{"--range", "0-255"}, Args{"--range", "16-235", "--matrix", "709"},
+          Args{"--script", "wide.vcf"}}) {
+        SCOPED_TRACE(testing::PrintToString(settings));
+        Args args = {"report", "busy.mkv", "-o", "r.csv", "-y", "--fail-on", "range"};
+        args.insert(args.end(), settings.begin(), settings.end());
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, kRuleBroken) << r.err;
+        const auto rows = csvRows(readText("r.csv"));
+        ASSERT_EQ(rows.size(), want.size());
+        for (size_t k = 0; k < rows.size(); ++k) {
+            EXPECT_EQ(rows[k].at("below16_percent"), want[k][0]) << k;
+            EXPECT_EQ(rows[k].at("above235_percent"), want[k][1]) << k;
+            EXPECT_EQ(rows[k].at("source_luma_min"), "0") << k;
+            EXPECT_EQ(rows[k].at("source_luma_max"), "255") << k;
+        }
+    }
+    // Full-range RGB becomes luma 16..235 in any converter: black and white are legal.
+    ASSERT_EQ(writeClip(path("bw.mkv"), {Image(8, 4, 0x000000), Image(8, 4, 0xFFFFFF)}, 10), "");
+    const CliResult r = run({"report", "bw.mkv", "-o", "bw.csv", "--fail-on", "range", "--range", "16-235"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto rows = csvRows(readText("bw.csv"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].at("source_luma_max"), "16");
+    EXPECT_EQ(rows[1].at("source_luma_min"), "235") << readText("bw.csv");
+}
+
+namespace {
+
+// Runs a Python check on the test's folder (argv[1]); true when it passes.
+bool python(const std::string& dir, const std::string& script) {
+    const std::string command =
+        "python3 - " + dir + " <<'EOF'\nimport csv, json, sys\nd = sys.argv[1]\n" + script + "\nEOF";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+// A damaged frame left out and a frame the stream lacks: every form lists
+// them with their times, and the frames after keep the source's numbers.
+TEST_F(Report, MissingFramesAreListedAndNumbersFollowTheSource) {
+    ClipPlan plan;
+    plan.w = 24;
+    plan.h = 16;
+    plan.pts = {0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11};  // frame 4 lost: 0.4 s has no frame
+    plan.checksums = true;
+    plan.pixel = busyPixel;
+    ASSERT_EQ(writePlannedClip(path("clip.mkv"), plan), "");
+    const std::vector<PacketSpan> spans = decodeFile(path("clip.mkv")).packets;
+    ASSERT_EQ(spans.size(), plan.pts.size());
+    std::string data = readText("clip.mkv");
+    const PacketSpan& hurt = spans[7];  // frame 8
+    for (auto i = static_cast<size_t>(hurt.pos + hurt.size / 4);
+         i < static_cast<size_t>(hurt.pos + hurt.size / 2); ++i)
+        data[i] ^= 0x5A;
+    writeText("hurt.mkv", data);
+    for (const char* out : {"r.csv", "r.json", "r.html"}) {
+        const CliResult r = run({"report", "hurt.mkv", "--skip-errors", "-o", out});
+        ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+    }
+    EXPECT_TRUE(python(dir_, R"(
+rows = list(csv.DictReader(open(d + '/r.csv', encoding='utf-8')))
+assert [(r['frame'], r['time'], r['missing']) for r in rows if r['missing']] == \
+    [('4', '0.400', 'lost'), ('8', '0.800', 'damaged')], rows
+assert [int(r['frame']) for r in rows] == list(range(12)), [r['frame'] for r in rows]
+assert all(r['avd'] == '' for r in rows if r['missing'])
+j = json.load(open(d + '/r.json', encoding='utf-8'))
+f = j['summary']['files'][0]
+assert f['missing'] == [{'frame': 4, 'time': 0.4, 'why': 'lost'}, {'frame': 8, 'time': 0.8, 'why': 'damaged'}], f
+assert (f['frames'], f['frames_damaged'], f['frames_lost']) == (10, 1, 1), f
+assert [(x['frame'], x['time']) for x in j['frames']] == [(k, k / 10) for k in (0, 1, 2, 3, 5, 6, 7, 9, 10, 11)]
+)"));
+    const std::string listed = "4 at 0.400 s lost, 8 at 0.800 s damaged";
+    EXPECT_NE(readText("r.html").find(listed), std::string::npos);
+    const CliResult r = run({"report", "hurt.mkv", "--skip-errors"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("10, 2 missing: 1 damaged and left out, 1 lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(listed), std::string::npos) << r.out;
+}
+
+// A file name that is not UTF-8 (and a control character) still makes text
+// every reader takes: invalid bytes become U+FFFD.
+TEST_F(Report, NamesThatAreNotUtf8BecomeText) {
+    const std::string name = "bad\xFF\xC3(\x01 \xE2\x82\xAC.mkv";  // stray bytes, a control, a euro sign
+    ASSERT_EQ(writeClip(path(name), patternClip(8, 6, 1), 10), "");
+    for (const char* out : {"r.csv", "r.json", "r.html"}) {
+        const CliResult r = run({"report", name, "-o", out});
+        ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+    }
+    EXPECT_TRUE(python(dir_, R"(
+want = 'bad\ufffd\ufffd(\x01 \u20ac.mkv'
+assert [r['input'] for r in csv.DictReader(open(d + '/r.csv', encoding='utf-8'))] == [want]
+j = json.load(open(d + '/r.json', encoding='utf-8'))
+assert j['summary']['files'][0]['input'] == want and j['frames'][0]['input'] == want, j
+page = open(d + '/r.html', encoding='utf-8').read()
+assert 'bad\ufffd\ufffd(' in page
+)"));
+}
+
+namespace {
+
+// Made frames for the summary: frame numbers in the source (5 is lost) and,
+// per frame, how many of its 8 x 4 pixels lie below 16 and above 235.
+constexpr int32_t kSmallW = 8, kSmallH = 4;
+constexpr int64_t kNumbers[] = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11};
+constexpr int kBelow[] = {0, 2, 0, 0, 1, 3, 0, 0, 3, 1, 0};
+constexpr int kAbove[] = {0, 0, 5, 0, 1, 0, 0, 2, 5, 0, 0};
+
+uint32_t countedPixel(int k, int x, int y) {
+    const int i = y * kSmallW + x;
+    // Black below black, white above white, each frame's own grey elsewhere.
+    const uint32_t luma = i < kBelow[k] ? 4 : i < kBelow[k] + kAbove[k] ? 250 : 60 + 10 * k;
+    return luma << 16 | 0x8080;
+}
+
+}  // namespace
+
+// The worst frame of each measure (the first of tied frames) with its
+// picture on the page, and the time ranges that break the range rule: which
+// frames join, each range's worst share and end, a lost frame splitting one.
+TEST_F(Report, WorstFramesAndRangesOfMadeFrames) {
+    ClipPlan plan;
+    plan.w = kSmallW;
+    plan.h = kSmallH;
+    plan.pts.assign(std::begin(kNumbers), std::end(kNumbers));
+    plan.range = 1;
+    plan.pixel = countedPixel;
+    ASSERT_EQ(writePlannedClip(path("made.mkv"), plan), "");
+    // Hot pixels: pure red ones among grey.
+    const int hot[] = {1, 3, 0, 3, 2};
+    std::vector<Image> red;
+    for (const int n : hot) {
+        red.emplace_back(kSmallW, kSmallH, 0x808080);
+        for (int i = 0; i < n; ++i) red.back().px[static_cast<size_t>(i)] = 0xFF0000;
+    }
+    ASSERT_EQ(writeClip(path("red.mkv"), red, 10), "");
+
+    constexpr double kPixels = kSmallW * kSmallH, kFps = 10.0;
+    std::string want;  // "measure frame" lines, then "first last frames start end worst" lines
+    const auto firstWorst = [](const int* counts, size_t n) {
+        size_t best = 0;
+        for (size_t k = 1; k < n; ++k)
+            if (counts[k] > counts[best]) best = k;
+        return best;
+    };
+    char line[160];
+    std::snprintf(line, sizeof line, "below16_percent %lld\nabove235_percent %lld\n",
+                  static_cast<long long>(kNumbers[firstWorst(kBelow, std::size(kNumbers))]),
+                  static_cast<long long>(kNumbers[firstWorst(kAbove, std::size(kNumbers))]));
+    want += line;
+    for (size_t k = 0; k < std::size(kNumbers);) {
+        if (kBelow[k] + kAbove[k] == 0) {
+            ++k;
+            continue;
+        }
+        size_t last = k;
+        int worst = std::max(kBelow[k], kAbove[k]);
+        while (last + 1 < std::size(kNumbers) && kNumbers[last + 1] == kNumbers[last] + 1 &&
+               kBelow[last + 1] + kAbove[last + 1] > 0) {
+            ++last;
+            worst = std::max({worst, kBelow[last], kAbove[last]});
+        }
+        std::snprintf(line, sizeof line, "%lld %lld %zu %.3f %.3f %.4f\n",
+                      static_cast<long long>(kNumbers[k]), static_cast<long long>(kNumbers[last]),
+                      last - k + 1, kNumbers[k] / kFps, (kNumbers[last] + 1) / kFps, 100.0 * worst / kPixels);
+        want += line;
+        k = last + 1;
+    }
+    std::snprintf(line, sizeof line, "hot_percent %zu\n", firstWorst(hot, std::size(hot)));
+    want += line;
+
+    for (const char* clip : {"made.mkv", "red.mkv"}) {
+        const CliResult r = run({"report", clip, "-o", std::string(clip) + ".json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(run({"report", clip, "-o", std::string(clip) + ".html"}).status, 0);
+    }
+    // The page's figures: each worst frame's waveform, to be compared with a rendering of that frame.
+    ASSERT_TRUE(python(dir_, R"py(
+import base64, re
+out = open(d + '/got.txt', 'w')
+for clip, measures in (('made.mkv', ('below16_percent', 'above235_percent')), ('red.mkv', ('hot_percent',))):
+    f = json.load(open(d + '/' + clip + '.json'))['summary']['files'][0]
+    for m in measures:
+        out.write('%s %d\n' % (m, f['worst'][m]['frame']))
+    if clip == 'made.mkv':
+        for r in f['range_ranges']:
+            out.write('%d %d %d %.3f %.3f %.4f\n' % (r['first_frame'], r['last_frame'], r['frames'], r['start'], r['end'], r['worst_percent']))
+    page = open(d + '/' + clip + '.html').read()
+    for frame, png in re.findall(r'alt="waveform of frame (\d+)" src="data:image/png;base64,([^"]+)"', page):
+        open('%s/%s-wave%s.png' % (d, clip, frame), 'wb').write(base64.b64decode(png))
+)py"));
+    const std::string got = readText("got.txt");
+    EXPECT_EQ(got, want);
+    // The page shows each worst frame, and its picture is that frame's.
+    std::stringstream lines(got);
+    for (std::string measure, clip = "made.mkv"; lines >> measure;) {
+        if (!std::isalpha(static_cast<unsigned char>(measure[0]))) {
+            std::getline(lines, measure);
+            continue;
+        }
+        std::string frame;
+        lines >> frame;
+        if (measure == "hot_percent") clip = "red.mkv";
+        SCOPED_TRACE(clip + " " + measure + " " + frame);
+        const Decoded figure = decodeFile(path(clip + "-wave" + frame + ".png"));
+        ASSERT_EQ(figure.frames.size(), 1u) << figure.error;
+        char at[16];
+        std::snprintf(at, sizeof at, "%.1f", std::stoi(frame) / kFps);  // by time: frame 5 is lost
+        const CliResult r = run({clip, "-d", "waveform", "-ss", at, "-frames", "1", "-o", "w.png", "-y"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Decoded rendered = decodeFile(path("w.png"));
+        ASSERT_EQ(rendered.frames.size(), 1u) << rendered.error;
+        EXPECT_TRUE(samePicture(figure.frames[0], rendered.frames[0]));
     }
 }
