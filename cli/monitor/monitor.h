@@ -22,6 +22,7 @@
 #include "options.h"
 #include "pluginhost/module_host.h"
 #include "render_stage.h"
+#include "slice_workers.h"
 
 inline constexpr const char* kMonitorName = "monitor";  // in a default output name
 inline constexpr uint32_t kOutlineColour =
@@ -39,9 +40,10 @@ public:
     // as `options` say with the tile's display (`settings`: the display the
     // settings choose, for a monitor without a -d list), the region checked
     // against the frame, every instance prepared and the tiles laid out.
-    // Tells the reader which RGB levels to hand over.
+    // Tells the reader which RGB levels to hand over. `threads`: how many
+    // tiles may render at once (each instance on one thread at a time).
     Status open(const FilterModuleHost& module, const Options& options, const Display& settings,
-                Reader& reader);
+                Reader& reader, int threads);
     // Whether tiles want the picture in two kinds of levels: the second copy
     // is read again from the reader's last frame, so the reading must not run
     // ahead of the rendering.
@@ -52,6 +54,8 @@ public:
     Status start();
     Status end();
     const FrameBuffer& output() const { return output_; }
+    // For a default output name: "parade" for a parade alone, else "monitor".
+    const std::string& name() const { return name_; }
 
     int lanes() const override { return 1; }
     Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;
@@ -59,17 +63,22 @@ public:
 private:
     struct Tile {
         MonitorTile what;
+        int channel = -1;  // a parade's panel: the one channel switched on
         std::unique_ptr<FilterInstance> inst;
         bool wholeFrame = false;          // a picture-shaped display: the whole frame, scaled, outlined
         RgbLevels rgb = RgbLevels::Full;  // what the display measures against
         size_t levels = 0;                // which of full_ holds it
         TileSize size;                    // as shown
         TilePoint at;                     // the tile's top-left corner in the output
+        std::vector<std::string> wordings;  // the caption's, longest first
         std::string caption;
         std::unique_ptr<PictureScaler> scaler;
+        Status rendered;  // this frame's
     };
     Status addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
-                   const MonitorTile& what);
+                   const MonitorTile& what, int channel);
+    Status addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+                     const Display& settings);
     void feed(Tile& tile);
     void compose();
 
@@ -80,4 +89,8 @@ private:
     CropRegion region_;
     bool cropped_ = false, labels_ = false;
     FrameBuffer output_;
+    std::string name_ = kMonitorName;
+    // A parade of a wide picture is four waveforms' work per frame; the
+    // tiles share it out.
+    std::unique_ptr<SliceWorkers> workers_;
 };
