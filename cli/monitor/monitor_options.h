@@ -28,7 +28,8 @@ inline constexpr std::string_view kPictureNames[] = {"picture", "passthru"};
 // draws only even levels; the parade gives each channel a panel of its own.
 inline constexpr std::string_view kParadeName = "parade";
 
-// Every name -d takes, the filter's displays first: for help and messages.
+// Every name -d takes (kDisplayNames, kPictureNames, kParadeName), as
+// messages list them.
 std::string displayWords();
 
 // --picture-size: a side of -N follows the picture's aspect from the other,
