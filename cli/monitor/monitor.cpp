@@ -81,7 +81,6 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
                         const MonitorTile& what, int channel) {
     Tile tile;
     tile.what = what;
-    tile.channel = channel;
     tile.wholeFrame = what.picture || what.mode == static_cast<int>(DisplayMode::Video) ||
                       what.mode == static_cast<int>(DisplayMode::HotPixel);
     tile.inst = std::make_unique<FilterInstance>(module);

@@ -4,8 +4,12 @@
 // displays on the whole frame with the region outlined; then the tiles are
 // copied into place, captions above them.
 //
+// A parade is one tile per switched-on channel, each a waveform of that
+// channel alone.
+//
 // For the pipeline it is the render step of a run (render_stage.h), in one
 // lane: the tiles' instances keep their own state from frame to frame.
+// Within a frame the tiles render at once, each instance on one thread.
 #pragma once
 
 #include <array>
@@ -63,7 +67,6 @@ public:
 private:
     struct Tile {
         MonitorTile what;
-        int channel = -1;  // a parade's panel: the one channel switched on
         std::unique_ptr<FilterInstance> inst;
         bool wholeFrame = false;          // a picture-shaped display: the whole frame, scaled, outlined
         RgbLevels rgb = RgbLevels::Full;  // what the display measures against
@@ -75,6 +78,7 @@ private:
         std::unique_ptr<PictureScaler> scaler;
         Status rendered;  // this frame's
     };
+    // `channel`: a parade's panel, with only that channel switched on; -1: none.
     Status addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
                    const MonitorTile& what, int channel);
     Status addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
