@@ -26,6 +26,7 @@ Display currentDisplay(FilterInstance& inst) {
         d.known = true;
         d.mode = args[kArgMode];
         d.passthru = args[kArgPassthru] != 0;
+        for (int c = 0; c < kChannelCount; ++c) d.channels[c] = args[kArgLuma + c] != 0;
     }
     return d;
 }

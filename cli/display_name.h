@@ -3,14 +3,17 @@
 // names the default output and refuses a mode the filter does not render.
 #pragma once
 
+#include <array>
 #include <string>
 
+#include "core/settings.h"
 #include "pluginhost/module_host.h"
 
 struct Display {
     bool known = false;  // the filter saves a Config line we can read
     int mode = 0;
     bool passthru = false;
+    std::array<bool, kChannelCount> channels{};  // the switches, in channel order
     std::string name() const;  // "waveform", "passthru", or "filtered" when not known
     bool rendered() const;     // a mode the filter draws
 };

@@ -45,6 +45,12 @@ int storeCommand(std::string_view command, int argc, char** argv) {
         report(s.message() + " (kivrel --help lists the options)");
         return kExitUsage;
     }
+    if (options.monitor.wanted()) {
+        report("kivrel " + std::string(command) +
+               " stores the settings of one display: a list of displays, -d parade and the monitor "
+               "options (--layout, --picture-size, --crop, --labels) are for rendering");
+        return kExitUsage;
+    }
     if (action != Action::Run || !options.input.empty() || !options.output.empty() ||
         !options.scriptFile.empty() || !options.verifyFile.empty() || options.monitor.wanted()) {
         report("kivrel " + std::string(command) + " takes settings options only (--display, --max-ire, ...)");

@@ -668,8 +668,9 @@ Input and output:
 Display settings (what is not given keeps the module's stored default):
   -d, --display NAME     histograms, hotpixel, video, waveform or vectorscope;
                          picture (or passthru): the picture unchanged, in
-                         full-range RGB as players show it. A
-                         comma-separated list makes a monitor (below)
+                         full-range RGB as players show it;
+                         parade: a waveform per channel (a monitor, below).
+                         A comma-separated list makes a monitor (below)
       --channels LIST    luma,red,green,blue (any of them, comma-separated),
                          all or none
       --system ntsc|pal  colour system of the hot pixel scan
@@ -695,6 +696,12 @@ Monitor (several displays of each frame tiled into one output; any of
 these options with a single display makes a monitor of one tile):
   -d video,waveform,...  one tile per display, each through its own instance
                          of the filter with the same settings
+  -d parade              one tile per channel --channels switches on (luma,
+                         red, green, blue): the waveform of that channel
+                         alone, 256 rows, every level on a row of its own
+                         (with three or four channels the waveform's panels
+                         have 128 rows and leave out the odd levels, 235
+                         among them); alone (named parade) or in a list
       --layout row|column|grid  tiles side by side (the default), one under
                          another, or two columns filled row by row; on black,
                          top-left aligned, the output rounded up to even sides

@@ -325,7 +325,9 @@ int runPipeline(const Options& options) {
     // with instances of its own; its pixels are square.
     std::optional<Monitor> monitor;
     if (options.monitor.wanted()) {
-        if (Status s = monitor.emplace().open(*module, options, display, *reader); !s.ok()) return fail(s);
+        if (Status s = monitor.emplace().open(*module, options, display, *reader, threadsFor(options));
+            !s.ok())
+            return fail(s);
     } else {
         reader->setRgbLevels(
             rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
@@ -338,8 +340,9 @@ int runPipeline(const Options& options) {
                                 display.mode == static_cast<int>(DisplayMode::HotPixel));
     const OutputFormat* format = nullptr;
     std::unique_ptr<Writer> writer;
-    if (Status s = openOutput(options, info, source, monitor ? kMonitorName : display.name(), pictureAspect,
-                              plan, monitor ? monitor->output() : inst.output(), format, writer);
+    if (Status s =
+            openOutput(options, info, source, monitor ? monitor->name() : display.name(), pictureAspect, plan,
+                       monitor ? monitor->output() : inst.output(), format, writer);
         !s.ok())
         return fail(s);
     {

@@ -3,7 +3,8 @@
 # displays of the built-in test card (75 % colour bars over a full-range grey
 # ramp) into out/: video.png hotpixel.png histograms.png waveform.png
 # vectorscope.png, and the picture beside its waveform, vectorscope and
-# histograms of the frame's centre as one monitor, monitor.png. Installs what
+# histograms of the frame's centre as one monitor, monitor.png, and the
+# parade of its colour channels, parade.png. Installs what
 # the build needs first. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +24,8 @@ done
 # The picture with its scopes, measuring the centre quarter of the frame.
 "$build/kivrel" -d picture,waveform,vectorscope,histograms --layout grid --crop iw/2:ih/2 --labels \
     -o "$out/monitor.png" -y -q
+# Every level of each colour channel: one waveform panel per channel.
+"$build/kivrel" -d parade --channels red,green,blue --labels -o "$out/parade.png" -y -q
 echo
 echo "The five displays of the test card are in $out:"
 for display in video hotpixel histograms waveform vectorscope; do
@@ -30,3 +33,5 @@ for display in video hotpixel histograms waveform vectorscope; do
 done
 echo "and a monitor of the picture with its scopes on the frame's centre:"
 echo "  $out/monitor.png"
+echo "and the colour channels' waveforms side by side, every level of each:"
+echo "  $out/parade.png"

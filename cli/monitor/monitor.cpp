@@ -28,20 +28,39 @@ std::string tileName(const MonitorTile& t) {
     return t.picture ? std::string(kPictureNames[0]) : std::string(kDisplayNames[t.mode]);
 }
 
-// The display's name and the settings its label shows between < and >
-// ("waveform: Luma Red"); the label is the filter's own text.
-std::string captionOf(const MonitorTile& t, const std::string& label) {
-    std::string caption = tileName(t);
+// The settings the filter's label shows between < and > ("Luma Red"), or "".
+std::string labelSettings(const std::string& label) {
     const size_t open = label.find('<'), close = label.rfind('>');
-    if (open == std::string::npos || close == std::string::npos || close < open) return caption;
-    std::string settings = label.substr(open + 1, close - open - 1);
+    if (open == std::string::npos || close == std::string::npos || close < open) return {};
+    const std::string settings = label.substr(open + 1, close - open - 1);
     const size_t first = settings.find_first_not_of(' '), last = settings.find_last_not_of(' ');
-    if (first == std::string::npos) return caption;
-    return caption + ": " + settings.substr(first, last - first + 1);
+    if (first == std::string::npos) return {};
+    return settings.substr(first, last - first + 1);
 }
 
-// The tile's display set over the settings: its mode, or pass-through.
-Status setDisplay(FilterInstance& inst, const MonitorTile& t) {
+// The caption's wordings, longest first: the display's name and the
+// settings of the filter's own label ("waveform: Luma Red"). A parade's
+// panel may be as narrow as the scale beside one column, so it has shorter
+// ones, still the label's: "parade: Green", "Green", "G".
+std::vector<std::string> captionsOf(const MonitorTile& t, int channel, const std::string& label) {
+    const std::string name = channel >= 0 ? std::string(kParadeName) : tileName(t);
+    const std::string settings = labelSettings(label);
+    if (settings.empty()) return {name};
+    std::vector<std::string> texts = {name + ": " + settings};
+    if (channel >= 0) texts.insert(texts.end(), {settings, settings.substr(0, 1)});
+    return texts;
+}
+
+// The longest wording that fits `width`; else the shortest, cut at the edge.
+size_t fittingWording(const std::vector<std::string>& texts, int32_t width) {
+    for (size_t i = 0; i < texts.size(); ++i)
+        if (kCaptionMargin + static_cast<int64_t>(texts[i].size()) * kGlyphSize <= width) return i;
+    return texts.size() - 1;
+}
+
+// The tile's display set over the settings: its mode, or pass-through; a
+// parade's panel with its one channel switched on.
+Status setDisplay(FilterInstance& inst, const MonitorTile& t, int channel) {
     ScriptCall call;
     ConfigArgs args{};
     const std::string line = inst.scriptLine();
@@ -51,13 +70,15 @@ Status setDisplay(FilterInstance& inst, const MonitorTile& t) {
             "'");
     args[kArgPassthru] = t.picture ? 1 : 0;
     if (!t.picture) args[kArgMode] = t.mode;
+    if (channel >= 0)
+        for (int c = 0; c < kChannelCount; ++c) args[kArgLuma + c] = c == channel ? 1 : 0;
     return inst.runScriptLine(formatConfigLine(args));
 }
 
 }  // namespace
 
 Status Monitor::addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
-                        const MonitorTile& what) {
+                        const MonitorTile& what, int channel) {
     Tile tile;
     tile.what = what;
     tile.wholeFrame = what.picture || what.mode == static_cast<int>(DisplayMode::Video) ||
@@ -68,10 +89,9 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
         const CallbackScope scope("initProc", -1);
         if (Status s = configure(inst, options); !s.ok()) return s;
     }
-    if (Status s = setDisplay(inst, what); !s.ok()) return s;
+    if (Status s = setDisplay(inst, what, channel); !s.ok()) return s;
     if (!options.input.empty())
         if (Status s = followSource(inst, options, info.levels); !s.ok()) return s;
-    tile.caption = captionOf(what, inst.labelText());
     tile.rgb = rgbLevelsFor(what.mode, what.picture, filterStudioRange(inst), info.levels);
     const int32_t w = tile.wholeFrame ? info.w : region_.w, h = tile.wholeFrame ? info.h : region_.h;
     {
@@ -89,20 +109,44 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
                 return s;
         }
     }
+    tile.wordings = captionsOf(what, channel, inst.labelText());
+    tile.caption = tile.wordings[fittingWording(tile.wordings, tile.size.w)];
     tiles_.push_back(std::move(tile));
     return {};
 }
 
+Status Monitor::addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+                          const Display& settings) {
+    // One tile per channel, in channel order, each the waveform a run with
+    // only that channel switched on draws: a panel of every level.
+    const MonitorTile waveform = {.mode = static_cast<int>(DisplayMode::Waveform)};
+    const size_t first = tiles_.size();
+    for (int c = 0; c < kChannelCount; ++c)
+        if (settings.channels[c])
+            if (Status s = addTile(module, options, info, waveform, c); !s.ok()) return s;
+    if (tiles_.size() == first)
+        return Status::fail("-d " + std::string(kParadeName) +
+                            ": no channel is switched on, so it has no panel (--channels names them)");
+    // The panels' captions read alike: all in the wording the narrowest fit takes.
+    size_t wording = 0;
+    for (size_t i = first; i < tiles_.size(); ++i)
+        wording = std::max(wording, fittingWording(tiles_[i].wordings, tiles_[i].size.w));
+    for (size_t i = first; i < tiles_.size(); ++i)
+        tiles_[i].caption = tiles_[i].wordings[std::min(wording, tiles_[i].wordings.size() - 1)];
+    return {};
+}
+
 Status Monitor::open(const FilterModuleHost& module, const Options& options, const Display& settings,
-                     Reader& reader) {
+                     Reader& reader, int threads) {
     const SourceInfo& info = reader.info();
     std::vector<MonitorTile> list = options.monitor.tiles;
-    if (list.empty()) {
-        if (!settings.known)
-            return Status::fail(
-                "the filter saves no script line, so a monitor cannot tell which display to show");
-        list.push_back({settings.passthru, settings.mode});
-    }
+    const bool parade = std::any_of(list.begin(), list.end(), [](const MonitorTile& t) { return t.parade; });
+    if ((list.empty() || parade) && !settings.known)
+        return Status::fail(
+            "the filter saves no script line, so a monitor cannot tell " +
+            std::string(parade ? "which channels the parade shows" : "which display to show"));
+    if (list.empty()) list.push_back({settings.passthru, settings.mode});
+    name_ = list.size() == 1 && parade ? std::string(kParadeName) : std::string(kMonitorName);
     labels_ = options.monitor.labels;
     region_ = {info.w, info.h, 0, 0};
     if (options.monitor.crop) {
@@ -110,7 +154,10 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
         cropped_ = true;
     }
     for (const MonitorTile& what : list)
-        if (Status s = addTile(module, options, info, what); !s.ok()) return s;
+        if (Status s = what.parade ? addParade(module, options, info, settings)
+                                   : addTile(module, options, info, what, -1);
+            !s.ok())
+            return s;
     // A size no tile takes would be dropped without a word.
     if (options.monitor.pictureSize &&
         std::none_of(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.wholeFrame; }))
@@ -130,6 +177,9 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
         second_ = &reader;
         secondLevels_ = other->rgb;
     }
+
+    // More threads than tiles would leave the slices to one of them.
+    workers_ = std::make_unique<SliceWorkers>(std::clamp(threads, 1, static_cast<int>(tiles_.size())));
 
     std::vector<TileSize> cells;
     const int32_t captionH = labels_ ? kCaptionHeight : 0;
@@ -171,11 +221,20 @@ Status Monitor::render(int, FrameBuffer& source, int64_t frameNumber, const Fram
     std::swap(full_[0], source);
     if (second_ != nullptr)
         if (Status s = second_->readAgain(full_[1], secondLevels_); !s.ok()) return s;
-    for (Tile& t : tiles_) {
-        feed(t);
+    {
+        // On this thread, which waits for every tile: the tiles' own threads
+        // would restore one another's scopes out of turn.
         const CallbackScope scope("runProc", frameNumber);
-        if (Status s = t.inst->run(frameNumber); !s.ok()) return s;
+        workers_->run(static_cast<int32_t>(tiles_.size()), [this, frameNumber](int32_t first, int32_t last) {
+            for (int32_t i = first; i < last; ++i) {
+                Tile& t = tiles_[static_cast<size_t>(i)];
+                feed(t);
+                t.rendered = t.inst->run(frameNumber);
+            }
+        });
     }
+    for (const Tile& t : tiles_)
+        if (!t.rendered.ok()) return t.rendered;
     compose();
     output = &output_;
     return {};

@@ -4,8 +4,12 @@
 // displays on the whole frame with the region outlined; then the tiles are
 // copied into place, captions above them.
 //
+// A parade is one tile per switched-on channel, each a waveform of that
+// channel alone.
+//
 // For the pipeline it is the render step of a run (render_stage.h), in one
 // lane: the tiles' instances keep their own state from frame to frame.
+// Within a frame the tiles render at once, each instance on one thread.
 #pragma once
 
 #include <array>
@@ -22,6 +26,7 @@
 #include "options.h"
 #include "pluginhost/module_host.h"
 #include "render_stage.h"
+#include "slice_workers.h"
 
 inline constexpr const char* kMonitorName = "monitor";  // in a default output name
 inline constexpr uint32_t kOutlineColour =
@@ -39,9 +44,10 @@ public:
     // as `options` say with the tile's display (`settings`: the display the
     // settings choose, for a monitor without a -d list), the region checked
     // against the frame, every instance prepared and the tiles laid out.
-    // Tells the reader which RGB levels to hand over.
+    // Tells the reader which RGB levels to hand over. `threads`: how many
+    // tiles may render at once (each instance on one thread at a time).
     Status open(const FilterModuleHost& module, const Options& options, const Display& settings,
-                Reader& reader);
+                Reader& reader, int threads);
     // Whether tiles want the picture in two kinds of levels: the second copy
     // is read again from the reader's last frame, so the reading must not run
     // ahead of the rendering.
@@ -52,6 +58,8 @@ public:
     Status start();
     Status end();
     const FrameBuffer& output() const { return output_; }
+    // For a default output name: "parade" for a parade alone, else "monitor".
+    const std::string& name() const { return name_; }
 
     int lanes() const override { return 1; }
     Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;
@@ -65,11 +73,16 @@ private:
         size_t levels = 0;                // which of full_ holds it
         TileSize size;                    // as shown
         TilePoint at;                     // the tile's top-left corner in the output
+        std::vector<std::string> wordings;  // the caption's, longest first
         std::string caption;
         std::unique_ptr<PictureScaler> scaler;
+        Status rendered;  // this frame's
     };
+    // `channel`: a parade's panel, with only that channel switched on; -1: none.
     Status addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
-                   const MonitorTile& what);
+                   const MonitorTile& what, int channel);
+    Status addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+                     const Display& settings);
     void feed(Tile& tile);
     void compose();
 
@@ -80,4 +93,8 @@ private:
     CropRegion region_;
     bool cropped_ = false, labels_ = false;
     FrameBuffer output_;
+    std::string name_ = kMonitorName;
+    // A parade of a wide picture is four waveforms' work per frame; the
+    // tiles share it out.
+    std::unique_ptr<SliceWorkers> workers_;
 };

@@ -9,18 +9,16 @@ namespace {
 
 constexpr int32_t kMaxPictureSide = 16384;
 
-std::string displayWords() {
-    std::string words;
-    for (std::string_view name : kDisplayNames) words += std::string(name) + ", ";
-    return words + "picture (or passthru)";
-}
-
 bool tileNamed(std::string_view name, MonitorTile& tile) {
     for (std::string_view picture : kPictureNames)
         if (name == picture) {
             tile = {true, 0};
             return true;
         }
+    if (name == kParadeName) {
+        tile = {.parade = true};
+        return true;
+    }
     for (int mode = 0; mode < kDisplayModeCount; ++mode)
         if (name == kDisplayNames[mode]) {
             tile = {false, mode};
@@ -43,6 +41,13 @@ int32_t followingSide(int32_t given, int64_t num, int64_t den, int32_t multiple)
 
 }  // namespace
 
+std::string displayWords() {
+    std::string words;
+    for (std::string_view name : kDisplayNames) words += std::string(name) + ", ";
+    return words + std::string(kPictureNames[0]) + " (or " + std::string(kPictureNames[1]) + "), " +
+           std::string(kParadeName);
+}
+
 Status parseDisplayList(std::string_view value, MonitorRequest& request, bool& single, MonitorTile& tile) {
     std::vector<MonitorTile> tiles;
     for (size_t begin = 0; begin <= value.size();) {
@@ -61,7 +66,8 @@ Status parseDisplayList(std::string_view value, MonitorRequest& request, bool& s
         tiles.push_back(t);
         begin = comma + 1;
     }
-    single = tiles.size() == 1;
+    // A parade alone is still a monitor: of its panels.
+    single = tiles.size() == 1 && !tiles.front().parade;
     if (single) {
         tile = tiles.front();
         request.tiles.clear();

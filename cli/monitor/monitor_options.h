@@ -13,15 +13,24 @@
 #include "monitor/layout.h"
 #include "pluginhost/status.h"
 
-// One tile: a display mode of the filter, or the untouched picture.
+// One tile: a display mode of the filter, or the untouched picture; or a
+// parade, which becomes one tile per switched-on channel.
 struct MonitorTile {
     bool picture = false;  // passthru: the frame as it comes
     int mode = 0;          // a DisplayMode, when not the picture
+    bool parade = false;   // single-channel waveforms, every level on its own row
     bool operator==(const MonitorTile&) const = default;
 };
 
 // The words that name the untouched picture in a list.
 inline constexpr std::string_view kPictureNames[] = {"picture", "passthru"};
+// With three or four channels the filter halves its waveform panels and
+// draws only even levels; the parade gives each channel a panel of its own.
+inline constexpr std::string_view kParadeName = "parade";
+
+// Every name -d takes (kDisplayNames, kPictureNames, kParadeName), as
+// messages list them.
+std::string displayWords();
 
 // --picture-size: a side of -N follows the picture's display aspect (its
 // sample aspect ratio applied) from the other, rounded to the nearest whole
@@ -32,7 +41,7 @@ struct PictureSize {
 
 struct MonitorRequest {
     std::vector<MonitorTile> tiles;  // from a -d list; empty: the settings' display
-    bool listed = false;             // -d gave more than one name
+    bool listed = false;             // -d gave more than one name, or a parade
     std::optional<TileLayout> layout;
     std::optional<PictureSize> pictureSize;
     std::optional<CropRequest> crop;

@@ -129,6 +129,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             "kivrel report writes a report, not frames: -f, -c:v, -pix_fmt, --null, --verify, "
             "--print-config and --keep-partial do not apply");
     if (o.cardWidth > 0) return Status::fail("kivrel report reads files; --card-size does not apply");
+    if (o.monitor.wanted())
+        return Status::fail(
+            "kivrel report measures every frame, it draws no monitor: a list of displays, -d parade, "
+            "--layout, --picture-size, --crop and --labels do not apply");
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
     if (!o.output.empty() && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&

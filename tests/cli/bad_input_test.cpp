@@ -65,7 +65,7 @@ TEST_F(BadInput, EachProblemIsOneLineAndNothingIsWrittenOrReplaced) {
         // Every option message is checked in process (options_test.cpp).
         {{"--display", "scope"},
          "--display: 'scope' is not one of histograms, hotpixel, video, waveform, vectorscope, picture (or "
-         "passthru), or a comma-separated list of them (kivrel --help lists the options)",
+         "passthru), parade, or a comma-separated list of them (kivrel --help lists the options)",
          kExitUsage},
         {{"clip.mkv", "-frames", "0"}, "-frames: '0' is not a whole number from 1 up", kExitUsage},
         {{"--colour"}, "unknown option '--colour'", kExitUsage},

@@ -1,8 +1,10 @@
 // A monitor through the real executable: every tile is the display a run of
 // its own writes, bit for bit, a crop is the display of a cropped copy, the
-// outline marks the region, and bad requests are refused before any frame.
+// outline marks the region, a parade shows every level of each channel, and
+// bad requests are refused before any frame.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,30 +39,34 @@ protected:
         return d;
     }
 
-    // Runs the monitor and each display alone with the same settings
-    // (`single` inputs for each), then checks every frame: each tile equals
-    // the lone display's frame, placed as the layout says, on black.
-    void expectTilesAreSingleDisplays(const Args& monitorArgs, const std::vector<std::string>& displays,
-                                      const Args& single, TileLayout layout, int32_t captionH = 0) {
+    // Runs the monitor and each tile's display alone with the same settings
+    // (`single` inputs for each, then the tile's own arguments), then checks
+    // every frame: each tile equals the lone display's frame, placed as the
+    // layout says, on black. `planOut`: where the tiles went.
+    void expectTilesAreSingleRuns(const Args& monitorArgs, const std::vector<Args>& tiles, const Args& single,
+                                  TileLayout layout, int32_t captionH = 0, TilePlan* planOut = nullptr) {
         const Decoded mon = runDecode(monitorArgs, "monitor.mkv");
         std::vector<Decoded> alone;
         std::vector<TileSize> cells;
-        for (const std::string& d : displays) {
+        for (size_t i = 0; i < tiles.size(); ++i) {
+            const std::string out = "tile" + std::to_string(i) + ".mkv";
             Args args = single;
-            args.insert(args.end(), {"-d", d, "-o", d + ".mkv"});
-            alone.push_back(runDecode(args, d + ".mkv"));
-            ASSERT_FALSE(alone.back().frames.empty()) << d;
+            args.insert(args.end(), tiles[i].begin(), tiles[i].end());
+            args.insert(args.end(), {"-y", "-o", out});
+            alone.push_back(runDecode(args, out));
+            ASSERT_FALSE(alone.back().frames.empty()) << testing::PrintToString(tiles[i]);
             cells.push_back({alone.back().frames[0].w, alone.back().frames[0].h + captionH});
         }
         const TilePlan plan = layOutTiles(cells, layout, 2);
+        if (planOut != nullptr) *planOut = plan;
         ASSERT_FALSE(mon.frames.empty());
         for (size_t k = 0; k < mon.frames.size(); ++k) {
             const Image& frame = mon.frames[k];
             ASSERT_EQ(frame.w, plan.output.w);
             ASSERT_EQ(frame.h, plan.output.h);
             Image covered(frame.w, frame.h);
-            for (size_t i = 0; i < displays.size(); ++i) {
-                SCOPED_TRACE(displays[i] + ", frame " + std::to_string(k));
+            for (size_t i = 0; i < tiles.size(); ++i) {
+                SCOPED_TRACE(testing::PrintToString(tiles[i]) + ", frame " + std::to_string(k));
                 ASSERT_EQ(alone[i].frames.size(), mon.frames.size());
                 const Image& want = alone[i].frames[k];
                 const TilePoint at = plan.at[i];
@@ -75,15 +81,23 @@ protected:
                     }
         }
     }
+
+    void expectTilesAreSingleDisplays(const Args& monitorArgs, const std::vector<std::string>& displays,
+                                      const Args& single, TileLayout layout, int32_t captionH = 0) {
+        std::vector<Args> tiles;
+        for (const std::string& d : displays) tiles.push_back({"-d", d});
+        expectTilesAreSingleRuns(monitorArgs, tiles, single, layout, captionH);
+    }
 };
 
 }  // namespace
 
-TEST_F(MonitorRun, EveryTileIsItsDisplayAloneBitForBit) {
-    // Limited-range YUV: the video view, histograms and waveform measure
-    // studio RGB, the vectorscope and hot pixel scan full-range RGB, so the
-    // monitor needs both conversions of every frame. Odd sizes; the
-    // histograms accumulate over the frames, each tile on its own.
+// Limited-range YUV: the video view, histograms and waveform measure studio
+// RGB, the vectorscope and hot pixel scan full-range RGB, so a monitor of
+// both needs both conversions of every frame. Odd sizes.
+namespace {
+
+ClipPlan studioClip() {
     ClipPlan plan;
     plan.w = 37;
     plan.h = 23;
@@ -95,7 +109,14 @@ TEST_F(MonitorRun, EveryTileIsItsDisplayAloneBitForBit) {
         const uint32_t cr = static_cast<uint32_t>(240 - x * 5 - y * 3) & 0xFF;
         return luma << 16 | cb << 8 | cr;
     };
-    ASSERT_EQ(writePlannedClip(path("clip.mkv"), plan), "");
+    return plan;
+}
+
+}  // namespace
+
+TEST_F(MonitorRun, EveryTileIsItsDisplayAloneBitForBit) {
+    // The histograms accumulate over the frames, each tile on its own.
+    ASSERT_EQ(writePlannedClip(path("clip.mkv"), studioClip()), "");
     const std::vector<std::string> displays = {"picture",    "video",    "hotpixel",
                                                "histograms", "waveform", "vectorscope"};
     expectTilesAreSingleDisplays({"clip.mkv", "-d", "picture,video,hotpixel,histograms,waveform,vectorscope",
@@ -224,6 +245,117 @@ TEST_F(MonitorRun, CaptionsStandAboveTheTilesInTheFiltersColour) {
     EXPECT_GT(amber, 8 * 8);  // eight letters, far more than one pixel each
 }
 
+// Every panel of a parade is, bit for bit, the waveform a run with only its
+// channel switched on writes (threaded as such a run is), one per channel
+// switched on, in channel order whatever the order --channels gives.
+TEST_F(MonitorRun, EachParadePanelIsItsChannelsWaveformAlone) {
+    ASSERT_EQ(writePlannedClip(path("clip.mkv"), studioClip()), "");
+    auto panel = [](const char* channel) { return Args{"-d", "waveform", "--channels", channel}; };
+    const struct {
+        const char* display;
+        const char* channels;
+        std::vector<Args> tiles;
+        const char* layout;
+    } cases[] = {
+        {"parade", "all", {panel("luma"), panel("red"), panel("green"), panel("blue")}, "row"},
+        {"parade", "blue,r", {panel("red"), panel("blue")}, "row"},
+        {"parade", "green", {panel("green")}, "column"},
+        {"parade", "luma,green,blue", {panel("luma"), panel("green"), panel("blue")}, "grid"},
+        {"picture,parade,vectorscope",
+         "red,green",
+         {{"-d", "picture"}, panel("red"), panel("green"), {"-d", "vectorscope", "--channels", "red,green"}},
+         "column"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.display) + " --channels " + c.channels + " --layout " + c.layout);
+        const std::string layout = c.layout;
+        expectTilesAreSingleRuns({"clip.mkv", "-d", c.display, "--channels", c.channels, "--layout", c.layout,
+                                  "--pad-pitch", "3", "-y", "-o", "monitor.mkv"},
+                                 c.tiles, {"clip.mkv"},
+                                 layout == "row"      ? TileLayout::Row
+                                 : layout == "column" ? TileLayout::Column
+                                                      : TileLayout::Grid);
+    }
+}
+
+// A limited-range luma ramp of every code 0..255 (three columns each,
+// neutral chroma), which the filter's 16-235 setting takes as it is: in
+// every panel each level's dot stands in a row of its own, one row above
+// the level below it, 235 included. A dot is a pixel of the channel's own
+// colour only: luma grey, red red, ...; the amber graticule is none.
+TEST_F(MonitorRun, AParadePanelShowsEveryLevel) {
+    constexpr int32_t kLevels = 256, kColumnsPerLevel = 3;
+    ClipPlan ramp;
+    ramp.w = kLevels * kColumnsPerLevel;
+    ramp.h = 2;
+    ramp.range = 1;  // AVCOL_RANGE_MPEG
+    ramp.pixel = [](int, int x, int) {
+        return static_cast<uint32_t>(x / kColumnsPerLevel) << 16 | 0x8080u;
+    };
+    ASSERT_EQ(writePlannedClip(path("ramp.mkv"), ramp), "");
+    // No -o: the default name says what it is.
+    const Decoded d =
+        runDecode({"ramp.mkv", "-d", "parade", "--channels", "all", "--no-grid"}, "ramp.parade.png");
+    ASSERT_EQ(d.frames.size(), 1u);
+    const Image& out = d.frames[0];
+    constexpr int kPanels = 4;
+    ASSERT_EQ(out.w % kPanels, 0);
+    const int32_t panelW = out.w / kPanels;
+    const uint32_t masks[kPanels] = {kRgb, 0xFF0000, 0x00FF00, 0x0000FF};
+    for (int p = 0; p < kPanels; ++p) {
+        auto isDot = [&](uint32_t px) {
+            px &= kRgb;
+            const bool grey = (px >> 16) == (px & 0xFF) && ((px >> 8) & 0xFF) == (px & 0xFF);
+            return px != 0 && (px & ~masks[p]) == 0 && (p != 0 || grey);
+        };
+        int32_t levelZeroRow = -1;
+        for (int32_t level = 0; level < kLevels; ++level) {
+            SCOPED_TRACE("panel " + std::to_string(p) + ", level " + std::to_string(level));
+            std::set<int32_t> rows;
+            for (int32_t x = level * kColumnsPerLevel; x < (level + 1) * kColumnsPerLevel; ++x)
+                for (int32_t y = 0; y < out.h; ++y)
+                    if (isDot(out.at(p * panelW + x, y))) rows.insert(y);
+            ASSERT_EQ(rows.size(), 1u);
+            if (level == 0) levelZeroRow = *rows.begin();
+            EXPECT_EQ(*rows.begin(), levelZeroRow - level);
+        }
+    }
+}
+
+// With --labels each panel has a caption of its own above it, in the
+// filter's colour on black, on a wide picture and on one a pixel wide.
+TEST_F(MonitorRun, ParadePanelsAreCaptioned) {
+    std::vector<Args> panels;
+    for (const char* channel : {"luma", "red", "green", "blue"})
+        panels.push_back({"-d", "waveform", "--channels", channel});
+    for (const char* size : {"45x31", "1x1"}) {
+        SCOPED_TRACE(size);
+        TilePlan plan;
+        expectTilesAreSingleRuns(
+            {"--card-size", size, "-d", "parade", "--channels", "all", "--labels", "-y", "-o", "monitor.mkv"},
+            panels, {"--card-size", size, "--channels", "all"}, TileLayout::Row, kCaption, &plan);
+        const Decoded mon = decodeFile(path("monitor.mkv"));
+        ASSERT_EQ(mon.frames.size(), 1u);
+        ASSERT_EQ(plan.at.size(), panels.size());
+        std::set<std::vector<uint32_t>> captions;
+        for (size_t i = 0; i < plan.at.size(); ++i) {
+            const int32_t right = i + 1 < plan.at.size() ? plan.at[i + 1].x : mon.frames[0].w;
+            std::vector<uint32_t> band;
+            int amber = 0;
+            for (int32_t y = 0; y < kCaption; ++y)
+                for (int32_t x = plan.at[i].x; x < right; ++x) {
+                    const uint32_t px = mon.frames[0].at(x, y) & kRgb;
+                    ASSERT_TRUE(px == 0 || px == kAmber) << x << "," << y;
+                    amber += px == kAmber;
+                    band.push_back(px);
+                }
+            EXPECT_GT(amber, 0) << "panel " << i;
+            captions.insert(band);
+        }
+        EXPECT_EQ(captions.size(), panels.size());  // each its own words
+    }
+}
+
 TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
     const struct {
         Args args;
@@ -248,6 +380,7 @@ TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
         {{"-d", "waveform", "--crop", "iw:0"},
          "--crop iw:0: the region 320x0 at 0,120 is empty",
          kExitFailure},
+        {{"-d", "parade", "--channels", "none"}, "-d parade: no channel is switched on", kExitFailure},
         {{"-d", "waveform,vectorscope", "--picture-size", "160x120"},
          "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)",
          kExitFailure},
@@ -258,6 +391,26 @@ TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
         args.insert(args.end(), {"--card-size", "320x240", "-o", "m.png"});
         const CliResult r = run(args);
         EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.oneLine()) << r.err;
+        EXPECT_TRUE(files().empty());
+    }
+}
+
+TEST_F(MonitorRun, MonitorsAreForRenderingOnly) {
+    const struct {
+        Args args;
+        const char* message;
+    } cases[] = {
+        {{"defaults", "-d", "parade"}, "kivrel defaults stores the settings of one display"},
+        {{"defaults", "-d", "video,waveform"}, "kivrel defaults stores the settings of one display"},
+        {{"report", "clip.mkv", "-d", "parade"}, "kivrel report measures every frame, it draws no monitor"},
+        {{"report", "clip.mkv", "--labels"}, "kivrel report measures every frame, it draws no monitor"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const CliResult r = run(c.args);
+        EXPECT_EQ(r.status, kExitUsage);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_TRUE(r.oneLine()) << r.err;
         EXPECT_TRUE(files().empty());
