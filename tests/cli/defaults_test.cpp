@@ -189,7 +189,9 @@ TEST_F(OtherStore, AnUnreadableStoreIsNamedWithItsReason) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, warning + "kivrel: could not save the defaults to " + path(c.store) + " (" +
                              c.saveProblem + ")\n");
-        if (!before.empty()) EXPECT_EQ(readText(c.store), before);
+        if (!before.empty()) {
+            EXPECT_EQ(readText(c.store), before);
+        }
     }
     EXPECT_EQ(readText("plain"), "plain");
     EXPECT_TRUE(std::filesystem::is_empty(path("folder.reg")));
