@@ -52,6 +52,8 @@ public:
     Status start();
     Status end();
     const FrameBuffer& output() const { return output_; }
+    // Each tile's settings, a line each, named by its display: "waveform: LABEL CONFIG-LINE".
+    std::string settingsText();
 
     int lanes() const override { return 1; }
     Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;

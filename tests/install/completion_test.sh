@@ -94,7 +94,11 @@ for option in --display --change --system --matrix --range --input-matrix --inpu
         fi
     done
 done
-expect "hot,hot hot,range" "kivrel report a.mkv --fail-on hot,"
+# A list never offers what it already holds.
+expect "hot,range" "kivrel report a.mkv --fail-on hot,"
+expect "" "kivrel report a.mkv --fail-on hot,range,"
+expect "waveform,video,vectorscope" "kivrel -d waveform,v"
+expect "luma,red,blue" "kivrel --channels=luma,red,b"
 offers "image sequence video null md5 nut matroska mp4" "kivrel -f "
 expect "" "kivrel -ss "
 # Files where a file goes; the module only among libraries.
@@ -109,13 +113,31 @@ expect "" "kivrel defaults --o"
 expect "--module" "kivrel configure --"
 offers "-c:v -codec:v" "kivrel -c"
 expect "v" "kivrel -c:"
+offers "-frames:v -pix_fmt:v" "kivrel -"
+expect "" "kivrel report --pr"
+expect "--jobs" "kivrel report --j"
+expect "" "kivrel defaults --p"
+expect "--passthru" "kivrel defaults --pa"
+# Values after "=", for every kind of value.
+expect "quiet panic fatal error warning info verbose debug trace" "kivrel -loglevel "
+expect "hot range" "kivrel report a.mkv --fail-on="
+expect "video waveform vectorscope" "kivrel --display=v"
+expect "tv pc" "kivrel --input-range="
 
-# Every option kivrel lists in its help (and its report's), offered where it applies.
-help=$("$kivrel" --help; "$kivrel" report --help 2>/dev/null)
-listed=$(grep -oE '(^|[[:space:](\[,|=])--?[a-z][a-z0-9_]*([-:][a-z0-9_]+)*' <<<"$help" |
-    sed -E 's/^[^-]//' | LC_ALL=C sort -u)
+# Each command offers exactly the options its help lists (the report's help
+# names the render options it shares; defaults takes the settings).
+options_in() {
+    grep -oE '(^|[[:space:](\[,|=])--?[a-z][a-z0-9_]*([-:][a-z0-9_]+)*' | sed -E 's/^[^-]//' | LC_ALL=C sort -u
+}
+listed=$("$kivrel" --help | options_in)
 [ "$(wc -l <<<"$listed")" -gt 30 ] || { echo "FAILED: too few options read from kivrel --help"; failed=$((failed + 1)); }
-offers "$listed" "kivrel report -"
+expect "$listed" "kivrel -"
+expect "$("$kivrel" report --help | options_in)" "kivrel report -"
+export KIVREL_REGISTRY=$scratch/registry.reg  # a setting offered here is saved there
+for option in $(candidates "kivrel defaults -"); do
+    "$kivrel" defaults "$option" 2>&1 | grep -q "unknown option\|takes settings options only" &&
+        { echo "FAILED: kivrel defaults offers $option, which it refuses"; failed=$((failed + 1)); }
+done
 
 if [ "$failed" -ne 0 ]; then
     echo "$failed completion checks failed"
