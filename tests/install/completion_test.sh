@@ -6,6 +6,7 @@
 # usage: completion_test.sh KIVREL COMPLETION_SCRIPT
 set -u
 kivrel=$(realpath "$1")
+completion=$(realpath "$2")
 framework=/usr/share/bash-completion/bash_completion
 if [ ! -r "$framework" ]; then
     echo "skipped: bash-completion is not installed (scripts/deps.sh installs it)"
@@ -97,7 +98,8 @@ done
 # A list never offers what it already holds.
 expect "hot,range" "kivrel report a.mkv --fail-on hot,"
 expect "" "kivrel report a.mkv --fail-on hot,range,"
-expect "waveform,video,vectorscope" "kivrel -d waveform,v"
+expect "" "kivrel -d waveform,video,w"
+expect "waveform,video waveform,vectorscope" "kivrel -d waveform,v"
 expect "luma,red,blue" "kivrel --channels=luma,red,b"
 offers "image sequence video null md5 nut matroska mp4" "kivrel -f "
 expect "" "kivrel -ss "
@@ -116,14 +118,20 @@ expect "v" "kivrel -c:"
 offers "-frames:v -pix_fmt:v" "kivrel -"
 expect "" "kivrel report --pr"
 expect "--jobs" "kivrel report --j"
-expect "" "kivrel defaults --p"
-expect "--passthru" "kivrel defaults --pa"
+expect "--passthru" "kivrel defaults --p"
 # Values after "=", for every kind of value.
 expect "quiet panic fatal error warning info verbose debug trace" "kivrel -loglevel "
 expect "hot range" "kivrel report a.mkv --fail-on="
-expect "video waveform vectorscope" "kivrel --display=v"
+expect "video vectorscope" "kivrel --display=v"
 expect "tv pc" "kivrel --input-range="
 
+# Without bash-completion's framework bash still makes "=" a word: values follow it too.
+for case in "--range = |0-255 16-235 auto" "--layout = co|column" "--grid = |on off"; do
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    got=$(bash -c 'source "$1"; read -ra COMP_WORDS <<<"kivrel $2"; [[ $2 == *" " ]] && COMP_WORDS+=("");
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kivrel; echo "${COMPREPLY[*]}"' _ "$completion" "${case%|*}")
+    [ "$got" = "${case#*|}" ] || { echo "FAILED: without the framework, 'kivrel ${case%|*}' gives [$got]"; failed=$((failed + 1)); }
+done
 # Each command offers exactly the options its help lists (the report's help
 # names the render options it shares; defaults takes the settings).
 options_in() {
