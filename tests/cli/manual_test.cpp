@@ -78,10 +78,11 @@ bool definesOption(const std::string& heading, const std::string& option) {
     return hasWord(heading, option) && heading.find(option + ":") == std::string::npos;
 }
 
+constexpr size_t kNameColumn = 25;  // where the help's descriptions begin
+
 // The help's entry of an option: its line (the option within the name
 // column) and the lines indented under it.
 std::string helpEntry(const std::string& help, const std::string& option) {
-    constexpr size_t kNameColumn = 25;
     std::istringstream lines(help);
     std::string entry;
     bool in = false;
@@ -125,6 +126,13 @@ TEST_F(Manual, HelpAndPageNameEveryValueOfEveryOption) {
     const std::string page = readFile(KIVREL_MANUAL_PAGE);
     int checked = 0;
     for (const std::string& option : optionsIn(help)) {
+        // Only an option defined with a value after its name ("--system ntsc|pal", "-f FORMAT").
+        const std::string entry = helpEntry(help, option);
+        const std::string heading = entry.substr(0, std::min(entry.find('\n'), kNameColumn));
+        const size_t after = heading.find(option) + option.size();
+        if (entry.empty() || after >= heading.size() || heading[after] == ',' ||
+            heading.find_first_not_of(' ', after) == std::string::npos)
+            continue;
         for (const Args& command : {Args{}, Args{"report", "x.mkv"}}) {
             Args args = command;
             args.insert(args.end(), {option, "bogus"});

@@ -154,7 +154,7 @@ TEST_F(Pipeline, NullOutputWritesNothingAndProgressShowsOnATerminalOnly) {
 
 namespace {
 
-// What ffprobe says a file's first video stream is tagged with: "bt709 tv".
+// What ffprobe says a file's first video stream is tagged with: "tv bt709 ".
 std::string probedTags(const std::string& file) {
     const std::string command =
         "ffprobe -v error -select_streams v:0 -show_entries stream=color_space,color_range "
@@ -184,8 +184,8 @@ TEST_F(Pipeline, PrintConfigShowsWhatTheInputGetsForEveryTile) {
         const char* levels;
     };
     const Case cases[] = {
-        {"hd.mkv", 1, 1, "bt709 tv ", "709", "16-235"},
-        {"sd_full.mkv", 6, 2, "smpte170m pc ", "601", "0-255"},
+        {"hd.mkv", 1, 1, "tv bt709 ", "709", "16-235"},
+        {"sd_full.mkv", 6, 2, "pc smpte170m ", "601", "0-255"},
     };
     std::string seen;
     for (const Case& c : cases) {
@@ -193,6 +193,7 @@ TEST_F(Pipeline, PrintConfigShowsWhatTheInputGetsForEveryTile) {
         ClipPlan plan;
         plan.colorspace = c.colorspace;
         plan.range = c.range;
+        plan.pixel = [](int, int x, int y) { return static_cast<uint32_t>(0x108080 + ((x * 9 + y) << 16)); };
         ASSERT_EQ(writePlannedClip(path(c.file), plan), "");
         ASSERT_EQ(probedTags(path(c.file)), c.tags);
         for (const char* display : {"waveform", "video"}) {
@@ -210,6 +211,7 @@ TEST_F(Pipeline, PrintConfigShowsWhatTheInputGetsForEveryTile) {
         for (const char* display : {"video", "waveform", "picture"}) {
             std::string alone =
                 run({c.file, "-d", display, "--matrix", c.matrix, "--range", c.levels, "--print-config"}).out;
+            ASSERT_NE(alone.find('\n'), std::string::npos) << display;
             alone[alone.find('\n')] = ' ';
             want += std::string(display) + ": " + alone;
         }
