@@ -266,7 +266,7 @@ int runPipeline(const Options& options) {
         if (Status s = configure(inst, options); !s.ok()) return fail(s);
     }
     Display display = currentDisplay(inst);
-    if (display.known && !display.passthru && !display.rendered())
+    if (!options.printConfig && display.known && !display.passthru && !display.rendered())
         return fail(Status::fail("the settings select display mode " + std::to_string(display.mode) +
                                  ", which the filter does not render (0 to " +
                                  std::to_string(kDisplayModeCount - 1) + ")"));

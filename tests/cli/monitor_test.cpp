@@ -203,7 +203,7 @@ TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
          kExitFailure},
         {{"-d", "waveform,vectorscope", "--picture-size", "160x120"},
          "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)",
-         kExitFailure},
+         kExitUsage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
