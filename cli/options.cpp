@@ -667,10 +667,11 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
         // directly ("-dvideo") or as the next argument.
         for (size_t k = 1; k < arg.size(); ++k) {
             const OptionEntry* entry = findShort(arg[k]);
-            // A word none of whose letters is an option is named whole ("-crf", not "-c").
+            // The word is named too: "-hide_banner" is not "-h" and an unknown "-i".
+            if (entry == nullptr && k == 1) return Status::fail("unknown option " + quoted(arg));
             if (entry == nullptr)
-                return Status::fail("unknown option " +
-                                    quoted(k == 1 ? std::string(arg) : "-" + std::string(1, arg[k])));
+                return Status::fail("unknown option " + quoted("-" + std::string(1, arg[k])) + " in " +
+                                    quoted(arg));
             const std::string shown = "-" + std::string(1, arg[k]);
             if (entry->arg != Arg::Required) {
                 if (Status s = apply(*entry, "on", shown); !s.ok()) return s;

@@ -91,6 +91,7 @@ TEST(Options, BadValuesAreNamed) {
         {{"--frames", "2"}, "unknown option '--frames'"},
         {{"-s", "5"}, "-s: kivrel writes each display at its own size"},
         {{"-crap", "luma"}, "unknown option '-crap'"},
+        {{"-hide_banner"}, "unknown option '-i' in '-hide_banner'"},
         {{"-frames:v"}, "-frames:v needs a value"},
         {{"-vframes:v", "2"}, "-vframes:v: -vframes applies to the whole run"},
         {{"-n5"}, "unknown option '-5'"},
