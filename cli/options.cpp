@@ -43,6 +43,10 @@ struct OptionEntry {
     int switchArg = -1;                    // Arg::Switch: the Config argument it turns on or off
     Apply apply = nullptr;                 // anything else
     bool perStream = false;                // takes FFmpeg's stream specifier: "-c:v", "-frames:v:0"
+    // The value may follow the letter in the same word ("-dvideo"). Not for
+    // FFmpeg's own letters, whose long words (-framerate, -vsync) must never
+    // pass for the letter and a value.
+    bool joinedValue = true;
 };
 
 std::string formatSeconds(double t) {
@@ -365,7 +369,7 @@ Status takeNothing(Options&, std::string_view, std::string_view) { return {}; }
 // long names for what is ours alone.
 const OptionEntry kOptions[] = {
     {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
-    {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format},
+    {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format, .joinedValue = false},
     {.name = "c",
      .letter = 0,
      .arg = Arg::Required,
@@ -435,7 +439,12 @@ const OptionEntry kOptions[] = {
     {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
     {.name = "card-size", .letter = 0, .arg = Arg::Required, .apply = parseCardSize},
     {.name = "quiet", .letter = 'q', .arg = Arg::None, .flag = &Options::quiet},
-    {.name = "loglevel", .letter = 'v', .arg = Arg::Required, .dashes = Dashes::One, .apply = parseLogLevel},
+    {.name = "loglevel",
+     .letter = 'v',
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .apply = parseLogLevel,
+     .joinedValue = false},
     {.name = "verbose", .letter = 0, .arg = Arg::None, .apply = setVerbose},
     // The output never holds these streams: FFmpeg's "leave them out" asks for nothing more.
     {.name = "an", .letter = 0, .arg = Arg::None, .dashes = Dashes::One, .apply = takeNothing},
@@ -678,6 +687,7 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
                 continue;
             }
             std::string_view value = arg.substr(k + 1);
+            if (!value.empty() && !entry->joinedValue) return Status::fail("unknown option " + quoted(arg));
             if (value.empty()) {
                 if (i + 1 >= argc) return Status::fail(shown + " needs a value");
                 value = argv[++i];

@@ -92,6 +92,8 @@ TEST(Options, BadValuesAreNamed) {
         {{"-s", "5"}, "-s: kivrel writes each display at its own size"},
         {{"-crap", "luma"}, "unknown option '-crap'"},
         {{"-hide_banner"}, "unknown option '-i' in '-hide_banner'"},
+        {{"-framerate", "25"}, "unknown option '-framerate'"},
+        {{"-vsync", "0"}, "unknown option '-vsync'"},
         {{"-frames:v"}, "-frames:v needs a value"},
         {{"-vframes:v", "2"}, "-vframes:v: -vframes applies to the whole run"},
         {{"-n5"}, "unknown option '-5'"},
