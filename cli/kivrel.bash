@@ -6,25 +6,33 @@
 # shellcheck disable=SC2207  # compgen prints one candidate a line, as COMPREPLY takes them
 _kivrel_displays="histograms hotpixel video waveform vectorscope"
 
-# Options, by the commands that take them.
+# Options, by the commands that take them: each command's own list, as its
+# --help gives it (kivrel report refuses what writes frames).
 _kivrel_settings_options="-d --display --channels --system --matrix --range --gamma --no-gamma --grid
     --no-grid --accumulate --no-accumulate --passthru --no-passthru --change --max-ire --module"
-_kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -codec:v -vcodec -pix_fmt -threads
-    --null --verify -y --overwrite -n --no-overwrite -ss -t -to -frames -vframes -start_number
-    --skip-errors --keep-partial --input-matrix --input-range -noautorotate --card-size --script
-    --print-config --layout --picture-size --crop --labels --pad-pitch -q --quiet -loglevel -v
-    --verbose -h --help --version"
-_kivrel_report_options="$_kivrel_render_options --max-hot --range-rule --fail-on -j --jobs"
+_kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:v -vcodec -pix_fmt
+    -pix_fmt:v -threads -an -sn -dn --null --verify -y --overwrite -n --no-overwrite -ss -t -to -frames
+    -frames:v -vframes -start_number --skip-errors --keep-partial --input-matrix --input-range
+    -noautorotate --card-size --script --print-config --layout --picture-size --crop --labels
+    --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version"
+_kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --fail-on -j --jobs -ss -t -to
+    -frames -start_number -threads --skip-errors --input-matrix --input-range -noautorotate --system
+    --matrix --range --gamma --max-ire --script --module --help"
 
-# Completes the last item of a comma-separated list in $cur from the words given.
+# Completes the last item of a comma-separated list in $cur from the words
+# given, leaving out those the list already holds.
 _kivrel_list() {
-    local head="" last=$cur
+    local head="" last=$cur word
     if [[ $cur == *,* ]]; then
         head=${cur%,*},
         last=${cur##*,}
     fi
+    local -a fresh=()
+    for word in "$@"; do
+        [[ ",$head" == *",$word,"* ]] || fresh+=("$word")
+    done
     local IFS=$'\n'
-    COMPREPLY=($(compgen -P "$head" -W "$*" -- "$last"))
+    COMPREPLY=($(compgen -P "$head" -W "${fresh[*]}" -- "$last"))
     # A list goes on after a comma: no space yet.
     [[ ${#COMPREPLY[@]} -gt 0 ]] && type compopt &>/dev/null && compopt -o nospace 2>/dev/null
     return 0
@@ -64,7 +72,8 @@ _kivrel_value() {
         COMPREPLY=($(compgen -W "quiet panic fatal error warning info verbose debug trace" -- "$cur")) ;;
     -o | --output | --verify | --script) _kivrel_files ;;
     --module) _kivrel_files so ;;
-    -c:v | -codec:v | -vcodec | -pix_fmt | -threads | -ss | -t | -to | -frames | -vframes | -start_number | \
+    -c:v | -c | -codec:v | -vcodec | -pix_fmt | -pix_fmt:v | -threads | -ss | -t | -to | -frames | -frames:v | \
+        -vframes | -start_number | \
         --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j | --jobs)
         COMPREPLY=() ;;  # a number, a time, a size or a name: nothing to offer
     *) return 1 ;;
@@ -82,6 +91,14 @@ _kivrel() {
         prev=${COMP_WORDS[COMP_CWORD - 1]}
         words=("${COMP_WORDS[@]}")
         cword=$COMP_CWORD
+        # Bash makes "=" a word of its own: "--range=1" is --range, =, 1.
+        if [[ $cur == = ]]; then
+            cur="" split=true
+        elif [[ $prev == = && $cword -gt 1 ]]; then
+            prev=${words[cword - 2]} split=true
+        elif [[ $cur == --*=* ]]; then
+            prev=${cur%%=*} cur=${cur#*=} split=true
+        fi
     fi
 
     # Switches take on or off only after "=": "--grid on" would make "on" the input.

@@ -36,6 +36,18 @@ void printVersion() {
                 v(avcodec_version()).c_str(), v(swscale_version()).c_str(), v(avutil_version()).c_str());
 }
 
+// Whether the command line holds only what the store commands take: the
+// settings, --module and how much to say. Anything about inputs, outputs or
+// frames would be dropped without a word.
+bool settingsOnly(const Options& o) {
+    return o.input.empty() && o.output.empty() && o.scriptFile.empty() && o.verifyFile.empty() &&
+           o.format.empty() && o.codec.empty() && o.pixelFormat.empty() && !o.monitor.wanted() && !o.frames &&
+           !o.duration && !o.endTime && o.start.atBeginning() && o.start.text.empty() && !o.startNumber &&
+           o.threads == 0 && o.padPitch == 0 && o.cardWidth == 0 && !o.printConfig && !o.overwrite &&
+           !o.neverOverwrite && !o.keepPartial && !o.skipErrors && !o.nullOutput && !o.noAutorotate &&
+           !o.inputLevels.matrix && !o.inputLevels.fullRange;
+}
+
 // `kivrel defaults [settings options]` (the stored defaults, shown or set)
 // and `kivrel configure [--module PATH]` (set in the filter's dialog).
 int storeCommand(std::string_view command, int argc, char** argv) {
@@ -51,8 +63,7 @@ int storeCommand(std::string_view command, int argc, char** argv) {
                "options (--layout, --picture-size, --crop, --labels) are for rendering");
         return kExitUsage;
     }
-    if (action != Action::Run || !options.input.empty() || !options.output.empty() ||
-        !options.scriptFile.empty() || !options.verifyFile.empty() || options.monitor.wanted()) {
+    if (action != Action::Run || !settingsOnly(options)) {
         report("kivrel " + std::string(command) + " takes settings options only (--display, --max-ire, ...)");
         return kExitUsage;
     }

@@ -42,6 +42,11 @@ struct OptionEntry {
     const Choice* choice = nullptr;        // one of some words, into the Config line
     int switchArg = -1;                    // Arg::Switch: the Config argument it turns on or off
     Apply apply = nullptr;                 // anything else
+    bool perStream = false;                // takes FFmpeg's stream specifier: "-c:v", "-frames:v:0"
+    // The value may follow the letter in the same word ("-dvideo"). Not for
+    // FFmpeg's own letters, whose long words (-framerate, -vsync) must never
+    // pass for the letter and a value.
+    bool joinedValue = true;
 };
 
 std::string formatSeconds(double t) {
@@ -245,7 +250,8 @@ Status parseLogLevel(Options& o, std::string_view value, std::string_view name) 
         o.logLevel = static_cast<int>(level);
         return {};
     }
-    return bad(name, value, "quiet, panic, fatal, error, warning, info, verbose, debug, trace or a number");
+    return bad(name, value,
+               "one of quiet, panic, fatal, error, warning, info, verbose, debug, trace, or a number");
 }
 
 Status setVerbose(Options& o, std::string_view, std::string_view) {
@@ -357,19 +363,32 @@ Status parsePadPitch(Options& o, std::string_view value, std::string_view name) 
     return s;
 }
 
+Status takeNothing(Options&, std::string_view, std::string_view) { return {}; }
+
 // FFmpeg's spellings where it has the same idea (-ss, -t, -frames, -c:v ...);
 // long names for what is ours alone.
 const OptionEntry kOptions[] = {
     {.name = "output", .letter = 'o', .arg = Arg::Required, .text = &Options::output},
-    {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format},
-    {.name = "c:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
-    {.name = "codec:v", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
+    {.name = "format", .letter = 'f', .arg = Arg::Required, .text = &Options::format, .joinedValue = false},
+    {.name = "c",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .text = &Options::codec,
+     .perStream = true},
+    {.name = "codec",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .text = &Options::codec,
+     .perStream = true},
     {.name = "vcodec", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .text = &Options::codec},
     {.name = "pix_fmt",
      .letter = 0,
      .arg = Arg::Required,
      .dashes = Dashes::One,
-     .text = &Options::pixelFormat},
+     .text = &Options::pixelFormat,
+     .perStream = true},
     {.name = "null", .letter = 0, .arg = Arg::None, .flag = &Options::nullOutput},
     {.name = "verify", .letter = 0, .arg = Arg::Required, .text = &Options::verifyFile},
     {.name = "display", .letter = 'd', .arg = Arg::Required, .apply = parseDisplay},
@@ -392,7 +411,12 @@ const OptionEntry kOptions[] = {
     {.name = "ss", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseStart},
     {.name = "t", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseDuration},
     {.name = "to", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseEndTime},
-    {.name = "frames", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
+    {.name = "frames",
+     .letter = 0,
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .apply = parseFrames,
+     .perStream = true},
     {.name = "vframes", .letter = 0, .arg = Arg::Required, .dashes = Dashes::One, .apply = parseFrames},
     {.name = "start_number",
      .letter = 0,
@@ -415,11 +439,113 @@ const OptionEntry kOptions[] = {
     {.name = "pad-pitch", .letter = 0, .arg = Arg::Required, .apply = parsePadPitch},
     {.name = "card-size", .letter = 0, .arg = Arg::Required, .apply = parseCardSize},
     {.name = "quiet", .letter = 'q', .arg = Arg::None, .flag = &Options::quiet},
-    {.name = "loglevel", .letter = 'v', .arg = Arg::Required, .dashes = Dashes::One, .apply = parseLogLevel},
+    {.name = "loglevel",
+     .letter = 'v',
+     .arg = Arg::Required,
+     .dashes = Dashes::One,
+     .apply = parseLogLevel,
+     .joinedValue = false},
     {.name = "verbose", .letter = 0, .arg = Arg::None, .apply = setVerbose},
+    // The output never holds these streams: FFmpeg's "leave them out" asks for nothing more.
+    {.name = "an", .letter = 0, .arg = Arg::None, .dashes = Dashes::One, .apply = takeNothing},
+    {.name = "sn", .letter = 0, .arg = Arg::None, .dashes = Dashes::One, .apply = takeNothing},
+    {.name = "dn", .letter = 0, .arg = Arg::None, .dashes = Dashes::One, .apply = takeNothing},
     {.name = "help", .letter = 'h', .arg = Arg::None},
     {.name = "version", .letter = 0, .arg = Arg::None},
 };
+
+// FFmpeg options with no counterpart here, refused with the reason rather
+// than taken for a short option and its value ("-r 25" is not "-r" + "25",
+// "-vf" is not "-v f"), so that a command line copied from FFmpeg never runs
+// with a wish quietly dropped.
+struct Refusal {
+    std::string_view name;
+    std::string_view why;
+};
+
+constexpr std::string_view kNoAudio = "the output has no audio; kivrel writes one video stream";
+constexpr std::string_view kNoEncoderOptions =
+    "kivrel sets no encoder options: FFV1, the default, is lossless; other encoders (-c:v) keep their "
+    "defaults";
+constexpr std::string_view kNoFilterGraph =
+    "kivrel runs no filter graph; filter with ffmpeg first and pipe the result in (ffmpeg ... -f nut - | "
+    "kivrel - ...)";
+
+const Refusal kRefusals[] = {
+    {"b",
+     "kivrel does not take a bit rate: FFV1, the default, is lossless; other encoders (-c:v) keep "
+     "their defaults"},
+    {"crf", kNoEncoderOptions},
+    {"qscale", kNoEncoderOptions},
+    {"preset", kNoEncoderOptions},
+    {"tune", kNoEncoderOptions},
+    {"profile", kNoEncoderOptions},
+    {"r", "kivrel keeps the input's frame rate (a still repeated by -frames runs at 25 frames per second)"},
+    {"s", "kivrel writes each display at its own size; --picture-size scales a monitor's picture tiles"},
+    {"aspect", "kivrel keeps the picture's own sample aspect ratio"},
+    {"vf", kNoFilterGraph},
+    {"filter", kNoFilterGraph},
+    {"filter_complex", kNoFilterGraph},
+    {"lavfi", kNoFilterGraph},
+    {"map", "kivrel reads the input's first video stream"},
+    {"vn", "kivrel writes video; without it there would be nothing to write"},
+    {"acodec", kNoAudio},
+    {"ab", kNoAudio},
+    {"ar", kNoAudio},
+    {"ac", kNoAudio},
+    {"af", kNoAudio},
+    {"aq", kNoAudio},
+    {"aframes", kNoAudio},
+    {"vol", kNoAudio},
+    {"scodec", "the output has no subtitles; kivrel writes one video stream"},
+};
+
+const Refusal* findRefusal(std::string_view name) {
+    for (const Refusal& r : kRefusals)
+        if (r.name == name) return &r;
+    return nullptr;
+}
+
+// FFmpeg's stream types: video (V: no attached pictures), audio, subtitles, data, attachments.
+constexpr std::string_view kStreamTypes = "vVasdt";
+
+Status badSpecifier(std::string_view shown, std::string_view specifier) {
+    return Status::fail(std::string(shown) + ": " + quoted(specifier) +
+                        " is not a stream specifier kivrel takes (v, v:0)");
+}
+
+// FFmpeg's stream specifier after an option's name ("v", "v:0", "0", "a"):
+// the output holds one video stream, so only that one can be meant.
+Status checkSpecifier(std::string_view shown, std::string_view specifier, bool perStream) {
+    const std::string prefix = std::string(shown) + ": ";
+    std::string_view index = specifier;
+    char type = 'v';
+    if (!specifier.empty() && kStreamTypes.find(specifier.front()) != std::string_view::npos) {
+        type = specifier.front();
+        index.remove_prefix(1);
+        if (!index.empty()) {
+            if (index.front() != ':' || index.size() == 1)
+                return badSpecifier(shown, specifier);  // "vx", "v:"
+            index.remove_prefix(1);
+        }
+    }
+    int64_t n = 0;
+    if (specifier.empty() || (!index.empty() && !parseInt64(index, n)) || n < 0)
+        return badSpecifier(shown, specifier);
+    switch (type) {
+    case 'a': return Status::fail(prefix + std::string(kNoAudio));
+    case 's': return Status::fail(prefix + "the output has no subtitles; kivrel writes one video stream");
+    case 'd': return Status::fail(prefix + "the output has no data streams; kivrel writes one video stream");
+    case 't': return Status::fail(prefix + "the output has no attachments; kivrel writes one video stream");
+    default: break;
+    }
+    if (!perStream) {
+        const std::string name(shown.substr(0, shown.find(':')));
+        return Status::fail(prefix + name + " applies to the whole run and takes no stream specifier");
+    }
+    if (n != 0) return Status::fail(prefix + "the output has one video stream (v or v:0)");
+    return {};
+}
 
 Status applyOption(const OptionEntry& entry, Options& o, std::string_view value, std::string_view shown) {
     if (entry.flag != nullptr) {
@@ -427,6 +553,8 @@ Status applyOption(const OptionEntry& entry, Options& o, std::string_view value,
         return {};
     }
     if (entry.text != nullptr) {
+        // Empty means "not given" to the rest of the host: an empty name must not pass for a default.
+        if (value.empty()) return Status::fail(std::string(shown) + ": the value is empty");
         o.*entry.text = value;
         return {};
     }
@@ -444,10 +572,6 @@ const OptionEntry* findLong(std::string_view name, Dashes dashes) {
     for (const OptionEntry& entry : kOptions)
         if (name == entry.name && entry.dashes == dashes) return &entry;
     return nullptr;
-}
-
-std::string spelled(const OptionEntry& entry) {
-    return (entry.dashes == Dashes::One ? "-" : "--") + std::string(entry.name);
 }
 
 const OptionEntry* findShort(char letter) {
@@ -534,9 +658,20 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             if (Status s = apply(*entry, value.value_or(""), shown); !s.ok()) return s;
             continue;
         }
-        // FFmpeg's own spelling, one dash and a word: the value is the next argument.
-        if (const OptionEntry* entry = findLong(arg.substr(1), Dashes::One)) {
-            const std::string shown = spelled(*entry);
+        // FFmpeg's own spelling, one dash and a word, perhaps with a stream
+        // specifier ("-frames:v"): the value is the next argument.
+        const std::string_view word = arg.substr(1);
+        const size_t colon = word.find(':');
+        const std::string_view base = word.substr(0, colon);
+        const OptionEntry* entry = findLong(base, Dashes::One);
+        const Refusal* refusal = entry == nullptr ? findRefusal(base) : nullptr;
+        if (colon != std::string_view::npos && (entry != nullptr || refusal != nullptr))
+            if (Status s = checkSpecifier(arg, word.substr(colon + 1), entry == nullptr || entry->perStream);
+                !s.ok())
+                return s;
+        if (refusal != nullptr) return Status::fail(std::string(arg) + ": " + std::string(refusal->why));
+        if (entry != nullptr) {
+            const std::string shown(arg);
             std::string_view value = "on";
             if (entry->arg == Arg::Required) {
                 if (i + 1 >= argc) return Status::fail(shown + " needs a value");
@@ -549,14 +684,18 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
         // directly ("-dvideo") or as the next argument.
         for (size_t k = 1; k < arg.size(); ++k) {
             const OptionEntry* entry = findShort(arg[k]);
+            // The word is named too: "-hide_banner" is not "-h" and an unknown "-i".
+            if (entry == nullptr && k == 1) return Status::fail("unknown option " + quoted(arg));
             if (entry == nullptr)
-                return Status::fail("unknown option " + quoted("-" + std::string(1, arg[k])));
+                return Status::fail("unknown option " + quoted("-" + std::string(1, arg[k])) + " in " +
+                                    quoted(arg));
             const std::string shown = "-" + std::string(1, arg[k]);
             if (entry->arg != Arg::Required) {
                 if (Status s = apply(*entry, "on", shown); !s.ok()) return s;
                 continue;
             }
             std::string_view value = arg.substr(k + 1);
+            if (!value.empty() && !entry->joinedValue) return Status::fail("unknown option " + quoted(arg));
             if (value.empty()) {
                 if (i + 1 >= argc) return Status::fail(shown + " needs a value");
                 value = argv[++i];
@@ -627,11 +766,16 @@ Input and output:
   -f FORMAT              what to write: image, sequence, video, null, md5, or
                          any container FFmpeg writes (nut, matroska, mp4 ...);
                          -f nut -o - or -f md5 -o - print on standard output
-  -c:v CODEC             the video encoder (also -codec:v, -vcodec); default
-                         FFV1 where the container takes it, else the
+  -c:v CODEC             the video encoder (also -c, -codec:v, -vcodec);
+                         default FFV1 where the container takes it, else the
                          container's own
-  -pix_fmt FORMAT        the encoder's pixel format; default: none that
-                         subsamples colour, so a one-pixel trace stays sharp
+  -pix_fmt FORMAT        the encoder's pixel format (also -pix_fmt:v);
+                         default: none that subsamples colour, so a
+                         one-pixel trace stays sharp
+  -an, -sn, -dn          taken and ignored: the output holds one video stream
+                         only. FFmpeg's options for audio, subtitles, bit rate,
+                         frame rate, size and filter graphs are refused with
+                         the reason, as are stream specifiers other than v
   -threads N             threads per stage (decoding, conversion, filter,
                          encoding); 0: one per core; 1: every stage in turn
                          on one thread
@@ -647,9 +791,9 @@ Input and output:
                          the start)
   -t LENGTH              process LENGTH of time from the start point
   -to AT                 stop before time AT of the input
-  -frames N              process at most N frames (also -vframes); a still
-                         input repeated N times becomes a clip at 25 frames
-                         per second
+  -frames N              process at most N frames (also -frames:v, -vframes);
+                         a still input repeated N times becomes a clip at 25
+                         frames per second
   -start_number N        an image sequence's first number: of the input (as
                          FFmpeg's image demuxer finds it when not given) and
                          of the output (default 1)
@@ -685,12 +829,17 @@ Display settings (what is not given keeps the module's stored default):
       --gamma[=on|off]   source levels are gamma corrected (--no-gamma: off)
       --grid[=on|off]    waveform graticule (--no-grid: off)
       --accumulate[=on|off]  histograms keep minimum and maximum over frames
+                         (--no-accumulate: off)
       --passthru[=on|off]    show the picture unchanged, whatever the display
+                         (--no-passthru: off)
       --change ACTION    hot pixels: black, intensity or saturation
       --max-ire N        hot pixel ceiling in IRE, 0 to 120
       --script FILE      run the Config lines of a saved processing script
                          (the options above are applied after it)
-      --print-config     print the filter's label and script line, then exit
+      --print-config     print the settings this input gets (after auto has
+                         followed its tags): the filter's label and script
+                         line; for a monitor a line per tile, named by its
+                         display. Then exit
 
 Monitor (several displays of each frame tiled into one output; any of
 these options with a single display makes a monitor of one tile):
@@ -724,8 +873,8 @@ Host:
                          that the filter never writes into the padding
   -q, --quiet            no progress bar and no summary
   -loglevel LEVEL        show FFmpeg's own messages up to LEVEL (also -v):
-                         quiet (the default), error, warning, info, verbose,
-                         debug, trace
+                         quiet (the default), panic, fatal, error, warning,
+                         info, verbose, debug, trace or a number
       --verbose          the same as -loglevel info
   -h, --help             this text
       --version          versions of kivrel and the libraries

@@ -57,7 +57,7 @@ int fail(const Status& s, const Writer* writer = nullptr) {
         return exitStatusForSignal(sig);
     }
     report(s.message());
-    return kExitFailure;
+    return s.isUsage() ? kExitUsage : kExitFailure;
 }
 
 // Module instances rendering at once: beyond a few, more only cost memory.
@@ -185,8 +185,8 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
         if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
-            return Status::fail("the " + std::string(format->name) +
-                                " output cannot go to standard output ('-'); name a container: -f nut");
+            return Status::usage("the " + std::string(format->name) +
+                                 " output cannot go to standard output ('-'); name a container: -f nut");
         }
         // A clip of unstated length may still hold one frame: the writer
         // refuses a second one when it comes.
@@ -298,19 +298,11 @@ int runPipeline(const Options& options) {
         const CallbackScope scope("initProc", -1);
         if (Status s = configure(inst, options); !s.ok()) return fail(s);
     }
-    if (options.printConfig) {
-        std::printf("%s\n%s\n", inst.label().c_str(), inst.scriptLine().c_str());
-        return kExitOk;
-    }
     Display display = currentDisplay(inst);
-    if (display.known && !display.passthru && !display.rendered())
+    if (!options.printConfig && display.known && !display.passthru && !display.rendered())
         return fail(Status::fail("the settings select display mode " + std::to_string(display.mode) +
                                  ", which the filter does not render (0 to " +
                                  std::to_string(kDisplayModeCount - 1) + ")"));
-    std::optional<Verifier> verifier;
-    if (!options.verifyFile.empty())
-        if (Status s = verifier.emplace().open(options.verifyFile); !s.ok()) return fail(s);
-
     std::optional<FileId> source;
     if (Status s = checkInputFile(options.input, source); !s.ok()) return fail(s);
     std::unique_ptr<Reader> reader;
@@ -319,6 +311,11 @@ int runPipeline(const Options& options) {
     if (!options.input.empty())
         if (Status s = followSource(inst, options, info.levels); !s.ok()) return fail(s);
     display = currentDisplay(inst);
+    // What this input gets: the settings after "auto" has followed its tags.
+    if (options.printConfig && !options.monitor.wanted()) {
+        std::printf("%s\n%s\n", inst.label().c_str(), inst.scriptLine().c_str());
+        return kExitOk;
+    }
     Plan plan;
     if (Status s = planFor(info, options, plan); !s.ok()) return fail(s);
     // Several displays tiled into one output: a monitor renders each frame,
@@ -328,6 +325,10 @@ int runPipeline(const Options& options) {
         if (Status s = monitor.emplace().open(*module, options, display, *reader, threadsFor(options));
             !s.ok())
             return fail(s);
+        if (options.printConfig) {
+            std::fputs(monitor->settingsText().c_str(), stdout);
+            return kExitOk;
+        }
     } else {
         reader->setRgbLevels(
             rgbLevelsFor(display.mode, display.passthru, filterStudioRange(inst), info.levels));
@@ -338,6 +339,9 @@ int runPipeline(const Options& options) {
     const bool pictureAspect = !monitor && display.known &&
                                (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
                                 display.mode == static_cast<int>(DisplayMode::HotPixel));
+    std::optional<Verifier> verifier;
+    if (!options.verifyFile.empty())
+        if (Status s = verifier.emplace().open(options.verifyFile); !s.ok()) return fail(s);
     const OutputFormat* format = nullptr;
     std::unique_ptr<Writer> writer;
     if (Status s =

@@ -148,8 +148,8 @@ Status toInt(const CropRequest& request, size_t field, double v, int32_t& out) {
     const std::string name(names.substr(0, names.find('|')));
     if (!std::isfinite(v) || v > std::numeric_limits<int32_t>::max() ||
         v < std::numeric_limits<int32_t>::min())
-        return Status::fail("--crop " + request.text + ": " + name + " = '" + request.exprs[field] +
-                            "' is not a finite number of pixels");
+        return Status::usage("--crop " + request.text + ": " + name + " = '" + request.exprs[field] +
+                             "' is not a finite number of pixels");
     out = static_cast<int32_t>(std::nearbyint(v));
     return {};
 }
@@ -200,13 +200,13 @@ Status resolveCrop(const CropRequest& request, int32_t frameW, int32_t frameH, C
     Status s = evalCropExpr(request.exprs[kW], iw, ih, nan, nan, w);
     if (s.ok()) s = evalCropExpr(request.exprs[kH], iw, ih, w, nan, h);
     if (s.ok()) s = evalCropExpr(request.exprs[kW], iw, ih, w, h, w);
-    if (!s.ok()) return Status::fail("--crop " + request.text + ": " + s.message());
+    if (!s.ok()) return Status::usage("--crop " + request.text + ": " + s.message());
     CropRegion r;
     if (Status t = toInt(request, kW, w, r.w); !t.ok()) return t;
     if (Status t = toInt(request, kH, h, r.h); !t.ok()) return t;
     s = evalCropExpr(request.exprs[kX], iw, ih, r.w, r.h, x);
     if (s.ok()) s = evalCropExpr(request.exprs[kY], iw, ih, r.w, r.h, y);
-    if (!s.ok()) return Status::fail("--crop " + request.text + ": " + s.message());
+    if (!s.ok()) return Status::usage("--crop " + request.text + ": " + s.message());
     if (Status t = toInt(request, kX, x, r.x); !t.ok()) return t;
     if (Status t = toInt(request, kY, y, r.y); !t.ok()) return t;
     const std::string what = "--crop " + request.text + ": the region " + std::to_string(r.w) + "x" +

@@ -136,6 +136,13 @@ Status Monitor::addParade(const FilterModuleHost& module, const Options& options
     return {};
 }
 
+std::string Monitor::settingsText() {
+    std::string text;
+    for (Tile& t : tiles_)
+        text += tileName(t.what) + ": " + t.inst->label() + " " + t.inst->scriptLine() + "\n";
+    return text;
+}
+
 Status Monitor::open(const FilterModuleHost& module, const Options& options, const Display& settings,
                      Reader& reader, int threads) {
     const SourceInfo& info = reader.info();
@@ -161,7 +168,7 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
     // A size no tile takes would be dropped without a word.
     if (options.monitor.pictureSize &&
         std::none_of(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.wholeFrame; }))
-        return Status::fail(
+        return Status::usage(
             "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)");
 
     const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + options.padPitch);

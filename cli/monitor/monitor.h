@@ -60,6 +60,8 @@ public:
     const FrameBuffer& output() const { return output_; }
     // For a default output name: "parade" for a parade alone, else "monitor".
     const std::string& name() const { return name_; }
+    // Each tile's settings, a line each, named by its display: "waveform: LABEL CONFIG-LINE".
+    std::string settingsText();
 
     int lanes() const override { return 1; }
     Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;

@@ -49,12 +49,12 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
     if (!s.pixelFormat.empty()) {
         chosen = av_get_pix_fmt(s.pixelFormat.c_str());
         if (chosen == AV_PIX_FMT_NONE)
-            return Status::fail("-pix_fmt: '" + s.pixelFormat + "' is not a pixel format FFmpeg knows");
+            return Status::usage("-pix_fmt: '" + s.pixelFormat + "' is not a pixel format FFmpeg knows");
         if (list == nullptr) return {};
         for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
             if (*p == chosen) return {};
-        return Status::fail("cannot encode " + target + ": " + codec->name + " does not take -pix_fmt " +
-                            s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
+        return Status::usage("cannot encode " + target + ": " + codec->name + " does not take -pix_fmt " +
+                             s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
     }
     chosen = kHostPixelFormat;
     if (list == nullptr) return {};
@@ -154,7 +154,7 @@ Status FrameEncoder::openForPictures(const std::string& path, const WriterSettin
         return Status::fail(path + ": this FFmpeg cannot write pictures (no image2 muxer)");
     const AVCodecID id = av_guess_codec(image2, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
     if (id == AV_CODEC_ID_NONE || !hasImageExtension(path))
-        return Status::fail(path + ": not a picture type FFmpeg writes (.png, .jpg ...)");
+        return Status::usage(path + ": not a picture type FFmpeg writes (.png, .jpg ...)");
     const AVCodec* codec = avcodec_find_encoder(id);
     if (codec == nullptr)
         return Status::fail(path + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " pictures");

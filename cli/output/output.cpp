@@ -59,7 +59,7 @@ std::string outputFormatNames() {
 
 Status outputFormatFor(const std::string& path, const OutputFormat*& format) {
     if (path == kStdoutName)
-        return Status::fail(
+        return Status::usage(
             "standard output ('-') needs -f naming what to write there: a container "
             "(-f nut, -f matroska ...) or the frame hashes (-f md5)");
     for (const OutputFormat& f : kOutputFormats) {
@@ -71,6 +71,6 @@ Status outputFormatFor(const std::string& path, const OutputFormat*& format) {
             return {};
         }
     }
-    return Status::fail("cannot tell a file type from the name " + path +
-                        "; end it in .png, .mkv, .mp4, .md5 ... or give a sequence pattern (name_%04d.png)");
+    return Status::usage("cannot tell a file type from the name " + path +
+                         "; end it in .png, .mkv, .mp4, .md5 ... or give a sequence pattern (name_%04d.png)");
 }

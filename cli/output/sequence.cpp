@@ -15,7 +15,7 @@ public:
         settings_ = settings;
         std::string first;
         if (Status s = expandPattern(pattern_, settings.startNumber, first); !s.ok() || first == pattern_)
-            return Status::fail(pattern_ + ": an image sequence needs a %d pattern (name_%04d.png)");
+            return Status::usage(pattern_ + ": an image sequence needs a %d pattern (name_%04d.png)");
         if (Status s = encoder_.openForPictures(pattern_, settings); !s.ok()) return s;
         // Every name the run will write, before the first frame is decoded.
         for (int64_t k = 0; k < settings.frames; ++k) {
@@ -82,7 +82,7 @@ Status claimsSequence(const std::string& path, bool& claimed) {
     std::string probe;
     claimed = path.find('%') != std::string::npos && expandPattern(path, 0, probe).ok() && probe != path;
     if (claimed && !hasImageExtension(path))
-        return Status::fail(path + ": a numbered sequence needs a picture type (name_%04d.png)");
+        return Status::usage(path + ": a numbered sequence needs a picture type (name_%04d.png)");
     return {};
 }
 

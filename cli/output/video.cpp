@@ -36,10 +36,10 @@ Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const s
             if (d != nullptr) codec = avcodec_find_encoder(d->id);
         }
         if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
-            return Status::fail("-c:v: this FFmpeg has no video encoder called '" + s.codec + "'");
+            return Status::usage("-c:v: this FFmpeg has no video encoder called '" + s.codec + "'");
         if (avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-            return Status::fail(path + ": the " + muxer->name + " container cannot hold " + codec->name +
-                                " video");
+            return Status::usage(path + ": the " + muxer->name + " container cannot hold " + codec->name +
+                                 " video");
         ffv1 = codec->id == AV_CODEC_ID_FFV1;
         return {};
     }
@@ -131,7 +131,7 @@ Status VideoWriter::open(const WriterSettings& settings) {
     const AVOutputFormat* muxer = muxerFor(path_, settings);
     // Picture types have a muxer too, but it writes one file per frame.
     if (muxer == nullptr || (settings.muxer.empty() && hasImageExtension(path_)))
-        return Status::fail(path_ + ": not a video container FFmpeg writes (.mkv, .avi, .mp4 ...)");
+        return Status::usage(path_ + ": not a video container FFmpeg writes (.mkv, .avi, .mp4 ...)");
     if (Status s = file_.create(path_, settings); !s.ok()) return s;  // fail early if the name is taken
     int r = avformat_alloc_output_context2(&format_, muxer, nullptr, path_.c_str());
     if (r < 0 || format_ == nullptr)
@@ -202,7 +202,7 @@ Status claimsVideo(const std::string& path, bool& claimed) {
     const AVOutputFormat* muxer = av_guess_format(nullptr, path.c_str(), nullptr);
     claimed = muxer != nullptr;
     if (claimed && muxer->video_codec == AV_CODEC_ID_NONE)
-        return Status::fail(path + ": the " + muxer->name + " format cannot hold video");
+        return Status::usage(path + ": the " + muxer->name + " format cannot hold video");
     return {};
 }
 

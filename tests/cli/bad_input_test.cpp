@@ -70,19 +70,23 @@ TEST_F(BadInput, EachProblemIsOneLineAndNothingIsWrittenOrReplaced) {
         {{"clip.mkv", "-frames", "0"}, "-frames: '0' is not a whole number from 1 up", kExitUsage},
         {{"--colour"}, "unknown option '--colour'", kExitUsage},
         {{"-o", "nowhere/x.png"}, "cannot write nowhere/x.png: No such file or directory"},
-        {{"-o", "x.foo"}, "cannot tell a file type from the name x.foo"},
-        {{"-o", "x.wav"}, "x.wav: the wav format cannot hold video"},
-        {{"-o", "x_%d.mkv"}, "x_%d.mkv: a numbered sequence needs a picture type"},
-        {{"-o", "-"}, "standard output ('-') needs -f naming what to write there"},
-        {{"-f", "image", "-o", "-"}, "the image output cannot go to standard output ('-')"},
+        {{"-o", "x.foo"}, "cannot tell a file type from the name x.foo", kExitUsage},
+        {{"-o", "x.wav"}, "x.wav: the wav format cannot hold video", kExitUsage},
+        {{"-o", "x_%d.mkv"}, "x_%d.mkv: a numbered sequence needs a picture type", kExitUsage},
+        {{"-o", "-"}, "standard output ('-') needs -f naming what to write there", kExitUsage},
+        {{"-f", "image", "-o", "-"}, "the image output cannot go to standard output ('-')", kExitUsage},
         {{"-f", "wav", "-o", "-"}, "-f: the wav format cannot hold video", kExitUsage},
         {{"-o", "."}, ". is a folder; name a file in it (./testcard.histograms.png)"},
         {{"clip.mkv", "-c:v", "nosuch", "-o", "x.mkv"},
-         "-c:v: this FFmpeg has no video encoder called 'nosuch'"},
-        {{"clip.mkv", "-pix_fmt", "yuv420q", "-o", "x.mkv"}, "-pix_fmt: 'yuv420q' is not a pixel format"},
+         "-c:v: this FFmpeg has no video encoder called 'nosuch'",
+         kExitUsage},
+        {{"clip.mkv", "-pix_fmt", "yuv420q", "-o", "x.mkv"},
+         "-pix_fmt: 'yuv420q' is not a pixel format",
+         kExitUsage},
         {{"clip.mkv", "-pix_fmt", "yuv420p", "-frames", "1", "-o", "x.png"},
-         "cannot encode x.png: png does not take -pix_fmt yuv420p (it takes rgb24"},
-        {{"-f", "video", "-o", "x.png"}, "x.png: not a video container FFmpeg writes"},
+         "cannot encode x.png: png does not take -pix_fmt yuv420p (it takes rgb24",
+         kExitUsage},
+        {{"-f", "video", "-o", "x.png"}, "x.png: not a video container FFmpeg writes", kExitUsage},
         {{"--verify", "nosuch.md5", "--null"}, "--verify: cannot read nosuch.md5: No such file or directory"},
         {{"clip.mkv", "-o", "x.png"}, "x.png holds one picture, but clip.mkv gives a clip"},
         {{"-o", "out.png"}, "out.png exists; use -y to replace it"},
@@ -207,4 +211,59 @@ TEST_F(BadInput, FilterWritingOutsideItsFrameIsCaughtWithPaddedPitch) {
     // Unpadded, the stray word lands on the next row and nobody can tell.
     const CliResult r = run({"clip.mkv", "--module", stray, "-o", "x.mkv", "-q"});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// A command line that cannot run, whatever the files hold, exits 2 in every
+// command, with one line and nothing written: also where the problem shows
+// only once the input is open (a crop's value, a picture size for no tile)
+// or the output is (an encoder or pixel format FFmpeg does not have).
+TEST_F(BadInput, UsageErrorsExitTwoInEveryCommand) {
+    const char* store = std::getenv("KIVREL_REGISTRY");
+    ASSERT_NE(store, nullptr);
+    const std::string storeBefore = readFile(store);
+    const std::pair<Args, const char*> cases[] = {
+        {{"clip.mkv", "--display", "video,waveform", "--crop", "iw/0:ih", "-o", "x.mkv"}, "--crop iw/0:ih"},
+        {{"clip.mkv", "-d", "waveform,vectorscope", "--picture-size", "64x-1", "-o", "x.mkv"},
+         "--picture-size: no tile shows the picture"},
+        {{"clip.mkv", "-o", "-"}, "standard output ('-') needs -f"},
+        {{"clip.mkv", "-f", "image", "-o", "-"}, "the image output cannot go to standard output"},
+        {{"clip.mkv", "-c:v", "nosuch", "-o", "x.mkv"},
+         "-c:v: this FFmpeg has no video encoder called 'nosuch'"},
+        {{"clip.mkv", "-c:v", "ffv1", "-o", "x.mp4"}, "x.mp4: the mp4 container cannot hold ffv1 video"},
+        {{"clip.mkv", "-pix_fmt", "yuv420q", "-o", "x.mkv"}, "-pix_fmt: 'yuv420q' is not a pixel format"},
+        {{"clip.mkv", "-o", "x.foo"}, "cannot tell a file type from the name x.foo"},
+        {{"clip.mkv", "-o", "x.wav"}, "x.wav: the wav format cannot hold video"},
+        {{"clip.mkv", "-o", ""}, "-o: the value is empty"},
+        {{"clip.mkv", "--output="}, "--output: the value is empty"},
+        {{"clip.mkv", "-c:v", ""}, "-c:v: the value is empty"},
+        // FFmpeg's spellings: taken whole, never as a letter and its value.
+        {{"clip.mkv", "-frames:v", "0"}, "-frames:v: '0' is not a whole number from 1 up"},
+        {{"clip.mkv", "-frames:a", "4"}, "-frames:a: the output has no audio"},
+        {{"clip.mkv", "-c:a", "aac"}, "-c:a: the output has no audio"},
+        {{"clip.mkv", "-codec:s", "srt"}, "-codec:s: the output has no subtitles"},
+        {{"clip.mkv", "-c:v:1", "ffv1"}, "-c:v:1: the output has one video stream"},
+        {{"clip.mkv", "-pix_fmt:x", "gray"}, "-pix_fmt:x: 'x' is not a stream specifier"},
+        {{"clip.mkv", "-threads:v", "2"}, "-threads:v: -threads applies to the whole run"},
+        {{"clip.mkv", "-b:v", "2M"}, "-b:v: kivrel does not take a bit rate"},
+        {{"clip.mkv", "-b:a", "128k"}, "-b:a: the output has no audio"},
+        {{"clip.mkv", "-r", "25"}, "-r: kivrel keeps the input's frame rate"},
+        {{"clip.mkv", "-s", "640x480"}, "-s: kivrel writes each display at its own size"},
+        {{"clip.mkv", "-vf", "scale=8:8"}, "-vf: kivrel runs no filter graph"},
+        {{"clip.mkv", "-filter:v", "null"}, "-filter:v: kivrel runs no filter graph"},
+        {{"clip.mkv", "-crf", "18"}, "-crf: kivrel sets no encoder options"},
+        {{"clip.mkv", "-acodec", "aac"}, "-acodec: the output has no audio"},
+        {{"clip.mkv", "-vn"}, "-vn: kivrel writes video"},
+        {{"report", "clip.mkv", "-frames:a", "2"}, "-frames:a: the output has no audio"},
+        {{"report", "clip.mkv", "-o", ""}, "-o: the value is empty"},
+        {{"report", "clip.mkv", "--fail-on", "colour"}, "--fail-on: 'colour' is not a list of rules"},
+        {{"report", "clip.mkv", "-c:v", "ffv1"}, "kivrel report writes a report, not frames"},
+        {{"defaults", "--matrix", "2020"}, "--matrix: '2020' is not one of 601, 709"},
+        {{"defaults", "-frames:v", "4", "--grid"}, "kivrel defaults takes settings options only"},
+        {{"defaults", "-ss", "2", "--grid"}, "kivrel defaults takes settings options only"},
+        {{"defaults", "-y", "--no-grid"}, "kivrel defaults takes settings options only"},
+        {{"configure", "--grid"}, "kivrel configure takes no settings options"},
+        {{"configure", "-threads", "2"}, "kivrel configure takes settings options only"},
+    };
+    for (const auto& [args, message] : cases) expectRefusal(args, kExitUsage, message);
+    EXPECT_EQ(readFile(store), storeBefore);
 }

@@ -383,7 +383,7 @@ TEST_F(MonitorRun, BadListsLayoutsAndRegionsAreRefusedBeforeAnyFrame) {
         {{"-d", "parade", "--channels", "none"}, "-d parade: no channel is switched on", kExitFailure},
         {{"-d", "waveform,vectorscope", "--picture-size", "160x120"},
          "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)",
-         kExitFailure},
+         kExitUsage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -2,6 +2,9 @@
 // decoding its output back: the video view's pixels are exactly predictable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "cli_runner.h"
 #include "media.h"
 #include "pluginhost/test_card.h"
@@ -149,6 +152,76 @@ TEST_F(Pipeline, NullOutputWritesNothingAndProgressShowsOnATerminalOnly) {
     EXPECT_EQ(r.err, "");
 }
 
+namespace {
+
+// What ffprobe says a file's first video stream is tagged with: "tv bt709 ".
+std::string probedTags(const std::string& file) {
+    const std::string command =
+        "ffprobe -v error -select_streams v:0 -show_entries stream=color_space,color_range "
+        "-of default=noprint_wrappers=1:nokey=1 '" +
+        file + "'";
+    std::string text;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p) != nullptr) text += buffer;
+        ::pclose(p);
+    }
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+}  // namespace
+
+// --print-config shows what this input gets: with the matrix and range
+// left to follow the source, what its tags pick (as ffprobe reads them),
+// the same as naming them; for a monitor, each tile's line.
+TEST_F(Pipeline, PrintConfigShowsWhatTheInputGetsForEveryTile) {
+    struct Case {
+        const char* file;
+        int colorspace, range;  // AVColorSpace, AVColorRange
+        const char* tags;       // as ffprobe prints them
+        const char* matrix;     // the words a user would give for them
+        const char* levels;
+    };
+    const Case cases[] = {
+        {"hd.mkv", 1, 1, "tv bt709 ", "709", "16-235"},
+        {"sd_full.mkv", 6, 2, "pc smpte170m ", "601", "0-255"},
+    };
+    std::string seen;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ClipPlan plan;
+        plan.colorspace = c.colorspace;
+        plan.range = c.range;
+        plan.pixel = [](int, int x, int y) { return static_cast<uint32_t>(0x108080 + ((x * 9 + y) << 16)); };
+        ASSERT_EQ(writePlannedClip(path(c.file), plan), "");
+        ASSERT_EQ(probedTags(path(c.file)), c.tags);
+        for (const char* display : {"waveform", "video"}) {
+            const CliResult got = run({c.file, "-d", display, "--print-config"});
+            const CliResult named =
+                run({c.file, "-d", display, "--matrix", c.matrix, "--range", c.levels, "--print-config"});
+            ASSERT_EQ(got.status, 0) << got.err;
+            EXPECT_EQ(got.out, named.out);
+            EXPECT_EQ(std::count(got.out.begin(), got.out.end(), '\n'), 2) << got.out;
+        }
+        // One line per tile, named, each what that display alone gets.
+        const CliResult tiles = run({c.file, "-d", "video,waveform,picture", "--print-config"});
+        ASSERT_EQ(tiles.status, 0) << tiles.err;
+        std::string want;
+        for (const char* display : {"video", "waveform", "picture"}) {
+            std::string alone =
+                run({c.file, "-d", display, "--matrix", c.matrix, "--range", c.levels, "--print-config"}).out;
+            ASSERT_NE(alone.find('\n'), std::string::npos) << display;
+            alone[alone.find('\n')] = ' ';
+            want += std::string(display) + ": " + alone;
+        }
+        EXPECT_EQ(tiles.out, want);
+        seen += tiles.out;
+    }
+    // The two inputs get different settings from the same command line.
+    EXPECT_NE(seen.substr(0, seen.size() / 2), seen.substr(seen.size() / 2));
+}
+
 TEST_F(Pipeline, PrintConfigShowsTheLabelAndTheScriptLine) {
     CliResult r = run({"--print-config"});
     EXPECT_EQ(r.status, 0);
@@ -173,4 +246,19 @@ TEST_F(Pipeline, PrintConfigShowsTheLabelAndTheScriptLine) {
               "Kivrel [1.5] (Hot Pixel < IRE 100 Change intensity>)\nConfig(1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, "
               "1, 1)\n");
     EXPECT_EQ(r.err, "");
+}
+
+// FFmpeg's spellings with a stream specifier are taken whole: -frames:v 2 is
+// two frames (never -f "rames:v"), the codec is the one named.
+TEST_F(Pipeline, StreamSpecifiersAsFfmpegUsersTypeThem) {
+    const CliResult r = run({"clip.mkv", "-d", "picture", "-frames:v", "2", "-c:v:0", "ffv1", "-pix_fmt:v",
+                             "bgr0", "-an", "-sn", "-o", "x.mkv", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Decoded d = decodeFile(path("x.mkv"));
+    EXPECT_EQ(d.frames.size(), 2u);
+    EXPECT_EQ(d.codec, "ffv1");
+    for (size_t k = 0; k < d.frames.size(); ++k) EXPECT_TRUE(samePicture(d.frames[k], clip_[k], kAll)) << k;
+    const CliResult hashes = run({"clip.mkv", "-frames:V", "3", "-f", "md5", "-o", "-"});
+    ASSERT_EQ(hashes.status, 0) << hashes.err;
+    EXPECT_EQ(std::count(hashes.out.begin(), hashes.out.end(), '\n'), 3) << hashes.out;
 }

@@ -6,6 +6,7 @@
 # usage: completion_test.sh KIVREL COMPLETION_SCRIPT
 set -u
 kivrel=$(realpath "$1")
+completion=$(realpath "$2")
 framework=/usr/share/bash-completion/bash_completion
 if [ ! -r "$framework" ]; then
     echo "skipped: bash-completion is not installed (scripts/deps.sh installs it)"
@@ -94,7 +95,12 @@ for option in --display --change --system --matrix --range --input-matrix --inpu
         fi
     done
 done
-expect "hot,hot hot,range" "kivrel report a.mkv --fail-on hot,"
+# A list never offers what it already holds.
+expect "hot,range" "kivrel report a.mkv --fail-on hot,"
+expect "" "kivrel report a.mkv --fail-on hot,range,"
+expect "" "kivrel -d waveform,video,w"
+expect "waveform,video waveform,vectorscope" "kivrel -d waveform,v"
+expect "luma,red,blue" "kivrel --channels=luma,red,b"
 offers "image sequence video null md5 nut matroska mp4" "kivrel -f "
 expect "" "kivrel -ss "
 # Files where a file goes; the module only among libraries.
@@ -109,13 +115,37 @@ expect "" "kivrel defaults --o"
 expect "--module" "kivrel configure --"
 offers "-c:v -codec:v" "kivrel -c"
 expect "v" "kivrel -c:"
+offers "-frames:v -pix_fmt:v" "kivrel -"
+expect "" "kivrel report --pr"
+expect "--jobs" "kivrel report --j"
+expect "--passthru" "kivrel defaults --p"
+# Values after "=", for every kind of value.
+expect "quiet panic fatal error warning info verbose debug trace" "kivrel -loglevel "
+expect "hot range" "kivrel report a.mkv --fail-on="
+expect "video vectorscope" "kivrel --display=v"
+expect "tv pc" "kivrel --input-range="
 
-# Every option kivrel lists in its help (and its report's), offered where it applies.
-help=$("$kivrel" --help; "$kivrel" report --help 2>/dev/null)
-listed=$(grep -oE '(^|[[:space:](\[,|=])--?[a-z][a-z0-9_]*([-:][a-z0-9_]+)*' <<<"$help" |
-    sed -E 's/^[^-]//' | LC_ALL=C sort -u)
+# Without bash-completion's framework bash still makes "=" a word: values follow it too.
+for case in "--range = |0-255 16-235 auto" "--layout = co|column" "--grid = |on off"; do
+    # shellcheck disable=SC2016  # expanded by the inner shell
+    got=$(bash -c 'source "$1"; read -ra COMP_WORDS <<<"kivrel $2"; [[ $2 == *" " ]] && COMP_WORDS+=("");
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kivrel; echo "${COMPREPLY[*]}"' _ "$completion" "${case%|*}")
+    [ "$got" = "${case#*|}" ] || { echo "FAILED: without the framework, 'kivrel ${case%|*}' gives [$got]"; failed=$((failed + 1)); }
+done
+# Each command offers exactly the options its help lists (the report's help
+# names the render options it shares; defaults takes the settings).
+options_in() {
+    grep -oE '(^|[[:space:](\[,|=])--?[a-z][a-z0-9_]*([-:][a-z0-9_]+)*' | sed -E 's/^[^-]//' | LC_ALL=C sort -u
+}
+listed=$("$kivrel" --help | options_in)
 [ "$(wc -l <<<"$listed")" -gt 30 ] || { echo "FAILED: too few options read from kivrel --help"; failed=$((failed + 1)); }
-offers "$listed" "kivrel report -"
+expect "$listed" "kivrel -"
+expect "$("$kivrel" report --help | options_in)" "kivrel report -"
+export KIVREL_REGISTRY=$scratch/registry.reg  # a setting offered here is saved there
+for option in $(candidates "kivrel defaults -"); do
+    "$kivrel" defaults "$option" 2>&1 | grep -q "unknown option\|takes settings options only" &&
+        { echo "FAILED: kivrel defaults offers $option, which it refuses"; failed=$((failed + 1)); }
+done
 
 if [ "$failed" -ne 0 ]; then
     echo "$failed completion checks failed"
