@@ -37,8 +37,7 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
     if (found == nullptr || std::string_view(found->name) != name)
         return Status::fail("-f: '" + text + "' is not one of " + outputFormatNames() +
                             ", nor a container FFmpeg writes (nut, matroska, mp4 ...)");
-    if (found->video_codec == AV_CODEC_ID_NONE)
-        return Status::fail("-f: the " + text + " format cannot hold video");
+    if (Status s = videoMuxerRefusal(found); !s.ok()) return Status::fail("-f: " + s.message());
     format = findOutputFormat(kVideoOutputName);
     muxer = text;
     return {};
