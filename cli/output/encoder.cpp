@@ -72,9 +72,25 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
                 chosen = wanted;
                 return {};
             }
-    int loss = 0;
-    chosen = avcodec_find_best_pix_fmt_of_list(list, kHostPixelFormat, 0, &loss);
-    return {};
+    // Else the least lossy of the encoder's formats with whole colour, or
+    // with colour halved across only (4:2:2) where it has none.
+    for (const int across : {0, 1}) {
+        std::vector<AVPixelFormat> kept;
+        for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p) {
+            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
+            if (d != nullptr && d->log2_chroma_w == across && d->log2_chroma_h == 0 &&
+                (d->flags & AV_PIX_FMT_FLAG_HWACCEL) == 0)
+                kept.push_back(*p);
+        }
+        if (kept.empty()) continue;
+        kept.push_back(AV_PIX_FMT_NONE);
+        int loss = 0;
+        chosen = avcodec_find_best_pix_fmt_of_list(kept.data(), kHostPixelFormat, 0, &loss);
+        return {};
+    }
+    return Status::fail("cannot encode " + target + ": " + codec->name +
+                        " subsamples colour vertically (it takes only " + acceptedFormats(list) +
+                        "); give -pix_fmt to accept that, or -c:v another encoder");
 }
 
 const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, nullptr); }
