@@ -61,7 +61,8 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
                             s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
     }
     chosen = kHostPixelFormat;
-    if (const WriterChoice* row = writerForEncoder(codec->name); row != nullptr && row->pixelFormat != nullptr) {
+    if (const WriterChoice* row = writerForEncoder(codec->name);
+        row != nullptr && row->pixelFormat != nullptr) {
         chosen = av_get_pix_fmt(row->pixelFormat);
         return {};
     }

@@ -157,7 +157,8 @@ Status VideoWriter::open(const WriterSettings& settings) {
     }
     WriterSettings encoding = settings;
     const WriterChoice* row = writerForMuxer(muxer->name);
-    if (encoding.pixelFormat.empty() && settings.codec.empty() && row != nullptr && row->pixelFormat != nullptr)
+    if (encoding.pixelFormat.empty() && settings.codec.empty() && row != nullptr &&
+        row->pixelFormat != nullptr)
         encoding.pixelFormat = row->pixelFormat;
     if (settings.codec.empty() && row != nullptr &&
         av_dict_parse_string(&options, row->options, "=", ":", 0) < 0) {
