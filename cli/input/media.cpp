@@ -115,6 +115,7 @@ public:
     ~MediaReader() override {
         av_frame_free(&frame_);
         av_packet_free(&packet_);
+        for (AVPacket*& p : ahead_) av_packet_free(&p);
         avcodec_free_context(&codec_);
         avformat_close_input(&format_);
     }
@@ -142,6 +143,12 @@ private:
     };
     // Decodes the next frame into frame_.
     Status decodeNext(Step& step);
+    // av_read_frame, after the packets read ahead.
+    int readPacket();
+    // Whether an image demuxer's input holds more than one picture: a pipe
+    // or file of pictures one after another, read as FFmpeg does. The
+    // packets read to tell stay in ahead_.
+    Status holdsMorePictures(bool& more);
     // At the end: "" when the frames reached the length the file states, else how they fell short.
     std::string shortfall() const;
     // Why no frame came from the start point on: what the file holds before it.
@@ -159,6 +166,8 @@ private:
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVPacket* packet_ = nullptr;
+    std::vector<AVPacket*> ahead_;  // read by holdsMorePictures(), in order
+    size_t aheadTaken_ = 0;
     AVFrame* frame_ = nullptr;
     std::unique_ptr<SliceWorkers> workers_;  // share out the conversion's rows
     LevelConverter converter_;
@@ -282,6 +291,11 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     info_.still = isStillFormat(format_->iformat, path);
+    if (info_.still) {
+        bool more = false;
+        if (Status s = holdsMorePictures(more); !s.ok()) return s;
+        info_.still = !more;
+    }
     const AVRational rate = av_guess_frame_rate(format_, format_->streams[stream_], nullptr);
     if (!info_.still && rate.num > 0 && rate.den > 0) info_.frameRate = {rate.num, rate.den};
     const double fps = static_cast<double>(info_.frameRate.num) / info_.frameRate.den;
@@ -323,7 +337,11 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     // A time beyond any timestamp seeks to the last key frame.
     const int64_t seekTo =
         startPts_ < static_cast<double>(kFarthestSeek) ? std::llround(startPts_) : kFarthestSeek;
-    if (av_seek_frame(format_, stream_, seekTo, AVSEEK_FLAG_BACKWARD) >= 0) avcodec_flush_buffers(codec_);
+    if (av_seek_frame(format_, stream_, seekTo, AVSEEK_FLAG_BACKWARD) >= 0) {
+        avcodec_flush_buffers(codec_);
+        for (AVPacket*& p : ahead_) av_packet_free(&p);  // from before the seek
+        aheadTaken_ = ahead_.size();
+    }
     return {};
 }
 
@@ -394,7 +412,7 @@ Status MediaReader::decodeNext(Step& step) {
             step.next = Next::End;
             return {};
         }
-        r = av_read_frame(format_, packet_);
+        r = readPacket();
         if (r == AVERROR_EOF) {
             draining_ = true;
             r = avcodec_send_packet(codec_, nullptr);
@@ -443,6 +461,34 @@ Status MediaReader::decodeNext(Step& step) {
             return {};
         }
     }
+}
+
+int MediaReader::readPacket() {
+    if (aheadTaken_ < ahead_.size()) {
+        av_packet_move_ref(packet_, ahead_[aheadTaken_]);
+        av_packet_free(&ahead_[aheadTaken_++]);
+        return 0;
+    }
+    return av_read_frame(format_, packet_);
+}
+
+Status MediaReader::holdsMorePictures(bool& more) {
+    constexpr size_t kEnoughToTell = 2;
+    while (ahead_.size() < kEnoughToTell) {
+        AVPacket* p = av_packet_alloc();
+        if (p == nullptr) return Status::fail(info_.name + ": out of memory for its packets");
+        // A failure here comes again when the frames are read, and is reported there.
+        if (av_read_frame(format_, p) < 0) {
+            av_packet_free(&p);
+            break;
+        }
+        if (p->stream_index == stream_)
+            ahead_.push_back(p);
+        else
+            av_packet_free(&p);
+    }
+    more = ahead_.size() == kEnoughToTell;
+    return {};
 }
 
 Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {

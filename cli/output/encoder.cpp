@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "av_support.h"
+#include "output/writer_table.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -27,6 +29,8 @@ bool isYuv(AVPixelFormat fmt) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
     return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_RGB) == 0 && d->nb_components >= 3;
 }
+
+bool isJpegRange(AVPixelFormat fmt) { return isYuv(fmt) && pixelFormatName(fmt).starts_with("yuvj"); }
 
 // With no -pix_fmt: ours when the encoder takes it, else the first of
 // these, which keep every pixel's own colour (no chroma subsampling, so a
@@ -57,6 +61,11 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
                              s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
     }
     chosen = kHostPixelFormat;
+    if (const WriterChoice* row = writerForEncoder(codec->name);
+        row != nullptr && row->pixelFormat != nullptr) {
+        chosen = av_get_pix_fmt(row->pixelFormat);
+        return {};
+    }
     if (list == nullptr) return {};
     for (AVPixelFormat wanted : kFullChromaFormats)
         for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p)
@@ -64,9 +73,25 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
                 chosen = wanted;
                 return {};
             }
-    int loss = 0;
-    chosen = avcodec_find_best_pix_fmt_of_list(list, kHostPixelFormat, 0, &loss);
-    return {};
+    // Else the least lossy of the encoder's formats with whole colour, or
+    // with colour halved across only (4:2:2) where it has none.
+    for (const int across : {0, 1}) {
+        std::vector<AVPixelFormat> kept;
+        for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p) {
+            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
+            if (d != nullptr && d->log2_chroma_w == across && d->log2_chroma_h == 0 &&
+                (d->flags & AV_PIX_FMT_FLAG_HWACCEL) == 0)
+                kept.push_back(*p);
+        }
+        if (kept.empty()) continue;
+        kept.push_back(AV_PIX_FMT_NONE);
+        int loss = 0;
+        chosen = avcodec_find_best_pix_fmt_of_list(kept.data(), kHostPixelFormat, 0, &loss);
+        return {};
+    }
+    return Status::fail("cannot encode " + target + ": " + codec->name +
+                        " subsamples colour vertically (it takes only " + acceptedFormats(list) +
+                        "); give -pix_fmt to accept that, or -c:v another encoder");
 }
 
 const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, nullptr); }
@@ -95,13 +120,11 @@ FrameEncoder::~FrameEncoder() {
     avcodec_free_context(&ctx_);
 }
 
-Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool globalHeader, bool immediate,
-                          AVDictionary** options, const std::string& target) {
-    target_ = target;
+Status FrameEncoder::configure(const AVCodec* codec, const WriterSettings& s, bool globalHeader, int threads,
+                               const std::string& target) {
+    avcodec_free_context(&ctx_);
     ctx_ = avcodec_alloc_context3(codec);
-    frame_ = av_frame_alloc();
-    if (ctx_ == nullptr || frame_ == nullptr)
-        return Status::fail("out of memory for the encoder of " + target);
+    if (ctx_ == nullptr) return Status::fail("out of memory for the encoder of " + target);
     ctx_->width = s.w;
     ctx_->height = s.h;
     ctx_->time_base = s.timeBase.num > 0 ? AVRational{s.timeBase.num, s.timeBase.den}
@@ -111,21 +134,54 @@ Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool gl
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     if (Status st = choosePixelFormat(codec, s, target, pixelFormat); !st.ok()) return st;
     ctx_->pix_fmt = pixelFormat;
-    ctx_->thread_count = immediate ? 1 : s.threads;  // 0: as many as the machine has
+    ctx_->thread_count = threads;  // 0: as many as the machine has
     const bool yuv = isYuv(ctx_->pix_fmt);
     const bool hd = s.h > kLargestSdHeight;
-    const bool jpegRange = yuv && pixelFormatName(ctx_->pix_fmt).starts_with("yuvj");
     if (yuv) {
         ctx_->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
         ctx_->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
         ctx_->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-        ctx_->color_range = jpegRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        ctx_->color_range = isJpegRange(ctx_->pix_fmt) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     }
     if (globalHeader) ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int r = avcodec_open2(ctx_, codec, options);
+    return {};
+}
+
+Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool globalHeader, bool immediate,
+                          AVDictionary** options, const std::string& target) {
+    target_ = target;
+    frame_ = av_frame_alloc();
+    if (frame_ == nullptr) return Status::fail("out of memory for the encoder of " + target);
+    const int threads = immediate ? 1 : s.threads;
+    if (Status st = configure(codec, s, globalHeader, threads, target); !st.ok()) return st;
+    AVDictionary* own = nullptr;
+    if (options == nullptr) options = &own;
+    const WriterChoice* row = writerForEncoder(codec->name);
+    if (row != nullptr && av_dict_parse_string(options, row->options, "=", ":", 0) < 0) {
+        av_dict_free(&own);
+        return Status::fail("out of memory for the encoder options of " + target);
+    }
+    AVDictionary* again = nullptr;  // the options as given: a failed open may have taken some
+    int r = av_dict_copy(&again, *options, 0);
+    if (r >= 0) r = avcodec_open2(ctx_, codec, options);
+    if (r < 0 && threads != 1) {
+        // Frame threads hide why an encoder refused ("ff_frame_thread_encoder_init
+        // failed"); one thread says why, or works where they cannot.
+        Status st = configure(codec, s, globalHeader, 1, target);
+        if (st.ok()) {
+            av_dict_free(options);
+            *options = again;
+            again = nullptr;
+            r = avcodec_open2(ctx_, codec, options);
+        }
+    }
+    av_dict_free(&again);
+    av_dict_free(&own);
     if (r < 0)
         return Status::fail("cannot encode " + target + " with " + codec->name + " (" + libraryDetail(r) +
                             ")");
+    const bool yuv = isYuv(ctx_->pix_fmt);
+    const bool jpegRange = isJpegRange(ctx_->pix_fmt);
 
     frame_->format = ctx_->pix_fmt;
     frame_->width = s.w;

@@ -39,6 +39,10 @@ public:
     const AVCodecContext* context() const { return ctx_; }
 
 private:
+    // A fresh context for `codec`, all but opened.
+    Status configure(const AVCodec* codec, const WriterSettings& s, bool globalHeader, int threads,
+                     const std::string& target);
+
     AVCodecContext* ctx_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;  // for writePicture

@@ -1,6 +1,5 @@
 #include "output/frame_hash.h"
 
-#include <bit>
 #include <charconv>
 #include <vector>
 
@@ -14,6 +13,8 @@ namespace {
 constexpr size_t kMd5Bytes = 16;
 constexpr size_t kMd5HexDigits = 2 * kMd5Bytes;
 constexpr char kSeparator = ',';
+constexpr size_t kColourBytes = 3;  // of a 0x00RRGGBB word, little-endian: B, G, R; the fourth stays 0
+constexpr size_t kBitsPerByte = 8;
 
 bool isLowerHex(std::string_view s) {
     for (char c : s)
@@ -54,21 +55,19 @@ Status FrameHasher::open() {
 }
 
 std::string FrameHasher::md5(const FrameBuffer& buffer) {
+    // Only the colour is hashed: the top byte is whatever the display left
+    // there (graticules keep their opacity), but no written file holds it, so
+    // a line must equal the MD5 of the picture the file decodes to.
     const ConstFrame f = buffer.frame();
     const size_t rowWords = static_cast<size_t>(f.w);
-    std::vector<uint8_t> littleEndian;
+    row_.resize(rowWords * sizeof(uint32_t));
     av_md5_init(md5_);
     for (int32_t y = 0; y < f.h; ++y) {
         const uint32_t* row = f.canvasRow(y);
-        if constexpr (std::endian::native == std::endian::little) {
-            av_md5_update(md5_, reinterpret_cast<const uint8_t*>(row), rowWords * sizeof(uint32_t));
-        } else {
-            littleEndian.resize(rowWords * sizeof(uint32_t));
-            for (size_t x = 0; x < rowWords; ++x)
-                for (size_t b = 0; b < sizeof(uint32_t); ++b)
-                    littleEndian[x * sizeof(uint32_t) + b] = static_cast<uint8_t>(row[x] >> (8 * b));
-            av_md5_update(md5_, littleEndian.data(), littleEndian.size());
-        }
+        for (size_t x = 0; x < rowWords; ++x)
+            for (size_t b = 0; b < kColourBytes; ++b)
+                row_[x * sizeof(uint32_t) + b] = static_cast<uint8_t>(row[x] >> (kBitsPerByte * b));
+        av_md5_update(md5_, row_.data(), row_.size());
     }
     uint8_t digest[kMd5Bytes];
     av_md5_final(md5_, digest);

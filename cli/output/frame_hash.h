@@ -1,6 +1,8 @@
 // The hash a run is checked by: one line per output frame, "frame,pts,md5".
-// The MD5 covers the frame's w x h pixels as 32-bit little-endian words,
-// rows top to bottom, row padding left out, so the pitch cannot change it.
+// The MD5 covers the frame's w x h pixels as 32-bit little-endian 0x00RRGGBB
+// words (the top byte cleared), rows top to bottom, row padding left out, so
+// the pitch cannot change it and a written file's decoded pixels (as bgr0)
+// hash to the same line.
 // `frame` counts output frames from 0; `pts` is the frame's number in the
 // source (its presentation time in frames of the source's rate).
 #pragma once
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
@@ -36,4 +39,5 @@ public:
 
 private:
     AVMD5* md5_ = nullptr;
+    std::vector<uint8_t> row_;  // one row in the hashed form, reused
 };

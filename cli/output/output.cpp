@@ -35,10 +35,9 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
     const std::string text(name);
     const AVOutputFormat* found = av_guess_format(text.c_str(), nullptr, nullptr);
     if (found == nullptr || std::string_view(found->name) != name)
-        return Status::fail("-f: '" + text + "' is not one of " + outputFormatNames() +
+        return Status::usage("-f: '" + text + "' is not one of " + outputFormatNames() +
                             ", nor a container FFmpeg writes (nut, matroska, mp4 ...)");
-    if (found->video_codec == AV_CODEC_ID_NONE)
-        return Status::fail("-f: the " + text + " format cannot hold video");
+    if (Status s = videoMuxerRefusal(found); !s.ok()) return Status::usage("-f: " + s.message());
     format = findOutputFormat(kVideoOutputName);
     muxer = text;
     return {};

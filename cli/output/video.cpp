@@ -5,6 +5,7 @@
 
 #include "av_support.h"
 #include "output/encoder.h"
+#include "output/writer_table.h"
 #include "output/writers.h"
 
 extern "C" {
@@ -14,13 +15,9 @@ extern "C" {
 
 namespace {
 
-// Containers that take YUV only, with the pixel format to give them when
-// -pix_fmt says none: the encoders they use take any.
-struct MuxerFormat {
-    std::string_view muxer;
-    const char* pixelFormat;
-};
-constexpr MuxerFormat kYuvOnlyMuxers[] = {{"yuv4mpegpipe", "yuv444p"}};
+// FFV1's automatic slicing needs at least two pixels each way; narrower
+// pictures are written as one slice.
+constexpr int32_t kFfv1LeastAutoSlices = 2;
 
 const AVOutputFormat* muxerFor(const std::string& path, const WriterSettings& s) {
     if (!s.muxer.empty()) return av_guess_format(s.muxer.c_str(), nullptr, nullptr);
@@ -43,8 +40,18 @@ Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const s
         ffv1 = codec->id == AV_CODEC_ID_FFV1;
         return {};
     }
-    // Lossless FFV1 wherever the container takes it; else the container's own codec.
+    // Lossless FFV1 wherever the container takes it; else the writer table's
+    // choice or the container's own codec.
     ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
+    const WriterChoice* row = writerForMuxer(muxer->name);
+    if (!ffv1 && row != nullptr && !row->encoder.empty()) {
+        const std::string name(row->encoder);
+        codec = avcodec_find_encoder_by_name(name.c_str());
+        if (codec == nullptr)
+            return Status::fail(path + ": this FFmpeg has no " + name + " encoder, which " + muxer->name +
+                                " is written with");
+        return {};
+    }
     const AVCodecID id = ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
     codec = avcodec_find_encoder(id);
     if (codec == nullptr)
@@ -150,10 +157,24 @@ Status VideoWriter::open(const WriterSettings& settings) {
             return Status::fail("out of memory for the FFV1 options of " + path_);
         }
     }
+    if (ffv1 && (settings.w < kFfv1LeastAutoSlices || settings.h < kFfv1LeastAutoSlices) &&
+        av_dict_set(&options, "slices", "1", 0) < 0) {
+        av_dict_free(&options);
+        return Status::fail("out of memory for the FFV1 options of " + path_);
+    }
     WriterSettings encoding = settings;
-    for (const MuxerFormat& m : kYuvOnlyMuxers)
-        if (encoding.pixelFormat.empty() && muxer->name == m.muxer) encoding.pixelFormat = m.pixelFormat;
-    if ((muxer->flags & AVFMT_VARIABLE_FPS) == 0 && settings.timeBase.num > 0) {
+    const WriterChoice* row = writerForMuxer(muxer->name);
+    if (encoding.pixelFormat.empty() && settings.codec.empty() && row != nullptr &&
+        row->pixelFormat != nullptr)
+        encoding.pixelFormat = row->pixelFormat;
+    if (settings.codec.empty() && row != nullptr &&
+        av_dict_parse_string(&options, row->options, "=", ":", 0) < 0) {
+        av_dict_free(&options);
+        return Status::fail("out of memory for the encoder options of " + path_);
+    }
+    // MPEG-1/2 and their kind take only a frame rate's grid, not a container's clock.
+    const bool rateGrid = (muxer->flags & AVFMT_VARIABLE_FPS) == 0 || codec->supported_framerates != nullptr;
+    if (rateGrid && settings.timeBase.num > 0) {
         sourceTimeBase_ = {settings.timeBase.num, settings.timeBase.den};
         encoding.timeBase = {};
     }
@@ -198,11 +219,21 @@ Status VideoWriter::drain() {
 
 }  // namespace
 
+Status videoMuxerRefusal(const AVOutputFormat* muxer) {
+    const std::string name = muxer->name;
+    if (const WriterChoice* row = writerForMuxer(name); row != nullptr && row->refusal != nullptr)
+        return Status::usage(row->refusal);
+    if (muxer->video_codec != AV_CODEC_ID_NONE) return {};
+    if (muxer->audio_codec != AV_CODEC_ID_NONE) return Status::usage(name + " is an audio-only format");
+    if (muxer->subtitle_codec != AV_CODEC_ID_NONE) return Status::usage(name + " is a subtitle format");
+    return Status::usage(name + " is a data format: it cannot hold video");
+}
+
 Status claimsVideo(const std::string& path, bool& claimed) {
     const AVOutputFormat* muxer = av_guess_format(nullptr, path.c_str(), nullptr);
     claimed = muxer != nullptr;
-    if (claimed && muxer->video_codec == AV_CODEC_ID_NONE)
-        return Status::usage(path + ": the " + muxer->name + " format cannot hold video");
+    if (claimed)
+        if (Status s = videoMuxerRefusal(muxer); !s.ok()) return Status::usage(path + ": " + s.message());
     return {};
 }
 

@@ -18,6 +18,9 @@ Status claimsImage(const std::string& path, bool& claimed);
 Status openStillWriter(const std::string& path, const WriterSettings& settings,
                        std::unique_ptr<Writer>& writer);
 
+struct AVOutputFormat;
+// Why an FFmpeg muxer cannot take Kivrel's video ("wav is an audio-only format"), or ok.
+Status videoMuxerRefusal(const AVOutputFormat* muxer);
 Status claimsVideo(const std::string& path, bool& claimed);
 Status openVideoWriter(const std::string& path, const WriterSettings& settings,
                        std::unique_ptr<Writer>& writer);

@@ -21,11 +21,12 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kClipFps = 10;
 
-// MD5 of the pixels as 32-bit little-endian words, rows top to bottom.
+// MD5 of the pixels as 32-bit little-endian 0x00RRGGBB words, rows top to bottom.
 std::string md5Of(const Image& img) {
     std::vector<uint8_t> bytes;
     for (uint32_t px : img.px)
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(px >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<uint8_t>((px & kPixelMask) >> shift));
     uint8_t digest[16];
     av_md5_sum(digest, bytes.data(), bytes.size());
     char hex[33];
@@ -56,9 +57,10 @@ protected:
 }  // namespace
 
 TEST_F(Hashes, EachLineIsTheMd5OfTheFramesPixelsWhateverThePitch) {
-    // The test card through every display, at an odd size. The whole words
-    // (graticules keep their opacity byte) come from the module run in
-    // process; the PNG the executable writes ties them to its own frame.
+    // The test card through every display, at an odd size. The pixels come
+    // from the module run in process (graticules keep an opacity byte there,
+    // which no file holds and the hash leaves out); the PNG the executable
+    // writes ties them to its own frame.
     constexpr int32_t kW = 13, kH = 7;
     Status error;
     const auto module = FilterModuleHost::load(KIVREL_MODULE_PATH, error);
@@ -161,6 +163,36 @@ TEST_F(Hashes, VerifyPassesOnItsOwnFileAndNamesTheFirstDifference) {
             EXPECT_EQ(r.status, kExitFailure);
             EXPECT_EQ(r.err, "kivrel: " + c.message + "\n");
             EXPECT_FALSE(files().contains("other.mkv"));  // a failed check leaves nothing behind
+        }
+    }
+}
+
+// A written picture and the hash line of the same frame agree: FFmpeg's own
+// program decodes the PNG to bgra and Python hashes it with the fourth byte
+// cleared, apart from both our writer and our decoder.
+TEST_F(Hashes, TheLineIsTheMd5OfTheWrittenPicture) {
+    const Args shapes[] = {{"--card-size", "13x7"}, {"--card-size", "1x9"}, {"clip.mkv", "-ss", "3f"}};
+    for (const Args& shape : shapes) {
+        for (const char* display : {"waveform", "vectorscope", "histograms", "video"}) {
+            Args args = shape;
+            args.insert(args.end(), {"-d", display, "-frames", "1", "-y", "-q"});
+            SCOPED_TRACE(testing::PrintToString(args));
+            Args png = args, md5 = args;
+            png.insert(png.end(), {"-o", "x.png"});
+            md5.insert(md5.end(), {"-f", "md5", "-o", "-"});
+            ASSERT_EQ(run(png).status, 0);
+            const CliResult r = run(md5);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string hash = "python3 - " + path("x.png") + " >" + path("hash.txt") + R"( <<'EOF'
+import hashlib, subprocess, sys
+raw = bytearray(subprocess.run(['ffmpeg', '-v', 'error', '-i', sys.argv[1], '-f', 'rawvideo',
+                                '-pix_fmt', 'bgra', '-'], check=True, capture_output=True).stdout)
+raw[3::4] = bytes(len(raw) // 4)
+print(hashlib.md5(raw).hexdigest())
+EOF)";
+            ASSERT_EQ(std::system(hash.c_str()), 0);
+            const std::string first = linesOf(r.out).at(0);
+            EXPECT_EQ(first.substr(first.rfind(',') + 1), linesOf(readText("hash.txt")).at(0));
         }
     }
 }
