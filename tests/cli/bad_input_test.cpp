@@ -232,7 +232,7 @@ TEST_F(BadInput, UsageErrorsExitTwoInEveryCommand) {
         {{"clip.mkv", "-c:v", "ffv1", "-o", "x.mp4"}, "x.mp4: the mp4 container cannot hold ffv1 video"},
         {{"clip.mkv", "-pix_fmt", "yuv420q", "-o", "x.mkv"}, "-pix_fmt: 'yuv420q' is not a pixel format"},
         {{"clip.mkv", "-o", "x.foo"}, "cannot tell a file type from the name x.foo"},
-        {{"clip.mkv", "-o", "x.wav"}, "x.wav: the wav format cannot hold video"},
+        {{"clip.mkv", "-o", "x.wav"}, "x.wav: wav is an audio-only format"},
         {{"clip.mkv", "-o", ""}, "-o: the value is empty"},
         {{"clip.mkv", "--output="}, "--output: the value is empty"},
         {{"clip.mkv", "-c:v", ""}, "-c:v: the value is empty"},
