@@ -228,10 +228,21 @@ Decoded decodeFile(const std::string& path) {
             Image& img = d.frames.emplace_back(f->width, f->height);
             sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                                        f->width, f->height, kRgb32, SWS_POINT, nullptr, nullptr, nullptr);
-            uint8_t* const rows[1] = {reinterpret_cast<uint8_t*>(img.px.data())};
-            const int pitch[1] = {img.w * 4};
-            sws_scale(sws, f->data, f->linesize, 0, f->height, rows, pitch);
-            for (uint32_t& px : img.px) px &= kRgbBits;
+            // The scaler's vector code writes whole blocks past a row's end, so
+            // it gets padded rows of its own, copied out afterwards.
+            Owned<AVFrame> rgb(av_frame_alloc());
+            rgb->format = kRgb32;
+            rgb->width = f->width;
+            rgb->height = f->height;
+            if (av_frame_get_buffer(rgb.get(), 0) < 0) {
+                d.error = "out of memory";
+                continue;
+            }
+            sws_scale(sws, f->data, f->linesize, 0, f->height, rgb->data, rgb->linesize);
+            for (int y = 0; y < img.h; ++y) {
+                const auto* row = reinterpret_cast<const uint32_t*>(rgb->data[0] + y * rgb->linesize[0]);
+                for (int x = 0; x < img.w; ++x) img.at(x, y) = row[x] & kRgbBits;
+            }
         }
     };
     int r = 0;
