@@ -40,11 +40,10 @@ Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const s
         ffv1 = codec->id == AV_CODEC_ID_FFV1;
         return {};
     }
-    // Lossless FFV1 wherever the container takes it; else the writer table's
-    // choice or the container's own codec.
-    ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
+    // The writer table's choice; else lossless FFV1 wherever the container
+    // takes it, or the container's own codec.
     const WriterChoice* row = writerForMuxer(muxer->name);
-    if (!ffv1 && row != nullptr && !row->encoder.empty()) {
+    if (row != nullptr && !row->encoder.empty()) {
         const std::string name(row->encoder);
         codec = avcodec_find_encoder_by_name(name.c_str());
         if (codec == nullptr)
@@ -52,6 +51,7 @@ Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const s
                                 " is written with");
         return {};
     }
+    ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
     const AVCodecID id = ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
     codec = avcodec_find_encoder(id);
     if (codec == nullptr)

@@ -13,6 +13,8 @@ constexpr WriterChoice kWriters[] = {
     {"dvd", "mpeg2video", "yuv422p", "", nullptr},
     {"mpegts", "mpeg2video", "yuv422p", "", nullptr},  // .ts, .m2ts
     {"mxf", "mpeg2video", "yuv422p", "", nullptr},
+    // WTV keeps no codec setup beside the stream, which FFV1 cannot be read without.
+    {"wtv", "mpeg2video", "yuv422p", "", nullptr},
     // Lossy WebP is 4:2:0 by design; lossless WebP keeps RGB.
     {"webp", "libwebp", "bgra", "lossless=1", nullptr},
     {"yuv4mpegpipe", "", "yuv444p", "", nullptr},  // YUV only; its encoder takes any
@@ -25,6 +27,9 @@ constexpr WriterChoice kWriters[] = {
     {"psp", "", nullptr, "", "psp needs an audio stream beside the video"},
     // JPEG is full range by definition: the yuvj formats are.
     {"", "mjpeg", "yuvj444p", "", nullptr},
+    // Theora codes a picture the same as the last as an empty packet, which
+    // FFmpeg's containers drop: every picture a key frame keeps each one.
+    {"", "libtheora", nullptr, "g=1", nullptr},
     // DNxHD proper takes only a few sizes, rates and bit rates; DNxHR 4:4:4 takes any size.
     {"", "dnxhd", "yuv444p10le", "profile=dnxhr_444", nullptr},
 };
