@@ -82,7 +82,8 @@ fi
 echo "== native, AddressSanitizer + UBSan"
 configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
 cmake --build build/asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 \
+    run_ctest asan build/asan
 
 echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each"
 CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
