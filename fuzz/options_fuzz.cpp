@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "monitor/crop_expr.h"
-#include "options.h"
+#include "options/parse.h"
 #include "report/report_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

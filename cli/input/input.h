@@ -12,14 +12,9 @@
 
 #include "input/levels.h"
 #include "input/source_luma.h"
-#include "options.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
-
-struct Rational {
-    int num = 0;
-    int den = 1;
-};
+#include "vocabulary.h"
 
 inline constexpr Rational kStillFrameRate = {25, 1};  // for stills repeated into a clip
 

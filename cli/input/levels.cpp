@@ -5,7 +5,7 @@
 
 #include "core/settings.h"
 #include "input/deep_samples.h"
-#include "slice_workers.h"
+#include "os/slice_workers.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

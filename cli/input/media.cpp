@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "av_support.h"
 #include "input/readers.h"
-#include "signals.h"
-#include "slice_workers.h"
+#include "os/av_support.h"
+#include "os/signals.h"
+#include "os/slice_workers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

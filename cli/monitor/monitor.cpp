@@ -5,9 +5,8 @@
 #include "core/settings.h"
 #include "draw/raster.h"
 #include "draw/text.h"
-#include "filter_setup.h"
+#include "os/signals.h"
 #include "pluginhost/script_call.h"
-#include "signals.h"
 
 namespace {
 
@@ -77,7 +76,7 @@ Status setDisplay(FilterInstance& inst, const MonitorTile& t, int channel) {
 
 }  // namespace
 
-Status Monitor::addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+Status Monitor::addTile(const FilterModuleHost& module, const TileSetUp& setUp, const SourceInfo& info,
                         const MonitorTile& what, int channel) {
     Tile tile;
     tile.what = what;
@@ -87,20 +86,20 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
     FilterInstance& inst = *tile.inst;
     {
         const CallbackScope scope("initProc", -1);
-        if (Status s = configure(inst, options); !s.ok()) return s;
+        if (Status s = setUp.configure(inst); !s.ok()) return s;
     }
     if (Status s = setDisplay(inst, what, channel); !s.ok()) return s;
-    if (!options.input.empty())
-        if (Status s = followSource(inst, options, info.levels); !s.ok()) return s;
+    if (setUp.followSource)
+        if (Status s = setUp.followSource(inst, info.levels); !s.ok()) return s;
     tile.rgb = rgbLevelsFor(what.mode, what.picture, filterStudioRange(inst), info.levels);
     const int32_t w = tile.wholeFrame ? info.w : region_.w, h = tile.wholeFrame ? info.h : region_.h;
     {
         const CallbackScope scope("paramProc", -1);
-        if (Status s = inst.prepare(w, h, options.padPitch); !s.ok()) return s;
+        if (Status s = inst.prepare(w, h, setUp.padPitch); !s.ok()) return s;
     }
     tile.size = {inst.output().w(), inst.output().h()};
-    if (tile.wholeFrame && options.monitor.pictureSize) {
-        tile.size = scaledPictureSize(*options.monitor.pictureSize, inst.output().w(), inst.output().h(),
+    if (tile.wholeFrame && pictureSize_) {
+        tile.size = scaledPictureSize(*pictureSize_, inst.output().w(), inst.output().h(),
                                       info.sampleAspect.num, info.sampleAspect.den);
         if (tile.size.w != inst.output().w() || tile.size.h != inst.output().h()) {
             tile.scaler = std::make_unique<PictureScaler>();
@@ -115,7 +114,7 @@ Status Monitor::addTile(const FilterModuleHost& module, const Options& options, 
     return {};
 }
 
-Status Monitor::addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+Status Monitor::addParade(const FilterModuleHost& module, const TileSetUp& setUp, const SourceInfo& info,
                           const Display& settings) {
     // One tile per channel, in channel order, each the waveform a run with
     // only that channel switched on draws: a panel of every level.
@@ -123,7 +122,7 @@ Status Monitor::addParade(const FilterModuleHost& module, const Options& options
     const size_t first = tiles_.size();
     for (int c = 0; c < kChannelCount; ++c)
         if (settings.channels[c])
-            if (Status s = addTile(module, options, info, waveform, c); !s.ok()) return s;
+            if (Status s = addTile(module, setUp, info, waveform, c); !s.ok()) return s;
     if (tiles_.size() == first)
         return Status::fail("-d " + std::string(kParadeName) +
                             ": no channel is switched on, so it has no panel (--channels names them)");
@@ -143,10 +142,10 @@ std::string Monitor::settingsText() {
     return text;
 }
 
-Status Monitor::open(const FilterModuleHost& module, const Options& options, const Display& settings,
-                     Reader& reader, int threads) {
+Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& request, const TileSetUp& setUp,
+                     const Display& settings, Reader& reader, int threads) {
     const SourceInfo& info = reader.info();
-    std::vector<MonitorTile> list = options.monitor.tiles;
+    std::vector<MonitorTile> list = request.tiles;
     const bool parade = std::any_of(list.begin(), list.end(), [](const MonitorTile& t) { return t.parade; });
     if ((list.empty() || parade) && !settings.known)
         return Status::fail(
@@ -154,24 +153,25 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
             std::string(parade ? "which channels the parade shows" : "which display to show"));
     if (list.empty()) list.push_back({settings.passthru, settings.mode});
     name_ = list.size() == 1 && parade ? std::string(kParadeName) : std::string(kMonitorName);
-    labels_ = options.monitor.labels;
+    labels_ = request.labels;
+    pictureSize_ = request.pictureSize;
     region_ = {info.w, info.h, 0, 0};
-    if (options.monitor.crop) {
-        if (Status s = resolveCrop(*options.monitor.crop, info.w, info.h, region_); !s.ok()) return s;
+    if (request.crop) {
+        if (Status s = resolveCrop(*request.crop, info.w, info.h, region_); !s.ok()) return s;
         cropped_ = true;
     }
     for (const MonitorTile& what : list)
-        if (Status s = what.parade ? addParade(module, options, info, settings)
-                                   : addTile(module, options, info, what, -1);
+        if (Status s = what.parade ? addParade(module, setUp, info, settings)
+                                   : addTile(module, setUp, info, what, -1);
             !s.ok())
             return s;
     // A size no tile takes would be dropped without a word.
-    if (options.monitor.pictureSize &&
+    if (pictureSize_ &&
         std::none_of(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.wholeFrame; }))
         return Status::usage(
             "--picture-size: no tile shows the picture (picture, passthru, video or hotpixel)");
 
-    const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + options.padPitch);
+    const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + setUp.padPitch);
     full_[0] = FrameBuffer(info.w, info.h, pitch);
     // The reader hands over the first tile's levels, and a second copy for
     // the tiles that want the other kind.
@@ -191,8 +191,7 @@ Status Monitor::open(const FilterModuleHost& module, const Options& options, con
     std::vector<TileSize> cells;
     const int32_t captionH = labels_ ? kCaptionHeight : 0;
     for (const Tile& t : tiles_) cells.push_back({t.size.w, t.size.h + captionH});
-    const TilePlan plan =
-        layOutTiles(cells, options.monitor.layout.value_or(TileLayout::Row), kOutputSideMultiple);
+    const TilePlan plan = layOutTiles(cells, request.layout.value_or(TileLayout::Row), kOutputSideMultiple);
     for (size_t i = 0; i < tiles_.size(); ++i) tiles_[i].at = {plan.at[i].x, plan.at[i].y + captionH};
     output_ =
         FrameBuffer(plan.output.w, plan.output.h, kBytesPerPixel * static_cast<ptrdiff_t>(plan.output.w));

@@ -7,26 +7,27 @@
 // A parade is one tile per switched-on channel, each a waveform of that
 // channel alone.
 //
-// For the pipeline it is the render step of a run (render_stage.h), in one
+// For a run it is the render step (filter/frame_renderer.h), in one
 // lane: the tiles' instances keep their own state from frame to frame.
 // Within a frame the tiles render at once, each instance on one thread.
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "display_name.h"
 #include "draw/text.h"
+#include "filter/display_state.h"
+#include "filter/frame_renderer.h"
 #include "input/input.h"
 #include "monitor/crop_expr.h"
 #include "monitor/layout.h"
+#include "monitor/monitor_options.h"
 #include "monitor/picture_scaler.h"
-#include "options.h"
+#include "os/slice_workers.h"
 #include "pluginhost/module_host.h"
-#include "render_stage.h"
-#include "slice_workers.h"
 
 inline constexpr const char* kMonitorName = "monitor";  // in a default output name
 inline constexpr uint32_t kOutlineColour =
@@ -34,20 +35,29 @@ inline constexpr uint32_t kOutlineColour =
 inline constexpr int32_t kCaptionMargin = 2;  // pixels above and below the caption's text
 inline constexpr int32_t kCaptionHeight = kGlyphSize + 2 * kCaptionMargin;  // a line of the font
 
+// How each tile's instance is set up as the run's own is: `configure` before
+// the tile's display is set, `followSource` after it, for an input file
+// (empty for the test card); rows padded by `padPitch`.
+struct TileSetUp {
+    std::function<Status(FilterInstance&)> configure;
+    std::function<Status(FilterInstance&, const SourceLevels&)> followSource;
+    int32_t padPitch = 0;
+};
+
 class Monitor final : public FrameRenderer {
 public:
     Monitor() = default;
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
-    // Sets up the tiles for `reader`'s frames: one instance each, configured
-    // as `options` say with the tile's display (`settings`: the display the
+    // Sets up the tiles `request` asks for, for `reader`'s frames: one
+    // instance each, set up by `setUp` with the tile's display (`settings`: the display the
     // settings choose, for a monitor without a -d list), the region checked
     // against the frame, every instance prepared and the tiles laid out.
     // Tells the reader which RGB levels to hand over. `threads`: how many
     // tiles may render at once (each instance on one thread at a time).
-    Status open(const FilterModuleHost& module, const Options& options, const Display& settings,
-                Reader& reader, int threads);
+    Status open(const FilterModuleHost& module, const MonitorRequest& request, const TileSetUp& setUp,
+                const Display& settings, Reader& reader, int threads);
     // Whether tiles want the picture in two kinds of levels: the second copy
     // is read again from the reader's last frame, so the reading must not run
     // ahead of the rendering.
@@ -81,9 +91,9 @@ private:
         Status rendered;  // this frame's
     };
     // `channel`: a parade's panel, with only that channel switched on; -1: none.
-    Status addTile(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+    Status addTile(const FilterModuleHost& module, const TileSetUp& setUp, const SourceInfo& info,
                    const MonitorTile& what, int channel);
-    Status addParade(const FilterModuleHost& module, const Options& options, const SourceInfo& info,
+    Status addParade(const FilterModuleHost& module, const TileSetUp& setUp, const SourceInfo& info,
                      const Display& settings);
     void feed(Tile& tile);
     void compose();
@@ -94,6 +104,7 @@ private:
     RgbLevels secondLevels_ = RgbLevels::Full;
     CropRegion region_;
     bool cropped_ = false, labels_ = false;
+    std::optional<PictureSize> pictureSize_;  // of the picture-shaped tiles
     FrameBuffer output_;
     std::string name_ = kMonitorName;
     // A parade of a wide picture is four waveforms' work per frame; the

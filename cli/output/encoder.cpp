@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "av_support.h"
+#include "os/av_support.h"
 #include "output/writer_table.h"
 
 extern "C" {
@@ -17,6 +17,10 @@ extern "C" {
 }
 
 namespace {
+
+// YUV output taller than PAL's 576 lines is taken as HD: written and tagged
+// with Rec. 709's matrix, primaries and transfer, else with Rec. 601's.
+constexpr int kLargestSdHeight = 576;
 
 constexpr size_t kPathBufferSize = 4096;
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "input/input.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
+#include "vocabulary.h"
 
 // Standard output, for the writers that can print there.
 inline constexpr std::string_view kStdoutName = "-";
@@ -24,12 +24,6 @@ inline constexpr const char* kStdoutShown = "standard output";  // in messages
 inline constexpr std::string_view kNullOutputName = "null";
 // The writer of FFmpeg's containers, which -f may also name by muxer.
 inline constexpr std::string_view kVideoOutputName = "video";
-
-// The input file, which no output may be.
-struct FileId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
 
 struct WriterSettings {
     int32_t w = 0;

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <set>
 
-#include "signals.h"
+#include "os/signals.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // codec (H.264 4:4:4 for .mp4 where libx264 is there), or -c:v's.
 #include <algorithm>
 
-#include "av_support.h"
+#include "os/av_support.h"
 #include "output/encoder.h"
 #include "output/writer_table.h"
 #include "output/writers.h"

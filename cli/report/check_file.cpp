@@ -5,17 +5,17 @@
 #include <thread>
 #include <vector>
 
-#include "filter_setup.h"
-#include "frame_reading.h"
 #include "input/input.h"
-#include "pipeline.h"
+#include "os/slice_workers.h"
 #include "pluginhost/script_call.h"
 #include "report/frame_meter.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
+#include "run/filter_setup.h"
+#include "run/plan.h"
+#include "run/read.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
-#include "slice_workers.h"
 
 namespace {
 
@@ -182,7 +182,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
 
     out.w = info.w;
     out.h = info.h;
-    out.fps = info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
+    out.fps = framesPerSecond(info);
     const SourceLevels& lv = info.levels;
     constexpr const char* kMatrixNames[] = {"BT.601", "BT.709", "BT.2020"};
     out.matrix = lv.yuv ? kMatrixNames[static_cast<int>(lv.matrix)] : "RGB";
@@ -214,9 +214,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         reader->convertInBands({lumaLevels, hotLevels});
     else
         reader->convertInBands({lumaLevels});
-    const int threads =
-        o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    SliceWorkers workers(threads);
+    SliceWorkers workers(threadsFor(o));
     const int32_t bandRows = std::max<int32_t>(2, kBandBytes / (kBytesPerPixel * std::max(info.w, 1)) & ~1);
     struct Lane {
         FrameBuffer luma, hot;  // one band each
@@ -267,10 +265,12 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     };
     FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
     MissingFrames missing(info, o.start.atBeginning(), out.missing);
+    int64_t skipped = 0;  // damaged frames left out
     for (;;) {
         const SourceItem item = reading.next(unused);
         if (item.kind == SourceItem::Kind::Failed) return item.status;
         if (item.kind != SourceItem::Kind::Frame) {
+            skipped = item.skipped;
             missing.before(-1, item.skippedPts);
             break;
         }
@@ -296,11 +296,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             keepWhole(*reader, hotLevels, info, kept[m].hot);
         }
     }
-    if (out.frames.empty()) {
-        if (!o.start.atBeginning())
-            return Status::fail("-ss " + o.start.text + " is past the end of " + info.name);
-        return Status::fail(info.name + ": holds no frames");
-    }
+    if (out.frames.empty()) return noFrames(info, o.start, skipped);
     summarise(options.rules, out);
 
     // One figure per frame, for the measures a rule looks at.

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "av_support.h"
+#include "os/av_support.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "options.h"
+#include "options/options.h"
 
 // The rules a report judges by (--max-hot, --range-rule, --fail-on).
 struct ReportRules {

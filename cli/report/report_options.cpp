@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "options/parse.h"
+
 namespace {
 
 constexpr int kMaxJobs = 64;

@@ -1,0 +1,104 @@
+#include "commands/commands.h"
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "os/av_support.h"
+#include "os/paths.h"
+#include "os/signals.h"
+#include "output/pending_file.h"
+#include "report/check_file.h"
+#include "report/report_options.h"
+#include "report/report_writers.h"
+#include "vocabulary.h"
+
+namespace {
+
+Status writeReport(const ReportOptions& options, const std::vector<FileReport>& files) {
+    const std::string& path = options.common.output;
+    const ReportForm form = reportFormFor(path);
+    const std::string text = form == ReportForm::Csv    ? csvText(files)
+                             : form == ReportForm::Json ? jsonText(options, files)
+                                                        : htmlText(options, files);
+    WriterSettings ws;
+    ws.overwrite = options.common.overwrite;
+    PendingFile file;
+    if (Status s = file.create(path, ws); !s.ok()) return s;
+    std::FILE* out = std::fopen(file.temp().c_str(), "wb");
+    if (out == nullptr) return Status::fail("cannot write " + path);
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (std::fclose(out) != 0 || !written) return Status::fail("cannot write " + path + " (disk full?)");
+    return file.commit();
+}
+
+}  // namespace
+
+int runReportCommand(int argc, char** argv) {
+    ReportOptions options;
+    bool help = false;
+    if (Status s = parseReportCommandLine(argc, argv, options, help); !s.ok()) {
+        logLine(s.message() + " (kivrel report --help lists the options)");
+        return kExitUsage;
+    }
+    if (help) {
+        std::fputs(reportHelpText().c_str(), stdout);
+        return kExitOk;
+    }
+    installSignalHandlers();
+    routeLibraryLog(options.common.logLevel);
+    const Options& common = options.common;
+    if (!common.output.empty()) {
+        // Before any file is read: a taken name should not cost a whole pass.
+        WriterSettings ws;
+        ws.overwrite = common.overwrite;
+        if (Status s = checkOutputName(common.output, ws); !s.ok()) {
+            logLine(s.message());
+            return kExitFailure;
+        }
+    }
+    Status error;
+    const std::string modulePath = common.modulePath.empty() ? defaultModulePath() : common.modulePath;
+    std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
+    if (!module) {
+        logLine(error.message());
+        return kExitFailure;
+    }
+    const size_t n = common.inputs.size();
+    std::vector<FileReport> files(n);
+    std::vector<FileInstances> instances(n);
+    for (size_t i = 0; i < n; ++i) {
+        files[i].input = common.inputs[i];
+        if (Status s = setUpInstances(*module, common, instances[i]); !s.ok()) {
+            logLine(s.message());
+            return kExitFailure;
+        }
+    }
+    std::vector<Status> results(n);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < n; i = next++) results[i] = checkFile(options, instances[i], files[i]);
+    };
+    std::vector<std::thread> workers;
+    const size_t jobs = std::min<size_t>(n, static_cast<size_t>(options.jobs));
+    for (size_t j = 1; j < jobs; ++j) workers.emplace_back(work);
+    work();
+    for (std::thread& t : workers) t.join();
+    if (const int sig = pendingSignal(); sig != 0) {
+        logLine(interruptedBy(sig) + "; nothing written");
+        return exitStatusForSignal(sig);
+    }
+    for (const Status& s : results)
+        if (!s.ok()) {
+            logLine(s.message());
+            return kExitFailure;
+        }
+    if (common.output.empty()) {
+        std::fputs(summaryTable(options, files).c_str(), stdout);
+    } else if (Status s = writeReport(options, files); !s.ok()) {
+        logLine(s.message());
+        return kExitFailure;
+    }
+    return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
+}

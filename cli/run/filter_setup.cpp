@@ -1,0 +1,46 @@
+#include "run/filter_setup.h"
+
+#include "filter/display_state.h"
+#include "filter/one_run_store.h"
+#include "options/parse.h"
+
+namespace {
+
+// The settings options become one Config line on top of what the instance
+// holds now (its stored defaults, or what a script set).
+Status applySettings(FilterInstance& inst, const Options& options) {
+    if (!hasConfigOverrides(options)) return {};
+    ConfigArgs args{};
+    if (Status s = currentArgs(inst, args); !s.ok()) return s;
+    applyConfigOverrides(options, args);
+    return inst.runScriptLine(formatConfigLine(args));
+}
+
+}  // namespace
+
+Status configure(FilterInstance& inst, const Options& options) {
+    OneRunStore ownStore;
+    if (options.maxIre)
+        if (Status s = ownStore.open(*options.maxIre); !s.ok()) return s;
+    if (Status s = inst.init(); !s.ok()) return s;
+    if (!options.scriptFile.empty())
+        if (Status s = inst.runScriptFile(options.scriptFile); !s.ok()) return s;
+    if (Status s = applySettings(inst, options); !s.ok()) return s;
+    return {};
+}
+
+Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source) {
+    // Nothing to follow in RGB: the filter keeps what it has.
+    if (!source.yuv) return {};
+    const bool scripted = !options.scriptFile.empty();
+    const bool matrix = options.matrixAuto || (!scripted && !options.config[kArgStdDef]);
+    const bool range = options.rangeAuto || (!scripted && !options.config[kArgRng255]);
+    if (!matrix && !range) return {};
+    ConfigArgs args{};
+    if (Status s = currentArgs(inst, args); !s.ok()) return s;
+    const ConfigArgs before = args;
+    if (matrix) args[kArgStdDef] = filterUsesStdDef(source.matrix) ? 1 : 0;
+    if (range) args[kArgRng255] = source.fullRange ? 1 : 0;
+    if (args == before) return {};
+    return inst.runScriptLine(formatConfigLine(args));
+}

@@ -1,0 +1,13 @@
+// An instance set up as the command line asks: its stored defaults, then a
+// script's Config lines, then the settings options on top.
+#pragma once
+
+#include "input/levels.h"
+#include "options/options.h"
+#include "pluginhost/module_host.h"
+
+Status configure(FilterInstance& inst, const Options& options);
+
+// For an input file, the filter's matrix and range follow the source
+// unless the command line or a script sets them (or --matrix/--range auto).
+Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source);

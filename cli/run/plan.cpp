@@ -1,0 +1,87 @@
+#include "run/plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+// More frames than any file holds, yet a count no arithmetic overflows.
+constexpr double kEndlessFrames = 0x1p62;
+
+// Frames in `seconds` at `fps`: those that start before the time is up; -1
+// when that is more than any file holds (a huge -t or -to: to the end).
+int64_t framesIn(double seconds, double fps) {
+    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
+    const double frames = std::ceil(seconds * fps - kRounding);
+    if (!(frames < kEndlessFrames)) return -1;
+    return std::max<int64_t>(1, static_cast<int64_t>(frames));
+}
+
+std::string lengthOf(const SourceInfo& info) {
+    if (info.seconds < 0.0) return "";
+    char text[64];
+    std::snprintf(text, sizeof text, ", which lasts %.2f s", info.seconds);
+    return text;
+}
+
+}  // namespace
+
+double framesPerSecond(const SourceInfo& info) {
+    return info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
+}
+
+ReaderParams readerParams(const Options& options, const std::string& path) {
+    ReaderParams params;
+    params.path = path;
+    params.start = options.start;
+    params.levels = options.inputLevels;
+    params.startNumber = options.startNumber;
+    params.autorotate = !options.noAutorotate;
+    params.cardWidth = options.cardWidth;
+    params.cardHeight = options.cardHeight;
+    params.threads = options.threads;
+    return params;
+}
+
+Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit) {
+    const double fps = framesPerSecond(info);
+    limit = options.frames.value_or(-1);
+    auto lower = [&limit](int64_t n) {
+        if (n >= 0) limit = limit < 0 ? n : std::min(limit, n);
+    };
+    if (options.duration && fps > 0.0) lower(framesIn(*options.duration, fps));
+    if (options.endTime && fps > 0.0) {
+        const double from =
+            options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
+        if (Status s = checkEndAfterStart(options, from); !s.ok()) return s;
+        lower(framesIn(*options.endTime - from, fps));
+    }
+    return {};
+}
+
+Status planFor(const SourceInfo& info, const Options& options, Plan& p) {
+    p = {};
+    int64_t limit = -1;
+    if (Status s = frameLimit(info, options, limit); !s.ok()) return s;
+    p.limit = limit;
+    p.stillRepeats = info.still ? std::max<int64_t>(1, limit) : 1;
+    // One frame of video may become a picture: only more than one makes a clip.
+    p.videoOut = info.still ? p.stillRepeats > 1 : info.frameCount != 1 && limit != 1;
+    p.expected = info.still ? p.stillRepeats : info.frameCount;
+    if (!info.still && limit >= 0) p.expected = p.expected < 0 ? -1 : std::min(p.expected, limit);
+    return {};
+}
+
+int threadsFor(const Options& options) {
+    if (options.threads > 0) return options.threads;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+Status noFrames(const SourceInfo& info, const StartPoint& start, int64_t skipped) {
+    if (skipped > 0) return Status::fail(info.name + ": every frame is damaged");
+    if (!start.atBeginning())
+        return Status::fail("-ss " + start.text + " is past the end of " + info.name + lengthOf(info));
+    return Status::fail(info.name + ": holds no frames");
+}

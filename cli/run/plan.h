@@ -1,0 +1,38 @@
+// What a run turns out before it starts: how many frames, whether a clip,
+// how many threads; and what it says when the input gave no frame at all.
+// kivrel report reads its inputs by the same rules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "input/input.h"
+#include "options/parse.h"
+#include "pluginhost/status.h"
+
+struct Plan {
+    int64_t stillRepeats = 1;
+    int64_t expected = -1;  // frames to process, when known
+    int64_t limit = -1;     // at most this many: -frames, -t, -to
+    bool videoOut = false;  // a clip, not one picture
+};
+
+// A still once, or -frames (-t) times as a clip.
+Status planFor(const SourceInfo& info, const Options& options, Plan& plan);
+
+// How the command line says to read its input (the file, where to start, its levels ...).
+ReaderParams readerParams(const Options& options, const std::string& path);
+
+// At most this many frames of `info` by -frames, -t and -to; -1 for no
+// limit. Fails when -to is not after a start given by frame number.
+Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit);
+
+// The clip's frames per second, or 0 when unknown.
+double framesPerSecond(const SourceInfo& info);
+
+// Threads for the stages after decoding (-threads; 0: one per core).
+int threadsFor(const Options& options);
+
+// Why an input ended before its first frame: every frame damaged (`skipped`
+// of them left out), a start past its end, or nothing in it.
+Status noFrames(const SourceInfo& info, const StartPoint& start, int64_t skipped);

@@ -1,0 +1,174 @@
+#include "run/read.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "os/signals.h"
+#include "run/plan.h"
+#include "run/summary_printer.h"
+
+namespace {
+
+constexpr size_t kAnyNumber = 1 << 16;
+
+// Wakes a thread blocked in a system call: the call returns EINTR and
+// FFmpeg's retry loop asks the interrupt callback. Without a handler the
+// signal would be ignored and wake nothing.
+constexpr int kWakeSignal = SIGURG;
+constexpr auto kWakeInterval = std::chrono::milliseconds(20);
+
+void onWake(int) {}
+
+void installWakeHandler() {
+    static const bool installed = [] {
+        struct sigaction sa {};
+        sigemptyset(&sa.sa_mask);
+        sa.sa_handler = onWake;
+        sa.sa_flags = 0;  // no SA_RESTART
+        return ::sigaction(kWakeSignal, &sa, nullptr) == 0;
+    }();
+    (void)installed;
+}
+
+}  // namespace
+
+SourceItem FrameReading::next(FrameBuffer& frame) {
+    SourceItem item;
+    const bool still = reader_.info().still;
+    for (;;) {
+        item.skipped = skipped_;
+        if (pendingSignal() != 0) {
+            item.kind = SourceItem::Kind::Failed;
+            item.status = Status::fail("interrupted");
+            return item;
+        }
+        if (rules_.limit >= 0 && handed_ >= rules_.limit) return item;
+        if (still && handed_ > 0) {
+            if (handed_ >= rules_.stillRepeats) return item;
+            // The same picture again, where the buffer does not hold it already.
+            if (frame.frame().data != stillAt_) {
+                const ConstFrame from = std::as_const(still_).frame();
+                Frame to = frame.frame();
+                for (int32_t k = 0; k < to.h; ++k) std::copy_n(from.storedRow(k), to.w, to.storedRow(k));
+            }
+            item.kind = SourceItem::Kind::Frame;
+            item.meta.number = handed_;
+            item.meta.pts = handed_;
+            ++handed_;
+            return item;
+        }
+        const auto t0 = Timing::Clock::now();
+        ReadFrame& meta = item.meta;
+        Status s = reader_.read(frame, meta);
+        item.decodeSeconds += Timing::since(t0);
+        if (!s.ok()) {
+            item.kind = SourceItem::Kind::Failed;
+            item.status = s;
+            return item;
+        }
+        if (meta.end) {
+            if (meta.cutShort && !rules_.skipErrors) {
+                item.kind = SourceItem::Kind::Failed;
+                item.status = Status::fail(meta.problem + "; --skip-errors keeps the frames before the cut");
+                return item;
+            }
+            item.cutShort = meta.cutShort;
+            return item;
+        }
+        if (meta.corrupt) {
+            if (!rules_.skipErrors) {
+                item.kind = SourceItem::Kind::Failed;
+                item.status = Status::fail(meta.problem + "; --skip-errors leaves such frames out");
+                return item;
+            }
+            ++skipped_;
+            item.skippedPts.push_back(meta.pts);
+            continue;
+        }
+        if (still && rules_.stillRepeats > 1) {
+            still_ = frame;
+            stillAt_ = frame.frame().data;
+        }
+        item.kind = SourceItem::Kind::Frame;
+        ++handed_;
+        return item;
+    }
+}
+
+ReadAhead::ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch,
+                     int frames)
+    : reading_(reader, rules),
+      // Room for every buffer there is, the renderer's own among them: giving one back never waits.
+      free_(kAnyNumber),
+      ready_(static_cast<size_t>(std::max(frames, 1)) + 1) {
+    for (int k = 0; k < std::max(frames, 1); ++k) {
+        owned_.push_back(std::make_unique<FrameBuffer>(w, h, pitch));
+        free_.push(owned_.back().get());
+    }
+    installWakeHandler();
+    thread_ = std::thread([this] {
+        run();
+        done_ = true;
+    });
+}
+
+ReadAhead::~ReadAhead() { stop(); }
+
+void ReadAhead::run() {
+    for (;;) {
+        ReadItem r;
+        if (!free_.pop(r.frame)) return;
+        r.item = reading_.next(*r.frame);
+        const bool frame = r.item.kind == SourceItem::Kind::Frame;
+        if (!frame) {
+            free_.push(r.frame);
+            r.frame = nullptr;
+        }
+        if (!ready_.push(std::move(r)) || !frame) return;
+    }
+}
+
+ReadItem ReadAhead::next() {
+    ReadItem r;
+    if (ended_ || !ready_.pop(r)) {
+        r = {};
+        ended_ = true;
+        return r;
+    }
+    if (r.item.kind != SourceItem::Kind::Frame) ended_ = true;
+    return r;
+}
+
+void ReadAhead::recycle(FrameBuffer* frame) {
+    if (frame != nullptr) free_.push(frame);
+}
+
+void ReadAhead::stop() {
+    if (!thread_.joinable()) return;
+    reading_.cancel();
+    free_.close();
+    ready_.close();
+    while (!done_) {
+        ::pthread_kill(thread_.native_handle(), kWakeSignal);
+        std::this_thread::sleep_for(kWakeInterval);
+    }
+    thread_.join();
+}
+
+Status checkInputFile(const std::string& path, std::optional<FileId>& id) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};  // a pattern, a pipe name ...
+    id = FileId{st.st_dev, st.st_ino};
+    if (S_ISREG(st.st_mode) && st.st_size == 0)
+        return Status::fail(path + ": the file is empty (0 bytes), not a picture or video");
+    return {};
+}
+
+Status openInput(const Options& options, std::unique_ptr<Reader>& reader) {
+    return openReader(options.input.empty() ? kTestCardReaderName : kMediaReaderName,
+                      readerParams(options, options.input), reader);
+}

@@ -1,0 +1,96 @@
+// The reading stage of a run: the frames a reader gives, in order, after
+// the run's rules (-frames/-t/-to, a still repeated into a clip, damaged
+// frames failing the run or, with --skip-errors, left out). FrameReading does
+// it on the caller's thread; ReadAhead does it on a thread of its own, a
+// few frames ahead, so decoding overlaps the stages after it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "input/input.h"
+#include "options/options.h"
+#include "pluginhost/frame_buffer.h"
+#include "pluginhost/status.h"
+#include "run/frame_queue.h"
+
+struct ReadRules {
+    int64_t limit = -1;        // at most this many frames (-frames, -t, -to); < 0: all
+    int64_t stillRepeats = 1;  // a still is handed over this many times
+    bool skipErrors = false;   // leave damaged frames out instead of failing
+};
+
+// One step of the stream: a frame, its end, or a failure that ends the run.
+struct SourceItem {
+    enum class Kind { Frame, End, Failed };
+    Kind kind = Kind::End;
+    ReadFrame meta;                   // of the frame
+    Status status;                    // with Failed
+    int64_t skipped = 0;              // damaged frames left out so far
+    std::vector<int64_t> skippedPts;  // of those left out since the item before
+    bool cutShort = false;            // with End: the input stops before its stated length
+    double decodeSeconds = 0;         // spent reading since the previous item
+};
+
+class FrameReading {
+public:
+    FrameReading(Reader& reader, const ReadRules& rules) : reader_(reader), rules_(rules) {}
+
+    // The next item; a frame is converted into `frame` (the source's geometry).
+    SourceItem next(FrameBuffer& frame);
+    // From another thread: a read in progress gives up.
+    void cancel() { reader_.cancel(); }
+
+private:
+    Reader& reader_;
+    ReadRules rules_;
+    int64_t handed_ = 0, skipped_ = 0;
+    // A still repeated into other buffers than the one it was read into.
+    FrameBuffer still_;
+    const uint32_t* stillAt_ = nullptr;
+};
+
+// A frame read ahead, in a buffer of ReadAhead's pool.
+struct ReadItem {
+    SourceItem item;
+    FrameBuffer* frame = nullptr;  // with a Frame: give it back with recycle()
+};
+
+class ReadAhead {
+public:
+    // `frames`: buffers of the source's geometry (w, h, pitch) to read into,
+    // at least one; the reading waits while all of them are in use.
+    ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch, int frames);
+    ~ReadAhead();  // stops the thread
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next item in order; after End or Failed, End again.
+    ReadItem next();
+    // A buffer next() handed over, or any other of the same geometry, back to the pool.
+    void recycle(FrameBuffer* frame);
+    // Stops reading; next() then gives End. A read blocked on a pipe is
+    // woken and gives up (FFmpeg's interrupt callback).
+    void stop();
+
+private:
+    void run();
+
+    FrameReading reading_;
+    std::vector<std::unique_ptr<FrameBuffer>> owned_;
+    FrameQueue<FrameBuffer*> free_;
+    FrameQueue<ReadItem> ready_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};  // the thread has nothing more to do
+    bool ended_ = false;
+};
+
+// What is wrong with an input the libraries would only call unreadable (an
+// empty file); `id` then names the file, which no output may be.
+Status checkInputFile(const std::string& path, std::optional<FileId>& id);
+
+// The reader for the command line's input: its file, or the test card.
+Status openInput(const Options& options, std::unique_ptr<Reader>& reader);

@@ -1,0 +1,65 @@
+// The host's rooms include only those below them, so that the way a frame
+// flows reads top-down from the tree: the readers, writers and monitor know
+// nothing of the command line or the run, and the vocabulary nothing of the
+// host at all. Every #include of a host folder in every source is checked.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "cli/support/cli_runner.h"
+
+namespace {
+
+using Rooms = std::set<std::string>;
+
+// Each room (a folder of cli/, or "" for the files at its root) and the
+// rooms above it, which it must not include.
+struct Rule {
+    const char* room;
+    Rooms above;
+};
+
+const Rooms kHostRooms = {"commands", "options", "run",    "report", "monitor",
+                          "input",    "output",  "filter", "os"};
+
+const Rule kRules[] = {
+    {"os", {"commands", "options", "run", "report", "monitor", "input", "output", "filter"}},
+    {"filter", {"commands", "options", "run", "report", "monitor", "input", "output"}},
+    {"input", {"commands", "options", "run", "report", "monitor"}},
+    {"output", {"commands", "options", "run", "report", "monitor"}},
+    {"monitor", {"commands", "options", "run", "report"}},
+    {"report", {"commands"}},
+    {"options", {"commands", "run", "report"}},
+    {"run", {"commands", "report"}},
+};
+
+}  // namespace
+
+TEST(Rooms, NoRoomIncludesOneAboveIt) {
+    static const std::regex include(R"re(#include "([a-z_]+)/)re");
+    namespace fs = std::filesystem;
+    int checked = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(KIVREL_CLI_SOURCE_DIR)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".cpp" && ext != ".h") continue;
+        const fs::path relative = fs::relative(entry.path(), KIVREL_CLI_SOURCE_DIR);
+        const std::string room = relative.has_parent_path() ? relative.begin()->string() : "";
+        const std::string name = relative.filename().string();
+        // The vocabulary is below every room; main.cpp above them all.
+        Rooms above;
+        if (room.empty() && name.rfind("vocabulary.", 0) == 0) above = kHostRooms;
+        for (const Rule& rule : kRules)
+            if (room == rule.room) above = rule.above;
+        const std::string text = readFile(entry.path().string());
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), include); m != std::sregex_iterator();
+             ++m) {
+            SCOPED_TRACE(relative.string());
+            EXPECT_FALSE(above.contains((*m)[1])) << "includes " << (*m)[0] << ", a room above its own";
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);  // the sources were found
+}
