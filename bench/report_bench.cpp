@@ -9,9 +9,10 @@
 #include <memory>
 #include <utility>
 
+#include "measure/hot_decision.h"
+#include "measure/level_tally.h"
 #include "modes/display_table.h"
 #include "modes/histograms.h"
-#include "modes/hotpixel.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/test_card.h"
 

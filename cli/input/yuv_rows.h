@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "modes/simd_level.h"
+#include "core/simd_level.h"
 
 // Each level's contribution, in 16.16 fixed point, to R, G and B; the half
 // for rounding rides on Y.

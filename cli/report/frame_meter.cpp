@@ -2,31 +2,35 @@
 
 #include <algorithm>
 
-#include "modes/display_table.h"
-#include "modes/histograms.h"
-#include "modes/hotpixel.h"
 #include "params/luma.h"
+#include "params/param_stage.h"
 
 namespace {
 
 constexpr int32_t kStudioWhite = 235;  // Rec. 601 nominal white; kStudioBlack is black
 
-std::unique_ptr<ScopeInstance> preparedFor(const ScopeSettings& settings, DisplayMode mode, int32_t w,
-                                           int32_t h) {
+// The tally needs the luma rows the histograms get, nothing of their panels.
+void keepGeometry(ScopeInstance&, OutputGeometry&) {}
+constexpr DisplayPreparation kLumaTables = {true, keepGeometry};
+constexpr DisplayPreparation kHotTables = {false, prepareHotModel};
+
+// An instance as the parameter stage leaves it for `mode`.
+std::unique_ptr<ScopeInstance> preparedFor(const ScopeSettings& settings, DisplayMode mode,
+                                           const DisplayPreparation& tables, int32_t w, int32_t h) {
     auto inst = std::make_unique<ScopeInstance>();
     inst->settings = settings;
     inst->settings.passthru = 0;
     inst->settings.mode = static_cast<int32_t>(mode);
     OutputGeometry geometry{w, h, 4 * static_cast<ptrdiff_t>(w)};
-    prepareDisplay(*inst, geometry);
+    runParamStage(*inst, geometry, &tables);
     return inst;
 }
 
 }  // namespace
 
 FrameMeter::FrameMeter(const ScopeSettings& settings, int32_t w, int32_t h, SimdLevel level)
-    : luma_(preparedFor(settings, DisplayMode::Histograms, w, h)),
-      hot_(preparedFor(settings, DisplayMode::HotPixel, w, h)),
+    : luma_(preparedFor(settings, DisplayMode::Histograms, kLumaTables, w, h)),
+      hot_(preparedFor(settings, DisplayMode::HotPixel, kHotTables, w, h)),
       tallier_(*luma_, level),
       hotCounter_(*hot_, level) {}
 

@@ -9,10 +9,10 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
+#include "core/simd_level.h"
 #include "input/source_luma.h"
-#include "modes/histograms.h"
-#include "modes/hotpixel.h"
-#include "modes/simd_level.h"
+#include "measure/hot_decision.h"
+#include "measure/level_tally.h"
 #include "report/report_data.h"
 
 struct FramePart {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "measure/hot_decision.h"
 #include "modes/histograms.h"
 #include "modes/hotpixel.h"
 #include "modes/vectorscope.h"
@@ -14,7 +15,7 @@ void prepareNothing(ScopeInstance&, OutputGeometry&) {}
 
 const DisplayUnit kDisplayUnits[kDisplayModeCount] = {
     /* Histograms  */ {{true, prepareHistograms}, renderHistograms},
-    /* HotPixel    */ {{false, prepareHotPixel}, renderHotPixel},
+    /* HotPixel    */ {{false, prepareHotModel}, renderHotPixel},
     /* Video       */ {{true, prepareNothing}, renderVideo},
     /* Waveform    */ {{true, prepareWaveform}, renderWaveform},
     /* Vectorscope */ {{false, prepareVectorscope}, renderVectorscope},

@@ -25,7 +25,7 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
-#include "modes/simd_level.h"
+#include "core/simd_level.h"
 #include "params/param_stage.h"
 
 // `level` picks the row kernels; the scalar level is the reference.

@@ -5,8 +5,9 @@
 
 #include "draw/raster.h"
 #include "draw/text.h"
-#include "modes/histograms_kernels.h"
-#include "modes/luma_form.h"
+#include "measure/level_tally.h"
+#include "measure/level_words.h"
+#include "measure/luma_form.h"
 #include "params/luma.h"
 #include "params/param_stage.h"
 
@@ -94,19 +95,11 @@ int64_t countLevels(ScopeInstance& inst, const ConstFrame& src) {
     return static_cast<int64_t>(src.w) * src.h;
 }
 
-const HistogramRowKernels* rowKernels(SimdLevel level) {
-#if KIVREL_X86_KERNELS
-    return kernelsAt(level, &kHistogramRowsSse2, &kHistogramRowsAvx2);
-#else
-    return kernelsAt<HistogramRowKernels>(level, nullptr, nullptr);
-#endif
-}
-
 // The same tally from the vector kernels' level words: blue, green and red
 // in the low bytes, the clamped luma in the top byte. (Counting neighbours
 // into separate sets, against runs of one level, measured slower here on
 // every kind of content.)
-int64_t countLevelWords(ScopeInstance& inst, const ConstFrame& src, const HistogramRowKernels& kernels,
+int64_t countLevelWords(ScopeInstance& inst, const ConstFrame& src, const LevelWordKernels& kernels,
                         const AffineLuma& form) {
     inst.lumaSum = 0;
     if (src.w <= 0 || src.h <= 0) return 0;
@@ -230,7 +223,7 @@ void prepareHistograms(ScopeInstance& inst, OutputGeometry& geometry) {
 }
 
 int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
-    const HistogramRowKernels* kernels = rowKernels(level);
+    const LevelWordKernels* kernels = levelWordKernels(level);
     AffineLuma form;
     return kernels != nullptr && findAffineLuma(inst, form) ? countLevelWords(inst, src, *kernels, form)
                                                             : countLevels(inst, src);
@@ -239,75 +232,6 @@ int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLev
 int32_t histogramAverageLuma(const ScopeInstance& inst, int64_t pixels) {
     // A frame without pixels has no average: it shows 0.
     return averageLuma(inst.lumaSum, pixels);
-}
-
-void LevelTally::add(const LevelTally& other) {
-    for (int v = 0; v < kLevels; ++v) luma[v] += other.luma[v];
-    lumaSum += other.lumaSum;
-    pixels += other.pixels;
-    for (int c = 0; c < kChannelCount; ++c) {
-        lowest[c] = std::min(lowest[c], other.lowest[c]);
-        highest[c] = std::max(highest[c], other.highest[c]);
-    }
-}
-
-void tallyLevels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level, LevelTally& tally) {
-    LevelTallier(inst, level).tally(src, tally);
-}
-
-LevelTallier::LevelTallier(const ScopeInstance& inst, SimdLevel level)
-    : inst_(inst), kernels_(rowKernels(level)), form_{} {
-    if (kernels_ != nullptr && !findAffineLuma(inst, form_)) kernels_ = nullptr;
-}
-
-void LevelTallier::tally(const ConstFrame& src, LevelTally& tally) const {
-    if (src.w <= 0 || src.h <= 0) return;
-    // Neighbours go to separate sets: a run of one level then never waits
-    // on its own last increment.
-    constexpr int kSets = 8;
-    uint32_t sets[kSets][kLevels] = {};
-    constexpr int32_t kChunk = 1024;  // level words per pass: 4 KiB on the stack
-    uint32_t words[kChunk];
-    uint32_t lowest = ~0u, highest = 0;  // per byte of the level words
-    for (int32_t k = 0; k < src.h; ++k) {
-        const uint32_t* row = src.storedRow(k);
-        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
-            const int32_t n = std::min(kChunk, src.w - x0);
-            if (kernels_ != nullptr) {
-                kernels_->levelsAndExtremes(form_, inst_.lumaOffset, row + x0, words, n, lowest, highest);
-            } else {
-                for (int32_t x = 0; x < n; ++x) {
-                    const uint32_t px = row[x0 + x];
-                    words[x] = (px & kLevelWordRgb) | static_cast<uint32_t>(clampedLumaOf(inst_, px))
-                                                          << kLevelWordLuma;
-                    lowest = lowerBytes(lowest, words[x]);
-                    highest = higherBytes(highest, words[x]);
-                }
-            }
-            int32_t x = 0;
-            // Unrolled (kSets), each set is an address of its own, not a
-            // sum worked out per pixel.
-            for (; x + kSets <= n; x += kSets)
-#pragma GCC unroll 8
-                for (int set = 0; set < kSets; ++set) ++sets[set][words[x + set] >> kLevelWordLuma];
-            for (; x < n; ++x) ++sets[0][words[x] >> kLevelWordLuma];
-        }
-    }
-    // The sum of the levels, from their counts: the same whole number.
-    int64_t sum = 0;
-    for (int v = 0; v < kLevels; ++v) {
-        uint32_t count = 0;
-        for (const uint32_t* set : sets) count += set[v];
-        tally.luma[v] += count;
-        sum += static_cast<int64_t>(v) * count;
-    }
-    tally.lumaSum += sum;
-    tally.pixels += static_cast<int64_t>(src.w) * src.h;
-    for (int c = 0; c < kChannelCount; ++c) {
-        const int shift = kLevelWordShift[c];
-        tally.lowest[c] = std::min(tally.lowest[c], static_cast<int32_t>(lowest >> shift & 0xFF));
-        tally.highest[c] = std::max(tally.highest[c], static_cast<int32_t>(highest >> shift & 0xFF));
-    }
 }
 
 int renderHistograms(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {

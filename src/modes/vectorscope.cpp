@@ -7,7 +7,7 @@
 
 #include "draw/raster.h"
 #include "draw/text.h"
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 #include "modes/vectorscope_kernels.h"
 #include "params/luma.h"
 #include "params/param_stage.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 
 struct VectorscopeRowKernels {
     void (*indexes)(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* indexes,

@@ -1,7 +1,7 @@
 // The vectorscope's row kernel, written once for every vector level.
 #pragma once
 
-#include "modes/luma_simd.h"
+#include "measure/luma_simd.h"
 #include "modes/vectorscope_kernels.h"
 
 namespace {

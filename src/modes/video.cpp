@@ -1,6 +1,6 @@
 #include "modes/video.h"
 
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 #include "modes/pixel_map.h"
 #include "modes/video_kernels.h"
 #include "params/luma.h"

@@ -4,6 +4,6 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
-#include "modes/simd_level.h"
+#include "core/simd_level.h"
 
 int renderVideo(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 
 struct VideoRowKernels {
     void (*mask)(const uint32_t* in, uint32_t* out, int32_t n, uint32_t mask);

@@ -1,7 +1,7 @@
 // The video view's row kernels, written once for every vector level.
 #pragma once
 
-#include "modes/luma_simd.h"
+#include "measure/luma_simd.h"
 #include "modes/video_kernels.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "draw/raster.h"
 #include "draw/text.h"
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 #include "modes/waveform_kernels.h"
 #include "params/luma.h"
 

@@ -5,7 +5,7 @@
 
 #include "core/frame.h"
 #include "core/scope_instance.h"
-#include "modes/simd_level.h"
+#include "core/simd_level.h"
 
 inline constexpr int32_t kWaveformScaleMargin = 40;  // level scale right of the picture
 

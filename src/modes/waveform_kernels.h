@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/scope_instance.h"
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 
 inline constexpr int32_t kWaveformBlock = 8;  // columns per pass
 // Per level, the four channels' counts of the block's columns side by side:

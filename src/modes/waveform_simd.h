@@ -1,7 +1,7 @@
 // The waveform monitor's kernels, written once for every vector level.
 #pragma once
 
-#include "modes/luma_simd.h"
+#include "measure/luma_simd.h"
 #include "modes/waveform_kernels.h"
 
 namespace {

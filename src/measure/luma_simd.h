@@ -1,11 +1,11 @@
 // A vector of pixels' luma weight sums from the affine form of the rows
-// (modes/luma_form.h): the same unsigned 32-bit sum the table reads give.
-// Included by the kernel files after modes/vector_ops.h; internal linkage
+// (measure/luma_form.h): the same unsigned 32-bit sum the table reads give.
+// Included by the kernel files after core/vector_ops.h; internal linkage
 // for the same reason.
 #pragma once
 
-#include "modes/luma_form.h"
-#include "modes/vector_ops.h"
+#include "core/vector_ops.h"
+#include "measure/luma_form.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The hot pixel scan's kernel, written once for every vector level.
 #pragma once
 
-#include "modes/hotpixel_kernels.h"
-#include "modes/vector_ops.h"
+#include "core/vector_ops.h"
+#include "measure/hot_kernels.h"
 
 namespace {
 

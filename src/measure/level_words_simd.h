@@ -1,8 +1,8 @@
 // The histograms' row kernel, written once for every vector level.
 #pragma once
 
-#include "modes/histograms_kernels.h"
-#include "modes/luma_simd.h"
+#include "measure/level_words.h"
+#include "measure/luma_simd.h"
 #include "params/luma.h"
 
 namespace {

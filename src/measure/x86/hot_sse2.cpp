@@ -1,3 +1,3 @@
-#include "modes/hotpixel_simd.h"
+#include "measure/hot_simd.h"
 
 const HotPixelKernels kHotPixelKernelsSse2 = {decideRow<VecSse2>, countRow<VecSse2>};

@@ -1,3 +1,3 @@
-#include "modes/hotpixel_simd.h"
+#include "measure/hot_simd.h"
 
 const HotPixelKernels kHotPixelKernelsAvx2 = {decideRow<VecAvx2>, countRow<VecAvx2>};

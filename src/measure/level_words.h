@@ -1,12 +1,13 @@
-// Row kernel of the histograms at the vector levels: each source word
-// becomes its red, green and blue bytes with the clamped measuring luma in
-// the top byte, which the counting loop then reads with one load.
+// Level words: each source word becomes its red, green and blue bytes with
+// the clamped measuring luma in the top byte, which a counting loop then
+// reads with one load. The histograms and the luma tally both count them.
 #pragma once
 
 #include <cstdint>
 
 #include "core/settings.h"
-#include "modes/luma_form.h"
+#include "core/simd_level.h"
+#include "measure/luma_form.h"
 
 // The level word's layout: the pixel's own red, green and blue bytes, the
 // clamped luma in the byte above them.
@@ -14,7 +15,7 @@ inline constexpr int kLevelWordLuma = 24;
 inline constexpr uint32_t kLevelWordRgb = 0x00FFFFFF;
 inline constexpr int kLevelWordShift[kChannelCount] = {kLevelWordLuma, 16, 8, 0};  // channel order
 
-struct HistogramRowKernels {
+struct LevelWordKernels {
     void (*levels)(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels,
                    int32_t n);
     // The same words, and per byte the lowest and highest value among them
@@ -34,5 +35,8 @@ inline uint32_t lowerBytes(uint32_t a, uint32_t b) {
 }
 inline uint32_t higherBytes(uint32_t a, uint32_t b) { return ~lowerBytes(~a, ~b); }
 
-extern const HistogramRowKernels kHistogramRowsSse2;
-extern const HistogramRowKernels kHistogramRowsAvx2;
+extern const LevelWordKernels kLevelWordsSse2;
+extern const LevelWordKernels kLevelWordsAvx2;
+
+// The kernels of `level`; null for the scalar code.
+const LevelWordKernels* levelWordKernels(SimdLevel level);

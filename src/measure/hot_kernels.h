@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/scope_instance.h"
+#include "core/simd_level.h"
 
 // Every entry must lie within +-kHotPartBias: three biased parts then sum
 // below 2^16, so the additions never carry from one part into the next.
@@ -31,3 +32,6 @@ struct HotPixelKernels {
 
 extern const HotPixelKernels kHotPixelKernelsSse2;
 extern const HotPixelKernels kHotPixelKernelsAvx2;
+
+// The kernels of `level`; null for the scalar code.
+const HotPixelKernels* hotPixelKernels(SimdLevel level);

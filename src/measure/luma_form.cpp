@@ -1,4 +1,4 @@
-#include "modes/luma_form.h"
+#include "measure/luma_form.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "modes/simd_level.h"
+#include "core/simd_level.h"
 
 namespace {
 

@@ -1,0 +1,82 @@
+#include "measure/level_tally.h"
+
+#include <algorithm>
+
+#include "params/luma.h"
+
+const LevelWordKernels* levelWordKernels(SimdLevel level) {
+#if KIVREL_X86_KERNELS
+    return kernelsAt(level, &kLevelWordsSse2, &kLevelWordsAvx2);
+#else
+    return kernelsAt<LevelWordKernels>(level, nullptr, nullptr);
+#endif
+}
+
+void LevelTally::add(const LevelTally& other) {
+    for (int v = 0; v < kLevels; ++v) luma[v] += other.luma[v];
+    lumaSum += other.lumaSum;
+    pixels += other.pixels;
+    for (int c = 0; c < kChannelCount; ++c) {
+        lowest[c] = std::min(lowest[c], other.lowest[c]);
+        highest[c] = std::max(highest[c], other.highest[c]);
+    }
+}
+
+void tallyLevels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel level, LevelTally& tally) {
+    LevelTallier(inst, level).tally(src, tally);
+}
+
+LevelTallier::LevelTallier(const ScopeInstance& inst, SimdLevel level)
+    : inst_(inst), kernels_(levelWordKernels(level)), form_{} {
+    if (kernels_ != nullptr && !findAffineLuma(inst, form_)) kernels_ = nullptr;
+}
+
+void LevelTallier::tally(const ConstFrame& src, LevelTally& tally) const {
+    if (src.w <= 0 || src.h <= 0) return;
+    // Neighbours go to separate sets: a run of one level then never waits
+    // on its own last increment.
+    constexpr int kSets = 8;
+    uint32_t sets[kSets][kLevels] = {};
+    constexpr int32_t kChunk = 1024;  // level words per pass: 4 KiB on the stack
+    uint32_t words[kChunk];
+    uint32_t lowest = ~0u, highest = 0;  // per byte of the level words
+    for (int32_t k = 0; k < src.h; ++k) {
+        const uint32_t* row = src.storedRow(k);
+        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
+            const int32_t n = std::min(kChunk, src.w - x0);
+            if (kernels_ != nullptr) {
+                kernels_->levelsAndExtremes(form_, inst_.lumaOffset, row + x0, words, n, lowest, highest);
+            } else {
+                for (int32_t x = 0; x < n; ++x) {
+                    const uint32_t px = row[x0 + x];
+                    words[x] = (px & kLevelWordRgb) | static_cast<uint32_t>(clampedLumaOf(inst_, px))
+                                                          << kLevelWordLuma;
+                    lowest = lowerBytes(lowest, words[x]);
+                    highest = higherBytes(highest, words[x]);
+                }
+            }
+            int32_t x = 0;
+            // Unrolled (kSets), each set is an address of its own, not a
+            // sum worked out per pixel.
+            for (; x + kSets <= n; x += kSets)
+#pragma GCC unroll 8
+                for (int set = 0; set < kSets; ++set) ++sets[set][words[x + set] >> kLevelWordLuma];
+            for (; x < n; ++x) ++sets[0][words[x] >> kLevelWordLuma];
+        }
+    }
+    // The sum of the levels, from their counts: the same whole number.
+    int64_t sum = 0;
+    for (int v = 0; v < kLevels; ++v) {
+        uint32_t count = 0;
+        for (const uint32_t* set : sets) count += set[v];
+        tally.luma[v] += count;
+        sum += static_cast<int64_t>(v) * count;
+    }
+    tally.lumaSum += sum;
+    tally.pixels += static_cast<int64_t>(src.w) * src.h;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const int shift = kLevelWordShift[c];
+        tally.lowest[c] = std::min(tally.lowest[c], static_cast<int32_t>(lowest >> shift & 0xFF));
+        tally.highest[c] = std::max(tally.highest[c], static_cast<int32_t>(highest >> shift & 0xFF));
+    }
+}

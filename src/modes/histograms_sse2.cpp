@@ -1,3 +1,0 @@
-#include "modes/histograms_simd.h"
-
-const HistogramRowKernels kHistogramRowsSse2 = {levelsRow<VecSse2>, levelsAndExtremes<VecSse2>};

@@ -1,0 +1,108 @@
+// The measures at every kernel level against the displays that draw them:
+// the hot pixel count is what the scan changes, the luma tally is the
+// histograms' count, and the luma rows of every set have the form the
+// vector kernels compute.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "measure/hot_decision.h"
+#include "measure/level_tally.h"
+#include "measure/luma_form.h"
+#include "modes/histograms.h"
+#include "support/simd_cases.h"
+
+TEST(Measure, LumaRowsOfEverySetHaveTheAffineForm) {
+    // Otherwise the luma displays would quietly run their scalar code.
+    for (DisplayMode mode : {DisplayMode::Video, DisplayMode::Vectorscope}) {
+        for (int set = 0; set < 4; ++set) {
+            ScopeSettings s = kDefaultSettings;
+            s.mode = static_cast<int32_t>(mode);
+            s.rng255 = static_cast<uint8_t>(set & 1);
+            s.stdDef = static_cast<uint8_t>(set >> 1);
+            OutputGeometry g;
+            const auto inst = prepared(s, 8, 8, g);
+            AffineLuma form;
+            EXPECT_TRUE(findAffineLuma(*inst, form)) << describe(s);
+        }
+    }
+}
+
+// What the command-line host's report counts: at every level, exactly the
+// pixels the scan with its to-black action changes, and the pixels the
+// single-pixel decision calls hot.
+TEST(Measure, HotPixelCountIsWhatTheScanChanges) {
+    TestRng rng{1612};
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : smallFrames(rng)) {
+        for (int trial = 0; trial < 6; ++trial) {
+            ScopeSettings s = randomSettings(rng, DisplayMode::HotPixel);
+            s.passthru = 0;
+            s.hotFix = kHotFixToBlack;
+            OutputGeometry g;
+            const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+            const StoredFrame src(f.picture, f.pad);
+            const Outcome scanned = renderAt(*inst, src, g, f.pad, SimdLevel::Scalar);
+            int64_t changed = 0, decided = 0;
+            for (size_t i = 0; i < f.picture.px.size(); ++i) {
+                changed += scanned.out.px[i] != f.picture.px[i] ? 1 : 0;
+                decided += isHotPixel(*inst, f.picture.px[i]) ? 1 : 0;
+            }
+            EXPECT_EQ(decided, changed) << describe(s) << ", " << f.name;
+            for (SimdLevel level : levels)
+                EXPECT_EQ(countHotPixels(*inst, src.constFrame(), level), changed)
+                    << describe(s) << ", " << levelName(level) << ", " << f.name;
+        }
+    }
+}
+
+// The report's luma tally against the display's full count, at every level,
+// for records of every display (stale tables included): the same luma
+// counts and sum, each channel's extremes where its counts start and end,
+// and tallies of a frame's parts adding up to the whole.
+TEST(Measure, LevelTallyIsTheHistogramsCount) {
+    TestRng rng{1613};
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : smallFrames(rng)) {
+        for (DisplayMode mode : kModes) {
+            const ScopeSettings s = randomSettings(rng, mode);
+            OutputGeometry g;
+            const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+            const StoredFrame src(f.picture, f.pad);
+            for (HistogramChannel& channel : inst->histogram) std::fill_n(channel.counts, kLevels, 0u);
+            const int64_t pixels = countHistogramLevels(*inst, src.constFrame(), SimdLevel::Scalar);
+            for (SimdLevel level : levels) {
+                SCOPED_TRACE(describe(s) + ", " + levelName(level) + ", " + f.name);
+                LevelTally whole, parts;
+                tallyLevels(*inst, src.constFrame(), level, whole);
+                const int32_t split = f.picture.h / 3;
+                tallyLevels(*inst, src.constFrame().storedRows(0, split), level, parts);
+                LevelTally rest;
+                tallyLevels(*inst, src.constFrame().storedRows(split, f.picture.h - split), level, rest);
+                parts.add(rest);
+                for (const LevelTally* t : {&whole, &parts}) {
+                    EXPECT_EQ(t->pixels, pixels);
+                    EXPECT_EQ(t->lumaSum, inst->lumaSum);
+                    EXPECT_TRUE(std::equal(t->luma, t->luma + kLevels, inst->histogram[kLuma].counts));
+                    for (int c = 0; c < kChannelCount; ++c) {
+                        const uint32_t* counts = inst->histogram[c].counts;
+                        const auto present = [](uint32_t n) { return n != 0; };
+                        EXPECT_EQ(t->lowest[c], std::find_if(counts, counts + kLevels, present) - counts)
+                            << "channel " << c;
+                        EXPECT_EQ(t->highest[c],
+                                  kLevels - 1 -
+                                      (std::find_if(std::make_reverse_iterator(counts + kLevels),
+                                                    std::make_reverse_iterator(counts), present) -
+                                       std::make_reverse_iterator(counts + kLevels)))
+                            << "channel " << c;
+                    }
+                }
+            }
+        }
+    }
+}
