@@ -1,6 +1,6 @@
 #include "display_name.h"
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/script_call.h"
 
 namespace {

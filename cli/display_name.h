@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/module_host.h"
 
 struct Display {

@@ -1,6 +1,6 @@
 #include "render_stage.h"
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/script_call.h"
 #include "signals.h"
 #include "timing.h"

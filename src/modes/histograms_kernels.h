@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "modes/luma_form.h"
 
 // The level word's layout: the pixel's own red, green and blue bytes, the

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_runner.h"
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "media.h"
 
 namespace {
