@@ -38,12 +38,3 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
-
-if(KIVREL_TESTS)
-  # The install and the completion, as a user meets them.
-  add_test(NAME install COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh
-                                ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR})
-  add_test(NAME completion COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/completion_test.sh
-                                   $<TARGET_FILE:kivrel_cli> ${PROJECT_SOURCE_DIR}/cli/kivrel.bash)
-  set_tests_properties(completion PROPERTIES SKIP_RETURN_CODE 77)
-endif()

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "fuzz_input.h"
 #include "pluginhost/script_call.h"
 #include "settings/script_command.h"

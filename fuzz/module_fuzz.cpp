@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "fuzz_input.h"
 #include "settings/settings_store.h"
 #include "support/test_host.h"

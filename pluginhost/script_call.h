@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/status.h"
 
 inline constexpr std::string_view kConfigFunction = kConfigFunctionName;

@@ -1,30 +1,61 @@
 #!/usr/bin/env bash
-# Installs whatever the build and the tests need and this machine lacks.
-# usage: scripts/deps.sh [core|cli|all|docs|package|bench]   (default: all)
+# Installs whatever the named groups need and this machine lacks, so each
+# script installs only what it uses.
+# usage: scripts/deps.sh [GROUP...]   (default: all)
+#   build    the module (cmake, g++, ncurses)
+#   cli      the command-line host: build and FFmpeg's libraries (scripts/demo.sh)
+#   tests    the suites: GoogleTest, Google Benchmark and the tools the tests run
+#   page     chromium, for the test and the picture of the report page
+#   fuzz     clang and its libFuzzer runtime
+#   cross    mingw-w64 and Wine, for the Windows builds
+#   dev      cli, tests and ninja, for the CMake presets (CMakePresets.json)
+#   core     build, tests and fuzz: everything but FFmpeg and the cross builds
+#   all      everything scripts/test.sh runs
+#   docs     the README's screenshots (scripts/screenshots.sh)
+#   package  the Windows package (scripts/package-windows.sh)
+#   bench    Kivrel beside FFmpeg (bench/compare.sh)
 set -euo pipefail
 
-core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev clang libclang-rt-dev libncurses-dev tmux)
-cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-     dpkg-dev file bash-completion groff-base man-db
-     chromium)  # the Debian package, its page and completion; chromium: the report page's test
+build=(cmake make g++ pkg-config binutils libncurses-dev)
+ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
+# GoogleTest; the benchmarks build with the native suite; tmux drives the
+# terminal form; the Debian package, its manual page and completion.
+tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base man-db)
+page=(chromium)
+fuzz=(clang libclang-rt-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
-docs=(xvfb imagemagick)  # the README's screenshots (scripts/screenshots.sh)
-package=(zip)            # the Windows package (scripts/package-windows.sh)
-bench=(ffmpeg time)      # Kivrel beside FFmpeg (bench/compare.sh)
+presets=(ninja-build)
+docs=(xvfb imagemagick)
+package=(zip)
+bench=(libbenchmark-dev ffmpeg time)
 
-case "${1:-all}" in
-    core) want=("${core[@]}") ;;
-    cli) want=("${core[@]}" "${cli[@]}") ;;
-    all) want=("${core[@]}" "${cli[@]}" "${cross[@]}") ;;
-    docs) want=("${core[@]}" "${cross[@]}" "${docs[@]}") ;;
-    package) want=("${core[@]}" "${cross[@]}" "${package[@]}") ;;
-    bench) want=("${core[@]}" "${cli[@]}" "${bench[@]}") ;;
-    *) echo "usage: $0 [core|cli|all|docs|package|bench]" >&2; exit 2 ;;
-esac
+usage() {
+    sed -n '4,16s/^# \{0,1\}//p' "$0" >&2
+    exit 2
+}
+
+want=()
+for group in "${@:-all}"; do
+    case "$group" in
+        build) want+=("${build[@]}") ;;
+        cli) want+=("${build[@]}" "${ffmpeg_libs[@]}") ;;
+        tests) want+=("${build[@]}" "${tests[@]}") ;;
+        page) want+=("${page[@]}") ;;
+        fuzz) want+=("${build[@]}" "${fuzz[@]}") ;;
+        cross) want+=("${build[@]}" "${cross[@]}") ;;
+        dev) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${tests[@]}" "${presets[@]}") ;;
+        core) want+=("${build[@]}" "${tests[@]}" "${fuzz[@]}") ;;
+        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}") ;;
+        docs) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${docs[@]}") ;;
+        package) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${package[@]}") ;;
+        bench) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${bench[@]}") ;;
+        *) usage ;;
+    esac
+done
 
 missing=()
-for p in "${want[@]}"; do
+for p in $(printf '%s\n' "${want[@]}" | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

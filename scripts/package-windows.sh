@@ -3,7 +3,7 @@
 #   out/kivrel-<version>-windows.zip
 #     plugins32/kivrel.vdf   for the 32-bit host
 #     plugins64/kivrel.vdf   for the 64-bit host
-#     INSTALL.txt, LICENSES.txt
+#     INSTALL.txt, LICENSE.txt (Kivrel's own), LICENSES.txt (what it carries)
 # usage: scripts/package-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -121,8 +121,9 @@ TEXT
 cat /usr/share/doc/mingw-w64-common/copyright
 }
 notes | crlf "$stage/$name/LICENSES.txt"
+crlf "$stage/$name/LICENSE.txt" <LICENSE
 
 rm -f "out/$name.zip"
-(cd "$stage/$name" && zip -q -r -X "$root/out/$name.zip" plugins32 plugins64 INSTALL.txt LICENSES.txt)
+(cd "$stage/$name" && zip -q -r -X "$root/out/$name.zip" plugins32 plugins64 INSTALL.txt LICENSE.txt LICENSES.txt)
 echo "wrote out/$name.zip"
 unzip -l "out/$name.zip"

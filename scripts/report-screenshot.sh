@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-scripts/deps.sh cli
+scripts/deps.sh cli tests page
 command -v ffmpeg >/dev/null || { echo "needs the ffmpeg command" >&2; exit 1; }
 cmake -S "$root" -B build/native -DKIVREL_CLI=ON >/dev/null
 cmake --build build/native -j "$(nproc)" --target kivrel_cli kivrel

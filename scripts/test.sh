@@ -1,14 +1,49 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test: the native suite, the same suite
-# under AddressSanitizer and UBSan, the suite cross-built for Windows x86_64
-# and run under Wine, and the Windows i686 build (compiled and checked only:
-# 32-bit programs cannot run on these machines).
+# Builds the project and runs its tests, stage by stage: the native suite,
+# the Debian package, the same suite under AddressSanitizer and UBSan, the
+# fuzz targets, the suite cross-built for Windows x86_64 and run under Wine,
+# and the Windows i686 build (compiled and checked only: 32-bit programs
+# cannot run on these machines).
+usage() {
+    cat <<'USAGE'
+usage: scripts/test.sh [STAGE...]   (default: every stage, in this order)
+  native    the module, the host, the benchmarks; the whole suite   build/native
+  package   the Debian package from build/native, checked and run
+  asan      the suite under AddressSanitizer and UBSan               build/asan
+  fuzz      each fuzz target for a bounded run (clang, libFuzzer)    build/fuzz
+  win64     the suite for Windows x86_64, run under Wine             build/win64
+  win32     the Windows i686 module, built and its exports checked   build/win32
+USAGE
+    exit "$1"
+}
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-scripts/deps.sh all
+all_stages=(native package asan fuzz win64 win32)
+stages=()
+for arg in "$@"; do
+    case "$arg" in
+        -h | --help) usage 0 ;;
+        native | package | asan | fuzz | win64 | win32) stages+=("$arg") ;;
+        *) echo "unknown stage: $arg" >&2; usage 2 ;;
+    esac
+done
+[ ${#stages[@]} -gt 0 ] || stages=("${all_stages[@]}")
+
+# What each stage installs (scripts/deps.sh): chromium only where the
+# report page's test runs.
+groups=()
+for stage in "${stages[@]}"; do
+    case "$stage" in
+        native | asan) groups+=(cli tests page) ;;
+        package) groups+=(cli tests) ;;
+        fuzz) groups+=(cli tests fuzz) ;;
+        win64 | win32) groups+=(tests cross) ;;
+    esac
+done
+scripts/deps.sh "${groups[@]}"
 
 passed=0
 failed=0
@@ -37,12 +72,17 @@ configure() {  # build dir, cmake args...
     cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "${@:2}" >/dev/null
 }
 
-echo "== native"
-configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON
-cmake --build build/native -j "$jobs"
-run_ctest native build/native
+build_native() {
+    configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON
+    cmake --build build/native -j "$jobs"
+}
 
-echo "== Debian package: built by CPack, its contents checked, unpacked in a scratch root and run"
+stage_native() {
+    echo "== native"
+    build_native
+    run_ctest native build/native
+}
+
 check_package() {  # build dir
     local build=$1 deb scratch status=0
     rm -f "$build"/kivrel_*.deb
@@ -72,54 +112,71 @@ check_package() {  # build dir
     [ $status -eq 0 ] && echo "$(basename "$deb"): contents, Depends and a run from a scratch root as intended"
     return $status
 }
-if check_package build/native; then
-    passed=$((passed + 1))
-else
-    failed=$((failed + 1))
-    echo "FAILED: Debian package"
-fi
-
-echo "== native, AddressSanitizer + UBSan"
-configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
-cmake --build build/asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 \
-    run_ctest asan build/asan
-
-echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each"
-CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
-cmake --build build/fuzz -j "$jobs" --target kivrel_fuzzers
-for target in $(cat build/fuzz/fuzz/targets.txt); do
-    # New finds go to a scratch folder; the committed corpus is only read.
-    scratch=$(mktemp -d)
-    if build/fuzz/fuzz/fuzz_$target -max_total_time="${KIVREL_FUZZ_SECONDS:-20}" -print_final_stats=1 \
-            "$scratch" "fuzz/corpus/$target" >"build/fuzz/$target.log" 2>&1; then
+stage_package() {
+    echo "== Debian package: built by CPack, its contents checked, unpacked in a scratch root and run"
+    build_native
+    if check_package build/native; then
         passed=$((passed + 1))
-        echo "fuzz_$target: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" | awk '{print $2}') runs, nothing found"
     else
         failed=$((failed + 1))
-        echo "FAILED: fuzz_$target (inputs kept in $scratch)"
-        tail -n 30 "build/fuzz/$target.log"
-        continue
+        echo "FAILED: Debian package"
     fi
-    rm -rf "$scratch"
+}
+
+stage_asan() {
+    echo "== native, AddressSanitizer + UBSan"
+    configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
+    cmake --build build/asan -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 \
+        run_ctest asan build/asan
+}
+
+stage_fuzz() {
+    echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each"
+    CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
+    cmake --build build/fuzz -j "$jobs" --target kivrel_fuzzers
+    local target scratch
+    for target in $(cat build/fuzz/fuzz/targets.txt); do
+        # New finds go to a scratch folder; the committed corpus is only read.
+        scratch=$(mktemp -d)
+        if build/fuzz/fuzz/fuzz_$target -max_total_time="${KIVREL_FUZZ_SECONDS:-20}" -print_final_stats=1 \
+                "$scratch" "fuzz/corpus/$target" >"build/fuzz/$target.log" 2>&1; then
+            passed=$((passed + 1))
+            echo "fuzz_$target: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" | awk '{print $2}') runs, nothing found"
+        else
+            failed=$((failed + 1))
+            echo "FAILED: fuzz_$target (inputs kept in $scratch)"
+            tail -n 30 "build/fuzz/$target.log"
+            continue
+        fi
+        rm -rf "$scratch"
+    done
+}
+
+stage_win64() {
+    echo "== Windows x86_64 under Wine"
+    configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+        -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64
+    cmake --build build/win64 -j "$jobs"
+    export WINEPREFIX="${TMPDIR:-/tmp}/kivrel-wine-$$" WINEDEBUG=-all
+    trap 'rm -rf "$WINEPREFIX"' EXIT
+    # Wine's null display driver: windows and dialogs exist and work, nothing is
+    # drawn, no X server is needed. The dialog tests run on it.
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+    /usr/lib/wine/wineserver -w
+    run_ctest win64 build/win64
+}
+
+stage_win32() {
+    echo "== Windows i686 (compiled, layout asserted, exports checked)"
+    configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+    cmake --build build/win32 -j "$jobs"
+    run_ctest win32 build/win32 -R module_exports
+}
+
+for stage in "${stages[@]}"; do
+    "stage_$stage"
 done
-
-echo "== Windows x86_64 under Wine"
-configure build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64
-cmake --build build/win64 -j "$jobs"
-export WINEPREFIX="${TMPDIR:-/tmp}/kivrel-wine-$$" WINEDEBUG=-all
-trap 'rm -rf "$WINEPREFIX"' EXIT
-# Wine's null display driver: windows and dialogs exist and work, nothing is
-# drawn, no X server is needed. The dialog tests run on it.
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
-/usr/lib/wine/wineserver -w
-run_ctest win64 build/win64
-
-echo "== Windows i686 (compiled, layout asserted, exports checked)"
-configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-cmake --build build/win32 -j "$jobs"
-run_ctest win32 build/win32 -R module_exports
 
 echo
 echo "summary: $passed passed, $failed failed"

@@ -1,6 +1,6 @@
 #include "filter/display_state.h"
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/script_call.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "pluginhost/module_host.h"
 #include "pluginhost/script_call.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "input/deep_samples.h"
 #include "os/slice_workers.h"
 

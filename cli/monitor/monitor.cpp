@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "draw/raster.h"
 #include "draw/text.h"
 #include "os/signals.h"

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 
 namespace {
 

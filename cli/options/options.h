@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "input/levels.h"
 #include "monitor/monitor_options.h"
 #include "pluginhost/script_call.h"

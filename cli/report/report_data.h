@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "options/options.h"
 
 // The rules a report judges by (--max-hot, --range-rule, --fail-on).

@@ -1,6 +1,6 @@
 #include "run/render.h"
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "os/signals.h"
 #include "pluginhost/script_call.h"
 #include "run/summary_printer.h"

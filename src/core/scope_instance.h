@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 
 inline constexpr int kLevels = 256;  // 8-bit channel levels
 

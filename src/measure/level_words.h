@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 #include "core/simd_level.h"
 #include "measure/luma_form.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 
 inline constexpr size_t kScriptLineMax = 66;  // longest line and its terminator
 inline constexpr size_t kLabelMax = 43;       // longest label and its terminator

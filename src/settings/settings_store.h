@@ -3,7 +3,7 @@
 // writeRegistryText; the encodings and the load rules are the same everywhere.
 #pragma once
 
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 
 inline constexpr const char* kSettingsKey = "Software\\VirtualDub\\Kivrel";
 inline constexpr int kRegistryTextSize = 256;

@@ -6,7 +6,7 @@
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
-#include "core/settings.h"
+#include "core/settings_vocabulary.h"
 
 namespace {
 
