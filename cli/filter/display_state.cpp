@@ -18,6 +18,11 @@ std::string Display::name() const {
 
 bool Display::rendered() const { return mode >= 0 && mode < kDisplayModeCount; }
 
+bool showsPicture(int mode, bool passthru) {
+    return passthru || mode == static_cast<int>(DisplayMode::Video) ||
+           mode == static_cast<int>(DisplayMode::HotPixel);
+}
+
 Display currentDisplay(FilterInstance& inst) {
     Display d;
     ScriptCall call;

@@ -22,6 +22,10 @@ struct Display {
 
 Display currentDisplay(FilterInstance& inst);
 
+// Whether a display shows the picture itself at its own geometry (passed
+// through, the video view, the hot pixel scan) rather than a scope.
+bool showsPicture(int mode, bool passthru);
+
 // The instance's "Config" arguments now; fails when its script line cannot be read back.
 Status currentArgs(FilterInstance& inst, ConfigArgs& args);
 

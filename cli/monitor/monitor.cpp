@@ -80,8 +80,7 @@ Status Monitor::addTile(const FilterModuleHost& module, const TileSetUp& setUp, 
                         const MonitorTile& what, int channel) {
     Tile tile;
     tile.what = what;
-    tile.wholeFrame = what.picture || what.mode == static_cast<int>(DisplayMode::Video) ||
-                      what.mode == static_cast<int>(DisplayMode::HotPixel);
+    tile.wholeFrame = showsPicture(what.mode, what.picture);
     tile.inst = std::make_unique<FilterInstance>(module);
     FilterInstance& inst = *tile.inst;
     {

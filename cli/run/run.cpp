@@ -66,6 +66,8 @@ Status addLanes(ModuleRenderer& single, const FilterModuleHost& module, const Op
 
 int runPipeline(const Options& options) {
     const auto started = Timing::Clock::now();
+    // The module and the run's instance, set up as the command line asks,
+    // then the input, whose tags the settings may follow.
     std::unique_ptr<FilterModuleHost> module;
     if (Status s = loadModule(options, module); !s.ok()) return runFailed(s);
     FilterInstance inst(*module);
@@ -86,6 +88,7 @@ int runPipeline(const Options& options) {
         printConfig(inst);
         return kExitOk;
     }
+    // What the run turns out, what renders it, where it goes.
     Plan plan;
     if (Status s = planFor(info, options, plan); !s.ok()) return runFailed(s);
     // Several displays tiled into one output: a monitor renders each frame,
@@ -106,9 +109,7 @@ int runPipeline(const Options& options) {
         if (Status s = inst.prepare(info.w, info.h, options.padPitch); !s.ok()) return runFailed(s);
     }
     // The picture's own geometry, where the display passes it through.
-    const bool pictureAspect = !monitor && display.known &&
-                               (display.passthru || display.mode == static_cast<int>(DisplayMode::Video) ||
-                                display.mode == static_cast<int>(DisplayMode::HotPixel));
+    const bool pictureAspect = !monitor && display.known && showsPicture(display.mode, display.passthru);
     std::optional<Verifier> verifier;
     if (!options.verifyFile.empty())
         if (Status s = verifier.emplace().open(options.verifyFile); !s.ok()) return runFailed(s);
@@ -140,6 +141,7 @@ int runPipeline(const Options& options) {
     progress.finish();  // before any message, so the message stands alone
     if (!s.ok() || pendingSignal() != 0) return stopped(options, *writer, s);
 
+    // Every instance ended and the output closed before it counts as written.
     if (run.n.frames == 0) return runFailed(noFrames(info, options.start, run.n.skipped));
     if (verifier)
         if (Status v = verifier->finish(); !v.ok()) return runFailed(v);

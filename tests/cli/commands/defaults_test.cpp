@@ -12,6 +12,9 @@
 
 namespace {
 
+constexpr char kFactoryDefaults[] =
+    "(Histograms < Luma Red Green Blue>)\nConfig(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)\nmaxIRE 110\n";
+
 class Defaults : public CliTest {
 protected:
     void SetUp() override {
@@ -37,9 +40,7 @@ int leftoverStores() {
 
 TEST_F(Defaults, ShownSetAndUsedByTheNextRun) {
     CliResult r = run({"defaults"});
-    EXPECT_EQ(
-        r.out,
-        "(Histograms < Luma Red Green Blue>)\nConfig(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)\nmaxIRE 110\n");
+    EXPECT_EQ(r.out, kFactoryDefaults);
     EXPECT_FALSE(rawstore::keyExists());  // showing them writes nothing
 
     const std::string hot =
@@ -89,9 +90,6 @@ TEST_F(Defaults, MaxIreForOneRunLeavesTheUsersStoreAlone) {
 }
 
 namespace {
-
-constexpr char kFactoryDefaults[] =
-    "(Histograms < Luma Red Green Blue>)\nConfig(0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)\nmaxIRE 110\n";
 
 // Points kivrel at another store for one test.
 class OtherStore : public Defaults {
