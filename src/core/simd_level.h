@@ -19,6 +19,21 @@ inline constexpr std::string_view kSimdLevelNames[kSimdLevelCount] = {"scalar", 
 // The highest level both this build and this processor run.
 SimdLevel hostSimdLevel();
 
+// A unit's kernel table: one set of row functions per level, the scalar
+// reference first and always present; a level this build has no set of its
+// own for is null and runs the highest set below it.
+template <typename Kernels>
+using KernelTable = const Kernels* const[kSimdLevelCount];
+
+// The set of `level` in `table`, chosen once, before any pixel loop.
+template <typename Kernels>
+const Kernels& kernelsFor(SimdLevel level, KernelTable<Kernels>& table) {
+    for (int32_t l = static_cast<int32_t>(level); l > 0; --l) {
+        if (table[l] != nullptr) return *table[l];
+    }
+    return *table[0];
+}
+
 // The kernels of `level`, falling back to a lower level where a display has
 // none of its own; null for the scalar code. Kernel sets are null where
 // this build has no x86 kernels.

@@ -18,7 +18,42 @@ int32_t signalLevel(int i, bool gammaCorrected, double inverseGamma) {
     return static_cast<int32_t>(s * kFullScale);
 }
 
+// The scalar reference: the record's rows and limits read as they are.
+int32_t decideScalar(const HotRowSource& src, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
+    const DecisionLimits lim = decisionLimits(src.inst->hotLimits);
+    int32_t found = 0;
+    for (int32_t x = 0; x < n; ++x) {
+        const bool legal = isLegal(lim, colourModelOf(*src.inst, in[x]));
+        out[x] = legal ? in[x] : 0;
+        if (!legal && hot != nullptr) hot[found] = x;
+        found += legal ? 0 : 1;
+    }
+    return found;
+}
+
+int32_t countScalar(const HotRowSource& src, const uint32_t* in, int32_t n) {
+    const DecisionLimits lim = decisionLimits(src.inst->hotLimits);
+    int32_t found = 0;
+    for (int32_t x = 0; x < n; ++x) found += isLegal(lim, colourModelOf(*src.inst, in[x])) ? 0 : 1;
+    return found;
+}
+
+const HotPixelKernels kHotPixelKernelsScalar = {decideScalar, countScalar};
+
+#if KIVREL_X86_KERNELS
+KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar, &kHotPixelKernelsSse2,
+                                               &kHotPixelKernelsAvx2};
+#else
+KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar, nullptr, nullptr};
+#endif
+
 }  // namespace
+
+const HotPixelKernels& hotPixelKernels(const ScopeInstance& inst, SimdLevel level, HotRowSource& src) {
+    src.inst = &inst;
+    return packHotRows(inst, decisionLimits(inst.hotLimits), src.packed) ? kernelsFor(level, kHotPixelTable)
+                                                                         : kHotPixelKernelsScalar;
+}
 
 void prepareHotModel(ScopeInstance& inst, OutputGeometry&) {
     const ScopeSettings& s = inst.settings;
@@ -37,14 +72,6 @@ void prepareHotModel(ScopeInstance& inst, OutputGeometry&) {
     lim.peakLimit = std::clamp(s.maxIRE, kMaxIreLowest, kMaxIreHighest) * kIreUnit;
     lim.chromaLimitSquared = kChromaLimitSquared;
     lim.peakLimitFixed = roundedEntry(lim.peakLimit * kFullScale);
-}
-
-const HotPixelKernels* hotPixelKernels(SimdLevel level) {
-#if KIVREL_X86_KERNELS
-    return kernelsAt(level, &kHotPixelKernelsSse2, &kHotPixelKernelsAvx2);
-#else
-    return kernelsAt<HotPixelKernels>(level, nullptr, nullptr);
-#endif
 }
 
 bool packHotRows(const ScopeInstance& inst, const DecisionLimits& lim, HotPackedRows& packed) {
@@ -75,22 +102,11 @@ int64_t countHotPixels(const ScopeInstance& inst, const ConstFrame& src, SimdLev
 }
 
 HotPixelCounter::HotPixelCounter(const ScopeInstance& inst, SimdLevel level)
-    : inst_(inst), kernels_(hotPixelKernels(level)), packed_{} {
-    if (kernels_ != nullptr && !packHotRows(inst, decisionLimits(inst.hotLimits), packed_))
-        kernels_ = nullptr;
-}
+    : kernels_(hotPixelKernels(inst, level, source_)) {}
 
 int64_t HotPixelCounter::count(const ConstFrame& src) const {
     if (src.w <= 0 || src.h <= 0) return 0;
-    const DecisionLimits lim = decisionLimits(inst_.hotLimits);
     int64_t hot = 0;
-    for (int32_t k = 0; k < src.h; ++k) {
-        const uint32_t* row = src.storedRow(k);
-        if (kernels_ == nullptr) {
-            for (int32_t x = 0; x < src.w; ++x) hot += isLegal(lim, colourModelOf(inst_, row[x])) ? 0 : 1;
-            continue;
-        }
-        hot += kernels_->count(packed_, row, src.w);
-    }
+    for (int32_t k = 0; k < src.h; ++k) hot += kernels_.count(source_, src.storedRow(k), src.w);
     return hot;
 }

@@ -95,7 +95,6 @@ public:
     int64_t count(const ConstFrame& src) const;
 
 private:
-    const ScopeInstance& inst_;
-    const HotPixelKernels* kernels_;  // null: the scalar test
-    HotPackedRows packed_;
+    HotRowSource source_;
+    const HotPixelKernels& kernels_;  // on source_
 };

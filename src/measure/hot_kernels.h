@@ -21,17 +21,26 @@ struct HotPackedRows {
     int32_t chromaSquared;  // the decision's chroma limit squared, 0..2^24
 };
 
+// What a kernel reads: the scalar reference the colour-model rows and limits
+// of the record, whatever they hold; the vector kernels the packed rows,
+// which they are chosen for only where every entry fits them.
+struct HotRowSource {
+    const ScopeInstance* inst;
+    HotPackedRows packed;
+};
+
 struct HotPixelKernels {
     // out[x] = the source word when pixel x is legal, else 0; the positions
     // of the hot pixels go to `hot`, unless it is null. Returns how many
     // positions it wrote.
-    int32_t (*decide)(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot);
+    int32_t (*decide)(const HotRowSource& src, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot);
     // The same decision, giving only how many of the n pixels are hot.
-    int32_t (*count)(const HotPackedRows& rows, const uint32_t* in, int32_t n);
+    int32_t (*count)(const HotRowSource& src, const uint32_t* in, int32_t n);
 };
 
 extern const HotPixelKernels kHotPixelKernelsSse2;
 extern const HotPixelKernels kHotPixelKernelsAvx2;
 
-// The kernels of `level`; null for the scalar code.
-const HotPixelKernels* hotPixelKernels(SimdLevel level);
+// The kernels of `level` for `inst`'s rows, with `src` filled in for them:
+// the scalar reference where an entry does not fit the packed rows.
+const HotPixelKernels& hotPixelKernels(const ScopeInstance& inst, SimdLevel level, HotRowSource& src);

@@ -127,14 +127,14 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
 
 // Without positions to report (to black) no branch depends on the pixels.
 template <typename K>
-int32_t decideRow(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
-    return hot != nullptr ? decide<K, HotYield::WordsAndPositions>(rows, in, out, n, hot)
-                          : decide<K, HotYield::Words>(rows, in, out, n, hot);
+int32_t decideRow(const HotRowSource& src, const uint32_t* in, uint32_t* out, int32_t n, int32_t* hot) {
+    return hot != nullptr ? decide<K, HotYield::WordsAndPositions>(src.packed, in, out, n, hot)
+                          : decide<K, HotYield::Words>(src.packed, in, out, n, hot);
 }
 
 template <typename K>
-int32_t countRow(const HotPackedRows& rows, const uint32_t* in, int32_t n) {
-    return decide<K, HotYield::Count>(rows, in, nullptr, n, nullptr);
+int32_t countRow(const HotRowSource& src, const uint32_t* in, int32_t n) {
+    return decide<K, HotYield::Count>(src.packed, in, nullptr, n, nullptr);
 }
 
 }  // namespace

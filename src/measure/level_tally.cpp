@@ -4,12 +4,42 @@
 
 #include "params/luma.h"
 
-const LevelWordKernels* levelWordKernels(SimdLevel level) {
+namespace {
+
+// The scalar reference: the weight rows read as they are, whatever they hold.
+uint32_t levelWord(const ScopeInstance& inst, uint32_t px) {
+    return (px & kLevelWordRgb) | static_cast<uint32_t>(clampedLumaOf(inst, px)) << kLevelWordLuma;
+}
+
+void levelsScalar(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n) {
+    for (int32_t x = 0; x < n; ++x) levels[x] = levelWord(*src.inst, in[x]);
+}
+
+void levelsAndExtremesScalar(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n,
+                             uint32_t& lowest, uint32_t& highest) {
+    for (int32_t x = 0; x < n; ++x) {
+        levels[x] = levelWord(*src.inst, in[x]);
+        lowest = lowerBytes(lowest, levels[x]);
+        highest = higherBytes(highest, levels[x]);
+    }
+}
+
+const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar};
+
 #if KIVREL_X86_KERNELS
-    return kernelsAt(level, &kLevelWordsSse2, &kLevelWordsAvx2);
+KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar, &kLevelWordsSse2, &kLevelWordsAvx2};
 #else
-    return kernelsAt<LevelWordKernels>(level, nullptr, nullptr);
+KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar, nullptr, nullptr};
 #endif
+
+constexpr int32_t kChunk = 1024;  // level words per kernel call: 4 KiB on the stack
+
+}  // namespace
+
+const LevelWordKernels& levelWordKernels(const ScopeInstance& inst, SimdLevel level, LevelWordSource& src) {
+    src.inst = &inst;
+    src.form = {};
+    return findAffineLuma(inst, src.form) ? kernelsFor(level, kLevelWordTable) : kLevelWordsScalar;
 }
 
 void LevelTally::add(const LevelTally& other) {
@@ -27,9 +57,7 @@ void tallyLevels(const ScopeInstance& inst, const ConstFrame& src, SimdLevel lev
 }
 
 LevelTallier::LevelTallier(const ScopeInstance& inst, SimdLevel level)
-    : inst_(inst), kernels_(levelWordKernels(level)), form_{} {
-    if (kernels_ != nullptr && !findAffineLuma(inst, form_)) kernels_ = nullptr;
-}
+    : kernels_(levelWordKernels(inst, level, source_)) {}
 
 void LevelTallier::tally(const ConstFrame& src, LevelTally& tally) const {
     if (src.w <= 0 || src.h <= 0) return;
@@ -37,24 +65,13 @@ void LevelTallier::tally(const ConstFrame& src, LevelTally& tally) const {
     // on its own last increment.
     constexpr int kSets = 8;
     uint32_t sets[kSets][kLevels] = {};
-    constexpr int32_t kChunk = 1024;  // level words per pass: 4 KiB on the stack
     uint32_t words[kChunk];
     uint32_t lowest = ~0u, highest = 0;  // per byte of the level words
     for (int32_t k = 0; k < src.h; ++k) {
         const uint32_t* row = src.storedRow(k);
         for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, src.w - x0);
-            if (kernels_ != nullptr) {
-                kernels_->levelsAndExtremes(form_, inst_.lumaOffset, row + x0, words, n, lowest, highest);
-            } else {
-                for (int32_t x = 0; x < n; ++x) {
-                    const uint32_t px = row[x0 + x];
-                    words[x] = (px & kLevelWordRgb) | static_cast<uint32_t>(clampedLumaOf(inst_, px))
-                                                          << kLevelWordLuma;
-                    lowest = lowerBytes(lowest, words[x]);
-                    highest = higherBytes(highest, words[x]);
-                }
-            }
+            kernels_.levelsAndExtremes(source_, row + x0, words, n, lowest, highest);
             int32_t x = 0;
             // Unrolled (kSets), each set is an address of its own, not a
             // sum worked out per pixel.

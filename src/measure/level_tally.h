@@ -39,7 +39,6 @@ public:
     void tally(const ConstFrame& src, LevelTally& tally) const;
 
 private:
-    const ScopeInstance& inst_;
-    const LevelWordKernels* kernels_;  // null: the scalar code
-    AffineLuma form_;
+    LevelWordSource source_;
+    const LevelWordKernels& kernels_;  // on source_
 };

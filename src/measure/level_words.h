@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/scope_instance.h"
 #include "core/settings_vocabulary.h"
 #include "core/simd_level.h"
 #include "measure/luma_form.h"
@@ -15,13 +16,20 @@ inline constexpr int kLevelWordLuma = 24;
 inline constexpr uint32_t kLevelWordRgb = 0x00FFFFFF;
 inline constexpr int kLevelWordShift[kChannelCount] = {kLevelWordLuma, 16, 8, 0};  // channel order
 
+// What a row kernel reads: the scalar reference the weight rows themselves,
+// whatever they hold; the vector kernels their affine form, which they are
+// chosen for only where it reproduces every entry.
+struct LevelWordSource {
+    const ScopeInstance* inst;
+    AffineLuma form;
+};
+
 struct LevelWordKernels {
-    void (*levels)(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels,
-                   int32_t n);
+    void (*levels)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n);
     // The same words, and per byte the lowest and highest value among them
     // folded into `lowest` and `highest`.
-    void (*levelsAndExtremes)(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in,
-                              uint32_t* levels, int32_t n, uint32_t& lowest, uint32_t& highest);
+    void (*levelsAndExtremes)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n,
+                              uint32_t& lowest, uint32_t& highest);
 };
 
 // The scalar fold the kernels end with: per byte, the lower (higher) of two words'.
@@ -38,5 +46,27 @@ inline uint32_t higherBytes(uint32_t a, uint32_t b) { return ~lowerBytes(~a, ~b)
 extern const LevelWordKernels kLevelWordsSse2;
 extern const LevelWordKernels kLevelWordsAvx2;
 
-// The kernels of `level`; null for the scalar code.
-const LevelWordKernels* levelWordKernels(SimdLevel level);
+// The kernels of `level` for `inst`'s rows, with `src` filled in for them:
+// the scalar reference where the rows have no affine form (stale tables).
+const LevelWordKernels& levelWordKernels(const ScopeInstance& inst, SimdLevel level, LevelWordSource& src);
+
+// Counts a row's level words into `counts` (channel order) and returns the
+// sum of their luma: the one counting loop of the histograms.
+inline uint32_t countLevelWords(const uint32_t* words, int32_t n, uint32_t* const (&counts)[kChannelCount]) {
+    // Held in locals, so that no increment makes the compiler fetch the
+    // arrays' addresses again.
+    uint32_t* const luma = counts[kLuma];
+    uint32_t* const red = counts[kRed];
+    uint32_t* const green = counts[kGreen];
+    uint32_t* const blue = counts[kBlue];
+    uint32_t sum = 0;  // at most n * 255: callers pass rows in chunks
+    for (int32_t x = 0; x < n; ++x) {
+        const uint32_t w = words[x];
+        ++blue[w >> kLevelWordShift[kBlue] & 0xFF];
+        ++green[w >> kLevelWordShift[kGreen] & 0xFF];
+        ++red[w >> kLevelWordShift[kRed] & 0xFF];
+        ++luma[w >> kLevelWordLuma];
+        sum += w >> kLevelWordLuma;
+    }
+    return sum;
+}

@@ -29,15 +29,15 @@ struct LevelWord {
 };
 
 template <typename K>
-void levelsRow(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels, int32_t n) {
-    forEachVector<K>(in, levels, n, LevelWord<K>(form, lumaOffset));
+void levelsRow(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n) {
+    forEachVector<K>(in, levels, n, LevelWord<K>(src.form, src.inst->lumaOffset));
 }
 
 template <typename K>
-void levelsAndExtremes(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* levels,
-                       int32_t n, uint32_t& lowest, uint32_t& highest) {
+void levelsAndExtremes(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n,
+                       uint32_t& lowest, uint32_t& highest) {
     using V = typename K::V;
-    const LevelWord<K> word(form, lumaOffset);
+    const LevelWord<K> word(src.form, src.inst->lumaOffset);
     V lo = K::set1(lowest), hi = K::set1(highest);
     int32_t x = 0;
     for (; x + K::kLanes <= n; x += K::kLanes) {

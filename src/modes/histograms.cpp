@@ -7,7 +7,6 @@
 #include "draw/text.h"
 #include "measure/level_tally.h"
 #include "measure/level_words.h"
-#include "measure/luma_form.h"
 #include "params/luma.h"
 #include "params/param_stage.h"
 
@@ -67,69 +66,34 @@ struct PanelLayout {
     uint32_t divisor;                  // the same, at least 1
 };
 
-// Tallies the four channels and sums the luma; returns the number of pixels.
+}  // namespace
+
 // Red, green and blue are counted whatever the switches: only the reset and
 // the display depend on them.
-int64_t countLevels(ScopeInstance& inst, const ConstFrame& src) {
+int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
     inst.lumaSum = 0;
     if (src.w <= 0 || src.h <= 0) return 0;
-    uint32_t* luma = inst.histogram[kLuma].counts;
-    uint32_t* red = inst.histogram[kRed].counts;
-    uint32_t* green = inst.histogram[kGreen].counts;
-    uint32_t* blue = inst.histogram[kBlue].counts;
+    LevelWordSource source;
+    const LevelWordKernels& kernels = levelWordKernels(inst, level, source);
+    uint32_t* const counts[kChannelCount] = {inst.histogram[kLuma].counts, inst.histogram[kRed].counts,
+                                             inst.histogram[kGreen].counts, inst.histogram[kBlue].counts};
+    constexpr int32_t kChunk = 1024;  // words per kernel call: 4 KiB on the stack
+    uint32_t words[kChunk];
     // 64 bits: a 32-bit sum overflows on bright frames above ~8.4 Mpixel.
     int64_t sum = 0;
     for (int32_t k = 0; k < src.h; ++k) {
         const uint32_t* row = src.storedRow(k);
-        for (int32_t x = 0; x < src.w; ++x) {
-            const uint32_t px = row[x];
-            ++red[redOf(px)];
-            ++green[greenOf(px)];
-            ++blue[blueOf(px)];
-            const int32_t y = clampedLumaOf(inst, px);
-            sum += y;
-            ++luma[y];
+        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
+            const int32_t n = std::min(kChunk, src.w - x0);
+            kernels.levels(source, row + x0, words, n);
+            sum += countLevelWords(words, n, counts);
         }
     }
     inst.lumaSum = sum;
     return static_cast<int64_t>(src.w) * src.h;
 }
 
-// The same tally from the vector kernels' level words: blue, green and red
-// in the low bytes, the clamped luma in the top byte. (Counting neighbours
-// into separate sets, against runs of one level, measured slower here on
-// every kind of content.)
-int64_t countLevelWords(ScopeInstance& inst, const ConstFrame& src, const LevelWordKernels& kernels,
-                        const AffineLuma& form) {
-    inst.lumaSum = 0;
-    if (src.w <= 0 || src.h <= 0) return 0;
-    uint32_t* luma = inst.histogram[kLuma].counts;
-    uint32_t* red = inst.histogram[kRed].counts;
-    uint32_t* green = inst.histogram[kGreen].counts;
-    uint32_t* blue = inst.histogram[kBlue].counts;
-    constexpr int32_t kChunk = 1024;  // words per kernel call: 4 KiB on the stack
-    uint32_t words[kChunk];
-    int64_t sum = 0;
-    for (int32_t k = 0; k < src.h; ++k) {
-        const uint32_t* row = src.storedRow(k);
-        for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
-            const int32_t n = std::min(kChunk, src.w - x0);
-            kernels.levels(form, inst.lumaOffset, row + x0, words, n);
-            uint32_t chunkSum = 0;  // at most 1024 * 255
-            for (int32_t x = 0; x < n; ++x) {
-                const uint32_t w = words[x];
-                ++blue[w & 0xFF];
-                ++green[(w >> 8) & 0xFF];
-                ++red[(w >> 16) & 0xFF];
-                ++luma[w >> 24];
-                chunkSum += w >> 24;
-            }
-            sum += chunkSum;
-        }
-    }
-    inst.lumaSum = sum;
-    return static_cast<int64_t>(src.w) * src.h;
-}
+namespace {
 
 uint32_t peakCount(const ScopeInstance& inst) {
     uint32_t peak = 0;
@@ -222,12 +186,6 @@ void prepareHistograms(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.pitch = alignedPitch(kHistogramWidth);
 }
 
-int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
-    const LevelWordKernels* kernels = levelWordKernels(level);
-    AffineLuma form;
-    return kernels != nullptr && findAffineLuma(inst, form) ? countLevelWords(inst, src, *kernels, form)
-                                                            : countLevels(inst, src);
-}
 
 int32_t histogramAverageLuma(const ScopeInstance& inst, int64_t pixels) {
     // A frame without pixels has no average: it shows 0.

@@ -111,34 +111,26 @@ uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px) {
 int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const ScopeInstance& tables = inst;
     const DecisionLimits lim = decisionLimits(inst.hotLimits);
-    const HotPixelKernels* kernels = hotPixelKernels(level);
-    HotPackedRows packed;
-    if (kernels != nullptr && packHotRows(inst, lim, packed)) {
-        // The kernel decides and writes legal pixels and black; the other
-        // actions then change the hot ones here, from the tables.
-        withHotFix(inst.settings.hotFix, [&](auto fix) {
-            mapRows(src, dst, [&](const uint32_t* in, uint32_t* out, int32_t n) {
-                constexpr int32_t kChunk = 1024;
-                int32_t hot[kChunk];
-                for (int32_t x0 = 0; x0 < n; x0 += kChunk) {
-                    const int32_t m = std::min(kChunk, n - x0);
-                    constexpr bool kToBlack = decltype(fix)::value == FixAction::ToBlack;
-                    const int32_t count =
-                        kernels->decide(packed, in + x0, out + x0, m, kToBlack ? nullptr : hot);
-                    if constexpr (decltype(fix)::value != FixAction::ToBlack) {
-                        for (int32_t i = 0; i < count; ++i) {
-                            const int32_t x = x0 + hot[i];
-                            out[x] = testPixel<decltype(fix)::value>(tables, lim, in[x]);
-                        }
+    HotRowSource rows;  // 6 KiB on the stack
+    const HotPixelKernels& kernels = hotPixelKernels(inst, level, rows);
+    // The kernel decides and writes legal pixels and black; the other
+    // actions then change the hot ones here, from the tables.
+    withHotFix(inst.settings.hotFix, [&](auto fix) {
+        mapRows(src, dst, [&](const uint32_t* in, uint32_t* out, int32_t n) {
+            constexpr int32_t kChunk = 1024;
+            int32_t hot[kChunk];
+            for (int32_t x0 = 0; x0 < n; x0 += kChunk) {
+                const int32_t m = std::min(kChunk, n - x0);
+                constexpr bool kToBlack = decltype(fix)::value == FixAction::ToBlack;
+                const int32_t count = kernels.decide(rows, in + x0, out + x0, m, kToBlack ? nullptr : hot);
+                if constexpr (!kToBlack) {
+                    for (int32_t i = 0; i < count; ++i) {
+                        const int32_t x = x0 + hot[i];
+                        out[x] = testPixel<decltype(fix)::value>(tables, lim, in[x]);
                     }
                 }
-            });
+            }
         });
-        return 0;
-    }
-    withHotFix(inst.settings.hotFix, [&](auto fix) {
-        mapPixels(src, dst,
-                  [&tables, &lim](uint32_t px) { return testPixel<decltype(fix)::value>(tables, lim, px); });
     });
     return 0;
 }
