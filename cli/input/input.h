@@ -80,6 +80,9 @@ public:
     virtual bool tallySourceLuma(int32_t /*part*/, int32_t /*parts*/, LumaHistogram& /*histogram*/) const {
         return false;
     }
+    // The frame read last as decoded, planes at the source's own depth, valid
+    // until the next read(); null for a reader that decodes nothing.
+    virtual const AVFrame* decoded() const { return nullptr; }
 
 protected:
     // For readers that hold a frame whole: its rows from `first` into `rows`.

@@ -134,6 +134,7 @@ public:
         const int32_t h = frame_->height;
         return tallyYPlane(*frame_, h * part / parts, h * (part + 1) / parts, histogram);
     }
+    const AVFrame* decoded() const override { return frame_; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -687,6 +688,7 @@ public:
     bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
         return inner_->tallySourceLuma(part, parts, histogram);
     }
+    const AVFrame* decoded() const override { return inner_->decoded(); }
     void cancel() override { cancelled_ = true; }
 
 private:

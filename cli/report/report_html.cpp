@@ -116,7 +116,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     // The band of luma present, with the studio limits.
     s += svgOpen(("band" + suffix).c_str(),
                  "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
-                 "shaded: source luma outside 16–235");
+                 "shaded: frames outside the range rule");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
                     {64, 128, 192}, "");
     std::string upper, lower;
@@ -225,7 +225,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
          (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
-         (rules.studioRange ? "; source luma outside 16–235" : "; no range rule") + ".</p>\n";
+         (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
         const std::string verdict = verdictOf(f);
@@ -235,6 +235,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (rules.studioRange)
+            s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())
             s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows)) + "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
@@ -255,7 +257,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
                  "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
                  "th></tr>" +
                  rangeRows("hot pixels", f.hotRanges) +
-                 rangeRows("source luma outside 16–235", f.rangeRanges) + "</table>";
+                 rangeRows("outside the range rule", f.rangeRanges) + "</table>";
         }
         s +=
             "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +

@@ -22,9 +22,42 @@ Status parseMaxHot(std::string_view value, ReportRules& rules) {
 }
 
 Status parseRangeRule(std::string_view value, ReportRules& rules) {
-    if (value != "studio" && value != "off")
-        return Status::fail("--range-rule: " + quoted(value) + " is not one of studio, off");
-    rules.studioRange = value == "studio";
+    if (value != "studio" && value != "on" && value != "off")
+        return Status::fail("--range-rule: " + quoted(value) + " is not one of on, studio, off");
+    rules.studioRange = value != "off";
+    return {};
+}
+
+Status parseRule(std::string_view value, ReportRules& rules) {
+    const RangeRule* rule = namedRangeRule(value);
+    if (rule == nullptr) return Status::fail("--rule: " + quoted(value) + " is not one of strict, r103");
+    rules.range = *rule;
+    return {};
+}
+
+bool parseNumber(std::string_view text, double lowest, double highest, double& v) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) &&
+           v >= lowest && v <= highest;
+}
+
+constexpr double kTopCode = 255.0;  // limits are given in 8-bit terms
+
+// "LO:HI", code values in 8-bit terms.
+Status parseCodeRange(const char* option, std::string_view value, CodeLimits& limits) {
+    const size_t colon = value.find(':');
+    CodeLimits l{true, 0.0, 0.0};
+    if (colon == std::string_view::npos || !parseNumber(value.substr(0, colon), 0.0, kTopCode, l.lo) ||
+        !parseNumber(value.substr(colon + 1), 0.0, kTopCode, l.hi) || l.lo > l.hi)
+        return Status::fail(std::string(option) + ": " + quoted(value) +
+                            " is not LO:HI, 8-bit code values from 0 to 255 with LO no more than HI");
+    limits = l;
+    return {};
+}
+
+Status parseArea(std::string_view value, double& area) {
+    if (!parseNumber(value, 0.0, kWholeFrame, area))
+        return Status::fail("--area: " + quoted(value) + " is not a percentage from 0 to 100");
     return {};
 }
 
@@ -65,6 +98,12 @@ struct OwnOption {
 const OwnOption kOwnOptions[] = {
     {"--max-hot", [](std::string_view v, ReportOptions& o) { return parseMaxHot(v, o.rules); }},
     {"--range-rule", [](std::string_view v, ReportOptions& o) { return parseRangeRule(v, o.rules); }},
+    {"--rule", [](std::string_view v, ReportOptions& o) { return parseRule(v, o.rules); }},
+    {"--luma-range",
+     [](std::string_view v, ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
+    {"--rgb-range",
+     [](std::string_view v, ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
+    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.areaPercent); }},
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
@@ -115,6 +154,15 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         }
         if (Status s = own->apply(value, options); !s.ok()) return s;
     }
+    // Custom limits change the named rule, wherever they stand on the line.
+    const ReportOptions::CustomRange& custom = options.customRange;
+    if (custom.luma.judged || custom.rgb.judged || custom.areaPercent >= 0.0) {
+        RangeRule& r = options.rules.range;
+        if (custom.luma.judged) r.luma = custom.luma;
+        if (custom.rgb.judged) r.rgb = custom.rgb;
+        if (custom.areaPercent >= 0.0) r.areaPercent = custom.areaPercent;
+        r.name += "+custom";
+    }
     Action action = Action::Run;
     if (Status s = parseCommandLine(static_cast<int>(rest.size()), rest.data(), options.common, action, true);
         !s.ok())
@@ -148,7 +196,9 @@ Checks whole files for broadcast legality with the filter's own measures:
 for every frame the average luma as the histograms show it ("AVD"), the
 lowest and highest luma, red, green and blue present, the hot pixels by the
 hot pixel scan's test; and, whatever the filter's settings, the source's own
-luma code values below 16 and above 235. Then a summary: frames with hot
+luma code values below 16 and above 235, its Y, Cb, Cr and R, G, B extremes
+in its own code values, and its share of pixels outside the range rule
+(src_ columns). Then a summary: frames with hot
 pixels, frames damaged or lost, the time ranges that break a rule, the worst
 frame of each measure, and what was assumed about the input.
 
@@ -159,8 +209,18 @@ frame of each measure, and what was assumed about the input.
   -y, --overwrite        replace an existing output file
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
                          its pixels are hot (default 0: any hot pixel)
-      --range-rule studio|off  studio (default): a frame breaks the range rule
-                         when any luma lies outside 16..235; off: no such rule
+      --range-rule on|off  on (default; also "studio"): judge the range rule;
+                         off: no such rule
+      --rule strict|r103 what the range rule judges, on the source's own
+                         Y'CbCr code values at its depth and the R, G, B they
+                         make (unclipped): strict (default) Y 16-235, Cb and
+                         Cr 16-240, any pixel outside breaks; r103 (EBU R 103
+                         v3.0) Y and R, G, B 5-246 (10 bits 20-984, 12 bits
+                         81-3935), a frame breaks with more than 1 % outside
+      --luma-range LO:HI, --rgb-range LO:HI  the rule's Y or R, G, B limits in
+                         8-bit terms, scaled to the source's depth
+      --area PERCENT     a frame breaks the range rule only with more than
+                         PERCENT of its pixels outside
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)

@@ -21,6 +21,9 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
 std::string fixed(double v, int decimals);
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
+// The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10
+// bits, more than 1 % of a frame".
+std::string rangeRuleText(const RangeRule& rule, const FileReport& file);
 // "92, 8 missing: 2 damaged and left out, 6 lost"
 std::string framesText(const FileReport& file);
 // The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";

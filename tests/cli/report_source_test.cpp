@@ -1,0 +1,123 @@
+// kivrel report's measures of the source's own Y'CbCr planes at their own
+// depth: checked against an independent computation (source_planes.py, exact
+// fractions on the samples FFmpeg decodes), and the EBU R 103 boundaries.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "cli_runner.h"
+
+namespace {
+
+constexpr int kRuleBroken = 3;
+
+class ReportSource : public CliTest {
+protected:
+    bool script(const std::string& args) const {
+        const std::string command = "python3 " KIVREL_CLI_TEST_DIR "/source_planes.py " + args;
+        return std::system(command.c_str()) == 0;
+    }
+    // Runs a Python check on the test's folder (d); true when it passes.
+    bool python(const std::string& body) const {
+        const std::string command =
+            "python3 - " + dir_ + " <<'EOF'\nimport csv, json, sys\nd = sys.argv[1]\n" + body + "\nEOF";
+        return std::system(command.c_str()) == 0;
+    }
+};
+
+struct Clip {
+    const char* name;
+    const char* format;
+    const char* range;
+    const char* space;
+    int w, h;
+};
+
+// Odd sizes, so subsampled chroma has a half-covered last sample.
+const Clip kClips[] = {
+    {"c8", "yuv420p", "tv", "bt709", 37, 21},
+    {"c10", "yuv422p10le", "tv", "bt470bg", 33, 18},
+    {"c12", "yuv444p12le", "tv", "bt2020nc", 19, 13},
+    {"full10", "yuv420p10le", "pc", "bt709", 23, 15},
+};
+constexpr int kFrames = 4;
+
+}  // namespace
+
+TEST_F(ReportSource, MeasuresMatchTheDecodedPlanes) {
+    for (const Clip& c : kClips) {
+        SCOPED_TRACE(c.name);
+        const std::string common =
+            dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
+        ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
+                           std::to_string(kFrames)));
+        for (const char* rule : {"strict", "r103"}) {
+            SCOPED_TRACE(rule);
+            const CliResult r = run({"report", std::string(c.name) + ".mkv", "--rule", rule, "-o", "r.csv", "-y"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(script("check " + common + rule + " r.csv"));
+        }
+    }
+}
+
+// Frames of 10 x 10 pixels at the R 103 limits and one code value past them:
+// one pixel of a hundred outside (exactly 1 %) passes, two break.
+TEST_F(ReportSource, R103Boundaries) {
+    struct Depth {
+        const char* format;
+        int bits, lo, hi;  // the limits EBU R 103 tables for this depth
+    };
+    for (const Depth& depth : {Depth{"yuv444p", 8, 5, 246}, Depth{"yuv444p10le", 10, 20, 984},
+                               Depth{"yuv444p12le", 12, 81, 3935}}) {
+        SCOPED_TRACE(depth.bits);
+        const int grey = 128 << (depth.bits - 8);  // neutral chroma: R = G = B = Y
+        const auto px = [&](int y, int n) {
+            return std::to_string(y) + "," + std::to_string(grey) + "," + std::to_string(grey) + "," +
+                   std::to_string(n);
+        };
+        // Frame by frame: all at the top limit; 1 % above it; 2 % above it; then the same at the bottom.
+        const std::string levels = px(depth.hi, 100) + "|" + px(grey, 99) + ";" + px(depth.hi + 1, 1) + "|" +
+                                   px(grey, 98) + ";" + px(depth.hi + 1, 2) + "|" + px(depth.lo, 100) + "|" +
+                                   px(grey, 99) + ";" + px(depth.lo - 1, 1) + "|" + px(grey, 98) + ";" +
+                                   px(depth.lo - 1, 2);
+        ASSERT_TRUE(script("make " + dir_ + " edge " + depth.format + " tv bt709 10 10 6 '" + levels + "'"));
+        const CliResult r = run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-o", "r.json", "-y"});
+        EXPECT_EQ(r.status, kRuleBroken) << r.err;
+        EXPECT_TRUE(python(R"(
+j = json.load(open(d + '/r.json'))
+f = j['summary']['files'][0]
+got = [(x['first_frame'], x['last_frame']) for x in f['range_ranges']]
+assert got == [(2, 2), (5, 5)], got
+assert [x['outside_percent'] for x in j['frames']] == [0, 1, 2, 0, 1, 2], j['frames']
+assert [x['src_r_max'] for x in j['frames']][:3] == [)" +
+                           std::to_string(depth.hi) + ", " + std::to_string(depth.hi + 1) + ", " +
+                           std::to_string(depth.hi + 1) + R"(], j['frames']
+assert j['summary']['rules']['rule'] == 'r103'
+assert f['range_rule'] == 'r103: Y )" + std::to_string(depth.lo) + "-" + std::to_string(depth.hi) +
+                           ", RGB " + std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + " at " +
+                           std::to_string(depth.bits) + R"( bits, more than 1.00 % of a frame', f['range_rule']
+)"));
+        // The frames that pass alone: nothing breaks.
+        const CliResult pass = run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-frames", "2"});
+        EXPECT_EQ(pass.status, 0) << pass.err << pass.out;
+        // A wider custom area lets the 2 % frames pass; strict finds every frame above 235 outside.
+        EXPECT_EQ(run({"report", "edge.mkv", "--rule", "r103", "--area", "2", "--fail-on", "range"}).status, 0);
+        EXPECT_EQ(run({"report", "edge.mkv", "--fail-on", "range", "-frames", "1"}).status, kRuleBroken);
+        EXPECT_EQ(run({"report", "edge.mkv", "--luma-range", "0:255", "--rule", "r103", "--fail-on", "range"}).status,
+                  kRuleBroken)
+            << "the RGB limits still judge";
+    }
+}
+
+TEST_F(ReportSource, BadRuleOptionsAreUsageErrors) {
+    for (const Args& args : {Args{"--rule", "ebu"}, Args{"--luma-range", "20"}, Args{"--rgb-range", "9:3"},
+                             Args{"--area", "101"}, Args{"--luma-range", "-1:200"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Args line = {"report", "x.mkv"};
+        line.insert(line.end(), args.begin(), args.end());
+        const CliResult r = run(line);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(r.oneLine()) << r.err;
+    }
+}
