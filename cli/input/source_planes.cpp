@@ -174,8 +174,8 @@ void SourceGauge::measurePlanar(const AVFrame& f, int32_t first, int32_t last, S
 void SourceGauge::measureAnyLayout(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
     const int32_t w = f.width, cw = -((-w) >> chromaW_);
-    std::vector<uint16_t> y(static_cast<size_t>(w)), cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)),
-        cr(cb);
+    std::vector<uint16_t> y(static_cast<size_t>(w)),
+        cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)), cr(cb);
     const auto read = [&](std::vector<uint16_t>& to, int c, int32_t k, int32_t n) {
         av_read_image_line2(to.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, 0, k, c, n, 0,
                             sizeof(uint16_t));

@@ -70,6 +70,6 @@ private:
     int32_t yOrigin_ = 0, cOrigin_ = 0, outBlack_ = 0;
     SourceBounds bounds_;
     int pixelFormat_ = -1, bits_ = 8;
-    bool planar_ = false;  // Y, Cb and Cr each a plane of whole samples the machine reads directly
+    bool planar_ = false;            // Y, Cb and Cr each a plane of whole samples the machine reads directly
     int chromaW_ = 0, chromaH_ = 0;  // log2 of the subsampling
 };

@@ -290,7 +290,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         }
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
         missing.before(number, item.skippedPts);
-        if (const AVFrame* decoded = reader->decoded(); decoded != nullptr && decoded->format != gaugeFormat) {
+        if (const AVFrame* decoded = reader->decoded();
+            decoded != nullptr && decoded->format != gaugeFormat) {
             gaugeFormat = decoded->format;
             planesMeasured = gauge.setUp(gaugeFormat, info.levels);
             if (planesMeasured) gauge.setBounds(boundsFor(options.rules.range, gauge.bits()));

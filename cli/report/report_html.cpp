@@ -256,8 +256,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
             s += "<table "
                  "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
                  "th></tr>" +
-                 rangeRows("hot pixels", f.hotRanges) +
-                 rangeRows("outside the range rule", f.rangeRanges) + "</table>";
+                 rangeRows("hot pixels", f.hotRanges) + rangeRows("outside the range rule", f.rangeRanges) +
+                 "</table>";
         }
         s +=
             "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +

@@ -36,7 +36,8 @@ Status parseRule(std::string_view value, ReportRules& rules) {
 }
 
 bool parseNumber(std::string_view text, double lowest, double highest, double& v) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
     return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) &&
            v >= lowest && v <= highest;
 }
@@ -99,10 +100,10 @@ const OwnOption kOwnOptions[] = {
     {"--max-hot", [](std::string_view v, ReportOptions& o) { return parseMaxHot(v, o.rules); }},
     {"--range-rule", [](std::string_view v, ReportOptions& o) { return parseRangeRule(v, o.rules); }},
     {"--rule", [](std::string_view v, ReportOptions& o) { return parseRule(v, o.rules); }},
-    {"--luma-range",
-     [](std::string_view v, ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
-    {"--rgb-range",
-     [](std::string_view v, ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
+    {"--luma-range", [](std::string_view v,
+                        ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
+    {"--rgb-range", [](std::string_view v,
+                       ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
     {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.areaPercent); }},
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},

@@ -33,9 +33,9 @@ constexpr const char* kColumns[] = {"input",
 constexpr size_t kMeasureColumns = std::size(kColumns) - 1;
 // Then the source's own code values at its depth, and the share of its
 // pixels outside the range rule.
-constexpr const char* kSourceColumns[] = {"src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min",
-                                          "src_cr_max", "src_r_min", "src_r_max", "src_g_min", "src_g_max",
-                                          "src_b_min", "src_b_max", "outside_percent"};
+constexpr const char* kSourceColumns[] = {
+    "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
+    "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
 
 constexpr unsigned char kDelete = 0x7F;  // a control character JSON allows raw; escaped all the same
 
@@ -195,7 +195,7 @@ std::string assumedText(const FileReport& file) {
 
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     std::string t = rule.name + ":";
-    const auto limits = [&](const char* name, const int32_t (&l)[2]) {
+    const auto limits = [&](const char* name, const int32_t(&l)[2]) {
         if (l[0] < 0) return;
         t += std::string(t.back() == ':' ? " " : ", ") + name + " " + std::to_string(l[0]) + "-" +
              std::to_string(l[1]);

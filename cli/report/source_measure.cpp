@@ -6,7 +6,9 @@ namespace {
 
 constexpr int kByteBits = 8;
 
-int32_t codeAt(double eightBit, int bits) { return static_cast<int32_t>(std::lround(std::ldexp(eightBit, bits - kByteBits))); }
+int32_t codeAt(double eightBit, int bits) {
+    return static_cast<int32_t>(std::lround(std::ldexp(eightBit, bits - kByteBits)));
+}
 
 }  // namespace
 
@@ -28,7 +30,7 @@ SourceBounds boundsFor(const RangeRule& rule, int bits) {
 }
 
 void noteLimits(const RangeRule& rule, int bits, bool measured, FileReport& file) {
-    const auto note = [&](const CodeLimits& l, int32_t (&to)[2]) {
+    const auto note = [&](const CodeLimits& l, int32_t(&to)[2]) {
         to[0] = l.judged ? codeAt(l.lo, bits) : -1;
         to[1] = l.judged ? codeAt(l.hi, bits) : -1;
     };

@@ -48,13 +48,13 @@ constexpr int kFrames = 4;
 TEST_F(ReportSource, MeasuresMatchTheDecodedPlanes) {
     for (const Clip& c : kClips) {
         SCOPED_TRACE(c.name);
-        const std::string common =
-            dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
+        const std::string common = dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
         ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
                            std::to_string(kFrames)));
         for (const char* rule : {"strict", "r103"}) {
             SCOPED_TRACE(rule);
-            const CliResult r = run({"report", std::string(c.name) + ".mkv", "--rule", rule, "-o", "r.csv", "-y"});
+            const CliResult r =
+                run({"report", std::string(c.name) + ".mkv", "--rule", rule, "-o", "r.csv", "-y"});
             ASSERT_EQ(r.status, 0) << r.err;
             EXPECT_TRUE(script("check " + common + rule + " r.csv"));
         }
@@ -82,7 +82,8 @@ TEST_F(ReportSource, R103Boundaries) {
                                    px(grey, 99) + ";" + px(depth.lo - 1, 1) + "|" + px(grey, 98) + ";" +
                                    px(depth.lo - 1, 2);
         ASSERT_TRUE(script("make " + dir_ + " edge " + depth.format + " tv bt709 10 10 6 '" + levels + "'"));
-        const CliResult r = run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-o", "r.json", "-y"});
+        const CliResult r =
+            run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-o", "r.json", "-y"});
         EXPECT_EQ(r.status, kRuleBroken) << r.err;
         EXPECT_TRUE(python(R"(
 j = json.load(open(d + '/r.json'))
@@ -94,17 +95,22 @@ assert [x['src_r_max'] for x in j['frames']][:3] == [)" +
                            std::to_string(depth.hi) + ", " + std::to_string(depth.hi + 1) + ", " +
                            std::to_string(depth.hi + 1) + R"(], j['frames']
 assert j['summary']['rules']['rule'] == 'r103'
-assert f['range_rule'] == 'r103: Y )" + std::to_string(depth.lo) + "-" + std::to_string(depth.hi) +
-                           ", RGB " + std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + " at " +
-                           std::to_string(depth.bits) + R"( bits, more than 1.00 % of a frame', f['range_rule']
+assert f['range_rule'] == 'r103: Y )" +
+                           std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + ", RGB " +
+                           std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + " at " +
+                           std::to_string(depth.bits) +
+                           R"( bits, more than 1.00 % of a frame', f['range_rule']
 )"));
         // The frames that pass alone: nothing breaks.
-        const CliResult pass = run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-frames", "2"});
+        const CliResult pass =
+            run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-frames", "2"});
         EXPECT_EQ(pass.status, 0) << pass.err << pass.out;
         // A wider custom area lets the 2 % frames pass; strict finds every frame above 235 outside.
-        EXPECT_EQ(run({"report", "edge.mkv", "--rule", "r103", "--area", "2", "--fail-on", "range"}).status, 0);
+        EXPECT_EQ(run({"report", "edge.mkv", "--rule", "r103", "--area", "2", "--fail-on", "range"}).status,
+                  0);
         EXPECT_EQ(run({"report", "edge.mkv", "--fail-on", "range", "-frames", "1"}).status, kRuleBroken);
-        EXPECT_EQ(run({"report", "edge.mkv", "--luma-range", "0:255", "--rule", "r103", "--fail-on", "range"}).status,
+        EXPECT_EQ(run({"report", "edge.mkv", "--luma-range", "0:255", "--rule", "r103", "--fail-on", "range"})
+                      .status,
                   kRuleBroken)
             << "the RGB limits still judge";
     }
