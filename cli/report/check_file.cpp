@@ -197,7 +197,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
 
     // Only the page shows pictures: both module instances then render the
     // worst frames at the source's size.
-    const bool figures = reportFormFor(o.output) == ReportForm::Html;
+    const bool figures = reportFormOf(options) == ReportForm::Html;
     if (figures) {
         if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
         if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;

@@ -50,6 +50,7 @@ struct ReportOptions {
         double areaPercent = -1.0;
     } customRange;
     int jobs = 1;  // files checked at once (-j)
+    std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
 };
 
 inline constexpr int kSourceMeasureCount = 6;  // Y, Cb, Cr, R, G, B

@@ -213,7 +213,7 @@ svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var
 std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files) {
     const ReportRules& rules = options.rules;
     size_t broken = 0;
-    for (const FileReport& f : files) broken += f.breaksHot() || f.breaksRange() ? 1 : 0;
+    for (const FileReport& f : files) broken += verdictOf(f) != "legal" ? 1 : 0;
     std::string s =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
@@ -222,7 +222,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
     s += "<h1>Legality report</h1><p class=\"sub\">" + std::to_string(files.size()) + " file" +
          (files.size() == 1 ? "" : "s") + ": <span id=\"overall\" class=\"verdict " +
          (broken ? "breaks" : "legal") + "\">" +
-         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
+         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules or cannot be read"
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
          (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
@@ -231,6 +231,10 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
         const std::string verdict = verdictOf(f);
         s += "<section class=\"file\"><h2>" + esc(f.input) + " <span class=\"verdict " +
              (verdict == "legal" ? "legal" : "breaks") + "\">" + esc(verdict) + "</span></h2>\n";
+        if (!f.error.empty()) {
+            s += "<p class=\"note\">" + esc(f.error) + "</p></section>\n";
+            continue;
+        }
         s += "<table class=\"facts\"><tr><td>Input</td><td>" + std::to_string(f.w) + "×" +
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +

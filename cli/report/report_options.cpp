@@ -79,6 +79,13 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
     return {};
 }
 
+Status parseForm(std::string_view value, std::string& form) {
+    if (value != "csv" && value != "json")
+        return Status::fail("-f: " + quoted(value) + " is not one of csv, json (the forms standard output takes)");
+    form = value;
+    return {};
+}
+
 Status parseJobs(std::string_view value, int& jobs) {
     int v = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
@@ -108,6 +115,7 @@ const OwnOption kOwnOptions[] = {
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
+    {"-f", [](std::string_view v, ReportOptions& o) { return parseForm(v, o.form); }},
 };
 
 }  // namespace
@@ -134,7 +142,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         for (const OwnOption& o : kOwnOptions) {
             if (arg == o.name) {
                 own = &o;
-            } else if (arg.starts_with(o.name) && o.name.size() == 2) {
+            } else if (o.name == "-j" && arg.starts_with(o.name)) {
                 own = &o;  // -j4
                 value = arg.substr(2);
                 inlineValue = true;
@@ -184,7 +192,12 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             "--layout, --picture-size, --crop and --labels do not apply");
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
-    if (!o.output.empty() && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
+    if (!options.form.empty() && o.output != "-")
+        return Status::fail("-f " + options.form + " names the form of a report on standard output: -o - -f " +
+                            options.form);
+    if (o.output == "-" && options.form.empty())
+        return Status::fail("-o -: name the form with -f csv or -f json");
+    if (!o.output.empty() && o.output != "-" && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
         !o.output.ends_with(".html"))
         return Status::fail("-o " + quoted(o.output) + ": name a .csv, .json or .html file");
     return {};

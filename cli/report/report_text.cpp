@@ -37,6 +37,8 @@ constexpr const char* kSourceColumns[] = {
     "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
     "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
 
+constexpr const char* kUnreadable = "unreadable";
+
 constexpr unsigned char kDelete = 0x7F;  // a control character JSON allows raw; escaped all the same
 
 std::string csvField(const std::string& text) {
@@ -139,6 +141,11 @@ ReportForm reportFormFor(const std::string& output) {
                                        : ReportForm::Html;
 }
 
+ReportForm reportFormOf(const ReportOptions& options) {
+    if (options.common.output != kStandardOutput) return reportFormFor(options.common.output);
+    return options.form == "json" ? ReportForm::Json : ReportForm::Csv;
+}
+
 std::string fixed(double v, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, v);
@@ -179,6 +186,7 @@ std::string validUtf8(const std::string& s) {
 }
 
 std::string verdictOf(const FileReport& file) {
+    if (!file.error.empty()) return "unreadable";
     if (!file.breaksHot() && !file.breaksRange()) return "legal";
     std::string v = "breaks";
     if (file.breaksHot()) v += " hot";
@@ -239,6 +247,13 @@ std::string csvText(const std::vector<FileReport>& files) {
     for (const char* c : kSourceColumns) out += std::string(",") + c;
     out += "\n";
     for (const FileReport& file : files) {
+        if (!file.error.empty()) {
+            // Its own row: the name, and why in the column that says why a frame has no numbers.
+            out += csvField(file.input) + std::string(kMeasureColumns, ',') +
+                   csvField(std::string(kUnreadable) + ": " + file.error) +
+                   std::string(std::size(kSourceColumns), ',') + "\n";
+            continue;
+        }
         // The missing frames in their places, with only their number, time and why.
         auto missing = file.missing.begin();
         const auto missingUpTo = [&](int64_t frame) {
@@ -265,8 +280,13 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     const ReportRules& rules = options.rules;
     std::string out = "{\n  \"summary\": {\n";
     bool legal = true;
-    for (const FileReport& f : files) legal = legal && !f.breaksHot() && !f.breaksRange();
-    out += "    \"verdict\": " + jsonString(legal ? "legal" : "breaks rules") + ",\n";
+    bool unreadable = false;
+    for (const FileReport& f : files) {
+        legal = legal && !f.breaksHot() && !f.breaksRange();
+        unreadable = unreadable || !f.error.empty();
+    }
+    out += "    \"verdict\": " +
+           jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
     out += "    \"rules\": {\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
            std::string(rules.failOnHot ? "\"hot\"" : "") +
@@ -279,6 +299,11 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     out += "    \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
+        if (!f.error.empty()) {
+            out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
+                   ", \"verdict\": " + jsonString(kUnreadable) + ", \"error\": " + jsonString(f.error) + "}";
+            continue;
+        }
         out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
                ", \"verdict\": " + jsonString(verdictOf(f)) +
                ", \"frames\": " + std::to_string(f.frames.size()) +
@@ -334,6 +359,10 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
     std::string out;
     char line[512];
     for (const FileReport& f : files) {
+        if (!f.error.empty()) {
+            out += f.input + "\n  " + padded("verdict") + " " + kUnreadable + ": " + f.error + "\n";
+            continue;
+        }
         std::snprintf(line, sizeof line, "%s\n  %-26s %s\n  %-26s %s\n  %-26s %s\n  %-26s %lld\n",
                       f.input.c_str(), "input", assumedText(f).c_str(), "filter settings",
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",

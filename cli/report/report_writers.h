@@ -11,6 +11,9 @@
 // CSV and JSON by extension, the HTML page otherwise.
 enum class ReportForm { Table, Csv, Json, Html };
 ReportForm reportFormFor(const std::string& output);
+// The form of this run's report: -f for standard output (-o -), else by name.
+ReportForm reportFormOf(const ReportOptions& options);
+inline constexpr const char* kStandardOutput = "-";
 
 std::string csvText(const std::vector<FileReport>& files);
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);

@@ -127,3 +127,40 @@ TEST_F(ReportSource, BadRuleOptionsAreUsageErrors) {
         EXPECT_TRUE(r.oneLine()) << r.err;
     }
 }
+
+// A file that cannot be read among good ones: its own row, the others
+// judged, status 1 (3 only when every file was read); the forms on
+// standard output are those written to a file.
+TEST_F(ReportSource, UnreadableFileAmongGoodOnes) {
+    ASSERT_TRUE(script("make " + dir_ + " good yuv420p tv bt709 12 8 3"));
+    writeText("bad.mkv", "not a video\n");
+    const Args files = {"good.mkv", "bad.mkv", "good.mkv"};
+    for (const char* form : {"csv", "json"}) {
+        SCOPED_TRACE(form);
+        Args toFile = {"report"}, toOut = {"report"};
+        toFile.insert(toFile.end(), files.begin(), files.end());
+        toOut.insert(toOut.end(), files.begin(), files.end());
+        toFile.insert(toFile.end(), {"--fail-on", "range", "-o", std::string("r.") + form});
+        toOut.insert(toOut.end(), {"--fail-on", "range", "-o", "-", "-f", form});
+        const CliResult written = run(toFile), printed = run(toOut);
+        EXPECT_EQ(written.status, 1) << written.err;
+        EXPECT_EQ(printed.status, 1) << printed.err;
+        EXPECT_NE(printed.err.find("bad.mkv"), std::string::npos) << printed.err;
+        EXPECT_EQ(printed.out, readText(std::string("r.") + form));
+    }
+    EXPECT_TRUE(python(R"(
+rows = list(csv.DictReader(open(d + '/r.csv')))
+assert [r['input'] for r in rows] == ['good.mkv'] * 3 + ['bad.mkv'] + ['good.mkv'] * 3, rows
+bad = rows[3]
+assert bad['missing'].startswith('unreadable: bad.mkv: '), bad
+assert all(v == '' for k, v in bad.items() if k not in ('input', 'missing')), bad
+j = json.load(open(d + '/r.json'))
+v = [(f['input'], f['verdict']) for f in j['summary']['files']]
+assert v[1] == ('bad.mkv', 'unreadable') and 'error' in j['summary']['files'][1], v
+assert v[0][1] != 'unreadable' and v[2][1] != 'unreadable', v
+)"));
+    // Every file read and a rule broken: 3; the form of standard output must be named.
+    EXPECT_EQ(run({"report", "good.mkv", "--fail-on", "range", "-o", "-", "-f", "csv"}).status, kRuleBroken);
+    EXPECT_EQ(run({"report", "good.mkv", "-o", "-"}).status, 2);
+    EXPECT_EQ(run({"report", "good.mkv", "-o", "r.csv", "-y", "-f", "csv"}).status, 2);
+}
