@@ -35,6 +35,7 @@ struct SourceInfo {
     Rational sampleAspect = {1, 1};  // of the picture as handed over (after any rotation)
     int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
     SourceLevels levels;             // as read at the start; RGB for the test card
+    std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
     double seconds = -1.0;           // the whole input's length, when the container tells
 };
 

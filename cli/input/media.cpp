@@ -291,6 +291,9 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         info_.sampleAspect = sideways ? Rational{sar.den, sar.num} : Rational{sar.num, sar.den};
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
+    info_.hdrTransfer = codec_->color_trc == AVCOL_TRC_SMPTE2084      ? "PQ"
+                        : codec_->color_trc == AVCOL_TRC_ARIB_STD_B67 ? "HLG"
+                                                                      : "";
     info_.still = isStillFormat(format_->iformat, path);
     if (info_.still) {
         bool more = false;

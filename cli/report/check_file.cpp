@@ -193,6 +193,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.matrixAssumed = lv.matrixAssumed;
     out.rangeAssumed = lv.rangeAssumed;
     out.bits = lv.bits;
+    out.hdrTransfer = info.hdrTransfer;
     out.filterSettings = settingsText(settings);
 
     // Only the page shows pictures: both module instances then render the

@@ -221,6 +221,7 @@ frame of each measure, and what was assumed about the input.
                          offending time ranges and the worst frames); without
                          it, a summary table on standard output
   -y, --overwrite        replace an existing output file
+  -f csv|json            with -o -: the form written to standard output
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
                          its pixels are hot (default 0: any hot pixel)
       --range-rule on|off  on (default; also "studio"): judge the range rule;

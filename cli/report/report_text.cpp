@@ -198,7 +198,8 @@ std::string verdictOf(const FileReport& file) {
 std::string assumedText(const FileReport& file) {
     std::string t = file.matrix + (file.matrixAssumed ? " (untagged, assumed)" : "");
     t += ", " + file.range + " range" + (file.rangeAssumed ? " (untagged, assumed)" : "");
-    return t + ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
+    t += ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
+    return t + (file.hdrTransfer.empty() ? "" : ", " + file.hdrTransfer);
 }
 
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
@@ -212,8 +213,9 @@ std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     limits("CbCr", file.chromaLimits);
     limits("RGB", file.rgbLimits);
     t += " at " + std::to_string(file.sourceMeasured ? file.bits : kByteBits) + " bits";
-    return t + (rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame"
-                                       : ", any pixel");
+    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame" : ", any pixel";
+    // The limits are those of SDR video: said so, not left to be assumed.
+    return t + (file.hdrTransfer.empty() ? "" : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
 }
 
 std::string framesText(const FileReport& file) {
@@ -316,6 +318,7 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"range\": " + jsonString(f.range) +
                ", \"range_untagged\": " + (f.rangeAssumed ? "true" : "false") +
                ", \"bits\": " + std::to_string(f.bits) +
+               ", \"transfer\": " + jsonString(f.hdrTransfer.empty() ? "SDR" : f.hdrTransfer) +
                "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
                ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
                ",\n       \"settings\": " + jsonString(f.filterSettings) +

@@ -164,3 +164,30 @@ assert v[0][1] != 'unreadable' and v[2][1] != 'unreadable', v
     EXPECT_EQ(run({"report", "good.mkv", "-o", "-"}).status, 2);
     EXPECT_EQ(run({"report", "good.mkv", "-o", "r.csv", "-y", "-f", "csv"}).status, 2);
 }
+
+// A PQ or HLG source is named so in every form that describes the file, and
+// its range rule says it judged SDR limits on that signal.
+TEST_F(ReportSource, HdrSourcesAreNamed) {
+    for (const auto& [name, trc] : {std::pair{"PQ", "smpte2084"}, std::pair{"HLG", "arib-std-b67"}}) {
+        SCOPED_TRACE(name);
+        const std::string make = std::string("ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=10:d=0.2 ") +
+                                 "-pix_fmt yuv420p10le -c:v ffv1 -colorspace bt2020nc -color_primaries bt2020 "
+                                 "-color_range tv -color_trc " + trc + " " + path("hdr.mkv");
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        const CliResult table = run({"report", "hdr.mkv"});
+        ASSERT_EQ(table.status, 0) << table.err;
+        EXPECT_NE(table.out.find(std::string("10 bits read as 8, ") + name), std::string::npos) << table.out;
+        EXPECT_NE(table.out.find(std::string("on the ") + name + " signal's code values as if SDR"), std::string::npos)
+            << table.out;
+        ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.json", "-y"}).status, 0);
+        ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.html", "-y"}).status, 0);
+        EXPECT_NE(readText("r.html").find(std::string("as if SDR")), std::string::npos);
+        EXPECT_TRUE(python(std::string("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+                                       "assert f['assumed']['transfer'] == '") + name + "', f\n"
+                           "assert '" + name + " signal' in f['range_rule'], f\n"));
+    }
+    ASSERT_TRUE(script("make " + dir_ + " sdr yuv420p tv bt709 8 8 1"));
+    ASSERT_EQ(run({"report", "sdr.mkv", "-o", "s.json"}).status, 0);
+    EXPECT_TRUE(python("f = json.load(open(d + '/s.json'))['summary']['files'][0]\n"
+                       "assert f['assumed']['transfer'] == 'SDR' and 'SDR' not in f['range_rule'], f\n"));
+}
