@@ -190,6 +190,13 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         return Status::fail(
             "kivrel report measures every frame, it draws no monitor: a list of displays, -d parade, "
             "--layout, --picture-size, --crop and --labels do not apply");
+    // What a display shows has no bearing on the numbers: such options would be ignored silently.
+    bool displayOnly = o.config[kArgMode].has_value() || o.config[kArgWfmGrid].has_value();
+    for (int c = kArgLuma; c <= kArgBlue; ++c) displayOnly = displayOnly || o.config[c].has_value();
+    if (displayOnly)
+        return Status::fail(
+            "kivrel report measures the source and the filter's numbers, not one display: -d, --channels "
+            "and --grid do not apply");
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
     if (!options.form.empty() && o.output != "-")

@@ -105,7 +105,7 @@ assert f['range_rule'] == 'r103: Y )" +
         const CliResult pass =
             run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-frames", "2"});
         EXPECT_EQ(pass.status, 0) << pass.err << pass.out;
-        // A wider custom area lets the 2 % frames pass; strict finds every frame above 235 outside.
+        // A wider custom area lets the 2 % frames pass; strict finds the first frame (all above 235) outside.
         EXPECT_EQ(run({"report", "edge.mkv", "--rule", "r103", "--area", "2", "--fail-on", "range"}).status,
                   0);
         EXPECT_EQ(run({"report", "edge.mkv", "--fail-on", "range", "-frames", "1"}).status, kRuleBroken);
@@ -116,9 +116,11 @@ assert f['range_rule'] == 'r103: Y )" +
     }
 }
 
+// Bad rule limits, and the options that only change what a display shows.
 TEST_F(ReportSource, BadRuleOptionsAreUsageErrors) {
     for (const Args& args : {Args{"--rule", "ebu"}, Args{"--luma-range", "20"}, Args{"--rgb-range", "9:3"},
-                             Args{"--area", "101"}, Args{"--luma-range", "-1:200"}}) {
+                             Args{"--area", "101"}, Args{"--luma-range", "-1:200"}, Args{"-d", "waveform"},
+                             Args{"--channels", "luma"}, Args{"--grid"}, Args{"-f", "csv"}}) {
         SCOPED_TRACE(testing::PrintToString(args));
         Args line = {"report", "x.mkv"};
         line.insert(line.end(), args.begin(), args.end());
