@@ -133,11 +133,32 @@ void SourceGauge::setBounds(const SourceBounds& bounds) {
 template <typename Sample>
 void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t w, int chromaShift,
                              SourcePart& part) const {
-    int64_t lo[SourcePart::kMeasureCount], hi[SourcePart::kMeasureCount];
-    std::copy(std::begin(part.lowest), std::end(part.lowest), lo);
-    std::copy(std::begin(part.highest), std::end(part.highest), hi);
     const SourceBounds& b = bounds_;
+    // Y, Cb and Cr in passes of their own, which the compiler turns into
+    // vector code; every chroma sample of a row covers at least one pixel.
+    const int32_t cw = -((-w) >> chromaShift);
+    int32_t lumaLo = INT32_MAX, lumaHi = INT32_MIN, cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX,
+            crHi = INT32_MIN;
+    for (int32_t x = 0; x < w; ++x) {
+        lumaLo = std::min<int32_t>(lumaLo, y[x]);
+        lumaHi = std::max<int32_t>(lumaHi, y[x]);
+    }
+    for (int32_t x = 0; x < cw; ++x) {
+        cbLo = std::min<int32_t>(cbLo, cb[x]);
+        cbHi = std::max<int32_t>(cbHi, cb[x]);
+        crLo = std::min<int32_t>(crLo, cr[x]);
+        crHi = std::max<int32_t>(crHi, cr[x]);
+    }
+    const int32_t plain[] = {lumaLo, lumaHi, cbLo, cbHi, crLo, crHi};
+    for (int m = SourcePart::kY; m <= SourcePart::kCr; ++m) {
+        part.lowest[m] = std::min<int64_t>(part.lowest[m], plain[2 * m]);
+        part.highest[m] = std::max<int64_t>(part.highest[m], plain[2 * m + 1]);
+    }
+    // R, G and B of each pixel; the tests without branches, as data decides them.
     const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
+    int64_t rLo = part.lowest[SourcePart::kR], rHi = part.highest[SourcePart::kR];
+    int64_t gLo = part.lowest[SourcePart::kG], gHi = part.highest[SourcePart::kG];
+    int64_t bLo = part.lowest[SourcePart::kB], bHi = part.highest[SourcePart::kB];
     int64_t outside = 0;
     for (int32_t x = 0; x < w; ++x) {
         const int32_t Y = y[x], Cb = cb[x >> chromaShift], Cr = cr[x >> chromaShift];
@@ -145,19 +166,24 @@ void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr
         const int64_t nr = r.fromY * dy + r.fromCr * dcr;
         const int64_t ng = g.fromY * dy + g.fromCb * dcb + g.fromCr * dcr;
         const int64_t nb = bl.fromY * dy + bl.fromCb * dcb;
-        const int64_t v[SourcePart::kMeasureCount] = {Y, Cb, Cr, nr, ng, nb};
-        for (int m = 0; m < SourcePart::kMeasureCount; ++m) {
-            lo[m] = std::min(lo[m], v[m]);
-            hi[m] = std::max(hi[m], v[m]);
-        }
-        const bool out = Y < b.lumaLo || Y > b.lumaHi || Cb < b.chromaLo || Cb > b.chromaHi ||
-                         Cr < b.chromaLo || Cr > b.chromaHi || nr < r.lowNumerator || nr >= r.highNumerator ||
-                         ng < g.lowNumerator || ng >= g.highNumerator || nb < bl.lowNumerator ||
-                         nb >= bl.highNumerator;
-        outside += out ? 1 : 0;
+        rLo = std::min(rLo, nr);
+        rHi = std::max(rHi, nr);
+        gLo = std::min(gLo, ng);
+        gHi = std::max(gHi, ng);
+        bLo = std::min(bLo, nb);
+        bHi = std::max(bHi, nb);
+        const int out = (Y < b.lumaLo) | (Y > b.lumaHi) | (Cb < b.chromaLo) | (Cb > b.chromaHi) |
+                        (Cr < b.chromaLo) | (Cr > b.chromaHi) | (nr < r.lowNumerator) | (nr >= r.highNumerator) |
+                        (ng < g.lowNumerator) | (ng >= g.highNumerator) | (nb < bl.lowNumerator) |
+                        (nb >= bl.highNumerator);
+        outside += out;
     }
-    std::copy(lo, lo + SourcePart::kMeasureCount, part.lowest);
-    std::copy(hi, hi + SourcePart::kMeasureCount, part.highest);
+    part.lowest[SourcePart::kR] = rLo;
+    part.highest[SourcePart::kR] = rHi;
+    part.lowest[SourcePart::kG] = gLo;
+    part.highest[SourcePart::kG] = gHi;
+    part.lowest[SourcePart::kB] = bLo;
+    part.highest[SourcePart::kB] = bHi;
     part.outside += outside;
     part.pixels += w;
 }
