@@ -36,6 +36,7 @@ struct SourceInfo {
     int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
     SourceLevels levels;             // as read at the start; RGB for the test card
     std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
+    std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
 };
 

@@ -291,6 +291,10 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         info_.sampleAspect = sideways ? Rational{sar.den, sar.num} : Rational{sar.num, sar.den};
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
+    // The stream's own tag first, as FFmpeg's tools read it, then the container's.
+    const AVDictionaryEntry* timecode = av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+    if (timecode == nullptr) timecode = av_dict_get(format_->metadata, "timecode", nullptr, 0);
+    info_.startTimecode = timecode != nullptr ? timecode->value : "";
     info_.hdrTransfer = codec_->color_trc == AVCOL_TRC_SMPTE2084      ? "PQ"
                         : codec_->color_trc == AVCOL_TRC_ARIB_STD_B67 ? "HLG"
                                                                       : "";

@@ -194,6 +194,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.rangeAssumed = lv.rangeAssumed;
     out.bits = lv.bits;
     out.hdrTransfer = info.hdrTransfer;
+    out.startTimecode = info.startTimecode;
     out.filterSettings = settingsText(settings);
 
     // Only the page shows pictures: both module instances then render the

@@ -132,6 +132,7 @@ struct FileReport {
     std::string matrix, range;  // "BT.709", "limited"; "RGB" for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;
     int bits = 8;
+    std::string startTimecode;    // as tagged ("10:00:00:00"); "" without one
     std::string hdrTransfer;      // "PQ" or "HLG" as tagged: judged on those code values, not as SDR
     bool sourceMeasured = false;  // coded as Y'CbCr: the src_ columns hold its own code values
     // The range rule's limits at the source's depth, as judged: {lo, hi}, or {-1, -1} when not judged.

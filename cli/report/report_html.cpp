@@ -239,6 +239,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (!f.startTimecode.empty())
+            s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";
         if (rules.studioRange)
             s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())

@@ -321,6 +321,7 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"transfer\": " + jsonString(f.hdrTransfer.empty() ? "SDR" : f.hdrTransfer) +
                "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
                ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
+               ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
                ",\n       \"settings\": " + jsonString(f.filterSettings) +
                ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
                ",\n       \"hot_ranges\": " + rangesJson(f.hotRanges) +
@@ -371,6 +372,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (!f.startTimecode.empty()) out += "  " + padded("start timecode") + " " + f.startTimecode + "\n";
         if (!f.missing.empty())
             out += "  " + padded("missing frames") + " " + missingText(f, kMostMissingRuns) + "\n";
         auto ranges = [&](const char* name, const std::vector<TimeRange>& rs) {

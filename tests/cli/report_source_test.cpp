@@ -193,3 +193,19 @@ TEST_F(ReportSource, HdrSourcesAreNamed) {
     EXPECT_TRUE(python("f = json.load(open(d + '/s.json'))['summary']['files'][0]\n"
                        "assert f['assumed']['transfer'] == 'SDR' and 'SDR' not in f['range_rule'], f\n"));
 }
+
+// The source's start timecode, from its stream's tag, beside the times.
+TEST_F(ReportSource, StartTimecodeIsNamed) {
+    const std::string make = "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=25:d=0.2 -c:v ffv1 "
+                             "-metadata:s:v:0 timecode=10:00:00:00 " +
+                             path("tc.mkv");
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const CliResult table = run({"report", "tc.mkv"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("start timecode             10:00:00:00"), std::string::npos) << table.out;
+    ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.html"}).status, 0);
+    EXPECT_NE(readText("r.html").find("<td>Start timecode</td><td>10:00:00:00</td>"), std::string::npos);
+    ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.json"}).status, 0);
+    EXPECT_TRUE(python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+                       "assert f['start_timecode'] == '10:00:00:00', f\n"));
+}
