@@ -15,7 +15,8 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:
     -frames:v -vframes -start_number --skip-errors --keep-partial --input-matrix --input-range
     -noautorotate --card-size --script --print-config --layout --picture-size --crop --labels
     --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version"
-_kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --fail-on -j --jobs -ss -t -to
+_kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
+    --area -f --fail-on -j --jobs -ss -t -to
     -frames -start_number -threads --skip-errors --input-matrix --input-range -noautorotate --system
     --matrix --range --gamma --max-ire --script --module --help"
 
@@ -66,7 +67,8 @@ _kivrel_value() {
     --input-range) COMPREPLY=($(compgen -W "tv pc" -- "$cur")) ;;
     --change) COMPREPLY=($(compgen -W "black intensity saturation" -- "$cur")) ;;
     --layout) COMPREPLY=($(compgen -W "row column grid" -- "$cur")) ;;
-    --range-rule) COMPREPLY=($(compgen -W "studio off" -- "$cur")) ;;
+    --range-rule) COMPREPLY=($(compgen -W "on studio off" -- "$cur")) ;;
+    --rule) COMPREPLY=($(compgen -W "strict r103" -- "$cur")) ;;
     -f) COMPREPLY=($(compgen -W "image sequence video null md5 nut matroska mp4 avi mov" -- "$cur")) ;;
     -loglevel | -v)
         COMPREPLY=($(compgen -W "quiet panic fatal error warning info verbose debug trace" -- "$cur")) ;;
@@ -74,7 +76,8 @@ _kivrel_value() {
     --module) _kivrel_files so ;;
     -c:v | -c | -codec:v | -vcodec | -pix_fmt | -pix_fmt:v | -threads | -ss | -t | -to | -frames | -frames:v | \
         -vframes | -start_number | \
-        --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j | --jobs)
+        --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j | --jobs | \
+        --luma-range | --rgb-range | --area)
         COMPREPLY=() ;;  # a number, a time, a size or a name: nothing to offer
     *) return 1 ;;
     esac

@@ -18,10 +18,14 @@ namespace {
 
 Status writeReport(const ReportOptions& options, const std::vector<FileReport>& files) {
     const std::string& path = options.common.output;
-    const ReportForm form = reportFormFor(path);
+    const ReportForm form = reportFormOf(options);
     const std::string text = form == ReportForm::Csv    ? csvText(files)
                              : form == ReportForm::Json ? jsonText(options, files)
                                                         : htmlText(options, files);
+    if (path == kStandardOutput) {
+        const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        return std::fflush(stdout) == 0 && written ? Status{} : Status::fail("cannot write the report to standard output");
+    }
     WriterSettings ws;
     ws.overwrite = options.common.overwrite;
     PendingFile file;
@@ -49,7 +53,7 @@ int runReportCommand(int argc, char** argv) {
     installSignalHandlers();
     routeLibraryLog(options.common.logLevel);
     const Options& common = options.common;
-    if (!common.output.empty()) {
+    if (!common.output.empty() && common.output != kStandardOutput) {
         // Before any file is read: a taken name should not cost a whole pass.
         WriterSettings ws;
         ws.overwrite = common.overwrite;
@@ -89,10 +93,14 @@ int runReportCommand(int argc, char** argv) {
         logLine(interruptedBy(sig) + "; nothing written");
         return exitStatusForSignal(sig);
     }
-    for (const Status& s : results)
-        if (!s.ok()) {
-            logLine(s.message());
-            return kExitFailure;
+    // A file that cannot be read gets its own row, and the others their verdicts.
+    bool unreadable = false;
+    for (size_t i = 0; i < n; ++i)
+        if (!results[i].ok()) {
+            logLine(results[i].message());
+            files[i].error = results[i].message();
+            files[i].frames.clear();
+            unreadable = true;
         }
     if (common.output.empty()) {
         std::fputs(summaryTable(options, files).c_str(), stdout);
@@ -100,5 +108,6 @@ int runReportCommand(int argc, char** argv) {
         logLine(s.message());
         return kExitFailure;
     }
+    if (unreadable) return kExitFailure;
     return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
 }

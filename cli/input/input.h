@@ -30,6 +30,8 @@ struct SourceInfo {
     Rational sampleAspect = {1, 1};  // of the picture as handed over (after any rotation)
     int rotation = 0;                // degrees clockwise the picture was turned to stand as shown
     SourceLevels levels;             // as read at the start; RGB for the test card
+    std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
+    std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
 };
 
@@ -75,6 +77,9 @@ public:
     virtual bool tallySourceLuma(int32_t /*part*/, int32_t /*parts*/, LumaHistogram& /*histogram*/) const {
         return false;
     }
+    // The frame read last as decoded, planes at the source's own depth, valid
+    // until the next read(); null for a reader that decodes nothing.
+    virtual const AVFrame* decoded() const { return nullptr; }
 
 protected:
     // For readers that hold a frame whole: its rows from `first` into `rows`.

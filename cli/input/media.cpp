@@ -134,6 +134,7 @@ public:
         const int32_t h = frame_->height;
         return tallyYPlane(*frame_, h * part / parts, h * (part + 1) / parts, histogram);
     }
+    const AVFrame* decoded() const override { return frame_; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -290,6 +291,13 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         info_.sampleAspect = sideways ? Rational{sar.den, sar.num} : Rational{sar.num, sar.den};
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
+    // The stream's own tag first, as FFmpeg's tools read it, then the container's.
+    const AVDictionaryEntry* timecode = av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+    if (timecode == nullptr) timecode = av_dict_get(format_->metadata, "timecode", nullptr, 0);
+    info_.startTimecode = timecode != nullptr ? timecode->value : "";
+    info_.hdrTransfer = codec_->color_trc == AVCOL_TRC_SMPTE2084      ? "PQ"
+                        : codec_->color_trc == AVCOL_TRC_ARIB_STD_B67 ? "HLG"
+                                                                      : "";
     info_.still = isStillFormat(format_->iformat, path);
     if (info_.still) {
         bool more = false;
@@ -687,6 +695,7 @@ public:
     bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
         return inner_->tallySourceLuma(part, parts, histogram);
     }
+    const AVFrame* decoded() const override { return inner_->decoded(); }
     void cancel() override { cancelled_ = true; }
 
 private:

@@ -14,6 +14,7 @@
 #include "run/filter_setup.h"
 #include "run/plan.h"
 #include "run/read.h"
+#include "report/source_measure.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
 
@@ -56,6 +57,8 @@ void keepWhole(const Reader& reader, RgbLevels levels, const SourceInfo& info, F
         to = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
     reader.convertRows(levels, 0, to.frame());
 }
+
+constexpr int kRgbLumaBits = 8;  // the luma of a source coded as RGB is tallied at 8 bits
 
 // Rows of a band: the two pictures of one band together stay within a
 // core's own cache.
@@ -190,11 +193,13 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.matrixAssumed = lv.matrixAssumed;
     out.rangeAssumed = lv.rangeAssumed;
     out.bits = lv.bits;
+    out.hdrTransfer = info.hdrTransfer;
+    out.startTimecode = info.startTimecode;
     out.filterSettings = settingsText(settings);
 
     // Only the page shows pictures: both module instances then render the
     // worst frames at the source's size.
-    const bool figures = reportFormFor(o.output) == ReportForm::Html;
+    const bool figures = reportFormOf(options) == ReportForm::Html;
     if (figures) {
         if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
         if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;
@@ -219,6 +224,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     struct Lane {
         FrameBuffer luma, hot;  // one band each
         FramePart part;
+        SourcePart planes;
     };
     std::vector<Lane> lanes(static_cast<size_t>(workers.threads()));
     for (Lane& lane : lanes) {
@@ -229,6 +235,11 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // Each lane takes a run of bands in a row (handing them out one by one
     // as lanes come free measured slower: the rows then jump between cores).
     const int32_t bands = (info.h + bandRows - 1) / bandRows;
+    // The source's own planes, measured as decoded: set up again should
+    // the decoder change its format mid-stream.
+    SourceGauge gauge;
+    int gaugeFormat = -1;
+    bool planesMeasured = false;
     const auto measureLane = [&](int k) {
         Lane& lane = lanes[static_cast<size_t>(k)];
         lane.part = {};
@@ -236,6 +247,11 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         // The luma of a source without a Y plane comes from its RGB, which
         // the luma picture holds at full range.
         const bool yPlane = reader->tallySourceLuma(k, n, lane.part.sourceLuma);
+        lane.planes.clear();
+        if (planesMeasured) {
+            const AVFrame& f = *reader->decoded();
+            gauge.measure(f, f.height * k / n, f.height * (k + 1) / n, lane.planes);
+        }
         for (int32_t band = bands * k / n; band < bands * (k + 1) / n; ++band) {
             const int32_t y = band * bandRows, rows = std::min(bandRows, info.h - y);
             const Frame luma = lane.luma.frame().storedRows(0, rows);
@@ -276,6 +292,14 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         }
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
         missing.before(number, item.skippedPts);
+        if (const AVFrame* decoded = reader->decoded();
+            decoded != nullptr && decoded->format != gaugeFormat) {
+            gaugeFormat = decoded->format;
+            planesMeasured = gauge.setUp(gaugeFormat, info.levels);
+            if (planesMeasured) gauge.setBounds(boundsFor(options.rules.range, gauge.bits()));
+        } else if (decoded == nullptr) {
+            planesMeasured = false;
+        }
         workers.run(static_cast<int32_t>(lanes.size()), [&](int32_t first, int32_t last) {
             for (int32_t k = first; k < last; ++k) measureLane(k);
         });
@@ -285,6 +309,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         f.frame = number;
         f.time = static_cast<double>(item.meta.pts) * tb;
         FrameMeter::numbers(whole, f);
+        SourcePart planes;
+        for (const Lane& lane : lanes) planes.add(lane.planes);
+        sourceNumbers(planesMeasured ? &gauge : nullptr, planes, whole.sourceLuma, options.rules.range, f);
         out.frames.push_back(f);
         if (!figures) continue;
         const int index = static_cast<int>(out.frames.size()) - 1;
@@ -297,6 +324,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         }
     }
     if (out.frames.empty()) return noFrames(info, o.start, skipped);
+    noteLimits(options.rules.range, planesMeasured ? gauge.bits() : kRgbLumaBits, planesMeasured, out);
     summarise(options.rules, out);
 
     // One figure per frame, for the measures a rule looks at.

@@ -4,23 +4,57 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/settings_vocabulary.h"
 #include "options/options.h"
 
+// Code values a pixel must keep, in 8-bit terms (fractions allowed, so that
+// deeper sources round to their own nearest code values).
+struct CodeLimits {
+    bool judged = false;
+    double lo = 0.0, hi = 0.0;
+};
+
+// What the range rule judges (--rule, --luma-range, --rgb-range, --area): a
+// pixel is outside when its Y, Cb, Cr or its R, G, B (from its Y'CbCr,
+// unclipped) is outside a judged range; a frame breaks the rule when more
+// than `areaPercent` of its pixels are.
+struct RangeRule {
+    std::string name = "strict";
+    CodeLimits luma{true, 16.0, 235.0}, chroma{true, 16.0, 240.0}, rgb;
+    double areaPercent = 0.0;
+};
+
 // The rules a report judges by (--max-hot, --range-rule, --fail-on).
 struct ReportRules {
     double maxHotPercent = 0.0;  // a frame breaks the hot rule above this share
-    bool studioRange = true;     // a frame breaks the range rule with any luma outside 16..235
+    bool studioRange = true;     // the range rule is judged (--range-rule off: not)
+    RangeRule range;
     bool failOnHot = false, failOnRange = false;
 };
+
+// The range rules by name: strict (luma 16-235 and chroma 16-240, any pixel
+// breaks) and r103, after EBU R 103 v3.0 (2020): Y and R, G, B within 5 % of
+// the nominal range beyond it, more than 1 % of a frame's pixels breaking.
+// Nullptr for another name.
+const RangeRule* namedRangeRule(std::string_view name);
 
 struct ReportOptions {
     Options common;  // reading, frame selection, settings, -o
     ReportRules rules;
+    // --luma-range, --rgb-range and --area as given (unjudged, negative: not given).
+    struct CustomRange {
+        CodeLimits luma, rgb;
+        double areaPercent = -1.0;
+    } customRange;
     int jobs = 1;  // files checked at once (-j)
+    std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
 };
+
+inline constexpr int kSourceMeasureCount = 6;  // Y, Cb, Cr, R, G, B
+inline constexpr const char* kSourceMeasureKeys[kSourceMeasureCount] = {"y", "cb", "cr", "r", "g", "b"};
 
 // One frame: the filter's own measures (its histograms and hot pixel scan,
 // at its settings) and the source's own luma code values, which the range
@@ -38,11 +72,18 @@ struct FrameNumbers {
     // and highest code value present (-1 without pixels).
     int64_t below16 = 0, above235 = 0;
     int32_t sourceLowest = -1, sourceHighest = -1;
+    // The source's Y, Cb, Cr and R, G, B at its own depth, lowest and
+    // highest (-1 for a source not coded as Y'CbCr), and the pixels the
+    // range rule finds outside.
+    int32_t srcLowest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
+    int32_t srcHighest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
+    int64_t outside = 0;
 
     double share(int64_t n) const { return pixels > 0 ? 100.0 * static_cast<double>(n) / pixels : 0.0; }
     double hotPercent() const { return share(hotPixels); }
     double below16Percent() const { return share(below16); }
     double above235Percent() const { return share(above235); }
+    double outsidePercent() const { return share(outside); }
 };
 
 // Frames in a row that break one rule.
@@ -91,6 +132,11 @@ struct FileReport {
     std::string matrix, range;  // "BT.709", "limited"; "RGB" for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;
     int bits = 8;
+    std::string startTimecode;    // as tagged ("10:00:00:00"); "" without one
+    std::string hdrTransfer;      // "PQ" or "HLG" as tagged: judged on those code values, not as SDR
+    bool sourceMeasured = false;  // coded as Y'CbCr: the src_ columns hold its own code values
+    // The range rule's limits at the source's depth, as judged: {lo, hi}, or {-1, -1} when not judged.
+    int32_t lumaLimits[2] = {-1, -1}, chromaLimits[2] = {-1, -1}, rgbLimits[2] = {-1, -1};
     std::string filterSettings;  // "PAL, 709, 16-235, gamma corrected, max 110 IRE"
     int32_t w = 0, h = 0;
     double fps = 0.0;

@@ -116,7 +116,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     // The band of luma present, with the studio limits.
     s += svgOpen(("band" + suffix).c_str(),
                  "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
-                 "shaded: source luma outside 16–235");
+                 "shaded: frames outside the range rule");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
                     {64, 128, 192}, "");
     std::string upper, lower;
@@ -213,7 +213,7 @@ svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var
 std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files) {
     const ReportRules& rules = options.rules;
     size_t broken = 0;
-    for (const FileReport& f : files) broken += f.breaksHot() || f.breaksRange() ? 1 : 0;
+    for (const FileReport& f : files) broken += verdictOf(f) != "legal" ? 1 : 0;
     std::string s =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
@@ -222,19 +222,27 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
     s += "<h1>Legality report</h1><p class=\"sub\">" + std::to_string(files.size()) + " file" +
          (files.size() == 1 ? "" : "s") + ": <span id=\"overall\" class=\"verdict " +
          (broken ? "breaks" : "legal") + "\">" +
-         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules"
+         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules or cannot be read"
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
-         (rules.studioRange ? "; source luma outside 16–235" : "; no range rule") + ".</p>\n";
+         (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
         const std::string verdict = verdictOf(f);
         s += "<section class=\"file\"><h2>" + esc(f.input) + " <span class=\"verdict " +
              (verdict == "legal" ? "legal" : "breaks") + "\">" + esc(verdict) + "</span></h2>\n";
+        if (!f.error.empty()) {
+            s += "<p class=\"note\">" + esc(f.error) + "</p></section>\n";
+            continue;
+        }
         s += "<table class=\"facts\"><tr><td>Input</td><td>" + std::to_string(f.w) + "×" +
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (!f.startTimecode.empty())
+            s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";
+        if (rules.studioRange)
+            s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())
             s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows)) + "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
@@ -254,8 +262,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
             s += "<table "
                  "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
                  "th></tr>" +
-                 rangeRows("hot pixels", f.hotRanges) +
-                 rangeRows("source luma outside 16–235", f.rangeRanges) + "</table>";
+                 rangeRows("hot pixels", f.hotRanges) + rangeRows("outside the range rule", f.rangeRanges) +
+                 "</table>";
         }
         s +=
             "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +

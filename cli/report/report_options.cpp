@@ -24,9 +24,43 @@ Status parseMaxHot(std::string_view value, ReportRules& rules) {
 }
 
 Status parseRangeRule(std::string_view value, ReportRules& rules) {
-    if (value != "studio" && value != "off")
-        return Status::fail("--range-rule: " + quoted(value) + " is not one of studio, off");
-    rules.studioRange = value == "studio";
+    if (value != "studio" && value != "on" && value != "off")
+        return Status::fail("--range-rule: " + quoted(value) + " is not one of on, studio, off");
+    rules.studioRange = value != "off";
+    return {};
+}
+
+Status parseRule(std::string_view value, ReportRules& rules) {
+    const RangeRule* rule = namedRangeRule(value);
+    if (rule == nullptr) return Status::fail("--rule: " + quoted(value) + " is not one of strict, r103");
+    rules.range = *rule;
+    return {};
+}
+
+bool parseNumber(std::string_view text, double lowest, double highest, double& v) {
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) &&
+           v >= lowest && v <= highest;
+}
+
+constexpr double kTopCode = 255.0;  // limits are given in 8-bit terms
+
+// "LO:HI", code values in 8-bit terms.
+Status parseCodeRange(const char* option, std::string_view value, CodeLimits& limits) {
+    const size_t colon = value.find(':');
+    CodeLimits l{true, 0.0, 0.0};
+    if (colon == std::string_view::npos || !parseNumber(value.substr(0, colon), 0.0, kTopCode, l.lo) ||
+        !parseNumber(value.substr(colon + 1), 0.0, kTopCode, l.hi) || l.lo > l.hi)
+        return Status::fail(std::string(option) + ": " + quoted(value) +
+                            " is not LO:HI, 8-bit code values from 0 to 255 with LO no more than HI");
+    limits = l;
+    return {};
+}
+
+Status parseArea(std::string_view value, double& area) {
+    if (!parseNumber(value, 0.0, kWholeFrame, area))
+        return Status::fail("--area: " + quoted(value) + " is not a percentage from 0 to 100");
     return {};
 }
 
@@ -44,6 +78,13 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
         }
         begin = comma + 1;
     }
+    return {};
+}
+
+Status parseForm(std::string_view value, std::string& form) {
+    if (value != "csv" && value != "json")
+        return Status::fail("-f: " + quoted(value) + " is not one of csv, json (the forms standard output takes)");
+    form = value;
     return {};
 }
 
@@ -67,9 +108,16 @@ struct OwnOption {
 const OwnOption kOwnOptions[] = {
     {"--max-hot", [](std::string_view v, ReportOptions& o) { return parseMaxHot(v, o.rules); }},
     {"--range-rule", [](std::string_view v, ReportOptions& o) { return parseRangeRule(v, o.rules); }},
+    {"--rule", [](std::string_view v, ReportOptions& o) { return parseRule(v, o.rules); }},
+    {"--luma-range", [](std::string_view v,
+                        ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
+    {"--rgb-range", [](std::string_view v,
+                       ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
+    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.areaPercent); }},
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
+    {"-f", [](std::string_view v, ReportOptions& o) { return parseForm(v, o.form); }},
 };
 
 }  // namespace
@@ -96,7 +144,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         for (const OwnOption& o : kOwnOptions) {
             if (arg == o.name) {
                 own = &o;
-            } else if (arg.starts_with(o.name) && o.name.size() == 2) {
+            } else if (o.name == "-j" && arg.starts_with(o.name)) {
                 own = &o;  // -j4
                 value = arg.substr(2);
                 inlineValue = true;
@@ -117,6 +165,15 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         }
         if (Status s = own->apply(value, options); !s.ok()) return s;
     }
+    // Custom limits change the named rule, wherever they stand on the line.
+    const ReportOptions::CustomRange& custom = options.customRange;
+    if (custom.luma.judged || custom.rgb.judged || custom.areaPercent >= 0.0) {
+        RangeRule& r = options.rules.range;
+        if (custom.luma.judged) r.luma = custom.luma;
+        if (custom.rgb.judged) r.rgb = custom.rgb;
+        if (custom.areaPercent >= 0.0) r.areaPercent = custom.areaPercent;
+        r.name += "+custom";
+    }
     Action action = Action::Run;
     if (Status s = parseCommandLine(static_cast<int>(rest.size()), rest.data(), options.common, action, true);
         !s.ok())
@@ -135,9 +192,21 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         return Status::fail(
             "kivrel report measures every frame, it draws no monitor: a list of displays, -d parade, "
             "--layout, --picture-size, --crop and --labels do not apply");
+    // What a display shows has no bearing on the numbers: such options would be ignored silently.
+    bool displayOnly = o.config[kArgMode].has_value() || o.config[kArgWfmGrid].has_value();
+    for (int c = kArgLuma; c <= kArgBlue; ++c) displayOnly = displayOnly || o.config[c].has_value();
+    if (displayOnly)
+        return Status::fail(
+            "kivrel report measures the source and the filter's numbers, not one display: -d, --channels "
+            "and --grid do not apply");
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
-    if (!o.output.empty() && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
+    if (!options.form.empty() && o.output != "-")
+        return Status::fail("-f " + options.form + " names the form of a report on standard output: -o - -f " +
+                            options.form);
+    if (o.output == "-" && options.form.empty())
+        return Status::fail("-o -: name the form with -f csv or -f json");
+    if (!o.output.empty() && o.output != "-" && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
         !o.output.ends_with(".html"))
         return Status::fail("-o " + quoted(o.output) + ": name a .csv, .json or .html file");
     return {};
@@ -150,7 +219,9 @@ Checks whole files for broadcast legality with the filter's own measures:
 for every frame the average luma as the histograms show it ("AVD"), the
 lowest and highest luma, red, green and blue present, the hot pixels by the
 hot pixel scan's test; and, whatever the filter's settings, the source's own
-luma code values below 16 and above 235. Then a summary: frames with hot
+luma code values below 16 and above 235, its Y, Cb, Cr and R, G, B extremes
+in its own code values, and its share of pixels outside the range rule
+(src_ columns). Then a summary: frames with hot
 pixels, frames damaged or lost, the time ranges that break a rule, the worst
 frame of each measure, and what was assumed about the input.
 
@@ -159,10 +230,21 @@ frame of each measure, and what was assumed about the input.
                          offending time ranges and the worst frames); without
                          it, a summary table on standard output
   -y, --overwrite        replace an existing output file
+  -f csv|json            with -o -: the form written to standard output
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
                          its pixels are hot (default 0: any hot pixel)
-      --range-rule studio|off  studio (default): a frame breaks the range rule
-                         when any luma lies outside 16..235; off: no such rule
+      --range-rule on|off  on (default; also "studio"): judge the range rule;
+                         off: no such rule
+      --rule strict|r103 what the range rule judges, on the source's own
+                         Y'CbCr code values at its depth and the R, G, B they
+                         make (unclipped): strict (default) Y 16-235, Cb and
+                         Cr 16-240, any pixel outside breaks; r103 (EBU R 103
+                         v3.0) Y and R, G, B 5-246 (10 bits 20-984, 12 bits
+                         81-3935), a frame breaks with more than 1 % outside
+      --luma-range LO:HI, --rgb-range LO:HI  the rule's Y or R, G, B limits in
+                         8-bit terms, scaled to the source's depth
+      --area PERCENT     a frame breaks the range rule only with more than
+                         PERCENT of its pixels outside
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)

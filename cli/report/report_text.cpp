@@ -6,6 +6,7 @@
 
 namespace {
 
+constexpr int kByteBits = 8;
 constexpr int kTimeDecimals = 3;     // milliseconds
 constexpr int kPercentDecimals = 4;  // one pixel of a 1080p frame is 0.00005 %
 
@@ -30,6 +31,13 @@ constexpr const char* kColumns[] = {"input",
                                     "missing"};
 // The measured frames' columns; "missing" names why a frame has none.
 constexpr size_t kMeasureColumns = std::size(kColumns) - 1;
+// Then the source's own code values at its depth, and the share of its
+// pixels outside the range rule.
+constexpr const char* kSourceColumns[] = {
+    "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
+    "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
+
+constexpr const char* kUnreadable = "unreadable";
 
 constexpr unsigned char kDelete = 0x7F;  // a control character JSON allows raw; escaped all the same
 
@@ -77,6 +85,16 @@ std::vector<std::string> frameValues(const FileReport& file, const FrameNumbers&
     return v;
 }
 
+std::vector<std::string> sourceValues(const FrameNumbers& f) {
+    std::vector<std::string> v;
+    for (int m = 0; m < kSourceMeasureCount; ++m) {
+        v.push_back(std::to_string(f.srcLowest[m]));
+        v.push_back(std::to_string(f.srcHighest[m]));
+    }
+    v.push_back(fixed(f.outsidePercent(), kPercentDecimals));
+    return v;
+}
+
 const char* missingWhy(const MissingFrame& m) { return m.damaged ? "damaged" : "lost"; }
 
 std::string missingJson(const std::vector<MissingFrame>& missing) {
@@ -102,6 +120,11 @@ std::string rangesJson(const std::vector<TimeRange>& ranges) {
     return out + "]";
 }
 
+// [lo, hi] in 8-bit terms, or null for a range not judged.
+std::string limitsJson(const CodeLimits& l) {
+    return l.judged ? "[" + fixed(l.lo, 2) + ", " + fixed(l.hi, 2) + "]" : "null";
+}
+
 constexpr size_t kMostMissingRuns = 20;  // in the table; the CSV and JSON list every frame
 constexpr size_t kLabelWidth = 26;       // the table's labels, as %-26s
 
@@ -116,6 +139,11 @@ ReportForm reportFormFor(const std::string& output) {
            : output.ends_with(".csv")  ? ReportForm::Csv
            : output.ends_with(".json") ? ReportForm::Json
                                        : ReportForm::Html;
+}
+
+ReportForm reportFormOf(const ReportOptions& options) {
+    if (options.common.output != kStandardOutput) return reportFormFor(options.common.output);
+    return options.form == "json" ? ReportForm::Json : ReportForm::Csv;
 }
 
 std::string fixed(double v, int decimals) {
@@ -158,6 +186,7 @@ std::string validUtf8(const std::string& s) {
 }
 
 std::string verdictOf(const FileReport& file) {
+    if (!file.error.empty()) return "unreadable";
     if (!file.breaksHot() && !file.breaksRange()) return "legal";
     std::string v = "breaks";
     if (file.breaksHot()) v += " hot";
@@ -169,7 +198,24 @@ std::string verdictOf(const FileReport& file) {
 std::string assumedText(const FileReport& file) {
     std::string t = file.matrix + (file.matrixAssumed ? " (untagged, assumed)" : "");
     t += ", " + file.range + " range" + (file.rangeAssumed ? " (untagged, assumed)" : "");
-    return t + ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
+    t += ", " + std::to_string(file.bits) + " bits" + (file.bits > 8 ? " read as 8" : "");
+    return t + (file.hdrTransfer.empty() ? "" : ", " + file.hdrTransfer);
+}
+
+std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
+    std::string t = rule.name + ":";
+    const auto limits = [&](const char* name, const int32_t(&l)[2]) {
+        if (l[0] < 0) return;
+        t += std::string(t.back() == ':' ? " " : ", ") + name + " " + std::to_string(l[0]) + "-" +
+             std::to_string(l[1]);
+    };
+    limits("Y", file.lumaLimits);
+    limits("CbCr", file.chromaLimits);
+    limits("RGB", file.rgbLimits);
+    t += " at " + std::to_string(file.sourceMeasured ? file.bits : kByteBits) + " bits";
+    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame" : ", any pixel";
+    // The limits are those of SDR video: said so, not left to be assumed.
+    return t + (file.hdrTransfer.empty() ? "" : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
 }
 
 std::string framesText(const FileReport& file) {
@@ -200,22 +246,32 @@ std::string missingText(const FileReport& file, size_t most) {
 std::string csvText(const std::vector<FileReport>& files) {
     std::string out;
     for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
+    for (const char* c : kSourceColumns) out += std::string(",") + c;
     out += "\n";
     for (const FileReport& file : files) {
+        if (!file.error.empty()) {
+            // Its own row: the name, and why in the column that says why a frame has no numbers.
+            out += csvField(file.input) + std::string(kMeasureColumns, ',') +
+                   csvField(std::string(kUnreadable) + ": " + file.error) +
+                   std::string(std::size(kSourceColumns), ',') + "\n";
+            continue;
+        }
         // The missing frames in their places, with only their number, time and why.
         auto missing = file.missing.begin();
         const auto missingUpTo = [&](int64_t frame) {
             for (; missing != file.missing.end() && missing->frame < frame; ++missing) {
                 out += csvField(file.input) + "," + std::to_string(missing->frame) + "," +
                        fixed(missing->time, kTimeDecimals) + std::string(kMeasureColumns - 3, ',') + "," +
-                       missingWhy(*missing) + "\n";
+                       missingWhy(*missing) + std::string(std::size(kSourceColumns), ',') + "\n";
             }
         };
         for (const FrameNumbers& f : file.frames) {
             missingUpTo(f.frame);
             const std::vector<std::string> v = frameValues(file, f, false);
             for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
-            out += ",\n";
+            out += ",";  // not missing
+            for (const std::string& value : sourceValues(f)) out += "," + value;
+            out += "\n";
         }
         missingUpTo(INT64_MAX);
     }
@@ -226,16 +282,30 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     const ReportRules& rules = options.rules;
     std::string out = "{\n  \"summary\": {\n";
     bool legal = true;
-    for (const FileReport& f : files) legal = legal && !f.breaksHot() && !f.breaksRange();
-    out += "    \"verdict\": " + jsonString(legal ? "legal" : "breaks rules") + ",\n";
+    bool unreadable = false;
+    for (const FileReport& f : files) {
+        legal = legal && !f.breaksHot() && !f.breaksRange();
+        unreadable = unreadable || !f.error.empty();
+    }
+    out += "    \"verdict\": " +
+           jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
     out += "    \"rules\": {\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
            std::string(rules.failOnHot ? "\"hot\"" : "") +
            (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
-           "]},\n";
+           "],\n              \"rule\": " + jsonString(rules.range.name) +
+           ", \"luma_range\": " + limitsJson(rules.range.luma) +
+           ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
+           ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
+           ", \"area_percent\": " + fixed(rules.range.areaPercent, kPercentDecimals) + "},\n";
     out += "    \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
+        if (!f.error.empty()) {
+            out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
+                   ", \"verdict\": " + jsonString(kUnreadable) + ", \"error\": " + jsonString(f.error) + "}";
+            continue;
+        }
         out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
                ", \"verdict\": " + jsonString(verdictOf(f)) +
                ", \"frames\": " + std::to_string(f.frames.size()) +
@@ -248,7 +318,11 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"range\": " + jsonString(f.range) +
                ", \"range_untagged\": " + (f.rangeAssumed ? "true" : "false") +
                ", \"bits\": " + std::to_string(f.bits) +
-               "},\n       \"settings\": " + jsonString(f.filterSettings) +
+               ", \"transfer\": " + jsonString(f.hdrTransfer.empty() ? "SDR" : f.hdrTransfer) +
+               "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
+               ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
+               ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
+               ",\n       \"settings\": " + jsonString(f.filterSettings) +
                ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
                ",\n       \"hot_ranges\": " + rangesJson(f.hotRanges) +
                ",\n       \"range_ranges\": " + rangesJson(f.rangeRanges) + ",\n       \"worst\": {";
@@ -276,6 +350,9 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
             // Missing frames are listed with the file's summary.
             for (size_t i = 0; i < v.size(); ++i)
                 out += std::string(i > 0 ? ", " : "") + "\"" + kColumns[i] + "\": " + v[i];
+            const std::vector<std::string> source = sourceValues(f);
+            for (size_t i = 0; i < source.size(); ++i)
+                out += std::string(", \"") + kSourceColumns[i] + "\": " + source[i];
             out += "}";
             first = false;
         }
@@ -286,11 +363,16 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
     std::string out;
     char line[512];
     for (const FileReport& f : files) {
+        if (!f.error.empty()) {
+            out += f.input + "\n  " + padded("verdict") + " " + kUnreadable + ": " + f.error + "\n";
+            continue;
+        }
         std::snprintf(line, sizeof line, "%s\n  %-26s %s\n  %-26s %s\n  %-26s %s\n  %-26s %lld\n",
                       f.input.c_str(), "input", assumedText(f).c_str(), "filter settings",
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (!f.startTimecode.empty()) out += "  " + padded("start timecode") + " " + f.startTimecode + "\n";
         if (!f.missing.empty())
             out += "  " + padded("missing frames") + " " + missingText(f, kMostMissingRuns) + "\n";
         auto ranges = [&](const char* name, const std::vector<TimeRange>& rs) {
@@ -303,7 +385,10 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
             out += line;
         };
         ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
-        if (options.rules.studioRange) ranges("source luma outside 16-235", f.rangeRanges);
+        if (options.rules.studioRange) {
+            out += "  " + padded("range rule") + " " + rangeRuleText(options.rules.range, f) + "\n";
+            ranges("outside the range rule", f.rangeRanges);
+        }
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];

@@ -11,6 +11,9 @@
 // CSV and JSON by extension, the HTML page otherwise.
 enum class ReportForm { Table, Csv, Json, Html };
 ReportForm reportFormFor(const std::string& output);
+// The form of this run's report: -f for standard output (-o -), else by name.
+ReportForm reportFormOf(const ReportOptions& options);
+inline constexpr const char* kStandardOutput = "-";
 
 std::string csvText(const std::vector<FileReport>& files);
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);
@@ -21,6 +24,9 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
 std::string fixed(double v, int decimals);
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
+// The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10
+// bits, more than 1 % of a frame".
+std::string rangeRuleText(const RangeRule& rule, const FileReport& file);
 // "92, 8 missing: 2 damaged and left out, 6 lost"
 std::string framesText(const FileReport& file);
 // The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";

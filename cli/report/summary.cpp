@@ -7,8 +7,29 @@ bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f) {
     return static_cast<double>(f.hotPixels) * 100.0 > rules.maxHotPercent * static_cast<double>(f.pixels);
 }
 
+namespace {
+
+// EBU R 103's allowance: 5 % of the nominal 219 levels below black and above white.
+constexpr double kR103Below = 16.0 - 0.05 * 219.0, kR103Above = 235.0 + 0.05 * 219.0;
+constexpr double kR103AreaPercent = 1.0;
+
+const RangeRule kNamedRules[] = {
+    {"strict", {true, 16.0, 235.0}, {true, 16.0, 240.0}, {}, 0.0},
+    {"r103", {true, kR103Below, kR103Above}, {}, {true, kR103Below, kR103Above}, kR103AreaPercent},
+};
+
+}  // namespace
+
+const RangeRule* namedRangeRule(std::string_view name) {
+    for (const RangeRule& r : kNamedRules)
+        if (r.name == name) return &r;
+    return nullptr;
+}
+
 bool breaksRangeRule(const ReportRules& rules, const FrameNumbers& f) {
-    return rules.studioRange && (f.below16 > 0 || f.above235 > 0);
+    // On the counts themselves, so that exactly the allowed share passes.
+    return rules.studioRange &&
+           static_cast<double>(f.outside) * 100.0 > rules.range.areaPercent * static_cast<double>(f.pixels);
 }
 
 namespace {
@@ -60,7 +81,7 @@ void summarise(const ReportRules& rules, FileReport& file) {
         [](const FrameNumbers& f) { return f.hotPercent(); });
     file.rangeRanges = rangesOf(
         file, [&](const FrameNumbers& f) { return breaksRangeRule(rules, f); },
-        [](const FrameNumbers& f) { return std::max(f.below16Percent(), f.above235Percent()); });
+        [](const FrameNumbers& f) { return f.outsidePercent(); });
 }
 
 int64_t FileReport::damagedCount() const {

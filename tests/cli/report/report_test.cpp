@@ -286,11 +286,12 @@ import csv, json, sys
 d = sys.argv[1]
 rows = list(csv.DictReader(open(d + '/r.csv')))
 keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent,source_luma_min,source_luma_max'.split(',')
-assert list(rows[0].keys()) == keys + ['missing'], rows[0].keys()
+source = 'src_y_min,src_y_max,src_cb_min,src_cb_max,src_cr_min,src_cr_max,src_r_min,src_r_max,src_g_min,src_g_max,src_b_min,src_b_max,outside_percent'.split(',')
+assert list(rows[0].keys()) == keys + ['missing'] + source, rows[0].keys()
 assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
 j = json.load(open(d + '/r.json'))
 assert set(j) == {'summary', 'frames'}
-assert [list(f.keys()) for f in j['frames']] == [keys] * 8
+assert [list(f.keys()) for f in j['frames']] == [keys + source] * 8
 assert [str(f['hot_pixels']) for f in j['frames']] == [r['hot_pixels'] for r in rows]
 assert [f['input'] for f in j['summary']['files']] == ['a.mkv', 'b.mkv']
 EOF)";
@@ -516,11 +517,12 @@ TEST_F(Report, WorstFramesAndRangesOfMadeFrames) {
             continue;
         }
         size_t last = k;
-        int worst = std::max(kBelow[k], kAbove[k]);
+        // The share outside the range rule: below and above together.
+        int worst = kBelow[k] + kAbove[k];
         while (last + 1 < std::size(kNumbers) && kNumbers[last + 1] == kNumbers[last] + 1 &&
                kBelow[last + 1] + kAbove[last + 1] > 0) {
             ++last;
-            worst = std::max({worst, kBelow[last], kAbove[last]});
+            worst = std::max(worst, kBelow[last] + kAbove[last]);
         }
         std::snprintf(line, sizeof line, "%lld %lld %zu %.3f %.3f %.4f\n",
                       static_cast<long long>(kNumbers[k]), static_cast<long long>(kNumbers[last]),

@@ -1,0 +1,75 @@
+// The source's own Y'CbCr code values at its own depth, and the R'G'B'
+// they stand for, before any conversion the displays need: what a delivery
+// check judges. Integer work only; R, G and B are never clipped.
+#pragma once
+
+#include <cstdint>
+
+#include "input/levels.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+// Bounds a pixel must keep, in the source's code values; a bound that is
+// not judged spans every value.
+struct SourceBounds {
+    int32_t lumaLo = 0, lumaHi = INT32_MAX;
+    int32_t chromaLo = 0, chromaHi = INT32_MAX;
+    int32_t rgbLo = INT32_MIN, rgbHi = INT32_MAX;
+};
+
+// Extremes and the pixels outside the bounds, for part of a frame; parts add up.
+struct SourcePart {
+    enum Measure : int { kY = 0, kCb, kCr, kR, kG, kB, kMeasureCount };
+    // Y, Cb and Cr as coded; R, G and B as numerators over the gauge's
+    // denominator until SourceGauge::extremes() turns them into code values.
+    int64_t lowest[kMeasureCount], highest[kMeasureCount];
+    int64_t outside = 0, pixels = 0;
+
+    SourcePart() { clear(); }
+    void clear();
+    void add(const SourcePart& other);
+};
+
+// Per frame: each measure's lowest and highest code value (-1 for both
+// without pixels), and the pixels outside the bounds.
+struct SourceExtremes {
+    int32_t lowest[SourcePart::kMeasureCount], highest[SourcePart::kMeasureCount];
+    int64_t outside = 0, pixels = 0;
+};
+
+// Measures decoded Y'CbCr frames of one format and matrix.
+class SourceGauge {
+public:
+    // False for a format without Y'CbCr planes (RGB, palette, grey).
+    bool setUp(int pixelFormat, const SourceLevels& levels);
+    // The bounds, in code values at bits(); none until set.
+    void setBounds(const SourceBounds& bounds);
+    // Adds rows first..last - 1 of `f` (as stored, before any turn) to `part`.
+    void measure(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
+    SourceExtremes extremes(const SourcePart& whole) const;
+    int bits() const { return bits_; }
+
+private:
+    template <typename Sample>
+    void measurePlanar(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
+    void measureAnyLayout(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
+    // One row of samples; chroma indexed by the pixel's column.
+    template <typename Sample>
+    void measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t w, int chromaShift,
+                    SourcePart& part) const;
+
+    // R, G, B: outBlack + round(numerator / den), numerator = the sum of weight * (sample - centre).
+    struct Channel {
+        int64_t fromY = 0, fromCb = 0, fromCr = 0;
+        int64_t lowNumerator = 0, highNumerator = 0;  // inside: lowNumerator <= n < highNumerator
+    };
+    Channel rgb_[3];
+    int64_t dens_[3] = {1, 1, 1};
+    int32_t yOrigin_ = 0, cOrigin_ = 0, outBlack_ = 0;
+    SourceBounds bounds_;
+    int pixelFormat_ = -1, bits_ = 8;
+    bool planar_ = false;            // Y, Cb and Cr each a plane of whole samples the machine reads directly
+    int chromaW_ = 0, chromaH_ = 0;  // log2 of the subsampling
+};

@@ -1,0 +1,160 @@
+"""Y'CbCr clips at 8, 10 and 12 bits, and what a delivery check must find in
+them, worked out here from the samples FFmpeg decodes, with exact fractions.
+
+    source_planes.py make DIR NAME FORMAT RANGE SPACE W H FRAMES [LEVELS]
+        DIR/NAME.mkv, FFV1 of FORMAT (yuv420p, yuv422p10le, ...) tagged
+        RANGE (tv, pc) and SPACE (bt709, bt470bg, bt2020nc). Without LEVELS,
+        seeded random samples, each frame within a band of its own; LEVELS
+        (Y,Cb,Cr,count;...|...) gives each frame's pixels in row order.
+    source_planes.py check DIR NAME FORMAT RANGE SPACE RULE REPORT.csv
+        compares the report's src_ columns and outside_percent with the
+        planes `ffmpeg -f rawvideo` decodes from DIR/NAME.mkv.
+"""
+import csv
+import math
+import random
+import re
+import subprocess
+import sys
+from fractions import Fraction
+
+# Luma weights of red and blue by the stream's colour space tag.
+WEIGHTS = {'bt709': ('0.2126', '0.0722'), 'bt470bg': ('0.299', '0.114'), 'smpte170m': ('0.299', '0.114'),
+           'bt2020nc': ('0.2627', '0.0593')}
+# EBU R 103 v3.0: the allowed code values per depth, as the recommendation tables them.
+R103 = {8: (5, 246), 10: (20, 984), 12: (81, 3935)}
+
+
+def layout(fmt):
+    m = re.fullmatch(r'yuv(4\d\d)p(\d*)(le)?', fmt)
+    bits = int(m.group(2) or 8)
+    sub = {'444': (0, 0), '422': (1, 0), '420': (1, 1)}[m.group(1)]
+    return bits, sub
+
+
+def plane_sizes(w, h, sub):
+    cw, ch = -(-w >> sub[0]), -(-h >> sub[1])
+    return (w, h), (cw, ch), (cw, ch)
+
+
+def make(d, name, fmt, rng, space, w, h, frames, levels=None):
+    bits, sub = layout(fmt)
+    top = (1 << bits) - 1
+    size = 2 if bits > 8 else 1
+    rand = random.Random(bits * 1000 + w)
+    data = bytearray()
+    per_frame = levels.split('|') if levels else None
+    for k in range(frames):
+        planes = []
+        if per_frame:
+            px = []
+            for part in per_frame[k].split(';'):
+                y, cb, cr, n = (int(v) for v in part.split(','))
+                px += [(y, cb, cr)] * n
+            assert sub == (0, 0) and len(px) == w * h
+            planes = [[p[c] for p in px] for c in range(3)]
+        else:
+            # Frame 0 keeps to the legal range; the others reach further each time.
+            reach = k / max(frames - 1, 1)
+            lo, hi = int((16 - 16 * reach) / 255 * top), int((235 + 20 * reach) / 255 * top)
+            for pw, ph in plane_sizes(w, h, sub):
+                planes.append([rand.randint(lo, min(hi, top)) for _ in range(pw * ph)])
+        for p in planes:
+            for v in p:
+                data += v.to_bytes(size, 'little')
+    subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'rawvideo', '-pix_fmt', fmt, '-s', f'{w}x{h}',
+                    '-r', '10', '-i', '-', '-c:v', 'ffv1', '-color_range', rng, '-colorspace', space,
+                    '-color_primaries', 'bt709' if space != 'bt2020nc' else 'bt2020',
+                    '-color_trc', 'bt709' if space != 'bt2020nc' else 'bt2020-10',
+                    f'{d}/{name}.mkv'], input=bytes(data), check=True)
+
+
+def decoded(d, name, fmt):
+    """Each frame's Y, Cb, Cr planes as FFmpeg decodes them, and the size."""
+    probe = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries',
+                            'stream=width,height', '-of', 'csv=p=0', f'{d}/{name}.mkv'],
+                           capture_output=True, text=True, check=True).stdout.strip().split(',')
+    w, h = int(probe[0]), int(probe[1])
+    raw = subprocess.run(['ffmpeg', '-v', 'error', '-i', f'{d}/{name}.mkv', '-f', 'rawvideo', '-pix_fmt', fmt,
+                          '-'], capture_output=True, check=True).stdout
+    bits, sub = layout(fmt)
+    size = 2 if bits > 8 else 1
+    sizes = plane_sizes(w, h, sub)
+    frame_bytes = sum(pw * ph for pw, ph in sizes) * size
+    frames = []
+    for at in range(0, len(raw), frame_bytes):
+        planes, pos = [], at
+        for pw, ph in sizes:
+            n = pw * ph * size
+            chunk = raw[pos:pos + n]
+            planes.append([int.from_bytes(chunk[i:i + size], 'little') for i in range(0, n, size)])
+            pos += n
+        frames.append(planes)
+    return frames, w, h, bits, sub
+
+
+def pixels(planes, w, h, sub):
+    """(Y, Cb, Cr) of every pixel, chroma from its nearest (co-sited) sample."""
+    cw = -(-w >> sub[0])
+    for y in range(h):
+        for x in range(w):
+            c = (y >> sub[1]) * cw + (x >> sub[0])
+            yield planes[0][y * w + x], planes[1][c], planes[2][c]
+
+
+def rgb(yc, cb, cr, bits, rng, space):
+    """R, G, B in narrow-range code values at the source's depth, unclipped,
+    rounded to nearest (halves up)."""
+    s = 1 << (bits - 8)
+    kr, kb = (Fraction(v) for v in WEIGHTS[space])
+    kg = 1 - kr - kb
+    if rng == 'tv':
+        y, pb, pr = Fraction(yc - 16 * s, 219 * s), Fraction(cb - 128 * s, 224 * s), Fraction(cr - 128 * s, 224 * s)
+    else:
+        top = (1 << bits) - 1
+        y, pb, pr = Fraction(yc, top), Fraction(cb - 128 * s, top), Fraction(cr - 128 * s, top)
+    r = y + 2 * (1 - kr) * pr
+    b = y + 2 * (1 - kb) * pb
+    g = (y - kr * r - kb * b) / kg
+    return [math.floor(16 * s + 219 * s * v + Fraction(1, 2)) for v in (r, g, b)]
+
+
+def check(d, name, fmt, rng, space, rule, report):
+    frames, w, h, bits, sub = decoded(d, name, fmt)
+    s = 1 << (bits - 8)
+    rows = [r for r in csv.DictReader(open(f'{d}/{report}', encoding='utf-8')) if not r['missing']]
+    assert len(rows) == len(frames), (len(rows), len(frames))
+    bad = []
+    for k, (planes, row) in enumerate(zip(frames, rows)):
+        lo = [None] * 6
+        hi = [None] * 6
+        outside = 0
+        for yc, cb, cr in pixels(planes, w, h, sub):
+            v = [yc, cb, cr] + rgb(yc, cb, cr, bits, rng, space)
+            lo = [x if m is None else min(m, x) for m, x in zip(lo, v)]
+            hi = [x if m is None else max(m, x) for m, x in zip(hi, v)]
+            if rule == 'strict':
+                out = not (16 * s <= yc <= 235 * s and 16 * s <= cb <= 240 * s and 16 * s <= cr <= 240 * s)
+            else:
+                a, b = R103[bits]
+                out = any(not (a <= x <= b) for x in (v[0], v[3], v[4], v[5]))
+            outside += out
+        want = {}
+        for i, m in enumerate(('y', 'cb', 'cr', 'r', 'g', 'b')):
+            want[f'src_{m}_min'] = str(lo[i])
+            want[f'src_{m}_max'] = str(hi[i])
+        want['outside_percent'] = '%.4f' % (100.0 * outside / (w * h))
+        got = {key: row[key] for key in want}
+        if got != want:
+            bad.append((k, {key: (got[key], want[key]) for key in want if got[key] != want[key]}))
+    if bad:
+        sys.exit(f'{name} {rule}: {bad}')
+
+
+if __name__ == '__main__':
+    cmd, d, name, fmt, rng, space = sys.argv[1:7]
+    if cmd == 'make':
+        w, h, frames = (int(v) for v in sys.argv[7:10])
+        make(d, name, fmt, rng, space, w, h, frames, sys.argv[10] if len(sys.argv) > 10 else None)
+    else:
+        check(d, name, fmt, rng, space, sys.argv[7], sys.argv[8])

@@ -1,0 +1,211 @@
+// kivrel report's measures of the source's own Y'CbCr planes at their own
+// depth: checked against an independent computation (source_planes.py, exact
+// fractions on the samples FFmpeg decodes), and the EBU R 103 boundaries.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "cli/support/cli_runner.h"
+
+namespace {
+
+constexpr int kRuleBroken = 3;
+
+class ReportSource : public CliTest {
+protected:
+    bool script(const std::string& args) const {
+        const std::string command = "python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
+        return std::system(command.c_str()) == 0;
+    }
+    // Runs a Python check on the test's folder (d); true when it passes.
+    bool python(const std::string& body) const {
+        const std::string command =
+            "python3 - " + dir_ + " <<'EOF'\nimport csv, json, sys\nd = sys.argv[1]\n" + body + "\nEOF";
+        return std::system(command.c_str()) == 0;
+    }
+};
+
+struct Clip {
+    const char* name;
+    const char* format;
+    const char* range;
+    const char* space;
+    int w, h;
+};
+
+// Odd sizes, so subsampled chroma has a half-covered last sample.
+const Clip kClips[] = {
+    {"c8", "yuv420p", "tv", "bt709", 37, 21},
+    {"c10", "yuv422p10le", "tv", "bt470bg", 33, 18},
+    {"c12", "yuv444p12le", "tv", "bt2020nc", 19, 13},
+    {"full10", "yuv420p10le", "pc", "bt709", 23, 15},
+};
+constexpr int kFrames = 4;
+
+}  // namespace
+
+TEST_F(ReportSource, MeasuresMatchTheDecodedPlanes) {
+    for (const Clip& c : kClips) {
+        SCOPED_TRACE(c.name);
+        const std::string common = dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
+        ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
+                           std::to_string(kFrames)));
+        for (const char* rule : {"strict", "r103"}) {
+            SCOPED_TRACE(rule);
+            const CliResult r =
+                run({"report", std::string(c.name) + ".mkv", "--rule", rule, "-o", "r.csv", "-y"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(script("check " + common + rule + " r.csv"));
+        }
+    }
+}
+
+// Frames of 10 x 10 pixels at the R 103 limits and one code value past them:
+// one pixel of a hundred outside (exactly 1 %) passes, two break.
+TEST_F(ReportSource, R103Boundaries) {
+    struct Depth {
+        const char* format;
+        int bits, lo, hi;  // the limits EBU R 103 tables for this depth
+    };
+    for (const Depth& depth : {Depth{"yuv444p", 8, 5, 246}, Depth{"yuv444p10le", 10, 20, 984},
+                               Depth{"yuv444p12le", 12, 81, 3935}}) {
+        SCOPED_TRACE(depth.bits);
+        const int grey = 128 << (depth.bits - 8);  // neutral chroma: R = G = B = Y
+        const auto px = [&](int y, int n) {
+            return std::to_string(y) + "," + std::to_string(grey) + "," + std::to_string(grey) + "," +
+                   std::to_string(n);
+        };
+        // Frame by frame: all at the top limit; 1 % above it; 2 % above it; then the same at the bottom.
+        const std::string levels = px(depth.hi, 100) + "|" + px(grey, 99) + ";" + px(depth.hi + 1, 1) + "|" +
+                                   px(grey, 98) + ";" + px(depth.hi + 1, 2) + "|" + px(depth.lo, 100) + "|" +
+                                   px(grey, 99) + ";" + px(depth.lo - 1, 1) + "|" + px(grey, 98) + ";" +
+                                   px(depth.lo - 1, 2);
+        ASSERT_TRUE(script("make " + dir_ + " edge " + depth.format + " tv bt709 10 10 6 '" + levels + "'"));
+        const CliResult r =
+            run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-o", "r.json", "-y"});
+        EXPECT_EQ(r.status, kRuleBroken) << r.err;
+        EXPECT_TRUE(python(R"(
+j = json.load(open(d + '/r.json'))
+f = j['summary']['files'][0]
+got = [(x['first_frame'], x['last_frame']) for x in f['range_ranges']]
+assert got == [(2, 2), (5, 5)], got
+assert [x['outside_percent'] for x in j['frames']] == [0, 1, 2, 0, 1, 2], j['frames']
+assert [x['src_r_max'] for x in j['frames']][:3] == [)" +
+                           std::to_string(depth.hi) + ", " + std::to_string(depth.hi + 1) + ", " +
+                           std::to_string(depth.hi + 1) + R"(], j['frames']
+assert j['summary']['rules']['rule'] == 'r103'
+assert f['range_rule'] == 'r103: Y )" +
+                           std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + ", RGB " +
+                           std::to_string(depth.lo) + "-" + std::to_string(depth.hi) + " at " +
+                           std::to_string(depth.bits) +
+                           R"( bits, more than 1.00 % of a frame', f['range_rule']
+)"));
+        // The frames that pass alone: nothing breaks.
+        const CliResult pass =
+            run({"report", "edge.mkv", "--rule", "r103", "--fail-on", "range", "-frames", "2"});
+        EXPECT_EQ(pass.status, 0) << pass.err << pass.out;
+        // A wider custom area lets the 2 % frames pass; strict finds the first frame (all above 235) outside.
+        EXPECT_EQ(run({"report", "edge.mkv", "--rule", "r103", "--area", "2", "--fail-on", "range"}).status,
+                  0);
+        EXPECT_EQ(run({"report", "edge.mkv", "--fail-on", "range", "-frames", "1"}).status, kRuleBroken);
+        EXPECT_EQ(run({"report", "edge.mkv", "--luma-range", "0:255", "--rule", "r103", "--fail-on", "range"})
+                      .status,
+                  kRuleBroken)
+            << "the RGB limits still judge";
+    }
+}
+
+// Bad rule limits, and the options that only change what a display shows.
+TEST_F(ReportSource, BadRuleOptionsAreUsageErrors) {
+    for (const Args& args : {Args{"--rule", "ebu"}, Args{"--luma-range", "20"}, Args{"--rgb-range", "9:3"},
+                             Args{"--area", "101"}, Args{"--luma-range", "-1:200"}, Args{"-d", "waveform"},
+                             Args{"--channels", "luma"}, Args{"--grid"}, Args{"-f", "csv"}}) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Args line = {"report", "x.mkv"};
+        line.insert(line.end(), args.begin(), args.end());
+        const CliResult r = run(line);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(r.oneLine()) << r.err;
+    }
+}
+
+// A file that cannot be read among good ones: its own row, the others
+// judged, status 1 (3 only when every file was read); the forms on
+// standard output are those written to a file.
+TEST_F(ReportSource, UnreadableFileAmongGoodOnes) {
+    ASSERT_TRUE(script("make " + dir_ + " good yuv420p tv bt709 12 8 3"));
+    writeText("bad.mkv", "not a video\n");
+    const Args files = {"good.mkv", "bad.mkv", "good.mkv"};
+    for (const char* form : {"csv", "json"}) {
+        SCOPED_TRACE(form);
+        Args toFile = {"report"}, toOut = {"report"};
+        toFile.insert(toFile.end(), files.begin(), files.end());
+        toOut.insert(toOut.end(), files.begin(), files.end());
+        toFile.insert(toFile.end(), {"--fail-on", "range", "-o", std::string("r.") + form});
+        toOut.insert(toOut.end(), {"--fail-on", "range", "-o", "-", "-f", form});
+        const CliResult written = run(toFile), printed = run(toOut);
+        EXPECT_EQ(written.status, 1) << written.err;
+        EXPECT_EQ(printed.status, 1) << printed.err;
+        EXPECT_NE(printed.err.find("bad.mkv"), std::string::npos) << printed.err;
+        EXPECT_EQ(printed.out, readText(std::string("r.") + form));
+    }
+    EXPECT_TRUE(python(R"(
+rows = list(csv.DictReader(open(d + '/r.csv')))
+assert [r['input'] for r in rows] == ['good.mkv'] * 3 + ['bad.mkv'] + ['good.mkv'] * 3, rows
+bad = rows[3]
+assert bad['missing'].startswith('unreadable: bad.mkv: '), bad
+assert all(v == '' for k, v in bad.items() if k not in ('input', 'missing')), bad
+j = json.load(open(d + '/r.json'))
+v = [(f['input'], f['verdict']) for f in j['summary']['files']]
+assert v[1] == ('bad.mkv', 'unreadable') and 'error' in j['summary']['files'][1], v
+assert v[0][1] != 'unreadable' and v[2][1] != 'unreadable', v
+)"));
+    // Every file read and a rule broken: 3; the form of standard output must be named.
+    EXPECT_EQ(run({"report", "good.mkv", "--fail-on", "range", "-o", "-", "-f", "csv"}).status, kRuleBroken);
+    EXPECT_EQ(run({"report", "good.mkv", "-o", "-"}).status, 2);
+    EXPECT_EQ(run({"report", "good.mkv", "-o", "r.csv", "-y", "-f", "csv"}).status, 2);
+}
+
+// A PQ or HLG source is named so in every form that describes the file, and
+// its range rule says it judged SDR limits on that signal.
+TEST_F(ReportSource, HdrSourcesAreNamed) {
+    for (const auto& [name, trc] : {std::pair{"PQ", "smpte2084"}, std::pair{"HLG", "arib-std-b67"}}) {
+        SCOPED_TRACE(name);
+        const std::string make = std::string("ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=10:d=0.2 ") +
+                                 "-pix_fmt yuv420p10le -c:v ffv1 -colorspace bt2020nc -color_primaries bt2020 "
+                                 "-color_range tv -color_trc " + trc + " " + path("hdr.mkv");
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        const CliResult table = run({"report", "hdr.mkv"});
+        ASSERT_EQ(table.status, 0) << table.err;
+        EXPECT_NE(table.out.find(std::string("10 bits read as 8, ") + name), std::string::npos) << table.out;
+        EXPECT_NE(table.out.find(std::string("on the ") + name + " signal's code values as if SDR"), std::string::npos)
+            << table.out;
+        ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.json", "-y"}).status, 0);
+        ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.html", "-y"}).status, 0);
+        EXPECT_NE(readText("r.html").find(std::string("as if SDR")), std::string::npos);
+        EXPECT_TRUE(python(std::string("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+                                       "assert f['assumed']['transfer'] == '") + name + "', f\n"
+                           "assert '" + name + " signal' in f['range_rule'], f\n"));
+    }
+    ASSERT_TRUE(script("make " + dir_ + " sdr yuv420p tv bt709 8 8 1"));
+    ASSERT_EQ(run({"report", "sdr.mkv", "-o", "s.json"}).status, 0);
+    EXPECT_TRUE(python("f = json.load(open(d + '/s.json'))['summary']['files'][0]\n"
+                       "assert f['assumed']['transfer'] == 'SDR' and 'SDR' not in f['range_rule'], f\n"));
+}
+
+// The source's start timecode, from its stream's tag, beside the times.
+TEST_F(ReportSource, StartTimecodeIsNamed) {
+    const std::string make = "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=25:d=0.2 -c:v ffv1 "
+                             "-metadata:s:v:0 timecode=10:00:00:00 " +
+                             path("tc.mkv");
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const CliResult table = run({"report", "tc.mkv"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("start timecode             10:00:00:00"), std::string::npos) << table.out;
+    ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.html"}).status, 0);
+    EXPECT_NE(readText("r.html").find("<td>Start timecode</td><td>10:00:00:00</td>"), std::string::npos);
+    ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.json"}).status, 0);
+    EXPECT_TRUE(python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+                       "assert f['start_timecode'] == '10:00:00:00', f\n"));
+}
