@@ -8,6 +8,7 @@
 #include "defaults.h"
 #include "options.h"
 #include "pipeline.h"
+#include "play/play_command.h"
 #include "pluginhost/module_host.h"
 #include "report/report.h"
 #include "signals.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr std::string_view kDefaultsCommand = "defaults";
 constexpr std::string_view kConfigureCommand = "configure";
 constexpr std::string_view kReportCommand = "report";
+constexpr std::string_view kPlayCommand = "play";
 
 void printVersion() {
     auto v = [](unsigned n) {
@@ -83,6 +85,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && (argv[1] == kDefaultsCommand || argv[1] == kConfigureCommand))
         return storeCommand(argv[1], argc - 1, argv + 1);
     if (argc > 1 && argv[1] == kReportCommand) return runReportCommand(argc - 1, argv + 1);
+    if (argc > 1 && argv[1] == kPlayCommand) return runPlayCommand(argc - 1, argv + 1);
     Options options;
     Action action = Action::Run;
     if (Status s = parseCommandLine(argc, argv, options, action); !s.ok()) {
