@@ -4,9 +4,10 @@
 set -euo pipefail
 
 core=(cmake make g++ pkg-config binutils googletest libbenchmark-dev clang libclang-rt-dev libncurses-dev tmux)
-cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+cli=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsdl2-dev
      dpkg-dev file bash-completion groff-base man-db
-     chromium)  # the Debian package, its page and completion; chromium: the report page's test
+     chromium   # the Debian package, its page and completion; chromium: the report page's test
+     xvfb xdotool xauth)  # kivrel play's window, under a test's own X server
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
 docs=(xvfb imagemagick)  # the README's screenshots (scripts/screenshots.sh)

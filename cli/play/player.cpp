@@ -136,8 +136,7 @@ Status Player::showNext(bool playing) {
 }
 
 Status Player::seekTo(int64_t frame) {
-    const SourceInfo& info = session_->info();
-    if (info.frameCount > 0) frame = std::min(frame, info.frameCount - 1);
+    if (session_->lastFrame() >= 0) frame = std::min(frame, session_->lastFrame());
     frame = std::max<int64_t>(0, frame);
     if (Status s = reopen(frame); !s.ok()) return s;
     const bool wasPaused = paused_;
@@ -223,8 +222,8 @@ Status Player::act(const KeyBinding& key) {
     case PlayAction::Home: return seekTo(0);
     case PlayAction::End: {
         const SourceInfo& info = session_->info();
-        if (info.frameCount <= 0 && info.seconds <= 0) return {};
-        return seekTo(info.frameCount > 0 ? info.frameCount - 1 : framesIn(info.seconds) - 1);
+        if (session_->lastFrame() < 0 && info.seconds <= 0) return {};
+        return seekTo(session_->lastFrame() >= 0 ? session_->lastFrame() : framesIn(info.seconds) - 1);
     }
     case PlayAction::Display:
         // One display: a list of them gives way to the one chosen.

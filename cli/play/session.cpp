@@ -44,11 +44,14 @@ PlaySession::~PlaySession() {
 Status PlaySession::open(const FilterModuleHost& module, const Options& options, int64_t from) {
     const std::string_view readerName = options.input.empty() ? kTestCardReaderName : kMediaReaderName;
     ReaderParams params = readerParams(options, options.input);
-    if (from >= 0) {
-        // The rate is the input's, known only once it is open.
+    {
+        // The rate and the length are the whole input's, known once it is open.
+        ReaderParams whole = params;
+        whole.start = {};
         std::unique_ptr<Reader> probe;
-        if (Status s = openReader(readerName, params, probe); !s.ok()) return s;
-        params.start = startAt(options, probe->info(), from);
+        if (Status s = openReader(readerName, whole, probe); !s.ok()) return s;
+        if (from >= 0) params.start = startAt(options, probe->info(), from);
+        lastFrame_ = probe->info().still ? 0 : probe->info().frameCount - 1;
     }
     if (Status s = openReader(readerName, params, reader_); !s.ok()) return s;
     const SourceInfo& src = reader_->info();

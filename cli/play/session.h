@@ -40,6 +40,8 @@ public:
     PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
 
     const SourceInfo& info() const { return reader_->info(); }
+    // The input's last frame by number, or -1 when the container does not tell.
+    int64_t lastFrame() const { return lastFrame_; }
     // Whether every frame must reach the module (histograms accumulating).
     bool needsEveryFrame() const { return everyFrame_; }
     // What the status line calls the view: the display, or "monitor".
@@ -57,5 +59,6 @@ private:
     FrameBuffer frame_;
     bool everyFrame_ = false;
     std::string name_;
+    int64_t lastFrame_ = -1;
     ConfigArgs args_{};
 };
