@@ -113,7 +113,7 @@ _kivrel() {
 
     local command="" i
     if [[ $cword -gt 1 ]]; then
-        case ${words[1]} in report | defaults | configure) command=${words[1]} ;; esac
+        case ${words[1]} in report | defaults | configure | play) command=${words[1]} ;; esac
     fi
     # The store commands take no file; the others take inputs, also after "--".
     local files=true
@@ -129,6 +129,7 @@ _kivrel() {
         local options=$_kivrel_render_options
         case $command in
         report) options=$_kivrel_report_options ;;
+        play) options="$_kivrel_render_options --paused --presented-md5" ;;
         defaults) options=$_kivrel_settings_options ;;
         configure) options="--module" ;;
         esac
@@ -138,7 +139,7 @@ _kivrel() {
     fi
     $files && _kivrel_files
     if [[ $cword -eq 1 ]]; then
-        COMPREPLY+=($(compgen -W "report defaults configure" -- "$cur"))
+        COMPREPLY+=($(compgen -W "report defaults configure play" -- "$cur"))
     fi
 } &&
     complete -F _kivrel kivrel
