@@ -16,6 +16,7 @@ namespace {
 
 constexpr double kSkipSeconds = 5.0;       // Left and Right while playing
 constexpr double kLongSkipSeconds = 60.0;  // Up and Down
+constexpr double kLongestStill = 0.5;      // seconds of dropped frames before one is shown late
 constexpr int kIdleWaitMs = 50;            // paused: how often a signal is looked for
 constexpr double kRateSmoothing = 0.1;     // weight of the newest frame in the shown rate
 // The hot pixel ceilings H steps through, in IRE.
@@ -88,6 +89,9 @@ void Player::restatus() {
 Status Player::showNext(bool playing) {
     auto late = [&](const ReadFrame& meta) {
         if (!playing || !anchored_) return false;
+        // Where reading alone cannot keep up, dropping would show nothing
+        // at all: one frame in each stretch is shown, and the clock slips to it.
+        if (droppedInARow_ >= framesIn(kLongestStill)) return false;
         const double due = secondsOf(meta.pts) - anchorSeconds_;
         const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
         return secondsSince(anchor_) > due + frame;
@@ -102,8 +106,11 @@ Status Player::showNext(bool playing) {
     }
     if (f.output == nullptr || late(f.item.meta)) {
         ++counts_.dropped;
+        ++droppedInARow_;
         return {};
     }
+    if (droppedInARow_ >= framesIn(kLongestStill)) anchored_ = false;
+    droppedInARow_ = 0;
     if (playing && !anchored_) {
         anchor_ = SDL_GetPerformanceCounter();
         anchorSeconds_ = secondsOf(f.item.meta.pts);

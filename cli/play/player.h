@@ -65,4 +65,5 @@ private:
     bool anchored_ = false;
     double rate_ = 0;  // frames shown per second, smoothed
     uint64_t lastShown_ = 0;
+    int64_t droppedInARow_ = 0;
 };

@@ -36,7 +36,12 @@ StartPoint startAt(const Options& options, const SourceInfo& probe, int64_t from
 
 }  // namespace
 
+// Frames decoded ahead of the one shown: enough to ride over a slow one.
+constexpr int kFramesAhead = 3;
+
 PlaySession::~PlaySession() {
+    if (ahead_) ahead_->stop();
+    ahead_.reset();
     reading_.reset();
     if (single_) (void)single_->end();
 }
@@ -87,18 +92,31 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
         single_ = std::make_unique<ModuleRenderer>(*inst_);
     }
     const FrameBuffer& shape = monitor_ ? monitor_->source() : inst_->source();
-    frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
-    reading_.emplace(*reader_, ReadRules{});
+    if (monitor_ && monitor_->readsEachFrameTwice()) {
+        frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
+        reading_.emplace(*reader_, ReadRules{});
+    } else {
+        ahead_.emplace(*reader_, ReadRules{}, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
+    }
     return {};
 }
 
 PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
     PlayFrame f;
-    f.item = reading_->next(frame_);
+    FrameBuffer* frame = &frame_;
+    if (ahead_) {
+        if (held_ != nullptr) ahead_->recycle(held_);
+        const ReadItem r = ahead_->next();
+        f.item = r.item;
+        held_ = r.frame;
+        if (held_ != nullptr) frame = held_;
+    } else {
+        f.item = reading_->next(frame_);
+    }
     if (f.item.kind != SourceItem::Kind::Frame) return f;
     if (!wanted(f.item.meta) && !everyFrame_) return f;
     FrameRenderer& renderer = monitor_ ? static_cast<FrameRenderer&>(*monitor_) : *single_;
-    if (Status s = renderer.render(0, frame_, f.item.meta.number, f.output); !s.ok()) {
+    if (Status s = renderer.render(0, *frame, f.item.meta.number, f.output); !s.ok()) {
         f.item.kind = SourceItem::Kind::Failed;
         f.item.status = s;
         f.output = nullptr;

@@ -55,6 +55,10 @@ private:
     std::unique_ptr<FilterInstance> inst_;
     std::optional<Monitor> monitor_;
     std::unique_ptr<ModuleRenderer> single_;
+    // Decoding on a thread of its own, a few frames ahead, unless a monitor
+    // reads each frame again after it (then on this thread, in turn).
+    std::optional<ReadAhead> ahead_;
+    FrameBuffer* held_ = nullptr;  // the read-ahead buffer of the last frame
     std::optional<FrameReading> reading_;
     FrameBuffer frame_;
     bool everyFrame_ = false;

@@ -114,7 +114,12 @@ protected:
         args.insert(args.begin(), "play");
         args.insert(args.end(), {"--presented-md5", "shown.md5"});
         child_ = spawnKivrel(args, dir_, false);
-        window_ = shell("xdotool search --sync --name kivrel 2>/dev/null | head -n 1");
+        // SDL may open and close a window of its own while it starts, which
+        // ends a search that meets it: ask again until the window is there.
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        while ((window_ = shell("xdotool search --name kivrel 2>/dev/null | head -n 1")).empty() &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kPoll);
         while (!window_.empty() && window_.back() == '\n') window_.pop_back();
         ASSERT_FALSE(window_.empty()) << "no window titled kivrel";
     }
