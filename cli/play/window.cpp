@@ -12,7 +12,7 @@ namespace {
 
 constexpr int32_t kStatusMargin = 3;  // pixels around the status line's text
 constexpr int32_t kStatusHeight = kGlyphSize + 2 * kStatusMargin;
-constexpr uint32_t kStatusInk = 0x00E0E0E0;    // light grey, apart from any scope's colours
+constexpr uint32_t kStatusInk = 0xFFE0E0E0;    // opaque (the top byte) light grey, apart from any scope
 constexpr uint32_t kStatusPaper = 0x00202020;  // dark grey, apart from the pictures' black
 constexpr int32_t kNarrowestWindow = 320;      // room for most of the status line
 
