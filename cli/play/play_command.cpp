@@ -21,6 +21,8 @@ constexpr std::string_view kPausedOption = "--paused";
 // writes), of the module's output before the status line and any scaling.
 constexpr std::string_view kPresentedHashOption = "--presented-md5";
 
+}  // namespace
+
 Status takePlayOptions(int argc, char** argv, PlayOptions& play, std::vector<char*>& rest) {
     rest.assign(argv, argv + 1);
     for (int i = 1; i < argc; ++i) {
@@ -36,6 +38,8 @@ Status takePlayOptions(int argc, char** argv, PlayOptions& play, std::vector<cha
     }
     return {};
 }
+
+namespace {
 
 // What a window cannot do: write files, check them, or stop after a count.
 bool writesSomething(const Options& o) {
