@@ -179,6 +179,8 @@ Status Player::savePicture() {
     WriterSettings ws;
     ws.w = shownOutput_->w();
     ws.h = shownOutput_->h();
+    ws.frameRate = session_->info().frameRate;  // the encoder wants a time base, as a render's
+    ws.timeBase = session_->info().timeBase;
     ws.frames = 1;
     ws.overwrite = true;  // the same frame and display again: the same picture
     std::unique_ptr<Writer> writer;
@@ -262,7 +264,8 @@ Status Player::act(const KeyBinding& key) {
         return changeSettings();
     }
     case PlayAction::SavePicture:
-        if (Status s = savePicture(); !s.ok()) note_ = s.message();
+        // Said on the terminal too: a narrow window cuts the status line short.
+        if (Status s = savePicture(); !s.ok()) note_ = s.message(), report(note_);
         restatus();
         break;
     case PlayAction::SaveDefaults:

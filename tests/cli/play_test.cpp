@@ -265,6 +265,24 @@ TEST_F(PlayTest, PlaysToTheEndAsTheRenderDoes) {
                        " dropped\n");
 }
 
+TEST_F(PlayTest, SaveKeyWritesWhatTheRenderWrites) {
+    start({"clip.mkv", "-d", "vectorscope", "--paused", "-ss", "4f"});
+    keys("s");
+    const std::string saved = path("clip.vectorscope.000004.png");
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (::access(saved.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(kPoll);
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    const CliResult r =
+        run({"clip.mkv", "-d", "vectorscope", "-ss", "4f", "-frames", "1", "-o", "render.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Decoded got = decodeFile(saved), want = decodeFile(path("render.png"));
+    ASSERT_EQ(got.frames.size(), 1u) << got.error;
+    ASSERT_EQ(want.frames.size(), 1u) << want.error;
+    EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
+}
+
 TEST_F(CliTest, PlayWithoutADisplaySaysSoAndFails) {
     const char* was = std::getenv("DISPLAY");
     const std::string saved = was != nullptr ? was : "";
