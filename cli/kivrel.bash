@@ -116,7 +116,7 @@ _kivrel() {
 
     local command="" i
     if [[ $cword -gt 1 ]]; then
-        case ${words[1]} in report | defaults | configure) command=${words[1]} ;; esac
+        case ${words[1]} in report | defaults | configure | play) command=${words[1]} ;; esac
     fi
     # The store commands take no file; the others take inputs, also after "--".
     local files=true
@@ -132,6 +132,7 @@ _kivrel() {
         local options=$_kivrel_render_options
         case $command in
         report) options=$_kivrel_report_options ;;
+        play) options="$_kivrel_render_options --paused --presented-md5" ;;
         defaults) options=$_kivrel_settings_options ;;
         configure) options="--module" ;;
         esac
@@ -141,7 +142,7 @@ _kivrel() {
     fi
     $files && _kivrel_files
     if [[ $cword -eq 1 ]]; then
-        COMPREPLY+=($(compgen -W "report defaults configure" -- "$cur"))
+        COMPREPLY+=($(compgen -W "report defaults configure play" -- "$cur"))
     fi
 } &&
     complete -F _kivrel kivrel

@@ -25,6 +25,7 @@ constexpr Command kCommands[] = {
     {"defaults", runDefaultsCommand},
     {"configure", runConfigureCommand},
     {"report", runReportCommand},
+    {"play", runPlayCommand},
 };
 
 void printVersion() {

@@ -22,6 +22,10 @@ bool sameSettings(const ScopeSettings& a, const ScopeSettings& b) {
 int runDefaultsCommand(int argc, char** argv) {
     Options options;
     if (const int status = parseStoreCommandLine(argc, argv, options); status != kExitOk) return status;
+    return setDefaults(options);
+}
+
+int setDefaults(const Options& options) {
     warnIfStoreUnreadable();
     ScopeSettings s{};
     loadSettings(s);

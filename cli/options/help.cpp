@@ -8,6 +8,8 @@ std::string helpText() {
        kivrel configure                     set them in the filter's dialog, on the terminal
        kivrel report INPUT... [-o FILE]     check whole files for broadcast legality
                                             (kivrel report --help)
+       kivrel play [INPUT] [OPTIONS]        watch the displays live in a window; ? there
+                                            lists the keys
 
 Puts one of Kivrel's broadcast displays on a picture or a video: loads the
 filter module as a plug-in host does, feeds it every decoded frame and writes
@@ -132,6 +134,12 @@ these options with a single display makes a monitor of one tile):
                          whole frame with the region outlined in magenta. A
                          region not wholly inside the frame is an error
       --labels           a caption above each tile: its display and settings
+
+Play (kivrel play, the render's options but those that write):
+      --paused           open still, on the first frame
+      --presented-md5 FILE
+                         for tests: a line per frame the window shows, as
+                         .md5 outputs hold them, before any scaling
 
 Host:
       --module PATH      the filter module (default: where KIVREL_MODULE points,

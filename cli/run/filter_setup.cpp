@@ -44,3 +44,14 @@ Status followSource(FilterInstance& inst, const Options& options, const SourceLe
     if (args == before) return {};
     return inst.runScriptLine(formatConfigLine(args));
 }
+
+// Every tile of a monitor, and every lane of the one display, set up as the run's first instance.
+TileSetUp tileSetUp(const Options& options) {
+    TileSetUp setUp{
+        [&options](FilterInstance& inst) { return configure(inst, options); }, {}, options.padPitch};
+    if (!options.input.empty())
+        setUp.followSource = [&options](FilterInstance& inst, const SourceLevels& levels) {
+            return followSource(inst, options, levels);
+        };
+    return setUp;
+}

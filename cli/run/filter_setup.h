@@ -3,6 +3,7 @@
 #pragma once
 
 #include "input/levels.h"
+#include "monitor/monitor.h"
 #include "options/options.h"
 #include "pluginhost/module_host.h"
 
@@ -11,3 +12,7 @@ Status configure(FilterInstance& inst, const Options& options);
 // For an input file, the filter's matrix and range follow the source
 // unless the command line or a script sets them (or --matrix/--range auto).
 Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source);
+
+// Every tile of a monitor, and every lane of the one display, set up as the
+// run's first instance; `options` must outlive it.
+TileSetUp tileSetUp(const Options& options);

@@ -37,17 +37,6 @@ Status checkRendered(const Options& options, const Display& display) {
                         ")");
 }
 
-// Every tile of a monitor, and every lane of the one display, set up as the run's first instance.
-TileSetUp tileSetUp(const Options& options) {
-    TileSetUp setUp{
-        [&options](FilterInstance& inst) { return configure(inst, options); }, {}, options.padPitch};
-    if (!options.input.empty())
-        setUp.followSource = [&options](FilterInstance& inst, const SourceLevels& levels) {
-            return followSource(inst, options, levels);
-        };
-    return setUp;
-}
-
 // More instances of the one display, for a display that keeps nothing from frame to frame.
 Status addLanes(ModuleRenderer& single, const FilterModuleHost& module, const Options& options,
                 const SourceInfo& info, int threads) {

@@ -68,7 +68,7 @@ offers() {
 }
 
 # Commands and files in the first place, files for inputs after.
-expect "clip.mkv configure defaults job.vcf other.so report sub" "kivrel "
+expect "clip.mkv configure defaults job.vcf other.so play report sub" "kivrel "
 expect "report" "kivrel re"
 expect "clip.mkv" "kivrel report -q cl"
 expect "" "kivrel defaults "
@@ -82,7 +82,7 @@ expect "column grid row" "kivrel --layout "
 expect "0-255 16-235 auto" "kivrel --range="
 expect "on off" "kivrel --grid="
 expect "black intensity saturation" "kivrel x.mkv --change "
-expect "studio off" "kivrel report a.mkv --range-rule "
+expect "on studio off" "kivrel report a.mkv --range-rule "
 # Every word kivrel takes for a setting, as it lists them for a wrong one,
 # wherever the option is in this build.
 for option in --display --change --system --matrix --range --input-matrix --input-range --layout --range-rule; do
@@ -139,7 +139,11 @@ options_in() {
 }
 listed=$("$kivrel" --help | options_in)
 [ "$(wc -l <<<"$listed")" -gt 30 ] || { echo "FAILED: too few options read from kivrel --help"; failed=$((failed + 1)); }
-expect "$listed" "kivrel -"
+# The viewer's own options (its section of the help) are the play command's only.
+viewer=$("$kivrel" --help | sed -n '/^Play (kivrel play/,/^$/p' | options_in)
+[ -n "$viewer" ] || { echo "FAILED: no viewer options read from kivrel --help"; failed=$((failed + 1)); }
+expect "$(comm -23 <(echo "$listed") <(echo "$viewer"))" "kivrel -"
+expect "$listed" "kivrel play -"
 expect "$("$kivrel" report --help | options_in)" "kivrel report -"
 export KIVREL_REGISTRY=$scratch/registry.reg  # a setting offered here is saved there
 for option in $(candidates "kivrel defaults -"); do

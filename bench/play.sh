@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# kivrel play in real time under a private X server (Xvfb): a 1080p H.264
+# clip played to its end with each display of the list, then the frames shown
+# and dropped (kivrel's own exit line), the process's CPU time per frame read
+# and its peak memory. A frame comes too late when rendering falls behind the
+# clip's clock; the viewer drops it (not rendered), so "dropped" is the
+# measure of keeping up.
+#
+# usage: bench/play.sh [--build-dir DIR] [--seconds N] [--rate FPS] [--screenshot PNG] [DISPLAYS...]
+#   DISPLAYS       each a -d value, played in turn
+#                  (default: picture,waveform,vectorscope,histograms with --layout grid)
+#   --seconds N    the clip's length (10)
+#   --rate FPS     its frame rate (30)
+#   --screenshot PNG  the window of the first run, grabbed half-way through
+set -euo pipefail
+
+build=build/native seconds=10 rate=30 screenshot=""
+displays=()
+while [ $# -gt 0 ]; do
+    case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --rate) rate=$2; shift 2 ;;
+    --screenshot) screenshot=$2; shift 2 ;;
+    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
+    *) displays+=("$1"); shift ;;
+    esac
+done
+[ ${#displays[@]} -gt 0 ] || displays=("picture,waveform,vectorscope,histograms")
+
+kivrel=$(realpath "$build/kivrel")
+work=$(mktemp -d)
+server=""
+cleanup() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+clip=$work/clip.mp4
+ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=$rate" -t "$seconds" -c:v libx264 -preset veryfast \
+    -pix_fmt yuv420p "$clip"
+frames=$((seconds * rate))
+
+# A display number no other server holds.
+for n in $(seq 170 210); do [ -e /tmp/.X$n-lock ] || break; done
+Xvfb :$n -screen 0 3840x2160x24 -nolisten tcp 2>/dev/null &
+server=$!
+while [ ! -e /tmp/.X11-unix/X$n ]; do sleep 0.1; done
+export DISPLAY=:$n
+
+printf '| Displays | Shown | Dropped | CPU ms/frame | Peak MB |\n|---|---:|---:|---:|---:|\n'
+for d in "${displays[@]}"; do
+    layout=()
+    [[ $d == *,* ]] && layout=(--layout grid)
+    rm -f "$work/shown.md5"
+    /usr/bin/time -f "%U %S %M" -o "$work/time" "$kivrel" play "$clip" -d "$d" "${layout[@]}" \
+        --presented-md5 "$work/shown.md5" 2>"$work/err" &
+    pid=$!
+    # SDL may open and close a window of its own while it starts: ask until it is there.
+    window=""
+    until [ -n "$window" ]; do window=$(xdotool search --name kivrel 2>/dev/null | head -n 1 || true); sleep 0.1; done
+    if [ -n "$screenshot" ]; then
+        sleep "$((seconds / 2))"
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        ffmpeg -v error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$screenshot"
+        screenshot=""
+    fi
+    # Played out: the last frame shown, or the clip's length and a second gone by.
+    for _ in $(seq $((seconds * 10 + 10))); do
+        tail -n 1 "$work/shown.md5" 2>/dev/null | grep -q "^[0-9]*,$((frames - 1))," && break
+        sleep 0.1
+    done
+    xdotool key --window "$window" q 2>/dev/null || true
+    wait $pid
+    read -r user sys peak <"$work/time"
+    line=$(grep "frames shown" "$work/err" | sed 's/^kivrel: //')
+    shown=${line%% frames shown*}
+    dropped=$(echo "$line" | sed 's/.*shown, \([0-9]*\) dropped/\1/')
+    cpu=$(echo "($user + $sys) * 1000 / $frames" | bc -l)
+    printf '| %s | %s | %s | %.1f | %d |\n' "$d" "$shown" "$dropped" "$cpu" $((peak / 1024))
+done

@@ -1,0 +1,325 @@
+#include "play/player.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "commands/commands.h"
+#include "filter/one_run_store.h"
+#include "os/paths.h"
+#include "os/signals.h"
+#include "output/output.h"
+#include "vocabulary.h"
+
+namespace {
+
+constexpr double kSkipSeconds = 5.0;       // Left and Right while playing
+constexpr double kLongSkipSeconds = 60.0;  // Up and Down
+constexpr double kLongestStill = 0.5;      // seconds of dropped frames before one is shown late
+constexpr int kIdleWaitMs = 50;            // paused: how often a signal is looked for
+constexpr double kRateSmoothing = 0.1;     // weight of the newest frame in the shown rate
+// The hot pixel ceilings H steps through, in IRE.
+constexpr int kCeilings[] = {100, 110, 120};
+// The channel sets c steps through: all four, then each alone.
+constexpr int kChannelSets = 1 + kChannelCount;
+
+double secondsSince(uint64_t counter) {
+    return static_cast<double>(SDL_GetPerformanceCounter() - counter) /
+           static_cast<double>(SDL_GetPerformanceFrequency());
+}
+
+}  // namespace
+
+double Player::secondsOf(int64_t pts) const {
+    const SourceInfo& info = session_->info();
+    return static_cast<double>(pts - info.startPts) * info.timeBase.num / info.timeBase.den;
+}
+
+int64_t Player::framesIn(double seconds) const {
+    const Rational r = session_->info().frameRate;
+    if (r.num <= 0 || r.den <= 0) return 1;
+    return std::max<int64_t>(1, std::llround(seconds * r.num / r.den));
+}
+
+Status Player::reopen(int64_t at) {
+    auto next = std::make_unique<PlaySession>();
+    if (Status s = next->open(module_, options_, at); !s.ok()) return s;
+    session_.reset();
+    session_ = std::move(next);
+    shownOutput_ = nullptr;
+    anchored_ = false;
+    ended_ = false;
+    return {};
+}
+
+Status Player::present(const FrameBuffer& output, const ReadFrame& meta) {
+    if (hashes_.is_open()) {
+        hashes_ << formatHashLine({counts_.shown, meta.number, hasher_.md5(output)}) << '\n';
+        hashes_.flush();
+        if (!hashes_) return Status::fail(play_.hashFile + ": cannot write the frame hashes");
+    }
+    ++counts_.shown;
+    if (!paused_ && lastShown_ != 0) {
+        const double dt = secondsSince(lastShown_);
+        if (dt > 0) rate_ = rate_ == 0 ? 1.0 / dt : rate_ + kRateSmoothing * (1.0 / dt - rate_);
+    }
+    lastShown_ = SDL_GetPerformanceCounter();
+    current_ = meta.number;
+    currentSeconds_ = secondsOf(meta.pts);
+    shownOutput_ = &output;
+    restatus();
+    return {};
+}
+
+void Player::restatus() {
+    if (shownOutput_ == nullptr) return;
+    char text[256];
+    std::snprintf(text, sizeof text, "%.3f s  frame %lld  %s  %.1f fps  %lld dropped", currentSeconds_,
+                  static_cast<long long>(current_), session_->name().c_str(), paused_ ? 0.0 : rate_,
+                  static_cast<long long>(counts_.dropped));
+    std::string status = text;
+    if (paused_ || ended_) status += ended_ ? "  end" : "  paused";
+    if (window_.scaledDown()) status += "  scaled down to fit";
+    if (!note_.empty()) status += "  " + note_;
+    if (helpShown_) status = keysLine();
+    (void)window_.show(*shownOutput_, status);
+}
+
+Status Player::showNext(bool playing) {
+    auto late = [&](const ReadFrame& meta) {
+        if (!playing || !anchored_) return false;
+        // Where reading alone cannot keep up, dropping would show nothing
+        // at all: one frame in each stretch is shown, and the clock slips to it.
+        if (droppedInARow_ >= framesIn(kLongestStill)) return false;
+        const double due = secondsOf(meta.pts) - anchorSeconds_;
+        const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
+        return secondsSince(anchor_) > due + frame;
+    };
+    const PlayFrame f = session_->next([&](const ReadFrame& meta) { return !late(meta); });
+    if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
+    if (f.item.kind == SourceItem::Kind::End) {
+        ended_ = true;
+        paused_ = true;
+        restatus();
+        return {};
+    }
+    if (f.output == nullptr || late(f.item.meta)) {
+        ++counts_.dropped;
+        ++droppedInARow_;
+        return {};
+    }
+    if (droppedInARow_ >= framesIn(kLongestStill)) anchored_ = false;
+    droppedInARow_ = 0;
+    if (playing && !anchored_) {
+        anchor_ = SDL_GetPerformanceCounter();
+        anchorSeconds_ = secondsOf(f.item.meta.pts);
+        anchored_ = true;
+    }
+    // Until the frame is due, keys are heard; one that moves elsewhere
+    // leaves this frame unshown, a pause shows it at once.
+    while (playing) {
+        const double wait = secondsOf(f.item.meta.pts) - anchorSeconds_ - secondsSince(anchor_);
+        if (wait <= 0) break;
+        SDL_Event e;
+        if (SDL_WaitEventTimeout(&e, std::max(1, static_cast<int>(wait * 1000))) == 0) continue;
+        if (e.type == SDL_KEYDOWN) {
+            const KeyBinding& key = bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0);
+            if (key.action == PlayAction::Pause) {
+                paused_ = true;
+                break;
+            }
+            if (key.action != PlayAction::None) {
+                if (Status s = present(*f.output, f.item.meta); !s.ok()) return s;
+                return act(key);
+            }
+        } else if (e.type == SDL_QUIT) {
+            quit_ = true;
+            return {};
+        }
+        if (pendingSignal() != 0) return {};
+    }
+    return present(*f.output, f.item.meta);
+}
+
+Status Player::seekTo(int64_t frame) {
+    if (session_->lastFrame() >= 0) frame = std::min(frame, session_->lastFrame());
+    frame = std::max<int64_t>(0, frame);
+    if (Status s = reopen(frame); !s.ok()) return s;
+    const bool wasPaused = paused_;
+    if (Status s = showNext(false); !s.ok()) return s;
+    if (ended_) {  // past the end the container did not state: stay where it was
+        if (Status s = reopen(current_); !s.ok()) return s;
+        if (Status s = showNext(false); !s.ok()) return s;
+        paused_ = true;
+        return {};
+    }
+    paused_ = wasPaused;
+    restatus();
+    return {};
+}
+
+Status Player::changeSettings() {
+    if (Status s = reopen(std::max<int64_t>(0, current_)); !s.ok()) return s;
+    const bool wasPaused = paused_;
+    if (Status s = showNext(false); !s.ok()) return s;
+    paused_ = wasPaused;
+    restatus();
+    return {};
+}
+
+Status Player::savePicture() {
+    if (shownOutput_ == nullptr) return {};
+    char number[32];
+    std::snprintf(number, sizeof number, "%06lld", static_cast<long long>(current_));
+    const std::string stem = options_.input.empty() ? std::string("testcard") : stemOf(options_.input);
+    const std::string path = stem + "." + session_->name() + "." + number + ".png";
+    const OutputFormat* format = nullptr;
+    if (Status s = outputFormatFor(path, format); !s.ok()) return s;
+    WriterSettings ws;
+    ws.w = shownOutput_->w();
+    ws.h = shownOutput_->h();
+    ws.frameRate = session_->info().frameRate;  // the encoder wants a time base, as a render's
+    ws.timeBase = session_->info().timeBase;
+    ws.frames = 1;
+    ws.overwrite = true;  // the same frame and display again: the same picture
+    std::unique_ptr<Writer> writer;
+    if (Status s = format->open(path, ws, writer); !s.ok()) return s;
+    if (Status s = writer->write(*shownOutput_, current_); !s.ok()) return s;
+    if (Status s = writer->finish(); !s.ok()) return s;
+    note_ = "saved " + path;
+    return {};
+}
+
+Status Player::saveDefaults() {
+    // What is shown, as the Config line holds it, and the ceiling.
+    Options store;
+    const ConfigArgs& args = session_->args();
+    for (int k = 0; k < kConfigArgCount; ++k) store.config[k] = args[k];
+    store.maxIre = options_.maxIre;
+    store.quiet = true;
+    if (setDefaults(store) != kExitOk) return Status::fail("the defaults could not be saved");
+    note_ = "saved as the defaults";
+    return {};
+}
+
+Status Player::act(const KeyBinding& key) {
+    note_.clear();
+    const bool wasHelp = helpShown_;
+    helpShown_ = false;
+    ConfigArgs args = session_->args();
+    switch (key.action) {
+    case PlayAction::None: break;
+    case PlayAction::Quit: quit_ = true; break;
+    case PlayAction::Pause:
+        if (ended_) return seekTo(0);
+        paused_ = !paused_;
+        anchored_ = false;
+        rate_ = 0;
+        lastShown_ = 0;
+        restatus();
+        break;
+    case PlayAction::Back: return seekTo(paused_ ? current_ - 1 : current_ - framesIn(kSkipSeconds));
+    case PlayAction::Forward:
+        if (paused_) {
+            if (ended_) return {};
+            return showNext(false);
+        }
+        return seekTo(current_ + framesIn(kSkipSeconds));
+    case PlayAction::BackLong: return seekTo(current_ - framesIn(kLongSkipSeconds));
+    case PlayAction::ForwardLong: return seekTo(current_ + framesIn(kLongSkipSeconds));
+    case PlayAction::Home: return seekTo(0);
+    case PlayAction::End: {
+        const SourceInfo& info = session_->info();
+        if (session_->lastFrame() < 0 && info.seconds <= 0) return {};
+        return seekTo(session_->lastFrame() >= 0 ? session_->lastFrame() : framesIn(info.seconds) - 1);
+    }
+    case PlayAction::Display:
+        // One display: a list of them gives way to the one chosen.
+        options_.monitor.tiles.clear();
+        options_.monitor.listed = false;
+        options_.config[kArgMode] = key.value;
+        options_.config[kArgPassthru] = 0;
+        return changeSettings();
+    case PlayAction::Flip: options_.config[key.value] = args[key.value] != 0 ? 0 : 1; return changeSettings();
+    case PlayAction::Channels: {
+        // All on, then luma, red, green, blue alone, round again.
+        int on = 0, which = 0;
+        for (int c = 0; c < kChannelCount; ++c)
+            if (args[kArgLuma + c] != 0) ++on, which = c;
+        const int set = on == kChannelCount ? 1 : on == 1 ? (1 + which + 1) % kChannelSets : 0;
+        for (int c = 0; c < kChannelCount; ++c)
+            options_.config[kArgLuma + c] = set == 0 || set == 1 + c ? 1 : 0;
+        return changeSettings();
+    }
+    case PlayAction::HotAction:
+        options_.config[kArgHotFix] = (std::clamp(args[kArgHotFix], 0, kHotFixCount - 1) + 1) % kHotFixCount;
+        return changeSettings();
+    case PlayAction::Ceiling: {
+        const int now = options_.maxIre.value_or(kDefaultSettings.maxIRE);
+        const auto at = std::find(std::begin(kCeilings), std::end(kCeilings), now);
+        options_.maxIre =
+            at == std::end(kCeilings) || at + 1 == std::end(kCeilings) ? kCeilings[0] : *(at + 1);
+        note_ = "ceiling " + std::to_string(*options_.maxIre) + " IRE";
+        return changeSettings();
+    }
+    case PlayAction::SavePicture:
+        // Said on the terminal too: a narrow window cuts the status line short.
+        if (Status s = savePicture(); !s.ok()) note_ = s.message(), logLine(note_);
+        restatus();
+        break;
+    case PlayAction::SaveDefaults:
+        if (Status s = saveDefaults(); !s.ok()) note_ = s.message();
+        restatus();
+        break;
+    case PlayAction::FullScreen: window_.toggleFullScreen(); break;
+    case PlayAction::Help:
+        helpShown_ = !wasHelp;
+        if (helpShown_) std::fputs(keysHelp().c_str(), stdout), std::fflush(stdout);
+        restatus();
+        break;
+    }
+    return {};
+}
+
+Status Player::run() {
+    if (Status s = hasher_.open(); !s.ok()) return s;
+    if (!play_.hashFile.empty()) {
+        hashes_.open(play_.hashFile, std::ios::trunc);
+        if (!hashes_) return Status::fail(play_.hashFile + ": cannot be written");
+    }
+    if (Status s = reopen(-1); !s.ok()) return s;
+    // The first frame decides the window's size.
+    const PlayFrame first = session_->next([](const ReadFrame&) { return true; });
+    if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;
+    if (first.item.kind == SourceItem::Kind::End)
+        return Status::fail(session_->info().name + ": holds no frames");
+    const std::string title =
+        "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
+    if (Status s = window_.open(title, first.output->w(), first.output->h()); !s.ok()) return s;
+    paused_ = play_.paused;
+    if (Status s = present(*first.output, first.item.meta); !s.ok()) return s;
+
+    while (!quit_) {
+        if (pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
+        SDL_Event e;
+        const bool still = paused_ || ended_;
+        const bool got = still ? SDL_WaitEventTimeout(&e, kIdleWaitMs) != 0 : SDL_PollEvent(&e) != 0;
+        if (got) {
+            if (e.type == SDL_QUIT) break;
+            if (e.type == SDL_KEYDOWN) {
+                if (Status s = act(bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0));
+                    !s.ok())
+                    return s;
+            } else if (e.type == SDL_WINDOWEVENT && (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+                                                     e.window.event == SDL_WINDOWEVENT_EXPOSED)) {
+                restatus();
+            }
+            continue;
+        }
+        if (!still)
+            if (Status s = showNext(true); !s.ok()) return s;
+    }
+    return {};
+}

@@ -1,0 +1,69 @@
+// The viewer's loop: frames shown at their source times, late ones dropped
+// (not rendered) so the picture keeps up, keys and mouse acted on between
+// frames. Every setting a key changes is a settings option of the run's
+// Options, so what is shown is what a render with those options writes.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "options/options.h"
+#include "output/frame_hash.h"
+#include "play/keys.h"
+#include "play/session.h"
+#include "play/window.h"
+
+struct PlayOptions {
+    bool paused = false;   // --paused: open on the first frame, still
+    std::string hashFile;  // --presented-md5: a hash line per frame shown
+};
+
+struct PlayCounts {
+    int64_t shown = 0, dropped = 0;
+};
+
+class Player {
+public:
+    Player(const FilterModuleHost& module, Options options, const PlayOptions& play)
+        : module_(module), options_(std::move(options)), play_(play) {}
+
+    // Plays until q, Escape, the window's closing or a signal.
+    Status run();
+    const PlayCounts& counts() const { return counts_; }
+
+private:
+    Status reopen(int64_t at);     // a new session from source frame `at`
+    Status showNext(bool render);  // reads the next frame; shows it when rendered
+    Status present(const FrameBuffer& output, const ReadFrame& meta);
+    void restatus();
+    Status act(const KeyBinding& key);
+    Status seekTo(int64_t frame);
+    Status changeSettings();
+    Status savePicture();
+    Status saveDefaults();
+    int64_t framesIn(double seconds) const;
+    double secondsOf(int64_t pts) const;
+
+    const FilterModuleHost& module_;
+    Options options_;
+    PlayOptions play_;
+    std::unique_ptr<PlaySession> session_;
+    PlayWindow window_;
+    FrameHasher hasher_;
+    std::ofstream hashes_;
+    PlayCounts counts_;
+    bool paused_ = false, ended_ = false, quit_ = false, helpShown_ = false;
+    int64_t current_ = -1;       // the source frame shown
+    double currentSeconds_ = 0;  // its time
+    const FrameBuffer* shownOutput_ = nullptr;
+    std::string note_;  // a one-off word for the status line
+    // The clock: the source time `anchorSeconds_` is due at `anchor_`.
+    double anchorSeconds_ = 0;
+    uint64_t anchor_ = 0;  // SDL's performance counter
+    bool anchored_ = false;
+    double rate_ = 0;  // frames shown per second, smoothed
+    uint64_t lastShown_ = 0;
+    int64_t droppedInARow_ = 0;
+};

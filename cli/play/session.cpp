@@ -1,0 +1,129 @@
+#include "play/session.h"
+
+#include "os/signals.h"
+#include "pluginhost/script_call.h"
+#include "run/filter_setup.h"
+#include "run/plan.h"
+#include "vocabulary.h"
+
+namespace {
+
+Status readArgs(FilterInstance& inst, ConfigArgs& args) {
+    ScriptCall call;
+    const std::string line = inst.scriptLine();
+    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+        return Status::fail(
+            "the filter saves no script line the viewer can read, so its keys cannot change "
+            "settings: '" +
+            line + "'");
+    return {};
+}
+
+// Where to read from: the command line's -ss the first time, then a frame
+// by its time, which seeks (a frame number would decode from the start).
+StartPoint startAt(const Options& options, const SourceInfo& probe, int64_t from) {
+    if (from < 0) return options.start;
+    StartPoint p;
+    if (from == 0) return p;
+    if (probe.frameRate.num <= 0 || probe.frameRate.den <= 0) {
+        p.frame = from;
+    } else {
+        p.isTime = true;
+        p.seconds = static_cast<double>(from) * probe.frameRate.den / probe.frameRate.num;
+    }
+    p.text = std::to_string(from) + "f";
+    return p;
+}
+
+}  // namespace
+
+// Frames decoded ahead of the one shown: enough to ride over a slow one.
+constexpr int kFramesAhead = 3;
+
+PlaySession::~PlaySession() {
+    if (ahead_) ahead_->stop();
+    ahead_.reset();
+    reading_.reset();
+    if (single_) (void)single_->end();
+}
+
+Status PlaySession::open(const FilterModuleHost& module, const Options& options, int64_t from) {
+    const std::string_view readerName = options.input.empty() ? kTestCardReaderName : kMediaReaderName;
+    ReaderParams params = readerParams(options, options.input);
+    {
+        // The rate and the length are the whole input's, known once it is open.
+        ReaderParams whole = params;
+        whole.start = {};
+        std::unique_ptr<Reader> probe;
+        if (Status s = openReader(readerName, whole, probe); !s.ok()) return s;
+        if (from >= 0) params.start = startAt(options, probe->info(), from);
+        lastFrame_ = probe->info().still ? 0 : probe->info().frameCount - 1;
+    }
+    if (Status s = openReader(readerName, params, reader_); !s.ok()) return s;
+    const SourceInfo& src = reader_->info();
+
+    inst_ = std::make_unique<FilterInstance>(module);
+    {
+        const CallbackScope scope("initProc", -1);
+        if (Status s = configure(*inst_, options); !s.ok()) return s;
+    }
+    if (!options.input.empty())
+        if (Status s = followSource(*inst_, options, src.levels); !s.ok()) return s;
+    if (Status s = readArgs(*inst_, args_); !s.ok()) return s;
+    const Display display = currentDisplay(*inst_);
+    everyFrame_ = args_[kArgAccum] != 0;
+    if (options.monitor.wanted()) {
+        if (Status s =
+                monitor_.emplace().open(module, options.monitor, tileSetUp(options), display, *reader_, 1);
+            !s.ok())
+            return s;
+        name_ = monitor_->name();
+        const CallbackScope scope("startProc", -1);
+        if (Status s = monitor_->start(); !s.ok()) return s;
+    } else {
+        if (display.known && !display.passthru && !display.rendered())
+            return Status::fail("the settings select display mode " + std::to_string(display.mode) +
+                                ", which the filter does not render");
+        reader_->setRgbLevels(
+            rgbLevelsFor(display.mode, display.passthru, filterStudioRange(*inst_), src.levels));
+        {
+            const CallbackScope scope("paramProc", -1);
+            if (Status s = inst_->prepare(src.w, src.h, options.padPitch); !s.ok()) return s;
+        }
+        name_ = display.name();
+        const CallbackScope scope("startProc", -1);
+        if (Status s = inst_->start(); !s.ok()) return s;
+        single_ = std::make_unique<ModuleRenderer>(*inst_);
+    }
+    const FrameBuffer& shape = monitor_ ? monitor_->source() : inst_->source();
+    if (monitor_ && monitor_->readsEachFrameTwice()) {
+        frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
+        reading_.emplace(*reader_, ReadRules{});
+    } else {
+        ahead_.emplace(*reader_, ReadRules{}, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
+    }
+    return {};
+}
+
+PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
+    PlayFrame f;
+    FrameBuffer* frame = &frame_;
+    if (ahead_) {
+        if (held_ != nullptr) ahead_->recycle(held_);
+        const ReadItem r = ahead_->next();
+        f.item = r.item;
+        held_ = r.frame;
+        if (held_ != nullptr) frame = held_;
+    } else {
+        f.item = reading_->next(frame_);
+    }
+    if (f.item.kind != SourceItem::Kind::Frame) return f;
+    if (!wanted(f.item.meta) && !everyFrame_) return f;
+    FrameRenderer& renderer = monitor_ ? static_cast<FrameRenderer&>(*monitor_) : *single_;
+    if (Status s = renderer.render(0, *frame, f.item.meta.number, f.output); !s.ok()) {
+        f.item.kind = SourceItem::Kind::Failed;
+        f.item.status = s;
+        f.output = nullptr;
+    }
+    return f;
+}

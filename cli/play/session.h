@@ -1,0 +1,68 @@
+// What the viewer shows, from one point of the input on: the input read
+// from a frame, the module's instances set up as a render's would be (one
+// display, or a monitor of several), rendering each frame on demand. A
+// seek or a change of settings opens a new session: the instances start
+// afresh, so accumulated histograms begin again where the picture does.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "filter/display_state.h"
+#include "input/input.h"
+#include "monitor/monitor.h"
+#include "options/options.h"
+#include "pluginhost/module_host.h"
+#include "run/read.h"
+#include "run/render.h"
+
+// A frame read and, unless dropped, rendered.
+struct PlayFrame {
+    SourceItem item;
+    const FrameBuffer* output = nullptr;  // null when skipped
+};
+
+class PlaySession {
+public:
+    PlaySession() = default;
+    PlaySession(const PlaySession&) = delete;
+    PlaySession& operator=(const PlaySession&) = delete;
+    ~PlaySession();
+
+    // Sets up `options`' displays on its input, read from source frame `from` on.
+    Status open(const FilterModuleHost& module, const Options& options, int64_t from);
+    // The next frame, rendered when `wanted` says so of it (a late frame
+    // is dropped unread by the module), or always when the display needs
+    // every frame.
+    PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
+
+    const SourceInfo& info() const { return reader_->info(); }
+    // The input's last frame by number, or -1 when the container does not tell.
+    int64_t lastFrame() const { return lastFrame_; }
+    // Whether every frame must reach the module (histograms accumulating).
+    bool needsEveryFrame() const { return everyFrame_; }
+    // What the status line calls the view: the display, or "monitor".
+    const std::string& name() const { return name_; }
+    // The settings as the module's Config line holds them for one display
+    // (a monitor's tiles differ only in what each shows).
+    const ConfigArgs& args() const { return args_; }
+
+private:
+    std::unique_ptr<Reader> reader_;
+    std::unique_ptr<FilterInstance> inst_;
+    std::optional<Monitor> monitor_;
+    std::unique_ptr<ModuleRenderer> single_;
+    // Decoding on a thread of its own, a few frames ahead, unless a monitor
+    // reads each frame again after it (then on this thread, in turn).
+    std::optional<ReadAhead> ahead_;
+    FrameBuffer* held_ = nullptr;  // the read-ahead buffer of the last frame
+    std::optional<FrameReading> reading_;
+    FrameBuffer frame_;
+    bool everyFrame_ = false;
+    std::string name_;
+    int64_t lastFrame_ = -1;
+    ConfigArgs args_{};
+};

@@ -1,0 +1,304 @@
+// kivrel play as a person uses it: a real X server (Xvfb) started by the
+// test, keys sent to the window with xdotool, and the frames the window
+// showed read back from --presented-md5, each checked against what a
+// render of the same frame with the same settings writes.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "cli/support/cli_runner.h"
+#include "cli/support/media.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A bounded wait for something the viewer does in its own time; far more
+// than it needs, so only a viewer that never does it fails.
+constexpr auto kPatience = 30s;
+constexpr auto kPoll = 20ms;
+constexpr int kClipFrames = 30;
+constexpr int kFirstDisplay = 140;  // above the numbers desktops and other tests take
+constexpr int kDisplaysToTry = 40;
+constexpr int kClipFps = 10;
+
+struct Shown {
+    int64_t index = 0, pts = 0;
+    std::string md5;
+};
+
+std::vector<Shown> readHashes(const std::string& text) {
+    std::vector<Shown> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        Shown s;
+        char md5[33] = {};
+        long long index = 0, pts = 0;
+        if (std::sscanf(line.c_str(), "%lld,%lld,%32s", &index, &pts, md5) != 3) continue;
+        lines.push_back({index, pts, md5});
+    }
+    return lines;
+}
+
+// The output's per-frame hashes a render writes ("frame,pts,md5"), by source frame.
+std::map<int64_t, std::string> renderedHashes(const std::vector<Shown>& lines) {
+    std::map<int64_t, std::string> byFrame;
+    for (const Shown& s : lines) byFrame[s.pts] = s.md5;
+    return byFrame;
+}
+
+std::string shell(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+        ::pclose(p);
+    }
+    return out;
+}
+
+class PlayTest : public CliTest {
+protected:
+    // One X server for the suite, on a display number it picks itself.
+    static void SetUpTestSuite() {
+        if (shell("command -v Xvfb").empty() || shell("command -v xdotool").empty()) return;
+        // A display number no other server holds (its lock file is free).
+        for (int n = kFirstDisplay; n < kFirstDisplay + kDisplaysToTry && server_ <= 0; ++n) {
+            const std::string number = std::to_string(n);
+            if (::access(("/tmp/.X" + number + "-lock").c_str(), F_OK) == 0) continue;
+            server_ = ::fork();
+            if (server_ == 0) {
+                ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+                ::execlp("Xvfb", "Xvfb", (":" + number).c_str(), "-screen", "0", "1280x800x24", "-nolisten",
+                         "tcp", static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            const auto until = std::chrono::steady_clock::now() + kPatience;
+            while (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) != 0 &&
+                   std::chrono::steady_clock::now() < until && ::waitpid(server_, nullptr, WNOHANG) == 0)
+                std::this_thread::sleep_for(kPoll);
+            if (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0) {
+                display_ = ":" + number;
+            } else {
+                ::kill(server_, SIGTERM);
+                ::waitpid(server_, nullptr, 0);
+                server_ = -1;
+            }
+        }
+    }
+    static void TearDownTestSuite() {
+        if (server_ > 0) {
+            ::kill(server_, SIGTERM);
+            ::waitpid(server_, nullptr, 0);
+        }
+    }
+    void SetUp() override {
+        CliTest::SetUp();
+        if (display_.empty()) GTEST_SKIP() << "needs Xvfb and xdotool (scripts/deps.sh cli)";
+        ::setenv("DISPLAY", display_.c_str(), 1);
+        ASSERT_EQ(writeClip(path("clip.mkv"), patternClip(48, 32, kClipFrames), kClipFps), "");
+    }
+
+    // kivrel play, its window found.
+    void start(Args args) {
+        args.insert(args.begin(), "play");
+        args.insert(args.end(), {"--presented-md5", "shown.md5"});
+        child_ = spawnKivrel(args, dir_, false);
+        // SDL may open and close a window of its own while it starts, which
+        // ends a search that meets it: ask again until the window is there.
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        while ((window_ = shell("xdotool search --name kivrel 2>/dev/null | head -n 1")).empty() &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kPoll);
+        while (!window_.empty() && window_.back() == '\n') window_.pop_back();
+        ASSERT_FALSE(window_.empty()) << "no window titled kivrel";
+    }
+    void keys(const std::string& names) {
+        ASSERT_EQ(std::system(("xdotool key --window " + window_ + " " + names).c_str()), 0) << names;
+    }
+    // The frames shown, once there are at least `count`.
+    std::vector<Shown> shownWhen(size_t count) {
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        std::vector<Shown> lines;
+        while ((lines = readHashes(readText("shown.md5"))).size() < count &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kPoll);
+        return lines;
+    }
+    // q, then the exit status and what it said.
+    int quit(std::string& err) {
+        // The window may go before xdotool sends the key's release: no status.
+        (void)std::system(("xdotool key --window " + window_ + " q 2>/dev/null").c_str());
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        int raw = 0;
+        while (::waitpid(child_.pid, &raw, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) {
+                ::kill(child_.pid, SIGKILL);
+                ::waitpid(child_.pid, &raw, 0);
+                break;
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        err = child_.takeErr();
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    // What a render with `args` writes, frame by frame.
+    std::map<int64_t, std::string> render(Args args) {
+        args.insert(args.begin(), "clip.mkv");
+        args.insert(args.end(), {"-o", "render.md5", "-y", "-q"});
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return renderedHashes(readHashes(readText("render.md5")));
+    }
+    // The module's own Config line for `display`, as a render would start from.
+    std::string configLine(const std::string& display) {
+        const CliResult r = run({"clip.mkv", "-d", display, "--print-config"});
+        const size_t at = r.out.find("Config(");
+        return at == std::string::npos ? "" : r.out.substr(at, r.out.find('\n', at) - at);
+    }
+
+    static pid_t server_;
+    static std::string display_;
+    Child child_;
+    std::string window_;
+};
+
+pid_t PlayTest::server_ = -1;
+std::string PlayTest::display_;
+
+// Replaces argument `k` of a Config line.
+std::string withArg(const std::string& line, int k, int value) {
+    std::vector<std::string> args;
+    std::string inner = line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1), item;
+    std::istringstream in(inner);
+    while (std::getline(in, item, ',')) args.push_back(item);
+    args[static_cast<size_t>(k)] = std::to_string(value);
+    std::string out = "Config(";
+    for (size_t i = 0; i < args.size(); ++i)
+        out += (i ? ", " : "") + args[i].substr(args[i].find_first_not_of(' '));
+    return out + ")";
+}
+
+TEST_F(PlayTest, PausedStepsAndSeeksShowExactFrames) {
+    const std::map<int64_t, std::string> rendered = render({"-d", "waveform"});
+    start({"clip.mkv", "-d", "waveform", "--paused"});
+    // Frame 0 opens; three steps on, one back; the ends; a minute each way
+    // stops at the ends; a step back from the first frame stays there.
+    keys("Right Right Right Left End Home Up Down Left");
+    const int64_t want[] = {0, 1, 2, 3, 2, kClipFrames - 1, 0, kClipFrames - 1, 0, 0};
+    const std::vector<Shown> shown = shownWhen(std::size(want));
+    ASSERT_EQ(shown.size(), std::size(want));
+    for (size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE("shown " + std::to_string(i));
+        EXPECT_EQ(shown[i].index, static_cast<int64_t>(i));
+        EXPECT_EQ(shown[i].pts, want[i]);
+        EXPECT_EQ(shown[i].md5, rendered.at(want[i])) << "not what the render writes for that frame";
+    }
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    EXPECT_EQ(err, "kivrel: " + std::to_string(std::size(want)) + " frames shown, 0 dropped\n");
+}
+
+TEST_F(PlayTest, SettingsKeysShowWhatTheScriptLineRenders) {
+    const std::string line = configLine("waveform");
+    ASSERT_FALSE(line.empty());
+    // The grid is the Config line's last argument; it starts on.
+    const int grid = 12;
+    const std::string noGrid = withArg(line, grid, 0);
+    writeText("nogrid.vcf", noGrid + "\n");
+    writeText("luma.vcf", withArg(withArg(withArg(noGrid, 8, 0), 9, 0), 10, 0) + "\n");
+    struct Case {
+        const char* keys;
+        Args render;
+    };
+    const Case cases[] = {
+        {"g", {"-d", "waveform", "--script", "nogrid.vcf"}},
+        {"5", {"-d", "vectorscope", "--script", "nogrid.vcf"}},
+        {"4 c", {"-d", "waveform", "--script", "luma.vcf"}},
+    };
+    start({"clip.mkv", "-d", "waveform", "--paused", "-ss", "5f"});
+    size_t count = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        keys(c.keys);
+        count += std::count(c.keys, c.keys + std::strlen(c.keys), ' ') + 1;
+        const std::vector<Shown> shown = shownWhen(count);
+        ASSERT_EQ(shown.size(), count);
+        EXPECT_EQ(shown.back().pts, 5);
+        EXPECT_EQ(shown.back().md5, render(c.render).at(5));
+    }
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+}
+
+TEST_F(PlayTest, PlaysToTheEndAsTheRenderDoes) {
+    const std::map<int64_t, std::string> rendered = render({"-d", "histograms"});
+    start({"clip.mkv", "-d", "histograms"});
+    std::vector<Shown> shown;
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (((shown = shownWhen(1)).empty() || shown.back().pts != kClipFrames - 1) &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(kPoll);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().pts, kClipFrames - 1);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE("shown " + std::to_string(i));
+        if (i > 0) {
+            EXPECT_GT(shown[i].pts, shown[i - 1].pts) << "frames in order, none twice";
+        }
+        EXPECT_EQ(shown[i].md5, rendered.at(shown[i].pts));
+    }
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    const int64_t dropped = kClipFrames - static_cast<int64_t>(shown.size());
+    EXPECT_EQ(err, "kivrel: " + std::to_string(shown.size()) + " frames shown, " + std::to_string(dropped) +
+                       " dropped\n");
+}
+
+TEST_F(PlayTest, SaveKeyWritesWhatTheRenderWrites) {
+    start({"clip.mkv", "-d", "vectorscope", "--paused", "-ss", "4f"});
+    keys("s");
+    const std::string saved = path("clip.vectorscope.000004.png");
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (::access(saved.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(kPoll);
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    const CliResult r =
+        run({"clip.mkv", "-d", "vectorscope", "-ss", "4f", "-frames", "1", "-o", "render.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Decoded got = decodeFile(saved), want = decodeFile(path("render.png"));
+    ASSERT_EQ(got.frames.size(), 1u) << got.error;
+    ASSERT_EQ(want.frames.size(), 1u) << want.error;
+    EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
+}
+
+TEST_F(CliTest, PlayWithoutADisplaySaysSoAndFails) {
+    const char* was = std::getenv("DISPLAY");
+    const std::string saved = was != nullptr ? was : "";
+    for (const char* display : {"", ":4077"}) {
+        SCOPED_TRACE(display);
+        if (*display == 0)
+            ::unsetenv("DISPLAY");
+        else
+            ::setenv("DISPLAY", display, 1);
+        ::unsetenv("WAYLAND_DISPLAY");
+        const CliResult r = run({"play", "--card-size", "32x24"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.oneLine()) << r.err;
+        EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+    }
+    if (was != nullptr) ::setenv("DISPLAY", saved.c_str(), 1);
+}
+
+}  // namespace
