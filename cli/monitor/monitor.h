@@ -24,7 +24,7 @@
 #include "input/input.h"
 #include "monitor/crop_expr.h"
 #include "monitor/layout.h"
-#include "monitor/monitor_options.h"
+#include "monitor/monitor_request.h"
 #include "monitor/picture_scaler.h"
 #include "os/slice_workers.h"
 #include "pluginhost/module_host.h"

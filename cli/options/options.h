@@ -12,7 +12,7 @@
 
 #include "core/settings_vocabulary.h"
 #include "input/levels.h"
-#include "monitor/monitor_options.h"
+#include "monitor/monitor_request.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/status.h"
 #include "vocabulary.h"

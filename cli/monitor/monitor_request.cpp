@@ -1,4 +1,4 @@
-#include "monitor/monitor_options.h"
+#include "monitor/monitor_request.h"
 
 #include <charconv>
 #include <cstdlib>
