@@ -10,11 +10,10 @@
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
 #include "pluginhost/module_host.h"
+#include "vocabulary.h"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr int kClipFps = 10;  // four frames: 0.40 s
 
 std::string naming(std::string message, const std::string& path) {

@@ -11,11 +11,10 @@
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
 #include "monitor/layout.h"
+#include "vocabulary.h"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr uint32_t kMagenta = 0xFF00FF;  // the outline
 constexpr uint32_t kAmber = 0xFFB700;    // the filter's graticule and text colour
 constexpr int32_t kCaption = 12;         // the 8x8 font with two rows above and below
@@ -289,9 +288,7 @@ TEST_F(MonitorRun, AParadePanelShowsEveryLevel) {
     ramp.w = kLevels * kColumnsPerLevel;
     ramp.h = 2;
     ramp.range = 1;  // AVCOL_RANGE_MPEG
-    ramp.pixel = [](int, int x, int) {
-        return static_cast<uint32_t>(x / kColumnsPerLevel) << 16 | 0x8080u;
-    };
+    ramp.pixel = [](int, int x, int) { return static_cast<uint32_t>(x / kColumnsPerLevel) << 16 | 0x8080u; };
     ASSERT_EQ(writePlannedClip(path("ramp.mkv"), ramp), "");
     // No -o: the default name says what it is.
     const Decoded d =

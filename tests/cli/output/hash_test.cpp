@@ -11,6 +11,7 @@
 #include "pluginhost/module_host.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/test_card.h"
+#include "vocabulary.h"
 
 extern "C" {
 #include <libavutil/md5.h>
@@ -18,7 +19,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kExitFailure = 1;
 constexpr int kClipFps = 10;
 
 // MD5 of the pixels as 32-bit little-endian 0x00RRGGBB words, rows top to bottom.

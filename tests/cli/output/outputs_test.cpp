@@ -8,6 +8,7 @@
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
+#include "vocabulary.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -15,8 +16,6 @@ extern "C" {
 }
 
 namespace {
-
-constexpr int kExitFailure = 1, kExitUsage = 2;
 
 // Muxers that write no plain file of their own, left out of the round trip.
 struct Skip {
@@ -94,9 +93,8 @@ constexpr Skip kWriteOnly[] = {
 // primaries of two analogue TV systems, not BT.601's, and no field order):
 // read back as untagged.
 constexpr std::string_view kUntagged[] = {
-    "a64",   "apng",  "gif",        "fits",   "rawvideo",   "webp",   "avif", "dirac",
-    "dnxhd", "mjpeg", "image2pipe", "mpjpeg", "mxf_opatom", "smjpeg", "roq",  "yuv4mpegpipe",
-    "ogg",   "ogv"};
+    "a64",   "apng",       "gif",    "fits",       "rawvideo", "webp", "avif",         "dirac", "dnxhd",
+    "mjpeg", "image2pipe", "mpjpeg", "mxf_opatom", "smjpeg",   "roq",  "yuv4mpegpipe", "ogg",   "ogv"};
 // Muxers that state no frame rate: read back at a guessed one. Ogg's Theora
 // header states it, but FFmpeg 5.1 reads it back as the stream's clock only.
 constexpr std::string_view kNoRate[] = {"asf", "mpjpeg", "fits", "smjpeg", "ogg", "ogv"};

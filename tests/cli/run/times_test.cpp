@@ -12,12 +12,9 @@
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
+#include "vocabulary.h"
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // Three frames at 0, 5.00 and 9.99 s of a 100 fps grid: a 10.00 s clip
 // whose last frame starts a hundredth before its end.
