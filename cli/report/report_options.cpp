@@ -127,6 +127,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     help = false;
     std::vector<const char*> rest = {argv[0]};
     bool ended = false;
+    bool ruleGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (ended || arg == "--") {
@@ -137,6 +138,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         if (arg == "-h" || arg == "--help") {
             help = true;
             return {};
+        }
+        if (arg == "--merge") {
+            options.merge = true;
+            continue;
         }
         const OwnOption* own = nullptr;
         std::string_view value;
@@ -164,6 +169,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             value = argv[++i];
         }
         if (Status s = own->apply(value, options); !s.ok()) return s;
+        ruleGiven = ruleGiven || (own->name != "-f" && own->name != "-j" && own->name != "--jobs");
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
@@ -182,6 +188,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     const Options& o = options.common;
     if (action == Action::Version) return Status::fail("kivrel report takes no --version; kivrel --version");
     if (o.inputs.empty()) return Status::fail("kivrel report needs at least one input file");
+    // The reports carry the rules they were judged by: rules given again could only disagree.
+    if (options.merge && ruleGiven)
+        return Status::fail("--merge takes the rules from the reports: --max-hot, --range-rule, --rule, "
+                            "--luma-range, --rgb-range, --area and --fail-on do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
         return Status::fail(

@@ -18,6 +18,13 @@ inline constexpr const char* kStandardOutput = "-";
 std::string csvText(const std::vector<FileReport>& files);
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);
 std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files);
+// The rules as the JSON report holds them.
+std::string rulesText(const ReportRules& rules);
+// The keys of a frame in the JSON report, in order.
+std::vector<std::string> jsonFrameKeys();
+// The kivrel that writes reports (the JSON names it).
+const char* kivrelVersion();
+
 std::string summaryTable(const ReportOptions& options, const std::vector<FileReport>& files);
 
 // Shared by the forms.
