@@ -56,13 +56,16 @@ private:
         if (depth > kMaxDepth) return fail("nested too deep");
         space();
         switch (peek()) {
-            case '{': return object(out, depth);
-            case '[': return array(out, depth);
-            case '"': out.kind = JsonValue::Kind::String; return string(out.text);
-            case 't': out.kind = JsonValue::Kind::Bool; out.flag = true; return word("true");
-            case 'f': out.kind = JsonValue::Kind::Bool; return word("false");
-            case 'n': out.kind = JsonValue::Kind::Null; return word("null");
-            default: out.kind = JsonValue::Kind::Number; return number(out.text);
+        case '{': return object(out, depth);
+        case '[': return array(out, depth);
+        case '"': out.kind = JsonValue::Kind::String; return string(out.text);
+        case 't':
+            out.kind = JsonValue::Kind::Bool;
+            out.flag = true;
+            return word("true");
+        case 'f': out.kind = JsonValue::Kind::Bool; return word("false");
+        case 'n': out.kind = JsonValue::Kind::Null; return word("null");
+        default: out.kind = JsonValue::Kind::Number; return number(out.text);
         }
     }
 
@@ -83,10 +86,14 @@ private:
             const char c = peek();
             if (!more()) return fail("a \\u escape cut short");
             v <<= 4;
-            if (c >= '0' && c <= '9') v |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') v |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') v |= static_cast<unsigned>(c - 'A' + 10);
-            else return fail("a \\u escape with a character that is not hexadecimal");
+            if (c >= '0' && c <= '9')
+                v |= static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                v |= static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                v |= static_cast<unsigned>(c - 'A' + 10);
+            else
+                return fail("a \\u escape with a character that is not hexadecimal");
         }
         return true;
     }
@@ -123,10 +130,11 @@ private:
         if (!hex4(cp)) return false;
         if (cp >= kSurrogateFirst && cp < kSurrogateEnd) {
             unsigned low = 0;
-            if (cp >= kLowSurrogateFirst || !take('\\') || !take('u') || !hex4(low) || low < kLowSurrogateFirst ||
-                low >= kSurrogateEnd)
+            if (cp >= kLowSurrogateFirst || !take('\\') || !take('u') || !hex4(low) ||
+                low < kLowSurrogateFirst || low >= kSurrogateEnd)
                 return fail("a lone UTF-16 surrogate");
-            cp = kSupplementaryFirst + ((cp - kSurrogateFirst) << kSurrogateBits) + (low - kLowSurrogateFirst);
+            cp =
+                kSupplementaryFirst + ((cp - kSurrogateFirst) << kSurrogateBits) + (low - kLowSurrogateFirst);
         }
         utf8(cp, out);
         return true;

@@ -16,7 +16,8 @@ using Kind = JsonValue::Kind;
 
 constexpr double kWholeFrame = 100.0;  // percent
 constexpr int kPercentDecimals = 4;    // as the writers print shares
-constexpr size_t kFirstExtreme = 4;    // a frame's keys: input, frame, time, avd, then each channel's min and max
+constexpr size_t kFirstExtreme =
+    4;  // a frame's keys: input, frame, time, avd, then each channel's min and max
 
 // One report being read: every fault names the report and what is wrong.
 class ReportReader {
@@ -57,7 +58,8 @@ public:
         if (m == nullptr) return 0;
         const char* end = m->text.data() + m->text.size();
         const auto [stop, ec] = std::from_chars(m->text.data(), end, n);
-        if (ec != std::errc() || stop != end) s = s.ok() ? fault(std::string(key) + " is not a whole number") : s;
+        if (ec != std::errc() || stop != end)
+            s = s.ok() ? fault(std::string(key) + " is not a whole number") : s;
         return n;
     }
     int32_t integer32(const JsonValue& v, const char* key, Status& s) const {
@@ -72,7 +74,8 @@ public:
         if (m == nullptr) return 0;
         const double share = real(v, key, s);
         const auto n = static_cast<int64_t>(std::llround(share * static_cast<double>(pixels) / kWholeFrame));
-        const double back = pixels > 0 ? kWholeFrame * static_cast<double>(n) / static_cast<double>(pixels) : 0.0;
+        const double back =
+            pixels > 0 ? kWholeFrame * static_cast<double>(n) / static_cast<double>(pixels) : 0.0;
         if (n < 0 || n > pixels || fixed(back, kPercentDecimals) != m->text)
             s = s.ok() ? fault(std::string(key) + " " + m->text + " is no share of the frame's pixels") : s;
         return n;
@@ -167,8 +170,8 @@ FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, 
 }
 
 // One file's summary, and its frames from `frames` at `next` on.
-FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonValue& v, const JsonValue& frames,
-                  size_t& next, Status& s) {
+FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonValue& v,
+                  const JsonValue& frames, size_t& next, Status& s) {
     FileReport f;
     f.input = r.text(v, "input", s);
     if (const JsonValue* error = v.find("error"); error != nullptr) {
@@ -179,7 +182,8 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     f.framesWithHot = r.integer(v, "frames_with_hot", s);
     if (const JsonValue* missing = r.member(v, "missing", Kind::Array, s))
         for (const JsonValue& m : missing->items)
-            f.missing.push_back({r.integer(m, "frame", s), r.real(m, "time", s), r.text(m, "why", s) == "damaged"});
+            f.missing.push_back(
+                {r.integer(m, "frame", s), r.real(m, "time", s), r.text(m, "why", s) == "damaged"});
     if (const JsonValue* assumed = r.member(v, "assumed", Kind::Object, s)) {
         f.matrix = r.text(*assumed, "matrix", s);
         f.matrixAssumed = r.flag(*assumed, "matrix_untagged", s);
@@ -219,7 +223,8 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
             const int64_t frame = r.integer(w != nullptr ? *w : JsonValue{}, "frame", s);
             for (size_t i = 0; i < f.frames.size(); ++i)
                 if (f.frames[i].frame == frame) f.worst[m] = static_cast<int>(i);
-            if (f.worst[m] < 0 && s.ok()) s = r.fault(std::string("no frame ") + std::to_string(frame) + " for its worst");
+            if (f.worst[m] < 0 && s.ok())
+                s = r.fault(std::string("no frame ") + std::to_string(frame) + " for its worst");
         }
     return f;
 }
@@ -241,7 +246,8 @@ std::string ruleName(const ReportRules& rules) {
 
 }  // namespace
 
-Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, std::vector<FileReport>& files) {
+Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
+                    std::vector<FileReport>& files) {
     std::string firstRules, firstPath;
     for (const std::string& path : paths) {
         std::string text;
@@ -256,8 +262,8 @@ Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, s
         const std::string version = r.text(*summary, "version", s);
         if (!s.ok()) return s;
         if (version != kivrelVersion())
-            return Status::fail(path + ": made by kivrel " + version + ", not by this kivrel " + kivrelVersion() +
-                                "; report its files again with one version");
+            return Status::fail(path + ": made by kivrel " + version + ", not by this kivrel " +
+                                kivrelVersion() + "; report its files again with one version");
         const JsonValue* rulesJson = r.member(*summary, "rules", Kind::Object, s);
         if (!s.ok()) return s;
         const ReportRules these = rulesOf(r, *rulesJson, s);
@@ -269,8 +275,9 @@ Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, s
             firstPath = path;
             rules = these;
         } else if (printed != firstRules) {
-            return Status::fail(path + ": judged by other rules (" + ruleName(these) + ") than " + firstPath + " (" +
-                                ruleName(rules) + "); merge reports made with the same rule, limits and options");
+            return Status::fail(path + ": judged by other rules (" + ruleName(these) + ") than " + firstPath +
+                                " (" + ruleName(rules) +
+                                "); merge reports made with the same rule, limits and options");
         }
         const JsonValue* list = r.member(*summary, "files", Kind::Array, s);
         if (!s.ok()) return s;

@@ -12,4 +12,5 @@
 // Reads the JSON reports at `paths` in that order; their files, in order,
 // go to `files` and the rules they share to `rules`. Fails on a report that
 // is not one of ours, of another version or judged by other rules.
-Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, std::vector<FileReport>& files);
+Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
+                    std::vector<FileReport>& files);

@@ -190,8 +190,9 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     if (o.inputs.empty()) return Status::fail("kivrel report needs at least one input file");
     // The reports carry the rules they were judged by: rules given again could only disagree.
     if (options.merge && ruleGiven)
-        return Status::fail("--merge takes the rules from the reports: --max-hot, --range-rule, --rule, "
-                            "--luma-range, --rgb-range, --area and --fail-on do not apply");
+        return Status::fail(
+            "--merge takes the rules from the reports: --max-hot, --range-rule, --rule, "
+            "--luma-range, --rgb-range, --area and --fail-on do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
         return Status::fail(

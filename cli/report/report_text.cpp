@@ -289,8 +289,9 @@ std::vector<std::string> jsonFrameKeys() {
 std::string rulesText(const ReportRules& rules) {
     return "{\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
-           std::string(rules.failOnHot ? "\"hot\"" : "") + (rules.failOnHot && rules.failOnRange ? ", " : "") +
-           (rules.failOnRange ? "\"range\"" : "") + "],\n              \"rule\": " + jsonString(rules.range.name) +
+           std::string(rules.failOnHot ? "\"hot\"" : "") +
+           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
+           "],\n              \"rule\": " + jsonString(rules.range.name) +
            ", \"luma_range\": " + limitsJson(rules.range.luma) +
            ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
            ", \"rgb_range\": " + limitsJson(rules.range.rgb) +

@@ -11,13 +11,17 @@ namespace {
 
 class ReportMerge : public CliTest {
 protected:
-    bool shell(const std::string& command) const { return std::system(("cd " + dir_ + " && " + command).c_str()) == 0; }
+    bool shell(const std::string& command) const {
+        return std::system(("cd " + dir_ + " && " + command).c_str()) == 0;
+    }
     void SetUp() override {
         CliTest::SetUp();
         // 8 and 10 bits, odd sizes, a picture with levels outside any rule; and a file that is no video.
-        ASSERT_TRUE(shell("ffmpeg -v error -f lavfi -i testsrc2=s=17x9:r=10:d=0.5 -pix_fmt yuv420p -c:v ffv1 a.mkv"));
-        ASSERT_TRUE(shell("ffmpeg -v error -f lavfi -i testsrc2=s=33x8:r=25:d=0.2 -vf lutyuv=y=val*1.3 "
-                          "-pix_fmt yuv422p10le -c:v ffv1 b.mkv"));
+        ASSERT_TRUE(
+            shell("ffmpeg -v error -f lavfi -i testsrc2=s=17x9:r=10:d=0.5 -pix_fmt yuv420p -c:v ffv1 a.mkv"));
+        ASSERT_TRUE(
+            shell("ffmpeg -v error -f lavfi -i testsrc2=s=33x8:r=25:d=0.2 -vf lutyuv=y=val*1.3 "
+                  "-pix_fmt yuv422p10le -c:v ffv1 b.mkv"));
         writeText("bad.mkv", "not a video\n");
     }
     // A merge that must be refused with one line naming the report, and status 1.
@@ -45,7 +49,8 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     }
     // The per-file step, two at a time, in any order; each one's status is its own.
     shell("parallel --will-cite -j2 " + kivrel +
-          " report {} --rule r103 --max-hot 0.5 --fail-on range -o {}.json ::: a.mkv bad.mkv b.mkv 2>/dev/null");
+          " report {} --rule r103 --max-hot 0.5 --fail-on range -o {}.json ::: a.mkv bad.mkv b.mkv "
+          "2>/dev/null");
     for (const char* out : {"merged.csv", "merged.json", "merged.html"}) {
         SCOPED_TRACE(out);
         const CliResult r = run({"report", "--merge", "a.mkv.json", "bad.mkv.json", "b.mkv.json", "-o", out});
@@ -60,8 +65,9 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
 
     // Every file read: the status is the rule's, as a run's would be.
     const CliResult read = run({"report", "--merge", "a.mkv.json", "b.mkv.json"});
-    EXPECT_EQ(read.status, run({"report", "a.mkv", "b.mkv", "--rule", "r103", "--max-hot", "0.5", "--fail-on",
-                                "range"}).status);
+    EXPECT_EQ(
+        read.status,
+        run({"report", "a.mkv", "b.mkv", "--rule", "r103", "--max-hot", "0.5", "--fail-on", "range"}).status);
     EXPECT_NE(read.out.find("overall:"), std::string::npos) << read.out;
 }
 
@@ -95,7 +101,9 @@ TEST_F(ReportMerge, BrokenReportsAreRefusedCleanly) {
     std::string share = good;
     share.replace(share.find(shareAt) + shareAt.size(), 1, "3");  // 3.0000 % of 153 pixels: no count
     const std::pair<const char*, std::string> cases[] = {
-        {"garbage", "\x7F" "ELF\x02\x01"},
+        {"garbage",
+         "\x7F"
+         "ELF\x02\x01"},
         {"deep", std::string(1000000, '[')},
         {"not ours", "{\"summary\": 1, \"frames\": []}"},
         {"share", share},
