@@ -225,6 +225,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
 
 std::string reportHelpText() {
     return R"(Usage: kivrel report INPUT... [-o FILE] [OPTIONS]
+       kivrel report --merge REPORT.json... [-o FILE]
 
 Checks whole files for broadcast legality with the filter's own measures:
 for every frame the average luma as the histograms show it ("AVD"), the
@@ -259,6 +260,10 @@ frame of each measure, and what was assumed about the input.
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)
+      --merge            the inputs are JSON reports (one a file, made anywhere
+                         by this kivrel with the same rules): write the CSV or
+                         JSON one run over their files writes, or the page
+                         without pictures, reading no media
 
 Reading, frame selection and settings as for rendering: -ss, -t, -to,
 -frames, -start_number, -threads, --skip-errors, --input-matrix,
@@ -272,5 +277,7 @@ names is broken, 128 + N ended by signal N.
 Examples:
   kivrel report clip.mp4 -o report.html
   kivrel report *.mxf --fail-on hot,range --max-hot 0.01 -j 2 -o qc.csv
+  ls *.mxf | parallel kivrel report {} -o qc/{.}.json   # then:
+  kivrel report --merge qc/a.json qc/b.json -o qc.csv
 )";
 }
