@@ -15,7 +15,6 @@ namespace {
 using Kind = JsonValue::Kind;
 
 constexpr double kWholeFrame = 100.0;  // percent
-constexpr int kPercentDecimals = 4;    // as the writers print shares
 constexpr size_t kFirstExtreme =
     4;  // a frame's keys: input, frame, time, avd, then each channel's min and max
 
@@ -76,7 +75,7 @@ public:
         const auto n = static_cast<int64_t>(std::llround(share * static_cast<double>(pixels) / kWholeFrame));
         const double back =
             pixels > 0 ? kWholeFrame * static_cast<double>(n) / static_cast<double>(pixels) : 0.0;
-        if (n < 0 || n > pixels || fixed(back, kPercentDecimals) != m->text)
+        if (n < 0 || n > pixels || percentText(back) != m->text)
             s = s.ok() ? fault(std::string(key) + " " + m->text + " is no share of the frame's pixels") : s;
         return n;
     }
@@ -154,7 +153,7 @@ FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, 
         f.highest[c] = r.integer32(v, keys[kFirstExtreme + 2 * c + 1].c_str(), s);
     }
     f.hotPixels = r.integer(v, "hot_pixels", s);
-    if (s.ok() && fixed(f.hotPercent(), kPercentDecimals) != v.find("hot_percent")->text)
+    if (s.ok() && percentText(f.hotPercent()) != v.find("hot_percent")->text)
         s = r.fault("hot_percent is not hot_pixels' share of the frame");
     f.below16 = r.count(v, "below16_percent", pixels, s);
     f.above235 = r.count(v, "above235_percent", pixels, s);
@@ -202,9 +201,9 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     // The limits at the file's depth follow from the rule; the text written must agree.
     const bool measured = r.flag(v, "source_measured", s);
     noteLimits(rules.range, measured ? f.bits : 8, measured, f);
-    if (s.ok() && r.text(v, "range_rule", s) != rangeRuleText(rules.range, f))
-        s = r.fault("range_rule \"" + v.find("range_rule")->text + "\" is not what its rule makes at " +
-                    std::to_string(f.bits) + " bits");
+    if (const std::string said = r.text(v, "range_rule", s); s.ok() && said != rangeRuleText(rules.range, f))
+        s = r.fault("range_rule \"" + said + "\" is not what its rule makes at " + std::to_string(f.bits) +
+                    " bits");
     f.hotRanges = rangesOf(r, v, "hot_ranges", s);
     f.rangeRanges = rangesOf(r, v, "range_ranges", s);
     for (int64_t i = 0; i < count && s.ok(); ++i, ++next) {

@@ -152,6 +152,8 @@ std::string fixed(double v, int decimals) {
     return text;
 }
 
+std::string percentText(double share) { return fixed(share, kPercentDecimals); }
+
 std::string validUtf8(const std::string& s) {
     constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
     std::string out;

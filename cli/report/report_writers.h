@@ -29,6 +29,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
 
 // Shared by the forms.
 std::string fixed(double v, int decimals);
+std::string percentText(double share);  // a share as every form prints it
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
 // The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10

@@ -60,7 +60,7 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     EXPECT_EQ(readText("merged.json"), readText("single.json"));
     const std::string page = readText("merged.html");
     EXPECT_NE(page.find("unreadable"), std::string::npos);
-    EXPECT_NE(page.find("breaks range"), std::string::npos);
+    EXPECT_NE(page.find("breaks hot and range"), std::string::npos);
     EXPECT_NE(page.find("<svg"), std::string::npos);  // the charts, from the frames' numbers
 
     // Every file read: the status is the rule's, as a run's would be.
@@ -99,7 +99,7 @@ TEST_F(ReportMerge, BrokenReportsAreRefusedCleanly) {
     }
     const std::string shareAt = "\"below16_percent\": ";
     std::string share = good;
-    share.replace(share.find(shareAt) + shareAt.size(), 1, "3");  // 3.0000 % of 153 pixels: no count
+    share.replace(share.find(shareAt) + shareAt.size(), 1, "3");  // 3.0000 % of 128 pixels: no count of them
     const std::pair<const char*, std::string> cases[] = {
         {"garbage",
          "\x7F"
