@@ -15,8 +15,10 @@ namespace {
 using Kind = JsonValue::Kind;
 
 constexpr double kWholeFrame = 100.0;  // percent
-constexpr size_t kFirstExtreme =
-    4;  // a frame's keys: input, frame, time, avd, then each channel's min and max
+// A source coded as RGB has its luma judged at 8 bits whatever its depth, as a run judges it.
+constexpr int kRgbLumaBits = 8;
+// A frame's keys: input, frame, time, avd, then each channel's min and max.
+constexpr size_t kFirstExtreme = 4;
 
 // One report being read: every fault names the report and what is wrong.
 class ReportReader {
@@ -200,7 +202,7 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     const int64_t pixels = r.integer(v, "frame_pixels", s);
     // The limits at the file's depth follow from the rule; the text written must agree.
     const bool measured = r.flag(v, "source_measured", s);
-    noteLimits(rules.range, measured ? f.bits : 8, measured, f);
+    noteLimits(rules.range, measured ? f.bits : kRgbLumaBits, measured, f);
     if (const std::string said = r.text(v, "range_rule", s); s.ok() && said != rangeRuleText(rules.range, f))
         s = r.fault("range_rule \"" + said + "\" is not what its rule makes at " + std::to_string(f.bits) +
                     " bits");
