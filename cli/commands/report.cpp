@@ -10,6 +10,7 @@
 #include "os/signals.h"
 #include "output/pending_file.h"
 #include "report/check_file.h"
+#include "report/report_merge.h"
 #include "report/report_options.h"
 #include "report/report_writers.h"
 #include "vocabulary.h"
@@ -37,6 +38,30 @@ Status writeReport(const ReportOptions& options, const std::vector<FileReport>& 
     return file.commit();
 }
 
+// The report in the form asked for, and the run's status: 1 when a file
+// could not be read, else 3 when a rule --fail-on names is broken.
+int finishReport(const ReportOptions& options, const std::vector<FileReport>& files) {
+    if (options.common.output.empty()) {
+        std::fputs(summaryTable(options, files).c_str(), stdout);
+    } else if (Status s = writeReport(options, files); !s.ok()) {
+        logLine(s.message());
+        return kExitFailure;
+    }
+    for (const FileReport& f : files)
+        if (!f.error.empty()) return kExitFailure;
+    return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
+}
+
+// --merge: the files' own reports, made on any machine, read back; no media.
+int mergeReportsCommand(ReportOptions& options) {
+    std::vector<FileReport> files;
+    if (Status s = mergeReports(options.common.inputs, options.rules, files); !s.ok()) {
+        logLine(s.message());
+        return kExitFailure;
+    }
+    return finishReport(options, files);
+}
+
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
@@ -62,6 +87,7 @@ int runReportCommand(int argc, char** argv) {
             return kExitFailure;
         }
     }
+    if (options.merge) return mergeReportsCommand(options);
     Status error;
     const std::string modulePath = common.modulePath.empty() ? defaultModulePath() : common.modulePath;
     std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
@@ -94,20 +120,11 @@ int runReportCommand(int argc, char** argv) {
         return exitStatusForSignal(sig);
     }
     // A file that cannot be read gets its own row, and the others their verdicts.
-    bool unreadable = false;
     for (size_t i = 0; i < n; ++i)
         if (!results[i].ok()) {
             logLine(results[i].message());
             files[i].error = results[i].message();
             files[i].frames.clear();
-            unreadable = true;
         }
-    if (common.output.empty()) {
-        std::fputs(summaryTable(options, files).c_str(), stdout);
-    } else if (Status s = writeReport(options, files); !s.ok()) {
-        logLine(s.message());
-        return kExitFailure;
-    }
-    if (unreadable) return kExitFailure;
-    return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
+    return finishReport(options, files);
 }

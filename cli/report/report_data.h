@@ -51,6 +51,7 @@ struct ReportOptions {
     } customRange;
     int jobs = 1;  // files checked at once (-j)
     std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
+    bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
 };
 
 inline constexpr int kSourceMeasureCount = 6;  // Y, Cb, Cr, R, G, B

@@ -127,6 +127,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     help = false;
     std::vector<const char*> rest = {argv[0]};
     bool ended = false;
+    bool ruleGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (ended || arg == "--") {
@@ -137,6 +138,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         if (arg == "-h" || arg == "--help") {
             help = true;
             return {};
+        }
+        if (arg == "--merge") {
+            options.merge = true;
+            continue;
         }
         const OwnOption* own = nullptr;
         std::string_view value;
@@ -164,6 +169,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             value = argv[++i];
         }
         if (Status s = own->apply(value, options); !s.ok()) return s;
+        ruleGiven = ruleGiven || (own->name != "-f" && own->name != "-j" && own->name != "--jobs");
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
@@ -182,6 +188,11 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     const Options& o = options.common;
     if (action == Action::Version) return Status::fail("kivrel report takes no --version; kivrel --version");
     if (o.inputs.empty()) return Status::fail("kivrel report needs at least one input file");
+    // The reports carry the rules they were judged by: rules given again could only disagree.
+    if (options.merge && ruleGiven)
+        return Status::fail(
+            "--merge takes the rules from the reports: --max-hot, --range-rule, --rule, "
+            "--luma-range, --rgb-range, --area and --fail-on do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
         return Status::fail(
@@ -214,6 +225,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
 
 std::string reportHelpText() {
     return R"(Usage: kivrel report INPUT... [-o FILE] [OPTIONS]
+       kivrel report --merge REPORT.json... [-o FILE]
 
 Checks whole files for broadcast legality with the filter's own measures:
 for every frame the average luma as the histograms show it ("AVD"), the
@@ -248,6 +260,10 @@ frame of each measure, and what was assumed about the input.
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)
+      --merge            the inputs are JSON reports (one a file, made anywhere
+                         by this kivrel with the same rules): write the CSV or
+                         JSON one run over their files writes, or the page
+                         without pictures, reading no media
 
 Reading, frame selection and settings as for rendering: -ss, -t, -to,
 -frames, -start_number, -threads, --skip-errors, --input-matrix,
@@ -261,5 +277,7 @@ names is broken, 128 + N ended by signal N.
 Examples:
   kivrel report clip.mp4 -o report.html
   kivrel report *.mxf --fail-on hot,range --max-hot 0.01 -j 2 -o qc.csv
+  ls *.mxf | parallel kivrel report {} -o qc/{.}.json   # then:
+  kivrel report --merge qc/a.json qc/b.json -o qc.csv
 )";
 }

@@ -152,6 +152,8 @@ std::string fixed(double v, int decimals) {
     return text;
 }
 
+std::string percentText(double share) { return fixed(share, kPercentDecimals); }
+
 std::string validUtf8(const std::string& s) {
     constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
     std::string out;
@@ -278,6 +280,26 @@ std::string csvText(const std::vector<FileReport>& files) {
     return out;
 }
 
+const char* kivrelVersion() { return KIVREL_VERSION; }
+
+std::vector<std::string> jsonFrameKeys() {
+    std::vector<std::string> keys(std::begin(kColumns), std::begin(kColumns) + kMeasureColumns);
+    keys.insert(keys.end(), std::begin(kSourceColumns), std::end(kSourceColumns));
+    return keys;
+}
+
+std::string rulesText(const ReportRules& rules) {
+    return "{\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
+           ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
+           std::string(rules.failOnHot ? "\"hot\"" : "") +
+           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
+           "],\n              \"rule\": " + jsonString(rules.range.name) +
+           ", \"luma_range\": " + limitsJson(rules.range.luma) +
+           ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
+           ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
+           ", \"area_percent\": " + fixed(rules.range.areaPercent, kPercentDecimals) + "}";
+}
+
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files) {
     const ReportRules& rules = options.rules;
     std::string out = "{\n  \"summary\": {\n";
@@ -289,15 +311,9 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     }
     out += "    \"verdict\": " +
            jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
-    out += "    \"rules\": {\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
-           ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
-           std::string(rules.failOnHot ? "\"hot\"" : "") +
-           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
-           "],\n              \"rule\": " + jsonString(rules.range.name) +
-           ", \"luma_range\": " + limitsJson(rules.range.luma) +
-           ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
-           ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
-           ", \"area_percent\": " + fixed(rules.range.areaPercent, kPercentDecimals) + "},\n";
+    // The version and the rules: what --merge asks of reports made elsewhere.
+    out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
+    out += "    \"rules\": " + rulesText(rules) + ",\n";
     out += "    \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
@@ -324,6 +340,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
                ",\n       \"settings\": " + jsonString(f.filterSettings) +
                ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
+               // What the frames' shares are of: --merge counts their pixels from them.
+               ", \"frame_pixels\": " + std::to_string(f.frames.empty() ? 0 : f.frames.front().pixels) +
                ",\n       \"hot_ranges\": " + rangesJson(f.hotRanges) +
                ",\n       \"range_ranges\": " + rangesJson(f.rangeRanges) + ",\n       \"worst\": {";
         for (int m = 0; m < kWorstMeasureCount; ++m) {

@@ -18,10 +18,18 @@ inline constexpr const char* kStandardOutput = "-";
 std::string csvText(const std::vector<FileReport>& files);
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files);
 std::string htmlText(const ReportOptions& options, const std::vector<FileReport>& files);
+// The rules as the JSON report holds them.
+std::string rulesText(const ReportRules& rules);
+// The keys of a frame in the JSON report, in order.
+std::vector<std::string> jsonFrameKeys();
+// The kivrel that writes reports (the JSON names it).
+const char* kivrelVersion();
+
 std::string summaryTable(const ReportOptions& options, const std::vector<FileReport>& files);
 
 // Shared by the forms.
 std::string fixed(double v, int decimals);
+std::string percentText(double share);  // a share as every form prints it
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
 // The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10

@@ -1,0 +1,25 @@
+// A small, strict reader for the JSON kivrel writes (RFC 8259): the merge
+// reads reports made elsewhere, so every read is bounded and nesting limited.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pluginhost/status.h"
+
+struct JsonValue {
+    enum class Kind { Null, Bool, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool flag = false;
+    std::string text;  // a string's decoded UTF-8, a number as written
+    std::vector<JsonValue> items;
+    std::vector<std::pair<std::string, JsonValue>> members;  // in the order written
+
+    const JsonValue* find(std::string_view key) const;
+};
+
+// Parses one JSON text, nothing but white space around it.
+Status parseJson(std::string_view text, JsonValue& out);

@@ -1,0 +1,293 @@
+#include "report/report_merge.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "report/json_reader.h"
+#include "report/report_writers.h"
+#include "report/source_measure.h"
+
+namespace {
+
+using Kind = JsonValue::Kind;
+
+constexpr double kWholeFrame = 100.0;  // percent
+// A source coded as RGB has its luma judged at 8 bits whatever its depth, as a run judges it.
+constexpr int kRgbLumaBits = 8;
+// A frame's keys: input, frame, time, avd, then each channel's min and max.
+constexpr size_t kFirstExtreme = 4;
+
+// One report being read: every fault names the report and what is wrong.
+class ReportReader {
+public:
+    explicit ReportReader(std::string path) : path_(std::move(path)) {}
+
+    Status fault(const std::string& what) const {
+        return Status::fail(path_ + ": " + what + " (not a report kivrel report wrote)");
+    }
+
+    const JsonValue* member(const JsonValue& v, const char* key, Kind kind, Status& s) const {
+        const JsonValue* m = v.kind == Kind::Object ? v.find(key) : nullptr;
+        if (m == nullptr || m->kind != kind) {
+            if (s.ok()) s = fault(std::string("no ") + key + " of its kind");
+            return nullptr;
+        }
+        return m;
+    }
+    std::string text(const JsonValue& v, const char* key, Status& s) const {
+        const JsonValue* m = member(v, key, Kind::String, s);
+        return m != nullptr ? m->text : std::string();
+    }
+    bool flag(const JsonValue& v, const char* key, Status& s) const {
+        const JsonValue* m = member(v, key, Kind::Bool, s);
+        return m != nullptr && m->flag;
+    }
+    double real(const JsonValue& v, const char* key, Status& s) const {
+        return number(member(v, key, Kind::Number, s), key, s);
+    }
+    double number(const JsonValue* m, const char* key, Status& s) const {
+        double d = 0.0;
+        if (m != nullptr && !finite(m->text, d)) s = s.ok() ? fault(std::string(key) + " out of range") : s;
+        return d;
+    }
+    int64_t integer(const JsonValue& v, const char* key, Status& s) const {
+        const JsonValue* m = member(v, key, Kind::Number, s);
+        int64_t n = 0;
+        if (m == nullptr) return 0;
+        const char* end = m->text.data() + m->text.size();
+        const auto [stop, ec] = std::from_chars(m->text.data(), end, n);
+        if (ec != std::errc() || stop != end)
+            s = s.ok() ? fault(std::string(key) + " is not a whole number") : s;
+        return n;
+    }
+    int32_t integer32(const JsonValue& v, const char* key, Status& s) const {
+        const int64_t n = integer(v, key, s);
+        if (n < INT32_MIN || n > INT32_MAX) s = s.ok() ? fault(std::string(key) + " out of range") : s;
+        return static_cast<int32_t>(n);
+    }
+    // A count of pixels from its share as printed: the share it prints again
+    // must be the one read, or the merge would not write what a run wrote.
+    int64_t count(const JsonValue& v, const char* key, int64_t pixels, Status& s) const {
+        const JsonValue* m = member(v, key, Kind::Number, s);
+        if (m == nullptr) return 0;
+        const double share = real(v, key, s);
+        const auto n = static_cast<int64_t>(std::llround(share * static_cast<double>(pixels) / kWholeFrame));
+        const double back =
+            pixels > 0 ? kWholeFrame * static_cast<double>(n) / static_cast<double>(pixels) : 0.0;
+        if (n < 0 || n > pixels || percentText(back) != m->text)
+            s = s.ok() ? fault(std::string(key) + " " + m->text + " is no share of the frame's pixels") : s;
+        return n;
+    }
+
+private:
+    std::string path_;
+
+    static bool finite(const std::string& t, double& d) {
+        const char* end = t.data() + t.size();
+        const auto [stop, ec] = std::from_chars(t.data(), end, d);
+        return ec == std::errc() && stop == end && std::isfinite(d);
+    }
+};
+
+CodeLimits limitsOf(const ReportReader& r, const JsonValue& rules, const char* key, Status& s) {
+    const JsonValue* v = rules.find(key);
+    if (v != nullptr && v->kind == Kind::Null) return {};
+    const JsonValue* pair = r.member(rules, key, Kind::Array, s);
+    if (pair == nullptr || pair->items.size() != 2 || pair->items[0].kind != Kind::Number ||
+        pair->items[1].kind != Kind::Number) {
+        if (s.ok()) s = r.fault(std::string(key) + " is not [lo, hi]");
+        return {};
+    }
+    return {true, r.number(&pair->items[0], key, s), r.number(&pair->items[1], key, s)};
+}
+
+ReportRules rulesOf(const ReportReader& r, const JsonValue& rules, Status& s) {
+    ReportRules out;
+    out.maxHotPercent = r.real(rules, "max_hot_percent", s);
+    out.studioRange = r.text(rules, "range_rule", s) != "off";
+    if (const JsonValue* failOn = r.member(rules, "fail_on", Kind::Array, s))
+        for (const JsonValue& rule : failOn->items) {
+            out.failOnHot = out.failOnHot || rule.text == "hot";
+            out.failOnRange = out.failOnRange || rule.text == "range";
+        }
+    out.range.name = r.text(rules, "rule", s);
+    out.range.luma = limitsOf(r, rules, "luma_range", s);
+    out.range.chroma = limitsOf(r, rules, "chroma_range", s);
+    out.range.rgb = limitsOf(r, rules, "rgb_range", s);
+    out.range.areaPercent = r.real(rules, "area_percent", s);
+    return out;
+}
+
+std::vector<TimeRange> rangesOf(const ReportReader& r, const JsonValue& file, const char* key, Status& s) {
+    std::vector<TimeRange> out;
+    if (const JsonValue* list = r.member(file, key, Kind::Array, s))
+        for (const JsonValue& v : list->items) {
+            TimeRange t;
+            t.start = r.real(v, "start", s);
+            t.end = r.real(v, "end", s);
+            t.firstFrame = r.integer(v, "first_frame", s);
+            t.lastFrame = r.integer(v, "last_frame", s);
+            t.frames = r.integer(v, "frames", s);
+            t.worstPercent = r.real(v, "worst_percent", s);
+            out.push_back(t);
+        }
+    return out;
+}
+
+FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, Status& s) {
+    FrameNumbers f;
+    const std::vector<std::string> keys = jsonFrameKeys();
+    bool same = v.kind == Kind::Object && v.members.size() == keys.size();
+    for (size_t i = 0; same && i < keys.size(); ++i) same = v.members[i].first == keys[i];
+    if (!same) {
+        if (s.ok()) s = r.fault("a frame without the frame keys in their order");
+        return f;
+    }
+    f.pixels = pixels;
+    f.frame = r.integer(v, "frame", s);
+    f.time = r.real(v, "time", s);
+    f.avd = r.integer32(v, "avd", s);
+    for (size_t c = 0; c < kChannelCount; ++c) {
+        f.lowest[c] = r.integer32(v, keys[kFirstExtreme + 2 * c].c_str(), s);
+        f.highest[c] = r.integer32(v, keys[kFirstExtreme + 2 * c + 1].c_str(), s);
+    }
+    f.hotPixels = r.integer(v, "hot_pixels", s);
+    if (s.ok() && percentText(f.hotPercent()) != v.find("hot_percent")->text)
+        s = r.fault("hot_percent is not hot_pixels' share of the frame");
+    f.below16 = r.count(v, "below16_percent", pixels, s);
+    f.above235 = r.count(v, "above235_percent", pixels, s);
+    f.sourceLowest = r.integer32(v, "source_luma_min", s);
+    f.sourceHighest = r.integer32(v, "source_luma_max", s);
+    for (int m = 0; m < kSourceMeasureCount; ++m) {
+        const std::string key = std::string("src_") + kSourceMeasureKeys[m];
+        f.srcLowest[m] = r.integer32(v, (key + "_min").c_str(), s);
+        f.srcHighest[m] = r.integer32(v, (key + "_max").c_str(), s);
+    }
+    f.outside = r.count(v, "outside_percent", pixels, s);
+    return f;
+}
+
+// One file's summary, and its frames from `frames` at `next` on.
+FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonValue& v,
+                  const JsonValue& frames, size_t& next, Status& s) {
+    FileReport f;
+    f.input = r.text(v, "input", s);
+    if (const JsonValue* error = v.find("error"); error != nullptr) {
+        f.error = r.text(v, "error", s);
+        return f;
+    }
+    const int64_t count = r.integer(v, "frames", s);
+    f.framesWithHot = r.integer(v, "frames_with_hot", s);
+    if (const JsonValue* missing = r.member(v, "missing", Kind::Array, s))
+        for (const JsonValue& m : missing->items)
+            f.missing.push_back(
+                {r.integer(m, "frame", s), r.real(m, "time", s), r.text(m, "why", s) == "damaged"});
+    if (const JsonValue* assumed = r.member(v, "assumed", Kind::Object, s)) {
+        f.matrix = r.text(*assumed, "matrix", s);
+        f.matrixAssumed = r.flag(*assumed, "matrix_untagged", s);
+        f.range = r.text(*assumed, "range", s);
+        f.rangeAssumed = r.flag(*assumed, "range_untagged", s);
+        f.bits = r.integer32(*assumed, "bits", s);
+        const std::string transfer = r.text(*assumed, "transfer", s);
+        f.hdrTransfer = transfer == "SDR" ? "" : transfer;
+    }
+    const JsonValue* timecode = v.find("start_timecode");
+    if (timecode == nullptr || timecode->kind != Kind::Null) f.startTimecode = r.text(v, "start_timecode", s);
+    f.filterSettings = r.text(v, "settings", s);
+    f.w = r.integer32(v, "width", s);
+    f.h = r.integer32(v, "height", s);
+    const int64_t pixels = r.integer(v, "frame_pixels", s);
+    // The limits at the file's depth follow from the rule; the text written must agree.
+    const bool measured = r.flag(v, "source_measured", s);
+    noteLimits(rules.range, measured ? f.bits : kRgbLumaBits, measured, f);
+    if (const std::string said = r.text(v, "range_rule", s); s.ok() && said != rangeRuleText(rules.range, f))
+        s = r.fault("range_rule \"" + said + "\" is not what its rule makes at " + std::to_string(f.bits) +
+                    " bits");
+    f.hotRanges = rangesOf(r, v, "hot_ranges", s);
+    f.rangeRanges = rangesOf(r, v, "range_ranges", s);
+    for (int64_t i = 0; i < count && s.ok(); ++i, ++next) {
+        if (next >= frames.items.size()) {
+            s = r.fault("fewer frames than its files count");
+            break;
+        }
+        f.frames.push_back(frameOf(r, frames.items[next], pixels, s));
+        if (s.ok() && frames.items[next].find("input")->text != f.input)
+            s = r.fault("frames out of their files' order");
+    }
+    if (const JsonValue* worst = r.member(v, "worst", Kind::Object, s))
+        for (int m = 0; m < kWorstMeasureCount && s.ok(); ++m) {
+            const JsonValue* w = worst->find(kWorstMeasureKeys[m]);
+            if (w != nullptr && w->kind == Kind::Null) continue;
+            const int64_t frame = r.integer(w != nullptr ? *w : JsonValue{}, "frame", s);
+            for (size_t i = 0; i < f.frames.size(); ++i)
+                if (f.frames[i].frame == frame) f.worst[m] = static_cast<int>(i);
+            if (f.worst[m] < 0 && s.ok())
+                s = r.fault(std::string("no frame ") + std::to_string(frame) + " for its worst");
+        }
+    return f;
+}
+
+Status readText(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Status::fail("cannot read " + path);
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (in.bad()) return Status::fail("cannot read " + path);
+    text = std::move(all).str();
+    return {};
+}
+
+// The rule as a person names it in the refusal.
+std::string ruleName(const ReportRules& rules) {
+    return rules.studioRange ? rules.range.name : std::string("no range rule");
+}
+
+}  // namespace
+
+Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
+                    std::vector<FileReport>& files) {
+    std::string firstRules, firstPath;
+    for (const std::string& path : paths) {
+        std::string text;
+        if (Status s = readText(path, text); !s.ok()) return s;
+        JsonValue doc;
+        const ReportReader r(path);
+        if (Status s = parseJson(text, doc); !s.ok()) return r.fault(s.message());
+        Status s;
+        const JsonValue* summary = r.member(doc, "summary", Kind::Object, s);
+        const JsonValue* frames = r.member(doc, "frames", Kind::Array, s);
+        if (!s.ok()) return s;
+        const std::string version = r.text(*summary, "version", s);
+        if (!s.ok()) return s;
+        if (version != kivrelVersion())
+            return Status::fail(path + ": made by kivrel " + version + ", not by this kivrel " +
+                                kivrelVersion() + "; report its files again with one version");
+        const JsonValue* rulesJson = r.member(*summary, "rules", Kind::Object, s);
+        if (!s.ok()) return s;
+        const ReportRules these = rulesOf(r, *rulesJson, s);
+        if (!s.ok()) return s;
+        // The rules as this kivrel writes them: two reports agree when they print alike.
+        const std::string printed = rulesText(these);
+        if (firstPath.empty()) {
+            firstRules = printed;
+            firstPath = path;
+            rules = these;
+        } else if (printed != firstRules) {
+            return Status::fail(path + ": judged by other rules (" + ruleName(these) + ") than " + firstPath +
+                                " (" + ruleName(rules) +
+                                "); merge reports made with the same rule, limits and options");
+        }
+        const JsonValue* list = r.member(*summary, "files", Kind::Array, s);
+        if (!s.ok()) return s;
+        size_t next = 0;
+        for (const JsonValue& file : list->items) {
+            files.push_back(fileOf(r, rules, file, *frames, next, s));
+            if (!s.ok()) return s;
+        }
+        if (next != frames->items.size()) return r.fault("more frames than its files count");
+    }
+    return {};
+}

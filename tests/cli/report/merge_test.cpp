@@ -1,0 +1,120 @@
+// kivrel report --merge: per-file reports made apart (here by GNU parallel,
+// as the README shows) merge into the very CSV and JSON one run writes, and
+// reports that do not belong together, or are not reports, are refused.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "cli/support/cli_runner.h"
+
+namespace {
+
+class ReportMerge : public CliTest {
+protected:
+    bool shell(const std::string& command) const {
+        return std::system(("cd " + dir_ + " && " + command).c_str()) == 0;
+    }
+    void SetUp() override {
+        CliTest::SetUp();
+        // 8 and 10 bits, odd sizes, a picture with levels outside any rule; and a file that is no video.
+        ASSERT_TRUE(
+            shell("ffmpeg -v error -f lavfi -i testsrc2=s=17x9:r=10:d=0.5 -pix_fmt yuv420p -c:v ffv1 a.mkv"));
+        ASSERT_TRUE(
+            shell("ffmpeg -v error -f lavfi -i testsrc2=s=33x8:r=25:d=0.2 -vf lutyuv=y=val*1.3 "
+                  "-pix_fmt yuv422p10le -c:v ffv1 b.mkv"));
+        writeText("bad.mkv", "not a video\n");
+    }
+    // A merge that must be refused with one line naming the report, and status 1.
+    void expectRefused(const Args& reports, const std::string& why) {
+        Args line = {"report", "--merge"};
+        line.insert(line.end(), reports.begin(), reports.end());
+        line.insert(line.end(), {"-o", "refused.csv"});
+        const CliResult r = run(line);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(r.oneLine()) << r.err;
+        EXPECT_NE(r.err.find(reports.back() + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+        EXPECT_EQ(files().count("refused.csv"), 0u);
+    }
+};
+
+TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
+    const std::string kivrel = KIVREL_CLI_EXE;
+    const Args inputs = {"a.mkv", "bad.mkv", "b.mkv"};
+    for (const char* form : {"csv", "json"}) {
+        Args single = {"report", "--rule", "r103", "--max-hot", "0.5", "--fail-on", "range", "-o"};
+        single.push_back(std::string("single.") + form);
+        single.insert(single.begin() + 1, inputs.begin(), inputs.end());
+        EXPECT_EQ(run(single).status, 1);  // one file unreadable
+    }
+    // The per-file step, two at a time, in any order; each one's status is its own.
+    shell("parallel --will-cite -j2 " + kivrel +
+          " report {} --rule r103 --max-hot 0.5 --fail-on range -o {}.json ::: a.mkv bad.mkv b.mkv "
+          "2>/dev/null");
+    for (const char* out : {"merged.csv", "merged.json", "merged.html"}) {
+        SCOPED_TRACE(out);
+        const CliResult r = run({"report", "--merge", "a.mkv.json", "bad.mkv.json", "b.mkv.json", "-o", out});
+        EXPECT_EQ(r.status, 1) << r.err;  // as the single run: a file was unreadable
+    }
+    EXPECT_EQ(readText("merged.csv"), readText("single.csv"));
+    EXPECT_EQ(readText("merged.json"), readText("single.json"));
+    const std::string page = readText("merged.html");
+    EXPECT_NE(page.find("unreadable"), std::string::npos);
+    EXPECT_NE(page.find("breaks hot and range"), std::string::npos);
+    EXPECT_NE(page.find("<svg"), std::string::npos);  // the charts, from the frames' numbers
+
+    // Every file read: the status is the rule's, as a run's would be.
+    const CliResult read = run({"report", "--merge", "a.mkv.json", "b.mkv.json"});
+    EXPECT_EQ(
+        read.status,
+        run({"report", "a.mkv", "b.mkv", "--rule", "r103", "--max-hot", "0.5", "--fail-on", "range"}).status);
+    EXPECT_NE(read.out.find("overall:"), std::string::npos) << read.out;
+}
+
+TEST_F(ReportMerge, ReportsThatDoNotBelongTogetherAreRefused) {
+    ASSERT_EQ(run({"report", "a.mkv", "--rule", "r103", "-o", "r103.json"}).status, 0);
+    ASSERT_EQ(run({"report", "b.mkv", "-o", "strict.json"}).status, 0);
+    ASSERT_EQ(run({"report", "b.mkv", "--rule", "r103", "--area", "2", "-o", "area.json"}).status, 0);
+    expectRefused({"r103.json", "strict.json"}, "other rules (strict)");
+    expectRefused({"r103.json", "area.json"}, "other rules (r103+custom)");
+    std::string other = readText("r103.json");
+    const std::string version = "\"version\": \"";
+    ASSERT_NE(other.find(version), std::string::npos);
+    other.insert(other.find(version) + version.size(), "0.0.1-");
+    writeText("other.json", other);
+    expectRefused({"r103.json", "other.json"}, "made by kivrel 0.0.1-");
+    // Rules given again could only disagree with the reports'.
+    EXPECT_EQ(run({"report", "--merge", "r103.json", "--rule", "strict"}).status, 2);
+}
+
+// Whatever the bytes, a clean refusal: cut short anywhere, garbage, nesting
+// deep enough to exhaust a recursive reader, numbers that are no shares.
+TEST_F(ReportMerge, BrokenReportsAreRefusedCleanly) {
+    ASSERT_EQ(run({"report", "a.mkv", "-o", "good.json"}).status, 0);
+    const std::string good = readText("good.json");
+    for (size_t cut = 0; cut + 1 < good.size(); cut += good.size() / 37 + 1) {
+        SCOPED_TRACE(cut);
+        writeText("cut.json", good.substr(0, cut));
+        expectRefused({"good.json", "cut.json"}, "not a report kivrel report wrote");
+    }
+    const std::string shareAt = "\"below16_percent\": ";
+    std::string share = good;
+    share.replace(share.find(shareAt) + shareAt.size(), 1, "3");  // 3.0000 % of 128 pixels: no count of them
+    const std::pair<const char*, std::string> cases[] = {
+        {"garbage",
+         "\x7F"
+         "ELF\x02\x01"},
+        {"deep", std::string(1000000, '[')},
+        {"not ours", "{\"summary\": 1, \"frames\": []}"},
+        {"share", share},
+        {"twice", "{\"a\": 1, \"a\": 2}"},
+        {"after", good + "x"},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        writeText("broken.json", text);
+        expectRefused({"good.json", "broken.json"}, "not a report kivrel report wrote");
+    }
+}
+
+}  // namespace
