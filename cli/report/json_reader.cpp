@@ -187,8 +187,8 @@ private:
             if (out.find(key) != nullptr) return fail("a key twice in one object");
             space();
             if (!take(':')) return fail("expected : after a key");
-            out.members.emplace_back(std::move(key), JsonValue{});
-            if (!value(out.members.back().second, depth + 1)) return false;
+            out.members.push_back({std::move(key), JsonValue{}});
+            if (!value(out.members.back().value, depth + 1)) return false;
             space();
             if (take('}')) return true;
             if (!take(',')) return fail("expected , or } in an object");

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "pluginhost/status.h"
+
+// A member of an object: its key and its value (defined below, once the
+// value's type is complete).
+struct JsonMember;
 
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -16,9 +19,14 @@ struct JsonValue {
     bool flag = false;
     std::string text;  // a string's decoded UTF-8, a number as written
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;  // in the order written
+    std::vector<JsonMember> members;  // in the order written
 
     const JsonValue* find(std::string_view key) const;
+};
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
 };
 
 // Parses one JSON text, nothing but white space around it.

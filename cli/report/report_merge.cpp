@@ -141,7 +141,7 @@ FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, 
     FrameNumbers f;
     const std::vector<std::string> keys = jsonFrameKeys();
     bool same = v.kind == Kind::Object && v.members.size() == keys.size();
-    for (size_t i = 0; same && i < keys.size(); ++i) same = v.members[i].first == keys[i];
+    for (size_t i = 0; same && i < keys.size(); ++i) same = v.members[i].key == keys[i];
     if (!same) {
         if (s.ok()) s = r.fault("a frame without the frame keys in their order");
         return f;
