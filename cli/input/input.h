@@ -71,10 +71,10 @@ public:
     virtual void convertInBands(const std::vector<RgbLevels>& levels) = 0;
     virtual void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const = 0;
     // The frame read last as the source codes its luma, before any
-    // conversion: the part-th of `parts` equal shares of its rows added to
-    // `histogram`, from several threads at once as convertRows(). False for
-    // a source without a Y plane (RGB): the caller takes luma from its RGB.
-    virtual bool tallySourceLuma(int32_t /*part*/, int32_t /*parts*/, LumaHistogram& /*histogram*/) const {
+    // conversion: the samples in `window` (of the picture as decoded) added
+    // to `histogram`, from several threads at once as convertRows(). False
+    // for a source without a Y plane (RGB): the caller takes luma from its RGB.
+    virtual bool tallySourceLuma(const PlaneWindow& /*window*/, LumaHistogram& /*histogram*/) const {
         return false;
     }
     // The frame read last as decoded, planes at the source's own depth, valid

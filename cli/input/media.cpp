@@ -130,9 +130,8 @@ public:
     Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
     void convertInBands(const std::vector<RgbLevels>& levels) override { bandLevels_ = levels; }
     void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override;
-    bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
-        const int32_t h = frame_->height;
-        return tallyYPlane(*frame_, h * part / parts, h * (part + 1) / parts, histogram);
+    bool tallySourceLuma(const PlaneWindow& window, LumaHistogram& histogram) const override {
+        return tallyYPlane(*frame_, window, histogram);
     }
     const AVFrame* decoded() const override { return frame_; }
 
@@ -692,8 +691,8 @@ public:
     void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override {
         inner_->convertRows(levels, first, rows);
     }
-    bool tallySourceLuma(int32_t part, int32_t parts, LumaHistogram& histogram) const override {
-        return inner_->tallySourceLuma(part, parts, histogram);
+    bool tallySourceLuma(const PlaneWindow& window, LumaHistogram& histogram) const override {
+        return inner_->tallySourceLuma(window, histogram);
     }
     const AVFrame* decoded() const override { return inner_->decoded(); }
     void cancel() override { cancelled_ = true; }

@@ -27,16 +27,17 @@ static_assert((kWeightSum * kTopCode + (1 << (kShift - 1))) >> kShift == kLumaSp
 
 }  // namespace
 
-bool tallyYPlane(const AVFrame& f, int32_t first, int32_t last, LumaHistogram& histogram) {
+bool tallyYPlane(const AVFrame& f, const PlaneWindow& window, LumaHistogram& histogram) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
     if (d == nullptr || d->nb_components == 0 ||
         (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0)
         return false;
     const AVComponentDescriptor& y = d->comp[0];
-    const int w = f.width;
+    const int32_t first = window.first, last = window.last, left = window.left, w = window.right - left;
     if (y.depth == kByteBits && y.step == 1 && y.shift == 0 && (d->flags & AV_PIX_FMT_FLAG_BITSTREAM) == 0) {
         for (int32_t row = first; row < last; ++row) {
-            const uint8_t* p = f.data[y.plane] + static_cast<ptrdiff_t>(row) * f.linesize[y.plane] + y.offset;
+            const uint8_t* p =
+                f.data[y.plane] + static_cast<ptrdiff_t>(row) * f.linesize[y.plane] + y.offset + left;
             for (int x = 0; x < w; ++x) ++histogram[p[x]];
         }
         return true;
@@ -45,8 +46,8 @@ bool tallyYPlane(const AVFrame& f, int32_t first, int32_t last, LumaHistogram& h
     std::vector<uint16_t> samples(static_cast<size_t>(w));
     const int n = y.depth;
     for (int32_t row = first; row < last; ++row) {
-        av_read_image_line2(samples.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, 0, row, 0, w,
-                            0, sizeof(uint16_t));
+        av_read_image_line2(samples.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, left, row, 0,
+                            w, 0, sizeof(uint16_t));
         for (int x = 0; x < w; ++x) {
             const int v = samples[static_cast<size_t>(x)];
             // Fewer than 8 bits (1-bit grey) span the whole 8-bit scale.

@@ -131,19 +131,20 @@ void SourceGauge::setBounds(const SourceBounds& bounds) {
 }
 
 template <typename Sample>
-void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t w, int chromaShift,
-                             SourcePart& part) const {
+void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
+                             int chromaShift, SourcePart& part) const {
     const SourceBounds& b = bounds_;
     // Y, Cb and Cr in passes of their own, which the compiler turns into
-    // vector code; every chroma sample of a row covers at least one pixel.
-    const int32_t cw = -((-w) >> chromaShift);
+    // vector code; every chroma sample in left >> shift..(right - 1) >> shift
+    // covers at least one pixel of the window.
+    const int32_t cFirst = left >> chromaShift, cEnd = ((right - 1) >> chromaShift) + 1;
     int32_t lumaLo = INT32_MAX, lumaHi = INT32_MIN, cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX,
             crHi = INT32_MIN;
-    for (int32_t x = 0; x < w; ++x) {
+    for (int32_t x = left; x < right; ++x) {
         lumaLo = std::min<int32_t>(lumaLo, y[x]);
         lumaHi = std::max<int32_t>(lumaHi, y[x]);
     }
-    for (int32_t x = 0; x < cw; ++x) {
+    for (int32_t x = cFirst; x < cEnd; ++x) {
         cbLo = std::min<int32_t>(cbLo, cb[x]);
         cbHi = std::max<int32_t>(cbHi, cb[x]);
         crLo = std::min<int32_t>(crLo, cr[x]);
@@ -160,7 +161,7 @@ void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr
     int64_t gLo = part.lowest[SourcePart::kG], gHi = part.highest[SourcePart::kG];
     int64_t bLo = part.lowest[SourcePart::kB], bHi = part.highest[SourcePart::kB];
     int64_t outside = 0;
-    for (int32_t x = 0; x < w; ++x) {
+    for (int32_t x = left; x < right; ++x) {
         const int32_t Y = y[x], Cb = cb[x >> chromaShift], Cr = cr[x >> chromaShift];
         const int64_t dy = Y - yOrigin_, dcb = Cb - cOrigin_, dcr = Cr - cOrigin_;
         const int64_t nr = r.fromY * dy + r.fromCr * dcr;
@@ -185,19 +186,20 @@ void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr
     part.lowest[SourcePart::kB] = bLo;
     part.highest[SourcePart::kB] = bHi;
     part.outside += outside;
-    part.pixels += w;
+    part.pixels += right - left;
 }
 
 template <typename Sample>
-void SourceGauge::measurePlanar(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const {
+void SourceGauge::measurePlanar(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
     const auto row = [&](int plane, int32_t k) {
         return reinterpret_cast<const Sample*>(f.data[plane] + static_cast<ptrdiff_t>(k) * f.linesize[plane]);
     };
-    for (int32_t k = first; k < last; ++k)
-        measureRow(row(0, k), row(1, k >> chromaH_), row(2, k >> chromaH_), f.width, chromaW_, part);
+    for (int32_t k = window.first; k < window.last; ++k)
+        measureRow(row(0, k), row(1, k >> chromaH_), row(2, k >> chromaH_), window.left, window.right,
+                   chromaW_, part);
 }
 
-void SourceGauge::measureAnyLayout(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const {
+void SourceGauge::measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
     const int32_t w = f.width, cw = -((-w) >> chromaW_);
     std::vector<uint16_t> y(static_cast<size_t>(w)),
@@ -207,24 +209,24 @@ void SourceGauge::measureAnyLayout(const AVFrame& f, int32_t first, int32_t last
                             sizeof(uint16_t));
     };
     const bool grey = d->nb_components < 3;
-    for (int32_t k = first; k < last; ++k) {
+    for (int32_t k = window.first; k < window.last; ++k) {
         read(y, 0, k, w);
         if (!grey) {
             read(cb, 1, k >> chromaH_, cw);
             read(cr, 2, k >> chromaH_, cw);
         }
-        measureRow(y.data(), cb.data(), cr.data(), w, chromaW_, part);
+        measureRow(y.data(), cb.data(), cr.data(), window.left, window.right, chromaW_, part);
     }
 }
 
-void SourceGauge::measure(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const {
-    if (f.format != pixelFormat_) return;
+void SourceGauge::measure(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
+    if (f.format != pixelFormat_ || window.left >= window.right) return;
     if (!planar_)
-        measureAnyLayout(f, first, last, part);
+        measureAnyLayout(f, window, part);
     else if (bits_ == kByteBits)
-        measurePlanar<uint8_t>(f, first, last, part);
+        measurePlanar<uint8_t>(f, window, part);
     else
-        measurePlanar<uint16_t>(f, first, last, part);
+        measurePlanar<uint16_t>(f, window, part);
 }
 
 SourceExtremes SourceGauge::extremes(const SourcePart& whole) const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "input/levels.h"
+#include "input/source_luma.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -46,19 +47,21 @@ public:
     bool setUp(int pixelFormat, const SourceLevels& levels);
     // The bounds, in code values at bits(); none until set.
     void setBounds(const SourceBounds& bounds);
-    // Adds rows first..last - 1 of `f` (as stored, before any turn) to `part`.
-    void measure(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
+    // Adds the pixels of `f` in `window` to `part`; each takes the chroma
+    // sample that covers it, wherever the window's edges fall.
+    void measure(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
     SourceExtremes extremes(const SourcePart& whole) const;
     int bits() const { return bits_; }
 
 private:
     template <typename Sample>
-    void measurePlanar(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
-    void measureAnyLayout(const AVFrame& f, int32_t first, int32_t last, SourcePart& part) const;
-    // One row of samples; chroma indexed by the pixel's column.
+    void measurePlanar(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
+    void measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
+    // Columns left..right - 1 of one row of samples; chroma indexed by the
+    // pixel's column shifted by `chromaShift`.
     template <typename Sample>
-    void measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t w, int chromaShift,
-                    SourcePart& part) const;
+    void measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
+                    int chromaShift, SourcePart& part) const;
 
     // R, G, B: outBlack + round(numerator / den), numerator = the sum of weight * (sample - centre).
     struct Channel {

@@ -43,12 +43,15 @@ std::string settingsText(const ScopeSettings& s) {
            std::to_string(s.maxIRE) + " IRE";
 }
 
-void copyFrame(const FrameBuffer& from, FrameBuffer& to) {
-    if (to.w() != from.w() || to.h() != from.h()) to = FrameBuffer(from.w(), from.h(), from.pitch());
+// The region of `from` into `to`, which takes the region's size.
+void copyFrame(const FrameBuffer& from, const CropRegion& region, FrameBuffer& to) {
+    if (to.w() != region.w || to.h() != region.h)
+        to = FrameBuffer(region.w, region.h, kBytesPerPixel * static_cast<ptrdiff_t>(region.w));
     const ConstFrame a = from.frame();
     const Frame b = to.frame();
-    for (int32_t k = 0; k < a.h; ++k)
-        std::memcpy(b.storedRow(k), a.storedRow(k), static_cast<size_t>(a.w) * sizeof(uint32_t));
+    for (int32_t y = 0; y < region.h; ++y)
+        std::memcpy(b.canvasRow(y), a.canvasRow(region.y + y) + region.x,
+                    static_cast<size_t>(region.w) * sizeof(uint32_t));
 }
 
 // The whole frame read last, at `levels`, into `to`.
@@ -70,8 +73,10 @@ struct Kept {
     FrameBuffer luma, hot;
 };
 
-Status renderFigure(FileInstances& instances, const Kept& kept, const FrameNumbers& numbers, const char* why,
-                    Figure& figure) {
+// The hot pixel picture shows the whole frame (the page outlines the
+// region on it); the waveform, a measure, the region only.
+Status renderFigure(FileInstances& instances, const Kept& kept, const CropRegion& region,
+                    const FrameNumbers& numbers, const char* why, Figure& figure) {
     figure.frame = numbers.frame;
     figure.time = numbers.time;
     figure.why = why;
@@ -80,16 +85,40 @@ Status renderFigure(FileInstances& instances, const Kept& kept, const FrameNumbe
     Status hotDone;
     std::thread thumbnail([&] {
         FilterInstance& hot = *instances.hot;
-        copyFrame(kept.hot, hot.source());
+        copyFrame(kept.hot, {kept.hot.w(), kept.hot.h(), 0, 0}, hot.source());
         hotDone = hot.run(numbers.frame);
         if (hotDone.ok()) hotDone = thumbnailPng(kept.hot.frame(), hot.output().frame(), figure.thumbnail);
     });
     FilterInstance& wave = *instances.waveform;
-    copyFrame(kept.luma, wave.source());
+    copyFrame(kept.luma, region, wave.source());
     Status waveDone = wave.run(numbers.frame);
     if (waveDone.ok()) waveDone = encodePng(wave.output().frame(), figure.waveform);
     thumbnail.join();
     return hotDone.ok() ? waveDone : hotDone;
+}
+
+constexpr int kQuarterTurn = 90, kHalfTurn = 180, kThreeQuarterTurn = 270;  // degrees clockwise
+
+// The region of the picture as shown, in the decoded picture (w by h as
+// stored) that a turn of `rotation` made it from.
+PlaneWindow storedWindow(const CropRegion& r, int rotation, int32_t w, int32_t h) {
+    switch (rotation) {
+    case kQuarterTurn: return {h - r.x - r.w, h - r.x, r.y, r.y + r.h};
+    case kHalfTurn: return {h - r.y - r.h, h - r.y, w - r.x - r.w, w - r.x};
+    case kThreeQuarterTurn: return {r.x, r.x + r.w, w - r.y - r.h, w - r.y};
+    default: return {r.y, r.y + r.h, r.x, r.x + r.w};
+    }
+}
+
+// The k-th of n shares of the window's rows.
+PlaneWindow shareOf(const PlaneWindow& whole, int k, int n) {
+    const int32_t rows = whole.last - whole.first;
+    return {whole.first + rows * k / n, whole.first + rows * (k + 1) / n, whole.left, whole.right};
+}
+
+// The region's columns of some rows.
+ConstFrame columnsOf(const Frame& rows, const CropRegion& region) {
+    return {rows.data + region.x, region.w, rows.h, rows.pitch, rows.pitch - region.w * kBytesPerPixel};
 }
 
 // Frame numbers as FFmpeg counts them: from the stream's start at its frame
@@ -196,6 +225,13 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.hdrTransfer = info.hdrTransfer;
     out.startTimecode = info.startTimecode;
     out.filterSettings = settingsText(settings);
+    // Every measure covers the region only, as if the picture were cut to it.
+    CropRegion region{info.w, info.h, 0, 0};
+    if (o.monitor.crop) {
+        if (Status s = resolveCrop(*o.monitor.crop, info.w, info.h, region); !s.ok()) return s;
+        out.region = region;
+        out.cropped = true;
+    }
 
     // Only the page shows pictures: both module instances then render the
     // worst frames at the source's size.
@@ -203,11 +239,11 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (figures) {
         if (Status s = showDisplay(wave, args, DisplayMode::Waveform); !s.ok()) return s;
         if (Status s = showDisplay(*instances.hot, args, DisplayMode::HotPixel); !s.ok()) return s;
-        if (Status s = wave.prepare(info.w, info.h, 0); !s.ok()) return s;
+        if (Status s = wave.prepare(region.w, region.h, 0); !s.ok()) return s;
         if (Status s = instances.hot->prepare(info.w, info.h, 0); !s.ok()) return s;
     }
 
-    const FrameMeter meter(settings, info.w, info.h);
+    const FrameMeter meter(settings, region.w, region.h);
     const double tb =
         info.timeBase.den != 0 ? static_cast<double>(info.timeBase.num) / info.timeBase.den : 0.0;
     // Each frame is converted and measured a band of rows at a time, both
@@ -234,7 +270,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     }
     // Each lane takes a run of bands in a row (handing them out one by one
     // as lanes come free measured slower: the rows then jump between cores).
-    const int32_t bands = (info.h + bandRows - 1) / bandRows;
+    const int32_t bands = (region.h + bandRows - 1) / bandRows;
     // The source's own planes, measured as decoded: set up again should
     // the decoder change its format mid-stream.
     SourceGauge gauge;
@@ -246,20 +282,23 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         const int32_t n = static_cast<int32_t>(lanes.size());
         // The luma of a source without a Y plane comes from its RGB, which
         // the luma picture holds at full range.
-        const bool yPlane = reader->tallySourceLuma(k, n, lane.part.sourceLuma);
+        const AVFrame* decoded = reader->decoded();
+        const PlaneWindow window =
+            decoded != nullptr
+                ? shareOf(storedWindow(region, info.rotation, decoded->width, decoded->height), k, n)
+                : PlaneWindow{};
+        const bool yPlane = decoded != nullptr && reader->tallySourceLuma(window, lane.part.sourceLuma);
         lane.planes.clear();
-        if (planesMeasured) {
-            const AVFrame& f = *reader->decoded();
-            gauge.measure(f, f.height * k / n, f.height * (k + 1) / n, lane.planes);
-        }
+        if (planesMeasured) gauge.measure(*decoded, window, lane.planes);
         for (int32_t band = bands * k / n; band < bands * (k + 1) / n; ++band) {
-            const int32_t y = band * bandRows, rows = std::min(bandRows, info.h - y);
+            const int32_t y = band * bandRows, rows = std::min(bandRows, region.h - y);
             const Frame luma = lane.luma.frame().storedRows(0, rows);
             const Frame hot = twoPictures ? lane.hot.frame().storedRows(0, rows) : luma;
-            reader->convertRows(lumaLevels, y, luma);
-            if (twoPictures) reader->convertRows(hotLevels, y, hot);
-            meter.measure(luma, hot, lane.part);
-            if (!yPlane) tallyRgbLuma(luma, lane.part.sourceLuma);
+            reader->convertRows(lumaLevels, region.y + y, luma);
+            if (twoPictures) reader->convertRows(hotLevels, region.y + y, hot);
+            const ConstFrame lumaRegion = columnsOf(luma, region);
+            meter.measure(lumaRegion, twoPictures ? columnsOf(hot, region) : lumaRegion, lane.part);
+            if (!yPlane) tallyRgbLuma(lumaRegion, lane.part.sourceLuma);
         }
     };
 
@@ -336,14 +375,14 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             continue;
         shown.push_back(kept[m].index);
         out.figures.emplace_back();
-        if (Status s = renderFigure(instances, kept[m], out.frames[kept[m].index], kWorstMeasureNames[m],
-                                    out.figures.back());
+        if (Status s = renderFigure(instances, kept[m], region, out.frames[kept[m].index],
+                                    kWorstMeasureNames[m], out.figures.back());
             !s.ok())
             return s;
     }
     if (out.figures.empty() && kept[kBrightest].index >= 0) {
         out.figures.emplace_back();
-        if (Status s = renderFigure(instances, kept[kBrightest], out.frames[kept[kBrightest].index],
+        if (Status s = renderFigure(instances, kept[kBrightest], region, out.frames[kept[kBrightest].index],
                                     "brightest frame", out.figures.back());
             !s.ok())
             return s;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/settings_vocabulary.h"
+#include "monitor/crop_expr.h"
 #include "options/options.h"
 
 // Code values a pixel must keep, in 8-bit terms (fractions allowed, so that
@@ -140,6 +141,9 @@ struct FileReport {
     int32_t lumaLimits[2] = {-1, -1}, chromaLimits[2] = {-1, -1}, rgbLimits[2] = {-1, -1};
     std::string filterSettings;  // "PAL, 709, 16-235, gamma corrected, max 110 IRE"
     int32_t w = 0, h = 0;
+    // --crop: the region every measure covers, in the picture as shown.
+    bool cropped = false;
+    CropRegion region;
     double fps = 0.0;
     std::vector<FrameNumbers> frames;
     std::vector<MissingFrame> missing;  // in frame order

@@ -61,12 +61,28 @@ std::vector<Column> columnsOf(const FileReport& f) {
     return cols;
 }
 
+// Where column `column` of `count` begins; each holds its value for its whole width.
 double xOf(size_t column, size_t count) {
-    if (count <= 1) return (kPlotLeft + kPlotRight) / 2.0;
-    return kPlotLeft + static_cast<double>(column) * kColumns / static_cast<double>(count - 1);
+    return kPlotLeft +
+           static_cast<double>(column) * kColumns / static_cast<double>(std::max<size_t>(count, 1));
 }
 
 double yOf(double v, double top) { return kPlotBottom - v / top * (kPlotBottom - kPlotTop); }
+
+// A value per column as steps: level across each column, upright between
+// them, so no value between two frames is drawn that neither had.
+// Backwards (right to left) for a band's lower edge; `line` starts a path.
+std::string steps(const std::vector<double>& ys, bool backwards, bool line) {
+    const size_t n = ys.size();
+    std::string d;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t c = backwards ? n - 1 - k : k;
+        const double from = xOf(backwards ? c + 1 : c, n), to = xOf(backwards ? c : c + 1, n);
+        d += k == 0 && line ? "M" + num(from) + "," + num(ys[c]) : "V" + num(ys[c]);
+        d += "H" + num(to);
+    }
+    return d;
+}
 
 // Frame axis, the level grid and the shaded ranges that break a rule.
 std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded, double top,
@@ -109,29 +125,21 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     // Average luma.
     s += svgOpen(("avd" + suffix).c_str(), "The filter's average luma (AVD) per frame");
     s += chartFrame(f, {}, kTopLevel, {kStudioBlack, 128, kStudioWhite}, "");
-    std::string points;
-    for (size_t c = 0; c < cols.size(); ++c)
-        points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].avd, kTopLevel)) + " ";
-    s += "<polyline class=\"avd\" points=\"" + points + "\"/></svg></figure>";
+    std::vector<double> ys;
+    for (const Column& c : cols) ys.push_back(yOf(c.avd, kTopLevel));
+    s += "<path class=\"avd\" d=\"" + steps(ys, false, true) + "\"/></svg></figure>";
     // The band of luma present, with the studio limits.
     s += svgOpen(("band" + suffix).c_str(),
                  "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
                  "shaded: frames outside the range rule");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
                     {64, 128, 192}, "");
-    std::string upper, lower;
-    for (size_t c = 0; c < cols.size(); ++c) {
-        upper += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].hi, kTopLevel)) + " ";
-        const size_t back = cols.size() - 1 - c;
-        lower += num(xOf(back, cols.size())) + "," + num(yOf(cols[back].lo, kTopLevel)) + " ";
+    std::vector<double> upper, lower;
+    for (const Column& c : cols) {
+        upper.push_back(yOf(c.hi, kTopLevel));
+        lower.push_back(yOf(c.lo, kTopLevel));
     }
-    if (cols.size() == 1) {  // one frame: a bar rather than a line
-        upper = num(xOf(0, 1) - 3) + "," + num(yOf(cols[0].hi, kTopLevel)) + " " + num(xOf(0, 1) + 3) + "," +
-                num(yOf(cols[0].hi, kTopLevel)) + " ";
-        lower = num(xOf(0, 1) + 3) + "," + num(yOf(cols[0].lo, kTopLevel)) + " " + num(xOf(0, 1) - 3) + "," +
-                num(yOf(cols[0].lo, kTopLevel));
-    }
-    s += "<polygon class=\"band\" points=\"" + upper + lower + "\"/>";
+    s += "<path class=\"band\" d=\"" + steps(upper, false, true) + steps(lower, true, false) + "Z\"/>";
     for (int level : {kStudioBlack, kStudioWhite}) {
         const std::string y = num(yOf(level, kTopLevel));
         s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
@@ -146,16 +154,25 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     top = std::max({top * 1.1, rules.maxHotPercent * 1.1, 0.01});
     s += svgOpen(("hot" + suffix).c_str(), "The filter's hot pixels per frame, % of the picture");
     s += chartFrame(f, f.hotRanges, top, {0, top / 2, top}, " %");
-    points.clear();
-    for (size_t c = 0; c < cols.size(); ++c)
-        points += num(xOf(c, cols.size())) + "," + num(yOf(cols[c].hot, top)) + " ";
-    s += "<polyline class=\"hot\" points=\"" + points + "\"/>";
+    ys.clear();
+    for (const Column& c : cols) ys.push_back(yOf(c.hot, top));
+    s += "<path class=\"hot\" d=\"" + steps(ys, false, true) + "\"/>";
     if (rules.maxHotPercent > 0.0) {
         const std::string y = num(yOf(rules.maxHotPercent, top));
         s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
              std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
     }
     return s + "</svg></figure>";
+}
+
+// The region as a box over the picture, in shares of it, so it lands
+// wherever the picture is scaled to.
+std::string outline(const FileReport& f) {
+    const auto share = [](int32_t v, int32_t of) { return fixed(100.0 * v / std::max(of, 1), 3) + "%"; };
+    const CropRegion& r = f.region;
+    return "<div class=\"roi\" title=\"the region measured\" style=\"left:" + share(r.x, f.w) +
+           ";top:" + share(r.y, f.h) + ";width:" + share(r.w, f.w) + ";height:" + share(r.h, f.h) +
+           "\"></div>";
 }
 
 constexpr size_t kMostRangeRows = 30;  // per rule; the CSV and JSON hold them all
@@ -200,7 +217,8 @@ svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var
 .frames{display:grid;grid-template-columns:1fr;gap:14px}
 .pair{display:grid;grid-template-columns:minmax(0,2fr) minmax(0,3fr);gap:12px;align-items:start;break-inside:avoid}
 .pair img{width:100%;height:auto;display:block;border:1px solid var(--line);image-rendering:pixelated}
-.wave img{background:#000}
+.wave{overflow-x:auto}.wave img{background:#000;width:auto;max-width:none}
+.shot{position:relative}.roi{position:absolute;border:2px solid var(--amber);box-sizing:border-box}
 .note{font-size:13px;color:var(--muted)}
 @page{size:A4;margin:14mm}
 @media print{body{max-width:none;padding:0;font-size:11px}h2{break-before:auto}
@@ -239,6 +257,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (f.cropped) s += "<tr><td>Region measured</td><td>" + regionText(f.region) + "</td></tr>";
         if (!f.startTimecode.empty())
             s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";
         if (rules.studioRange)
@@ -265,15 +284,17 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
                  rangeRows("hot pixels", f.hotRanges) + rangeRows("outside the range rule", f.rangeRanges) +
                  "</table>";
         }
-        s +=
-            "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +
-            "</h3><p class=\"note\">Left: the picture dimmed, hot pixels in magenta. Right: its waveform.</p>"
-            "<div class=\"frames\">";
+        s += "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +
+             "</h3><p class=\"note\">Left: the picture dimmed, hot pixels in magenta" +
+             std::string(f.cropped ? ", the region measured outlined" : "") +
+             ". Right: its waveform at full size (scroll across).</p>"
+             "<div class=\"frames\">";
         for (const Figure& fig : f.figures) {
-            s += "<div class=\"pair\"><figure><img alt=\"frame " + std::to_string(fig.frame) +
-                 " with hot pixels marked\" src=\"data:image/png;base64," + base64(fig.thumbnail) +
-                 "\"><figcaption>Frame " + std::to_string(fig.frame) + " at " + fixed(fig.time, 3) + " s (" +
-                 esc(fig.why) + "), " + std::to_string(fig.hotPixels) +
+            s += "<div class=\"pair\"><figure><div class=\"shot\"><img alt=\"frame " +
+                 std::to_string(fig.frame) + " with hot pixels marked\" src=\"data:image/png;base64," +
+                 base64(fig.thumbnail) + "\">" + (f.cropped ? outline(f) : std::string()) +
+                 "</div><figcaption>Frame " + std::to_string(fig.frame) + " at " + fixed(fig.time, 3) +
+                 " s (" + esc(fig.why) + "), " + std::to_string(fig.hotPixels) +
                  " hot pixels</figcaption></figure><figure class=\"wave\"><img alt=\"waveform of frame " +
                  std::to_string(fig.frame) + "\" src=\"data:image/png;base64," + base64(fig.waveform) +
                  "\"><figcaption>Waveform monitor</figcaption></figure></div>";

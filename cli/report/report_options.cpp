@@ -199,10 +199,13 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             "kivrel report writes a report, not frames: -f, -c:v, -pix_fmt, --null, --verify, "
             "--print-config and --keep-partial do not apply");
     if (o.cardWidth > 0) return Status::fail("kivrel report reads files; --card-size does not apply");
-    if (o.monitor.wanted())
+    // --crop is the region every measure covers; the rest only arranges a monitor.
+    MonitorRequest drawn = o.monitor;
+    drawn.crop.reset();
+    if (drawn.wanted())
         return Status::fail(
             "kivrel report measures every frame, it draws no monitor: a list of displays, -d parade, "
-            "--layout, --picture-size, --crop and --labels do not apply");
+            "--layout, --picture-size and --labels do not apply");
     // What a display shows has no bearing on the numbers: such options would be ignored silently.
     bool displayOnly = o.config[kArgMode].has_value() || o.config[kArgWfmGrid].has_value();
     for (int c = kArgLuma; c <= kArgBlue; ++c) displayOnly = displayOnly || o.config[c].has_value();

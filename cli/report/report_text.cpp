@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "report/report_writers.h"
+#include "report/timecode.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ constexpr size_t kMeasureColumns = std::size(kColumns) - 1;
 constexpr const char* kSourceColumns[] = {
     "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
     "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
+
+// Last, each frame's own timecode from the source's start timecode (empty without one).
+constexpr const char* kTimecodeColumn = "timecode";
 
 constexpr const char* kUnreadable = "unreadable";
 
@@ -249,13 +253,13 @@ std::string csvText(const std::vector<FileReport>& files) {
     std::string out;
     for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
     for (const char* c : kSourceColumns) out += std::string(",") + c;
-    out += "\n";
+    out += std::string(",") + kTimecodeColumn + "\n";
     for (const FileReport& file : files) {
         if (!file.error.empty()) {
             // Its own row: the name, and why in the column that says why a frame has no numbers.
             out += csvField(file.input) + std::string(kMeasureColumns, ',') +
                    csvField(std::string(kUnreadable) + ": " + file.error) +
-                   std::string(std::size(kSourceColumns), ',') + "\n";
+                   std::string(std::size(kSourceColumns) + 1, ',') + "\n";
             continue;
         }
         // The missing frames in their places, with only their number, time and why.
@@ -264,7 +268,8 @@ std::string csvText(const std::vector<FileReport>& files) {
             for (; missing != file.missing.end() && missing->frame < frame; ++missing) {
                 out += csvField(file.input) + "," + std::to_string(missing->frame) + "," +
                        fixed(missing->time, kTimeDecimals) + std::string(kMeasureColumns - 3, ',') + "," +
-                       missingWhy(*missing) + std::string(std::size(kSourceColumns), ',') + "\n";
+                       missingWhy(*missing) + std::string(std::size(kSourceColumns) + 1, ',') +
+                       timecodeAt(file.startTimecode, file.fps, missing->frame) + "\n";
             }
         };
         for (const FrameNumbers& f : file.frames) {
@@ -273,7 +278,7 @@ std::string csvText(const std::vector<FileReport>& files) {
             for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
             out += ",";  // not missing
             for (const std::string& value : sourceValues(f)) out += "," + value;
-            out += "\n";
+            out += "," + timecodeAt(file.startTimecode, file.fps, f.frame) + "\n";
         }
         missingUpTo(INT64_MAX);
     }
@@ -377,6 +382,12 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     return out + "\n  ]\n}\n";
 }
 
+std::string regionText(const CropRegion& r) {
+    return std::to_string(r.w) + "×" + std::to_string(r.h) + " at " + std::to_string(r.x) + "," +
+           std::to_string(r.y) + " (FFmpeg's crop=" + std::to_string(r.w) + ":" + std::to_string(r.h) + ":" +
+           std::to_string(r.x) + ":" + std::to_string(r.y) + ")";
+}
+
 std::string summaryTable(const ReportOptions& options, const std::vector<FileReport>& files) {
     std::string out;
     char line[512];
@@ -390,6 +401,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (f.cropped) out += "  " + padded("region measured") + " " + regionText(f.region) + "\n";
         if (!f.startTimecode.empty()) out += "  " + padded("start timecode") + " " + f.startTimecode + "\n";
         if (!f.missing.empty())
             out += "  " + padded("missing frames") + " " + missingText(f, kMostMissingRuns) + "\n";

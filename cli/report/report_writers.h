@@ -37,6 +37,8 @@ std::string assumedText(const FileReport& file);
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file);
 // "92, 8 missing: 2 damaged and left out, 6 lost"
 std::string framesText(const FileReport& file);
+// "400×300 at 760,390 (FFmpeg's crop=400:300:760:390)": the region --crop measured.
+std::string regionText(const CropRegion& region);
 // The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";
 // at most `most` runs, then how many more.
 std::string missingText(const FileReport& file, size_t most);

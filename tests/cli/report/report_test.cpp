@@ -287,7 +287,8 @@ d = sys.argv[1]
 rows = list(csv.DictReader(open(d + '/r.csv')))
 keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent,source_luma_min,source_luma_max'.split(',')
 source = 'src_y_min,src_y_max,src_cb_min,src_cb_max,src_cr_min,src_cr_max,src_r_min,src_r_max,src_g_min,src_g_max,src_b_min,src_b_max,outside_percent'.split(',')
-assert list(rows[0].keys()) == keys + ['missing'] + source, rows[0].keys()
+assert list(rows[0].keys()) == keys + ['missing'] + source + ['timecode'], rows[0].keys()
+assert {r['timecode'] for r in rows} == {''}, 'no start timecode, none per frame'
 assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
 j = json.load(open(d + '/r.json'))
 assert set(j) == {'summary', 'frames'}
@@ -576,4 +577,48 @@ for clip, measures in (('made.mkv', ('below16_percent', 'above235_percent')), ('
         ASSERT_EQ(rendered.frames.size(), 1u) << rendered.error;
         EXPECT_TRUE(samePicture(figure.frames[0], rendered.frames[0]));
     }
+}
+
+// The page as a person sees it, in a real browser: each worst frame's
+// waveform at its natural size (its labels readable; the cell scrolls),
+// every per-frame chart drawn in level and upright steps only, and the
+// --crop region outlined where it lies on the picture.
+TEST_F(Report, PageShowsWaveformsWholeChartsInStepsAndTheRegion) {
+    if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "chromium is not installed";
+    ClipPlan plan;
+    plan.w = 160;
+    plan.h = 90;
+    plan.pts = {0, 1, 2, 3, 4, 5, 6};
+    plan.range = 1;
+    plan.pixel = busyPixel;
+    ASSERT_EQ(writePlannedClip(path("a.mkv"), plan), "");
+    const CliResult r = run({"report", "a.mkv", "--crop", "40:30:100:50", "-o", "r.html"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The page runs nothing of its own: the measuring script is added to a copy.
+    const std::string probe = R"(<script>addEventListener('load', () => {
+const waves = [...document.querySelectorAll('.wave img')];
+const whole = waves.length > 0 && waves.every(i => i.naturalWidth > 0 &&
+    i.clientWidth == i.naturalWidth && i.clientHeight == i.naturalHeight);
+const paths = [...document.querySelectorAll('svg path')];
+const stepped = paths.length == 3 && paths.every(p => /^M[-\d.]+,[-\d.]+([HV][-\d.]+)+Z?$/.test(p.getAttribute('d')));
+const shots = [...document.querySelectorAll('.shot')];
+const placed = shots.length > 0 && shots.every(s => {
+  const i = s.querySelector('img').getBoundingClientRect(), o = s.querySelector('.roi').getBoundingClientRect();
+  const near = (a, b) => Math.abs(a - b) <= 1;
+  return near(o.left - i.left, i.width * 100 / 160) && near(o.top - i.top, i.height * 50 / 90) &&
+         near(o.width, i.width * 40 / 160) && near(o.height, i.height * 30 / 90);
+});
+document.title = 'whole=' + whole + ' stepped=' + stepped + ' placed=' + placed;
+});</script>)";
+    writeText("t.html", readText("r.html") + probe);
+    const std::string browse =
+        "cd " + dir_ +
+        " && chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=3000 "
+        "--window-size=800,600 --dump-dom file://" +
+        dir_ + "/t.html >dom.html 2>log.txt";
+    ASSERT_EQ(std::system(browse.c_str()), 0);
+    const std::string dom = readText("dom.html");
+    EXPECT_NE(dom.find("<title>whole=true stepped=true placed=true</title>"), std::string::npos)
+        << dom.substr(0, dom.find("</title>") + 8);
+    EXPECT_NE(readText("r.html").find("40×30 at 100,50"), std::string::npos);
 }

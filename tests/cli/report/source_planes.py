@@ -6,9 +6,10 @@ them, worked out here from the samples FFmpeg decodes, with exact fractions.
         RANGE (tv, pc) and SPACE (bt709, bt470bg, bt2020nc). Without LEVELS,
         seeded random samples, each frame within a band of its own; LEVELS
         (Y,Cb,Cr,count;...|...) gives each frame's pixels in row order.
-    source_planes.py check DIR NAME FORMAT RANGE SPACE RULE REPORT.csv
+    source_planes.py check DIR NAME FORMAT RANGE SPACE RULE REPORT.csv [W:H:X:Y]
         compares the report's src_ columns and outside_percent with the
-        planes `ffmpeg -f rawvideo` decodes from DIR/NAME.mkv.
+        planes `ffmpeg -f rawvideo` decodes from DIR/NAME.mkv; with a region,
+        only its pixels count (each still takes its own chroma sample).
 """
 import csv
 import math
@@ -93,11 +94,13 @@ def decoded(d, name, fmt):
     return frames, w, h, bits, sub
 
 
-def pixels(planes, w, h, sub):
-    """(Y, Cb, Cr) of every pixel, chroma from its nearest (co-sited) sample."""
+def pixels(planes, w, h, sub, region=None):
+    """(Y, Cb, Cr) of every pixel in the region (W, H, X, Y; default the
+    whole frame), chroma from its nearest (co-sited) sample."""
     cw = -(-w >> sub[0])
-    for y in range(h):
-        for x in range(w):
+    rw, rh, rx, ry = region or (w, h, 0, 0)
+    for y in range(ry, ry + rh):
+        for x in range(rx, rx + rw):
             c = (y >> sub[1]) * cw + (x >> sub[0])
             yield planes[0][y * w + x], planes[1][c], planes[2][c]
 
@@ -119,8 +122,9 @@ def rgb(yc, cb, cr, bits, rng, space):
     return [math.floor(16 * s + 219 * s * v + Fraction(1, 2)) for v in (r, g, b)]
 
 
-def check(d, name, fmt, rng, space, rule, report):
+def check(d, name, fmt, rng, space, rule, report, region=None):
     frames, w, h, bits, sub = decoded(d, name, fmt)
+    region = tuple(int(v) for v in region.split(':')) if region else None
     s = 1 << (bits - 8)
     rows = [r for r in csv.DictReader(open(f'{d}/{report}', encoding='utf-8')) if not r['missing']]
     assert len(rows) == len(frames), (len(rows), len(frames))
@@ -129,7 +133,7 @@ def check(d, name, fmt, rng, space, rule, report):
         lo = [None] * 6
         hi = [None] * 6
         outside = 0
-        for yc, cb, cr in pixels(planes, w, h, sub):
+        for yc, cb, cr in pixels(planes, w, h, sub, region):
             v = [yc, cb, cr] + rgb(yc, cb, cr, bits, rng, space)
             lo = [x if m is None else min(m, x) for m, x in zip(lo, v)]
             hi = [x if m is None else max(m, x) for m, x in zip(hi, v)]
@@ -143,7 +147,8 @@ def check(d, name, fmt, rng, space, rule, report):
         for i, m in enumerate(('y', 'cb', 'cr', 'r', 'g', 'b')):
             want[f'src_{m}_min'] = str(lo[i])
             want[f'src_{m}_max'] = str(hi[i])
-        want['outside_percent'] = '%.4f' % (100.0 * outside / (w * h))
+        area = region[0] * region[1] if region else w * h
+        want['outside_percent'] = '%.4f' % (100.0 * outside / area)
         got = {key: row[key] for key in want}
         if got != want:
             bad.append((k, {key: (got[key], want[key]) for key in want if got[key] != want[key]}))
@@ -157,4 +162,4 @@ if __name__ == '__main__':
         w, h, frames = (int(v) for v in sys.argv[7:10])
         make(d, name, fmt, rng, space, w, h, frames, sys.argv[10] if len(sys.argv) > 10 else None)
     else:
-        check(d, name, fmt, rng, space, sys.argv[7], sys.argv[8])
+        check(d, name, fmt, rng, space, *sys.argv[7:10])

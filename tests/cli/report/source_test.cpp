@@ -3,7 +3,9 @@
 // fractions on the samples FFmpeg decodes), and the EBU R 103 boundaries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli/support/cli_runner.h"
@@ -208,4 +210,61 @@ TEST_F(ReportSource, StartTimecodeIsNamed) {
     ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.json"}).status, 0);
     EXPECT_TRUE(python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
                        "assert f['start_timecode'] == '10:00:00:00', f\n"));
+    // Each CSV row: its own timecode, counted on from the start at the frame
+    // rate; at 29.97 tagged drop-frame, the minute's first two numbers left out.
+    struct Count {
+        const char *rate, *start, *want;
+    };
+    for (const Count& c :
+         {Count{"25", "10:00:00:00", "10:00:00:00 10:00:00:01 10:00:00:02 10:00:00:03 10:00:00:04"},
+          Count{"30000/1001", "00:00:59;28", "00:00:59;28 00:00:59;29 00:01:00;02 00:01:00;03"},
+          Count{"30000/1001", "00:09:59;29", "00:09:59;29 00:10:00;00 00:10:00;01"},
+          Count{"24", "23:59:59:23", "23:59:59:23 00:00:00:00"}}) {
+        SCOPED_TRACE(c.start);
+        const int frames = static_cast<int>(std::count(c.want, c.want + std::strlen(c.want), ' ')) + 1;
+        const std::string clip = "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=" + std::string(c.rate) +
+                                 " -frames:v " + std::to_string(frames) +
+                                 " -c:v ffv1 -metadata:s:v:0 timecode='" + c.start + "' " + path("tc.mkv");
+        ASSERT_EQ(std::system(clip.c_str()), 0);
+        ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.csv", "-y"}).status, 0);
+        EXPECT_TRUE(
+            python(std::string("got = ' '.join(r['timecode'] for r in csv.DictReader(open(d + '/r.csv')))\n"
+                               "assert got == '") +
+                   c.want + "', got\n"));
+    }
+}
+
+// --crop: every measure covers the region only. The source's numbers
+// against the oracle on the region's pixels (odd edges, so a subsampled
+// chroma sample is half inside); and every number of a 4:4:4 clip equal to
+// those of the clip FFmpeg cut to the region. (Subsampled chroma is
+// interpolated across the region's edge on the way to the filter's RGB, so
+// there only the source's own numbers can match a cut clip's.)
+TEST_F(ReportSource, CropCoversTheRegionOnly) {
+    const std::string region = "11:7:3:5";
+    for (const Clip& c : kClips) {
+        SCOPED_TRACE(c.name);
+        const std::string common = dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
+        ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
+                           std::to_string(kFrames)));
+        const CliResult r =
+            run({"report", std::string(c.name) + ".mkv", "--crop", region, "-o", "r.csv", "-y"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(script("check " + common + "strict r.csv " + region));
+    }
+    for (const char* cut : {"11:7:3:5", "iw-8:ih-6:(iw-ow)/2:3"}) {
+        SCOPED_TRACE(cut);
+        const std::string ffmpeg = "ffmpeg -v error -y -i " + dir_ + "/c12.mkv -vf 'crop=" + cut +
+                                   "' -c:v ffv1 " + dir_ + "/cut.mkv";
+        ASSERT_EQ(std::system(ffmpeg.c_str()), 0);
+        ASSERT_EQ(run({"report", "c12.mkv", "--crop", cut, "-o", "a.csv", "-y"}).status, 0);
+        ASSERT_EQ(run({"report", "cut.mkv", "-o", "b.csv", "-y"}).status, 0);
+        EXPECT_TRUE(python(R"(a = list(csv.DictReader(open(d + '/a.csv')))
+b = list(csv.DictReader(open(d + '/b.csv')))
+columns = [k for k in a[0] if k != 'input']
+assert len(a) == len(b) == 4, (len(a), len(b))
+for x, y in zip(a, b):
+    assert [x[k] for k in columns] == [y[k] for k in columns], [(k, x[k], y[k]) for k in columns if x[k] != y[k]]
+)"));
+    }
 }
