@@ -222,9 +222,7 @@ void indexesScalar(const AffineLuma& form, int32_t lumaOffset, const uint32_t* i
                    int32_t n) {
     for (int32_t x = 0; x < n; ++x) {
         const uint32_t px = in[x];
-        const uint32_t sum = affineEntry(form.a[0], form.f[0], redOf(px)) +
-                             affineEntry(form.a[1], form.f[1], greenOf(px)) +
-                             affineEntry(form.a[2], form.f[2], blueOf(px)) + 1;
+        const uint32_t sum = affineWeightSum(form, px) + 1;
         const int32_t luma = std::clamp(lumaOffset + static_cast<int32_t>(sum >> kLumaShift), 0, kMaxLevel);
         const uint32_t blue =
             static_cast<uint32_t>(static_cast<int32_t>(blueOf(px)) - luma + kZeroDifference);

@@ -26,10 +26,7 @@ void maskScalar(const uint32_t* in, uint32_t* out, int32_t n, uint32_t mask) {
 
 void greyScalar(const AffineLuma& form, uint32_t offsetGrey, const uint32_t* in, uint32_t* out, int32_t n) {
     for (int32_t x = 0; x < n; ++x) {
-        const uint32_t sum = affineEntry(form.a[0], form.f[0], redOf(in[x])) +
-                             affineEntry(form.a[1], form.f[1], greenOf(in[x])) +
-                             affineEntry(form.a[2], form.f[2], blueOf(in[x]));
-        out[x] = (sum >> kLumaShift) * kGreyScale + offsetGrey;
+        out[x] = (affineWeightSum(form, in[x]) >> kLumaShift) * kGreyScale + offsetGrey;
     }
 }
 

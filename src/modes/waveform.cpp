@@ -125,10 +125,7 @@ void countScalar(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch,
     for (int32_t k = 0; k < rows; ++k, row += pitch) {
         const uint32_t* px = reinterpret_cast<const uint32_t*>(row);
         for (int32_t c = 0; c < kWaveformBlock; ++c) {
-            const uint32_t sum = affineEntry(form.a[0], form.f[0], redOf(px[c])) +
-                                 affineEntry(form.a[1], form.f[1], greenOf(px[c])) +
-                                 affineEntry(form.a[2], form.f[2], blueOf(px[c])) + 1;
-            ++counts[sum >> kLumaShift][kLuma][c];
+            ++counts[(affineWeightSum(form, px[c]) + 1) >> kLumaShift][kLuma][c];
             ++counts[redOf(px[c])][kRed][c];
             ++counts[greenOf(px[c])][kGreen][c];
             ++counts[blueOf(px[c])][kBlue][c];
