@@ -21,10 +21,11 @@ struct CheckRows {
 };
 
 // One kernel: runs the set of `level` over `rows`, appending everything it
-// wrote to `out`; a level's output must equal the scalar entry's word for word.
+// wrote to `out` (null when timed); a level's output must equal the scalar
+// entry's word for word.
 struct KernelCase {
     std::string name;
-    std::function<void(SimdLevel level, const CheckRows& rows, std::vector<uint32_t>& out)> run;
+    std::function<void(SimdLevel level, const CheckRows& rows, std::vector<uint32_t>* out)> run;
 };
 
 std::vector<KernelCase> filterKernelCases();

@@ -33,11 +33,11 @@ AffineLuma formOf(const ScopeInstance& inst) {
 
 // Runs `row(in, out, w)` over each row and keeps what it wrote.
 template <typename Row>
-void eachRow(const CheckRows& rows, Out& out, Row row) {
+void eachRow(const CheckRows& rows, Out* out, Row row) {
     Out words(static_cast<size_t>(rows.w));
     for (int32_t y = 0; y < rows.h; ++y) {
         row(rows.row(y), words.data(), rows.w);
-        out.insert(out.end(), words.begin(), words.end());
+        if (out) out->insert(out->end(), words.begin(), words.end());
     }
 }
 
@@ -46,13 +46,13 @@ constexpr uint32_t kSomeChannels = 0xFF00FF;  // red and blue: a mask that drops
 void addVideoCases(std::vector<KernelCase>& cases) {
     const auto inst = recordFor(DisplayMode::Video);
     const AffineLuma form = formOf(*inst);
-    cases.push_back({"video.mask", [](SimdLevel level, const CheckRows& rows, Out& out) {
+    cases.push_back({"video.mask", [](SimdLevel level, const CheckRows& rows, Out* out) {
                          const VideoRowKernels& k = videoRowKernels(level);
                          eachRow(rows, out, [&k](const uint32_t* in, uint32_t* o, int32_t n) {
                              k.mask(in, o, n, kSomeChannels);
                          });
                      }});
-    cases.push_back({"video.grey", [inst, form](SimdLevel level, const CheckRows& rows, Out& out) {
+    cases.push_back({"video.grey", [inst, form](SimdLevel level, const CheckRows& rows, Out* out) {
                          const VideoRowKernels& k = videoRowKernels(level);
                          // Any offset: the sum wraps modulo 2^32 in every set alike.
                          const uint32_t offsetGrey = static_cast<uint32_t>(inst->lumaOffset - 7) * 0x010101u;
@@ -69,7 +69,7 @@ void addVectorscopeCases(std::vector<KernelCase>& cases) {
         cases.push_back({"vectorscope.indexes" + std::string(offset == 0  ? ""
                                                              : offset < 0 ? ".below"
                                                                           : ".above"),
-                         [form, offset](SimdLevel level, const CheckRows& rows, Out& out) {
+                         [form, offset](SimdLevel level, const CheckRows& rows, Out* out) {
                              const VectorscopeRowKernels& k = vectorscopeRowKernels(level);
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
                                  k.indexes(form, offset, in, o, n);
@@ -85,7 +85,7 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
     // drawn from them (which also empties them): counts, frame and the
     // emptied counts are all compared.
     cases.push_back(
-        {"waveform.count+draw", [form](SimdLevel level, const CheckRows& rows, Out& out) {
+        {"waveform.count+draw", [form](SimdLevel level, const CheckRows& rows, Out* out) {
              const WaveformKernels& k = waveformKernels(level);
              struct Held {
                  WaveformCounts counts;
@@ -99,15 +99,15 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
                  k.count(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
                          rows.h, counts);
                  const uint32_t* flat = &counts[0][0][0];
-                 out.insert(out.end(), flat, flat + sizeof counts / sizeof *flat);
+                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
                  for (int ch = 0; ch < kChannelCount; ++ch) {
                      for (size_t i = 0; i < frame.size(); ++i) frame[i] = rows.words[i % rows.words.size()];
                      // Every level upwards, as a full panel reads them.
                      k.draw(counts, ch, 0, 1, kLevels, frame.data(),
                             kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
-                     out.insert(out.end(), frame.begin(), frame.end());
+                     if (out) out->insert(out->end(), frame.begin(), frame.end());
                  }
-                 out.insert(out.end(), flat, flat + sizeof counts / sizeof *flat);
+                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
              }
          }});
 }
@@ -116,7 +116,7 @@ void addMeasureCases(std::vector<KernelCase>& cases) {
     for (DisplayMode mode : {DisplayMode::Histograms, DisplayMode::HotPixel}) {
         const auto inst = recordFor(mode);
         const std::string display = mode == DisplayMode::Histograms ? ".histograms" : ".hotpixel";
-        cases.push_back({"levels.words" + display, [inst](SimdLevel level, const CheckRows& rows, Out& out) {
+        cases.push_back({"levels.words" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                              LevelWordSource src;
                              const LevelWordKernels& k = levelWordKernels(*inst, level, src);
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
@@ -124,24 +124,24 @@ void addMeasureCases(std::vector<KernelCase>& cases) {
                              });
                          }});
         cases.push_back(
-            {"levels.extremes" + display, [inst](SimdLevel level, const CheckRows& rows, Out& out) {
+            {"levels.extremes" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                  LevelWordSource src;
                  const LevelWordKernels& k = levelWordKernels(*inst, level, src);
                  uint32_t lowest = ~0u, highest = 0;
                  eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
                      k.levelsAndExtremes(src, in, o, n, lowest, highest);
                  });
-                 out.push_back(lowest);
-                 out.push_back(highest);
+                 if (out) out->push_back(lowest);
+                 if (out) out->push_back(highest);
              }});
-        cases.push_back({"hot.decide" + display, [inst](SimdLevel level, const CheckRows& rows, Out& out) {
+        cases.push_back({"hot.decide" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                              HotRowSource src;
                              const HotPixelKernels& k = hotPixelKernels(*inst, level, src);
                              std::vector<int32_t> hot(static_cast<size_t>(rows.w));
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
                                  const int32_t found = k.decide(src, in, o, n, hot.data());
-                                 out.insert(out.end(), hot.begin(), hot.begin() + found);
-                                 out.push_back(static_cast<uint32_t>(k.count(src, in, n)));
+                                 if (out) out->insert(out->end(), hot.begin(), hot.begin() + found);
+                                 if (out) out->push_back(static_cast<uint32_t>(k.count(src, in, n)));
                              });
                          }});
     }
