@@ -66,11 +66,11 @@ void fitLumaLine(YuvTables& t) {
               (t.yLine.fractionBase >> YuvTables::kLineShift) == 0;
 }
 
-YuvRowKernel yuvRowKernel(SimdLevel level) {
-#if KIVREL_X86_KERNELS
-    if (level >= SimdLevel::Avx2) return yuvRowAvx2;
-    if (level >= SimdLevel::Sse2) return yuvRowSse2;
-#endif
-    (void)level;
-    return yuvRowScalar;
-}
+namespace {
+
+const YuvRowKernels kYuvRowsScalar = {yuvRowScalar};
+KernelTable<YuvRowKernels> kYuvRowTable = {&kYuvRowsScalar, KIVREL_X86_SETS(kYuvRowsSse2, kYuvRowsAvx2)};
+
+}  // namespace
+
+YuvRowKernel yuvRowKernel(SimdLevel level) { return kernelsFor(level, kYuvRowTable).row; }

@@ -56,5 +56,5 @@ using YuvRowKernel = void (*)(const YuvTables& t, const YuvRow& row);
 
 void yuvRowScalar(const YuvTables& t, const YuvRow& row);
 
-// The fastest kernel at `level` this build has.
+// The kernel of `level`: the fastest set at or below it this build has.
 YuvRowKernel yuvRowKernel(SimdLevel level);

@@ -1,5 +1,5 @@
-// What the row kernels share: the scalar word, and the vector kernels, one
-// per instruction set, each built in its own file.
+// What the row kernels share: the scalar word, and the kernel sets, one per
+// instruction set.
 #pragma once
 
 #include "input/yuv_rows.h"
@@ -19,7 +19,10 @@ inline uint32_t word(int32_t y, int32_t r, int32_t g, int32_t b) {
 
 }  // namespace yuv_rows
 
-#if KIVREL_X86_KERNELS
-void yuvRowSse2(const YuvTables& t, const YuvRow& row);
-void yuvRowAvx2(const YuvTables& t, const YuvRow& row);
-#endif
+// One set per level, as the filter's units keep theirs; each x86 set is
+// built in its own file under x86/.
+struct YuvRowKernels {
+    YuvRowKernel row;
+};
+extern const YuvRowKernels kYuvRowsSse2;
+extern const YuvRowKernels kYuvRowsAvx2;

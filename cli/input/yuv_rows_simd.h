@@ -1,4 +1,4 @@
-// The row kernels written once over the vector type: sums of the tables'
+// The row kernels written once over vector_ops.h's sets: sums of the tables'
 // contributions, the clamp to 0..255 and the packing into words with
 // saturating packs, eight (SSE2) or sixteen (AVX2) pixels at a time.
 // Saturating int32 -> int16 -> uint8 is exactly the scalar clamp, since a
@@ -10,76 +10,52 @@
 // computes it from the table's fitted line (one multiply per part), where
 // that line gives the table exactly.
 //
-// Included only by yuv_rows_sse2.cpp and yuv_rows_avx2.cpp; everything has
+// Included only by x86/yuv_rows_sse2.cpp and x86/yuv_rows_avx2.cpp; everything has
 // internal linkage, so an AVX2 body never stands in for an SSE2 one.
 #pragma once
-
-#include <emmintrin.h>
-#if defined(__AVX2__)
-#include <immintrin.h>
-#endif
 
 #include <algorithm>
 #include <cstring>
 
+#include "core/vector_ops.h"
 #include "input/yuv_rows_kernels.h"
-
-#define KV_YUV_INLINE inline __attribute__((always_inline))
 
 namespace {
 
 constexpr int kFixedShift = 16;  // 16.16 fixed point
 
-KV_YUV_INLINE __m128i loadLanes(const int32_t* p, __m128i) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+template <typename K>
+KV_VECTOR_INLINE typename K::V lanesAt(const int32_t* p) {
+    return K::load(reinterpret_cast<const uint32_t*>(p));
 }
-KV_YUV_INLINE __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
-// Lanes 0, 0, 1, 1 ... of the first half, then of the second.
-KV_YUV_INLINE __m128i spreadLow(__m128i c) { return _mm_unpacklo_epi32(c, c); }
-KV_YUV_INLINE __m128i spreadHigh(__m128i c) { return _mm_unpackhi_epi32(c, c); }
-// Y's contribution to eight pixels when it is y[0] + Y * 2^16.
-KV_YUV_INLINE void yStepLanes(const uint8_t* p, int32_t base, __m128i& y0, __m128i& y1) {
-    const __m128i zero = _mm_setzero_si128(), b = _mm_set1_epi32(base);
-    const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-    y0 = _mm_add_epi32(_mm_unpacklo_epi16(zero, words), b);
-    y1 = _mm_add_epi32(_mm_unpackhi_epi16(zero, words), b);
+// Y's contribution to 2 * kLanes pixels when it is y[0] + Y * 2^16.
+template <typename K>
+KV_VECTOR_INLINE void yStepLanes(const uint8_t* p, int32_t base, typename K::V& y0, typename K::V& y1) {
+    const typename K::V b = K::set1(static_cast<uint32_t>(base));
+    y0 = K::add(K::template sll<kFixedShift>(K::bytesToLanes(p)), b);
+    y1 = K::add(K::template sll<kFixedShift>(K::bytesToLanes(p + K::kLanes)), b);
 }
 // Two vectors of 16.16 sums to one of signed 16-bit levels.
-KV_YUV_INLINE __m128i levels16(__m128i a, __m128i b) {
-    return _mm_packs_epi32(_mm_srai_epi32(a, kFixedShift), _mm_srai_epi32(b, kFixedShift));
+template <typename K>
+KV_VECTOR_INLINE typename K::V levels16(typename K::V a, typename K::V b) {
+    return K::packWords(K::template sra<kFixedShift>(a), K::template sra<kFixedShift>(b));
 }
-// Per 128-bit lane, the pack above and the unpacks here undo each other's
-// interleaving, so the words land in pixel order.
-KV_YUV_INLINE void storeWords(uint32_t* out, __m128i r, __m128i g, __m128i b) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i blueRed = _mm_packus_epi16(b, r), green = _mm_packus_epi16(g, zero);
-    const __m128i blueGreen = _mm_unpacklo_epi8(blueRed, green), red = _mm_unpackhi_epi8(blueRed, zero);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(blueGreen, red));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out) + 1, _mm_unpackhi_epi16(blueGreen, red));
+// Per 128-bit lane, the pack above and the interleaves here undo each
+// other's order, so the words land in pixel order.
+template <typename K>
+KV_VECTOR_INLINE void storeWords(uint32_t* out, typename K::V r, typename K::V g, typename K::V b) {
+    const typename K::V zero = K::zero();
+    const typename K::V blueRed = K::packBytes(b, r), green = K::packBytes(g, zero);
+    const typename K::V blueGreen = K::interleaveBytesLow(blueRed, green),
+                        red = K::interleaveBytesHigh(blueRed, zero);
+    K::store(out, K::interleaveWordsLow(blueGreen, red));
+    K::store(out + K::kLanes, K::interleaveWordsHigh(blueGreen, red));
 }
 
 #if defined(__AVX2__)
-KV_YUV_INLINE __m256i loadLanes(const int32_t* p, __m256i) {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
-}
-KV_YUV_INLINE __m256i add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
-KV_YUV_INLINE __m256i spreadLow(__m256i c) {
-    return _mm256_permutevar8x32_epi32(c, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
-}
-KV_YUV_INLINE __m256i spreadHigh(__m256i c) {
-    return _mm256_permutevar8x32_epi32(c, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
-}
-KV_YUV_INLINE __m256i bytesToLanes(const uint8_t* p) {
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-KV_YUV_INLINE void yStepLanes(const uint8_t* p, int32_t base, __m256i& y0, __m256i& y1) {
-    const __m256i b = _mm256_set1_epi32(base);
-    y0 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p), kFixedShift), b);
-    y1 = _mm256_add_epi32(_mm256_slli_epi32(bytesToLanes(p + 8), kFixedShift), b);
-}
 // Y's contribution to eight pixels from the table's line.
-KV_YUV_INLINE __m256i yLineLanes(const uint8_t* p, const YuvTables& t) {
-    const __m256i v = bytesToLanes(p);
+KV_VECTOR_INLINE __m256i yLineLanes(const uint8_t* p, const YuvTables& t) {
+    const __m256i v = VecAvx2::bytesToLanes(p);
     const YuvTables::Line& line = t.yLine;
     const __m256i fraction =
         _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.fraction)),
@@ -88,25 +64,16 @@ KV_YUV_INLINE __m256i yLineLanes(const uint8_t* p, const YuvTables& t) {
     return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.slope)), fraction),
                             _mm256_set1_epi32(t.y[0]));
 }
-KV_YUV_INLINE __m256i levels16(__m256i a, __m256i b) {
-    return _mm256_packs_epi32(_mm256_srai_epi32(a, kFixedShift), _mm256_srai_epi32(b, kFixedShift));
-}
-KV_YUV_INLINE void storeWords(uint32_t* out, __m256i r, __m256i g, __m256i b) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i blueRed = _mm256_packus_epi16(b, r), green = _mm256_packus_epi16(g, zero);
-    const __m256i blueGreen = _mm256_unpacklo_epi8(blueRed, green), red = _mm256_unpackhi_epi8(blueRed, zero);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(blueGreen, red));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out) + 1, _mm256_unpackhi_epi16(blueGreen, red));
-}
 #endif
 
 // Pixels per pass of the run kernel: small enough for the runs to stay in
 // L1, even so that a pass starts on a chroma pair.
 constexpr int32_t kRun = 256;
 
-template <typename V, ChromaSpread kSpread, bool kYStep>
+template <typename K, ChromaSpread kSpread, bool kYStep>
 void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
-    constexpr int32_t kLanes = sizeof(V) / sizeof(int32_t), kStep = 2 * kLanes;
+    using V = typename K::V;
+    constexpr int32_t kLanes = K::kLanes, kStep = 2 * kLanes;
     constexpr bool kPairs = kSpread == ChromaSpread::Pairs;
     alignas(32) int32_t ys[kRun], rs[kRun], gs[kRun], bs[kRun];
     for (int32_t x0 = 0; x0 < row.w; x0 += kRun) {
@@ -130,23 +97,24 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
             for (; i + kStep <= n; i += kStep) {
                 V y0, y1, r0, r1, g0, g1, b0, b1;
                 if constexpr (kYStep) {
-                    yStepLanes(py + i, t.y[0], y0, y1);
+                    yStepLanes<K>(py + i, t.y[0], y0, y1);
                 } else {
-                    y0 = loadLanes(ys + i, V{}), y1 = loadLanes(ys + i + kLanes, V{});
+                    y0 = lanesAt<K>(ys + i), y1 = lanesAt<K>(ys + i + kLanes);
                 }
                 if constexpr (kPairs) {
-                    const V red = loadLanes(rs + i / 2, V{}), green = loadLanes(gs + i / 2, V{}),
-                            blue = loadLanes(bs + i / 2, V{});
-                    r0 = spreadLow(red), r1 = spreadHigh(red);
-                    g0 = spreadLow(green), g1 = spreadHigh(green);
-                    b0 = spreadLow(blue), b1 = spreadHigh(blue);
+                    const V red = lanesAt<K>(rs + i / 2), green = lanesAt<K>(gs + i / 2),
+                            blue = lanesAt<K>(bs + i / 2);
+                    r0 = K::spreadLow(red), r1 = K::spreadHigh(red);
+                    g0 = K::spreadLow(green), g1 = K::spreadHigh(green);
+                    b0 = K::spreadLow(blue), b1 = K::spreadHigh(blue);
                 } else {
-                    r0 = loadLanes(rs + i, V{}), r1 = loadLanes(rs + i + kLanes, V{});
-                    g0 = loadLanes(gs + i, V{}), g1 = loadLanes(gs + i + kLanes, V{});
-                    b0 = loadLanes(bs + i, V{}), b1 = loadLanes(bs + i + kLanes, V{});
+                    r0 = lanesAt<K>(rs + i), r1 = lanesAt<K>(rs + i + kLanes);
+                    g0 = lanesAt<K>(gs + i), g1 = lanesAt<K>(gs + i + kLanes);
+                    b0 = lanesAt<K>(bs + i), b1 = lanesAt<K>(bs + i + kLanes);
                 }
-                storeWords(out + i, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
-                           levels16(add(y0, b0), add(y1, b1)));
+                storeWords<K>(out + i, levels16<K>(K::add(y0, r0), K::add(y1, r1)),
+                              levels16<K>(K::add(y0, g0), K::add(y1, g1)),
+                              levels16<K>(K::add(y0, b0), K::add(y1, b1)));
             }
             for (; i < n; ++i) {
                 const int32_t c = kPairs ? i >> 1 : i;
@@ -157,12 +125,12 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
 }
 
 #if defined(__AVX2__)
-KV_YUV_INLINE __m256i gather8(const int32_t* table, const uint8_t* levels) {
-    return _mm256_i32gather_epi32(table, bytesToLanes(levels), sizeof(int32_t));
+KV_VECTOR_INLINE __m256i gather8(const int32_t* table, const uint8_t* levels) {
+    return _mm256_i32gather_epi32(table, VecAvx2::bytesToLanes(levels), sizeof(int32_t));
 }
 
 // The pairs of four samples: own, green, own, green ...
-KV_YUV_INLINE __m256i gatherPairs(const YuvTables::Pair* table, const uint8_t* levels) {
+KV_VECTOR_INLINE __m256i gatherPairs(const YuvTables::Pair* table, const uint8_t* levels) {
     int32_t four;
     std::memcpy(&four, levels, sizeof four);
     const __m128i index = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
@@ -171,8 +139,8 @@ KV_YUV_INLINE __m256i gatherPairs(const YuvTables::Pair* table, const uint8_t* l
 
 // Eight samples' pairs (two gathers each of Cr and Cb) as R, G and B in
 // sample order.
-KV_YUV_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, __m256i& r,
-                               __m256i& g, __m256i& b) {
+KV_VECTOR_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, __m256i& r,
+                                  __m256i& g, __m256i& b) {
     const __m256i cr0 = gatherPairs(t.cr, cr), cr1 = gatherPairs(t.cr, cr + 4);
     const __m256i cb0 = gatherPairs(t.cb, cb), cb1 = gatherPairs(t.cb, cb + 4);
     const auto evens = [](__m256i a, __m256i c) {  // per 128-bit lane: a0 a2 c0 c2
@@ -202,9 +170,9 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
         if constexpr (kPairs) {
             __m256i r, g, b;
             chromaLanes(t, row.cb + x / 2, row.cr + x / 2, r, g, b);
-            r0 = spreadLow(r), r1 = spreadHigh(r);
-            g0 = spreadLow(g), g1 = spreadHigh(g);
-            b0 = spreadLow(b), b1 = spreadHigh(b);
+            r0 = VecAvx2::spreadLow(r), r1 = VecAvx2::spreadHigh(r);
+            g0 = VecAvx2::spreadLow(g), g1 = VecAvx2::spreadHigh(g);
+            b0 = VecAvx2::spreadLow(b), b1 = VecAvx2::spreadHigh(b);
         } else {
             chromaLanes(t, row.cb + x, row.cr + x, r0, g0, b0);
             chromaLanes(t, row.cb + x + kHalf, row.cr + x + kHalf, r1, g1, b1);
@@ -213,14 +181,16 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
             const uint8_t* py = row.y[r] + x;
             __m256i y0, y1;
             if constexpr (kLuma == LumaBy::Step) {
-                yStepLanes(py, t.y[0], y0, y1);
+                yStepLanes<VecAvx2>(py, t.y[0], y0, y1);
             } else if constexpr (kLuma == LumaBy::Line) {
                 y0 = yLineLanes(py, t), y1 = yLineLanes(py + kHalf, t);
             } else {
                 y0 = gather8(t.y, py), y1 = gather8(t.y, py + kHalf);
             }
-            storeWords(row.out[r] + x, levels16(add(y0, r0), add(y1, r1)), levels16(add(y0, g0), add(y1, g1)),
-                       levels16(add(y0, b0), add(y1, b1)));
+            using K = VecAvx2;
+            storeWords<K>(row.out[r] + x, levels16<K>(K::add(y0, r0), K::add(y1, r1)),
+                          levels16<K>(K::add(y0, g0), K::add(y1, g1)),
+                          levels16<K>(K::add(y0, b0), K::add(y1, b1)));
         }
     }
     if (x == row.w) return;
@@ -234,23 +204,23 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     rest.cr += kPairs ? x / 2 : x;
     rest.w -= x;
     constexpr ChromaSpread kSpread = kPairs ? ChromaSpread::Pairs : ChromaSpread::Each;
-    yuvRowByRuns<__m256i, kSpread, kLuma == LumaBy::Step>(t, rest);
+    yuvRowByRuns<VecAvx2, kSpread, kLuma == LumaBy::Step>(t, rest);
 }
 #endif
 
-template <typename V, bool kYStep>
+template <typename K, bool kYStep>
 void yuvRowByRunsAt(const YuvTables& t, const YuvRow& row) {
     switch (row.spread) {
-    case ChromaSpread::Each: return yuvRowByRuns<V, ChromaSpread::Each, kYStep>(t, row);
-    case ChromaSpread::Pairs: return yuvRowByRuns<V, ChromaSpread::Pairs, kYStep>(t, row);
-    case ChromaSpread::Mapped: return yuvRowByRuns<V, ChromaSpread::Mapped, kYStep>(t, row);
+    case ChromaSpread::Each: return yuvRowByRuns<K, ChromaSpread::Each, kYStep>(t, row);
+    case ChromaSpread::Pairs: return yuvRowByRuns<K, ChromaSpread::Pairs, kYStep>(t, row);
+    case ChromaSpread::Mapped: return yuvRowByRuns<K, ChromaSpread::Mapped, kYStep>(t, row);
     }
 }
 
-template <typename V>
+template <typename K>
 void yuvRowAt(const YuvTables& t, const YuvRow& row) {
 #if defined(__AVX2__)
-    if (row.spread != ChromaSpread::Mapped) {
+    if (K::kLanes == VecAvx2::kLanes && row.spread != ChromaSpread::Mapped) {
         const bool pairs = row.spread == ChromaSpread::Pairs;
         if (t.yStep)
             return pairs ? yuvRowGathered<true, LumaBy::Step>(t, row)
@@ -263,9 +233,9 @@ void yuvRowAt(const YuvTables& t, const YuvRow& row) {
     }
 #endif
     if (t.yStep)
-        yuvRowByRunsAt<V, true>(t, row);
+        yuvRowByRunsAt<K, true>(t, row);
     else
-        yuvRowByRunsAt<V, false>(t, row);
+        yuvRowByRunsAt<K, false>(t, row);
 }
 
 }  // namespace

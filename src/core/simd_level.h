@@ -34,12 +34,12 @@ const Kernels& kernelsFor(SimdLevel level, KernelTable<Kernels>& table) {
     return *table[0];
 }
 
-// The kernels of `level`, falling back to a lower level where a display has
-// none of its own; null for the scalar code. Kernel sets are null where
-// this build has no x86 kernels.
-template <typename Kernels>
-const Kernels* kernelsAt(SimdLevel level, const Kernels* sse2, const Kernels* avx2) {
-    if (level >= SimdLevel::Avx2 && avx2 != nullptr) return avx2;
-    if (level >= SimdLevel::Sse2) return sse2;
-    return nullptr;
-}
+// A unit's x86 sets for its table, after the scalar set: the one place that
+// knows whether this build has vector kernels at all. The CMake builds a
+// unit's x86/ files only where it does, so elsewhere the names are never
+// referred to.
+#if KIVREL_X86_KERNELS
+#define KIVREL_X86_SETS(sse2, avx2) &(sse2), &(avx2)
+#else
+#define KIVREL_X86_SETS(sse2, avx2) nullptr, nullptr
+#endif

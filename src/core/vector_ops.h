@@ -1,7 +1,8 @@
 // The few vector operations the kernels share, over 32-bit lanes (words are
 // the 16-bit halves of a lane). One struct per instruction set: a kernel is
 // a template written once against these names and built in one file per
-// level (modes/*_sse2.cpp, modes/*_avx2.cpp).
+// level (the x86/*_sse2.cpp and x86/*_avx2.cpp files of the filter and the
+// host's conversion).
 //
 // Everything here has internal linkage on purpose: a file built for AVX2
 // must not hand the linker an inline function that a file for an older
@@ -14,6 +15,7 @@
 #endif
 
 #include <cstdint>
+#include <cstring>
 
 #define KV_VECTOR_INLINE inline __attribute__((always_inline))
 
@@ -83,6 +85,27 @@ struct VecSse2 {
         return _mm_castps_si128(
             _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
     }
+    // The host's conversion: lanes 0, 0, 1, 1 ... of the first half of a,
+    // then of the second; kLanes bytes into lanes; two vectors of signed
+    // lanes to one of saturated words, and words to bytes.
+    static KV_VECTOR_INLINE V spreadLow(V a) { return _mm_unpacklo_epi32(a, a); }
+    static KV_VECTOR_INLINE V spreadHigh(V a) { return _mm_unpackhi_epi32(a, a); }
+    static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
+        int32_t four;
+        std::memcpy(&four, p, sizeof four);
+        const V bytes = _mm_cvtsi32_si128(four);
+        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero()), zero());
+    }
+    template <int N>
+    static KV_VECTOR_INLINE V sra(V a) {
+        return _mm_srai_epi32(a, N);
+    }
+    static KV_VECTOR_INLINE V packWords(V a, V b) { return _mm_packs_epi32(a, b); }
+    static KV_VECTOR_INLINE V packBytes(V a, V b) { return _mm_packus_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesLow(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesHigh(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsLow(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsHigh(V a, V b) { return _mm_unpackhi_epi16(a, b); }
 };
 
 #if defined(__AVX2__)
@@ -140,6 +163,27 @@ struct VecAvx2 {
             _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
         return _mm256_permute4x64_epi64(mixed, _MM_SHUFFLE(3, 1, 2, 0));
     }
+    static KV_VECTOR_INLINE V spreadLow(V a) {
+        return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+    }
+    static KV_VECTOR_INLINE V spreadHigh(V a) {
+        return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
+    }
+    static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
+    template <int N>
+    static KV_VECTOR_INLINE V sra(V a) {
+        return _mm256_srai_epi32(a, N);
+    }
+    // Per 128-bit half, as the SSE2 ones: a pack and the interleaves after
+    // it undo each other's order.
+    static KV_VECTOR_INLINE V packWords(V a, V b) { return _mm256_packs_epi32(a, b); }
+    static KV_VECTOR_INLINE V packBytes(V a, V b) { return _mm256_packus_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesLow(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesHigh(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsLow(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsHigh(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
 };
 #endif
 

@@ -40,12 +40,8 @@ int32_t countScalar(const HotRowSource& src, const uint32_t* in, int32_t n) {
 
 const HotPixelKernels kHotPixelKernelsScalar = {decideScalar, countScalar};
 
-#if KIVREL_X86_KERNELS
-KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar, &kHotPixelKernelsSse2,
-                                               &kHotPixelKernelsAvx2};
-#else
-KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar, nullptr, nullptr};
-#endif
+KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar,
+                                               KIVREL_X86_SETS(kHotPixelKernelsSse2, kHotPixelKernelsAvx2)};
 
 }  // namespace
 

@@ -26,11 +26,8 @@ void levelsAndExtremesScalar(const LevelWordSource& src, const uint32_t* in, uin
 
 const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar};
 
-#if KIVREL_X86_KERNELS
-KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar, &kLevelWordsSse2, &kLevelWordsAvx2};
-#else
-KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar, nullptr, nullptr};
-#endif
+KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar,
+                                                 KIVREL_X86_SETS(kLevelWordsSse2, kLevelWordsAvx2)};
 
 constexpr int32_t kChunk = 1024;  // level words per kernel call: 4 KiB on the stack
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/scope_instance.h"
+#include "params/luma.h"
 
 inline constexpr int kFractionBits = 15;  // of the per-level fraction: what a 16-bit multiply keeps
 
@@ -26,4 +27,11 @@ bool findAffineLuma(const ScopeInstance& inst, AffineLuma& form);
 // One row entry from the form, as the vector kernels compute it.
 inline uint32_t affineEntry(uint32_t a, uint16_t f, uint32_t level) {
     return a * level + ((level * f + (1u << (kFractionBits - 1))) >> kFractionBits);
+}
+
+// A pixel's weight sum from the form: what lumaWeightSum gives wherever the
+// form was found. The scalar kernel sets compute it so.
+inline uint32_t affineWeightSum(const AffineLuma& form, uint32_t px) {
+    return affineEntry(form.a[0], form.f[0], redOf(px)) + affineEntry(form.a[1], form.f[1], greenOf(px)) +
+           affineEntry(form.a[2], form.f[2], blueOf(px));
 }

@@ -216,13 +216,24 @@ void storeDots(const ScopeInstance& inst, const ConstFrame& src, const BlockStor
     }
 }
 
-const VectorscopeRowKernels* rowKernels(SimdLevel level) {
-#if KIVREL_X86_KERNELS
-    return kernelsAt(level, &kVectorscopeRowsSse2, &kVectorscopeRowsAvx2);
-#else
-    return kernelsAt<VectorscopeRowKernels>(level, nullptr, nullptr);
-#endif
+// The scalar set, the reference of the vector sets: the same indexes from
+// the same affine form.
+void indexesScalar(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* indexes,
+                   int32_t n) {
+    for (int32_t x = 0; x < n; ++x) {
+        const uint32_t px = in[x];
+        const uint32_t sum = affineWeightSum(form, px) + 1;
+        const int32_t luma = std::clamp(lumaOffset + static_cast<int32_t>(sum >> kLumaShift), 0, kMaxLevel);
+        const uint32_t blue =
+            static_cast<uint32_t>(static_cast<int32_t>(blueOf(px)) - luma + kZeroDifference);
+        const uint32_t red = static_cast<uint32_t>(static_cast<int32_t>(redOf(px)) - luma + kZeroDifference);
+        indexes[x] = blue | red << kIndexRedShift;
+    }
 }
+
+const VectorscopeRowKernels kVectorscopeRowsScalar = {indexesScalar};
+KernelTable<VectorscopeRowKernels> kVectorscopeRowTable = {
+    &kVectorscopeRowsScalar, KIVREL_X86_SETS(kVectorscopeRowsSse2, kVectorscopeRowsAvx2)};
 
 // The same dots from the vector kernels' index words, when every dot fits:
 // the offsets of each table entry's column and stored row are found once
@@ -249,7 +260,8 @@ void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, cons
             for (int32_t x = 0; x < n; ++x) {
                 const uint64_t pair = uint64_t{in[x]} << 32 | in[x];
                 const uint32_t index = indexes[x];
-                char* top = base + topRow[index >> 16] + column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};
+                char* top = base + topRow[index >> kIndexRedShift] +
+                            column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};
                 std::memcpy(top, &pair, sizeof pair);
                 std::memcpy(top + down, &pair, sizeof pair);
             }
@@ -259,6 +271,10 @@ void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, cons
 }
 
 }  // namespace
+
+const VectorscopeRowKernels& vectorscopeRowKernels(SimdLevel level) {
+    return kernelsFor(level, kVectorscopeRowTable);
+}
 
 void prepareVectorscope(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.w = kVectorscopeSize;
@@ -305,10 +321,9 @@ int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& d
     drawLine(dst, kRadiusLineX, kRadiusLineY, kCentre, kCentre, kGraticuleColour);
     if (src.w <= 0 || src.h <= 0) return 0;
     const BlockReach reach = dotReach(inst);
-    const VectorscopeRowKernels* kernels = rowKernels(level);
     AffineLuma form;
-    if (kernels != nullptr && reach.fitsIn(dst) && findAffineLuma(inst, form)) {
-        storeDotsFromIndexes(inst, src, dst, *kernels, form);
+    if (reach.fitsIn(dst) && findAffineLuma(inst, form)) {
+        storeDotsFromIndexes(inst, src, dst, vectorscopeRowKernels(level), form);
     } else {
         withBlockStore(dst, reach, [&inst, &src](const auto& store) { storeDots(inst, src, store); });
     }

@@ -1,9 +1,10 @@
-// Row kernels of the video view at the vector levels. A row of n source
+// Row kernels of the video view, one set per level, the scalar set first. A row of n source
 // words becomes n output words.
 #pragma once
 
 #include <cstdint>
 
+#include "core/simd_level.h"
 #include "measure/luma_form.h"
 
 struct VideoRowKernels {
@@ -15,3 +16,6 @@ struct VideoRowKernels {
 
 extern const VideoRowKernels kVideoRowsSse2;
 extern const VideoRowKernels kVideoRowsAvx2;
+
+// The set of `level`, for the view and for the kernel runner.
+const VideoRowKernels& videoRowKernels(SimdLevel level);

@@ -39,10 +39,9 @@ constexpr int32_t kDashLength = 5;
 constexpr int32_t kStudioBlackLevel = 16;  // Rec. 601 studio range
 constexpr int32_t kStudioWhiteLevel = 235;
 
-// Columns counted in one pass over the source rows: each row then gives a
-// run of adjacent pixels, and the block's counts stay on the stack.
-constexpr int32_t kBlockColumns = 8;
-using BlockCounts = uint32_t[kChannelCount][kLevels][kBlockColumns];  // 32 KiB
+// Columns are counted a block of kWaveformBlock at a time in one pass over
+// the source rows: each row then gives a run of adjacent pixels, and the
+// block's counts (WaveformCounts, the one count layout) stay on the stack.
 
 constexpr unsigned channelBit(int channel) { return 1u << channel; }
 constexpr unsigned kChannelSets = 1u << kChannelCount;
@@ -77,21 +76,21 @@ uint32_t lumaIndex(const ScopeInstance& inst, uint32_t px) {
 
 template <unsigned Channels>
 void countBlock(const ScopeInstance& inst, const ConstFrame& src, int32_t x0, int32_t columns,
-                BlockCounts& counts) {
+                WaveformCounts& counts) {
     for (int32_t k = 0; k < src.h; ++k) {
         // Only how many pixels share a level matters, not the rows' order.
         const uint32_t* row = src.storedRow(k) + x0;
         for (int32_t c = 0; c < columns; ++c) {
             const uint32_t px = row[c];
-            if constexpr ((Channels & channelBit(kLuma)) != 0) ++counts[kLuma][lumaIndex(inst, px)][c];
-            if constexpr ((Channels & channelBit(kRed)) != 0) ++counts[kRed][redOf(px)][c];
-            if constexpr ((Channels & channelBit(kGreen)) != 0) ++counts[kGreen][greenOf(px)][c];
-            if constexpr ((Channels & channelBit(kBlue)) != 0) ++counts[kBlue][blueOf(px)][c];
+            if constexpr ((Channels & channelBit(kLuma)) != 0) ++counts[lumaIndex(inst, px)][kLuma][c];
+            if constexpr ((Channels & channelBit(kRed)) != 0) ++counts[redOf(px)][kRed][c];
+            if constexpr ((Channels & channelBit(kGreen)) != 0) ++counts[greenOf(px)][kGreen][c];
+            if constexpr ((Channels & channelBit(kBlue)) != 0) ++counts[blueOf(px)][kBlue][c];
         }
     }
 }
 
-using CountFn = void (*)(const ScopeInstance&, const ConstFrame&, int32_t, int32_t, BlockCounts&);
+using CountFn = void (*)(const ScopeInstance&, const ConstFrame&, int32_t, int32_t, WaveformCounts&);
 template <size_t... Sets>
 constexpr std::array<CountFn, kChannelSets> makeCounters(std::index_sequence<Sets...>) {
     return {countBlock<static_cast<unsigned>(Sets)>...};
@@ -103,12 +102,12 @@ constexpr std::array<CountFn, kChannelSets> kCounters =
 // counts it does not show (odd levels in half-height panels, rows outside
 // the frame) are never read, so they need no reset.
 void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces, int traceCount, int32_t x0,
-               int32_t columns, BlockCounts& counts) {
+               int32_t columns, WaveformCounts& counts) {
     for (int t = 0; t < traceCount; ++t) {
         const Trace& tr = traces[t];
         for (int32_t i = tr.first; i <= tr.last; ++i) {
             uint32_t* out = dst.canvasRow(tr.bottomRow - i) + x0;
-            uint32_t* n = counts[tr.channel][i * tr.step - tr.levelOffset];
+            uint32_t* n = counts[i * tr.step - tr.levelOffset][tr.channel];
             for (int32_t c = 0; c < columns; ++c) {
                 const uint32_t pixels = std::min(n[c], kRampPixelLimit);
                 n[c] = 0;
@@ -118,13 +117,44 @@ void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces,
     }
 }
 
-const WaveformKernels* vectorKernels(SimdLevel level) {
-#if KIVREL_X86_KERNELS
-    return kernelsAt(level, &kWaveformKernelsSse2, &kWaveformKernelsAvx2);
-#else
-    return kernelsAt<WaveformKernels>(level, nullptr, nullptr);
-#endif
+// The scalar set, the reference of the vector sets: luma from the affine
+// form, brightness from the ramp's own rule (see rampIsBuilt).
+void countScalar(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch, int32_t rows,
+                 WaveformCounts& counts) {
+    const char* row = reinterpret_cast<const char*>(first);
+    for (int32_t k = 0; k < rows; ++k, row += pitch) {
+        const uint32_t* px = reinterpret_cast<const uint32_t*>(row);
+        for (int32_t c = 0; c < kWaveformBlock; ++c) {
+            ++counts[(affineWeightSum(form, px[c]) + 1) >> kLumaShift][kLuma][c];
+            ++counts[redOf(px[c])][kRed][c];
+            ++counts[greenOf(px[c])][kGreen][c];
+            ++counts[blueOf(px[c])][kBlue][c];
+        }
+    }
 }
+
+// Brightness of a dot of `pixels` pixels, as the parameter stage's ramp has it.
+uint32_t dotBrightness(uint32_t pixels) {
+    if (pixels == 0) return 0;
+    return std::min<uint32_t>(kWfmRampBase + kWfmRampStep * std::min(pixels, kRampPixelLimit), kLevels - 1);
+}
+
+void drawScalar(WaveformCounts& counts, int channel, int32_t level, int32_t levelStep, int32_t dots,
+                uint32_t* out, ptrdiff_t outStep, uint32_t byteMask) {
+    char* row = reinterpret_cast<char*>(out);
+    for (int32_t i = 0; i < dots; ++i, row += outStep) {
+        uint32_t* n = counts[level + i * levelStep][channel];
+        uint32_t* o = reinterpret_cast<uint32_t*>(row);
+        for (int32_t c = 0; c < kWaveformBlock; ++c) {
+            o[c] |= dotBrightness(n[c]) * kColourScales[kLuma] & byteMask;
+            n[c] = 0;
+        }
+    }
+}
+
+const WaveformKernels kWaveformKernelsScalar = {countScalar, drawScalar};
+KernelTable<WaveformKernels> kWaveformTable = {&kWaveformKernelsScalar,
+                                               KIVREL_X86_SETS(kWaveformKernelsSse2, kWaveformKernelsAvx2)};
 
 // The vector kernels compute the brightness instead of reading it: they
 // run only when every entry the dots can read is the parameter stage's.
@@ -186,6 +216,8 @@ void drawGraticule(const Frame& dst, int32_t panelHeight, int32_t step, int32_t 
 
 }  // namespace
 
+const WaveformKernels& waveformKernels(SimdLevel level) { return kernelsFor(level, kWaveformTable); }
+
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     const ScopeSettings& s = inst.settings;
     const int32_t on = switchedOnChannels(s);
@@ -237,18 +269,17 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
     const int32_t columns = std::min(src.w, dst.w);
     if (traceCount == 0 || columns <= 0 || src.h <= 0) return 0;
     int32_t scalarFrom = 0;
-    const WaveformKernels* kernels = vectorKernels(level);
     AffineLuma form;
-    if (kernels != nullptr && findAffineLuma(inst, form) && rampIsBuilt(inst))
-        scalarFrom = countAndDrawBlocks(*kernels, form, src, dst, traces, traceCount, columns);
+    if (findAffineLuma(inst, form) && rampIsBuilt(inst))
+        scalarFrom = countAndDrawBlocks(waveformKernels(level), form, src, dst, traces, traceCount, columns);
     if (scalarFrom == columns) return 0;
 
     const CountFn count = kCounters[counted];
     // Counts are per pixel, not per 5: a column holds at most h <= 2^31 - 1
     // pixels, so a 32-bit unsigned count never wraps.
-    BlockCounts counts = {};
+    WaveformCounts counts = {};
     for (int32_t x0 = scalarFrom, width = 0; x0 < columns; x0 += width) {
-        width = std::min(kBlockColumns, columns - x0);
+        width = std::min(kWaveformBlock, columns - x0);
         count(inst, src, x0, width, counts);
         drawBlock(inst, dst, traces, traceCount, x0, width, counts);
     }

@@ -1,4 +1,4 @@
-// Kernels of the waveform monitor at the vector levels. Columns are counted
+// Kernels of the waveform monitor, one set per level, the scalar set first. Columns are counted
 // a block at a time in one pass down the rows, so each row gives a run of
 // adjacent pixels; a block's counts stay on the stack.
 #pragma once
@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/scope_instance.h"
+#include "core/simd_level.h"
 #include "measure/luma_form.h"
 
 inline constexpr int32_t kWaveformBlock = 8;  // columns per pass
@@ -30,3 +31,6 @@ struct WaveformKernels {
 
 extern const WaveformKernels kWaveformKernelsSse2;
 extern const WaveformKernels kWaveformKernelsAvx2;
+
+// The set of `level`, for the display and for the kernel runner.
+const WaveformKernels& waveformKernels(SimdLevel level);

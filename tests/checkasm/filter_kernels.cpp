@@ -1,0 +1,159 @@
+// The filter's row kernels, each on a record prepared as the parameter stage
+// leaves it for the display that uses the kernel.
+#include "checkasm/checkasm.h"
+
+#include <memory>
+
+#include "measure/hot_kernels.h"
+#include "measure/level_words.h"
+#include "measure/luma_form.h"
+#include "modes/vectorscope_kernels.h"
+#include "modes/video_kernels.h"
+#include "modes/waveform_kernels.h"
+#include "support/simd_cases.h"
+
+namespace {
+
+using Out = std::vector<uint32_t>;
+
+std::shared_ptr<const ScopeInstance> recordFor(DisplayMode mode) {
+    ScopeSettings s = kDefaultSettings;
+    s.mode = static_cast<int32_t>(mode);
+    s.passthru = 0;
+    s.luma = 1;
+    OutputGeometry g;
+    return prepared(s, 8, 8, g);
+}
+
+AffineLuma formOf(const ScopeInstance& inst) {
+    AffineLuma form{};
+    findAffineLuma(inst, form);  // every prepared record has one (a measure test says so)
+    return form;
+}
+
+// Runs `row(in, out, w)` over each row and keeps what it wrote.
+template <typename Row>
+void eachRow(const CheckRows& rows, Out* out, Row row) {
+    Out words(static_cast<size_t>(rows.w));
+    for (int32_t y = 0; y < rows.h; ++y) {
+        row(rows.row(y), words.data(), rows.w);
+        if (out) out->insert(out->end(), words.begin(), words.end());
+    }
+}
+
+constexpr uint32_t kSomeChannels = 0xFF00FF;  // red and blue: a mask that drops a byte between two kept
+
+void addVideoCases(std::vector<KernelCase>& cases) {
+    const auto inst = recordFor(DisplayMode::Video);
+    const AffineLuma form = formOf(*inst);
+    cases.push_back({"video.mask", [](SimdLevel level, const CheckRows& rows, Out* out) {
+                         const VideoRowKernels& k = videoRowKernels(level);
+                         eachRow(rows, out, [&k](const uint32_t* in, uint32_t* o, int32_t n) {
+                             k.mask(in, o, n, kSomeChannels);
+                         });
+                     }});
+    cases.push_back({"video.grey", [inst, form](SimdLevel level, const CheckRows& rows, Out* out) {
+                         const VideoRowKernels& k = videoRowKernels(level);
+                         // Any offset: the sum wraps modulo 2^32 in every set alike.
+                         const uint32_t offsetGrey = static_cast<uint32_t>(inst->lumaOffset - 7) * 0x010101u;
+                         eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                             k.grey(form, offsetGrey, in, o, n);
+                         });
+                     }});
+}
+
+void addVectorscopeCases(std::vector<KernelCase>& cases) {
+    const auto inst = recordFor(DisplayMode::Vectorscope);
+    const AffineLuma form = formOf(*inst);
+    for (const int32_t offset : {0, -16, 16}) {
+        cases.push_back({"vectorscope.indexes" + std::string(offset == 0  ? ""
+                                                             : offset < 0 ? ".below"
+                                                                          : ".above"),
+                         [form, offset](SimdLevel level, const CheckRows& rows, Out* out) {
+                             const VectorscopeRowKernels& k = vectorscopeRowKernels(level);
+                             eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                                 k.indexes(form, offset, in, o, n);
+                             });
+                         }});
+    }
+}
+
+void addWaveformCases(std::vector<KernelCase>& cases) {
+    const auto inst = recordFor(DisplayMode::Waveform);
+    const AffineLuma form = formOf(*inst);
+    // The counts of every block of whole columns, then every channel's dots
+    // drawn from them (which also empties them): counts, frame and the
+    // emptied counts are all compared.
+    cases.push_back(
+        {"waveform.count+draw", [form](SimdLevel level, const CheckRows& rows, Out* out) {
+             const WaveformKernels& k = waveformKernels(level);
+             struct Held {
+                 WaveformCounts counts;
+             };
+             const auto held = std::make_unique<Held>();  // 32 KiB: off the stack
+             WaveformCounts& counts = held->counts;
+             constexpr uint32_t kByteMasks[kChannelCount] = {0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF};
+             Out frame(static_cast<size_t>(kLevels) * kWaveformBlock);
+             for (int32_t x0 = 0; x0 + kWaveformBlock <= rows.w; x0 += kWaveformBlock) {
+                 *held = {};
+                 k.count(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
+                         rows.h, counts);
+                 const uint32_t* flat = &counts[0][0][0];
+                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                 for (int ch = 0; ch < kChannelCount; ++ch) {
+                     for (size_t i = 0; i < frame.size(); ++i) frame[i] = rows.words[i % rows.words.size()];
+                     // Every level upwards, as a full panel reads them.
+                     k.draw(counts, ch, 0, 1, kLevels, frame.data(),
+                            kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
+                     if (out) out->insert(out->end(), frame.begin(), frame.end());
+                 }
+                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+             }
+         }});
+}
+
+void addMeasureCases(std::vector<KernelCase>& cases) {
+    for (DisplayMode mode : {DisplayMode::Histograms, DisplayMode::HotPixel}) {
+        const auto inst = recordFor(mode);
+        const std::string display = mode == DisplayMode::Histograms ? ".histograms" : ".hotpixel";
+        cases.push_back({"levels.words" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
+                             LevelWordSource src;
+                             const LevelWordKernels& k = levelWordKernels(*inst, level, src);
+                             eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                                 k.levels(src, in, o, n);
+                             });
+                         }});
+        cases.push_back(
+            {"levels.extremes" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
+                 LevelWordSource src;
+                 const LevelWordKernels& k = levelWordKernels(*inst, level, src);
+                 uint32_t lowest = ~0u, highest = 0;
+                 eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                     k.levelsAndExtremes(src, in, o, n, lowest, highest);
+                 });
+                 if (out) out->push_back(lowest);
+                 if (out) out->push_back(highest);
+             }});
+        cases.push_back({"hot.decide" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
+                             HotRowSource src;
+                             const HotPixelKernels& k = hotPixelKernels(*inst, level, src);
+                             std::vector<int32_t> hot(static_cast<size_t>(rows.w));
+                             eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                                 const int32_t found = k.decide(src, in, o, n, hot.data());
+                                 if (out) out->insert(out->end(), hot.begin(), hot.begin() + found);
+                                 if (out) out->push_back(static_cast<uint32_t>(k.count(src, in, n)));
+                             });
+                         }});
+    }
+}
+
+}  // namespace
+
+std::vector<KernelCase> filterKernelCases() {
+    std::vector<KernelCase> cases;
+    addVideoCases(cases);
+    addWaveformCases(cases);
+    addVectorscopeCases(cases);
+    addMeasureCases(cases);
+    return cases;
+}
