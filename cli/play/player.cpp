@@ -251,9 +251,9 @@ Status Player::release(const SDL_MouseButtonEvent& e) {
             return static_cast<int32_t>(int64_t{std::clamp(v - at, 0, shown - 1)} * whole / shown);
         };
         const auto [x0, x1] =
-            std::minmax(frameAt(from.x, a.at.x, a.size.w, info.w), frameAt(to.x, a.at.x, a.size.w, info.w));
+            std::minmax({frameAt(from.x, a.at.x, a.size.w, info.w), frameAt(to.x, a.at.x, a.size.w, info.w)});
         const auto [y0, y1] =
-            std::minmax(frameAt(from.y, a.at.y, a.size.h, info.h), frameAt(to.y, a.at.y, a.size.h, info.h));
+            std::minmax({frameAt(from.y, a.at.y, a.size.h, info.h), frameAt(to.y, a.at.y, a.size.h, info.h)});
         CropRequest region;
         const std::string text = std::to_string(x1 - x0 + 1) + ":" + std::to_string(y1 - y0 + 1) + ":" +
                                  std::to_string(x0) + ":" + std::to_string(y0);
@@ -268,9 +268,11 @@ Status Player::setRegion(std::optional<CropRequest> region, const std::string& s
     options_.monitor.crop = std::move(region);
     note_.clear();
     if (Status s = changeSettings(); !s.ok()) {
-        // The view stays as it was, and says why.
+        // The view stays as it was, and says why (on the terminal too:
+        // the status line may be cut short).
         options_.monitor.crop = std::move(was);
         note_ = s.message();
+        logLine(note_);
         restatus();
         return {};
     }

@@ -284,8 +284,8 @@ TEST_F(PlayTest, SaveKeyWritesWhatTheRenderWrites) {
     EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
 }
 
-// Off until the pointer reaches the window: under Xvfb without a window
-// manager, xdotool's button presses arrive at SDL as no event at all.
+// Off for now: run by hand the drag shows what --crop renders, but under
+// the suite the pointer's presses do not reach the viewer's window yet.
 TEST_F(PlayTest, DISABLED_DragSetsTheRegionAsCropDoes) {
     // As wide as the narrowest window, so the picture fills it at zoom 1:
     // a window pixel is a source pixel.
