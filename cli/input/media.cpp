@@ -254,10 +254,8 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         demuxer = av_find_input_format(params.inputFormat.c_str());
         if (demuxer == nullptr) {
             av_dict_free(&demuxerOptions);
-            return Status::usage(
-                params.inputFormat +
-                ": FFmpeg has no input format or capture device of that name (ffmpeg -formats "
-                "lists them)");
+            return Status::usage(params.inputFormat +
+                                 ": FFmpeg has no input format or capture device of that name");
         }
     }
     int r = avformat_open_input(&format_, url.c_str(), demuxer, &demuxerOptions);
