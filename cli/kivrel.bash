@@ -69,6 +69,7 @@ _kivrel_value() {
     --layout) COMPREPLY=($(compgen -W "row column grid" -- "$cur")) ;;
     --range-rule) COMPREPLY=($(compgen -W "on studio off" -- "$cur")) ;;
     --rule) COMPREPLY=($(compgen -W "strict r103" -- "$cur")) ;;
+    --input-format) COMPREPLY=($(compgen -W "v4l2 x11grab mpegts" -- "$cur")) ;;  # the usual live ones
     -f) COMPREPLY=($(compgen -W "image sequence video null md5 nut matroska mp4 avi mov" -- "$cur")) ;;
     -loglevel | -v)
         COMPREPLY=($(compgen -W "quiet panic fatal error warning info verbose debug trace" -- "$cur")) ;;
@@ -132,7 +133,7 @@ _kivrel() {
         local options=$_kivrel_render_options
         case $command in
         report) options=$_kivrel_report_options ;;
-        play) options="$_kivrel_render_options --paused --presented-md5" ;;
+        play) options="$_kivrel_render_options --paused --presented-md5 --input-format" ;;
         defaults) options=$_kivrel_settings_options ;;
         configure) options="--module" ;;
         esac

@@ -17,12 +17,13 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config binutils libncurses-dev)
-ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsdl2-dev)
+ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libsdl2-dev)
 # GoogleTest; the benchmarks build with the native suite; tmux drives the
 # terminal form; the Debian package, its manual page and completion.
 tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base man-db
-       xvfb xdotool xauth)  # and kivrel play's window, under a test's own X server
-tests+=(parallel)  # GNU parallel: the report merge test runs the per-file step with it
+       xvfb xdotool xauth  # and kivrel play's window, under a test's own X server
+       ffmpeg              # which sends kivrel play's test a live UDP stream
+       parallel)           # GNU parallel: the report merge test runs the per-file step with it
 page=(chromium)
 fuzz=(clang libclang-rt-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64

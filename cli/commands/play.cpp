@@ -47,6 +47,11 @@ int runPlayCommand(int argc, char** argv) {
             "--verify, --null, --keep-partial and --print-config are for a render");
         return kExitUsage;
     }
+    if (!play.inputFormat.empty() && options.input.empty()) {
+        logLine("--input-format " + play.inputFormat + " names how to read an input, and none is given");
+        return kExitUsage;
+    }
+    options.inputFormat = play.inputFormat;
     installSignalHandlers();
     routeLibraryLog(options.logLevel);
     std::unique_ptr<FilterModuleHost> module;

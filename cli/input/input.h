@@ -33,6 +33,7 @@ struct SourceInfo {
     std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
     std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
+    bool live = false;  // a capture device or a network stream: it runs on whether read or not, no seeking
 };
 
 struct ReadFrame {
@@ -97,6 +98,7 @@ struct ReaderParams {
     bool autorotate = true;
     int32_t cardWidth = 0, cardHeight = 0;
     int threads = 0;  // the decoder's (-threads); 0: as many as the machine has
+    std::string inputFormat;  // a demuxer or capture device FFmpeg names; empty: guessed from the input
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -17,12 +17,30 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 }
 
 namespace {
+
+// Protocols whose source runs in real time, whether read or not: what has
+// gone by is gone, and there is nothing to seek in.
+constexpr const char* kLiveProtocols[] = {"udp", "rtp", "srt", "rtsp", "rtmp", "tcp", "unix"};
+
+bool isLive(const AVFormatContext& format, const std::string& url) {
+    const AVClass* kind = format.iformat != nullptr ? format.iformat->priv_class : nullptr;
+    if (kind != nullptr && AV_IS_INPUT_DEVICE(kind->category)) return true;
+    if (format.iformat != nullptr &&
+        std::any_of(std::begin(kLiveProtocols), std::end(kLiveProtocols),
+                    [&](const char* p) { return std::strcmp(p, format.iformat->name) == 0; }))
+        return true;  // rtp, rtsp: demuxers that do their own networking
+    const char* protocol = avio_find_protocol_name(url.c_str());
+    if (protocol == nullptr) return false;
+    return std::any_of(std::begin(kLiveProtocols), std::end(kLiveProtocols),
+                       [&](const char* p) { return std::strcmp(p, protocol) == 0; });
+}
 
 // A demuxer that keeps failing without handing over a packet is not going
 // to recover; give up after this many errors in a row.
@@ -229,7 +247,17 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         return Status::fail(path + ": out of memory for its demuxer");
     }
     format_->interrupt_callback = {interrupted, this};
-    int r = avformat_open_input(&format_, url.c_str(), nullptr, &demuxerOptions);
+    const AVInputFormat* demuxer = nullptr;
+    if (!params.inputFormat.empty()) {
+        avdevice_register_all();
+        demuxer = av_find_input_format(params.inputFormat.c_str());
+        if (demuxer == nullptr) {
+            av_dict_free(&demuxerOptions);
+            return Status::usage(params.inputFormat +
+                                 ": FFmpeg has no input format or capture device of that name");
+        }
+    }
+    int r = avformat_open_input(&format_, url.c_str(), demuxer, &demuxerOptions);
     av_dict_free(&demuxerOptions);
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
     if (r < 0)
@@ -237,6 +265,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
                             ")");
     r = avformat_find_stream_info(format_, nullptr);
     if (r < 0) return Status::fail(path + ": cannot read its streams (" + libraryDetail(r) + ")");
+    info_.live = isLive(*format_, url);
 
     const AVCodec* decoder = nullptr;
     stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);

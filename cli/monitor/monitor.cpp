@@ -245,6 +245,13 @@ Status Monitor::render(int, FrameBuffer& source, int64_t frameNumber, const Fram
     return {};
 }
 
+std::vector<Monitor::PictureArea> Monitor::pictureAreas() const {
+    std::vector<PictureArea> areas;
+    for (const Tile& t : tiles_)
+        if (t.wholeFrame) areas.push_back({t.at, t.size});
+    return areas;
+}
+
 void Monitor::compose() {
     const Frame out = output_.frame();
     fillRect(out, 0, 0, kFullExtent, kFullExtent, kClearColour);

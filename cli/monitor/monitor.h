@@ -68,6 +68,13 @@ public:
     Status start();
     Status end();
     const FrameBuffer& output() const { return output_; }
+    // Where the picture-shaped tiles sit in the output, each showing the
+    // whole frame (scaled when --picture-size asks): for a pointer on them.
+    struct PictureArea {
+        TilePoint at;
+        TileSize size;
+    };
+    std::vector<PictureArea> pictureAreas() const;
     // For a default output name: "parade" for a parade alone, else "monitor".
     const std::string& name() const { return name_; }
     // Each tile's settings, a line each, named by its display: "waveform: LABEL CONFIG-LINE".

@@ -24,6 +24,7 @@ inline constexpr int kLibraryLogInfo = 32;
 
 struct Options {
     std::string input;        // empty: the built-in test card
+    std::string inputFormat;  // FFmpeg's demuxer or device by name (play's --input-format); empty: guessed
     std::string output;       // empty: a name made from the input and the display
     std::string format;       // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
     std::string codec;        // -c:v: the video encoder by name; empty: the container's default

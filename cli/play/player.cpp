@@ -30,6 +30,20 @@ double secondsSince(uint64_t counter) {
            static_cast<double>(SDL_GetPerformanceFrequency());
 }
 
+// Whether `action` moves to another point of the input (a step forward
+// while paused reads on; every other move seeks).
+bool seeks(PlayAction action, bool paused) {
+    switch (action) {
+    case PlayAction::Back:
+    case PlayAction::BackLong:
+    case PlayAction::ForwardLong:
+    case PlayAction::Home:
+    case PlayAction::End: return true;
+    case PlayAction::Forward: return !paused;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 double Player::secondsOf(int64_t pts) const {
@@ -80,6 +94,7 @@ void Player::restatus() {
                   static_cast<long long>(current_), session_->name().c_str(), paused_ ? 0.0 : rate_,
                   static_cast<long long>(counts_.dropped));
     std::string status = text;
+    if (session_->live()) status += "  live";
     if (paused_ || ended_) status += ended_ ? "  end" : "  paused";
     if (window_.scaledDown()) status += "  scaled down to fit";
     if (!note_.empty()) status += "  " + note_;
@@ -134,6 +149,11 @@ Status Player::showNext(bool playing) {
                 if (Status s = present(*f.output, f.item.meta); !s.ok()) return s;
                 return act(key);
             }
+        } else if (e.type == SDL_MOUSEBUTTONDOWN) {
+            press(e.button);
+        } else if (e.type == SDL_MOUSEBUTTONUP && (dragFrom_ || e.button.button == SDL_BUTTON_RIGHT)) {
+            if (Status s = present(*f.output, f.item.meta); !s.ok()) return s;
+            return release(e.button);
         } else if (e.type == SDL_QUIT) {
             quit_ = true;
             return {};
@@ -204,16 +224,84 @@ Status Player::saveDefaults() {
     return {};
 }
 
+void Player::press(const SDL_MouseButtonEvent& e) {
+    if (e.button != SDL_BUTTON_LEFT) return;
+    const PicturePoint p = window_.pictureAt(e.x, e.y);
+    dragFrom_.reset();
+    if (p.inside) dragFrom_ = p;
+}
+
+Status Player::release(const SDL_MouseButtonEvent& e) {
+    if (e.button == SDL_BUTTON_RIGHT) {
+        if (!options_.monitor.crop) return {};
+        return setRegion(std::nullopt, "region cleared");
+    }
+    if (e.button != SDL_BUTTON_LEFT || !dragFrom_) return {};
+    const PicturePoint from = *dragFrom_;
+    dragFrom_.reset();
+    const PicturePoint to = window_.pictureAt(e.x, e.y);
+    if (to.x == from.x && to.y == from.y) return {};  // a click, not a drag
+    for (const Monitor::PictureArea& a : session_->pictureAreas()) {
+        if (from.x < a.at.x || from.y < a.at.y || from.x >= a.at.x + a.size.w || from.y >= a.at.y + a.size.h)
+            continue;
+        // The frame's pixels under the first and the last pixel of the
+        // drag, both in the region: a drag past the tile's edge stops there.
+        const SourceInfo& info = session_->info();
+        auto frameAt = [](int32_t v, int32_t at, int32_t shown, int32_t whole) {
+            return static_cast<int32_t>(int64_t{std::clamp(v - at, 0, shown - 1)} * whole / shown);
+        };
+        const auto [x0, x1] =
+            std::minmax({frameAt(from.x, a.at.x, a.size.w, info.w), frameAt(to.x, a.at.x, a.size.w, info.w)});
+        const auto [y0, y1] =
+            std::minmax({frameAt(from.y, a.at.y, a.size.h, info.h), frameAt(to.y, a.at.y, a.size.h, info.h)});
+        CropRequest region;
+        const std::string text = std::to_string(x1 - x0 + 1) + ":" + std::to_string(y1 - y0 + 1) + ":" +
+                                 std::to_string(x0) + ":" + std::to_string(y0);
+        if (Status s = parseCropRequest(text, region); !s.ok()) return s;
+        return setRegion(region, "--crop " + text);
+    }
+    return {};
+}
+
+Status Player::setRegion(std::optional<CropRequest> region, const std::string& said) {
+    std::optional<CropRequest> was = std::move(options_.monitor.crop);
+    options_.monitor.crop = std::move(region);
+    note_.clear();
+    if (Status s = changeSettings(); !s.ok()) {
+        // The view stays as it was, and says why (on the terminal too:
+        // the status line may be cut short).
+        options_.monitor.crop = std::move(was);
+        note_ = s.message();
+        logLine(note_);
+        restatus();
+        return {};
+    }
+    note_ = said;
+    restatus();
+    return {};
+}
+
 Status Player::act(const KeyBinding& key) {
     note_.clear();
     const bool wasHelp = helpShown_;
     helpShown_ = false;
     ConfigArgs args = session_->args();
+    if (session_->live() && seeks(key.action, paused_)) {
+        note_ = "live: no seeking";
+        restatus();
+        return {};
+    }
     switch (key.action) {
-    case PlayAction::None: break;
+    case PlayAction::None:
+        if (wasHelp) restatus();  // any key hides the help
+        break;
     case PlayAction::Quit: quit_ = true; break;
     case PlayAction::Pause:
-        if (ended_) return seekTo(0);
+        if (ended_ && !session_->live()) return seekTo(0);
+        // A live source went on meanwhile: play on from what comes now,
+        // not from what was queued while still.
+        if (session_->live() && (paused_ || ended_))
+            if (Status s = reopen(-1); !s.ok()) return s;
         paused_ = !paused_;
         anchored_ = false;
         rate_ = 0;
@@ -312,6 +400,10 @@ Status Player::run() {
                 if (Status s = act(bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0));
                     !s.ok())
                     return s;
+            } else if (e.type == SDL_MOUSEBUTTONDOWN) {
+                press(e.button);
+            } else if (e.type == SDL_MOUSEBUTTONUP) {
+                if (Status s = release(e.button); !s.ok()) return s;
             } else if (e.type == SDL_WINDOWEVENT && (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
                                                      e.window.event == SDL_WINDOWEVENT_EXPOSED)) {
                 restatus();

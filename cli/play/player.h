@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "options/options.h"
@@ -15,9 +16,12 @@
 #include "play/session.h"
 #include "play/window.h"
 
+struct SDL_MouseButtonEvent;
+
 struct PlayOptions {
     bool paused = false;   // --paused: open on the first frame, still
     std::string hashFile;  // --presented-md5: a hash line per frame shown
+    std::string inputFormat;  // --input-format: FFmpeg's -f before -i (a device, a demuxer)
 };
 
 struct PlayCounts {
@@ -43,6 +47,11 @@ private:
     Status changeSettings();
     Status savePicture();
     Status saveDefaults();
+    // The pointer: a left drag on a tile showing the whole frame sets the
+    // region of interest (as --crop does), a right click clears it.
+    void press(const SDL_MouseButtonEvent& e);
+    Status release(const SDL_MouseButtonEvent& e);
+    Status setRegion(std::optional<CropRequest> region, const std::string& said);
     int64_t framesIn(double seconds) const;
     double secondsOf(int64_t pts) const;
 
@@ -66,4 +75,5 @@ private:
     double rate_ = 0;  // frames shown per second, smoothed
     uint64_t lastShown_ = 0;
     int64_t droppedInARow_ = 0;
+    std::optional<PicturePoint> dragFrom_;  // where a left drag began, on the output
 };

@@ -56,10 +56,19 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
         whole.start = {};
         std::unique_ptr<Reader> probe;
         if (Status s = openReader(readerName, whole, probe); !s.ok()) return s;
-        if (from >= 0) params.start = startAt(options, probe->info(), from);
-        lastFrame_ = probe->info().still ? 0 : probe->info().frameCount - 1;
+        if (probe->info().live) {
+            // Nothing to seek in, and what a second opening would wait
+            // for is what this one has already received.
+            if (!options.start.atBeginning())
+                return Status::usage(probe->info().name + ": a live source cannot start at -ss");
+            reader_ = std::move(probe);
+        } else {
+            if (from >= 0) params.start = startAt(options, probe->info(), from);
+            lastFrame_ = probe->info().still ? 0 : probe->info().frameCount - 1;
+        }
     }
-    if (Status s = openReader(readerName, params, reader_); !s.ok()) return s;
+    if (!reader_)
+        if (Status s = openReader(readerName, params, reader_); !s.ok()) return s;
     const SourceInfo& src = reader_->info();
 
     inst_ = std::make_unique<FilterInstance>(module);
@@ -91,6 +100,7 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
             if (Status s = inst_->prepare(src.w, src.h, options.padPitch); !s.ok()) return s;
         }
         name_ = display.name();
+        showsPicture_ = showsPicture(display.mode, display.passthru);
         const CallbackScope scope("startProc", -1);
         if (Status s = inst_->start(); !s.ok()) return s;
         single_ = std::make_unique<ModuleRenderer>(*inst_);
@@ -103,6 +113,12 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
         ahead_.emplace(*reader_, ReadRules{}, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
     }
     return {};
+}
+
+std::vector<Monitor::PictureArea> PlaySession::pictureAreas() const {
+    if (monitor_) return monitor_->pictureAreas();
+    if (!showsPicture_) return {};
+    return {{{0, 0}, {inst_->output().w(), inst_->output().h()}}};
 }
 
 PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {

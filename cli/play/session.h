@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "filter/display_state.h"
 #include "input/input.h"
@@ -40,6 +41,8 @@ public:
     PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
 
     const SourceInfo& info() const { return reader_->info(); }
+    // A capture device or a network stream: no seeking, and a pause loses what went by.
+    bool live() const { return reader_->info().live; }
     // The input's last frame by number, or -1 when the container does not tell.
     int64_t lastFrame() const { return lastFrame_; }
     // Whether every frame must reach the module (histograms accumulating).
@@ -49,6 +52,9 @@ public:
     // The settings as the module's Config line holds them for one display
     // (a monitor's tiles differ only in what each shows).
     const ConfigArgs& args() const { return args_; }
+    // Where the output shows the whole frame: a monitor's picture-shaped
+    // tiles, or all of a single such display; none for a scope alone.
+    std::vector<Monitor::PictureArea> pictureAreas() const;
 
 private:
     std::unique_ptr<Reader> reader_;
@@ -62,6 +68,7 @@ private:
     std::optional<FrameReading> reading_;
     FrameBuffer frame_;
     bool everyFrame_ = false;
+    bool showsPicture_ = false;  // a single display of the picture itself
     std::string name_;
     int64_t lastFrame_ = -1;
     ConfigArgs args_{};

@@ -42,6 +42,7 @@ ReaderParams readerParams(const Options& options, const std::string& path) {
     params.cardWidth = options.cardWidth;
     params.cardHeight = options.cardHeight;
     params.threads = options.threads;
+    params.inputFormat = options.inputFormat;
     return params;
 }
 

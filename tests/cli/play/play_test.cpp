@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -153,8 +154,8 @@ protected:
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
     // What a render with `args` writes, frame by frame.
-    std::map<int64_t, std::string> render(Args args) {
-        args.insert(args.begin(), "clip.mkv");
+    std::map<int64_t, std::string> render(Args args, const std::string& input = "clip.mkv") {
+        args.insert(args.begin(), input);
         args.insert(args.end(), {"-o", "render.md5", "-y", "-q"});
         const CliResult r = run(args);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -281,6 +282,116 @@ TEST_F(PlayTest, SaveKeyWritesWhatTheRenderWrites) {
     ASSERT_EQ(got.frames.size(), 1u) << got.error;
     ASSERT_EQ(want.frames.size(), 1u) << want.error;
     EXPECT_TRUE(samePicture(got.frames[0], want.frames[0]));
+}
+
+// Off for now: run by hand the drag shows what --crop renders, but under
+// the suite the pointer's presses do not reach the viewer's window yet.
+TEST_F(PlayTest, DISABLED_DragSetsTheRegionAsCropDoes) {
+    // As wide as the narrowest window, so the picture fills it at zoom 1:
+    // a window pixel is a source pixel.
+    constexpr int kWide = 320, kHigh = 48;
+    ASSERT_EQ(writeClip(path("wide.mkv"), patternClip(kWide, kHigh, 3), kClipFps), "");
+    struct Drag {
+        int x0, y0, x1, y1;
+    };
+    // Either way round; past the picture's edge (into the status line) it stops there.
+    const Drag drags[] = {{10, 5, 200, 40}, {300, 30, 7, 2}, {1, 1, kWide - 1, kHigh + 9}};
+    start({"wide.mkv", "-d", "video", "--paused"});
+    size_t count = 1;
+    ASSERT_EQ(shownWhen(count).size(), count);
+    for (const Drag& d : drags) {
+        const std::string move = "mousemove --window " + window_ + " ";
+        const std::string drag = "xdotool " + move + std::to_string(d.x0) + " " + std::to_string(d.y0) +
+                                 " mousedown 1 " + move + std::to_string(d.x1) + " " + std::to_string(d.y1) +
+                                 " mouseup 1";
+        SCOPED_TRACE(drag);
+        ASSERT_EQ(std::system(drag.c_str()), 0);
+        const int x = std::min(d.x0, d.x1), y = std::min(d.y0, d.y1);
+        const int w = std::min(std::max(d.x0, d.x1), kWide - 1) - x + 1;
+        const int h = std::min(std::max(d.y0, d.y1), kHigh - 1) - y + 1;
+        const std::string crop =
+            std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) + ":" + std::to_string(y);
+        const std::vector<Shown> shown = shownWhen(++count);
+        ASSERT_EQ(shown.size(), count);
+        EXPECT_EQ(shown.back().pts, 0);
+        EXPECT_EQ(shown.back().md5, render({"-d", "video", "--crop", crop}, "wide.mkv").at(0)) << crop;
+    }
+    // A right click: the whole frame again, as without --crop.
+    ASSERT_EQ(std::system(("xdotool mousemove --window " + window_ + " 50 20 click 3").c_str()), 0);
+    const std::vector<Shown> shown = shownWhen(++count);
+    ASSERT_EQ(shown.size(), count);
+    EXPECT_EQ(shown.back().md5, render({"-d", "video"}, "wide.mkv").at(0));
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+}
+
+TEST_F(PlayTest, HelpFullScreenAndUnboundKeysLeaveTheFrameAsItIs) {
+    const std::map<int64_t, std::string> rendered = render({"-d", "waveform"});
+    start({"clip.mkv", "-d", "waveform", "--paused"});
+    // The help and the full screen change the window, not the module's
+    // output: nothing new is presented but the step's frame 1, and the
+    // viewer still quits as asked after going full screen and back.
+    keys("question x question question Right");
+    const std::vector<Shown> shown = shownWhen(2);
+    keys("f f");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].md5, rendered.at(0));
+    EXPECT_EQ(shown[1].pts, 1);
+    EXPECT_EQ(shown[1].md5, rendered.at(1));
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    EXPECT_EQ(err, "kivrel: 2 frames shown, 0 dropped\n");
+}
+
+TEST_F(PlayTest, CapitalSSavesTheShownSettingsAsTheDefaults) {
+    const std::string suite = std::getenv("KIVREL_REGISTRY") != nullptr ? std::getenv("KIVREL_REGISTRY") : "";
+    ::setenv("KIVREL_REGISTRY", path("registry.reg").c_str(), 1);
+    const std::string line = configLine("waveform");
+    ASSERT_FALSE(line.empty());
+    const int grid = 12;  // the Config line's last argument
+    start({"clip.mkv", "-d", "waveform", "--paused"});
+    keys("g");
+    ASSERT_EQ(shownWhen(2).size(), 2u);
+    keys("S");
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (::access(path("registry.reg").c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(kPoll);
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+    const CliResult r = run({"defaults"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(withArg(line, grid, 0)), std::string::npos) << r.out;
+    if (suite.empty())
+        ::unsetenv("KIVREL_REGISTRY");
+    else
+        ::setenv("KIVREL_REGISTRY", suite.c_str(), 1);
+}
+
+TEST_F(PlayTest, PlaysALiveUdpStream) {
+    if (shell("command -v ffmpeg").empty()) GTEST_SKIP() << "needs ffmpeg to send the stream";
+    // A port of its own for each run, above the ones services take.
+    const std::string url = "udp://127.0.0.1:" + std::to_string(20000 + ::getpid() % 20000);
+    const pid_t sender = ::fork();
+    if (sender == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+        ::execlp("ffmpeg", "ffmpeg", "-nostdin", "-re", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25",
+                 "-f", "mpegts", url.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(sender, 0);
+    start({"--input-format", "mpegts", url, "-d", "waveform"});
+    // Playing on: frames come in order; a seek key is refused, not acted on.
+    keys("Left Up Home");
+    const std::vector<Shown> shown = shownWhen(kClipFrames);
+    std::string err;
+    const int status = quit(err);
+    ::kill(sender, SIGTERM);
+    ::waitpid(sender, nullptr, 0);
+    ASSERT_GE(shown.size(), static_cast<size_t>(kClipFrames)) << err;
+    for (size_t i = 1; i < shown.size(); ++i) EXPECT_GT(shown[i].pts, shown[i - 1].pts) << "shown " << i;
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find(" frames shown, "), std::string::npos) << err;
+    EXPECT_NE(err.find(" dropped\n"), std::string::npos) << err;
 }
 
 TEST_F(CliTest, PlayWithoutADisplaySaysSoAndFails) {
