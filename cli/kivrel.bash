@@ -16,7 +16,7 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:
     -noautorotate --card-size --script --print-config --layout --picture-size --crop --labels
     --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version"
 _kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
-    --area -f --fail-on -j --jobs --merge -ss -t -to
+    --area --crop -f --fail-on -j --jobs --merge -ss -t -to
     -frames -start_number -threads --skip-errors --input-matrix --input-range -noautorotate --system
     --matrix --range --gamma --max-ire --script --module --help"
 

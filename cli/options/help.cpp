@@ -138,7 +138,7 @@ these options with a single display makes a monitor of one tile):
 Play (kivrel play, the render's options but those that write):
       --paused           open still, on the first frame
       --input-format FMT read INPUT with FFmpeg's demuxer or device FMT
-                         (FFmpeg's -f before -i): v4l2 /dev/video0, mpegts
+                         (FFmpeg's -f for an input): v4l2 /dev/video0, mpegts
                          udp://..., srt://...; a live source does not seek
       --presented-md5 FILE
                          for tests: a line per frame the window shows, as

@@ -263,6 +263,8 @@ frame of each measure, and what was assumed about the input.
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)
+      --crop W:H:X:Y     every measure covers this region only, in the
+                         render's syntax; the page outlines it
       --merge            the inputs are JSON reports (one a file, made anywhere
                          by this kivrel with the same rules): write the CSV or
                          JSON one run over their files writes, or the page

@@ -140,7 +140,7 @@ options_in() {
 listed=$("$kivrel" --help | options_in)
 [ "$(wc -l <<<"$listed")" -gt 30 ] || { echo "FAILED: too few options read from kivrel --help"; failed=$((failed + 1)); }
 # The viewer's own options (its section of the help) are the play command's only.
-viewer=$("$kivrel" --help | sed -n '/^Play (kivrel play/,/^$/p' | options_in)
+viewer=$("$kivrel" --help | sed -n '/^Play (kivrel play/,/^$/p' | grep -E '^ +-' | options_in)
 [ -n "$viewer" ] || { echo "FAILED: no viewer options read from kivrel --help"; failed=$((failed + 1)); }
 expect "$(comm -23 <(echo "$listed") <(echo "$viewer"))" "kivrel -"
 expect "$listed" "kivrel play -"
