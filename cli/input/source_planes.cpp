@@ -33,7 +33,20 @@ constexpr int32_t kNarrowBlack = 16, kNarrowLumaSpan = 219, kNarrowChromaSpan = 
 // numerator never overflows; the margin leaves room for the rounding's 2n + den.
 constexpr int64_t kNumeratorLimit = int64_t{1} << 61;
 
+// FFmpeg subsamples chroma rows by at most four, so that many luma rows share one.
+constexpr int kMostChromaRowsLog2 = 2;
+constexpr int kMostGroupRows = 1 << kMostChromaRowsLog2;
+
+// Just beyond every sample a plane can hold: Y's interval, clipped to
+// these, judges every sample as the unclipped one would.
+constexpr int64_t kBelowEveryY = -1, kAboveEveryY = int64_t{1} << kMaxBits;
+// A quotient standing for a bound not judged: far beyond any Y once the
+// other chroma's quotient (within a few times the largest sample) is taken off.
+constexpr int64_t kFarQuotient = int64_t{1} << 40;
+
 int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
+int32_t clipY(int64_t y) { return static_cast<int32_t>(std::clamp(y, kBelowEveryY, kAboveEveryY)); }
 
 // Whether the machine reads a component directly: whole bytes or native
 // 16-bit words, one sample per step, nothing packed around it.
@@ -74,6 +87,7 @@ bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
     bits_ = n;
     chromaW_ = d->log2_chroma_w;
     chromaH_ = d->log2_chroma_h;
+    if (chromaH_ > kMostChromaRowsLog2) return false;
     planar_ = !grey && (d->flags & AV_PIX_FMT_FLAG_PLANAR) != 0 && d->comp[0].plane == 0 &&
               d->comp[1].plane == 1 && d->comp[2].plane == 2 && direct(d->comp[0], d->flags) &&
               direct(d->comp[1], d->flags) && direct(d->comp[2], d->flags);
@@ -128,11 +142,68 @@ void SourceGauge::setBounds(const SourceBounds& bounds) {
         ch.highNumerator =
             bounds.rgbHi == INT32_MAX ? INT64_MAX : den * (bounds.rgbHi - outBlack_) + (den + 1) / 2;
     }
+    buildTables();
+}
+
+void SourceGauge::buildTables() {
+    const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
+    const SourceBounds& k = bounds_;
+    // Y inside a channel's bounds, the rest of its numerator being `rest`:
+    // lowNumerator <= fromY (Y - yOrigin) + rest < highNumerator, and inside
+    // the luma bounds; nothing when the chroma sample itself is outside.
+    const auto interval = [&](const Channel& ch, int64_t rest, int32_t chroma, int32_t& lo, int32_t& hi) {
+        const int64_t least = ch.lowNumerator == INT64_MIN
+                                  ? kBelowEveryY
+                                  : yOrigin_ + ceilDiv(ch.lowNumerator - rest, ch.fromY);
+        const int64_t most = ch.highNumerator == INT64_MAX
+                                 ? kAboveEveryY
+                                 : yOrigin_ + floorDiv(ch.highNumerator - 1 - rest, ch.fromY);
+        lo = clipY(std::max<int64_t>(least, k.lumaLo));
+        hi = clipY(std::min<int64_t>(most, k.lumaHi));
+        if (chroma < k.chromaLo || chroma > k.chromaHi) {
+            lo = static_cast<int32_t>(kAboveEveryY);
+            hi = static_cast<int32_t>(kBelowEveryY);
+        }
+    };
+    // n = q fromY + rem, 0 <= rem < fromY.
+    const auto split = [&](int64_t n, int64_t& q, int64_t& rem) {
+        q = floorDiv(n, g.fromY);
+        rem = n - q * g.fromY;
+    };
+    const size_t values = size_t{1} << bits_;
+    byCb_.resize(values);
+    byCr_.resize(values);
+    for (size_t c = 0; c < values; ++c) {
+        const int32_t code = static_cast<int32_t>(c);
+        const int64_t diff = code - cOrigin_;
+        ByCb& u = byCb_[c];
+        u.blue = bl.fromCb * diff;
+        u.green = g.fromCb * diff;
+        interval(bl, u.blue, code, u.lo, u.hi);
+        if (g.lowNumerator == INT64_MIN) {
+            u.greenLoQ = -kFarQuotient;
+            u.greenLoR = 0;
+        } else {
+            split(g.lowNumerator - u.green, u.greenLoQ, u.greenLoR);
+        }
+        if (g.highNumerator == INT64_MAX) {
+            u.greenHiQ = kFarQuotient;
+            u.greenHiR = 0;
+        } else {
+            split(g.highNumerator - 1 - u.green, u.greenHiQ, u.greenHiR);
+        }
+        ByCr& v = byCr_[c];
+        v.red = r.fromCr * diff;
+        v.green = g.fromCr * diff;
+        interval(r, v.red, code, v.lo, v.hi);
+        split(v.green, v.greenQ, v.greenR);
+    }
 }
 
 template <typename Sample>
-void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
-                             int chromaShift, SourcePart& part) const {
+void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* cr, int32_t left,
+                              int32_t right, SourcePart& part) const {
+    const int chromaShift = chromaW_;
     const SourceBounds& b = bounds_;
     // Y, Cb and Cr in passes of their own, which the compiler turns into
     // vector code; every chroma sample in left >> shift..(right - 1) >> shift
@@ -189,33 +260,177 @@ void SourceGauge::measureRow(const Sample* y, const Sample* cb, const Sample* cr
     part.pixels += right - left;
 }
 
+namespace {
+
+// Chroma samples taken in one pass: their Y extremes stay on the stack.
+constexpr int32_t kPassSamples = 256;
+
+// Each chroma sample's lowest and highest Y over the rows `ys`, for samples
+// s0..s1 - 1 whose columns all lie in the window; written so that the
+// compiler makes vector code of it (a fixed number of columns a sample).
+template <int Shift, typename Sample>
+void wholeSampleExtremes(const Sample* const* ys, int rows, int32_t s0, int32_t s1, int32_t* low,
+                         int32_t* high) {
+    for (int32_t s = s0; s < s1; ++s) {
+        low[s - s0] = INT32_MAX;
+        high[s - s0] = INT32_MIN;
+    }
+    for (int k = 0; k < rows; ++k) {
+        const Sample* y = ys[k];
+        for (int32_t s = s0; s < s1; ++s) {
+            int32_t lo = low[s - s0], hi = high[s - s0];
+            for (int j = 0; j < (1 << Shift); ++j) {
+                const int32_t v = y[(s << Shift) + j];
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+            low[s - s0] = lo;
+            high[s - s0] = hi;
+        }
+    }
+}
+
+// The same for one sample's columns x0..x1 - 1, however many.
+template <typename Sample>
+void sampleExtremes(const Sample* const* ys, int rows, int32_t x0, int32_t x1, int32_t& low, int32_t& high) {
+    low = INT32_MAX;
+    high = INT32_MIN;
+    for (int k = 0; k < rows; ++k)
+        for (int32_t x = x0; x < x1; ++x) {
+            low = std::min<int32_t>(low, ys[k][x]);
+            high = std::max<int32_t>(high, ys[k][x]);
+        }
+}
+
+}  // namespace
+
+template <typename Sample>
+void SourceGauge::measureGroup(const Sample* const* ys, int rows, const Sample* cb, const Sample* cr,
+                               int32_t left, int32_t right, SourcePart& part) const {
+    const int shift = chromaW_;
+    const int32_t cFirst = left >> shift, cEnd = ((right - 1) >> shift) + 1;
+    int32_t cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX, crHi = INT32_MIN;
+    for (int32_t x = cFirst; x < cEnd; ++x) {
+        cbLo = std::min<int32_t>(cbLo, cb[x]);
+        cbHi = std::max<int32_t>(cbHi, cb[x]);
+        crLo = std::min<int32_t>(crLo, cr[x]);
+        crHi = std::max<int32_t>(crHi, cr[x]);
+    }
+    if (static_cast<size_t>(std::max(cbHi, crHi)) >= byCb_.size()) {
+        for (int k = 0; k < rows; ++k) measureEach(ys[k], cb, cr, left, right, part);
+        return;
+    }
+    const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
+    int32_t yLo = INT32_MAX, yHi = INT32_MIN;
+    int64_t rLo = part.lowest[SourcePart::kR], rHi = part.highest[SourcePart::kR];
+    int64_t gLo = part.lowest[SourcePart::kG], gHi = part.highest[SourcePart::kG];
+    int64_t bLo = part.lowest[SourcePart::kB], bHi = part.highest[SourcePart::kB];
+    int64_t outside = 0;
+    // The samples every column of which the window holds; the one at each
+    // end may be cut.
+    const int32_t wholeFirst = (left + (1 << shift) - 1) >> shift, wholeEnd = right >> shift;
+    int32_t low[kPassSamples], high[kPassSamples];
+    for (int32_t c0 = cFirst; c0 < cEnd; c0 += kPassSamples) {
+        const int32_t c1 = std::min(cEnd, c0 + kPassSamples);
+        const int32_t w0 = std::clamp(wholeFirst, c0, c1), w1 = std::clamp(wholeEnd, w0, c1);
+        switch (shift) {
+        case 0: wholeSampleExtremes<0>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
+        case 1: wholeSampleExtremes<1>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
+        default: wholeSampleExtremes<2>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
+        }
+        const auto cut = [&](int32_t s) {
+            sampleExtremes(ys, rows, std::max(left, s << shift), std::min(right, (s + 1) << shift),
+                           low[s - c0], high[s - c0]);
+        };
+        for (int32_t s = c0; s < w0; ++s) cut(s);
+        for (int32_t s = w1; s < c1; ++s) cut(s);
+
+        for (int32_t s = c0; s < c1; ++s) {
+            const ByCb& u = byCb_[cb[s]];
+            const ByCr& v = byCr_[cr[s]];
+            // Green's bounds on Y: ceil and floor of (bound - Cb's part - Cr's
+            // part) / fromY from the parts' quotients and remainders.
+            const int64_t lo = std::max<int64_t>(
+                std::max(u.lo, v.lo), yOrigin_ + u.greenLoQ - v.greenQ + (u.greenLoR > v.greenR ? 1 : 0));
+            const int64_t hi = std::min<int64_t>(
+                std::min(u.hi, v.hi), yOrigin_ + u.greenHiQ - v.greenQ - (u.greenHiR < v.greenR ? 1 : 0));
+            const int32_t sLow = low[s - c0], sHigh = high[s - c0];
+            // Mostly all inside; all outside or some of each want a count.
+            if (sLow < lo || sHigh > hi) {
+                const int32_t x0 = std::max(left, s << shift), x1 = std::min(right, (s + 1) << shift);
+                if (sHigh < lo || sLow > hi) {
+                    outside += static_cast<int64_t>(x1 - x0) * rows;
+                } else {
+                    for (int k = 0; k < rows; ++k)
+                        for (int32_t x = x0; x < x1; ++x) outside += (ys[k][x] < lo) | (ys[k][x] > hi);
+                }
+            }
+            yLo = std::min(yLo, sLow);
+            yHi = std::max(yHi, sHigh);
+            // Every channel grows with Y (fromY > 0), so its extremes over the
+            // sample's pixels are those of its lowest and highest Y.
+            const int64_t dLow = sLow - yOrigin_, dHigh = sHigh - yOrigin_;
+            rLo = std::min(rLo, r.fromY * dLow + v.red);
+            rHi = std::max(rHi, r.fromY * dHigh + v.red);
+            gLo = std::min(gLo, g.fromY * dLow + u.green + v.green);
+            gHi = std::max(gHi, g.fromY * dHigh + u.green + v.green);
+            bLo = std::min(bLo, bl.fromY * dLow + u.blue);
+            bHi = std::max(bHi, bl.fromY * dHigh + u.blue);
+        }
+    }
+    const int32_t plain[] = {yLo, yHi, cbLo, cbHi, crLo, crHi};
+    for (int m = SourcePart::kY; m <= SourcePart::kCr; ++m) {
+        part.lowest[m] = std::min<int64_t>(part.lowest[m], plain[2 * m]);
+        part.highest[m] = std::max<int64_t>(part.highest[m], plain[2 * m + 1]);
+    }
+    part.lowest[SourcePart::kR] = rLo;
+    part.highest[SourcePart::kR] = rHi;
+    part.lowest[SourcePart::kG] = gLo;
+    part.highest[SourcePart::kG] = gHi;
+    part.lowest[SourcePart::kB] = bLo;
+    part.highest[SourcePart::kB] = bHi;
+    part.outside += outside;
+    part.pixels += static_cast<int64_t>(right - left) * rows;
+}
+
 template <typename Sample>
 void SourceGauge::measurePlanar(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
     const auto row = [&](int plane, int32_t k) {
         return reinterpret_cast<const Sample*>(f.data[plane] + static_cast<ptrdiff_t>(k) * f.linesize[plane]);
     };
-    for (int32_t k = window.first; k < window.last; ++k)
-        measureRow(row(0, k), row(1, k >> chromaH_), row(2, k >> chromaH_), window.left, window.right,
-                   chromaW_, part);
+    const Sample* ys[kMostGroupRows];
+    for (int32_t k = window.first; k < window.last;) {
+        const int32_t c = k >> chromaH_, end = std::min(window.last, (c + 1) << chromaH_);
+        for (int32_t j = k; j < end; ++j) ys[j - k] = row(0, j);
+        measureGroup(ys, end - k, row(1, c), row(2, c), window.left, window.right, part);
+        k = end;
+    }
 }
 
 void SourceGauge::measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
     const int32_t w = f.width, cw = -((-w) >> chromaW_);
-    std::vector<uint16_t> y(static_cast<size_t>(w)),
-        cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)), cr(cb);
+    std::vector<uint16_t> y[kMostGroupRows];
+    const uint16_t* ys[kMostGroupRows];
+    for (int j = 0; j < kMostGroupRows; ++j) {
+        y[j].resize(static_cast<size_t>(w));
+        ys[j] = y[j].data();
+    }
+    std::vector<uint16_t> cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)), cr(cb);
     const auto read = [&](std::vector<uint16_t>& to, int c, int32_t k, int32_t n) {
         av_read_image_line2(to.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, 0, k, c, n, 0,
                             sizeof(uint16_t));
     };
     const bool grey = d->nb_components < 3;
-    for (int32_t k = window.first; k < window.last; ++k) {
-        read(y, 0, k, w);
+    for (int32_t k = window.first; k < window.last;) {
+        const int32_t c = k >> chromaH_, end = std::min(window.last, (c + 1) << chromaH_);
+        for (int32_t j = k; j < end; ++j) read(y[j - k], 0, j, w);
         if (!grey) {
-            read(cb, 1, k >> chromaH_, cw);
-            read(cr, 2, k >> chromaH_, cw);
+            read(cb, 1, c, cw);
+            read(cr, 2, c, cw);
         }
-        measureRow(y.data(), cb.data(), cr.data(), window.left, window.right, chromaW_, part);
+        measureGroup(ys, end - k, cb.data(), cr.data(), window.left, window.right, part);
+        k = end;
     }
 }
 

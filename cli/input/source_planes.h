@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "input/levels.h"
 #include "input/source_luma.h"
@@ -57,11 +58,19 @@ private:
     template <typename Sample>
     void measurePlanar(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
     void measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
-    // Columns left..right - 1 of one row of samples; chroma indexed by the
-    // pixel's column shifted by `chromaShift`.
+    // Columns left..right - 1 of the luma rows `ys` (those of the window
+    // that share one row of chroma), a chroma sample at a time: its Cb and
+    // Cr fix the one interval of Y inside every bound, and R, G, B's
+    // extremes over its pixels follow from their Y's extremes.
     template <typename Sample>
-    void measureRow(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
-                    int chromaShift, SourcePart& part) const;
+    void measureGroup(const Sample* const* ys, int rows, const Sample* cb, const Sample* cr, int32_t left,
+                      int32_t right, SourcePart& part) const;
+    // The same for one row, pixel by pixel: for chroma beyond the depth's
+    // code values, which the tables do not cover.
+    template <typename Sample>
+    void measureEach(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
+                     SourcePart& part) const;
+    void buildTables();
 
     // R, G, B: outBlack + round(numerator / den), numerator = the sum of weight * (sample - centre).
     struct Channel {
@@ -69,6 +78,24 @@ private:
         int64_t lowNumerator = 0, highNumerator = 0;  // inside: lowNumerator <= n < highNumerator
     };
     Channel rgb_[3];
+    // Per chroma code value: Y's interval inside the bounds for the channel
+    // that value alone decides (R by Cr, B by Cb) with the luma and chroma
+    // bounds, empty when the chroma sample breaks its own; that channel's
+    // and green's share of the numerator; and green's bounds split as
+    // quotient and remainder by green's fromY, so that Cb's and Cr's parts
+    // meet in one compare.
+    struct ByCb {
+        int32_t lo, hi;
+        int64_t blue, green;
+        int64_t greenLoQ, greenLoR, greenHiQ, greenHiR;
+    };
+    struct ByCr {
+        int32_t lo, hi;
+        int64_t red, green;
+        int64_t greenQ, greenR;
+    };
+    std::vector<ByCb> byCb_;
+    std::vector<ByCr> byCr_;
     int64_t dens_[3] = {1, 1, 1};
     int32_t yOrigin_ = 0, cOrigin_ = 0, outBlack_ = 0;
     SourceBounds bounds_;

@@ -1,0 +1,327 @@
+// The source gauge's sums, made a chroma sample at a time, against the plain
+// per-pixel computation: R, G and B of every pixel from its Y and its chroma
+// sample's Cb, Cr in exact fractions, rounded half up, never clipped.
+// Every 8-bit code value; random and extreme samples at 10, 12 and 16 bits,
+// every subsampling, tiny and odd sizes, windows and parts of windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "input/source_planes.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+__extension__ typedef __int128 Wide;
+
+Wide floorDivide(Wide a, Wide b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+
+// Kr and Kb of each matrix, in ten-thousandths.
+struct Matrix {
+    YuvMatrix matrix;
+    int kr, kb;
+};
+constexpr Matrix kMatrices[] = {
+    {YuvMatrix::Bt601, 2990, 1140}, {YuvMatrix::Bt709, 2126, 722}, {YuvMatrix::Bt2020, 2627, 593}};
+constexpr int kW = 10000;
+
+// R', G', B' code values of one pixel, the textbook way over one denominator.
+void codes(const Matrix& m, bool full, int bits, int y, int cb, int cr, int64_t out[3]) {
+    const Wide top = (Wide{1} << bits) - 1, scale = Wide{1} << (bits - 8);
+    const Wide ySpan = full ? top : 219 * scale, cSpan = full ? top : 224 * scale;
+    const Wide yn = y - (full ? 0 : 16 * scale), bn = cb - 128 * scale, rn = cr - 128 * scale;
+    const Wide kg = kW - m.kr - m.kb, den = ySpan * cSpan * kW * kg;
+    const Wide luma = yn * cSpan * kW * kg;
+    const Wide red = luma + 2 * (kW - m.kr) * rn * ySpan * kg;
+    const Wide blue = luma + 2 * (kW - m.kb) * bn * ySpan * kg;
+    const Wide green = kW * luma - m.kr * red - m.kb * blue;  // over den * kg
+    const auto code = [&](Wide n, Wide d) {
+        return static_cast<int64_t>(16 * scale + floorDivide(2 * 219 * scale * n + d, 2 * d));
+    };
+    out[0] = code(red, den);
+    out[1] = code(green, den * kg);
+    out[2] = code(blue, den);
+}
+
+// What the gauge should add for the pixels of `w`: code values, not numerators.
+struct Expected {
+    int64_t lowest[6], highest[6];
+    int64_t outside = 0, pixels = 0;
+};
+
+bool inside(int64_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
+
+struct Planes {
+    int w, h, cw, ch, bits;
+    std::vector<int> y, cb, cr;  // chroma at (x >> cw, row >> ch)
+    int cbAt(int x, int k) const { return cb[static_cast<size_t>((k >> ch) * (-((-w) >> cw)) + (x >> cw))]; }
+    int crAt(int x, int k) const { return cr[static_cast<size_t>((k >> ch) * (-((-w) >> cw)) + (x >> cw))]; }
+};
+
+bool outsideBounds(const int64_t v[6], const SourceBounds& b) {
+    return !(inside(v[0], b.lumaLo, b.lumaHi) && inside(v[1], b.chromaLo, b.chromaHi) &&
+             inside(v[2], b.chromaLo, b.chromaHi) && inside(v[3], b.rgbLo, b.rgbHi) &&
+             inside(v[4], b.rgbLo, b.rgbHi) && inside(v[5], b.rgbLo, b.rgbHi));
+}
+
+Expected expect(const Planes& p, const Matrix& m, bool full, const SourceBounds& b, const PlaneWindow& win) {
+    Expected e;
+    std::fill(std::begin(e.lowest), std::end(e.lowest), INT64_MAX);
+    std::fill(std::begin(e.highest), std::end(e.highest), INT64_MIN);
+    for (int k = win.first; k < win.last; ++k)
+        for (int x = win.left; x < win.right; ++x) {
+            const int y = p.y[static_cast<size_t>(k * p.w + x)], cb = p.cbAt(x, k), cr = p.crAt(x, k);
+            int64_t v[6] = {y, cb, cr};
+            codes(m, full, p.bits, y, cb, cr, v + 3);
+            for (int i = 0; i < 6; ++i) {
+                e.lowest[i] = std::min(e.lowest[i], v[i]);
+                e.highest[i] = std::max(e.highest[i], v[i]);
+            }
+            e.outside += outsideBounds(v, b) ? 1 : 0;
+            ++e.pixels;
+        }
+    return e;
+}
+
+// The planes written into a frame of `format`, whatever its layout.
+AVFrame* frameOf(const Planes& p, AVPixelFormat format) {
+    AVFrame* f = av_frame_alloc();
+    f->format = format;
+    f->width = p.w;
+    f->height = p.h;
+    if (av_frame_get_buffer(f, 0) < 0) return f;
+    // The writer below ORs samples of up to 8 bits into what is there.
+    for (AVBufferRef* b : f->buf)
+        if (b != nullptr) std::memset(b->data, 0, b->size);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    std::vector<uint16_t> line(static_cast<size_t>(p.w));
+    const int cw = -((-p.w) >> p.cw);
+    for (int k = 0; k < p.h; ++k) {
+        for (int x = 0; x < p.w; ++x) line[static_cast<size_t>(x)] = static_cast<uint16_t>(p.y[k * p.w + x]);
+        av_write_image_line2(line.data(), f->data, f->linesize, d, 0, k, 0, p.w, sizeof(uint16_t));
+        if (d->nb_components < 3 || (k & ((1 << p.ch) - 1)) != 0) continue;
+        for (int c = 1; c <= 2; ++c) {
+            for (int x = 0; x < cw; ++x)
+                line[static_cast<size_t>(x)] =
+                    static_cast<uint16_t>(c == 1 ? p.cbAt(x << p.cw, k) : p.crAt(x << p.cw, k));
+            av_write_image_line2(line.data(), f->data, f->linesize, d, 0, k >> p.ch, c, cw, sizeof(uint16_t));
+        }
+    }
+    return f;
+}
+
+// The gauge's code values for what it added, beside the expectation.
+void compare(const SourceGauge& g, const SourcePart& part, const Expected& e) {
+    const SourceExtremes got = g.extremes(part);
+    EXPECT_EQ(got.pixels, e.pixels);
+    EXPECT_EQ(got.outside, e.outside);
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got.lowest[i], e.lowest[i]);
+        EXPECT_EQ(got.highest[i], e.highest[i]);
+    }
+}
+
+// Bounds at `bits`, from 8-bit limits; -1 leaves a bound unjudged.
+SourceBounds boundsAt(int bits, int lumaLo, int lumaHi, int chromaLo, int chromaHi, int rgbLo, int rgbHi) {
+    const int s = 1 << (bits - 8);
+    SourceBounds b;
+    if (lumaLo >= 0) b.lumaLo = lumaLo * s;
+    if (lumaHi >= 0) b.lumaHi = lumaHi * s;
+    if (chromaLo >= 0) b.chromaLo = chromaLo * s;
+    if (chromaHi >= 0) b.chromaHi = chromaHi * s;
+    if (rgbLo >= 0) b.rgbLo = rgbLo * s;
+    if (rgbHi >= 0) b.rgbHi = rgbHi * s;
+    return b;
+}
+
+std::vector<SourceBounds> boundSets(int bits) {
+    return {
+        boundsAt(bits, 16, 235, 16, 240, 16, 235),  // strict
+        boundsAt(bits, 5, 246, -1, -1, 5, 246),     // R 103
+        boundsAt(bits, -1, -1, -1, -1, -1, -1),     // nothing judged
+        boundsAt(bits, -1, 200, 30, -1, 40, -1),    // one side of each
+        boundsAt(bits, -1, -1, -1, -1, -1, 100),
+    };
+}
+
+}  // namespace
+
+// Every Y, Cb, Cr at 8 bits, 4:4:4, narrow range as 8-bit sources come
+// (full range and BT.2020 are among the random cases below): a frame per
+// Cr, a row per Cb, Y along the row; each row's extremes, and its pixels
+// outside counted in three windows split where the reference's inside run
+// starts and ends, so that every pixel's verdict is pinned, not just the sum.
+TEST(SourceGauge, EveryEightBitCodeValue) {
+    constexpr int kValues = 256;
+    const SourceBounds bounds[] = {boundsAt(8, 16, 235, 16, 240, 16, 235),
+                                   boundsAt(8, 5, 246, -1, -1, 5, 246)};
+    for (const Matrix& m : {kMatrices[0], kMatrices[1]}) {
+        SCOPED_TRACE(m.kr);
+        SourceGauge gauge;
+        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV444P, SourceLevels{true, m.matrix, false}));
+        Planes p{kValues, kValues, 0, 0, 8, {}, {}, {}};
+        p.y.resize(kValues * kValues);
+        p.cb.resize(kValues * kValues);
+        p.cr.resize(kValues * kValues);
+        for (int k = 0; k < kValues; ++k)
+            for (int x = 0; x < kValues; ++x) {
+                p.y[static_cast<size_t>(k * kValues + x)] = x;
+                p.cb[static_cast<size_t>(k * kValues + x)] = k;
+            }
+        for (int cr = 0; cr < kValues; ++cr) {
+            std::fill(p.cr.begin(), p.cr.end(), cr);
+            AVFrame* f = frameOf(p, AV_PIX_FMT_YUV444P);
+            for (int cb = 0; cb < kValues; ++cb) {
+                int64_t v[kValues][6];
+                for (int y = 0; y < kValues; ++y) {
+                    v[y][0] = y;
+                    v[y][1] = cb;
+                    v[y][2] = cr;
+                    codes(m, false, 8, y, cb, cr, v[y] + 3);
+                }
+                for (const SourceBounds& b : bounds) {
+                    gauge.setBounds(b);
+                    SourcePart part;
+                    gauge.measure(*f, {cb, cb + 1, 0, kValues}, part);
+                    const SourceExtremes got = gauge.extremes(part);
+                    bool out[kValues];
+                    int64_t outside = 0;
+                    bool same = true;
+                    for (int y = 0; y < kValues; ++y) {
+                        out[y] = outsideBounds(v[y], b);
+                        outside += out[y] ? 1 : 0;
+                    }
+                    // Every channel grows with Y, so the row's extremes are at its ends.
+                    for (int i = 0; i < 6; ++i)
+                        same = same && got.lowest[i] == v[0][i] && got.highest[i] == v[kValues - 1][i];
+                    same = same && got.outside == outside;
+                    // The inside run: where the reference's verdict turns.
+                    int first = 0, last = kValues;
+                    while (first < kValues && out[first]) ++first;
+                    while (last > first && out[last - 1]) --last;
+                    const auto outsideIn = [&](int from, int to) {
+                        SourcePart q;
+                        gauge.measure(*f, PlaneWindow{cb, cb + 1, from, to}, q);
+                        return q.outside;
+                    };
+                    same = same && std::count(out + first, out + last, true) == 0;
+                    if (first > 0) same = same && outsideIn(0, first) == first;
+                    if (last < kValues) same = same && outsideIn(last, kValues) == kValues - last;
+                    if (last > first) same = same && outsideIn(first, last) == 0;
+                    ASSERT_TRUE(same) << "Cb " << cb << " Cr " << cr;
+                }
+            }
+            av_frame_free(&f);
+        }
+    }
+}
+
+// Random planes with many samples at the extremes and the bounds' edges:
+// every layout and subsampling, sizes from 1x1, windows with odd edges, and
+// a window cut into parts between rows that share chroma.
+TEST(SourceGauge, RandomPlanesEveryLayout) {
+    struct Case {
+        AVPixelFormat format;
+        int w, h;
+    };
+    const Case kCases[] = {
+        {AV_PIX_FMT_YUV420P, 1, 1},       {AV_PIX_FMT_YUV420P, 37, 21},     {AV_PIX_FMT_YUV422P, 33, 7},
+        {AV_PIX_FMT_YUV444P, 3, 40},      {AV_PIX_FMT_YUV410P, 19, 11},     {AV_PIX_FMT_YUV411P, 13, 5},
+        {AV_PIX_FMT_YUV440P, 9, 9},       {AV_PIX_FMT_NV12, 21, 9},         {AV_PIX_FMT_GRAY8, 5, 3},
+        {AV_PIX_FMT_YUV420P10LE, 1, 1},   {AV_PIX_FMT_YUV420P10LE, 35, 17}, {AV_PIX_FMT_YUV422P10LE, 17, 6},
+        {AV_PIX_FMT_YUV444P12LE, 15, 13}, {AV_PIX_FMT_P010LE, 11, 7},       {AV_PIX_FMT_YUV420P16LE, 9, 5},
+        {AV_PIX_FMT_YUV444P16LE, 7, 3},   {AV_PIX_FMT_GRAY10LE, 6, 5},      {AV_PIX_FMT_YUV422P12BE, 10, 4},
+    };
+    std::mt19937 random(2026);
+    for (const Case& c : kCases) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(c.format);
+        SCOPED_TRACE(std::string(d->name) + " " + std::to_string(c.w) + "x" + std::to_string(c.h));
+        const int bits = d->comp[0].depth, top = (1 << bits) - 1, s = 1 << (bits - 8);
+        const bool grey = d->nb_components < 3;
+        for (const Matrix& m : kMatrices)
+            for (const bool full : {false, true}) {
+                SourceGauge gauge;
+                ASSERT_TRUE(gauge.setUp(c.format, SourceLevels{true, m.matrix, full}));
+                // Samples drawn mostly near where verdicts turn.
+                const int edges[] = {0,       1,       top,     top - 1, 5 * s,   16 * s,  16 * s - 1,
+                                     128 * s, 235 * s, 236 * s, 240 * s, 241 * s, 246 * s, 247 * s};
+                const auto sample = [&]() {
+                    if (random() % 3 == 0) return edges[random() % std::size(edges)];
+                    return static_cast<int>(random() % static_cast<unsigned>(top + 1));
+                };
+                for (int round = 0; round < 4; ++round) {
+                    Planes p{c.w, c.h, d->log2_chroma_w, d->log2_chroma_h, bits, {}, {}, {}};
+                    const size_t chroma = static_cast<size_t>((-((-c.w) >> p.cw)) * (-((-c.h) >> p.ch)));
+                    for (int i = 0; i < c.w * c.h; ++i) p.y.push_back(sample());
+                    for (size_t i = 0; i < chroma; ++i) {
+                        p.cb.push_back(grey ? 128 * s : sample());
+                        p.cr.push_back(grey ? 128 * s : sample());
+                    }
+                    AVFrame* f = frameOf(p, c.format);
+                    for (const SourceBounds& b : boundSets(bits)) {
+                        gauge.setBounds(b);
+                        const PlaneWindow whole{0, c.h, 0, c.w};
+                        const PlaneWindow inner{c.h / 3, c.h - c.h / 4, c.w / 3, c.w - c.w / 5};
+                        for (const PlaneWindow& w : {whole, inner}) {
+                            if (w.first >= w.last || w.left >= w.right) continue;
+                            SourcePart part;
+                            gauge.measure(*f, w, part);
+                            compare(gauge, part, expect(p, m, full, b, w));
+                            // The same window as parts cut at every third row.
+                            SourcePart sum;
+                            for (int k = w.first; k < w.last; k += 3) {
+                                SourcePart piece;
+                                gauge.measure(*f, {k, std::min(w.last, k + 3), w.left, w.right}, piece);
+                                sum.add(piece);
+                            }
+                            compare(gauge, sum, expect(p, m, full, b, w));
+                        }
+                    }
+                    av_frame_free(&f);
+                }
+            }
+    }
+}
+
+// Samples beyond the depth's code values (a 10-bit plane's words hold up to
+// 16 bits) are measured as they are.
+TEST(SourceGauge, SamplesBeyondTheDepth) {
+    Planes p{6, 4, 1, 1, 10, {}, {}, {}};
+    for (int i = 0; i < 24; ++i) p.y.push_back(i * 2000 % 65536);
+    p.cb = {0, 1023, 1024, 65535, 512, 700};
+    p.cr = {65535, 0, 2000, 512, 1023, 300};
+    AVFrame* f = frameOf(p, AV_PIX_FMT_YUV420P10LE);
+    // av_write_image_line2 keeps only the depth's bits: put the words in whole.
+    for (int k = 0; k < 4; ++k)
+        for (int x = 0; x < 6; ++x)
+            reinterpret_cast<uint16_t*>(f->data[0] + k * f->linesize[0])[x] =
+                static_cast<uint16_t>(p.y[k * 6 + x]);
+    for (int k = 0; k < 2; ++k)
+        for (int x = 0; x < 3; ++x) {
+            reinterpret_cast<uint16_t*>(f->data[1] + k * f->linesize[1])[x] =
+                static_cast<uint16_t>(p.cb[k * 3 + x]);
+            reinterpret_cast<uint16_t*>(f->data[2] + k * f->linesize[2])[x] =
+                static_cast<uint16_t>(p.cr[k * 3 + x]);
+        }
+    for (const Matrix& m : kMatrices) {
+        SourceGauge gauge;
+        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV420P10LE, SourceLevels{true, m.matrix, false}));
+        for (const SourceBounds& b : boundSets(10)) {
+            gauge.setBounds(b);
+            SourcePart part;
+            gauge.measure(*f, {0, 4, 0, 6}, part);
+            compare(gauge, part, expect(p, m, false, b, {0, 4, 0, 6}));
+        }
+    }
+    av_frame_free(&f);
+}
