@@ -196,6 +196,7 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     }
     const JsonValue* timecode = v.find("start_timecode");
     if (timecode == nullptr || timecode->kind != Kind::Null) f.startTimecode = r.text(v, "start_timecode", s);
+    f.fps = r.real(v, "frame_rate", s);
     f.filterSettings = r.text(v, "settings", s);
     f.w = r.integer32(v, "width", s);
     f.h = r.integer32(v, "height", s);

@@ -10,6 +10,7 @@ namespace {
 constexpr int kByteBits = 8;
 constexpr int kTimeDecimals = 3;     // milliseconds
 constexpr int kPercentDecimals = 4;  // one pixel of a 1080p frame is 0.00005 %
+constexpr int kRateDecimals = 6;     // 30000/1001 to well within what a timecode's nominal rate needs
 
 constexpr const char* kColumns[] = {"input",
                                     "frame",
@@ -290,6 +291,7 @@ const char* kivrelVersion() { return KIVREL_VERSION; }
 std::vector<std::string> jsonFrameKeys() {
     std::vector<std::string> keys(std::begin(kColumns), std::begin(kColumns) + kMeasureColumns);
     keys.insert(keys.end(), std::begin(kSourceColumns), std::end(kSourceColumns));
+    keys.emplace_back(kTimecodeColumn);
     return keys;
 }
 
@@ -343,6 +345,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
                ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
                ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
+               // What the frames' timecodes count at: --merge counts the missing frames' from it.
+               ", \"frame_rate\": " + fixed(f.fps, kRateDecimals) +
                ",\n       \"settings\": " + jsonString(f.filterSettings) +
                ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
                // What the frames' shares are of: --merge counts their pixels from them.
@@ -376,6 +380,9 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
             const std::vector<std::string> source = sourceValues(f);
             for (size_t i = 0; i < source.size(); ++i)
                 out += std::string(", \"") + kSourceColumns[i] + "\": " + source[i];
+            const std::string timecode = timecodeAt(file.startTimecode, file.fps, f.frame);
+            out += std::string(", \"") + kTimecodeColumn +
+                   "\": " + (timecode.empty() ? "null" : jsonString(timecode));
             out += "}";
             first = false;
         }
