@@ -128,6 +128,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     std::vector<const char*> rest = {argv[0]};
     bool ended = false;
     bool ruleGiven = false;
+    bool jobsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (ended || arg == "--") {
@@ -169,7 +170,9 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             value = argv[++i];
         }
         if (Status s = own->apply(value, options); !s.ok()) return s;
-        ruleGiven = ruleGiven || (own->name != "-f" && own->name != "-j" && own->name != "--jobs");
+        const bool jobs = own->name == "-j" || own->name == "--jobs";
+        jobsGiven = jobsGiven || jobs;
+        ruleGiven = ruleGiven || (own->name != "-f" && !jobs);
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
@@ -193,6 +196,15 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         return Status::fail(
             "--merge takes the rules from the reports: --max-hot, --range-rule, --rule, "
             "--luma-range, --rgb-range, --area and --fail-on do not apply");
+    // The reports hold what was read: how to read media has nothing left to act on.
+    const bool readingGiven = jobsGiven || o.threads != 0 || !o.start.text.empty() || o.frames ||
+                              o.duration || o.endTime || o.startNumber || o.monitor.crop ||
+                              o.inputLevels.matrix || o.inputLevels.fullRange || o.noAutorotate ||
+                              o.skipErrors;
+    if (options.merge && readingGiven)
+        return Status::fail(
+            "--merge reads reports, not media: -j, -threads, -ss, -t, -to, -frames, -start_number, --crop, "
+            "--input-matrix, --input-range, -noautorotate and --skip-errors do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
         return Status::fail(
