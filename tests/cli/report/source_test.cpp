@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/support/cli_runner.h"
+#include "cli/support/media.h"
 
 namespace {
 
@@ -263,6 +264,42 @@ TEST_F(ReportSource, CropCoversTheRegionOnly) {
 b = list(csv.DictReader(open(d + '/b.csv')))
 columns = [k for k in a[0] if k != 'input']
 assert len(a) == len(b) == 4, (len(a), len(b))
+for x, y in zip(a, b):
+    assert [x[k] for k in columns] == [y[k] for k in columns], [(k, x[k], y[k]) for k in columns if x[k] != y[k]]
+)"));
+    }
+}
+
+// A turned source (a display matrix): --crop's region is of the picture as
+// shown, as the render crops it, so every number equals that of the clip
+// FFmpeg turns and then cuts to the region.
+TEST_F(ReportSource, CropOfATurnedSourceIsOfThePictureAsShown) {
+    constexpr int kW = 24, kH = 14;
+    const std::string region = "5:9:2:3";  // w:h:x:y, lopsided in every direction
+    for (const int rotation : {90, 180, 270}) {
+        SCOPED_TRACE(rotation);
+        ClipPlan plan;
+        plan.w = kW;
+        plan.h = kH;
+        plan.rotation = rotation;
+        plan.pts = {0, 1};
+        // Y, Cb and Cr differ in every pixel and frame, levels beyond any rule among them.
+        plan.pixel = [](int frame, int x, int y) {
+            const uint32_t luma = static_cast<uint32_t>(x * 11 + y * 7 + frame * 5) % 256;
+            const uint32_t cb = static_cast<uint32_t>(x * 3 + y * 17) % 256,
+                           cr = static_cast<uint32_t>(x * 13 + y) % 256;
+            return luma << 16 | cb << 8 | cr;
+        };
+        ASSERT_EQ(writePlannedClip(path("turned.mov"), plan), "");
+        const std::string ffmpeg = "ffmpeg -v error -y -i " + path("turned.mov") + " -vf crop=" + region +
+                                   " -c:v ffv1 " + path("cut.mkv");
+        ASSERT_EQ(std::system(ffmpeg.c_str()), 0);
+        ASSERT_EQ(run({"report", "turned.mov", "--crop", region, "-o", "a.csv", "-y"}).status, 0);
+        ASSERT_EQ(run({"report", "cut.mkv", "-o", "b.csv", "-y"}).status, 0);
+        EXPECT_TRUE(python(R"(a = list(csv.DictReader(open(d + '/a.csv')))
+b = list(csv.DictReader(open(d + '/b.csv')))
+columns = [k for k in a[0] if k not in ('input', 'time')]
+assert len(a) == len(b) == 2, (len(a), len(b))
 for x, y in zip(a, b):
     assert [x[k] for k in columns] == [y[k] for k in columns], [(k, x[k], y[k]) for k in columns if x[k] != y[k]]
 )"));
