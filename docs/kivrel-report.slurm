@@ -6,6 +6,9 @@
 # files.txt: one name a line, relative to the archive's root, in the order
 # the merged report lists them; names are kept as given in every report.
 cd /archive || exit 1
-mkdir -p qc
 file=$(sed -n "${SLURM_ARRAY_TASK_ID}p" files.txt)
-exec kivrel report "$file" --rule r103 -o "qc/$(basename "${file%.*}").json"
+# The report at the input's own path under qc/, so that inputs of one name
+# in different folders keep a report each.
+report="qc/${file%.*}.json"
+mkdir -p "$(dirname "$report")" || exit 1
+exec kivrel report "$file" --rule r103 -o "$report"
