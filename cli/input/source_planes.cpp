@@ -266,39 +266,37 @@ namespace {
 constexpr int32_t kPassSamples = 256;
 
 // Each chroma sample's lowest and highest Y over the rows `ys`, for samples
-// s0..s1 - 1 whose columns all lie in the window; written so that the
-// compiler makes vector code of it (a fixed number of columns a sample).
+// s0..s1 - 1 whose columns all lie in the window: a fixed number of columns
+// a sample and results of the samples' own type, so that the compiler makes
+// vector code of it.
 template <int Shift, typename Sample>
-void wholeSampleExtremes(const Sample* const* ys, int rows, int32_t s0, int32_t s1, int32_t* low,
-                         int32_t* high) {
-    for (int32_t s = s0; s < s1; ++s) {
-        low[s - s0] = INT32_MAX;
-        high[s - s0] = INT32_MIN;
-    }
+void wholeSampleExtremes(const Sample* const* ys, int rows, int32_t s0, int32_t s1, Sample* __restrict low,
+                         Sample* __restrict high) {
+    constexpr int kSpan = 1 << Shift;
+    const int32_t n = s1 - s0;
     for (int k = 0; k < rows; ++k) {
-        const Sample* y = ys[k];
-        for (int32_t s = s0; s < s1; ++s) {
-            int32_t lo = low[s - s0], hi = high[s - s0];
-            for (int j = 0; j < (1 << Shift); ++j) {
-                const int32_t v = y[(s << Shift) + j];
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
+        const Sample* __restrict y = ys[k] + (static_cast<ptrdiff_t>(s0) << Shift);
+        for (int32_t i = 0; i < n; ++i) {
+            Sample lo = y[i * kSpan], hi = lo;
+            for (int j = 1; j < kSpan; ++j) {
+                lo = std::min(lo, y[i * kSpan + j]);
+                hi = std::max(hi, y[i * kSpan + j]);
             }
-            low[s - s0] = lo;
-            high[s - s0] = hi;
+            low[i] = k == 0 ? lo : std::min(low[i], lo);
+            high[i] = k == 0 ? hi : std::max(high[i], hi);
         }
     }
 }
 
 // The same for one sample's columns x0..x1 - 1, however many.
 template <typename Sample>
-void sampleExtremes(const Sample* const* ys, int rows, int32_t x0, int32_t x1, int32_t& low, int32_t& high) {
-    low = INT32_MAX;
-    high = INT32_MIN;
+void sampleExtremes(const Sample* const* ys, int rows, int32_t x0, int32_t x1, Sample& low, Sample& high) {
+    low = ys[0][x0];
+    high = low;
     for (int k = 0; k < rows; ++k)
         for (int32_t x = x0; x < x1; ++x) {
-            low = std::min<int32_t>(low, ys[k][x]);
-            high = std::max<int32_t>(high, ys[k][x]);
+            low = std::min(low, ys[k][x]);
+            high = std::max(high, ys[k][x]);
         }
 }
 
@@ -329,7 +327,7 @@ void SourceGauge::measureGroup(const Sample* const* ys, int rows, const Sample* 
     // The samples every column of which the window holds; the one at each
     // end may be cut.
     const int32_t wholeFirst = (left + (1 << shift) - 1) >> shift, wholeEnd = right >> shift;
-    int32_t low[kPassSamples], high[kPassSamples];
+    Sample low[kPassSamples], high[kPassSamples];
     for (int32_t c0 = cFirst; c0 < cEnd; c0 += kPassSamples) {
         const int32_t c1 = std::min(cEnd, c0 + kPassSamples);
         const int32_t w0 = std::clamp(wholeFirst, c0, c1), w1 = std::clamp(wholeEnd, w0, c1);
