@@ -246,6 +246,14 @@ if [ "$end_to_end" -eq 1 ]; then
             -frames:v "$clip_frames" -c:v libx264 -preset fast -crf 20 -pix_fmt yuv420p "$clip.part.mp4"
         mv "$clip.part.mp4" "$clip"
     fi
+    # The same pictures at 10 bits, for the report's source measures at depth.
+    clip10="$work/clip-$clip_frames-10bit.mp4"
+    if [ ! -s "$clip10" ]; then
+        log "making $clip10: the clip again as 10-bit H.264"
+        ffmpeg -hide_banner -nostdin -loglevel error -y -i "$clip" -c:v libx264 -preset fast -crf 20 \
+            -pix_fmt yuv420p10le "$clip10.part.mp4"
+        mv "$clip10.part.mp4" "$clip10"
+    fi
 
     # timed COMMAND...: "WALL_SECONDS PEAK_KB" of one run, output discarded
     timed() {
@@ -305,6 +313,32 @@ if [ "$end_to_end" -eq 1 ]; then
         wave_again_s=$(best_of "$s" "$wave_again_s")
     done
     read -r wave_file_s wave_file_kb <<<"$(timed "$kivrel" "$clip" -d waveform -q -y -o "$work/waveform.mkv")"
+
+    # The report's CPU time (user + system, every thread), 8 and 10 bits, and
+    # the share of it the source's own measures take, from perf's samples.
+    cpu_time() {
+        /usr/bin/time -f '%U %S' -o "$work/cpu.txt" "$@" >/dev/null 2>"$work/last_run.log" ||
+            { cat "$work/last_run.log" >&2; echo "failed: $*" >&2; return 1; }
+        awk '{ print $1 + $2 }' "$work/cpu.txt"
+    }
+    source_share() {  # source_share CLIP: percent of the report's samples in the source gauge, or "n/a"
+        if ! command -v perf >/dev/null ||
+            ! perf record -q -F 999 -o "$work/perf.data" -- "$kivrel" report "$1" >/dev/null 2>&1; then
+            echo n/a
+            return
+        fi
+        perf report -i "$work/perf.data" --stdio --no-children --sort symbol 2>/dev/null |
+            awk '/SourceGauge::/ { sub("%", "", $1); s += $1 } END { printf "%.1f\n", s }'
+        rm -f "$work/perf.data"
+    }
+    log "end to end: the report's CPU time at 8 and 10 bits, best of $runs, and the source measures' share"
+    report_cpu8="" report_cpu10=""
+    for ((r = 0; r < runs; ++r)); do
+        report_cpu8=$(best_of "$(cpu_time "$kivrel" report "$clip")" "$report_cpu8")
+        report_cpu10=$(best_of "$(cpu_time "$kivrel" report "$clip10")" "$report_cpu10")
+    done
+    share8=$(source_share "$clip")
+    share10=$(source_share "$clip10")
     rm -f "$work/report.html" "$work/waveform.mkv"
 fi
 
@@ -358,4 +392,7 @@ if [ "$end_to_end" -eq 1 ]; then
         "with its page (-o report.html): $(fixed "$page_s" 2) s, peak $((page_kb / 1024)) MB; taken in turns" \
         "with them, the waveform with --null: $(fixed "$wave_again_s" 2) s; the waveform written to a file" \
         "(-o waveform.mkv, once): $(fixed "$wave_file_s" 2) s."
+    note "The report's CPU time (user + system, best of $runs): $(fixed "$report_cpu8" 2) s on the clip," \
+        "$(fixed "$report_cpu10" 2) s on its 10-bit version; the source's own measures take $share8 % and" \
+        "$share10 % of it (perf's samples)."
 fi
