@@ -292,7 +292,8 @@ assert {r['timecode'] for r in rows} == {''}, 'no start timecode, none per frame
 assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
 j = json.load(open(d + '/r.json'))
 assert set(j) == {'summary', 'frames'}
-assert [list(f.keys()) for f in j['frames']] == [keys + source] * 8
+assert [list(f.keys()) for f in j['frames']] == [keys + source + ['timecode']] * 8
+assert {f['timecode'] for f in j['frames']} == {None}, 'no start timecode, none per frame'
 assert [str(f['hot_pixels']) for f in j['frames']] == [r['hot_pixels'] for r in rows]
 assert [f['input'] for f in j['summary']['files']] == ['a.mkv', 'b.mkv']
 EOF)";
