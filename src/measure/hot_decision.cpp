@@ -1,6 +1,7 @@
 #include "measure/hot_decision.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -70,6 +71,78 @@ void prepareHotModel(ScopeInstance& inst, OutputGeometry&) {
     lim.peakLimitFixed = roundedEntry(lim.peakLimit * kFullScale);
 }
 
+namespace {
+
+// The smallest and largest value of one component over a run of levels.
+struct Span {
+    int32_t lo, hi;
+};
+
+Span operator+(Span a, Span b) { return {a.lo + b.lo, a.hi + b.hi}; }
+
+int64_t squared(int64_t v) { return v * v; }
+
+// The largest and smallest square a component takes within its span.
+int64_t largestSquare(Span s) { return std::max(squared(s.lo), squared(s.hi)); }
+int64_t smallestSquare(Span s) { return s.lo <= 0 && s.hi >= 0 ? 0 : std::min(squared(s.lo), squared(s.hi)); }
+
+// The components' spans over each channel's cell sides, from the packed
+// parts (which already passed their bound, so no sum below can overflow).
+struct CellSpans {
+    Span part[kHotChannels][kHotCellsPerSide][kHotComponents];
+};
+
+void findCellSpans(const HotPackedRows& packed, CellSpans& spans) {
+    constexpr int kShift[kHotComponents] = {32, 0, 16};  // Y, C1, C2 in a packed word
+    for (int channel = 0; channel < kHotChannels; ++channel) {
+        for (int side = 0; side < kHotCellsPerSide; ++side) {
+            for (int c = 0; c < kHotComponents; ++c) {
+                Span s{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
+                for (int i = side << kHotCellShift; i < (side + 1) << kHotCellShift; ++i) {
+                    const int32_t v =
+                        static_cast<int32_t>(packed.rows[channel][i] >> kShift[c] & 0xFFFF) - kHotPartBias;
+                    s = {std::min(s.lo, v), std::max(s.hi, v)};
+                }
+                spans.part[channel][side][c] = s;
+            }
+        }
+    }
+}
+
+// Every colour of a cell is legal when even its largest chroma fits under
+// the limit and under the room its highest luma leaves; every one is hot
+// when even its smallest chroma exceeds the limit or the room its lowest
+// luma leaves (or that luma is over the ceiling). Otherwise the cell is
+// mixed, and its pixels are decided one by one.
+HotCellMark markOf(const Span (&sum)[kHotComponents], int64_t peak, int64_t chromaSquared) {
+    const int64_t most = largestSquare(sum[kHotC1]) + largestSquare(sum[kHotC2]);
+    const int64_t least = smallestSquare(sum[kHotC1]) + smallestSquare(sum[kHotC2]);
+    const int64_t leastRoom = peak - sum[kHotY].hi;
+    const int64_t mostRoom = peak - sum[kHotY].lo;
+    if (most <= chromaSquared && leastRoom >= 0 && most <= squared(leastRoom)) return kHotCellLegal;
+    if (least > chromaSquared || mostRoom < 0 || least > squared(mostRoom)) return kHotCellHot;
+    return kHotCellMixed;
+}
+
+void markCells(HotPackedRows& packed) {
+    CellSpans spans;
+    findCellSpans(packed, spans);
+    constexpr int kRed = 0, kGreen = 1, kBlue = 2;
+    for (int r = 0; r < kHotCellsPerSide; ++r) {
+        for (int g = 0; g < kHotCellsPerSide; ++g) {
+            for (int b = 0; b < kHotCellsPerSide; ++b) {
+                Span sum[kHotComponents];
+                for (int c = 0; c < kHotComponents; ++c)
+                    sum[c] = spans.part[kRed][r][c] + spans.part[kGreen][g][c] + spans.part[kBlue][b][c];
+                const int cell = (r * kHotCellsPerSide + g) * kHotCellsPerSide + b;
+                packed.cellMark[cell] = markOf(sum, packed.peak, packed.chromaSquared);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 bool packHotRows(const ScopeInstance& inst, const DecisionLimits& lim, HotPackedRows& packed) {
     for (int channel = 0; channel < kHotChannels; ++channel) {
         for (int i = 0; i < kLevels; ++i) {
@@ -86,6 +159,7 @@ bool packHotRows(const ScopeInstance& inst, const DecisionLimits& lim, HotPacked
     }
     packed.peak = static_cast<int32_t>(lim.peak);
     packed.chromaSquared = static_cast<int32_t>(lim.chromaSquared);
+    markCells(packed);
     return true;
 }
 

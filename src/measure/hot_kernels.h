@@ -13,12 +13,30 @@
 // below 2^16, so the additions never carry from one part into the next.
 inline constexpr int32_t kHotPartBias = 10922;  // (2^16 - 1) / 6
 
+// Most pictures keep whole runs of pixels well inside or well outside the
+// legal range, so the kernels first look the run up in a coarse cube of
+// colours: a cell holds 16 levels of each channel and is marked when every
+// colour in it decides alike. Only runs that touch an unmarked cell are
+// decided pixel by pixel.
+inline constexpr int kHotCellShift = 4;                            // levels of a cell side: 1 << 4
+inline constexpr int kHotCellsPerSide = kLevels >> kHotCellShift;  // 16
+inline constexpr int kHotCells = kHotCellsPerSide * kHotCellsPerSide * kHotCellsPerSide;
+// A cell's mark; several cells' marks ANDed give kHotCellLegal or
+// kHotCellHot only when every one of them carries it.
+enum HotCellMark : uint8_t { kHotCellMixed = 0, kHotCellLegal = 1, kHotCellHot = 2 };
+
+// The cell of 0x00RRGGBB: its channels' top four bits as R, G, B digits.
+constexpr uint32_t hotCellOf(uint32_t px) {
+    return (px >> 12 & 0xF00) | (px >> 8 & 0x0F0) | (px >> 4 & 0x00F);
+}
+
 struct HotPackedRows {
     // Per channel (R, G, B) and level: C1 + bias in bits 0..15, C2 + bias in
     // 16..31, Y + bias in 32..47, zero above.
     uint64_t rows[3][kLevels];
     int32_t peak;           // the decision's ceiling, 0..9830
     int32_t chromaSquared;  // the decision's chroma limit squared, 0..2^24
+    uint8_t cellMark[kHotCells];  // a HotCellMark per cell, indexed by hotCellOf
 };
 
 // What a kernel reads: the scalar reference the colour-model rows and limits

@@ -10,6 +10,7 @@ namespace {
 // exceeds any chroma limit (at most 4096^2), so a larger room decides alike.
 constexpr int16_t kRoomCap = 4097;
 constexpr int32_t kChunkPixels = 64;
+constexpr int32_t kUnaskedAfterMixed = 3;
 // Where a 0x00RRGGBB word keeps its channels, on these little-endian processors.
 constexpr int kBlueByte = 0, kGreenByte = 1, kRedByte = 2;
 
@@ -55,6 +56,25 @@ KV_VECTOR_INLINE typename K::V hotLanes(const HotConstants<K>& k, typename K::V 
     return K::orv(K::orv(K::cmpGt(squares, k.chromaSquared), K::cmpGt(squares, roomSquared)), roomBelowZero);
 }
 
+// The mark every pixel of a whole chunk shares: kHotCellLegal or
+// kHotCellHot when all their cells carry it, else kHotCellMixed.
+template <typename K>
+KV_VECTOR_INLINE uint8_t sharedMark(const HotPackedRows& rows, const uint32_t* chunk) {
+    using V = typename K::V;
+    const V red = K::set1(0xF00), green = K::set1(0x0F0), blue = K::set1(0x00F);
+    alignas(32) uint32_t cells[kChunkPixels];
+    for (int32_t x = 0; x < kChunkPixels; x += K::kLanes) {
+        const V px = K::load(chunk + x);
+        const V cell =
+            K::orv(K::orv(K::andv(K::template srl<12>(px), red), K::andv(K::template srl<8>(px), green)),
+                   K::andv(K::template srl<4>(px), blue));
+        K::store(cells + x, cell);
+    }
+    uint8_t shared = kHotCellLegal | kHotCellHot;
+    for (const uint32_t cell : cells) shared &= rows.cellMark[cell];
+    return shared;
+}
+
 // What a pass over a row gives: the scan's words, those and the hot
 // pixels' positions, or only how many pixels are hot.
 enum class HotYield { Words, WordsAndPositions, Count };
@@ -67,10 +87,34 @@ int32_t decide(const HotPackedRows& rows, const uint32_t* in, uint32_t* out, int
     alignas(32) uint64_t sums[kChunkPixels];
     alignas(32) uint32_t px[kChunkPixels];
     int32_t hotCount = 0;
+    int32_t unasked = 0;          // chunks left before the cells are asked again
     V hotLanesCount = K::zero();  // minus the hot pixels counted per lane, with kYield Count
     for (int32_t x0 = 0; x0 < n; x0 += kChunkPixels) {
         const int32_t m = n - x0 < kChunkPixels ? n - x0 : kChunkPixels;
         const uint32_t* chunk = in + x0;
+        // A whole chunk whose cells all decide alike needs no sums. On
+        // pictures whose chunks seldom do (noise), asking costs more than
+        // it saves: after a mixed chunk the next few are not asked.
+        uint8_t shared = kHotCellMixed;
+        if (m == kChunkPixels && --unasked < 0) {
+            shared = sharedMark<K>(rows, chunk);
+            unasked = shared == kHotCellMixed ? kUnaskedAfterMixed : 0;
+        }
+        if (shared != kHotCellMixed) {
+            const bool allHot = shared == kHotCellHot;
+            if constexpr (kYield == HotYield::Count) {
+                hotCount += allHot ? m : 0;
+                continue;
+            }
+            for (int32_t x = 0; x < m; x += K::kLanes)
+                K::store(out + x0 + x, allHot ? K::zero() : K::load(chunk + x));
+            if constexpr (kYield == HotYield::WordsAndPositions) {
+                if (allHot) {
+                    for (int32_t x = 0; x < m; ++x) hot[hotCount++] = x0 + x;
+                }
+            }
+            continue;
+        }
         // Each channel byte read on its own: fewer steps than taking one word apart.
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(chunk);
         for (int32_t x = 0; x < m; ++x, bytes += sizeof(uint32_t))

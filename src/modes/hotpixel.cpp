@@ -111,13 +111,13 @@ uint32_t hotPixelTest(const ScopeInstance& inst, uint32_t px) {
 int renderHotPixel(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const ScopeInstance& tables = inst;
     const DecisionLimits lim = decisionLimits(inst.hotLimits);
-    HotRowSource rows;  // 6 KiB on the stack
+    HotRowSource rows;  // 10 KiB on the stack
     const HotPixelKernels& kernels = hotPixelKernels(inst, level, rows);
     // The kernel decides and writes legal pixels and black; the other
     // actions then change the hot ones here, from the tables.
     withHotFix(inst.settings.hotFix, [&](auto fix) {
         mapRows(src, dst, [&](const uint32_t* in, uint32_t* out, int32_t n) {
-            constexpr int32_t kChunk = 1024;
+            constexpr int32_t kChunk = 256;  // 1 KiB of positions: with the rows, under 12 KiB of stack
             int32_t hot[kChunk];
             for (int32_t x0 = 0; x0 < n; x0 += kChunk) {
                 const int32_t m = std::min(kChunk, n - x0);

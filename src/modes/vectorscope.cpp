@@ -24,6 +24,7 @@ constexpr int kLumaRows = 3;  // weightTable rows 0..2: R, G, B
 
 constexpr int32_t kMarkStepDegrees = 5;  // 72 marks round the circle
 constexpr int32_t kBlockSize = 2;        // circle marks and dots are 2x2 blocks
+constexpr uint64_t kPairOfWords = 0x100000001;  // a 32-bit word times this: the word twice
 
 // Axes: a fill one column left of the centre and one along the centre row,
 // each as long as the circle's diameter.
@@ -257,8 +258,10 @@ void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, cons
             const int32_t n = std::min(kChunk, src.w - x0);
             const uint32_t* in = row + x0;
             kernels.indexes(form, inst.lumaOffset, in, indexes, n);
+            // Unrolled: the loop is bound by its instructions, not by its stores.
+#pragma GCC unroll 4
             for (int32_t x = 0; x < n; ++x) {
-                const uint64_t pair = uint64_t{in[x]} << 32 | in[x];
+                const uint64_t pair = in[x] * kPairOfWords;
                 const uint32_t index = indexes[x];
                 char* top = base + topRow[index >> kIndexRedShift] +
                             column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};

@@ -145,6 +145,25 @@ void addMeasureCases(std::vector<KernelCase>& cases) {
                              });
                          }});
     }
+    // Runs of 64 pixels kept within the cell of each run's first pixel, so
+    // that whole runs are decided from the cells' marks.
+    const auto inst = recordFor(DisplayMode::HotPixel);
+    cases.push_back({"hot.decide.cells", [inst](SimdLevel level, const CheckRows& rows, Out* out) {
+                         HotRowSource src;
+                         const HotPixelKernels& k = hotPixelKernels(*inst, level, src);
+                         std::vector<int32_t> hot(static_cast<size_t>(rows.w));
+                         Out local(static_cast<size_t>(rows.w));
+                         constexpr int32_t kRun = 64;
+                         constexpr uint32_t kWithinCell =
+                             0xFF0F0F0F;  // top byte and low four bits of each channel
+                         eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
+                             for (int32_t x = 0; x < n; ++x)
+                                 local[x] = (in[x] & kWithinCell) | (in[x - x % kRun] & ~kWithinCell);
+                             const int32_t found = k.decide(src, local.data(), o, n, hot.data());
+                             if (out) out->insert(out->end(), hot.begin(), hot.begin() + found);
+                             if (out) out->push_back(static_cast<uint32_t>(k.count(src, local.data(), n)));
+                         });
+                     }});
 }
 
 }  // namespace

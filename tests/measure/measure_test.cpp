@@ -157,3 +157,50 @@ TEST(Measure, EachKernelMatchesTheScalarEntryOnTheSameRows) {
         }
     }
 }
+
+// Runs of pixels that all fall in one cell of the colour cube, which the
+// vector kernels may decide a run at a time: every cell, on records whose
+// ceilings put the legal range's edge through many cells, each pixel as the
+// single-pixel decision has it. A run of two whole chunks and a partial one.
+TEST(Measure, HotPixelRunsWithinOneCellDecideAsEachPixel) {
+    TestRng rng{4096};
+    constexpr int32_t kRun = 2 * 64 + 7;
+    std::vector<uint32_t> row(kRun), out(kRun), expected(kRun);
+    std::vector<int32_t> positions(kRun);
+    for (const int32_t ceiling : {kMaxIreLowest, 50, 100, 110, kMaxIreHighest}) {
+        for (int set = 0; set < 4; ++set) {
+            ScopeSettings s = kDefaultSettings;
+            s.mode = static_cast<int32_t>(DisplayMode::HotPixel);
+            s.maxIRE = ceiling;
+            s.ntsc = static_cast<uint8_t>(set & 1);
+            s.gamma = static_cast<uint8_t>(set >> 1);
+            OutputGeometry g;
+            const auto inst = prepared(s, 8, 8, g);
+            for (SimdLevel level : vectorLevels()) {
+                SCOPED_TRACE(describe(s) + ", " + levelName(level));
+                HotRowSource src;
+                const HotPixelKernels& k = hotPixelKernels(*inst, level, src);
+                int64_t mismatches = 0;
+                for (uint32_t cell = 0; cell < kHotCells; ++cell) {
+                    const uint32_t corner = (cell & 0xF00) << 12 | (cell & 0x0F0) << 8 | (cell & 0x00F) << 4;
+                    std::vector<int32_t> hotAt;
+                    for (int32_t x = 0; x < kRun; ++x) {
+                        // The cell's own corners first and last, random colours of it between.
+                        const uint32_t within = x == 0 ? 0 : x == kRun - 1 ? 0x0F0F0F : rng.next() & 0x0F0F0F;
+                        row[static_cast<size_t>(x)] = (rng.next() & 0xFF000000) | corner | within;
+                        const bool hot = isHotPixel(*inst, row[static_cast<size_t>(x)]);
+                        expected[static_cast<size_t>(x)] = hot ? 0 : row[static_cast<size_t>(x)];
+                        if (hot) hotAt.push_back(x);
+                    }
+                    const int32_t found = k.decide(src, row.data(), out.data(), kRun, positions.data());
+                    const bool same = out == expected && found == static_cast<int32_t>(hotAt.size()) &&
+                                      std::equal(hotAt.begin(), hotAt.end(), positions.begin()) &&
+                                      k.count(src, row.data(), kRun) == found;
+                    mismatches += same ? 0 : 1;
+                    EXPECT_TRUE(same) << "cell " << std::hex << cell;
+                    if (mismatches > 4) return;
+                }
+            }
+        }
+    }
+}
