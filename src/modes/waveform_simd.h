@@ -1,8 +1,6 @@
 // The waveform monitor's kernels, written once for every vector level.
 #pragma once
 
-#include <cstring>
-
 #include "measure/luma_simd.h"
 #include "modes/waveform_kernels.h"
 
@@ -13,6 +11,16 @@ constexpr int32_t kBlockVectors(int lanes) { return kWaveformBlock / lanes; }
 // The level words of a batch of rows are written first and counted after,
 // so the counting loop never waits for a vector store it reads back.
 constexpr int32_t kBatchRows = 64;
+
+// One branch for the whole row: a compare per word would mispredict
+// wherever part of a row repeats.
+template <typename K>
+KV_VECTOR_INLINE bool sameWords(const uint32_t (&a)[kWaveformBlock], const uint32_t (&b)[kWaveformBlock]) {
+    typename K::V equal = K::cmpEq(K::load(a), K::load(b));
+    for (int v = 1; v < kBlockVectors(K::kLanes); ++v)
+        equal = K::andv(equal, K::cmpEq(K::load(a + v * K::kLanes), K::load(b + v * K::kLanes)));
+    return K::signMask(equal) == (1 << K::kLanes) - 1;
+}
 
 template <typename K>
 void countBlock(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch, int32_t rows,
@@ -50,7 +58,7 @@ void countBlock(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch, 
         int32_t runRow = 0;
         uint32_t run = 1;
         for (int32_t k = 1; k < batch; ++k) {
-            if (std::memcmp(words[k], words[runRow], sizeof words[k]) == 0) {
+            if (sameWords<K>(words[k], words[runRow])) {
                 ++run;
                 continue;
             }
