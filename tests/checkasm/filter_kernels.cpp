@@ -3,6 +3,9 @@
 #include "checkasm/checkasm.h"
 
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "measure/hot_kernels.h"
 #include "measure/level_words.h"
@@ -112,10 +115,29 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
          }});
 }
 
+// The records the measure kernels read: as the histograms and the hot pixel
+// scan prepare them, and with random settings as every display leaves them
+// (what a script that switches the display afterwards hands the kernels).
+std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> measureRecords() {
+    std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> records = {
+        {recordFor(DisplayMode::Histograms), ".histograms"}, {recordFor(DisplayMode::HotPixel), ".hotpixel"}};
+    constexpr int kRandomRecords = 4;  // per display
+    TestRng rng{9001};
+    for (DisplayMode mode : kModes) {
+        for (int trial = 0; trial < kRandomRecords; ++trial) {
+            ScopeSettings s = randomSettings(rng, mode);
+            s.passthru = 0;
+            OutputGeometry g;
+            records.emplace_back(prepared(s, 8, 8, g), " (" + describe(s) + ")");
+        }
+    }
+    return records;
+}
+
 void addMeasureCases(std::vector<KernelCase>& cases) {
-    for (DisplayMode mode : {DisplayMode::Histograms, DisplayMode::HotPixel}) {
-        const auto inst = recordFor(mode);
-        const std::string display = mode == DisplayMode::Histograms ? ".histograms" : ".hotpixel";
+    for (const auto& record : measureRecords()) {
+        const std::shared_ptr<const ScopeInstance> inst = record.first;
+        const std::string& display = record.second;
         cases.push_back({"levels.words" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                              LevelWordSource src;
                              const LevelWordKernels& k = levelWordKernels(*inst, level, src);

@@ -107,57 +107,6 @@ TEST(Measure, LevelTallyIsTheHistogramsCount) {
     }
 }
 
-// Each kernel on its own, as a checkasm does: every entry of the level word
-// and hot pixel tables against the scalar entry on the same rows (random
-// words, the extremes 0 and 0xFFFFFFFF, every width from 1 to 70 so each
-// vector tail is met), for records of every display's preparation.
-TEST(Measure, EachKernelMatchesTheScalarEntryOnTheSameRows) {
-    TestRng rng{9001};
-    std::vector<uint32_t> row(70);
-    for (DisplayMode mode : kModes) {
-        for (int trial = 0; trial < 4; ++trial) {
-            ScopeSettings s = randomSettings(rng, mode);
-            s.passthru = 0;
-            OutputGeometry g;
-            const auto inst = prepared(s, 8, 8, g);
-            LevelWordSource wordRef;
-            const LevelWordKernels& words = levelWordKernels(*inst, SimdLevel::Scalar, wordRef);
-            HotRowSource hotRef;
-            const HotPixelKernels& hot = hotPixelKernels(*inst, SimdLevel::Scalar, hotRef);
-            for (SimdLevel level : vectorLevels()) {
-                LevelWordSource wordSrc;
-                const LevelWordKernels& w = levelWordKernels(*inst, level, wordSrc);
-                HotRowSource hotSrc;
-                const HotPixelKernels& h = hotPixelKernels(*inst, level, hotSrc);
-                for (int32_t n = 1; n <= static_cast<int32_t>(row.size()); ++n) {
-                    SCOPED_TRACE(describe(s) + ", " + levelName(level) + ", width " + std::to_string(n));
-                    for (uint32_t& px : row) px = rng.next();
-                    row[0] = 0;
-                    row[n - 1] = 0xFFFFFFFF;
-                    std::vector<uint32_t> a(n), b(n), outA(n), outB(n);
-                    words.levels(wordRef, row.data(), a.data(), n);
-                    w.levels(wordSrc, row.data(), b.data(), n);
-                    EXPECT_EQ(a, b);
-                    uint32_t loA = ~0u, hiA = 0, loB = ~0u, hiB = 0;
-                    words.levelsAndExtremes(wordRef, row.data(), a.data(), n, loA, hiA);
-                    w.levelsAndExtremes(wordSrc, row.data(), b.data(), n, loB, hiB);
-                    EXPECT_EQ(a, b);
-                    EXPECT_EQ(loA, loB);
-                    EXPECT_EQ(hiA, hiB);
-                    std::vector<int32_t> posA(n), posB(n);
-                    const int32_t foundA = hot.decide(hotRef, row.data(), outA.data(), n, posA.data());
-                    const int32_t foundB = h.decide(hotSrc, row.data(), outB.data(), n, posB.data());
-                    ASSERT_EQ(foundA, foundB);
-                    EXPECT_EQ(outA, outB);
-                    EXPECT_TRUE(std::equal(posA.begin(), posA.begin() + foundA, posB.begin()));
-                    EXPECT_EQ(hot.count(hotRef, row.data(), n), h.count(hotSrc, row.data(), n));
-                    EXPECT_EQ(hot.count(hotRef, row.data(), n), foundA);
-                }
-            }
-        }
-    }
-}
-
 // Runs of pixels that all fall in one cell of the colour cube, which the
 // vector kernels may decide a run at a time: every cell, on records whose
 // ceilings put the legal range's edge through many cells, each pixel as the

@@ -5,6 +5,7 @@
 #include <bit>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "modes/waveform.h"
 #include "params/luma.h"
 #include "support/rng.h"
+#include "support/simd_cases.h"
 #include "support/test_host.h"
 
 namespace {
@@ -282,4 +284,62 @@ TEST(Waveform, GoldenTestCard) {
     const Image out = checkAgainstReference(ti, {}, testCard());
     if (std::getenv("KIVREL_UPDATE_GOLDEN")) writePng(KIVREL_GOLDEN_DIR "/waveform.png", out);
     EXPECT_EQ(hashImage(out), 0x9f2da096b2a86cd9ull) << std::hex << hashImage(out);
+}
+
+// Counts at their edges, at every kernel level against the reference: every
+// level in every channel with a column past the last whole block (4097
+// wide), one level filling 1023+ rows of each column, runs of a level
+// around where a dot stops brightening and around every power of two a
+// count might be kept in, and one pixel.
+TEST(Waveform, CountsAtTheirEdgesAtEveryLevel) {
+    struct Frame {
+        const char* name;
+        Image picture;
+    };
+    std::vector<Frame> frames;
+    Image wide(4097, 3);
+    for (int32_t y = 0; y < wide.h; ++y)
+        for (int32_t x = 0; x < wide.w; ++x)
+            wide.px[static_cast<size_t>(y) * wide.w + x] =
+                rgb(x & 0xFF, (x + 85 * y) & 0xFF, (255 - x) & 0xFF);
+    frames.push_back({"every level, 4097 wide", wide});
+    Image tall(260, 1100);
+    for (int32_t y = 0; y < tall.h; ++y)
+        for (int32_t x = 0; x < tall.w; ++x)
+            tall.px[static_cast<size_t>(y) * tall.w + x] = 0x01010101u * (x & 0xFF);
+    frames.push_back({"one level a column, 1100 rows", tall});
+    // Column x: its first runs[x] rows at one colour, the rest at another.
+    constexpr int32_t kRuns[] = {0,   1,   25,  26,  27,  126, 127, 128, 129, 254,  255,  256,
+                                 257, 383, 384, 385, 511, 512, 513, 640, 700, 1022, 1023, 1024};
+    Image runs(static_cast<int32_t>(std::size(kRuns)), 1100);
+    for (int32_t y = 0; y < runs.h; ++y)
+        for (int32_t x = 0; x < runs.w; ++x)
+            runs.px[static_cast<size_t>(y) * runs.w + x] = y < kRuns[x] ? 0x00C08040u : 0xFF10E0F0u;
+    frames.push_back({"runs across every count size", runs});
+    Image one(1, 1);
+    one.px[0] = 0xFFFFFFFF;
+    frames.push_back({"1x1", one});
+
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    TestHost host;
+    for (const Frame& f : frames) {
+        for (const uint32_t channels : {kAll, kL | kB}) {
+            TestInstance ti(host);
+            ti.config(wfmArgs(channels));
+            ti.setSource(f.picture, 1);
+            ti.param(1);
+            ScopeInstance& inst = ti.state();
+            const StoredFrame in(f.picture, 1);
+            const Image want = referenceWaveform(inst, f.picture, ti.dst().w, ti.dst().h);
+            for (const SimdLevel level : levels) {
+                SCOPED_TRACE(std::string(f.name) + ", channels " + std::to_string(channels) + ", " +
+                             levelName(level));
+                StoredFrame out(ti.dst().w, ti.dst().h, 1, 0x5A5A5A5Au);
+                EXPECT_EQ(renderWaveform(inst, in.constFrame(), out.frame(), level), 0);
+                EXPECT_TRUE(out.paddingIntact());
+                EXPECT_TRUE(sameImage(imageOf(out.frame()), want));
+            }
+        }
+    }
 }
