@@ -58,6 +58,7 @@ int64_t Player::framesIn(double seconds) const {
 }
 
 Status Player::reopen(int64_t at) {
+    worker_.wait();  // the frame it rendered belongs to the session that goes
     auto next = std::make_unique<PlaySession>();
     if (Status s = next->open(module_, options_, at); !s.ok()) return s;
     session_.reset();
@@ -68,7 +69,7 @@ Status Player::reopen(int64_t at) {
     return {};
 }
 
-Status Player::present(const FrameBuffer& output, const ReadFrame& meta) {
+Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext) {
     if (hashes_.is_open()) {
         hashes_ << formatHashLine({counts_.shown, meta.number, hasher_.md5(output)}) << '\n';
         hashes_.flush();
@@ -83,12 +84,18 @@ Status Player::present(const FrameBuffer& output, const ReadFrame& meta) {
     current_ = meta.number;
     currentSeconds_ = secondsOf(meta.pts);
     shownOutput_ = &output;
+    if (Status s = window_.setPicture(output); !s.ok()) return s;
+    // The output is copied out: the worker may render the next frame into
+    // it while the window presents this one. Keys wait for it (settle()),
+    // so what they act on is again the frame shown.
+    if (renderNext && !paused_)
+        worker_.start([this] { ahead_ = session_->next([this](const ReadFrame& m) { return !late(m, true); }); });
     restatus();
     return {};
 }
 
 void Player::restatus() {
-    if (shownOutput_ == nullptr) return;
+    if (current_ < 0) return;
     char text[256];
     std::snprintf(text, sizeof text, "%.3f s  frame %lld  %s  %.1f fps  %lld dropped", currentSeconds_,
                   static_cast<long long>(current_), session_->name().c_str(), paused_ ? 0.0 : rate_,
@@ -99,20 +106,49 @@ void Player::restatus() {
     if (window_.scaledDown()) status += "  scaled down to fit";
     if (!note_.empty()) status += "  " + note_;
     if (helpShown_) status = keysLine();
-    (void)window_.show(*shownOutput_, status);
+    (void)window_.present(status);
+}
+
+bool Player::late(const ReadFrame& meta, bool playing) const {
+    if (!playing || !anchored_) return false;
+    // Where reading alone cannot keep up, dropping would show nothing
+    // at all: one frame in each stretch is shown, and the clock slips to it.
+    if (droppedInARow_ >= framesIn(kLongestStill)) return false;
+    const double due = secondsOf(meta.pts) - anchorSeconds_;
+    const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
+    return secondsSince(anchor_) > due + frame;
+}
+
+PlayFrame Player::nextFrame(bool playing) {
+    if (worker_.busy()) {
+        worker_.wait();
+        return std::move(ahead_);
+    }
+    return session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
+}
+
+Status Player::settle() {
+    if (!worker_.busy()) return {};
+    const PlayFrame f = nextFrame(true);
+    switch (f.item.kind) {
+    case SourceItem::Kind::Failed: return f.item.status;
+    case SourceItem::Kind::End:
+        ended_ = true;
+        paused_ = true;
+        restatus();
+        return {};
+    default: break;
+    }
+    if (f.output == nullptr) {
+        ++counts_.dropped;
+        ++droppedInARow_;
+        return {};
+    }
+    return present(*f.output, f.item.meta);
 }
 
 Status Player::showNext(bool playing) {
-    auto late = [&](const ReadFrame& meta) {
-        if (!playing || !anchored_) return false;
-        // Where reading alone cannot keep up, dropping would show nothing
-        // at all: one frame in each stretch is shown, and the clock slips to it.
-        if (droppedInARow_ >= framesIn(kLongestStill)) return false;
-        const double due = secondsOf(meta.pts) - anchorSeconds_;
-        const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
-        return secondsSince(anchor_) > due + frame;
-    };
-    const PlayFrame f = session_->next([&](const ReadFrame& meta) { return !late(meta); });
+    const PlayFrame f = nextFrame(playing);
     if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
     if (f.item.kind == SourceItem::Kind::End) {
         ended_ = true;
@@ -120,7 +156,8 @@ Status Player::showNext(bool playing) {
         restatus();
         return {};
     }
-    if (f.output == nullptr || late(f.item.meta)) {
+    if (f.output == nullptr || late(f.item.meta, playing)) {
+        if (f.output != nullptr) shownOutput_ = nullptr;  // it holds a frame not shown
         ++counts_.dropped;
         ++droppedInARow_;
         return {};
@@ -160,7 +197,7 @@ Status Player::showNext(bool playing) {
         }
         if (pendingSignal() != 0) return {};
     }
-    return present(*f.output, f.item.meta);
+    return present(*f.output, f.item.meta, playing);
 }
 
 Status Player::seekTo(int64_t frame) {
@@ -387,7 +424,7 @@ Status Player::run() {
         "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
     if (Status s = window_.open(title, first.output->w(), first.output->h()); !s.ok()) return s;
     paused_ = play_.paused;
-    if (Status s = present(*first.output, first.item.meta); !s.ok()) return s;
+    if (Status s = present(*first.output, first.item.meta, true); !s.ok()) return s;
 
     while (!quit_) {
         if (pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
@@ -396,6 +433,8 @@ Status Player::run() {
         const bool got = still ? SDL_WaitEventTimeout(&e, kIdleWaitMs) != 0 : SDL_PollEvent(&e) != 0;
         if (got) {
             if (e.type == SDL_QUIT) break;
+            if (e.type == SDL_KEYDOWN || e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP)
+                if (Status s = settle(); !s.ok()) return s;
             if (e.type == SDL_KEYDOWN) {
                 if (Status s = act(bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0));
                     !s.ok())
