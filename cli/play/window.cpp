@@ -95,6 +95,8 @@ Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
     // A driver asked for by name (SDL_RENDER_DRIVER) is the user's choice.
     if (renderer_ != nullptr && SDL_GetHint(SDL_HINT_RENDER_DRIVER) == nullptr && openGlOnTheProcessor(renderer_)) {
         SDL_DestroyRenderer(renderer_);
+        // Else SDL keeps the window's own pixels in an OpenGL texture: the same cost again.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     }
     if (renderer_ == nullptr) return Status::fail(sdlError("cannot draw in the window"));
