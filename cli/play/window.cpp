@@ -67,6 +67,10 @@ Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
     // A window is all it shows: no screen saver rule of its own, no SIGINT taken over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // A drag that begins as the window gains focus is a drag: SDL would
+    // otherwise drop a press that comes within a few milliseconds of it
+    // (without a window manager, the pointer entering is such a moment).
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // Without a display server SDL falls back to drivers that draw nowhere
     // (or on the console's framebuffer): a window nobody sees is no preview.
     // Only the servers the session names are tried; SDL_VIDEODRIVER, set on
