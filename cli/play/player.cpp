@@ -89,7 +89,8 @@ Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool re
     // it while the window presents this one. Keys wait for it (settle()),
     // so what they act on is again the frame shown.
     if (renderNext && !paused_)
-        worker_.start([this] { ahead_ = session_->next([this](const ReadFrame& m) { return !late(m, true); }); });
+        worker_.start(
+            [this] { ahead_ = session_->next([this](const ReadFrame& m) { return !late(m, true); }); });
     restatus();
     return {};
 }

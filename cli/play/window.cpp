@@ -97,7 +97,8 @@ Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
     if (window_ == nullptr) return Status::fail(sdlError("cannot open the window"));
     renderer_ = SDL_CreateRenderer(window_, -1, 0);
     // A driver asked for by name (SDL_RENDER_DRIVER) is the user's choice.
-    if (renderer_ != nullptr && SDL_GetHint(SDL_HINT_RENDER_DRIVER) == nullptr && openGlOnTheProcessor(renderer_)) {
+    if (renderer_ != nullptr && SDL_GetHint(SDL_HINT_RENDER_DRIVER) == nullptr &&
+        openGlOnTheProcessor(renderer_)) {
         SDL_DestroyRenderer(renderer_);
         // Else SDL keeps the window's own pixels in an OpenGL texture: the same cost again.
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -165,7 +166,8 @@ Status PlayWindow::present(const std::string& status) {
     const int32_t stripW = std::max(1, ow);
     // The line is drawn again only when its words or the window's width change.
     if (statusStrip_.w() != stripW || status_ == nullptr || status != statusShown_) {
-        if (statusStrip_.w() != stripW) statusStrip_ = FrameBuffer(stripW, kStatusHeight, kBytesPerPixel * stripW);
+        if (statusStrip_.w() != stripW)
+            statusStrip_ = FrameBuffer(stripW, kStatusHeight, kBytesPerPixel * stripW);
         const Frame strip = statusStrip_.frame();
         for (int32_t y = 0; y < strip.h; ++y) std::fill_n(strip.canvasRow(y), strip.w, kStatusPaper);
         drawText(strip, kStatusMargin, kStatusMargin, status.c_str(), kStatusInk);

@@ -194,8 +194,9 @@ protected:
         while (readHashes(readText("shown.md5")).empty() && std::chrono::steady_clock::now() < until &&
                viewer_.reap(false) < 0)
             std::this_thread::sleep_for(kPoll);
-        while ((window_ = shell("xdotool search --onlyvisible --name kivrel 2>/dev/null | head -n 1")).empty() &&
-               std::chrono::steady_clock::now() < until && viewer_.reap(false) < 0)
+        while (
+            (window_ = shell("xdotool search --onlyvisible --name kivrel 2>/dev/null | head -n 1")).empty() &&
+            std::chrono::steady_clock::now() < until && viewer_.reap(false) < 0)
             std::this_thread::sleep_for(kPoll);
         while (!window_.empty() && window_.back() == '\n') window_.pop_back();
         ASSERT_FALSE(window_.empty()) << "no window titled kivrel";
@@ -369,7 +370,8 @@ TEST_F(PlayTest, DragSetsTheRegionAsCropDoes) {
     };
     // Either way round; past the tile's edge (into the status line, or the
     // scope beside it) it stops there.
-    const Drag drags[] = {{10, 5, 200, 40}, {300, 30, 7, 2}, {1, 1, kWide - 1, kHigh + 9}, {2, 3, kWide + 40, 20}};
+    const Drag drags[] = {
+        {10, 5, 200, 40}, {300, 30, 7, 2}, {1, 1, kWide - 1, kHigh + 9}, {2, 3, kWide + 40, 20}};
     for (const char* view : {"video", "picture,waveform"}) {
         SCOPED_TRACE(view);
         const std::string whole = render({"-d", view}, "wide.mkv").at(0);
@@ -386,8 +388,8 @@ TEST_F(PlayTest, DragSetsTheRegionAsCropDoes) {
             const int x = std::min(d.x0, d.x1), y = std::min(d.y0, d.y1);
             const int w = std::min(std::max(d.x0, d.x1), kWide - 1) - x + 1;
             const int h = std::min(std::max(d.y0, d.y1), kHigh - 1) - y + 1;
-            const std::string crop =
-                std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) + ":" + std::to_string(y);
+            const std::string crop = std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) +
+                                     ":" + std::to_string(y);
             std::vector<Shown> shown = shownWhen(++count);
             ASSERT_EQ(shown.size(), count);
             EXPECT_EQ(shown.back().pts, 0);
