@@ -19,6 +19,9 @@ constexpr double kSkipSeconds = 5.0;       // Left and Right while playing
 constexpr double kLongSkipSeconds = 60.0;  // Up and Down
 constexpr double kLongestStill = 0.5;      // seconds of dropped frames before one is shown late
 constexpr int kIdleWaitMs = 50;            // paused: how often a signal is looked for
+// A picture narrower than this is too small to judge by: below it, the
+// whole output is scaled down instead.
+constexpr int32_t kNarrowestFittedPicture = 160;
 constexpr double kRateSmoothing = 0.1;     // weight of the newest frame in the shown rate
 // The hot pixel ceilings H steps through, in IRE.
 constexpr int kCeilings[] = {100, 110, 120};
@@ -69,6 +72,23 @@ Status Player::reopen(int64_t at) {
     return {};
 }
 
+Status Player::fitScreen() {
+    const Monitor* monitor = session_->monitor();
+    const std::optional<TileSize> room = window_.pictureRoom();
+    if (monitor == nullptr || options_.monitor.pictureSize || !room) return {};
+    const TileSize whole = monitor->outputWith(std::nullopt);
+    if (whole.w <= room->w && whole.h <= room->h) return {};
+    const std::optional<PictureSize> size = monitor->pictureSizeFitting(*room, kNarrowestFittedPicture);
+    if (!size) return {};  // the scopes alone are too large: scaled down, as any output
+    options_.monitor.pictureSize = size;
+    const std::string words = std::to_string(size->w) + "x" + std::to_string(size->h);
+    const TileSize screen = window_.screen().value_or(*room);
+    logLine("picture size " + words + " to fit the screen (" + std::to_string(screen.w) + "x" +
+            std::to_string(screen.h) + ")");
+    fitted_ = "picture " + words + " to fit";
+    return reopen(-1);
+}
+
 Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext) {
     if (hashes_.is_open()) {
         hashes_ << formatHashLine({counts_.shown, meta.number, hasher_.md5(output)}) << '\n';
@@ -104,6 +124,7 @@ void Player::restatus() {
     std::string status = text;
     if (session_->live()) status += "  live";
     if (paused_ || ended_) status += ended_ ? "  end" : "  paused";
+    if (!fitted_.empty()) status += "  " + fitted_;
     if (window_.scaledDown()) status += "  scaled down to fit";
     if (!note_.empty()) status += "  " + note_;
     if (helpShown_) status = keysLine();
@@ -365,6 +386,8 @@ Status Player::act(const KeyBinding& key) {
         // One display: a list of them gives way to the one chosen.
         options_.monitor.tiles.clear();
         options_.monitor.listed = false;
+        // The size chosen to fit the monitor is not the user's: one display shows as it is.
+        if (!fitted_.empty()) options_.monitor.pictureSize.reset(), fitted_.clear();
         options_.config[kArgMode] = key.value;
         options_.config[kArgPassthru] = 0;
         return changeSettings();
@@ -415,7 +438,9 @@ Status Player::run() {
         hashes_.open(play_.hashFile, std::ios::trunc);
         if (!hashes_) return Status::fail(play_.hashFile + ": cannot be written");
     }
+    if (Status s = window_.connect(); !s.ok()) return s;
     if (Status s = reopen(-1); !s.ok()) return s;
+    if (Status s = fitScreen(); !s.ok()) return s;
     // The first frame decides the window's size.
     const PlayFrame first = session_->next([](const ReadFrame&) { return true; });
     if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;

@@ -40,6 +40,9 @@ public:
 
 private:
     Status reopen(int64_t at);     // a new session from source frame `at`
+    // A monitor larger than the screen, its picture size not given: the
+    // largest that fits, as --picture-size would set it.
+    Status fitScreen();
     Status showNext(bool render);  // reads the next frame; shows it when rendered
     // Takes the frame into the window and shows it; `renderNext`: while it
     // is presented, the worker renders the frame after it.
@@ -78,6 +81,7 @@ private:
     double currentSeconds_ = 0;  // its time
     const FrameBuffer* shownOutput_ = nullptr;
     std::string note_;  // a one-off word for the status line
+    std::string fitted_;  // the picture size chosen to fit the screen, for the status line
     // The clock: the source time `anchorSeconds_` is due at `anchor_`.
     double anchorSeconds_ = 0;
     uint64_t anchor_ = 0;  // SDL's performance counter

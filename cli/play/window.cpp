@@ -63,7 +63,8 @@ PlayWindow::~PlayWindow() {
     if (initialised_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
+Status PlayWindow::connect() {
+    if (initialised_) return {};
     // A window is all it shows: no screen saver rule of its own, no SIGINT taken over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
@@ -86,11 +87,28 @@ Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
         return Status::fail("no display to open a window on: " + std::string(SDL_GetError()) +
                             (x11 != nullptr ? " (DISPLAY=" + std::string(x11) + ")" : ""));
     initialised_ = true;
-    int32_t ww = std::max(w, kNarrowestWindow), wh = h + kStatusHeight;
+    return {};
+}
+
+std::optional<TileSize> PlayWindow::screen() const {
     SDL_Rect usable{};
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
-        ww = std::min(ww, usable.w);
-        wh = std::min(wh, usable.h);
+    if (!initialised_ || SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= 0)
+        return std::nullopt;
+    return TileSize{usable.w, usable.h};
+}
+
+std::optional<TileSize> PlayWindow::pictureRoom() const {
+    const std::optional<TileSize> whole = screen();
+    if (!whole || whole->h <= kStatusHeight) return std::nullopt;
+    return TileSize{whole->w, whole->h - kStatusHeight};
+}
+
+Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
+    if (Status s = connect(); !s.ok()) return s;
+    int32_t ww = std::max(w, kNarrowestWindow), wh = h + kStatusHeight;
+    if (const std::optional<TileSize> usable = screen()) {
+        ww = std::min(ww, usable->w);
+        wh = std::min(wh, usable->h);
     }
     window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, ww, wh,
                                SDL_WINDOW_RESIZABLE);

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "monitor/layout.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
 
@@ -27,7 +29,13 @@ public:
     PlayWindow(const PlayWindow&) = delete;
     PlayWindow& operator=(const PlayWindow&) = delete;
 
-    // Fails, in one line, without a display to open the window on.
+    // Reaches the display server; fails, in one line, without one.
+    Status connect();
+    // The screen's usable area (less the desktop's panels), and of it the
+    // room for a picture above the status line; none when the server does not say.
+    std::optional<TileSize> screen() const;
+    std::optional<TileSize> pictureRoom() const;
+    // Connects if need be and opens a window for a w x h picture.
     Status open(const std::string& title, int32_t w, int32_t h);
     // Takes `picture` (the module's output) into the window: once this
     // returns, the buffer is free for the next frame; present() shows it.
