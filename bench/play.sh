@@ -7,15 +7,17 @@
 # clip's clock; the viewer drops it (not rendered), so "dropped" is the
 # measure of keeping up.
 #
-# usage: bench/play.sh [--build-dir DIR] [--seconds N] [--rate FPS] [--screenshot PNG] [DISPLAYS...]
+# usage: bench/play.sh [--build-dir DIR] [--seconds N] [--rate FPS] [--screenshot PNG] [--screen WxH] [DISPLAYS...]
 #   DISPLAYS       each a -d value, played in turn
 #                  (default: picture,waveform,vectorscope,histograms with --layout grid)
 #   --seconds N    the clip's length (10)
 #   --rate FPS     its frame rate (30)
 #   --screenshot PNG  the window of the first run, grabbed half-way through
+#   --screen WxH   the X server's screen (1920x1080, a common desktop's: a
+#                  monitor larger than it is shown at a picture size that fits)
 set -euo pipefail
 
-build=build/native seconds=10 rate=30 screenshot=""
+build=build/native seconds=10 rate=30 screenshot="" screen=1920x1080
 displays=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -23,7 +25,8 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --rate) rate=$2; shift 2 ;;
     --screenshot) screenshot=$2; shift 2 ;;
-    -h | --help) sed -n '2,15p' "$0"; exit 0 ;;
+    --screen) screen=$2; shift 2 ;;
+    -h | --help) sed -n '2,17p' "$0"; exit 0 ;;
     *) displays+=("$1"); shift ;;
     esac
 done
@@ -45,7 +48,7 @@ frames=$((seconds * rate))
 
 # A display number no other server holds.
 for n in $(seq 170 210); do [ -e /tmp/.X$n-lock ] || break; done
-Xvfb :$n -screen 0 3840x2160x24 -nolisten tcp 2>/dev/null &
+Xvfb :$n -screen 0 "${screen}x24" -nolisten tcp 2>/dev/null &
 server=$!
 while [ ! -e /tmp/.X11-unix/X$n ]; do sleep 0.1; done
 export DISPLAY=:$n
@@ -74,6 +77,7 @@ for d in "${displays[@]}"; do
     read -r user sys peak elapsed <"$work/time"
     load=$(cut -d' ' -f1 /proc/loadavg)
     line=$(grep "frames shown" "$work/err" | sed 's/^kivrel: //')
+    grep "picture size" "$work/err" >&2 || true  # the size chosen to fit the screen, if any
     shown=${line%% frames shown*}
     dropped=$(echo "$line" | sed 's/.*shown, \([0-9]*\) dropped/\1/')
     cpu=$(echo "($user + $sys) * 1000 / $frames" | bc -l)

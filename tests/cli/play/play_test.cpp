@@ -447,6 +447,60 @@ TEST_F(PlayTest, CapitalSSavesTheShownSettingsAsTheDefaults) {
         ::setenv("KIVREL_REGISTRY", suite.c_str(), 1);
 }
 
+// A grid of a picture larger than the test's screen (1280x800), beside a
+// scope that fits it (a waveform is as wide as the frame, with four tiles
+// two rows of scopes are taller than the screen: no picture size helps): the viewer
+// says which picture size it chose, shows what a render with that
+// --picture-size writes, and that output fits the screen. A size given is kept.
+TEST_F(PlayTest, AMonitorLargerThanTheScreenTakesAPictureSizeThatFits) {
+    constexpr int kWide = 1280, kHigh = 720;
+    constexpr int kScreenW = 1280, kScreenH = 800;  // the server's, set up above
+    ASSERT_EQ(writeClip(path("big.mkv"), patternClip(kWide, kHigh, 1), kClipFps), "");
+    const Args grid = {"big.mkv", "-d", "picture,vectorscope", "--layout", "grid"};
+    struct Case {
+        const char* given;  // --picture-size, or none
+        bool chosen;        // whether the viewer says it chose one
+    };
+    const Case cases[] = {{nullptr, true}, {"640x360", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given ? c.given : "no --picture-size");
+        Args args = grid;
+        if (c.given) args.insert(args.end(), {"--picture-size", c.given});
+        Args play = args;
+        play.push_back("--paused");
+        start(play);
+        const std::vector<Shown> shown = shownWhen(1);
+        ASSERT_EQ(shown.size(), 1u);
+        std::string err;
+        EXPECT_EQ(quit(err), 0) << err;
+        int w = 0, h = 0, screenW = 0, screenH = 0;
+        const bool said = std::sscanf(err.c_str(), "kivrel: picture size %dx%d to fit the screen (%dx%d)", &w,
+                                      &h, &screenW, &screenH) == 4;
+        EXPECT_EQ(said, c.chosen) << err;
+        if (!said) continue;
+        EXPECT_EQ(screenW, kScreenW);
+        EXPECT_EQ(screenH, kScreenH);
+        EXPECT_LT(w, kWide);
+        // The picture's aspect kept, its height to the nearest even pixel.
+        EXPECT_LE(std::abs(int64_t{h} * kWide - int64_t{w} * kHigh), int64_t{kWide}) << w << "x" << h;
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        args.insert(args.end(), {"--picture-size", size});
+        Args rendered(args.begin() + 1, args.end());
+        EXPECT_EQ(render(rendered, "big.mkv").at(0), shown[0].md5)
+            << "not what a render with " << size << " writes";
+        args.insert(args.end(), {"-o", "fit.mkv", "-y", "-q"});
+        ASSERT_EQ(run(args).status, 0);
+        int outW = 0, outH = 0;
+        const std::string probed = shell(
+            "ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+            "-of csv=p=0:s=x '" +
+            path("fit.mkv") + "'");
+        ASSERT_EQ(std::sscanf(probed.c_str(), "%dx%d", &outW, &outH), 2) << probed;
+        EXPECT_LE(outW, kScreenW);
+        EXPECT_LT(outH, kScreenH) << "with room for the status line";
+    }
+}
+
 TEST_F(PlayTest, PlaysALiveUdpStream) {
 #if defined(__SANITIZE_ADDRESS__)
     // A live stream does not wait: under the sanitizers' slowdown the viewer
