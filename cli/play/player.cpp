@@ -386,8 +386,10 @@ Status Player::act(const KeyBinding& key) {
         // One display: a list of them gives way to the one chosen.
         options_.monitor.tiles.clear();
         options_.monitor.listed = false;
-        // The size chosen to fit the monitor is not the user's: one display shows as it is.
-        if (!fitted_.empty()) options_.monitor.pictureSize.reset(), fitted_.clear();
+        // A picture size is for a display of the picture (a scope alone
+        // would refuse it), and one chosen to fit a monitor is not the user's.
+        if (!fitted_.empty() || !showsPicture(key.value, false)) options_.monitor.pictureSize.reset();
+        fitted_.clear();
         options_.config[kArgMode] = key.value;
         options_.config[kArgPassthru] = 0;
         return changeSettings();

@@ -471,6 +471,13 @@ TEST_F(PlayTest, AMonitorLargerThanTheScreenTakesAPictureSizeThatFits) {
         start(play);
         const std::vector<Shown> shown = shownWhen(1);
         ASSERT_EQ(shown.size(), 1u);
+        // A scope alone, chosen by its key, drops the picture's size (it has no picture to size).
+        if (c.given) {
+            keys("4");
+            const std::vector<Shown> scope = shownWhen(2);
+            ASSERT_EQ(scope.size(), 2u);
+            EXPECT_EQ(scope[1].md5, render({"-d", "waveform", "--layout", "grid"}, "big.mkv").at(0));
+        }
         std::string err;
         EXPECT_EQ(quit(err), 0) << err;
         int w = 0, h = 0, screenW = 0, screenH = 0;
