@@ -96,16 +96,12 @@ Status Monitor::addTile(const FilterModuleHost& module, const TileSetUp& setUp, 
         const CallbackScope scope("paramProc", -1);
         if (Status s = inst.prepare(w, h, setUp.padPitch); !s.ok()) return s;
     }
-    tile.size = {inst.output().w(), inst.output().h()};
-    if (tile.wholeFrame && pictureSize_) {
-        tile.size = scaledPictureSize(*pictureSize_, inst.output().w(), inst.output().h(),
-                                      info.sampleAspect.num, info.sampleAspect.den);
-        if (tile.size.w != inst.output().w() || tile.size.h != inst.output().h()) {
-            tile.scaler = std::make_unique<PictureScaler>();
-            if (Status s = tile.scaler->open(inst.output().w(), inst.output().h(), tile.size.w, tile.size.h);
-                !s.ok())
-                return s;
-        }
+    tile.natural = {inst.output().w(), inst.output().h()};
+    tile.size = shownSize(tile, pictureSize_);
+    if (tile.size != tile.natural) {
+        tile.scaler = std::make_unique<PictureScaler>();
+        if (Status s = tile.scaler->open(tile.natural.w, tile.natural.h, tile.size.w, tile.size.h); !s.ok())
+            return s;
     }
     tile.wordings = captionsOf(what, channel, inst.labelText());
     tile.caption = tile.wordings[fittingWording(tile.wordings, tile.size.w)];
@@ -154,6 +150,8 @@ Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& reque
     name_ = list.size() == 1 && parade ? std::string(kParadeName) : std::string(kMonitorName);
     labels_ = request.labels;
     pictureSize_ = request.pictureSize;
+    sampleAspect_ = info.sampleAspect;
+    layout_ = request.layout.value_or(TileLayout::Row);
     region_ = {info.w, info.h, 0, 0};
     if (request.crop) {
         if (Status s = resolveCrop(*request.crop, info.w, info.h, region_); !s.ok()) return s;
@@ -187,14 +185,56 @@ Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& reque
     // More threads than tiles would leave the slices to one of them.
     workers_ = std::make_unique<SliceWorkers>(std::clamp(threads, 1, static_cast<int>(tiles_.size())));
 
+    const int32_t captionH = labels_ ? kCaptionHeight : 0;
+    const TilePlan laid = plan(pictureSize_);
+    for (size_t i = 0; i < tiles_.size(); ++i) tiles_[i].at = {laid.at[i].x, laid.at[i].y + captionH};
+    output_ =
+        FrameBuffer(laid.output.w, laid.output.h, kBytesPerPixel * static_cast<ptrdiff_t>(laid.output.w));
+    return {};
+}
+
+TileSize Monitor::shownSize(const Tile& t, const std::optional<PictureSize>& size) const {
+    if (!t.wholeFrame || !size) return t.natural;
+    return scaledPictureSize(*size, t.natural.w, t.natural.h, sampleAspect_.num, sampleAspect_.den);
+}
+
+TilePlan Monitor::plan(const std::optional<PictureSize>& size) const {
     std::vector<TileSize> cells;
     const int32_t captionH = labels_ ? kCaptionHeight : 0;
-    for (const Tile& t : tiles_) cells.push_back({t.size.w, t.size.h + captionH});
-    const TilePlan plan = layOutTiles(cells, request.layout.value_or(TileLayout::Row), kOutputSideMultiple);
-    for (size_t i = 0; i < tiles_.size(); ++i) tiles_[i].at = {plan.at[i].x, plan.at[i].y + captionH};
-    output_ =
-        FrameBuffer(plan.output.w, plan.output.h, kBytesPerPixel * static_cast<ptrdiff_t>(plan.output.w));
-    return {};
+    for (const Tile& t : tiles_) {
+        const TileSize shown = shownSize(t, size);
+        cells.push_back({shown.w, shown.h + captionH});
+    }
+    return layOutTiles(cells, layout_, kOutputSideMultiple);
+}
+
+TileSize Monitor::outputWith(const std::optional<PictureSize>& size) const { return plan(size).output; }
+
+std::optional<PictureSize> Monitor::pictureSizeFitting(TileSize room, int32_t narrowest) const {
+    const auto picture =
+        std::find_if(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.wholeFrame; });
+    if (picture == tiles_.end()) return std::nullopt;
+    // The size as --picture-size WIDTHx-2 resolves it, written out whole so
+    // that the same words on a render's command line give the same output.
+    auto sized = [&](int32_t w) {
+        const TileSize s = shownSize(*picture, PictureSize{w, -kOutputSideMultiple});
+        return PictureSize{s.w, s.h};
+    };
+    auto fits = [&](int32_t w) {
+        const TileSize out = outputWith(sized(w));
+        return out.w <= room.w && out.h <= room.h;
+    };
+    // The output grows with the picture: the widest even width that fits, by halving.
+    int32_t lo = (narrowest + 1) / kOutputSideMultiple, hi = picture->natural.w / kOutputSideMultiple;
+    if (lo > hi || !fits(lo * kOutputSideMultiple)) return std::nullopt;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo + 1) / 2;
+        if (fits(mid * kOutputSideMultiple))
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return sized(lo * kOutputSideMultiple);
 }
 
 Status Monitor::start() {

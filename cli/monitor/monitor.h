@@ -75,6 +75,15 @@ public:
         TileSize size;
     };
     std::vector<PictureArea> pictureAreas() const;
+    // The output's size were the picture-shaped tiles `size` instead (none:
+    // their own size), everything else as it is: for a viewer choosing a
+    // picture size that fits its screen without setting a monitor up again.
+    TileSize outputWith(const std::optional<PictureSize>& size) const;
+    // The largest picture size, of the frame's display aspect with even
+    // sides, whose output fits `room`; none when a picture `narrowest`
+    // pixels wide still does not (the other tiles alone are too large) or
+    // no tile shows the picture.
+    std::optional<PictureSize> pictureSizeFitting(TileSize room, int32_t narrowest) const;
     // For a default output name: "parade" for a parade alone, else "monitor".
     const std::string& name() const { return name_; }
     // Each tile's settings, a line each, named by its display: "waveform: LABEL CONFIG-LINE".
@@ -90,6 +99,7 @@ private:
         bool wholeFrame = false;          // a picture-shaped display: the whole frame, scaled, outlined
         RgbLevels rgb = RgbLevels::Full;  // what the display measures against
         size_t levels = 0;                // which of full_ holds it
+        TileSize natural;                 // the instance's output
         TileSize size;                    // as shown
         TilePoint at;                     // the tile's top-left corner in the output
         std::vector<std::string> wordings;  // the caption's, longest first
@@ -104,6 +114,8 @@ private:
                      const Display& settings);
     void feed(Tile& tile);
     void compose();
+    TileSize shownSize(const Tile& t, const std::optional<PictureSize>& size) const;
+    TilePlan plan(const std::optional<PictureSize>& size) const;
 
     std::vector<Tile> tiles_;
     std::array<FrameBuffer, 2> full_;  // the frame in the levels the tiles want, at most two
@@ -112,6 +124,8 @@ private:
     CropRegion region_;
     bool cropped_ = false, labels_ = false;
     std::optional<PictureSize> pictureSize_;  // of the picture-shaped tiles
+    Rational sampleAspect_{1, 1};             // the frame's, which a picture size's -N side follows
+    TileLayout layout_ = TileLayout::Row;
     FrameBuffer output_;
     std::string name_ = kMonitorName;
     // A parade of a wide picture is four waveforms' work per frame; the

@@ -19,6 +19,9 @@ constexpr double kSkipSeconds = 5.0;       // Left and Right while playing
 constexpr double kLongSkipSeconds = 60.0;  // Up and Down
 constexpr double kLongestStill = 0.5;      // seconds of dropped frames before one is shown late
 constexpr int kIdleWaitMs = 50;            // paused: how often a signal is looked for
+// A picture narrower than this is too small to judge by: below it, the
+// whole output is scaled down instead.
+constexpr int32_t kNarrowestFittedPicture = 160;
 constexpr double kRateSmoothing = 0.1;     // weight of the newest frame in the shown rate
 // The hot pixel ceilings H steps through, in IRE.
 constexpr int kCeilings[] = {100, 110, 120};
@@ -58,6 +61,7 @@ int64_t Player::framesIn(double seconds) const {
 }
 
 Status Player::reopen(int64_t at) {
+    worker_.wait();  // the frame it rendered belongs to the session that goes
     auto next = std::make_unique<PlaySession>();
     if (Status s = next->open(module_, options_, at); !s.ok()) return s;
     session_.reset();
@@ -68,7 +72,24 @@ Status Player::reopen(int64_t at) {
     return {};
 }
 
-Status Player::present(const FrameBuffer& output, const ReadFrame& meta) {
+Status Player::fitScreen() {
+    const Monitor* monitor = session_->monitor();
+    const std::optional<TileSize> room = window_.pictureRoom();
+    if (monitor == nullptr || options_.monitor.pictureSize || !room) return {};
+    const TileSize whole = monitor->outputWith(std::nullopt);
+    if (whole.w <= room->w && whole.h <= room->h) return {};
+    const std::optional<PictureSize> size = monitor->pictureSizeFitting(*room, kNarrowestFittedPicture);
+    if (!size) return {};  // the scopes alone are too large: scaled down, as any output
+    options_.monitor.pictureSize = size;
+    const std::string words = std::to_string(size->w) + "x" + std::to_string(size->h);
+    const TileSize screen = window_.screen().value_or(*room);
+    logLine("picture size " + words + " to fit the screen (" + std::to_string(screen.w) + "x" +
+            std::to_string(screen.h) + ")");
+    fitted_ = "picture " + words + " to fit";
+    return reopen(-1);
+}
+
+Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext) {
     if (hashes_.is_open()) {
         hashes_ << formatHashLine({counts_.shown, meta.number, hasher_.md5(output)}) << '\n';
         hashes_.flush();
@@ -83,12 +104,19 @@ Status Player::present(const FrameBuffer& output, const ReadFrame& meta) {
     current_ = meta.number;
     currentSeconds_ = secondsOf(meta.pts);
     shownOutput_ = &output;
+    if (Status s = window_.setPicture(output); !s.ok()) return s;
+    // The output is copied out: the worker may render the next frame into
+    // it while the window presents this one. Keys wait for it (settle()),
+    // so what they act on is again the frame shown.
+    if (renderNext && !paused_)
+        worker_.start(
+            [this] { ahead_ = session_->next([this](const ReadFrame& m) { return !late(m, true); }); });
     restatus();
     return {};
 }
 
 void Player::restatus() {
-    if (shownOutput_ == nullptr) return;
+    if (current_ < 0) return;
     char text[256];
     std::snprintf(text, sizeof text, "%.3f s  frame %lld  %s  %.1f fps  %lld dropped", currentSeconds_,
                   static_cast<long long>(current_), session_->name().c_str(), paused_ ? 0.0 : rate_,
@@ -96,23 +124,53 @@ void Player::restatus() {
     std::string status = text;
     if (session_->live()) status += "  live";
     if (paused_ || ended_) status += ended_ ? "  end" : "  paused";
+    if (!fitted_.empty()) status += "  " + fitted_;
     if (window_.scaledDown()) status += "  scaled down to fit";
     if (!note_.empty()) status += "  " + note_;
     if (helpShown_) status = keysLine();
-    (void)window_.show(*shownOutput_, status);
+    (void)window_.present(status);
+}
+
+bool Player::late(const ReadFrame& meta, bool playing) const {
+    if (!playing || !anchored_) return false;
+    // Where reading alone cannot keep up, dropping would show nothing
+    // at all: one frame in each stretch is shown, and the clock slips to it.
+    if (droppedInARow_ >= framesIn(kLongestStill)) return false;
+    const double due = secondsOf(meta.pts) - anchorSeconds_;
+    const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
+    return secondsSince(anchor_) > due + frame;
+}
+
+PlayFrame Player::nextFrame(bool playing) {
+    if (worker_.busy()) {
+        worker_.wait();
+        return std::move(ahead_);
+    }
+    return session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
+}
+
+Status Player::settle() {
+    if (!worker_.busy()) return {};
+    const PlayFrame f = nextFrame(true);
+    switch (f.item.kind) {
+    case SourceItem::Kind::Failed: return f.item.status;
+    case SourceItem::Kind::End:
+        ended_ = true;
+        paused_ = true;
+        restatus();
+        return {};
+    default: break;
+    }
+    if (f.output == nullptr) {
+        ++counts_.dropped;
+        ++droppedInARow_;
+        return {};
+    }
+    return present(*f.output, f.item.meta);
 }
 
 Status Player::showNext(bool playing) {
-    auto late = [&](const ReadFrame& meta) {
-        if (!playing || !anchored_) return false;
-        // Where reading alone cannot keep up, dropping would show nothing
-        // at all: one frame in each stretch is shown, and the clock slips to it.
-        if (droppedInARow_ >= framesIn(kLongestStill)) return false;
-        const double due = secondsOf(meta.pts) - anchorSeconds_;
-        const double frame = 1.0 / std::max(1.0, static_cast<double>(framesIn(1.0)));
-        return secondsSince(anchor_) > due + frame;
-    };
-    const PlayFrame f = session_->next([&](const ReadFrame& meta) { return !late(meta); });
+    const PlayFrame f = nextFrame(playing);
     if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
     if (f.item.kind == SourceItem::Kind::End) {
         ended_ = true;
@@ -120,7 +178,8 @@ Status Player::showNext(bool playing) {
         restatus();
         return {};
     }
-    if (f.output == nullptr || late(f.item.meta)) {
+    if (f.output == nullptr || late(f.item.meta, playing)) {
+        if (f.output != nullptr) shownOutput_ = nullptr;  // it holds a frame not shown
         ++counts_.dropped;
         ++droppedInARow_;
         return {};
@@ -160,7 +219,7 @@ Status Player::showNext(bool playing) {
         }
         if (pendingSignal() != 0) return {};
     }
-    return present(*f.output, f.item.meta);
+    return present(*f.output, f.item.meta, playing);
 }
 
 Status Player::seekTo(int64_t frame) {
@@ -327,6 +386,10 @@ Status Player::act(const KeyBinding& key) {
         // One display: a list of them gives way to the one chosen.
         options_.monitor.tiles.clear();
         options_.monitor.listed = false;
+        // A picture size is for a display of the picture (a scope alone
+        // would refuse it), and one chosen to fit a monitor is not the user's.
+        if (!fitted_.empty() || !showsPicture(key.value, false)) options_.monitor.pictureSize.reset();
+        fitted_.clear();
         options_.config[kArgMode] = key.value;
         options_.config[kArgPassthru] = 0;
         return changeSettings();
@@ -377,7 +440,9 @@ Status Player::run() {
         hashes_.open(play_.hashFile, std::ios::trunc);
         if (!hashes_) return Status::fail(play_.hashFile + ": cannot be written");
     }
+    if (Status s = window_.connect(); !s.ok()) return s;
     if (Status s = reopen(-1); !s.ok()) return s;
+    if (Status s = fitScreen(); !s.ok()) return s;
     // The first frame decides the window's size.
     const PlayFrame first = session_->next([](const ReadFrame&) { return true; });
     if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;
@@ -387,7 +452,7 @@ Status Player::run() {
         "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
     if (Status s = window_.open(title, first.output->w(), first.output->h()); !s.ok()) return s;
     paused_ = play_.paused;
-    if (Status s = present(*first.output, first.item.meta); !s.ok()) return s;
+    if (Status s = present(*first.output, first.item.meta, true); !s.ok()) return s;
 
     while (!quit_) {
         if (pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
@@ -396,6 +461,8 @@ Status Player::run() {
         const bool got = still ? SDL_WaitEventTimeout(&e, kIdleWaitMs) != 0 : SDL_PollEvent(&e) != 0;
         if (got) {
             if (e.type == SDL_QUIT) break;
+            if (e.type == SDL_KEYDOWN || e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP)
+                if (Status s = settle(); !s.ok()) return s;
             if (e.type == SDL_KEYDOWN) {
                 if (Status s = act(bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0));
                     !s.ok())

@@ -13,6 +13,7 @@
 #include "options/options.h"
 #include "output/frame_hash.h"
 #include "play/keys.h"
+#include "play/render_worker.h"
 #include "play/session.h"
 #include "play/window.h"
 
@@ -39,8 +40,20 @@ public:
 
 private:
     Status reopen(int64_t at);     // a new session from source frame `at`
+    // A monitor larger than the screen, its picture size not given: the
+    // largest that fits, as --picture-size would set it.
+    Status fitScreen();
     Status showNext(bool render);  // reads the next frame; shows it when rendered
-    Status present(const FrameBuffer& output, const ReadFrame& meta);
+    // Takes the frame into the window and shows it; `renderNext`: while it
+    // is presented, the worker renders the frame after it.
+    Status present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext = false);
+    // The next frame: the worker's, when it has one coming, or read now.
+    PlayFrame nextFrame(bool playing);
+    // Before the main thread acts on the session: the worker's frame,
+    // shown when rendered (a key arriving then acts on what is shown).
+    Status settle();
+    // Whether `meta`, read now, comes too late to be shown.
+    bool late(const ReadFrame& meta, bool playing) const;
     void restatus();
     Status act(const KeyBinding& key);
     Status seekTo(int64_t frame);
@@ -68,6 +81,7 @@ private:
     double currentSeconds_ = 0;  // its time
     const FrameBuffer* shownOutput_ = nullptr;
     std::string note_;  // a one-off word for the status line
+    std::string fitted_;  // the picture size chosen to fit the screen, for the status line
     // The clock: the source time `anchorSeconds_` is due at `anchor_`.
     double anchorSeconds_ = 0;
     uint64_t anchor_ = 0;  // SDL's performance counter
@@ -76,4 +90,9 @@ private:
     uint64_t lastShown_ = 0;
     int64_t droppedInARow_ = 0;
     std::optional<PicturePoint> dragFrom_;  // where a left drag began, on the output
+    // Renders the next frame while this one is presented. It uses the
+    // session (and reads the clock's fields above) only between start() and
+    // wait(); declared last, so it has ended before the session goes.
+    PlayFrame ahead_;  // what the worker's job read and rendered
+    RenderWorker worker_;
 };

@@ -55,6 +55,8 @@ public:
     // Where the output shows the whole frame: a monitor's picture-shaped
     // tiles, or all of a single such display; none for a scope alone.
     std::vector<Monitor::PictureArea> pictureAreas() const;
+    // A monitor's: what it would be at another picture size, without opening it again.
+    const Monitor* monitor() const { return monitor_ ? &*monitor_ : nullptr; }
 
 private:
     std::unique_ptr<Reader> reader_;

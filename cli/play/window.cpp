@@ -1,6 +1,7 @@
 #include "play/window.h"
 
 #include <SDL.h>
+#include <SDL_opengl.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,6 +18,28 @@ constexpr uint32_t kStatusPaper = 0x00202020;  // dark grey, apart from the pict
 constexpr int32_t kNarrowestWindow = 320;      // room for most of the status line
 
 std::string sdlError(const std::string& what) { return what + ": " + SDL_GetError(); }
+
+// Names in the OpenGL renderer string of drivers that draw on the processor
+// (Mesa's llvmpipe and softpipe, and its older swrast "Software Rasterizer").
+constexpr const char* kSoftwareGl[] = {"llvmpipe", "softpipe", "Software Rasterizer"};
+
+// Whether `renderer` draws through OpenGL done on the processor: then SDL's
+// own software renderer does the same work (a copy, a whole-number zoom)
+// for less, and leaves the processor to the module.
+bool openGlOnTheProcessor(SDL_Renderer* renderer) {
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(renderer, &info) != 0 || info.name == nullptr ||
+        std::strncmp(info.name, "opengl", std::strlen("opengl")) != 0)
+        return false;
+    using GetString = const GLubyte*(APIENTRY*)(GLenum);
+    auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    if (getString == nullptr) return false;
+    const auto* name = reinterpret_cast<const char*>(getString(GL_RENDERER));
+    if (name == nullptr) return false;
+    for (const char* soft : kSoftwareGl)
+        if (std::strstr(name, soft) != nullptr) return true;
+    return false;
+}
 
 // Copies `from`'s canvas rows into a streaming texture of the same size.
 void upload(SDL_Texture* texture, const ConstFrame& from) {
@@ -40,10 +63,15 @@ PlayWindow::~PlayWindow() {
     if (initialised_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
+Status PlayWindow::connect() {
+    if (initialised_) return {};
     // A window is all it shows: no screen saver rule of its own, no SIGINT taken over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // A drag that begins as the window gains focus is a drag: SDL would
+    // otherwise drop a press that comes within a few milliseconds of it
+    // (without a window manager, the pointer entering is such a moment).
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // Without a display server SDL falls back to drivers that draw nowhere
     // (or on the console's framebuffer): a window nobody sees is no preview.
     // Only the servers the session names are tried; SDL_VIDEODRIVER, set on
@@ -59,16 +87,41 @@ Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
         return Status::fail("no display to open a window on: " + std::string(SDL_GetError()) +
                             (x11 != nullptr ? " (DISPLAY=" + std::string(x11) + ")" : ""));
     initialised_ = true;
-    int32_t ww = std::max(w, kNarrowestWindow), wh = h + kStatusHeight;
+    return {};
+}
+
+std::optional<TileSize> PlayWindow::screen() const {
     SDL_Rect usable{};
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
-        ww = std::min(ww, usable.w);
-        wh = std::min(wh, usable.h);
+    if (!initialised_ || SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= 0)
+        return std::nullopt;
+    return TileSize{usable.w, usable.h};
+}
+
+std::optional<TileSize> PlayWindow::pictureRoom() const {
+    const std::optional<TileSize> whole = screen();
+    if (!whole || whole->h <= kStatusHeight) return std::nullopt;
+    return TileSize{whole->w, whole->h - kStatusHeight};
+}
+
+Status PlayWindow::open(const std::string& title, int32_t w, int32_t h) {
+    if (Status s = connect(); !s.ok()) return s;
+    int32_t ww = std::max(w, kNarrowestWindow), wh = h + kStatusHeight;
+    if (const std::optional<TileSize> usable = screen()) {
+        ww = std::min(ww, usable->w);
+        wh = std::min(wh, usable->h);
     }
     window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, ww, wh,
                                SDL_WINDOW_RESIZABLE);
     if (window_ == nullptr) return Status::fail(sdlError("cannot open the window"));
     renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    // A driver asked for by name (SDL_RENDER_DRIVER) is the user's choice.
+    if (renderer_ != nullptr && SDL_GetHint(SDL_HINT_RENDER_DRIVER) == nullptr &&
+        openGlOnTheProcessor(renderer_)) {
+        SDL_DestroyRenderer(renderer_);
+        // Else SDL keeps the window's own pixels in an OpenGL texture: the same cost again.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    }
     if (renderer_ == nullptr) return Status::fail(sdlError("cannot draw in the window"));
     return {};
 }
@@ -118,20 +171,28 @@ void PlayWindow::redraw() {
     SDL_RenderPresent(renderer_);
 }
 
-Status PlayWindow::show(const FrameBuffer& picture, const std::string& status) {
+Status PlayWindow::setPicture(const FrameBuffer& picture) {
     if (Status s = ensureTexture(picture_, pictureW_, pictureH_, picture.w(), picture.h()); !s.ok()) return s;
     upload(picture_, picture.frame());
-    place();
+    return {};
+}
+
+Status PlayWindow::present(const std::string& status) {
+    if (picture_ == nullptr) return {};
     int ow = 0, oh = 0;
     SDL_GetRendererOutputSize(renderer_, &ow, &oh);
     const int32_t stripW = std::max(1, ow);
-    if (statusStrip_.w() != stripW)
-        statusStrip_ = FrameBuffer(stripW, kStatusHeight, kBytesPerPixel * stripW);
-    const Frame strip = statusStrip_.frame();
-    for (int32_t y = 0; y < strip.h; ++y) std::fill_n(strip.canvasRow(y), strip.w, kStatusPaper);
-    drawText(strip, kStatusMargin, kStatusMargin, status.c_str(), kStatusInk);
-    if (Status s = ensureTexture(status_, statusW_, statusH_, stripW, kStatusHeight); !s.ok()) return s;
-    upload(status_, statusStrip_.frame());
+    // The line is drawn again only when its words or the window's width change.
+    if (statusStrip_.w() != stripW || status_ == nullptr || status != statusShown_) {
+        if (statusStrip_.w() != stripW)
+            statusStrip_ = FrameBuffer(stripW, kStatusHeight, kBytesPerPixel * stripW);
+        const Frame strip = statusStrip_.frame();
+        for (int32_t y = 0; y < strip.h; ++y) std::fill_n(strip.canvasRow(y), strip.w, kStatusPaper);
+        drawText(strip, kStatusMargin, kStatusMargin, status.c_str(), kStatusInk);
+        if (Status s = ensureTexture(status_, statusW_, statusH_, stripW, kStatusHeight); !s.ok()) return s;
+        upload(status_, statusStrip_.frame());
+        statusShown_ = status;
+    }
     redraw();
     return {};
 }

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "monitor/layout.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
 
@@ -27,10 +29,19 @@ public:
     PlayWindow(const PlayWindow&) = delete;
     PlayWindow& operator=(const PlayWindow&) = delete;
 
-    // Fails, in one line, without a display to open the window on.
+    // Reaches the display server; fails, in one line, without one.
+    Status connect();
+    // The screen's usable area (less the desktop's panels), and of it the
+    // room for a picture above the status line; none when the server does not say.
+    std::optional<TileSize> screen() const;
+    std::optional<TileSize> pictureRoom() const;
+    // Connects if need be and opens a window for a w x h picture.
     Status open(const std::string& title, int32_t w, int32_t h);
-    // Shows `picture` (the module's output) with `status` beneath it.
-    Status show(const FrameBuffer& picture, const std::string& status);
+    // Takes `picture` (the module's output) into the window: once this
+    // returns, the buffer is free for the next frame; present() shows it.
+    Status setPicture(const FrameBuffer& picture);
+    // Shows the last picture with `status` beneath it.
+    Status present(const std::string& status);
     // Draws the last picture again at the window's present size.
     void redraw();
     void toggleFullScreen();
@@ -48,6 +59,7 @@ private:
     SDL_Texture* status_ = nullptr;
     int32_t pictureW_ = 0, pictureH_ = 0, statusW_ = 0, statusH_ = 0;
     FrameBuffer statusStrip_;
+    std::string statusShown_;  // the text the status texture holds
     // The picture's place in the window, in output pixels (for high-DPI the same).
     int32_t atX_ = 0, atY_ = 0, shownW_ = 0, shownH_ = 0;
     bool scaledDown_ = false, fullScreen_ = false, initialised_ = false;
