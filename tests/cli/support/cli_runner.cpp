@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -117,7 +118,10 @@ Child spawnKivrel(Args args, const std::string& cwd, bool pipeOut) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     Child c;
-    c.errFile = cwd + ".err";
+    // A file of its own: a render run while this child lives would
+    // otherwise truncate the child's message before anyone reads it.
+    static std::atomic<int> spawned{0};
+    c.errFile = cwd + ".spawn" + std::to_string(++spawned) + ".err";
     int fds[2] = {-1, -1};
     if (pipeOut && ::pipe(fds) != 0) return c;
     c.pid = ::fork();
