@@ -7,7 +7,8 @@
 # clip's clock; the viewer drops it (not rendered), so "dropped" is the
 # measure of keeping up.
 #
-# usage: bench/play.sh [--build-dir DIR] [--seconds N] [--rate FPS] [--screenshot PNG] [--screen WxH] [DISPLAYS...]
+# usage: bench/play.sh [--build-dir DIR] [--seconds N] [--rate FPS] [--screenshot PNG] [--screen WxH]
+#                     [--memory FILE] [DISPLAYS...]
 #   DISPLAYS       each a -d value, played in turn
 #                  (default: picture,waveform,vectorscope,histograms with --layout grid)
 #   --seconds N    the clip's length (10)
@@ -15,9 +16,11 @@
 #   --screenshot PNG  the window of the first run, grabbed half-way through
 #   --screen WxH   the X server's screen (1920x1080, a common desktop's: a
 #                  monitor larger than it is shown at a picture size that fits)
+#   --memory FILE  the viewer's resident memory every 10 s of each play
+#                  ("display seconds MB" lines), to see it stay flat over a long clip
 set -euo pipefail
 
-build=build/native seconds=10 rate=30 screenshot="" screen=1920x1080
+build=build/native seconds=10 rate=30 screenshot="" screen=1920x1080 memory=""
 displays=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -26,7 +29,8 @@ while [ $# -gt 0 ]; do
     --rate) rate=$2; shift 2 ;;
     --screenshot) screenshot=$2; shift 2 ;;
     --screen) screen=$2; shift 2 ;;
-    -h | --help) sed -n '2,17p' "$0"; exit 0 ;;
+    --memory) memory=$2; : >"$memory"; shift 2 ;;
+    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
     *) displays+=("$1"); shift ;;
     esac
 done
@@ -71,7 +75,16 @@ for d in "${displays[@]}"; do
     # Played out: the viewer keeps to the clip's clock, so its length and a
     # second more see it to the end (no per-frame hashing to watch for it:
     # that would cost the viewer as much as a display).
-    sleep "$((seconds + 1))"
+    if [ -n "$memory" ]; then
+        viewer=$(pgrep -P "$pid" -x kivrel || true)
+        for ((t = 0; t <= seconds; t += 10)); do
+            rss=$(awk '/^VmRSS/ {print int($2 / 1024)}' "/proc/$viewer/status" 2>/dev/null || echo "-")
+            echo "$d $t $rss" >>"$memory"
+            sleep 10
+        done
+    else
+        sleep "$((seconds + 1))"
+    fi
     xdotool key --window "$window" q 2>/dev/null || true
     wait $pid
     read -r user sys peak elapsed <"$work/time"
