@@ -200,6 +200,30 @@ void SourceGauge::buildTables() {
     }
 }
 
+namespace {
+
+// A run's Y, Cb and Cr extremes (lowest, highest of each, in that order)
+// folded into the part.
+void foldPlain(SourcePart& part, const int32_t (&plain)[6]) {
+    for (int m = SourcePart::kY; m <= SourcePart::kCr; ++m) {
+        part.lowest[m] = std::min<int64_t>(part.lowest[m], plain[2 * m]);
+        part.highest[m] = std::max<int64_t>(part.highest[m], plain[2 * m + 1]);
+    }
+}
+
+// A run's R, G and B extremes, which began from the part's own, and its
+// pixels and those outside the bounds.
+void closeRun(SourcePart& part, const int64_t (&rgb)[6], int64_t outside, int64_t pixels) {
+    for (int c = 0; c < 3; ++c) {
+        part.lowest[SourcePart::kR + c] = rgb[2 * c];
+        part.highest[SourcePart::kR + c] = rgb[2 * c + 1];
+    }
+    part.outside += outside;
+    part.pixels += pixels;
+}
+
+}  // namespace
+
 template <typename Sample>
 void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* cr, int32_t left,
                               int32_t right, SourcePart& part) const {
@@ -222,10 +246,7 @@ void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* c
         crHi = std::max<int32_t>(crHi, cr[x]);
     }
     const int32_t plain[] = {lumaLo, lumaHi, cbLo, cbHi, crLo, crHi};
-    for (int m = SourcePart::kY; m <= SourcePart::kCr; ++m) {
-        part.lowest[m] = std::min<int64_t>(part.lowest[m], plain[2 * m]);
-        part.highest[m] = std::max<int64_t>(part.highest[m], plain[2 * m + 1]);
-    }
+    foldPlain(part, plain);
     // R, G and B of each pixel; the tests without branches, as data decides them.
     const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
     int64_t rLo = part.lowest[SourcePart::kR], rHi = part.highest[SourcePart::kR];
@@ -250,14 +271,7 @@ void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* c
                         (nb >= bl.highNumerator);
         outside += out;
     }
-    part.lowest[SourcePart::kR] = rLo;
-    part.highest[SourcePart::kR] = rHi;
-    part.lowest[SourcePart::kG] = gLo;
-    part.highest[SourcePart::kG] = gHi;
-    part.lowest[SourcePart::kB] = bLo;
-    part.highest[SourcePart::kB] = bHi;
-    part.outside += outside;
-    part.pixels += right - left;
+    closeRun(part, {rLo, rHi, gLo, gHi, bLo, bHi}, outside, right - left);
 }
 
 namespace {
@@ -377,18 +391,8 @@ void SourceGauge::measureGroup(const Sample* const* ys, int rows, const Sample* 
         }
     }
     const int32_t plain[] = {yLo, yHi, cbLo, cbHi, crLo, crHi};
-    for (int m = SourcePart::kY; m <= SourcePart::kCr; ++m) {
-        part.lowest[m] = std::min<int64_t>(part.lowest[m], plain[2 * m]);
-        part.highest[m] = std::max<int64_t>(part.highest[m], plain[2 * m + 1]);
-    }
-    part.lowest[SourcePart::kR] = rLo;
-    part.highest[SourcePart::kR] = rHi;
-    part.lowest[SourcePart::kG] = gLo;
-    part.highest[SourcePart::kG] = gHi;
-    part.lowest[SourcePart::kB] = bLo;
-    part.highest[SourcePart::kB] = bHi;
-    part.outside += outside;
-    part.pixels += static_cast<int64_t>(right - left) * rows;
+    foldPlain(part, plain);
+    closeRun(part, {rLo, rHi, gLo, gHi, bLo, bHi}, outside, static_cast<int64_t>(right - left) * rows);
 }
 
 template <typename Sample>
