@@ -1,12 +1,16 @@
 #include "input/deep_samples.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
+
+#include "input/samples_in_place.h"
 
 namespace {
 
@@ -40,6 +44,33 @@ AVPixelFormat planar8Like(const AVPixFmtDescriptor& d) {
 
 }  // namespace
 
+namespace {
+
+// (x + half) >> Drop without the sum, which would not fit 16 bits: the half
+// carries into the kept bits exactly when the top dropped bit is set. With
+// the shift known, the compiler keeps the row in 16-bit lanes.
+template <int Drop>
+void shiftRow(const uint16_t* __restrict in, uint8_t* __restrict out, int32_t n, uint16_t mask) {
+    for (int32_t x = 0; x < n; ++x) {
+        const uint16_t v = in[x] & mask;
+        const uint16_t level = static_cast<uint16_t>((v >> Drop) + ((v >> (Drop - 1)) & 1));
+        out[x] = static_cast<uint8_t>(level < kTop8 ? level : kTop8);
+    }
+}
+
+using ShiftRow = void (*)(const uint16_t*, uint8_t*, int32_t, uint16_t);
+template <size_t... Less>  // Drop - 1
+constexpr std::array<ShiftRow, sizeof...(Less)> shiftRows(std::index_sequence<Less...>) {
+    return {&shiftRow<static_cast<int>(Less) + 1>...};
+}
+constexpr auto kShiftRows = shiftRows(std::make_index_sequence<kMostBits - kOutBits>{});  // by drop - 1
+
+}  // namespace
+
+void shiftSamplesTo8(const uint16_t* in, uint8_t* out, int32_t n, uint32_t mask, uint32_t drop) {
+    kShiftRows[drop - 1](in, out, n, static_cast<uint16_t>(mask));
+}
+
 DeepSamples::~DeepSamples() { av_frame_free(&out_); }
 
 bool DeepSamples::reduces(int format) {
@@ -62,8 +93,12 @@ void DeepSamples::makeTable(int bits, bool limited) {
     for (uint32_t x = 0; x <= top; ++x) {
         // Integer rounding to the nearest: full range never meets a tie
         // (2^n - 1 is odd); limited range rounds a half up.
-        const uint32_t level = limited ? (x + (1u << drop >> 1)) >> drop : (2 * x * kTop8 + top) / (2 * top);
-        table_[x] = static_cast<uint8_t>(std::min(level, kTop8));
+        if (limited) {
+            const uint16_t in = static_cast<uint16_t>(x);
+            shiftSamplesTo8(&in, &table_[x], 1, top, drop);
+        } else {
+            table_[x] = static_cast<uint8_t>(std::min((2 * x * kTop8 + top) / (2 * top), kTop8));
+        }
     }
     tableBits_ = bits;
     tableLimited_ = limited ? 1 : 0;
@@ -88,22 +123,29 @@ Status DeepSamples::reduce(const AVFrame& f, bool limited, const AVFrame*& out) 
             return Status::fail("out of memory for bringing " + name + " to 8 bits");
     }
     for (std::vector<uint16_t>& line : line_) line.resize(static_cast<size_t>(f.width));
-    makeTable(d->comp[0].depth, limited && !rgb);
+    const bool limitedRange = limited && !rgb;
+    makeTable(d->comp[0].depth, limitedRange);
     const uint8_t* planes[AV_NUM_DATA_POINTERS];
     std::copy_n(f.data, AV_NUM_DATA_POINTERS, planes);
-    const auto read = [&](int component, int x, int y, int w) {
-        av_read_image_line2(line_[component].data(), planes, f.linesize, d, x, y, component, w, 0,
+    // A row of a component, where it lies if the machine reads it so: the
+    // library's reader took as long as all the rest of a 10-bit report.
+    const auto read = [&](int component, int y, int w) -> const uint16_t* {
+        if (readsInPlace(d->comp[component], d->flags)) return samplesAt<uint16_t>(f, d->comp[component], y);
+        av_read_image_line2(line_[component].data(), planes, f.linesize, d, 0, y, component, w, 0,
                             sizeof(uint16_t));
+        return line_[component].data();
     };
+    const uint32_t bits = static_cast<uint32_t>(d->comp[0].depth), mask = (1u << bits) - 1;
     if (rgb) {
         for (int y = 0; y < f.height; ++y) {
-            for (int c = 0; c < kColourComponents; ++c) read(c, 0, y, f.width);
+            const uint16_t* in[kColourComponents];
+            for (int c = 0; c < kColourComponents; ++c) in[c] = read(c, y, f.width);
             auto* row =
                 reinterpret_cast<uint32_t*>(out_->data[0] + static_cast<ptrdiff_t>(y) * out_->linesize[0]);
             for (int x = 0; x < f.width; ++x) {
                 uint32_t word = 0;
                 for (int c = 0; c < kColourComponents; ++c)
-                    word |= uint32_t{table_[line_[c][static_cast<size_t>(x)]]} << kRgbShifts[c];
+                    word |= uint32_t{table_[in[c][x] & mask]} << kRgbShifts[c];
                 row[x] = word;
             }
         }
@@ -113,9 +155,13 @@ Status DeepSamples::reduce(const AVFrame& f, bool limited, const AVFrame*& out) 
             const int w = c == 0 ? f.width : AV_CEIL_RSHIFT(f.width, d->log2_chroma_w);
             const int h = c == 0 ? f.height : AV_CEIL_RSHIFT(f.height, d->log2_chroma_h);
             for (int y = 0; y < h; ++y) {
-                read(c, 0, y, w);
+                const uint16_t* in = read(c, y, w);
                 uint8_t* row = out_->data[c] + static_cast<ptrdiff_t>(y) * out_->linesize[c];
-                for (int x = 0; x < w; ++x) row[x] = table_[line_[c][static_cast<size_t>(x)]];
+                // Limited range by arithmetic, full range through the table.
+                if (limitedRange)
+                    shiftSamplesTo8(in, row, w, mask, bits - kOutBits);
+                else
+                    for (int x = 0; x < w; ++x) row[x] = table_[in[x] & mask];
             }
         }
         if (grey)

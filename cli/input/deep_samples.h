@@ -15,6 +15,11 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+// n-bit samples (`mask` keeps their bits, `drop` = n - 8) brought to 8 bits
+// as limited-range Y'CbCr is: x / 2^drop rounded to the nearest, a half up,
+// at most 255.
+void shiftSamplesTo8(const uint16_t* in, uint8_t* out, int32_t n, uint32_t mask, uint32_t drop);
+
 class DeepSamples {
 public:
     DeepSamples() = default;

@@ -1,17 +1,18 @@
 #include "input/source_luma.h"
 
 #include <algorithm>
-#include <bit>
 #include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "input/deep_samples.h"
+#include "input/samples_in_place.h"
+
 namespace {
 
 constexpr int kByteBits = 8;
-constexpr int kWordBits = 16;
 constexpr int kTopCode = 255;
 
 // Full-range RGB to limited-range luma: 16 + 219/255 * (Kr R + Kg G + Kb B),
@@ -36,44 +37,34 @@ bool tallyYPlane(const AVFrame& f, const PlaneWindow& window, LumaHistogram& his
         return false;
     const AVComponentDescriptor& y = d->comp[0];
     const int32_t first = window.first, last = window.last, left = window.left, w = window.right - left;
-    if (y.depth == kByteBits && y.step == 1 && y.shift == 0 && (d->flags & AV_PIX_FMT_FLAG_BITSTREAM) == 0) {
+    const bool inPlace = readsInPlace(y, d->flags);
+    if (inPlace && y.depth == kByteBits) {
         for (int32_t row = first; row < last; ++row) {
-            const uint8_t* p =
-                f.data[y.plane] + static_cast<ptrdiff_t>(row) * f.linesize[y.plane] + y.offset + left;
+            const uint8_t* p = samplesAt<uint8_t>(f, y, row) + left;
             for (int x = 0; x < w; ++x) ++histogram[p[x]];
         }
         return true;
     }
     const int n = y.depth;
-    // Fewer than 8 bits (1-bit grey) span the whole 8-bit scale.
-    const auto add = [&](int v) {
-        const int code = n > kByteBits   ? (v + (1 << (n - kByteBits - 1))) >> (n - kByteBits)
-                         : n < kByteBits ? (v * kTopCode + ((1 << n) - 1) / 2) / ((1 << n) - 1)
-                                         : v;
-        ++histogram[static_cast<size_t>(std::min(code, kTopCode))];
-    };
-    // Deep samples in native words, read in place: the library's reader,
-    // below, took most of a 10-bit report's time for this count.
-    const bool bigEndian = (d->flags & AV_PIX_FMT_FLAG_BE) != 0;
-    if (n > kByteBits && n <= kWordBits && y.step == sizeof(uint16_t) && y.shift == 0 &&
-        bigEndian == (std::endian::native == std::endian::big) &&
-        (d->flags & AV_PIX_FMT_FLAG_BITSTREAM) == 0) {
-        const int mask = (1 << n) - 1;  // as the reader keeps only the component's bits
-        for (int32_t row = first; row < last; ++row) {
-            const uint16_t* p =
-                reinterpret_cast<const uint16_t*>(
-                    f.data[y.plane] + static_cast<ptrdiff_t>(row) * f.linesize[y.plane] + y.offset) +
-                left;
-            for (int x = 0; x < w; ++x) add(p[x] & mask);
-        }
-        return true;
-    }
-    // Any other layout or depth through the library's reader of one component.
-    std::vector<uint16_t> samples(static_cast<size_t>(w));
+    // Deep samples in native words are read in place: the library's reader
+    // took most of a 10-bit report's time for this count.
+    std::vector<uint16_t> samples(inPlace ? 0 : static_cast<size_t>(w));
+    std::vector<uint8_t> codes(static_cast<size_t>(w));
+    const uint32_t mask = (1u << n) - 1;  // as the reader keeps only the component's bits
     for (int32_t row = first; row < last; ++row) {
-        av_read_image_line2(samples.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, left, row, 0,
-                            w, 0, sizeof(uint16_t));
-        for (int x = 0; x < w; ++x) add(samples[static_cast<size_t>(x)]);
+        const uint16_t* p = samples.data();
+        if (inPlace)
+            p = samplesAt<uint16_t>(f, y, row) + left;
+        else
+            av_read_image_line2(samples.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, left, row,
+                                0, w, 0, sizeof(uint16_t));
+        if (n > kByteBits) {
+            shiftSamplesTo8(p, codes.data(), w, mask, static_cast<uint32_t>(n - kByteBits));
+            for (uint8_t code : codes) ++histogram[code];
+            continue;
+        }
+        // 8 bits or fewer, not in place: fewer (1-bit grey) span the whole 8-bit scale.
+        for (int x = 0; x < w; ++x) ++histogram[static_cast<size_t>((p[x] * kTopCode + mask / 2) / mask)];
     }
     return true;
 }

@@ -1,9 +1,10 @@
 #include "input/source_planes.h"
 
 #include <algorithm>
-#include <bit>
 #include <numeric>
 #include <vector>
+
+#include "input/samples_in_place.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -48,15 +49,6 @@ int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0
 int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
 int32_t clipY(int64_t y) { return static_cast<int32_t>(std::clamp(y, kBelowEveryY, kAboveEveryY)); }
 
-// Whether the machine reads a component directly: whole bytes or native
-// 16-bit words, one sample per step, nothing packed around it.
-bool direct(const AVComponentDescriptor& c, uint64_t flags) {
-    const bool be = (flags & AV_PIX_FMT_FLAG_BE) != 0;
-    if (c.shift != 0 || c.offset != 0) return false;
-    if (c.depth == kByteBits) return c.step == 1;
-    return c.depth > kByteBits && c.step == 2 && be == (std::endian::native == std::endian::big);
-}
-
 }  // namespace
 
 void SourcePart::clear() {
@@ -89,8 +81,8 @@ bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
     chromaH_ = d->log2_chroma_h;
     if (chromaH_ > kMostChromaRowsLog2) return false;
     planar_ = !grey && (d->flags & AV_PIX_FMT_FLAG_PLANAR) != 0 && d->comp[0].plane == 0 &&
-              d->comp[1].plane == 1 && d->comp[2].plane == 2 && direct(d->comp[0], d->flags) &&
-              direct(d->comp[1], d->flags) && direct(d->comp[2], d->flags);
+              d->comp[1].plane == 1 && d->comp[2].plane == 2 && readsInPlace(d->comp[0], d->flags) &&
+              readsInPlace(d->comp[1], d->flags) && readsInPlace(d->comp[2], d->flags);
 
     // y = (Y - yOrigin) / ySpan, pb = (Cb - cOrigin) / cSpan, pr likewise;
     // R' = y + 2 (1 - Kr) pr, B' = y + 2 (1 - Kb) pb, G' = (y - Kr R' - Kb B') / Kg;
@@ -266,9 +258,9 @@ void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* c
         bLo = std::min(bLo, nb);
         bHi = std::max(bHi, nb);
         const int out = (Y < b.lumaLo) | (Y > b.lumaHi) | (Cb < b.chromaLo) | (Cb > b.chromaHi) |
-                        (Cr < b.chromaLo) | (Cr > b.chromaHi) | (nr < r.lowNumerator) | (nr >= r.highNumerator) |
-                        (ng < g.lowNumerator) | (ng >= g.highNumerator) | (nb < bl.lowNumerator) |
-                        (nb >= bl.highNumerator);
+                        (Cr < b.chromaLo) | (Cr > b.chromaHi) | (nr < r.lowNumerator) |
+                        (nr >= r.highNumerator) | (ng < g.lowNumerator) | (ng >= g.highNumerator) |
+                        (nb < bl.lowNumerator) | (nb >= bl.highNumerator);
         outside += out;
     }
     closeRun(part, {rLo, rHi, gLo, gHi, bLo, bHi}, outside, right - left);
@@ -278,6 +270,8 @@ namespace {
 
 // Chroma samples taken in one pass: their Y extremes stay on the stack.
 constexpr int32_t kPassSamples = 256;
+// Chroma samples judged together before any is judged alone.
+constexpr int32_t kBlockSamples = 16;
 
 // Each chroma sample's lowest and highest Y over the rows `ys`, for samples
 // s0..s1 - 1 whose columns all lie in the window: a fixed number of columns
@@ -357,37 +351,76 @@ void SourceGauge::measureGroup(const Sample* const* ys, int rows, const Sample* 
         for (int32_t s = c0; s < w0; ++s) cut(s);
         for (int32_t s = w1; s < c1; ++s) cut(s);
 
-        for (int32_t s = c0; s < c1; ++s) {
-            const ByCb& u = byCb_[cb[s]];
-            const ByCr& v = byCr_[cr[s]];
-            // Green's bounds on Y: ceil and floor of (bound - Cb's part - Cr's
-            // part) / fromY from the parts' quotients and remainders.
-            const int64_t lo = std::max<int64_t>(
-                std::max(u.lo, v.lo), yOrigin_ + u.greenLoQ - v.greenQ + (u.greenLoR > v.greenR ? 1 : 0));
-            const int64_t hi = std::min<int64_t>(
-                std::min(u.hi, v.hi), yOrigin_ + u.greenHiQ - v.greenQ - (u.greenHiR < v.greenR ? 1 : 0));
-            const int32_t sLow = low[s - c0], sHigh = high[s - c0];
-            // Mostly all inside; all outside or some of each want a count.
-            if (sLow < lo || sHigh > hi) {
-                const int32_t x0 = std::max(left, s << shift), x1 = std::min(right, (s + 1) << shift);
-                if (sHigh < lo || sLow > hi) {
-                    outside += static_cast<int64_t>(x1 - x0) * rows;
-                } else {
-                    for (int k = 0; k < rows; ++k)
-                        for (int32_t x = x0; x < x1; ++x) outside += (ys[k][x] < lo) | (ys[k][x] > hi);
-                }
+        for (int32_t b0 = c0; b0 < c1; b0 += kBlockSamples) {
+            const int32_t b1 = std::min(c1, b0 + kBlockSamples);
+            // A block whose every pixel lies inside the bounds and within the
+            // extremes so far changes nothing but Y's extremes: R, G and B
+            // are monotonic in Y, Cb and Cr, so the corners of the block's
+            // box of the three bound every pixel of it.
+            Sample bLowY = low[b0 - c0], bHighY = high[b0 - c0], cbMin = cb[b0], cbMax = cb[b0],
+                   crMin = cr[b0], crMax = cr[b0];
+            for (int32_t s = b0 + 1; s < b1; ++s) {
+                bLowY = std::min(bLowY, low[s - c0]);
+                bHighY = std::max(bHighY, high[s - c0]);
+                cbMin = std::min(cbMin, cb[s]);
+                cbMax = std::max(cbMax, cb[s]);
+                crMin = std::min(crMin, cr[s]);
+                crMax = std::max(crMax, cr[s]);
             }
-            yLo = std::min(yLo, sLow);
-            yHi = std::max(yHi, sHigh);
-            // Every channel grows with Y (fromY > 0), so its extremes over the
-            // sample's pixels are those of its lowest and highest Y.
-            const int64_t dLow = sLow - yOrigin_, dHigh = sHigh - yOrigin_;
-            rLo = std::min(rLo, r.fromY * dLow + v.red);
-            rHi = std::max(rHi, r.fromY * dHigh + v.red);
-            gLo = std::min(gLo, g.fromY * dLow + u.green + v.green);
-            gHi = std::max(gHi, g.fromY * dHigh + u.green + v.green);
-            bLo = std::min(bLo, bl.fromY * dLow + u.blue);
-            bHi = std::max(bHi, bl.fromY * dHigh + u.blue);
+            const int64_t dLow = bLowY - yOrigin_, dHigh = bHighY - yOrigin_;
+            const ByCb &uMin = byCb_[cbMin], &uMax = byCb_[cbMax];
+            const ByCr &vMin = byCr_[crMin], &vMax = byCr_[crMax];
+            const int64_t boxR[2] = {r.fromY * dLow + std::min(vMin.red, vMax.red),
+                                     r.fromY * dHigh + std::max(vMin.red, vMax.red)};
+            const int64_t boxG[2] = {
+                g.fromY * dLow + std::min(uMin.green, uMax.green) + std::min(vMin.green, vMax.green),
+                g.fromY * dHigh + std::max(uMin.green, uMax.green) + std::max(vMin.green, vMax.green)};
+            const int64_t boxB[2] = {bl.fromY * dLow + std::min(uMin.blue, uMax.blue),
+                                     bl.fromY * dHigh + std::max(uMin.blue, uMax.blue)};
+            const SourceBounds& k = bounds_;
+            const bool quiet =
+                bLowY >= k.lumaLo && bHighY <= k.lumaHi && cbMin >= k.chromaLo && cbMax <= k.chromaHi &&
+                crMin >= k.chromaLo && crMax <= k.chromaHi && boxR[0] >= std::max(rLo, r.lowNumerator) &&
+                boxR[1] <= rHi && boxR[1] < r.highNumerator && boxG[0] >= std::max(gLo, g.lowNumerator) &&
+                boxG[1] <= gHi && boxG[1] < g.highNumerator && boxB[0] >= std::max(bLo, bl.lowNumerator) &&
+                boxB[1] <= bHi && boxB[1] < bl.highNumerator;
+            if (quiet) {
+                yLo = std::min<int32_t>(yLo, bLowY);
+                yHi = std::max<int32_t>(yHi, bHighY);
+                continue;
+            }
+            for (int32_t s = b0; s < b1; ++s) {
+                const ByCb& u = byCb_[cb[s]];
+                const ByCr& v = byCr_[cr[s]];
+                // Green's bounds on Y: ceil and floor of (bound - Cb's part - Cr's
+                // part) / fromY from the parts' quotients and remainders.
+                const int64_t lo = std::max<int64_t>(
+                    std::max(u.lo, v.lo), yOrigin_ + u.greenLoQ - v.greenQ + (u.greenLoR > v.greenR ? 1 : 0));
+                const int64_t hi = std::min<int64_t>(
+                    std::min(u.hi, v.hi), yOrigin_ + u.greenHiQ - v.greenQ - (u.greenHiR < v.greenR ? 1 : 0));
+                const int32_t sLow = low[s - c0], sHigh = high[s - c0];
+                // Mostly all inside; all outside or some of each want a count.
+                if (sLow < lo || sHigh > hi) {
+                    const int32_t x0 = std::max(left, s << shift), x1 = std::min(right, (s + 1) << shift);
+                    if (sHigh < lo || sLow > hi) {
+                        outside += static_cast<int64_t>(x1 - x0) * rows;
+                    } else {
+                        for (int k = 0; k < rows; ++k)
+                            for (int32_t x = x0; x < x1; ++x) outside += (ys[k][x] < lo) | (ys[k][x] > hi);
+                    }
+                }
+                yLo = std::min(yLo, sLow);
+                yHi = std::max(yHi, sHigh);
+                // Every channel grows with Y (fromY > 0), so its extremes over the
+                // sample's pixels are those of its lowest and highest Y.
+                const int64_t dLow = sLow - yOrigin_, dHigh = sHigh - yOrigin_;
+                rLo = std::min(rLo, r.fromY * dLow + v.red);
+                rHi = std::max(rHi, r.fromY * dHigh + v.red);
+                gLo = std::min(gLo, g.fromY * dLow + u.green + v.green);
+                gHi = std::max(gHi, g.fromY * dHigh + u.green + v.green);
+                bLo = std::min(bLo, bl.fromY * dLow + u.blue);
+                bHi = std::max(bHi, bl.fromY * dHigh + u.blue);
+            }
         }
     }
     const int32_t plain[] = {yLo, yHi, cbLo, cbHi, crLo, crHi};
