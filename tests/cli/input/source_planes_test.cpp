@@ -293,6 +293,47 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
     }
 }
 
+// Smooth planes inside every bound, where whole blocks of chroma samples are
+// judged at once, with a stray pixel or chroma sample planted anywhere: the
+// stray must count and set the extremes wherever it falls.
+TEST(SourceGauge, StraysInSmoothPlanes) {
+    const AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P12LE};
+    constexpr int kWidth = 101, kHeight = 6;
+    std::mt19937 random(7);
+    for (const AVPixelFormat format : kFormats) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+        const int bits = d->comp[0].depth, s = 1 << (bits - 8);
+        SourceGauge gauge;
+        ASSERT_TRUE(gauge.setUp(format, SourceLevels{true, YuvMatrix::Bt709, false}));
+        for (int round = 0; round < 40; ++round) {
+            SCOPED_TRACE(std::string(d->name) + " round " + std::to_string(round));
+            Planes p{kWidth, kHeight, d->log2_chroma_w, d->log2_chroma_h, bits, {}, {}, {}};
+            const size_t chroma = static_cast<size_t>((-((-kWidth) >> p.cw)) * (-((-kHeight) >> p.ch)));
+            const auto near = [&](int centre) { return (centre - 3 + static_cast<int>(random() % 7)) * s; };
+            for (int i = 0; i < kWidth * kHeight; ++i) p.y.push_back(near(100 + i % kWidth / 8));
+            for (size_t i = 0; i < chroma; ++i) {
+                p.cb.push_back(near(120));
+                p.cr.push_back(near(134));
+            }
+            // A stray past the bounds, just inside them, or one that only
+            // moves an extreme; in Y or in a chroma sample.
+            const int strays[] = {250 * s, 236 * s, 230 * s, 20 * s, 10 * s};
+            const int value = strays[random() % std::size(strays)];
+            std::vector<int>& plane = round % 3 == 0 ? p.y : round % 3 == 1 ? p.cb : p.cr;
+            plane[random() % plane.size()] = value;
+            AVFrame* f = frameOf(p, format);
+            for (const SourceBounds& b : boundSets(bits)) {
+                gauge.setBounds(b);
+                const PlaneWindow whole{0, kHeight, 0, kWidth};
+                SourcePart part;
+                gauge.measure(*f, whole, part);
+                compare(gauge, part, expect(p, kMatrices[1], false, b, whole));
+            }
+            av_frame_free(&f);
+        }
+    }
+}
+
 // Samples beyond the depth's code values (a 10-bit plane's words hold up to
 // 16 bits) are measured as they are.
 TEST(SourceGauge, SamplesBeyondTheDepth) {
