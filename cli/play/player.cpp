@@ -22,11 +22,27 @@ constexpr int kIdleWaitMs = 50;            // paused: how often a signal is look
 // A picture narrower than this is too small to judge by: below it, the
 // whole output is scaled down instead.
 constexpr int32_t kNarrowestFittedPicture = 160;
-constexpr double kRateSmoothing = 0.1;     // weight of the newest frame in the shown rate
+constexpr double kRateSmoothing = 0.1;  // weight of the newest frame in the shown rate
 // The hot pixel ceilings H steps through, in IRE.
 constexpr int kCeilings[] = {100, 110, 120};
 // The channel sets c steps through: all four, then each alone.
 constexpr int kChannelSets = 1 + kChannelCount;
+
+// The next event within `ms` milliseconds, looked for in short naps. SDL's
+// own timed wait has each event that comes in meanwhile send a wake-up to the
+// window over a second connection to the display server; one sent as `q`
+// closes the window may reach the server after the window is gone, and the
+// library's error handler then ends the viewer with status 1 as it shuts down.
+bool nextEvent(SDL_Event& e, int ms) {
+    constexpr Uint64 kNapMs = 2;
+    const Uint64 until = SDL_GetTicks64() + static_cast<Uint64>(std::max(ms, 0));
+    for (;;) {
+        if (SDL_PollEvent(&e) != 0) return true;
+        const Uint64 now = SDL_GetTicks64();
+        if (now >= until) return false;
+        SDL_Delay(static_cast<Uint32>(std::min(kNapMs, until - now)));
+    }
+}
 
 double secondsSince(uint64_t counter) {
     return static_cast<double>(SDL_GetPerformanceCounter() - counter) /
@@ -197,7 +213,7 @@ Status Player::showNext(bool playing) {
         const double wait = secondsOf(f.item.meta.pts) - anchorSeconds_ - secondsSince(anchor_);
         if (wait <= 0) break;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, std::max(1, static_cast<int>(wait * 1000))) == 0) continue;
+        if (!nextEvent(e, std::max(1, static_cast<int>(wait * 1000)))) continue;
         if (e.type == SDL_KEYDOWN) {
             const KeyBinding& key = bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0);
             if (key.action == PlayAction::Pause) {
@@ -458,7 +474,7 @@ Status Player::run() {
         if (pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
         SDL_Event e;
         const bool still = paused_ || ended_;
-        const bool got = still ? SDL_WaitEventTimeout(&e, kIdleWaitMs) != 0 : SDL_PollEvent(&e) != 0;
+        const bool got = still ? nextEvent(e, kIdleWaitMs) : SDL_PollEvent(&e) != 0;
         if (got) {
             if (e.type == SDL_QUIT) break;
             if (e.type == SDL_KEYDOWN || e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP)
