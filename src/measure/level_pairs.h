@@ -18,6 +18,34 @@
 
 #include "measure/level_words.h"
 
+inline constexpr int32_t kLevelPairCells = kLevels * kLevels;
+inline constexpr int kLevelPairHalves = 2;  // low half (green, blue), high half (luma, red)
+inline constexpr int kLevelPairHalfShift = 16;
+inline constexpr uint32_t kLevelPairHalfMask = 0xFFFF;
+
+struct LevelPairSet {
+    alignas(64) uint8_t cells[kLevelPairHalves][kLevelPairCells];
+};
+
+// Adds 256 to the counts of both levels of `half`'s `cell`, which has just wrapped.
+void carryLevelPair(int half, uint32_t cell, LevelCounts& counts);
+
+namespace {
+
+// One level word counted: the one count loop of the pair tables, which the
+// row kernels of every level call. Internal linkage, as the vector helpers.
+inline __attribute__((always_inline)) void countLevelPair(LevelPairSet& set, uint32_t w,
+                                                          LevelCounts& counts) {
+    const uint32_t low = w & kLevelPairHalfMask;
+    const uint32_t high = w >> kLevelPairHalfShift;
+    if (++set.cells[0][low] == 0) [[unlikely]]
+        carryLevelPair(0, low, counts);
+    if (++set.cells[1][high] == 0) [[unlikely]]
+        carryLevelPair(1, high, counts);
+}
+
+}  // namespace
+
 class LevelPairs {
 public:
     // Claims a free set when `wanted`; otherwise, or with none free, holds none.
@@ -27,15 +55,14 @@ public:
     LevelPairs& operator=(const LevelPairs&) = delete;
 
     bool claimed() const { return set_ != nullptr; }
-    // Counts `n` level words (a set must be claimed); carries go to `counts`.
-    void count(const uint32_t* words, int32_t n, LevelCounts& counts);
+    // The claimed set, which the level word kernels count into (carries go
+    // to the frame's counts).
+    LevelPairSet& set() const { return *set_; }
     // Adds the tables' row and column sums to `counts` and clears the
     // tables; nothing without a set.
     void fold(LevelCounts& counts);
 
-    struct Set;
-
 private:
-    Set* set_ = nullptr;
+    LevelPairSet* set_ = nullptr;
     int32_t index_ = -1;
 };

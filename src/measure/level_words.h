@@ -24,12 +24,19 @@ struct LevelWordSource {
     AffineLuma form;
 };
 
+struct LevelPairSet;
+using LevelCounts = uint32_t[kChannelCount][kLevels];  // a frame's counts per channel and level
+
 struct LevelWordKernels {
     void (*levels)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n);
     // The same words, and per byte the lowest and highest value among them
     // folded into `lowest` and `highest`.
     void (*levelsAndExtremes)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n,
                               uint32_t& lowest, uint32_t& highest);
+    // The same words counted into a set of pair tables (measure/level_pairs.h)
+    // a short run at a time, as they are made.
+    void (*countPairs)(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
+                       LevelCounts& counts);
 };
 
 // The scalar fold the kernels end with: per byte, the lower (higher) of two words'.
@@ -49,9 +56,6 @@ extern const LevelWordKernels kLevelWordsAvx2;
 // The kernels of `level` for `inst`'s rows, with `src` filled in for them:
 // the scalar reference where the rows have no affine form (stale tables).
 const LevelWordKernels& levelWordKernels(const ScopeInstance& inst, SimdLevel level, LevelWordSource& src);
-
-// A frame's counts per channel (channel order) and level.
-using LevelCounts = uint32_t[kChannelCount][kLevels];
 
 // Counts level words into `counts`: four increments a word, for frames too
 // small to repay the pair tables (measure/level_pairs.h) or when every set

@@ -87,13 +87,14 @@ int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLev
     LevelPairs pairs(pixels >= kPairTablesLeast);
     for (int32_t k = 0; k < src.h; ++k) {
         const uint32_t* row = src.storedRow(k);
+        if (pairs.claimed()) {
+            kernels.countPairs(source, row, src.w, pairs.set(), counts);
+            continue;
+        }
         for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, src.w - x0);
             kernels.levels(source, row + x0, words, n);
-            if (pairs.claimed())
-                pairs.count(words, n, counts);
-            else
-                countLevelWords(words, n, counts);
+            countLevelWords(words, n, counts);
         }
     }
     pairs.fold(counts);

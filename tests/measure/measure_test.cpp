@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "measure/hot_decision.h"
+#include "measure/level_pairs.h"
 #include "measure/level_tally.h"
 #include "measure/luma_form.h"
 #include "modes/histograms.h"
+#include "params/luma.h"
 #include "support/simd_cases.h"
 
 TEST(Measure, LumaRowsOfEverySetHaveTheAffineForm) {
@@ -102,6 +105,72 @@ TEST(Measure, LevelTallyIsTheHistogramsCount) {
                             << "channel " << c;
                     }
                 }
+            }
+        }
+    }
+}
+
+// The histograms' count at its edges, at every level, in the pair tables and
+// with every set of them taken (four increments a pixel), against a count
+// of the pixels here: every pair of green and blue levels; one colour in
+// more than 65,535 pixels, whose cells wrap hundreds of times; 4097 wide;
+// one column; 1x1. Counts add to what earlier frames left, as those of
+// switched-off channels do.
+TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
+    TestRng rng{1614};
+    std::vector<Frames> frames;
+    Image everyPair(kLevels, kLevels);
+    for (int32_t y = 0; y < kLevels; ++y) {
+        for (int32_t x = 0; x < kLevels; ++x)
+            everyPair.at(x, y) =
+                (rng.next() & 0xFF000000) | static_cast<uint32_t>(x << 16 | y << 8 | (x ^ y));
+    }
+    frames.push_back({"every green and blue pair", everyPair, 0});
+    frames.push_back({"one colour, 4097x17", Image(4097, 17, 0xFFA0B0C0), 3});
+    Image noise(4097, 19);
+    for (uint32_t& px : noise.px) px = rng.next();
+    frames.push_back({"noise, 4097x19", noise, 1});
+    Image column(1, 70001);
+    for (uint32_t& px : column.px) px = rng.next() & 0xFF0F0F0F;
+    frames.push_back({"one column", column, 2});
+    frames.push_back({"1x1", Image(1, 1, 0xFFFFFFFF), 0});
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : frames) {
+        const ScopeSettings s = randomSettings(rng, DisplayMode::Histograms);
+        OutputGeometry g;
+        const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+        const StoredFrame src(f.picture, f.pad);
+        LevelCounts before, expected;
+        for (int c = 0; c < kChannelCount; ++c) {
+            for (int v = 0; v < kLevels; ++v) expected[c][v] = before[c][v] = rng.next();
+        }
+        int64_t lumaSum = 0;
+        for (uint32_t px : f.picture.px) {
+            const int32_t luma = clampedLumaOf(*inst, px);
+            lumaSum += luma;
+            ++expected[kLuma][luma];
+            ++expected[kRed][px >> 16 & 0xFF];
+            ++expected[kGreen][px >> 8 & 0xFF];
+            ++expected[kBlue][px & 0xFF];
+        }
+        for (const bool everySetTaken : {false, true}) {
+            std::vector<std::unique_ptr<LevelPairs>> held;
+            while (everySetTaken) {
+                held.push_back(std::make_unique<LevelPairs>(true));
+                if (!held.back()->claimed()) break;
+            }
+            for (SimdLevel level : levels) {
+                SCOPED_TRACE(describe(s) + ", " + levelName(level) + ", " + f.name +
+                             (everySetTaken ? ", every set taken" : ""));
+                for (int c = 0; c < kChannelCount; ++c)
+                    std::copy_n(before[c], kLevels, inst->histogram[c].counts);
+                EXPECT_EQ(countHistogramLevels(*inst, src.constFrame(), level),
+                          static_cast<int64_t>(f.picture.px.size()));
+                EXPECT_EQ(inst->lumaSum, lumaSum);
+                for (int c = 0; c < kChannelCount; ++c)
+                    EXPECT_TRUE(std::equal(expected[c], expected[c] + kLevels, inst->histogram[c].counts))
+                        << "channel " << c;
             }
         }
     }
