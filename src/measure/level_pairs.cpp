@@ -50,10 +50,15 @@ LevelPairs::LevelPairs(bool wanted) {
 
 LevelPairs::~LevelPairs() {
     if (set_ == nullptr) return;
-    // Folded tables are clear already; this is for a count cut short.
-    LevelCounts unused = {};
-    fold(unused);
+    // A count cut short, not folded: the next claim must find the set clear.
+    std::memset(set_, 0, sizeof *set_);
+    release();
+}
+
+void LevelPairs::release() {
     gTaken[index_].store(false, std::memory_order_release);
+    set_ = nullptr;
+    index_ = -1;
 }
 
 void LevelPairs::fold(LevelCounts& counts) {
@@ -75,4 +80,5 @@ void LevelPairs::fold(LevelCounts& counts) {
         for (int32_t column = 0; column < kLevels; ++column) counts[channels.column][column] += columns[column];
         std::memset(set_->cells[half], 0, sizeof set_->cells[half]);
     }
+    release();
 }

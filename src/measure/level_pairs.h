@@ -50,7 +50,7 @@ class LevelPairs {
 public:
     // Claims a free set when `wanted`; otherwise, or with none free, holds none.
     explicit LevelPairs(bool wanted);
-    ~LevelPairs();  // clears the set if it was not folded, and frees it
+    ~LevelPairs();  // hands back a set not folded, cleared
     LevelPairs(const LevelPairs&) = delete;
     LevelPairs& operator=(const LevelPairs&) = delete;
 
@@ -58,11 +58,13 @@ public:
     // The claimed set, which the level word kernels count into (carries go
     // to the frame's counts).
     LevelPairSet& set() const { return *set_; }
-    // Adds the tables' row and column sums to `counts` and clears the
-    // tables; nothing without a set.
+    // Adds the tables' row and column sums to `counts`, clears the tables
+    // and hands the set back; nothing without a set.
     void fold(LevelCounts& counts);
 
 private:
+    void release();
+
     LevelPairSet* set_ = nullptr;
     int32_t index_ = -1;
 };
