@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "measure/hot_decision.h"
@@ -110,6 +112,24 @@ TEST(Measure, LevelTallyIsTheHistogramsCount) {
     }
 }
 
+namespace {
+
+// Adds every pixel's four levels to `counts`, and returns the sum of their luma.
+int64_t countPixels(const ScopeInstance& inst, const Image& picture, LevelCounts& counts) {
+    int64_t lumaSum = 0;
+    for (uint32_t px : picture.px) {
+        const int32_t luma = clampedLumaOf(inst, px);
+        lumaSum += luma;
+        ++counts[kLuma][luma];
+        ++counts[kRed][px >> 16 & 0xFF];
+        ++counts[kGreen][px >> 8 & 0xFF];
+        ++counts[kBlue][px & 0xFF];
+    }
+    return lumaSum;
+}
+
+}  // namespace
+
 // The histograms' count at its edges, at every level, in the pair tables and
 // with every set of them taken (four increments a pixel), against a count
 // of the pixels here: every pair of green and blue levels; one colour in
@@ -145,15 +165,7 @@ TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
         for (int c = 0; c < kChannelCount; ++c) {
             for (int v = 0; v < kLevels; ++v) expected[c][v] = before[c][v] = rng.next();
         }
-        int64_t lumaSum = 0;
-        for (uint32_t px : f.picture.px) {
-            const int32_t luma = clampedLumaOf(*inst, px);
-            lumaSum += luma;
-            ++expected[kLuma][luma];
-            ++expected[kRed][px >> 16 & 0xFF];
-            ++expected[kGreen][px >> 8 & 0xFF];
-            ++expected[kBlue][px & 0xFF];
-        }
+        const int64_t lumaSum = countPixels(*inst, f.picture, expected);
         for (const bool everySetTaken : {false, true}) {
             std::vector<std::unique_ptr<LevelPairs>> held;
             while (everySetTaken) {
@@ -174,6 +186,38 @@ TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
             }
         }
     }
+}
+
+// More threads counting at once than there are sets of pair tables: each
+// count claims a set of its own or counts without one, and every count is whole.
+TEST(Measure, HistogramCountsOnManyThreadsAtOnce) {
+    TestRng rng{1615};
+    Image picture(512, 256);
+    for (uint32_t& px : picture.px) px = rng.next() & 0xFF3F3F3F;  // cells that wrap
+    OutputGeometry g;
+    const auto inst = prepared(kDefaultSettings, picture.w, picture.h, g);
+    const StoredFrame src(picture);
+    LevelCounts expected = {};
+    const int64_t lumaSum = countPixels(*inst, picture, expected);
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 16;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            const auto own = std::make_unique<ScopeInstance>(*inst);
+            for (int round = 0; round < kRounds; ++round) {
+                for (HistogramChannel& channel : own->histogram) std::fill_n(channel.counts, kLevels, 0u);
+                countHistogramLevels(*own, src.constFrame(), hostSimdLevel());
+                bool same = own->lumaSum == lumaSum;
+                for (int c = 0; c < kChannelCount; ++c)
+                    same = same && std::equal(expected[c], expected[c] + kLevels, own->histogram[c].counts);
+                if (!same) ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // Runs of pixels that all fall in one cell of the colour cube, which the
