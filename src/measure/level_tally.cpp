@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "measure/level_pairs.h"
 #include "params/luma.h"
 
 namespace {
@@ -24,7 +25,12 @@ void levelsAndExtremesScalar(const LevelWordSource& src, const uint32_t* in, uin
     }
 }
 
-const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar};
+void countPairsScalar(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
+                      LevelCounts& counts) {
+    for (int32_t x = 0; x < n; ++x) countLevelPair(set, levelWord(*src.inst, in[x]), counts);
+}
+
+const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar, countPairsScalar};
 
 KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar,
                                                  KIVREL_X86_SETS(kLevelWordsSse2, kLevelWordsAvx2)};

@@ -24,12 +24,19 @@ struct LevelWordSource {
     AffineLuma form;
 };
 
+struct LevelPairSet;
+using LevelCounts = uint32_t[kChannelCount][kLevels];  // a frame's counts per channel and level
+
 struct LevelWordKernels {
     void (*levels)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n);
     // The same words, and per byte the lowest and highest value among them
     // folded into `lowest` and `highest`.
     void (*levelsAndExtremes)(const LevelWordSource& src, const uint32_t* in, uint32_t* levels, int32_t n,
                               uint32_t& lowest, uint32_t& highest);
+    // The same words counted into a set of pair tables (measure/level_pairs.h)
+    // a short run at a time, as they are made.
+    void (*countPairs)(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
+                       LevelCounts& counts);
 };
 
 // The scalar fold the kernels end with: per byte, the lower (higher) of two words'.
@@ -50,23 +57,12 @@ extern const LevelWordKernels kLevelWordsAvx2;
 // the scalar reference where the rows have no affine form (stale tables).
 const LevelWordKernels& levelWordKernels(const ScopeInstance& inst, SimdLevel level, LevelWordSource& src);
 
-// Counts a row's level words into `counts` (channel order) and returns the
-// sum of their luma: the one counting loop of the histograms.
-inline uint32_t countLevelWords(const uint32_t* words, int32_t n, uint32_t* const (&counts)[kChannelCount]) {
-    // Held in locals, so that no increment makes the compiler fetch the
-    // arrays' addresses again.
-    uint32_t* const luma = counts[kLuma];
-    uint32_t* const red = counts[kRed];
-    uint32_t* const green = counts[kGreen];
-    uint32_t* const blue = counts[kBlue];
-    uint32_t sum = 0;  // at most n * 255: callers pass rows in chunks
+// Counts level words into `counts`: four increments a word, for frames too
+// small to repay the pair tables (measure/level_pairs.h) or when every set
+// of those is in use.
+inline void countLevelWords(const uint32_t* words, int32_t n, LevelCounts& counts) {
     for (int32_t x = 0; x < n; ++x) {
         const uint32_t w = words[x];
-        ++blue[w >> kLevelWordShift[kBlue] & 0xFF];
-        ++green[w >> kLevelWordShift[kGreen] & 0xFF];
-        ++red[w >> kLevelWordShift[kRed] & 0xFF];
-        ++luma[w >> kLevelWordLuma];
-        sum += w >> kLevelWordLuma;
+        for (int c = 0; c < kChannelCount; ++c) ++counts[c][w >> kLevelWordShift[c] & 0xFF];
     }
-    return sum;
 }

@@ -1,6 +1,7 @@
 // The histograms' row kernel, written once for every vector level.
 #pragma once
 
+#include "measure/level_pairs.h"
 #include "measure/level_words.h"
 #include "measure/luma_simd.h"
 #include "params/luma.h"
@@ -58,6 +59,26 @@ void levelsAndExtremes(const LevelWordSource& src, const uint32_t* in, uint32_t*
     for (; x < n; ++x) {
         lowest = lowerBytes(lowest, levels[x]);
         highest = higherBytes(highest, levels[x]);
+    }
+}
+
+template <typename K>
+void countPairsRow(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
+                   LevelCounts& counts) {
+    // A short run of words at a time: the vector work of one run overlaps
+    // the increments of the run before, which find their words stored.
+    constexpr int32_t kRun = 128;
+    const LevelWord<K> word(src.form, src.inst->lumaOffset);
+    alignas(32) uint32_t words[kRun];
+    for (int32_t x0 = 0; x0 < n; x0 += kRun) {
+        const int32_t m = n - x0 < kRun ? n - x0 : kRun;
+        forEachVector<K>(in + x0, words, m, word);
+        int32_t x = 0;
+        for (; x + 4 <= m; x += 4) {
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < 4; ++k) countLevelPair(set, words[x + k], counts);
+        }
+        for (; x < m; ++x) countLevelPair(set, words[x], counts);
     }
 }
 

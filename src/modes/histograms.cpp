@@ -5,6 +5,7 @@
 
 #include "draw/raster.h"
 #include "draw/text.h"
+#include "measure/level_pairs.h"
 #include "measure/level_tally.h"
 #include "measure/level_words.h"
 #include "params/luma.h"
@@ -58,6 +59,10 @@ constexpr int32_t kValueRise = 50;
 
 constexpr size_t kTextBufferSize = 64;  // the title at its longest is under 40 characters
 
+// Frames of fewer pixels count with four increments a pixel: folding the
+// pair tables (two 64 KiB reads) would cost more than the increments save.
+constexpr int64_t kPairTablesLeast = 1 << 16;
+
 // Everything the panels share in one frame.
 struct PanelLayout {
     int32_t plotRows;                  // P
@@ -73,24 +78,34 @@ struct PanelLayout {
 int64_t countHistogramLevels(ScopeInstance& inst, const ConstFrame& src, SimdLevel level) {
     inst.lumaSum = 0;
     if (src.w <= 0 || src.h <= 0) return 0;
+    const int64_t pixels = static_cast<int64_t>(src.w) * src.h;
     LevelWordSource source;
     const LevelWordKernels& kernels = levelWordKernels(inst, level, source);
-    uint32_t* const counts[kChannelCount] = {inst.histogram[kLuma].counts, inst.histogram[kRed].counts,
-                                             inst.histogram[kGreen].counts, inst.histogram[kBlue].counts};
     constexpr int32_t kChunk = 1024;  // words per kernel call: 4 KiB on the stack
     uint32_t words[kChunk];
-    // 64 bits: a 32-bit sum overflows on bright frames above ~8.4 Mpixel.
-    int64_t sum = 0;
+    LevelCounts counts = {};  // 4 KiB more
+    LevelPairs pairs(pixels >= kPairTablesLeast);
     for (int32_t k = 0; k < src.h; ++k) {
         const uint32_t* row = src.storedRow(k);
+        if (pairs.claimed()) {
+            kernels.countPairs(source, row, src.w, pairs.set(), counts);
+            continue;
+        }
         for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, src.w - x0);
             kernels.levels(source, row + x0, words, n);
-            sum += countLevelWords(words, n, counts);
+            countLevelWords(words, n, counts);
         }
     }
+    pairs.fold(counts);
+    // The sum of the levels, from their counts: the same whole number.
+    int64_t sum = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        for (int32_t v = 0; v < kLevels; ++v) inst.histogram[c].counts[v] += counts[c][v];
+    }
+    for (int32_t v = 0; v < kLevels; ++v) sum += static_cast<int64_t>(v) * counts[kLuma][v];
     inst.lumaSum = sum;
-    return static_cast<int64_t>(src.w) * src.h;
+    return pixels;
 }
 
 namespace {

@@ -5,14 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "measure/hot_decision.h"
+#include "measure/level_pairs.h"
 #include "measure/level_tally.h"
 #include "measure/luma_form.h"
 #include "modes/histograms.h"
+#include "params/luma.h"
 #include "support/simd_cases.h"
 
 TEST(Measure, LumaRowsOfEverySetHaveTheAffineForm) {
@@ -105,6 +110,114 @@ TEST(Measure, LevelTallyIsTheHistogramsCount) {
             }
         }
     }
+}
+
+namespace {
+
+// Adds every pixel's four levels to `counts`, and returns the sum of their luma.
+int64_t countPixels(const ScopeInstance& inst, const Image& picture, LevelCounts& counts) {
+    int64_t lumaSum = 0;
+    for (uint32_t px : picture.px) {
+        const int32_t luma = clampedLumaOf(inst, px);
+        lumaSum += luma;
+        ++counts[kLuma][luma];
+        ++counts[kRed][px >> 16 & 0xFF];
+        ++counts[kGreen][px >> 8 & 0xFF];
+        ++counts[kBlue][px & 0xFF];
+    }
+    return lumaSum;
+}
+
+}  // namespace
+
+// The histograms' count at its edges, at every level, in the pair tables and
+// with every set of them taken (four increments a pixel), against a count
+// of the pixels here: every pair of green and blue levels; one colour in
+// more than 65,535 pixels, whose cells wrap hundreds of times; 4097 wide;
+// one column; 1x1. Counts add to what earlier frames left, as those of
+// switched-off channels do.
+TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
+    TestRng rng{1614};
+    std::vector<Frames> frames;
+    Image everyPair(kLevels, kLevels);
+    for (int32_t y = 0; y < kLevels; ++y) {
+        for (int32_t x = 0; x < kLevels; ++x)
+            everyPair.at(x, y) =
+                (rng.next() & 0xFF000000) | static_cast<uint32_t>(x << 16 | y << 8 | (x ^ y));
+    }
+    frames.push_back({"every green and blue pair", everyPair, 0});
+    frames.push_back({"one colour, 4097x17", Image(4097, 17, 0xFFA0B0C0), 3});
+    Image noise(4097, 19);
+    for (uint32_t& px : noise.px) px = rng.next();
+    frames.push_back({"noise, 4097x19", noise, 1});
+    Image column(1, 70001);
+    for (uint32_t& px : column.px) px = rng.next() & 0xFF0F0F0F;
+    frames.push_back({"one column", column, 2});
+    frames.push_back({"1x1", Image(1, 1, 0xFFFFFFFF), 0});
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const Frames& f : frames) {
+        const ScopeSettings s = randomSettings(rng, DisplayMode::Histograms);
+        OutputGeometry g;
+        const auto inst = prepared(s, f.picture.w, f.picture.h, g);
+        const StoredFrame src(f.picture, f.pad);
+        LevelCounts before, expected;
+        for (int c = 0; c < kChannelCount; ++c) {
+            for (int v = 0; v < kLevels; ++v) expected[c][v] = before[c][v] = rng.next();
+        }
+        const int64_t lumaSum = countPixels(*inst, f.picture, expected);
+        for (const bool everySetTaken : {false, true}) {
+            std::vector<std::unique_ptr<LevelPairs>> held;
+            while (everySetTaken) {
+                held.push_back(std::make_unique<LevelPairs>(true));
+                if (!held.back()->claimed()) break;
+            }
+            for (SimdLevel level : levels) {
+                SCOPED_TRACE(describe(s) + ", " + levelName(level) + ", " + f.name +
+                             (everySetTaken ? ", every set taken" : ""));
+                for (int c = 0; c < kChannelCount; ++c)
+                    std::copy_n(before[c], kLevels, inst->histogram[c].counts);
+                EXPECT_EQ(countHistogramLevels(*inst, src.constFrame(), level),
+                          static_cast<int64_t>(f.picture.px.size()));
+                EXPECT_EQ(inst->lumaSum, lumaSum);
+                for (int c = 0; c < kChannelCount; ++c)
+                    EXPECT_TRUE(std::equal(expected[c], expected[c] + kLevels, inst->histogram[c].counts))
+                        << "channel " << c;
+            }
+        }
+    }
+}
+
+// More threads counting at once than there are sets of pair tables: each
+// count claims a set of its own or counts without one, and every count is whole.
+TEST(Measure, HistogramCountsOnManyThreadsAtOnce) {
+    TestRng rng{1615};
+    Image picture(512, 256);
+    for (uint32_t& px : picture.px) px = rng.next() & 0xFF3F3F3F;  // cells that wrap
+    OutputGeometry g;
+    const auto inst = prepared(kDefaultSettings, picture.w, picture.h, g);
+    const StoredFrame src(picture);
+    LevelCounts expected = {};
+    const int64_t lumaSum = countPixels(*inst, picture, expected);
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 16;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            const auto own = std::make_unique<ScopeInstance>(*inst);
+            for (int round = 0; round < kRounds; ++round) {
+                for (HistogramChannel& channel : own->histogram) std::fill_n(channel.counts, kLevels, 0u);
+                countHistogramLevels(*own, src.constFrame(), hostSimdLevel());
+                bool same = own->lumaSum == lumaSum;
+                for (int c = 0; c < kChannelCount; ++c)
+                    same = same && std::equal(expected[c], expected[c] + kLevels, own->histogram[c].counts);
+                if (!same) ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // Runs of pixels that all fall in one cell of the colour cube, which the
