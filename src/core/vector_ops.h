@@ -96,6 +96,10 @@ struct VecSse2 {
         const V bytes = _mm_cvtsi32_si128(four);
         return _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero()), zero());
     }
+    // kLanes unsigned 16-bit words into lanes.
+    static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
+        return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const V*>(p)), zero());
+    }
     template <int N>
     static KV_VECTOR_INLINE V sra(V a) {
         return _mm_srai_epi32(a, N);
@@ -171,6 +175,9 @@ struct VecAvx2 {
     }
     static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
         return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
+    static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
+        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
     template <int N>
     static KV_VECTOR_INLINE V sra(V a) {

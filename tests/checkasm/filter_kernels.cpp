@@ -101,8 +101,8 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
                  *held = {};
                  k.count(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
                          rows.h, counts);
-                 const uint32_t* flat = &counts[0][0][0];
-                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                 const WaveformCount* flat = &counts[0][0][0];
+                 if (out) out->insert(out->end(), flat, flat + kWaveformCells);
                  for (int ch = 0; ch < kChannelCount; ++ch) {
                      for (size_t i = 0; i < frame.size(); ++i) frame[i] = rows.words[i % rows.words.size()];
                      // Every level upwards, as a full panel reads them.
@@ -110,7 +110,7 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
                             kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
                      if (out) out->insert(out->end(), frame.begin(), frame.end());
                  }
-                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                 if (out) out->insert(out->end(), flat, flat + kWaveformCells);
              }
          }});
 }
