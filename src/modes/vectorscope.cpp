@@ -25,7 +25,7 @@ constexpr int kLumaRows = 3;  // weightTable rows 0..2: R, G, B
 constexpr int32_t kMarkStepDegrees = 5;  // 72 marks round the circle
 constexpr int32_t kBlockSize = 2;        // circle marks and dots are 2x2 blocks
 constexpr uint64_t kPairOfWords = 0x100000001;  // a 32-bit word times this: the word twice
-constexpr int kFractionWordBits = 16;  // of a scale table's fraction: what a 16-bit high multiply keeps
+constexpr int kFractionWordBits = 16;     // of a scale table's fraction: what a 16-bit high multiply keeps
 constexpr int32_t kMaxChromaWhole = 127;  // whole * 255 + 255 fits a signed 16-bit word
 
 // Axes: a fill one column left of the centre and one along the centre row,
@@ -256,7 +256,8 @@ bool findDotPlacement(const ScopeInstance& inst, const Frame& dst, DotPlacement&
     place.lumaOffset = inst.lumaOffset;
     place.rowStep = static_cast<int16_t>(dst.pitch);
     // R - Y grows upward, and canvas row kDotTop is stored row h - 1 - kDotTop.
-    place.origin = static_cast<int32_t>((dst.h - 1 - kDotTop) * dst.pitch + kDotLeft * ptrdiff_t{sizeof(uint32_t)});
+    place.origin =
+        static_cast<int32_t>((dst.h - 1 - kDotTop) * dst.pitch + kDotLeft * ptrdiff_t{sizeof(uint32_t)});
     return true;
 }
 

@@ -284,7 +284,8 @@ TEST(Vectorscope, EveryPixelsDotAtEveryLevel) {
     auto inst = preparedInstance();
     Image wide(4097, 3);
     for (int32_t y = 0; y < wide.h; ++y)
-        for (int32_t x = 0; x < wide.w; ++x) wide.at(x, y) = rgb(x & 0xFF, (x * 7 + 85 * y) & 0xFF, (255 - x) & 0xFF);
+        for (int32_t x = 0; x < wide.w; ++x)
+            wide.at(x, y) = rgb(x & 0xFF, (x * 7 + 85 * y) & 0xFF, (255 - x) & 0xFF);
     std::vector<Image> pictures = {wide, noise(67, 45, 77), Image(1, 1, 0)};
     std::vector<SimdLevel> levels = vectorLevels();
     levels.insert(levels.begin(), SimdLevel::Scalar);
@@ -294,7 +295,8 @@ TEST(Vectorscope, EveryPixelsDotAtEveryLevel) {
         for (int32_t y = src.h - 1; y >= 0; --y) {
             for (int32_t x = 0; x < src.w; ++x) {
                 const uint32_t px = src.at(x, y), r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
-                const uint32_t sum = inst->weightTable[0][r] + inst->weightTable[1][g] + inst->weightTable[2][b] + 1;
+                const uint32_t sum =
+                    inst->weightTable[0][r] + inst->weightTable[1][g] + inst->weightTable[2][b] + 1;
                 const int32_t luma = std::clamp(inst->lumaOffset + static_cast<int32_t>(sum >> 24), 0, 255);
                 const int32_t dx = 314 + inst->uScale[static_cast<int32_t>(b) - luma + 255];
                 const int32_t dy = 317 - inst->vScale[static_cast<int32_t>(r) - luma + 255];
