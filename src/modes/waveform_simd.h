@@ -55,16 +55,23 @@ void countBlock(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch, 
             // processor to fetch ahead of it.
             _mm_prefetch(reinterpret_cast<const char*>(px + 2 * kWaveformBlock - 1), _MM_HINT_T0);
             V same = K::cmpEq(one, one);
+            V p[kVectors];
+            for (int v = 0; v < kVectors; ++v) {
+                p[v] = K::andv(K::load(px + v * K::kLanes), rgb);
+                same = K::andv(same, K::cmpEq(p[v], above[v]));
+                above[v] = p[v];
+            }
+            // A repeated row is counted with the row it repeats: its own
+            // cells are never read.
+            sameAsAbove[k] = k > 0 && K::signMask(same) == (1 << K::kLanes) - 1;
+            if (sameAsAbove[k]) continue;
             V cell[kChannelCount][kVectors];
             for (int v = 0; v < kVectors; ++v) {
-                const V p = K::andv(K::load(px + v * K::kLanes), rgb);
-                same = K::andv(same, K::cmpEq(p, above[v]));
-                above[v] = p;
-                const V sum = K::add(lumaWeightSum<K>(w, p), one);
+                const V sum = K::add(lumaWeightSum<K>(w, p[v]), one);
                 cell[kLuma][v] = K::andv(K::template srl<24 - 6>(sum), levelBits);
-                cell[kRed][v] = K::andv(K::template srl<16 - 6>(p), levelBits);
-                cell[kGreen][v] = K::andv(K::template srl<8 - 6>(p), levelBits);
-                cell[kBlue][v] = K::andv(K::template sll<6>(p), levelBits);
+                cell[kRed][v] = K::andv(K::template srl<16 - 6>(p[v]), levelBits);
+                cell[kGreen][v] = K::andv(K::template srl<8 - 6>(p[v]), levelBits);
+                cell[kBlue][v] = K::andv(K::template sll<6>(p[v]), levelBits);
             }
             for (int ch = 0; ch < kChannelCount; ++ch) {
                 for (int v = 0; v < kVectors; v += 2) {
@@ -74,7 +81,6 @@ void countBlock(const AffineLuma& form, const uint32_t* first, ptrdiff_t pitch, 
                              packed);
                 }
             }
-            sameAsAbove[k] = k > 0 && K::signMask(same) == (1 << K::kLanes) - 1;
         }
         // A row of the block just like the one above it adds to a run,
         // counted in one go when the run ends: flat areas and vertical
