@@ -74,6 +74,14 @@ struct VecSse2 {
     }
     static KV_VECTOR_INLINE int signMask(V a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
     static KV_VECTOR_INLINE V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+    static KV_VECTOR_INLINE V add16(V a, V b) { return _mm_add_epi16(a, b); }
+    static KV_VECTOR_INLINE V xorv(V a, V b) { return _mm_xor_si128(a, b); }
+    template <int N>
+    static KV_VECTOR_INLINE V sra16(V a) {
+        return _mm_srai_epi16(a, N);
+    }
+    static KV_VECTOR_INLINE V mulLow16(V a, V b) { return _mm_mullo_epi16(a, b); }
+    static KV_VECTOR_INLINE V mulHighUnsigned16(V a, V b) { return _mm_mulhi_epu16(a, b); }
     static KV_VECTOR_INLINE V subSaturated16(V a, V b) { return _mm_subs_epi16(a, b); }
     static KV_VECTOR_INLINE V max16(V a, V b) { return _mm_max_epi16(a, b); }
     static KV_VECTOR_INLINE V min16(V a, V b) { return _mm_min_epi16(a, b); }
@@ -95,6 +103,10 @@ struct VecSse2 {
         std::memcpy(&four, p, sizeof four);
         const V bytes = _mm_cvtsi32_si128(four);
         return _mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero()), zero());
+    }
+    // kLanes unsigned 16-bit words into lanes.
+    static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
+        return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const V*>(p)), zero());
     }
     template <int N>
     static KV_VECTOR_INLINE V sra(V a) {
@@ -152,6 +164,14 @@ struct VecAvx2 {
     }
     static KV_VECTOR_INLINE int signMask(V a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
     static KV_VECTOR_INLINE V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
+    static KV_VECTOR_INLINE V add16(V a, V b) { return _mm256_add_epi16(a, b); }
+    static KV_VECTOR_INLINE V xorv(V a, V b) { return _mm256_xor_si256(a, b); }
+    template <int N>
+    static KV_VECTOR_INLINE V sra16(V a) {
+        return _mm256_srai_epi16(a, N);
+    }
+    static KV_VECTOR_INLINE V mulLow16(V a, V b) { return _mm256_mullo_epi16(a, b); }
+    static KV_VECTOR_INLINE V mulHighUnsigned16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
     static KV_VECTOR_INLINE V subSaturated16(V a, V b) { return _mm256_subs_epi16(a, b); }
     static KV_VECTOR_INLINE V max16(V a, V b) { return _mm256_max_epi16(a, b); }
     static KV_VECTOR_INLINE V min16(V a, V b) { return _mm256_min_epi16(a, b); }
@@ -171,6 +191,9 @@ struct VecAvx2 {
     }
     static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
         return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
+    static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
+        return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
     template <int N>
     static KV_VECTOR_INLINE V sra(V a) {

@@ -25,6 +25,8 @@ constexpr int kLumaRows = 3;  // weightTable rows 0..2: R, G, B
 constexpr int32_t kMarkStepDegrees = 5;  // 72 marks round the circle
 constexpr int32_t kBlockSize = 2;        // circle marks and dots are 2x2 blocks
 constexpr uint64_t kPairOfWords = 0x100000001;  // a 32-bit word times this: the word twice
+constexpr int kFractionWordBits = 16;     // of a scale table's fraction: what a 16-bit high multiply keeps
+constexpr int32_t kMaxChromaWhole = 127;  // whole * 255 + 255 fits a signed 16-bit word
 
 // Axes: a fill one column left of the centre and one along the centre row,
 // each as long as the circle's diameter.
@@ -217,56 +219,68 @@ void storeDots(const ScopeInstance& inst, const ConstFrame& src, const BlockStor
     }
 }
 
-// The scalar set, the reference of the vector sets: the same indexes from
-// the same affine form.
-void indexesScalar(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* indexes,
-                   int32_t n) {
+// One table entry from its form, as the vector kernels compute it.
+int32_t scaledDifference(const ChromaScaleForm& form, int32_t d) {
+    const int32_t size = std::abs(d);
+    const int32_t scaled = form.whole * size + ((size * int32_t{form.fraction}) >> kFractionWordBits);
+    return d < 0 ? -scaled : scaled;
+}
+
+// The scalar set, the reference of the vector sets: the same offsets from
+// the same forms.
+void offsetsScalar(const DotPlacement& place, const uint32_t* in, int32_t* offsets, int32_t n) {
     for (int32_t x = 0; x < n; ++x) {
         const uint32_t px = in[x];
-        const uint32_t sum = affineWeightSum(form, px) + 1;
-        const int32_t luma = std::clamp(lumaOffset + static_cast<int32_t>(sum >> kLumaShift), 0, kMaxLevel);
-        const uint32_t blue =
-            static_cast<uint32_t>(static_cast<int32_t>(blueOf(px)) - luma + kZeroDifference);
-        const uint32_t red = static_cast<uint32_t>(static_cast<int32_t>(redOf(px)) - luma + kZeroDifference);
-        indexes[x] = blue | red << kIndexRedShift;
+        const uint32_t sum = affineWeightSum(place.luma, px) + 1;
+        const int32_t luma =
+            std::clamp(place.lumaOffset + static_cast<int32_t>(sum >> kLumaShift), 0, kMaxLevel);
+        const int32_t u = scaledDifference(place.u, static_cast<int32_t>(blueOf(px)) - luma);
+        const int32_t v = scaledDifference(place.v, static_cast<int32_t>(redOf(px)) - luma);
+        offsets[x] = place.origin + u * static_cast<int32_t>(sizeof(uint32_t)) + v * place.rowStep;
     }
 }
 
-const VectorscopeRowKernels kVectorscopeRowsScalar = {indexesScalar};
+const VectorscopeRowKernels kVectorscopeRowsScalar = {offsetsScalar};
 KernelTable<VectorscopeRowKernels> kVectorscopeRowTable = {
     &kVectorscopeRowsScalar, KIVREL_X86_SETS(kVectorscopeRowsSse2, kVectorscopeRowsAvx2)};
 
-// The same dots from the vector kernels' index words, when every dot fits:
-// the offsets of each table entry's column and stored row are found once
-// per frame, so a dot costs two reads and two 8-byte stores.
-void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
-                          const VectorscopeRowKernels& kernels, const AffineLuma& form) {
-    int32_t column[kChromaScaleSize];
-    ptrdiff_t topRow[kChromaScaleSize];  // bytes from dst.data to the dot's upper row
-    for (int32_t j = 0; j < kChromaScaleSize; ++j) {
-        column[j] = kDotLeft + inst.uScale[j];
-        topRow[j] = (dst.h - 1 - (kDotTop - inst.vScale[j])) * dst.pitch;
-    }
-    char* const base = reinterpret_cast<char*>(dst.data);
+// The kernels' placement of the dots in `dst`, when the tables have their
+// forms and a stored row's step fits the kernels' 16-bit multiplier.
+bool findDotPlacement(const ScopeInstance& inst, const Frame& dst, DotPlacement& place) {
+    if (dst.pitch <= 0 || dst.pitch > std::numeric_limits<int16_t>::max() ||
+        int64_t{dst.h} * dst.pitch > std::numeric_limits<int32_t>::max())
+        return false;
+    if (!findAffineLuma(inst, place.luma) || !findChromaScaleForm(inst.uScale, place.u) ||
+        !findChromaScaleForm(inst.vScale, place.v))
+        return false;
+    place.lumaOffset = inst.lumaOffset;
+    place.rowStep = static_cast<int16_t>(dst.pitch);
+    // R - Y grows upward, and canvas row kDotTop is stored row h - 1 - kDotTop.
+    place.origin =
+        static_cast<int32_t>((dst.h - 1 - kDotTop) * dst.pitch + kDotLeft * ptrdiff_t{sizeof(uint32_t)});
+    return true;
+}
+
+// The dots from the vector kernels' offsets, when every dot fits: a dot
+// costs a read and two 8-byte stores.
+void storeDotsFromOffsets(const ConstFrame& src, const Frame& dst, const VectorscopeRowKernels& kernels,
+                          const DotPlacement& place) {
+    char* const upper = reinterpret_cast<char*>(dst.data);
     // Canvas row y + 1 is the stored row below.
-    const ptrdiff_t down = -dst.pitch;
-    constexpr int32_t kChunk = 1024;  // index words per kernel call: 4 KiB on the stack
-    uint32_t indexes[kChunk];
+    char* const lower = upper - dst.pitch;
+    constexpr int32_t kChunk = 1024;  // offsets per kernel call: 4 KiB on the stack
+    int32_t offsets[kChunk];
     const uint32_t* row = src.data;
     for (int32_t y = 0; y < src.h; ++y) {
         for (int32_t x0 = 0; x0 < src.w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, src.w - x0);
             const uint32_t* in = row + x0;
-            kernels.indexes(form, inst.lumaOffset, in, indexes, n);
-            // Unrolled: the loop is bound by its instructions, not by its stores.
+            kernels.offsets(place, in, offsets, n);
 #pragma GCC unroll 4
             for (int32_t x = 0; x < n; ++x) {
                 const uint64_t pair = in[x] * kPairOfWords;
-                const uint32_t index = indexes[x];
-                char* top = base + topRow[index >> kIndexRedShift] +
-                            column[index & 0xFFFF] * ptrdiff_t{sizeof(uint32_t)};
-                std::memcpy(top, &pair, sizeof pair);
-                std::memcpy(top + down, &pair, sizeof pair);
+                std::memcpy(upper + offsets[x], &pair, sizeof pair);
+                std::memcpy(lower + offsets[x], &pair, sizeof pair);
             }
         }
         row = src.nextStoredRow(row + src.w);
@@ -277,6 +291,25 @@ void storeDotsFromIndexes(const ScopeInstance& inst, const ConstFrame& src, cons
 
 const VectorscopeRowKernels& vectorscopeRowKernels(SimdLevel level) {
     return kernelsFor(level, kVectorscopeRowTable);
+}
+
+bool findChromaScaleForm(const int32_t* table, ChromaScaleForm& form) {
+    const auto entry = [table](int32_t d) { return table[kZeroDifference + d]; };
+    const int32_t whole = entry(kMaxLevel) / kMaxLevel;
+    if (entry(0) != 0 || whole < 0 || whole > kMaxChromaWhole) return false;
+    // The least fraction that reaches every entry's remainder: if it
+    // overshoots one, no fraction fits.
+    int64_t fraction = 0;
+    for (int32_t d = 1; d <= kMaxLevel; ++d) {
+        const int64_t rest = int64_t{entry(d)} - int64_t{whole} * d;
+        if (rest < 0 || rest >= d) return false;
+        fraction = std::max(fraction, ((rest << kFractionWordBits) + d - 1) / d);
+    }
+    if (fraction > std::numeric_limits<uint16_t>::max()) return false;
+    form = {static_cast<int16_t>(whole), static_cast<uint16_t>(fraction)};
+    for (int32_t d = -kMaxLevel; d <= kMaxLevel; ++d)
+        if (entry(d) != scaledDifference(form, d)) return false;
+    return true;
 }
 
 void prepareVectorscope(ScopeInstance& inst, OutputGeometry& geometry) {
@@ -324,9 +357,9 @@ int renderVectorscope(ScopeInstance& inst, const ConstFrame& src, const Frame& d
     drawLine(dst, kRadiusLineX, kRadiusLineY, kCentre, kCentre, kGraticuleColour);
     if (src.w <= 0 || src.h <= 0) return 0;
     const BlockReach reach = dotReach(inst);
-    AffineLuma form;
-    if (reach.fitsIn(dst) && findAffineLuma(inst, form)) {
-        storeDotsFromIndexes(inst, src, dst, vectorscopeRowKernels(level), form);
+    DotPlacement place;
+    if (reach.fitsIn(dst) && findDotPlacement(inst, dst, place)) {
+        storeDotsFromOffsets(src, dst, vectorscopeRowKernels(level), place);
     } else {
         withBlockStore(dst, reach, [&inst, &src](const auto& store) { storeDots(inst, src, store); });
     }

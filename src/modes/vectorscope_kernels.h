@@ -1,6 +1,7 @@
-// Row kernel of the vectorscope, one set per level, the scalar set first: each source word
-// becomes the two table indexes of its dot, (B - Y) + 255 in the low half
-// and (R - Y) + 255 in the high half, Y the clamped measuring luma.
+// Row kernel of the vectorscope, one set per level, the scalar set first:
+// each source word becomes the byte offset of its dot's upper row in the
+// output frame, its columns and rows from the colour differences B - Y and
+// R - Y through the scale tables' arithmetic form, Y the clamped measuring luma.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,26 @@
 #include "core/simd_level.h"
 #include "measure/luma_form.h"
 
-inline constexpr int kIndexRedShift = 16;  // the (R - Y) index's place in an index word
+// A uScale or vScale table as arithmetic: entry 255 + d is
+// sign(d) * (whole * |d| + ((|d| * fraction) >> 16)) for every d in
+// -255..255. Like the luma rows' form it is found from the table each frame.
+struct ChromaScaleForm {
+    int16_t whole;
+    uint16_t fraction;
+};
+
+// Where a pixel's dot goes: byte offset origin + u * 4 + v * rowStep, u and v
+// the scale tables' entries for its B - Y and R - Y.
+struct DotPlacement {
+    AffineLuma luma;
+    int32_t lumaOffset;
+    ChromaScaleForm u, v;
+    int16_t rowStep;  // bytes from the stored row of one v to that of v + 1
+    int32_t origin;   // the neutral dot's upper row and left column
+};
 
 struct VectorscopeRowKernels {
-    void (*indexes)(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* indexes,
-                    int32_t n);
+    void (*offsets)(const DotPlacement& place, const uint32_t* in, int32_t* offsets, int32_t n);
 };
 
 extern const VectorscopeRowKernels kVectorscopeRowsSse2;
@@ -20,3 +36,6 @@ extern const VectorscopeRowKernels kVectorscopeRowsAvx2;
 
 // The set of `level`, for the display and for the kernel runner.
 const VectorscopeRowKernels& vectorscopeRowKernels(SimdLevel level);
+
+// True, with the form filled in, when the 511 entries of `table` have it.
+bool findChromaScaleForm(const int32_t* table, ChromaScaleForm& form);

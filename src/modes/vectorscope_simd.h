@@ -7,20 +7,29 @@
 namespace {
 
 template <typename K>
-void indexesRow(const AffineLuma& form, int32_t lumaOffset, const uint32_t* in, uint32_t* indexes,
-                int32_t n) {
+void offsetsRow(const DotPlacement& place, const uint32_t* in, int32_t* offsets, int32_t n) {
     using V = typename K::V;
-    const LumaWeights<K> w(form);
-    const V offset = K::set1(static_cast<uint32_t>(lumaOffset));
+    const LumaWeights<K> w(place.luma);
+    const V lumaOffset = K::set1(static_cast<uint32_t>(place.lumaOffset));
     const V one = K::set1(1);
     const V level = K::set1(0xFF);
-    const V zeroDifference = K::set1(255);
-    forEachVector<K>(in, indexes, n, [&](V px) {
+    // Per lane, B - Y in the low word and R - Y in the high one.
+    const V whole = K::setWords(place.u.whole, place.v.whole);
+    const V fraction =
+        K::setWords(static_cast<int16_t>(place.u.fraction), static_cast<int16_t>(place.v.fraction));
+    const V steps = K::setWords(static_cast<int16_t>(sizeof(uint32_t)), place.rowStep);
+    const V origin = K::set1(static_cast<uint32_t>(place.origin));
+    forEachVector<K>(in, reinterpret_cast<uint32_t*>(offsets), n, [&](V px) {
         const V sum = K::add(lumaWeightSum<K>(w, px), one);
-        const V luma = K::clampLevel(K::add(K::template srl<24>(sum), offset));
-        const V blue = K::sub(K::add(K::andv(px, level), zeroDifference), luma);
-        const V red = K::sub(K::add(K::andv(K::template srl<16>(px), level), zeroDifference), luma);
-        return K::orv(blue, K::template sll<16>(red));
+        const V luma = K::clampLevel(K::add(K::template srl<24>(sum), lumaOffset));
+        const V blue = K::sub(K::andv(px, level), luma);
+        const V red = K::sub(K::andv(K::template srl<16>(px), level), luma);
+        const V difference = K::orv(K::andv(blue, K::set1(0xFFFF)), K::template sll<16>(red));
+        const V sign = K::template sra16<15>(difference);
+        const V size = K::sub16(K::xorv(difference, sign), sign);
+        const V scaled = K::add16(K::mulLow16(size, whole), K::mulHighUnsigned16(size, fraction));
+        const V placed = K::sub16(K::xorv(scaled, sign), sign);
+        return K::add(K::madd(placed, steps), origin);
     });
 }
 

@@ -13,10 +13,6 @@
 
 namespace {
 
-// The ramp is indexed by 5 per pixel, so it tells apart up to 1023 pixels of
-// one level in a column; a taller source shows every larger count like 1023.
-constexpr uint32_t kRampPixelLimit = (kWfmRampSize - 1) / kWfmRampStep;
-
 struct WaveformLayout {
     int32_t height;       // output rows
     int32_t panelHeight;  // rows per panel: 256 shows every level, 128 every other
@@ -42,6 +38,15 @@ constexpr int32_t kStudioWhiteLevel = 235;
 // Columns are counted a block of kWaveformBlock at a time in one pass over
 // the source rows: each row then gives a run of adjacent pixels, and the
 // block's counts (WaveformCounts, the one count layout) stay on the stack.
+// A source taller than a 16-bit count can hold is counted in passes, each
+// count held to the largest the dots tell apart between them.
+template <typename CountRows>
+void countInPasses(const ConstFrame& src, WaveformCounts& counts, CountRows countRows) {
+    for (int32_t y0 = 0; y0 < src.h; y0 += kWaveformPassRows) {
+        if (y0 > 0) waveformHoldCounts(counts);
+        countRows(src.storedRows(y0, std::min(kWaveformPassRows, src.h - y0)));
+    }
+}
 
 constexpr unsigned channelBit(int channel) { return 1u << channel; }
 constexpr unsigned kChannelSets = 1u << kChannelCount;
@@ -107,9 +112,9 @@ void drawBlock(const ScopeInstance& inst, const Frame& dst, const Trace* traces,
         const Trace& tr = traces[t];
         for (int32_t i = tr.first; i <= tr.last; ++i) {
             uint32_t* out = dst.canvasRow(tr.bottomRow - i) + x0;
-            uint32_t* n = counts[i * tr.step - tr.levelOffset][tr.channel];
+            WaveformCount* n = counts[i * tr.step - tr.levelOffset][tr.channel];
             for (int32_t c = 0; c < columns; ++c) {
-                const uint32_t pixels = std::min(n[c], kRampPixelLimit);
+                const uint32_t pixels = std::min<uint32_t>(n[c], kRampPixelLimit);
                 n[c] = 0;
                 out[c] |= static_cast<uint32_t>(inst.wfmRamp[kWfmRampStep * pixels]) * tr.colourScale;
             }
@@ -143,7 +148,7 @@ void drawScalar(WaveformCounts& counts, int channel, int32_t level, int32_t leve
                 uint32_t* out, ptrdiff_t outStep, uint32_t byteMask) {
     char* row = reinterpret_cast<char*>(out);
     for (int32_t i = 0; i < dots; ++i, row += outStep) {
-        uint32_t* n = counts[level + i * levelStep][channel];
+        WaveformCount* n = counts[level + i * levelStep][channel];
         uint32_t* o = reinterpret_cast<uint32_t*>(row);
         for (int32_t c = 0; c < kWaveformBlock; ++c) {
             o[c] |= dotBrightness(n[c]) * kColourScales[kLuma] & byteMask;
@@ -175,7 +180,9 @@ int32_t countAndDrawBlocks(const WaveformKernels& kernels, const AffineLuma& for
     WaveformCounts counts = {};
     int32_t x0 = 0;
     for (; x0 + kWaveformBlock <= columns; x0 += kWaveformBlock) {
-        kernels.count(form, src.data + x0, src.pitch, src.h, counts);
+        countInPasses(src, counts, [&](const ConstFrame& pass) {
+            kernels.count(form, pass.data + x0, pass.pitch, pass.h, counts);
+        });
         for (int t = 0; t < traceCount; ++t) {
             const Trace& tr = traces[t];
             kernels.draw(counts, tr.channel, tr.first * tr.step - tr.levelOffset, tr.step,
@@ -217,6 +224,12 @@ void drawGraticule(const Frame& dst, int32_t panelHeight, int32_t step, int32_t 
 }  // namespace
 
 const WaveformKernels& waveformKernels(SimdLevel level) { return kernelsFor(level, kWaveformTable); }
+
+void waveformHoldCounts(WaveformCounts& counts) {
+    WaveformCount* const count = &counts[0][0][0];
+    for (int32_t i = 0; i < kWaveformCells; ++i)
+        count[i] = static_cast<WaveformCount>(std::min<uint32_t>(count[i], kRampPixelLimit));
+}
 
 void prepareWaveform(ScopeInstance& inst, OutputGeometry& geometry) {
     const ScopeSettings& s = inst.settings;
@@ -275,12 +288,10 @@ int renderWaveform(ScopeInstance& inst, const ConstFrame& src, const Frame& dst,
     if (scalarFrom == columns) return 0;
 
     const CountFn count = kCounters[counted];
-    // Counts are per pixel, not per 5: a column holds at most h <= 2^31 - 1
-    // pixels, so a 32-bit unsigned count never wraps.
     WaveformCounts counts = {};
     for (int32_t x0 = scalarFrom, width = 0; x0 < columns; x0 += width) {
         width = std::min(kWaveformBlock, columns - x0);
-        count(inst, src, x0, width, counts);
+        countInPasses(src, counts, [&](const ConstFrame& pass) { count(inst, pass, x0, width, counts); });
         drawBlock(inst, dst, traces, traceCount, x0, width, counts);
     }
     return 0;

@@ -67,15 +67,25 @@ void addVideoCases(std::vector<KernelCase>& cases) {
 
 void addVectorscopeCases(std::vector<KernelCase>& cases) {
     const auto inst = recordFor(DisplayMode::Vectorscope);
-    const AffineLuma form = formOf(*inst);
+    DotPlacement place{};
+    place.luma = formOf(*inst);
+    findChromaScaleForm(inst->uScale, place.u);  // a prepared record has them (a mode test says so)
+    findChromaScaleForm(inst->vScale, place.v);
+    // Any placement: the offsets are a sum that every set computes alike.
+    constexpr int16_t kRowStep = 2560;
+    constexpr int32_t kOrigin = 317 * kRowStep + 314 * 4;
+    place.rowStep = kRowStep;
+    place.origin = kOrigin;
     for (const int32_t offset : {0, -16, 16}) {
-        cases.push_back({"vectorscope.indexes" + std::string(offset == 0  ? ""
+        cases.push_back({"vectorscope.offsets" + std::string(offset == 0  ? ""
                                                              : offset < 0 ? ".below"
                                                                           : ".above"),
-                         [form, offset](SimdLevel level, const CheckRows& rows, Out* out) {
+                         [place, offset](SimdLevel level, const CheckRows& rows, Out* out) {
                              const VectorscopeRowKernels& k = vectorscopeRowKernels(level);
+                             DotPlacement at = place;
+                             at.lumaOffset = offset;
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                                 k.indexes(form, offset, in, o, n);
+                                 k.offsets(at, in, reinterpret_cast<int32_t*>(o), n);
                              });
                          }});
     }
@@ -101,8 +111,8 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
                  *held = {};
                  k.count(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
                          rows.h, counts);
-                 const uint32_t* flat = &counts[0][0][0];
-                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                 const WaveformCount* flat = &counts[0][0][0];
+                 if (out) out->insert(out->end(), flat, flat + kWaveformCells);
                  for (int ch = 0; ch < kChannelCount; ++ch) {
                      for (size_t i = 0; i < frame.size(); ++i) frame[i] = rows.words[i % rows.words.size()];
                      // Every level upwards, as a full panel reads them.
@@ -110,7 +120,7 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
                             kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
                      if (out) out->insert(out->end(), frame.begin(), frame.end());
                  }
-                 if (out) out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                 if (out) out->insert(out->end(), flat, flat + kWaveformCells);
              }
          }});
 }

@@ -10,6 +10,7 @@
 
 #include "modes/vectorscope.h"
 #include "params/luma.h"
+#include "support/simd_cases.h"
 #include "support/test_host.h"
 
 namespace {
@@ -272,6 +273,44 @@ TEST(Vectorscope, ForeignTablesNeverWriteOutside) {
     for (DisplayMode first : {DisplayMode::Video, DisplayMode::HotPixel, DisplayMode::Waveform}) {
         SCOPED_TRACE(static_cast<int>(first));
         renderHosted(noise(120, 90, 3), 2, defaultArgs(DisplayMode::Vectorscope), first);
+    }
+}
+
+// At every kernel level, each pixel's dot where its luma and the tables put
+// it, the later pixel in storage order on top: every level of every channel
+// in a row past every power of two (4097 wide), noise, and one pixel. Each
+// picture's first stored pixel is black, whose dot the graticule image holds.
+TEST(Vectorscope, EveryPixelsDotAtEveryLevel) {
+    auto inst = preparedInstance();
+    Image wide(4097, 3);
+    for (int32_t y = 0; y < wide.h; ++y)
+        for (int32_t x = 0; x < wide.w; ++x)
+            wide.at(x, y) = rgb(x & 0xFF, (x * 7 + 85 * y) & 0xFF, (255 - x) & 0xFF);
+    std::vector<Image> pictures = {wide, noise(67, 45, 77), Image(1, 1, 0)};
+    std::vector<SimdLevel> levels = vectorLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (Image& src : pictures) {
+        src.at(0, src.h - 1) = 0;
+        Image want = graticule();
+        for (int32_t y = src.h - 1; y >= 0; --y) {
+            for (int32_t x = 0; x < src.w; ++x) {
+                const uint32_t px = src.at(x, y), r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
+                const uint32_t sum =
+                    inst->weightTable[0][r] + inst->weightTable[1][g] + inst->weightTable[2][b] + 1;
+                const int32_t luma = std::clamp(inst->lumaOffset + static_cast<int32_t>(sum >> 24), 0, 255);
+                const int32_t dx = 314 + inst->uScale[static_cast<int32_t>(b) - luma + 255];
+                const int32_t dy = 317 - inst->vScale[static_cast<int32_t>(r) - luma + 255];
+                for (int i = 0; i < 4; ++i) want.at(dx + i % 2, dy + i / 2) = px;
+            }
+        }
+        for (const SimdLevel level : levels) {
+            SCOPED_TRACE(std::to_string(src.w) + "x" + std::to_string(src.h) + ", " + levelName(level));
+            const StoredFrame in(src, 1);
+            StoredFrame out(kSize, kSize, 3, 0x5A5A5A5Au);
+            EXPECT_EQ(renderVectorscope(*inst, in.constFrame(), out.frame(), level), 0);
+            EXPECT_TRUE(out.paddingIntact());
+            expectSamePixels(out.image(), want);
+        }
     }
 }
 

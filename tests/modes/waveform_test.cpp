@@ -290,7 +290,7 @@ TEST(Waveform, GoldenTestCard) {
 // level in every channel with a column past the last whole block (4097
 // wide), one level filling 1023+ rows of each column, runs of a level
 // around where a dot stops brightening and around every power of two a
-// count might be kept in, and one pixel.
+// count might be kept in (past 2^16 too), and one pixel.
 TEST(Waveform, CountsAtTheirEdgesAtEveryLevel) {
     struct Frame {
         const char* name;
@@ -316,6 +316,16 @@ TEST(Waveform, CountsAtTheirEdgesAtEveryLevel) {
         for (int32_t x = 0; x < runs.w; ++x)
             runs.px[static_cast<size_t>(y) * runs.w + x] = y < kRuns[x] ? 0x00C08040u : 0xFF10E0F0u;
     frames.push_back({"runs across every count size", runs});
+    // The same past what 16 bits count: a column of one level over 2^16 rows,
+    // and runs around where a count would wrap and where a pass ends.
+    constexpr int32_t kLongRuns[] = {0,     1,     1023,  1024,  30000, 64511, 64512, 64513, 65534,
+                                     65535, 65536, 65537, 66000, 67071, 67072, 7,     1536};
+    Image longRuns(static_cast<int32_t>(std::size(kLongRuns)), 67072);
+    for (int32_t y = 0; y < longRuns.h; ++y)
+        for (int32_t x = 0; x < longRuns.w; ++x)
+            longRuns.px[static_cast<size_t>(y) * longRuns.w + x] =
+                y < kLongRuns[x] ? 0x00C08040u : 0xFF10E0F0u;
+    frames.push_back({"runs past 2^16 rows", longRuns});
     Image one(1, 1);
     one.px[0] = 0xFFFFFFFF;
     frames.push_back({"1x1", one});

@@ -1,3 +1,3 @@
 #include "modes/vectorscope_simd.h"
 
-const VectorscopeRowKernels kVectorscopeRowsAvx2 = {indexesRow<VecAvx2>};
+const VectorscopeRowKernels kVectorscopeRowsAvx2 = {offsetsRow<VecAvx2>};

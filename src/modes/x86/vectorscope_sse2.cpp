@@ -1,3 +1,3 @@
 #include "modes/vectorscope_simd.h"
 
-const VectorscopeRowKernels kVectorscopeRowsSse2 = {indexesRow<VecSse2>};
+const VectorscopeRowKernels kVectorscopeRowsSse2 = {offsetsRow<VecSse2>};
