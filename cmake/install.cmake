@@ -33,6 +33,8 @@ It runs the Kivrel filter module as a plug-in host does over anything FFmpeg's
 libraries read, and writes pictures, video or frame hashes.")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so the package's library scan cannot see it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${KIVREL_AVDEVICE_PACKAGE}")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ffmpeg, bash-completion")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

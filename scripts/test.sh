@@ -97,6 +97,9 @@ check_package() {  # build dir
     for lib in libavformat libavcodec libswscale libavutil; do
         grep -q "${lib}[0-9]" <<<"$depends" || { echo "Depends lacks $lib: $depends"; status=1; }
     done
+    # The capture devices are loaded only when asked for: recommended, not linked.
+    dpkg-deb -f "$deb" Recommends | grep -q "libavdevice[0-9]" ||
+        { echo "Recommends lacks libavdevice: $(dpkg-deb -f "$deb" Recommends)"; status=1; }
     # Whether apt would install it here: every dependency known and satisfiable.
     apt-get install -s -qq "./$deb" >/dev/null || { echo "apt-get cannot install $deb"; status=1; }
     scratch=$(mktemp -d)

@@ -12,12 +12,12 @@
 
 #include "input/readers.h"
 #include "os/av_support.h"
+#include "os/capture_devices.h"
 #include "os/signals.h"
 #include "os/slice_workers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
@@ -249,12 +249,16 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     format_->interrupt_callback = {interrupted, this};
     const AVInputFormat* demuxer = nullptr;
     if (!params.inputFormat.empty()) {
-        avdevice_register_all();
         demuxer = av_find_input_format(params.inputFormat.c_str());
         if (demuxer == nullptr) {
-            av_dict_free(&demuxerOptions);
-            return Status::usage(params.inputFormat +
-                                 ": FFmpeg has no input format or capture device of that name");
+            const std::string devices = loadCaptureDevices();
+            if (devices.empty()) demuxer = av_find_input_format(params.inputFormat.c_str());
+            if (demuxer == nullptr) {
+                av_dict_free(&demuxerOptions);
+                if (!devices.empty()) return Status::fail(params.inputFormat + ": " + devices);
+                return Status::usage(params.inputFormat +
+                                     ": FFmpeg has no input format or capture device of that name");
+            }
         }
     }
     int r = avformat_open_input(&format_, url.c_str(), demuxer, &demuxerOptions);

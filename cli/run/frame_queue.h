@@ -38,6 +38,16 @@ public:
         return true;
     }
 
+    // An item if one is waiting, without waiting; false otherwise or once closed.
+    bool tryPop(T& item) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_ || items_.empty()) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        notFull_.notify_one();
+        return true;
+    }
+
     void close() {
         const std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;

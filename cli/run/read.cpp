@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
+#include <string>
 
 #include "os/signals.h"
 #include "run/plan.h"
@@ -102,13 +104,13 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
 ReadAhead::ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch,
                      int frames)
     : reading_(reader, rules),
+      w_(w),
+      h_(h),
+      pitch_(pitch),
+      poolSize_(static_cast<size_t>(std::max(frames, 1))),
       // Room for every buffer there is, the renderer's own among them: giving one back never waits.
       free_(kAnyNumber),
-      ready_(static_cast<size_t>(std::max(frames, 1)) + 1) {
-    for (int k = 0; k < std::max(frames, 1); ++k) {
-        owned_.push_back(std::make_unique<FrameBuffer>(w, h, pitch));
-        free_.push(owned_.back().get());
-    }
+      ready_(poolSize_ + 1) {
     installWakeHandler();
     thread_ = std::thread([this] {
         run();
@@ -118,10 +120,42 @@ ReadAhead::ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t 
 
 ReadAhead::~ReadAhead() { stop(); }
 
+FrameBuffer* ReadAhead::bufferToFill(Status& failure) {
+    FrameBuffer* frame = nullptr;
+    if (free_.tryPop(frame)) return frame;
+    // Made here as the reading first needs them, not before the run starts:
+    // the first frame is decoded while the caller still sets up, and a short
+    // run touches only the memory it uses.
+    if (owned_.size() < poolSize_) {
+        try {
+            owned_.push_back(std::make_unique<FrameBuffer>(w_, h_, pitch_));
+            return owned_.back().get();
+        } catch (const std::bad_alloc&) {
+            // The buffers made so far are enough to go on with, if slower.
+            if (owned_.empty()) {
+                failure = Status::fail("out of memory for a " + std::to_string(w_) + "x" + std::to_string(h_) +
+                                       " frame");
+                return nullptr;
+            }
+            poolSize_ = owned_.size();
+        }
+    }
+    return free_.pop(frame) ? frame : nullptr;
+}
+
 void ReadAhead::run() {
     for (;;) {
         ReadItem r;
-        if (!free_.pop(r.frame)) return;
+        Status failure;
+        r.frame = bufferToFill(failure);
+        if (r.frame == nullptr) {
+            if (!failure.ok()) {
+                r.item.kind = SourceItem::Kind::Failed;
+                r.item.status = failure;
+                ready_.push(std::move(r));
+            }
+            return;
+        }
         r.item = reading_.next(*r.frame);
         const bool frame = r.item.kind == SourceItem::Kind::Frame;
         if (!frame) {

@@ -78,9 +78,16 @@ public:
 
 private:
     void run();
+    // A buffer to read into: a free one, else a new one while fewer than
+    // the pool's size are made; null once stopped, or with `failure` set
+    // when not even one can be made.
+    FrameBuffer* bufferToFill(Status& failure);
 
     FrameReading reading_;
-    std::vector<std::unique_ptr<FrameBuffer>> owned_;
+    int32_t w_, h_;
+    ptrdiff_t pitch_;
+    size_t poolSize_;
+    std::vector<std::unique_ptr<FrameBuffer>> owned_;  // the reading thread's alone
     FrameQueue<FrameBuffer*> free_;
     FrameQueue<ReadItem> ready_;
     std::thread thread_;
