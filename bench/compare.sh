@@ -171,6 +171,8 @@ displays=(
     "waveform|waveform|gbrp|waveform=display=stack:components=7"
     "vectorscope|vectorscope|yuv444p|vectorscope=m=color2"
 )
+# What makes swscale convert as Kivrel's host does (its swsFlags()).
+exact_sws_flags=bicubic+accurate_rnd+full_chroma_int
 
 if [ "$module_part" -eq 1 ]; then
 
@@ -292,6 +294,13 @@ if [ "$end_to_end" -eq 1 ]; then
         e2e_ffmpeg_kb[$name]=$kb
     done
 
+    # Its fast path is inexact (out-of-gamut levels wrap, chroma is not
+    # interpolated): the same graph again with the flags that make swscale
+    # round accurately and keep full chroma, as Kivrel's conversion does.
+    log "end to end: the video view's graph with accurate conversion, best of $runs"
+    read -r exact_s exact_kb <<<"$(timed_best ffmpeg -hide_banner -nostdin -loglevel error \
+        -sws_flags "$exact_sws_flags" -i "$clip" -vf format=bgr0,copy -f null -)"
+
     log "end to end: an FFV1 encode of the video view, once each"
     read -r enc_kivrel_s enc_kivrel_kb <<<"$(timed "$kivrel" "$clip" -d video -q -y -o "$work/kivrel.mkv")"
     enc_fmt=$(ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of csv=p=0 "$work/kivrel.mkv")
@@ -383,6 +392,10 @@ if [ "$end_to_end" -eq 1 ]; then
             "$(ratio "${e2e_kivrel[$name]}" "$decode_s")" "$((e2e_kivrel_kb[$name] / 1024))" \
             "$((e2e_ffmpeg_kb[$name] / 1024))"
     done
+    row "video view, grey" "format=bgr0,copy, -sws_flags $exact_sws_flags" "$(fixed "${e2e_kivrel[video_grey]}" 2)" \
+        "$(fixed "$exact_s" 2)" "$(ratio "$exact_s" "${e2e_kivrel[video_grey]}")" \
+        "$(ratio "${e2e_kivrel[video_grey]}" "$decode_s")" "$((e2e_kivrel_kb[video_grey] / 1024))" \
+        "$((exact_kb / 1024))"
     end_table
     echo
     note "FFV1 encode of the video view ($enc_fmt): Kivrel $(fixed "$enc_kivrel_s" 2) s, peak" \

@@ -163,6 +163,8 @@ TEST_F(Outputs, EveryVideoMuxerWritesTheCardWholeOrSaysWhyNot) {
     for (const AVOutputFormat* m = av_muxer_iterate(&opaque); m != nullptr; m = av_muxer_iterate(&opaque)) {
         const std::string name = m->name;
         if (m->video_codec == AV_CODEC_ID_NONE || rowOf(kNotPlainFiles, name) != nullptr) continue;
+        // Output devices are listed once a test here has loaded them for an input; they write no file.
+        if (m->priv_class != nullptr && AV_IS_OUTPUT_DEVICE(m->priv_class->category)) continue;
         SCOPED_TRACE(name);
         const std::string out = "out_" + name;
         const CliResult r = run({"--card-size", "352x288", "-d", "video", "-frames", std::to_string(kFrames),
