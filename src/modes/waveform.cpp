@@ -158,8 +158,9 @@ void drawScalar(WaveformCounts& counts, int channel, int32_t level, int32_t leve
 }
 
 const WaveformKernels kWaveformKernelsScalar = {countScalar, drawScalar};
-KernelTable<WaveformKernels> kWaveformTable = {&kWaveformKernelsScalar,
-                                               KIVREL_X86_SETS(kWaveformKernelsSse2, kWaveformKernelsAvx2)};
+KernelTable<WaveformKernels> kWaveformTable = {
+    &kWaveformKernelsScalar,
+    KIVREL_X86_SETS(kWaveformKernelsSse2, kWaveformKernelsAvx2, kWaveformKernelsAvx512)};
 
 // The vector kernels compute the brightness instead of reading it: they
 // run only when every entry the dots can read is the parameter stage's.
