@@ -26,4 +26,3 @@ struct YuvRowKernels {
 };
 extern const YuvRowKernels kYuvRowsSse2;
 extern const YuvRowKernels kYuvRowsAvx2;
-extern const YuvRowKernels kYuvRowsAvx512;

@@ -42,7 +42,6 @@ struct WaveformKernels {
 
 extern const WaveformKernels kWaveformKernelsSse2;
 extern const WaveformKernels kWaveformKernelsAvx2;
-extern const WaveformKernels kWaveformKernelsAvx512;
 
 // The set of `level`, for the display and for the kernel runner.
 const WaveformKernels& waveformKernels(SimdLevel level);
