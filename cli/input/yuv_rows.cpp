@@ -69,10 +69,8 @@ void fitLumaLine(YuvTables& t) {
 namespace {
 
 const YuvRowKernels kYuvRowsScalar = {yuvRowScalar};
-// AVX-512 runs the AVX2 set: its gathers are written for 256 bits, and the
-// runs kernel at 512 bits is slower than they are.
 KernelTable<YuvRowKernels> kYuvRowTable = {&kYuvRowsScalar,
-                                           KIVREL_X86_SETS(kYuvRowsSse2, kYuvRowsAvx2, kYuvRowsAvx2)};
+                                           KIVREL_X86_SETS(kYuvRowsSse2, kYuvRowsAvx2, kYuvRowsAvx512)};
 
 }  // namespace
 
