@@ -69,7 +69,8 @@ void fitLumaLine(YuvTables& t) {
 namespace {
 
 const YuvRowKernels kYuvRowsScalar = {yuvRowScalar};
-KernelTable<YuvRowKernels> kYuvRowTable = {&kYuvRowsScalar, KIVREL_X86_SETS(kYuvRowsSse2, kYuvRowsAvx2)};
+KernelTable<YuvRowKernels> kYuvRowTable = {&kYuvRowsScalar,
+                                           KIVREL_X86_SETS(kYuvRowsSse2, kYuvRowsAvx2, kYuvRowsAvx512)};
 
 }  // namespace
 

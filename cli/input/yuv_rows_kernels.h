@@ -26,3 +26,4 @@ struct YuvRowKernels {
 };
 extern const YuvRowKernels kYuvRowsSse2;
 extern const YuvRowKernels kYuvRowsAvx2;
+extern const YuvRowKernels kYuvRowsAvx512;

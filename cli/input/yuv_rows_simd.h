@@ -1,17 +1,18 @@
 // The row kernels written once over vector_ops.h's sets: sums of the tables'
 // contributions, the clamp to 0..255 and the packing into words with
-// saturating packs, eight (SSE2) or sixteen (AVX2) pixels at a time.
+// saturating packs, eight (SSE2), sixteen (AVX2) or 32 (AVX-512) pixels at
+// a time.
 // Saturating int32 -> int16 -> uint8 is exactly the scalar clamp, since a
 // 16.16 value shifted down always fits in 16 bits.
 //
-// SSE2 looks the tables up into small aligned runs first; AVX2 gathers them
-// straight into lanes, a chroma sample's two contributions in one 64-bit
-// element. Where Y keeps its range, its contribution is a shift; AVX2 also
-// computes it from the table's fitted line (one multiply per part), where
-// that line gives the table exactly.
+// SSE2 looks the tables up into small aligned runs first; AVX2 and AVX-512
+// gather them straight into lanes, a chroma sample's two contributions in
+// one 64-bit element. Where Y keeps its range, its contribution is a shift;
+// the gathering sets also compute it from the table's fitted line (one
+// multiply per part), where that line gives the table exactly.
 //
-// Included only by x86/yuv_rows_sse2.cpp and x86/yuv_rows_avx2.cpp; everything has
-// internal linkage, so an AVX2 body never stands in for an SSE2 one.
+// Included only by the x86/yuv_rows_*.cpp files; everything has internal
+// linkage, so a wider body never stands in for a narrower one.
 #pragma once
 
 #include <algorithm>
@@ -51,20 +52,6 @@ KV_VECTOR_INLINE void storeWords(uint32_t* out, typename K::V r, typename K::V g
     K::store(out, K::interleaveWordsLow(blueGreen, red));
     K::store(out + K::kLanes, K::interleaveWordsHigh(blueGreen, red));
 }
-
-#if defined(__AVX2__)
-// Y's contribution to eight pixels from the table's line.
-KV_VECTOR_INLINE __m256i yLineLanes(const uint8_t* p, const YuvTables& t) {
-    const __m256i v = VecAvx2::bytesToLanes(p);
-    const YuvTables::Line& line = t.yLine;
-    const __m256i fraction =
-        _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.fraction)),
-                                           _mm256_set1_epi32(line.fractionBase)),
-                          YuvTables::kLineShift);
-    return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.slope)), fraction),
-                            _mm256_set1_epi32(t.y[0]));
-}
-#endif
 
 // Pixels per pass of the run kernel: small enough for the runs to stay in
 // L1, even so that a pass starts on a chroma pair.
@@ -124,70 +111,131 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
     }
 }
 
+// The gathering kernel's lookups, one set per width: Y's contribution from
+// its table (a gather) or from the table's line (a multiply per part), and
+// a vector of chroma samples' R, G and B contributions in sample order
+// (two gathers each of Cr and Cb, a sample's pair in one 64-bit element).
+template <typename K>
+struct Gathers {
+    static constexpr bool kAny = false;
+};
+
 #if defined(__AVX2__)
-KV_VECTOR_INLINE __m256i gather8(const int32_t* table, const uint8_t* levels) {
-    return _mm256_i32gather_epi32(table, VecAvx2::bytesToLanes(levels), sizeof(int32_t));
-}
+template <>
+struct Gathers<VecAvx2> {
+    static constexpr bool kAny = true;
+    using V = __m256i;
+    static KV_VECTOR_INLINE V yLine(const uint8_t* p, const YuvTables& t) {
+        const V v = VecAvx2::bytesToLanes(p);
+        const YuvTables::Line& line = t.yLine;
+        const V fraction =
+            _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.fraction)),
+                                               _mm256_set1_epi32(line.fractionBase)),
+                              YuvTables::kLineShift);
+        return _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.slope)), fraction),
+            _mm256_set1_epi32(t.y[0]));
+    }
+    static KV_VECTOR_INLINE V yTable(const int32_t* table, const uint8_t* levels) {
+        return _mm256_i32gather_epi32(table, VecAvx2::bytesToLanes(levels), sizeof(int32_t));
+    }
+    // The pairs of four samples: own, green, own, green ...
+    static KV_VECTOR_INLINE V pairs(const YuvTables::Pair* table, const uint8_t* levels) {
+        int32_t four;
+        std::memcpy(&four, levels, sizeof four);
+        const __m128i index = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
+        return _mm256_i32gather_epi64(reinterpret_cast<const long long*>(table), index,
+                                      sizeof(YuvTables::Pair));
+    }
+    static KV_VECTOR_INLINE void chroma(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, V& r, V& g,
+                                        V& b) {
+        const V cr0 = pairs(t.cr, cr), cr1 = pairs(t.cr, cr + 4);
+        const V cb0 = pairs(t.cb, cb), cb1 = pairs(t.cb, cb + 4);
+        const auto evens = [](V a, V c) {  // per 128-bit lane: a0 a2 c0 c2
+            return _mm256_castps_si256(
+                _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(2, 0, 2, 0)));
+        };
+        const auto odds = [](V a, V c) {
+            return _mm256_castps_si256(
+                _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(3, 1, 3, 1)));
+        };
+        // The shuffles leave samples 0 1 4 5 | 2 3 6 7; the permute puts them in order.
+        constexpr int kOrder = _MM_SHUFFLE(3, 1, 2, 0);
+        r = _mm256_permute4x64_epi64(evens(cr0, cr1), kOrder);
+        b = _mm256_permute4x64_epi64(evens(cb0, cb1), kOrder);
+        g = _mm256_permute4x64_epi64(odds(_mm256_add_epi32(cr0, cb0), _mm256_add_epi32(cr1, cb1)), kOrder);
+    }
+};
+#endif
 
-// The pairs of four samples: own, green, own, green ...
-KV_VECTOR_INLINE __m256i gatherPairs(const YuvTables::Pair* table, const uint8_t* levels) {
-    int32_t four;
-    std::memcpy(&four, levels, sizeof four);
-    const __m128i index = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(four));
-    return _mm256_i32gather_epi64(reinterpret_cast<const long long*>(table), index, sizeof(YuvTables::Pair));
-}
-
-// Eight samples' pairs (two gathers each of Cr and Cb) as R, G and B in
-// sample order.
-KV_VECTOR_INLINE void chromaLanes(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, __m256i& r,
-                                  __m256i& g, __m256i& b) {
-    const __m256i cr0 = gatherPairs(t.cr, cr), cr1 = gatherPairs(t.cr, cr + 4);
-    const __m256i cb0 = gatherPairs(t.cb, cb), cb1 = gatherPairs(t.cb, cb + 4);
-    const auto evens = [](__m256i a, __m256i c) {  // per 128-bit lane: a0 a2 c0 c2
-        return _mm256_castps_si256(
-            _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(2, 0, 2, 0)));
-    };
-    const auto odds = [](__m256i a, __m256i c) {
-        return _mm256_castps_si256(
-            _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(c), _MM_SHUFFLE(3, 1, 3, 1)));
-    };
-    // The shuffles leave samples 0 1 4 5 | 2 3 6 7; the permute puts them in order.
-    constexpr int kOrder = _MM_SHUFFLE(3, 1, 2, 0);
-    r = _mm256_permute4x64_epi64(evens(cr0, cr1), kOrder);
-    b = _mm256_permute4x64_epi64(evens(cb0, cb1), kOrder);
-    g = _mm256_permute4x64_epi64(odds(_mm256_add_epi32(cr0, cb0), _mm256_add_epi32(cr1, cb1)), kOrder);
-}
+#if defined(__AVX512BW__)
+template <>
+struct Gathers<VecAvx512> {
+    static constexpr bool kAny = true;
+    using V = __m512i;
+    static KV_VECTOR_INLINE V yLine(const uint8_t* p, const YuvTables& t) {
+        const V v = VecAvx512::bytesToLanes(p);
+        const YuvTables::Line& line = t.yLine;
+        const V fraction =
+            _mm512_srai_epi32(_mm512_add_epi32(_mm512_mullo_epi32(v, _mm512_set1_epi32(line.fraction)),
+                                               _mm512_set1_epi32(line.fractionBase)),
+                              YuvTables::kLineShift);
+        return _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_mullo_epi32(v, _mm512_set1_epi32(line.slope)), fraction),
+            _mm512_set1_epi32(t.y[0]));
+    }
+    static KV_VECTOR_INLINE V yTable(const int32_t* table, const uint8_t* levels) {
+        return _mm512_i32gather_epi32(VecAvx512::bytesToLanes(levels), table, sizeof(int32_t));
+    }
+    // The pairs of eight samples: own, green, own, green ...
+    static KV_VECTOR_INLINE V pairs(const YuvTables::Pair* table, const uint8_t* levels) {
+        const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(levels)));
+        return _mm512_i32gather_epi64(index, table, sizeof(YuvTables::Pair));
+    }
+    static KV_VECTOR_INLINE void chroma(const YuvTables& t, const uint8_t* cb, const uint8_t* cr, V& r, V& g,
+                                        V& b) {
+        const V cr0 = pairs(t.cr, cr), cr1 = pairs(t.cr, cr + 8);
+        const V cb0 = pairs(t.cb, cb), cb1 = pairs(t.cb, cb + 8);
+        // Across the whole vectors, so the samples come out in order.
+        const V odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+        r = VecAvx512::evenLanes(cr0, cr1);
+        b = VecAvx512::evenLanes(cb0, cb1);
+        g = _mm512_permutex2var_epi32(_mm512_add_epi32(cr0, cb0), odd, _mm512_add_epi32(cr1, cb1));
+    }
+};
+#endif
 
 // How the gathering kernel finds Y's contribution.
 enum class LumaBy { Step, Line, Table };
 
-template <bool kPairs, LumaBy kLuma>
+template <typename K, bool kPairs, LumaBy kLuma>
 void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
-    constexpr int32_t kStep = 16, kHalf = kStep / 2;
+    using V = typename K::V;
+    using G = Gathers<K>;
+    constexpr int32_t kHalf = K::kLanes, kStep = 2 * kHalf;
     int32_t x = 0;
     for (; x + kStep <= row.w; x += kStep) {
-        __m256i r0, r1, g0, g1, b0, b1;
+        V r0, r1, g0, g1, b0, b1;
         if constexpr (kPairs) {
-            __m256i r, g, b;
-            chromaLanes(t, row.cb + x / 2, row.cr + x / 2, r, g, b);
-            r0 = VecAvx2::spreadLow(r), r1 = VecAvx2::spreadHigh(r);
-            g0 = VecAvx2::spreadLow(g), g1 = VecAvx2::spreadHigh(g);
-            b0 = VecAvx2::spreadLow(b), b1 = VecAvx2::spreadHigh(b);
+            V r, g, b;
+            G::chroma(t, row.cb + x / 2, row.cr + x / 2, r, g, b);
+            r0 = K::spreadLow(r), r1 = K::spreadHigh(r);
+            g0 = K::spreadLow(g), g1 = K::spreadHigh(g);
+            b0 = K::spreadLow(b), b1 = K::spreadHigh(b);
         } else {
-            chromaLanes(t, row.cb + x, row.cr + x, r0, g0, b0);
-            chromaLanes(t, row.cb + x + kHalf, row.cr + x + kHalf, r1, g1, b1);
+            G::chroma(t, row.cb + x, row.cr + x, r0, g0, b0);
+            G::chroma(t, row.cb + x + kHalf, row.cr + x + kHalf, r1, g1, b1);
         }
         for (int32_t r = 0; r < row.rows; ++r) {
             const uint8_t* py = row.y[r] + x;
-            __m256i y0, y1;
+            V y0, y1;
             if constexpr (kLuma == LumaBy::Step) {
-                yStepLanes<VecAvx2>(py, t.y[0], y0, y1);
+                yStepLanes<K>(py, t.y[0], y0, y1);
             } else if constexpr (kLuma == LumaBy::Line) {
-                y0 = yLineLanes(py, t), y1 = yLineLanes(py + kHalf, t);
+                y0 = G::yLine(py, t), y1 = G::yLine(py + kHalf, t);
             } else {
-                y0 = gather8(t.y, py), y1 = gather8(t.y, py + kHalf);
+                y0 = G::yTable(t.y, py), y1 = G::yTable(t.y, py + kHalf);
             }
-            using K = VecAvx2;
             storeWords<K>(row.out[r] + x, levels16<K>(K::add(y0, r0), K::add(y1, r1)),
                           levels16<K>(K::add(y0, g0), K::add(y1, g1)),
                           levels16<K>(K::add(y0, b0), K::add(y1, b1)));
@@ -204,9 +252,8 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     rest.cr += kPairs ? x / 2 : x;
     rest.w -= x;
     constexpr ChromaSpread kSpread = kPairs ? ChromaSpread::Pairs : ChromaSpread::Each;
-    yuvRowByRuns<VecAvx2, kSpread, kLuma == LumaBy::Step>(t, rest);
+    yuvRowByRuns<K, kSpread, kLuma == LumaBy::Step>(t, rest);
 }
-#endif
 
 template <typename K, bool kYStep>
 void yuvRowByRunsAt(const YuvTables& t, const YuvRow& row) {
@@ -219,19 +266,19 @@ void yuvRowByRunsAt(const YuvTables& t, const YuvRow& row) {
 
 template <typename K>
 void yuvRowAt(const YuvTables& t, const YuvRow& row) {
-#if defined(__AVX2__)
-    if (K::kLanes == VecAvx2::kLanes && row.spread != ChromaSpread::Mapped) {
-        const bool pairs = row.spread == ChromaSpread::Pairs;
-        if (t.yStep)
-            return pairs ? yuvRowGathered<true, LumaBy::Step>(t, row)
-                         : yuvRowGathered<false, LumaBy::Step>(t, row);
-        if (t.yOnLine)
-            return pairs ? yuvRowGathered<true, LumaBy::Line>(t, row)
-                         : yuvRowGathered<false, LumaBy::Line>(t, row);
-        return pairs ? yuvRowGathered<true, LumaBy::Table>(t, row)
-                     : yuvRowGathered<false, LumaBy::Table>(t, row);
+    if constexpr (Gathers<K>::kAny) {
+        if (row.spread != ChromaSpread::Mapped) {
+            const bool pairs = row.spread == ChromaSpread::Pairs;
+            if (t.yStep)
+                return pairs ? yuvRowGathered<K, true, LumaBy::Step>(t, row)
+                             : yuvRowGathered<K, false, LumaBy::Step>(t, row);
+            if (t.yOnLine)
+                return pairs ? yuvRowGathered<K, true, LumaBy::Line>(t, row)
+                             : yuvRowGathered<K, false, LumaBy::Line>(t, row);
+            return pairs ? yuvRowGathered<K, true, LumaBy::Table>(t, row)
+                         : yuvRowGathered<K, false, LumaBy::Table>(t, row);
+        }
     }
-#endif
     if (t.yStep)
         yuvRowByRunsAt<K, true>(t, row);
     else

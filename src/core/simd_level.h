@@ -10,11 +10,12 @@
 
 enum class SimdLevel : int32_t {
     Scalar = 0,
-    Sse2 = 1,  // every x86-64 processor, and the 32-bit Windows build's floor
-    Avx2 = 2,  // chosen at run time: only its own files are built for it
+    Sse2 = 1,    // every x86-64 processor, and the 32-bit Windows build's floor
+    Avx2 = 2,    // chosen at run time: only its own files are built for it
+    Avx512 = 3,  // F, BW, VL and DQ, likewise at run time
 };
-inline constexpr int32_t kSimdLevelCount = 3;
-inline constexpr std::string_view kSimdLevelNames[kSimdLevelCount] = {"scalar", "sse2", "avx2"};
+inline constexpr int32_t kSimdLevelCount = 4;
+inline constexpr std::string_view kSimdLevelNames[kSimdLevelCount] = {"scalar", "sse2", "avx2", "avx512"};
 
 // The highest level both this build and this processor run.
 SimdLevel hostSimdLevel();
@@ -38,8 +39,9 @@ const Kernels& kernelsFor(SimdLevel level, KernelTable<Kernels>& table) {
 // knows whether this build has vector kernels at all. The CMake builds a
 // unit's x86/ files only where it does, so elsewhere the names are never
 // referred to.
+// A unit whose AVX-512 set would not be faster names its AVX2 set for it.
 #if KIVREL_X86_KERNELS
-#define KIVREL_X86_SETS(sse2, avx2) &(sse2), &(avx2)
+#define KIVREL_X86_SETS(sse2, avx2, avx512) &(sse2), &(avx2), &(avx512)
 #else
-#define KIVREL_X86_SETS(sse2, avx2) nullptr, nullptr
+#define KIVREL_X86_SETS(sse2, avx2, avx512) nullptr, nullptr, nullptr
 #endif

@@ -1,8 +1,8 @@
 // The few vector operations the kernels share, over 32-bit lanes (words are
 // the 16-bit halves of a lane). One struct per instruction set: a kernel is
 // a template written once against these names and built in one file per
-// level (the x86/*_sse2.cpp and x86/*_avx2.cpp files of the filter and the
-// host's conversion).
+// level (the x86/*_sse2.cpp, *_avx2.cpp and *_avx512.cpp files of the
+// filter and the host's conversion).
 //
 // Everything here has internal linkage on purpose: a file built for AVX2
 // must not hand the linker an inline function that a file for an older
@@ -10,8 +10,13 @@
 #pragma once
 
 #include <emmintrin.h>
-#if defined(__AVX2__)
+#if defined(__AVX2__) || defined(__AVX512BW__)
+// GCC 12's AVX-512 forms start from a deliberately undefined vector, which
+// its uninitialized-use check reports once they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 #include <cstdint>
@@ -207,6 +212,100 @@ struct VecAvx2 {
     static KV_VECTOR_INLINE V interleaveBytesHigh(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
     static KV_VECTOR_INLINE V interleaveWordsLow(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
     static KV_VECTOR_INLINE V interleaveWordsHigh(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+};
+#endif
+
+#if defined(__AVX512BW__)
+// The AVX2 set's semantics lane for lane, sixteen lanes wide: packs,
+// interleaves and byte shuffles still act per 128-bit quarter. Compares
+// come back as vectors of all-ones lanes, as at the other levels, so the
+// kernels keep one form of mask.
+struct VecAvx512 {
+    using V = __m512i;
+    static constexpr int kLanes = 16;
+
+    static KV_VECTOR_INLINE V load(const uint32_t* p) { return _mm512_loadu_si512(p); }
+    static KV_VECTOR_INLINE void store(uint32_t* p, V v) { _mm512_storeu_si512(p, v); }
+    static KV_VECTOR_INLINE V set1(uint32_t x) { return _mm512_set1_epi32(static_cast<int>(x)); }
+    static KV_VECTOR_INLINE V setWords(int16_t lo, int16_t hi) {
+        return set1(static_cast<uint16_t>(lo) | static_cast<uint32_t>(static_cast<uint16_t>(hi)) << 16);
+    }
+    static KV_VECTOR_INLINE V zero() { return _mm512_setzero_si512(); }
+    static KV_VECTOR_INLINE V andv(V a, V b) { return _mm512_and_si512(a, b); }
+    static KV_VECTOR_INLINE V orv(V a, V b) { return _mm512_or_si512(a, b); }
+    static KV_VECTOR_INLINE V andNot(V a, V b) { return _mm512_andnot_si512(a, b); }
+    static KV_VECTOR_INLINE V add(V a, V b) { return _mm512_add_epi32(a, b); }
+    static KV_VECTOR_INLINE V sub(V a, V b) { return _mm512_sub_epi32(a, b); }
+    template <int N>
+    static KV_VECTOR_INLINE V srl(V a) {
+        return _mm512_srli_epi32(a, N);
+    }
+    template <int N>
+    static KV_VECTOR_INLINE V sll(V a) {
+        return _mm512_slli_epi32(a, N);
+    }
+    static KV_VECTOR_INLINE V cmpEq(V a, V b) { return _mm512_movm_epi32(_mm512_cmpeq_epi32_mask(a, b)); }
+    static KV_VECTOR_INLINE V cmpGt(V a, V b) { return _mm512_movm_epi32(_mm512_cmpgt_epi32_mask(a, b)); }
+    // Bit by bit, as the SSE2 form: mask ? yes : no in one ternary-logic step.
+    static constexpr int kMaskYesNo = 0xCA;
+    static KV_VECTOR_INLINE V select(V mask, V yes, V no) {
+        return _mm512_ternarylogic_epi32(mask, yes, no, kMaskYesNo);
+    }
+    static KV_VECTOR_INLINE V minSigned(V a, V b) { return _mm512_min_epi32(a, b); }
+    static KV_VECTOR_INLINE V maxSigned(V a, V b) { return _mm512_max_epi32(a, b); }
+    static KV_VECTOR_INLINE V madd(V a, V b) { return _mm512_madd_epi16(a, b); }
+    static KV_VECTOR_INLINE V mulRound15(V a, V b) { return _mm512_mulhrs_epi16(a, b); }
+    static KV_VECTOR_INLINE V clampLevel(V a) { return maxSigned(minSigned(a, set1(255)), zero()); }
+    static KV_VECTOR_INLINE V greyOfTopByte(V a) {
+        // As the AVX2 form: byte 3 of each lane three times and a zero,
+        // indexed within each 128-bit quarter.
+        const V spread =
+            _mm512_broadcast_i32x4(_mm_setr_epi8(3, 3, 3, -1, 7, 7, 7, -1, 11, 11, 11, -1, 15, 15, 15, -1));
+        return _mm512_shuffle_epi8(a, spread);
+    }
+    static KV_VECTOR_INLINE int signMask(V a) { return static_cast<int>(_mm512_movepi32_mask(a)); }
+    static KV_VECTOR_INLINE V sub16(V a, V b) { return _mm512_sub_epi16(a, b); }
+    static KV_VECTOR_INLINE V add16(V a, V b) { return _mm512_add_epi16(a, b); }
+    static KV_VECTOR_INLINE V xorv(V a, V b) { return _mm512_xor_si512(a, b); }
+    template <int N>
+    static KV_VECTOR_INLINE V sra16(V a) {
+        return _mm512_srai_epi16(a, N);
+    }
+    static KV_VECTOR_INLINE V mulLow16(V a, V b) { return _mm512_mullo_epi16(a, b); }
+    static KV_VECTOR_INLINE V mulHighUnsigned16(V a, V b) { return _mm512_mulhi_epu16(a, b); }
+    static KV_VECTOR_INLINE V subSaturated16(V a, V b) { return _mm512_subs_epi16(a, b); }
+    static KV_VECTOR_INLINE V max16(V a, V b) { return _mm512_max_epi16(a, b); }
+    static KV_VECTOR_INLINE V min16(V a, V b) { return _mm512_min_epi16(a, b); }
+    static KV_VECTOR_INLINE V srl64by32(V a) { return _mm512_srli_epi64(a, 32); }
+    static KV_VECTOR_INLINE V minBytes(V a, V b) { return _mm512_min_epu8(a, b); }
+    static KV_VECTOR_INLINE V maxBytes(V a, V b) { return _mm512_max_epu8(a, b); }
+    static KV_VECTOR_INLINE V evenLanes(V a, V b) {
+        const V even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+        return _mm512_permutex2var_epi32(a, even, b);
+    }
+    static KV_VECTOR_INLINE V spreadLow(V a) {
+        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7), a);
+    }
+    static KV_VECTOR_INLINE V spreadHigh(V a) {
+        return _mm512_permutexvar_epi32(
+            _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15), a);
+    }
+    static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
+        return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
+        return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+    template <int N>
+    static KV_VECTOR_INLINE V sra(V a) {
+        return _mm512_srai_epi32(a, N);
+    }
+    static KV_VECTOR_INLINE V packWords(V a, V b) { return _mm512_packs_epi32(a, b); }
+    static KV_VECTOR_INLINE V packBytes(V a, V b) { return _mm512_packus_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesLow(V a, V b) { return _mm512_unpacklo_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveBytesHigh(V a, V b) { return _mm512_unpackhi_epi8(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsLow(V a, V b) { return _mm512_unpacklo_epi16(a, b); }
+    static KV_VECTOR_INLINE V interleaveWordsHigh(V a, V b) { return _mm512_unpackhi_epi16(a, b); }
 };
 #endif
 

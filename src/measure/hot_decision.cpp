@@ -41,8 +41,9 @@ int32_t countScalar(const HotRowSource& src, const uint32_t* in, int32_t n) {
 
 const HotPixelKernels kHotPixelKernelsScalar = {decideScalar, countScalar};
 
-KernelTable<HotPixelKernels> kHotPixelTable = {&kHotPixelKernelsScalar,
-                                               KIVREL_X86_SETS(kHotPixelKernelsSse2, kHotPixelKernelsAvx2)};
+KernelTable<HotPixelKernels> kHotPixelTable = {
+    &kHotPixelKernelsScalar,
+    KIVREL_X86_SETS(kHotPixelKernelsSse2, kHotPixelKernelsAvx2, kHotPixelKernelsAvx512)};
 
 }  // namespace
 

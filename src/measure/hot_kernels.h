@@ -58,6 +58,7 @@ struct HotPixelKernels {
 
 extern const HotPixelKernels kHotPixelKernelsSse2;
 extern const HotPixelKernels kHotPixelKernelsAvx2;
+extern const HotPixelKernels kHotPixelKernelsAvx512;
 
 // The kernels of `level` for `inst`'s rows, with `src` filled in for them:
 // the scalar reference where an entry does not fit the packed rows.

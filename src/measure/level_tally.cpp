@@ -32,8 +32,8 @@ void countPairsScalar(const LevelWordSource& src, const uint32_t* in, int32_t n,
 
 const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar, countPairsScalar};
 
-KernelTable<LevelWordKernels> kLevelWordTable = {&kLevelWordsScalar,
-                                                 KIVREL_X86_SETS(kLevelWordsSse2, kLevelWordsAvx2)};
+KernelTable<LevelWordKernels> kLevelWordTable = {
+    &kLevelWordsScalar, KIVREL_X86_SETS(kLevelWordsSse2, kLevelWordsAvx2, kLevelWordsAvx512)};
 
 constexpr int32_t kChunk = 1024;  // level words per kernel call: 4 KiB on the stack
 

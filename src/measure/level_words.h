@@ -52,6 +52,7 @@ inline uint32_t higherBytes(uint32_t a, uint32_t b) { return ~lowerBytes(~a, ~b)
 
 extern const LevelWordKernels kLevelWordsSse2;
 extern const LevelWordKernels kLevelWordsAvx2;
+extern const LevelWordKernels kLevelWordsAvx512;
 
 // The kernels of `level` for `inst`'s rows, with `src` filled in for them:
 // the scalar reference where the rows have no affine form (stale tables).

@@ -242,7 +242,8 @@ void offsetsScalar(const DotPlacement& place, const uint32_t* in, int32_t* offse
 
 const VectorscopeRowKernels kVectorscopeRowsScalar = {offsetsScalar};
 KernelTable<VectorscopeRowKernels> kVectorscopeRowTable = {
-    &kVectorscopeRowsScalar, KIVREL_X86_SETS(kVectorscopeRowsSse2, kVectorscopeRowsAvx2)};
+    &kVectorscopeRowsScalar,
+    KIVREL_X86_SETS(kVectorscopeRowsSse2, kVectorscopeRowsAvx2, kVectorscopeRowsAvx512)};
 
 // The kernels' placement of the dots in `dst`, when the tables have their
 // forms and a stored row's step fits the kernels' 16-bit multiplier.

@@ -33,6 +33,7 @@ struct VectorscopeRowKernels {
 
 extern const VectorscopeRowKernels kVectorscopeRowsSse2;
 extern const VectorscopeRowKernels kVectorscopeRowsAvx2;
+extern const VectorscopeRowKernels kVectorscopeRowsAvx512;
 
 // The set of `level`, for the display and for the kernel runner.
 const VectorscopeRowKernels& vectorscopeRowKernels(SimdLevel level);

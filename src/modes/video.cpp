@@ -31,8 +31,8 @@ void greyScalar(const AffineLuma& form, uint32_t offsetGrey, const uint32_t* in,
 }
 
 const VideoRowKernels kVideoRowsScalar = {maskScalar, greyScalar};
-KernelTable<VideoRowKernels> kVideoRowTable = {&kVideoRowsScalar,
-                                               KIVREL_X86_SETS(kVideoRowsSse2, kVideoRowsAvx2)};
+KernelTable<VideoRowKernels> kVideoRowTable = {
+    &kVideoRowsScalar, KIVREL_X86_SETS(kVideoRowsSse2, kVideoRowsAvx2, kVideoRowsAvx512)};
 
 }  // namespace
 

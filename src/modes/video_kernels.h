@@ -16,6 +16,7 @@ struct VideoRowKernels {
 
 extern const VideoRowKernels kVideoRowsSse2;
 extern const VideoRowKernels kVideoRowsAvx2;
+extern const VideoRowKernels kVideoRowsAvx512;
 
 // The set of `level`, for the view and for the kernel runner.
 const VideoRowKernels& videoRowKernels(SimdLevel level);

@@ -115,6 +115,7 @@ void drawDots(WaveformCounts& counts, int channel, int32_t level, int32_t levelS
     const V base = K::set1(128);
     char* row = reinterpret_cast<char*>(out);
     constexpr int kCountVectors = sizeof(WaveformCount) * kWaveformBlock / (sizeof(uint32_t) * K::kLanes);
+    static_assert(kCountVectors >= 1, "a level's counts fill at least one vector");
     for (int32_t i = 0; i < dots; ++i, row += outStep) {
         WaveformCount* n = counts[level + i * levelStep][channel];
         // Most levels of a block are empty on most pictures: their dots

@@ -7,6 +7,11 @@
 // differing pixel or byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +47,31 @@ void expectLevelsAgree(const ScopeInstance& prepared, const OutputGeometry& g, c
 }
 
 }  // namespace
+
+// The levels every check here runs reach the widest set the system says the
+// processor has (Linux's flags, which leave out what the system does not
+// save): a level the detection missed would go untested and unused.
+TEST(SimdPaths, TheLevelsReachTheWidestSetTheSystemLists) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    }
+    if (line.rfind("flags", 0) != 0) GTEST_SKIP() << "the system lists no processor flags";
+    std::istringstream words(line);
+    const std::set<std::string> flags{std::istream_iterator<std::string>(words), {}};
+    std::vector<std::string> names;
+    for (const SimdLevel level : vectorLevels()) names.push_back(levelName(level));
+    const struct {
+        const char* level;
+        std::vector<std::string> flags;
+    } kSets[] = {{"avx2", {"avx2"}}, {"avx512", {"avx512f", "avx512bw", "avx512vl", "avx512dq"}}};
+    for (const auto& set : kSets) {
+        if (!std::all_of(set.flags.begin(), set.flags.end(),
+                         [&](const std::string& f) { return flags.count(f) != 0; }))
+            continue;
+        EXPECT_NE(std::find(names.begin(), names.end(), set.level), names.end()) << set.level;
+    }
+}
 
 TEST(SimdPaths, EveryLevelMatchesTheScalarCodeOnEveryDisplay) {
     if (vectorLevels().empty()) GTEST_SKIP() << "this build or processor has only the scalar code";

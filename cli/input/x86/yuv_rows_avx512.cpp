@@ -1,0 +1,3 @@
+#include "input/yuv_rows_simd.h"
+
+const YuvRowKernels kYuvRowsAvx512 = {yuvRowAt<VecAvx512>};

@@ -1,0 +1,3 @@
+#include "measure/hot_simd.h"
+
+const HotPixelKernels kHotPixelKernelsAvx512 = {decideRow<VecAvx512>, countRow<VecAvx512>};
