@@ -150,10 +150,11 @@ TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
     Image noise(4097, 19);
     for (uint32_t& px : noise.px) px = rng.next();
     frames.push_back({"noise, 4097x19", noise, 1});
-    // Rows counted from both halves at once: halves of 500, not whole runs.
-    Image shortRuns(1001, 67);
+    // Rows counted from both halves at once: halves of 501, which end in a
+    // short run of an odd length.
+    Image shortRuns(1003, 67);
     for (uint32_t& px : shortRuns.px) px = rng.next() & 0xFF030303;
-    frames.push_back({"1001x67, cells that wrap", shortRuns, 2});
+    frames.push_back({"1003x67, cells that wrap", shortRuns, 2});
     Image column(1, 70001);
     for (uint32_t& px : column.px) px = rng.next() & 0xFF0F0F0F;
     frames.push_back({"one column", column, 2});
