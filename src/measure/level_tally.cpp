@@ -27,7 +27,10 @@ void levelsAndExtremesScalar(const LevelWordSource& src, const uint32_t* in, uin
 
 void countPairsScalar(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
                       LevelCounts& counts) {
-    for (int32_t x = 0; x < n; ++x) countLevelPair(set, levelWord(*src.inst, in[x]), counts);
+    const auto makeWords = [&](int32_t x, uint32_t* words, int32_t m) {
+        levelsScalar(src, in + x, words, m);
+    };
+    countLevelPairRow(n, makeWords, set, counts);
 }
 
 const LevelWordKernels kLevelWordsScalar = {levelsScalar, levelsAndExtremesScalar, countPairsScalar};

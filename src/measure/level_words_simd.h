@@ -65,21 +65,11 @@ void levelsAndExtremes(const LevelWordSource& src, const uint32_t* in, uint32_t*
 template <typename K>
 void countPairsRow(const LevelWordSource& src, const uint32_t* in, int32_t n, LevelPairSet& set,
                    LevelCounts& counts) {
-    // A short run of words at a time: the vector work of one run overlaps
-    // the increments of the run before, which find their words stored.
-    constexpr int32_t kRun = 128;
     const LevelWord<K> word(src.form, src.inst->lumaOffset);
-    alignas(32) uint32_t words[kRun];
-    for (int32_t x0 = 0; x0 < n; x0 += kRun) {
-        const int32_t m = n - x0 < kRun ? n - x0 : kRun;
-        forEachVector<K>(in + x0, words, m, word);
-        int32_t x = 0;
-        for (; x + 4 <= m; x += 4) {
-#pragma GCC unroll 4
-            for (int32_t k = 0; k < 4; ++k) countLevelPair(set, words[x + k], counts);
-        }
-        for (; x < m; ++x) countLevelPair(set, words[x], counts);
-    }
+    const auto makeWords = [&](int32_t x, uint32_t * words, int32_t m) __attribute__((always_inline)) {
+        forEachVector<K>(in + x, words, m, word);
+    };
+    countLevelPairRow(n, makeWords, set, counts);
 }
 
 }  // namespace

@@ -134,8 +134,8 @@ int64_t countPixels(const ScopeInstance& inst, const Image& picture, LevelCounts
 // with every set of them taken (four increments a pixel), against a count
 // of the pixels here: every pair of green and blue levels; one colour in
 // more than 65,535 pixels, whose cells wrap hundreds of times; 4097 wide;
-// one column; 1x1. Counts add to what earlier frames left, as those of
-// switched-off channels do.
+// an odd width whose half-rows end in a short run; one column; 1x1. Counts
+// add to what earlier frames left, as those of switched-off channels do.
 TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
     TestRng rng{1614};
     std::vector<Frames> frames;
@@ -150,6 +150,11 @@ TEST(Measure, HistogramCountsEveryPixelWithAndWithoutPairTables) {
     Image noise(4097, 19);
     for (uint32_t& px : noise.px) px = rng.next();
     frames.push_back({"noise, 4097x19", noise, 1});
+    // Rows counted from both halves at once: halves of 501, which end in a
+    // short run of an odd length.
+    Image shortRuns(1003, 67);
+    for (uint32_t& px : shortRuns.px) px = rng.next() & 0xFF030303;
+    frames.push_back({"1003x67, cells that wrap", shortRuns, 2});
     Image column(1, 70001);
     for (uint32_t& px : column.px) px = rng.next() & 0xFF0F0F0F;
     frames.push_back({"one column", column, 2});
