@@ -111,6 +111,20 @@ void yuvRowByRuns(const YuvTables& t, const YuvRow& row) {
     }
 }
 
+// Y's contribution from the table's line, a multiply per part, at the
+// widths that multiply 32-bit lanes in one instruction.
+template <typename K>
+KV_VECTOR_INLINE typename K::V yLineLanes(const uint8_t* p, const YuvTables& t) {
+    using V = typename K::V;
+    const V v = K::bytesToLanes(p);
+    const YuvTables::Line& line = t.yLine;
+    const V fraction = K::template sra<YuvTables::kLineShift>(
+        K::add(K::mulLow32(v, K::set1(static_cast<uint32_t>(line.fraction))),
+               K::set1(static_cast<uint32_t>(line.fractionBase))));
+    return K::add(K::add(K::mulLow32(v, K::set1(static_cast<uint32_t>(line.slope))), fraction),
+                  K::set1(static_cast<uint32_t>(t.y[0])));
+}
+
 // The gathering kernel's lookups, one set per width: Y's contribution from
 // its table (a gather) or from the table's line (a multiply per part), and
 // a vector of chroma samples' R, G and B contributions in sample order
@@ -125,17 +139,6 @@ template <>
 struct Gathers<VecAvx2> {
     static constexpr bool kAny = true;
     using V = __m256i;
-    static KV_VECTOR_INLINE V yLine(const uint8_t* p, const YuvTables& t) {
-        const V v = VecAvx2::bytesToLanes(p);
-        const YuvTables::Line& line = t.yLine;
-        const V fraction =
-            _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.fraction)),
-                                               _mm256_set1_epi32(line.fractionBase)),
-                              YuvTables::kLineShift);
-        return _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(line.slope)), fraction),
-            _mm256_set1_epi32(t.y[0]));
-    }
     static KV_VECTOR_INLINE V yTable(const int32_t* table, const uint8_t* levels) {
         return _mm256_i32gather_epi32(table, VecAvx2::bytesToLanes(levels), sizeof(int32_t));
     }
@@ -173,17 +176,6 @@ template <>
 struct Gathers<VecAvx512> {
     static constexpr bool kAny = true;
     using V = __m512i;
-    static KV_VECTOR_INLINE V yLine(const uint8_t* p, const YuvTables& t) {
-        const V v = VecAvx512::bytesToLanes(p);
-        const YuvTables::Line& line = t.yLine;
-        const V fraction =
-            _mm512_srai_epi32(_mm512_add_epi32(_mm512_mullo_epi32(v, _mm512_set1_epi32(line.fraction)),
-                                               _mm512_set1_epi32(line.fractionBase)),
-                              YuvTables::kLineShift);
-        return _mm512_add_epi32(
-            _mm512_add_epi32(_mm512_mullo_epi32(v, _mm512_set1_epi32(line.slope)), fraction),
-            _mm512_set1_epi32(t.y[0]));
-    }
     static KV_VECTOR_INLINE V yTable(const int32_t* table, const uint8_t* levels) {
         return _mm512_i32gather_epi32(VecAvx512::bytesToLanes(levels), table, sizeof(int32_t));
     }
@@ -232,7 +224,7 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
             if constexpr (kLuma == LumaBy::Step) {
                 yStepLanes<K>(py, t.y[0], y0, y1);
             } else if constexpr (kLuma == LumaBy::Line) {
-                y0 = G::yLine(py, t), y1 = G::yLine(py + kHalf, t);
+                y0 = yLineLanes<K>(py, t), y1 = yLineLanes<K>(py + kHalf, t);
             } else {
                 y0 = G::yTable(t.y, py), y1 = G::yTable(t.y, py + kHalf);
             }

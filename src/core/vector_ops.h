@@ -197,6 +197,8 @@ struct VecAvx2 {
     static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
         return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
     }
+    // Lane by lane, the low 32 bits of the product.
+    static KV_VECTOR_INLINE V mulLow32(V a, V b) { return _mm256_mullo_epi32(a, b); }
     static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
         return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
@@ -293,6 +295,7 @@ struct VecAvx512 {
     static KV_VECTOR_INLINE V bytesToLanes(const uint8_t* p) {
         return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
+    static KV_VECTOR_INLINE V mulLow32(V a, V b) { return _mm512_mullo_epi32(a, b); }
     static KV_VECTOR_INLINE V wordsToLanes(const uint16_t* p) {
         return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
     }
