@@ -298,8 +298,9 @@ if [ "$end_to_end" -eq 1 ]; then
     # interpolated): the same graph again with the flags that make swscale
     # round accurately and keep full chroma, as Kivrel's conversion does.
     log "end to end: the video view's graph with accurate conversion, best of $runs"
+    # (After -i: before it, the flags would be the input's and go unused.)
     read -r exact_s exact_kb <<<"$(timed_best ffmpeg -hide_banner -nostdin -loglevel error \
-        -sws_flags "$exact_sws_flags" -i "$clip" -vf format=bgr0,copy -f null -)"
+        -i "$clip" -sws_flags "$exact_sws_flags" -vf format=bgr0,copy -f null -)"
 
     log "end to end: an FFV1 encode of the video view, once each"
     read -r enc_kivrel_s enc_kivrel_kb <<<"$(timed "$kivrel" "$clip" -d video -q -y -o "$work/kivrel.mkv")"
