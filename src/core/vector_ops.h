@@ -13,10 +13,14 @@
 #if defined(__AVX2__) || defined(__AVX512BW__)
 // GCC 12's AVX-512 forms start from a deliberately undefined vector, which
 // its uninitialized-use check reports once they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 #endif
 
 #include <cstdint>
