@@ -15,8 +15,11 @@ public:
     // (0 .. lanes() - 1) on a thread of its own. 1 for a renderer that keeps
     // state from frame to frame.
     virtual int lanes() const = 0;
-    // Renders `source` in `lane`. The renderer may take the buffer's pixels
-    // and leave another buffer of the same geometry in their place. `output`
-    // stays valid and unchanged until the lane's next render.
-    virtual Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) = 0;
+    // Takes `source`'s pixels as the lane's next frame and leaves in their
+    // place a buffer of the same geometry the lane no longer needs (the frame
+    // it took before), free for the reading at once.
+    virtual void take(int lane, FrameBuffer& source) = 0;
+    // Renders the frame the lane took last. `output` stays valid and
+    // unchanged until the lane's next render.
+    virtual Status render(int lane, int64_t number, const FrameBuffer*& output) = 0;
 };

@@ -226,11 +226,15 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
     return {};
 }
 
-Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
-    // The library's own repetition, found once by converting the chroma
-    // samples' positions (low bytes, then high bytes) as if they were levels.
-    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
-    const int w = f.width, h = f.height;
+namespace {
+
+// Which chroma sample the library gives each pixel along one axis of a
+// w x h frame: the samples' positions converted as if they were levels (Cb
+// holds each sample's column, Cr its row), the low bytes and then the high
+// bytes. The two axes are scaled apart, so `columns` (read along Cb's top
+// row) needs only the frame's width and a row or two, and the rows (down
+// Cr's first column) only its height: two thin frames instead of a whole one.
+Status probeChroma(AVPixelFormat fmt, int w, int h, int fullRange, bool columns, std::vector<int32_t>& map) {
     SwsContext* probe = sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_YUV444P, SWS_POINT | SWS_FULL_CHR_H_INT,
                                        nullptr, nullptr, nullptr);
     AVFrame* in = av_frame_alloc();
@@ -250,8 +254,7 @@ Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
         if (av_frame_get_buffer(in, 0) < 0 || av_frame_get_buffer(out, 0) < 0)
             s = Status::fail("out of memory for converting " + std::string(d->name));
     }
-    chromaColumn_.assign(static_cast<size_t>(w), 0);
-    chromaRow_.assign(static_cast<size_t>(h), 0);
+    map.assign(static_cast<size_t>(columns ? w : h), 0);
     constexpr int kByteBits = 8;
     for (int shift = 0; shift < 2 * kByteBits && s.ok(); shift += kByteBits) {
         for (int y = 0; y < h; ++y)
@@ -267,18 +270,32 @@ Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
             s = Status::fail("converting a frame from " + std::string(d->name) + " failed");
             break;
         }
-        for (int x = 0; x < w; ++x) chromaColumn_[static_cast<size_t>(x)] |= out->data[1][x] << shift;
-        for (int y = 0; y < h; ++y)
-            chromaRow_[static_cast<size_t>(y)] |= out->data[2][static_cast<ptrdiff_t>(y) * out->linesize[2]]
-                                                  << shift;
+        for (size_t k = 0; k < map.size(); ++k)
+            map[k] |= (columns ? out->data[1][k] : out->data[2][static_cast<ptrdiff_t>(k) * out->linesize[2]])
+                      << shift;
     }
-    // Mostly each chroma sample covers the same number of pixels from the left.
-    pairs_ = d->log2_chroma_w == 1;
-    for (int x = 0; x < w && pairs_; ++x) pairs_ = chromaColumn_[static_cast<size_t>(x)] == x >> 1;
     sws_freeContext(probe);
     av_frame_free(&in);
     av_frame_free(&out);
     return s;
+}
+
+}  // namespace
+
+Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
+    // Only a probe's first row or column is read; a few more keep it an ordinary frame.
+    constexpr int kThin = 16;
+    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
+    if (Status s = probeChroma(fmt, f.width, std::min(f.height, kThin), fullRange, true, chromaColumn_);
+        !s.ok())
+        return s;
+    if (Status s = probeChroma(fmt, std::min(f.width, kThin), f.height, fullRange, false, chromaRow_);
+        !s.ok())
+        return s;
+    // Mostly each chroma sample covers the same number of pixels from the left.
+    pairs_ = av_pix_fmt_desc_get(fmt)->log2_chroma_w == 1;
+    for (int x = 0; x < f.width && pairs_; ++x) pairs_ = chromaColumn_[static_cast<size_t>(x)] == x >> 1;
+    return {};
 }
 
 void LevelConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const {

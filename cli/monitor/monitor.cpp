@@ -262,8 +262,9 @@ void Monitor::feed(Tile& tile) {
         copyPixels(full, region_.x, region_.y, src);
 }
 
-Status Monitor::render(int, FrameBuffer& source, int64_t frameNumber, const FrameBuffer*& output) {
-    std::swap(full_[0], source);
+void Monitor::take(int, FrameBuffer& source) { std::swap(full_[0], source); }
+
+Status Monitor::render(int, int64_t frameNumber, const FrameBuffer*& output) {
     if (second_ != nullptr)
         if (Status s = second_->readAgain(full_[1], secondLevels_); !s.ok()) return s;
     {

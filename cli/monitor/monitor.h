@@ -90,18 +90,19 @@ public:
     std::string settingsText();
 
     int lanes() const override { return 1; }
-    Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;
+    void take(int lane, FrameBuffer& source) override;
+    Status render(int lane, int64_t number, const FrameBuffer*& output) override;
 
 private:
     struct Tile {
         MonitorTile what;
         std::unique_ptr<FilterInstance> inst;
-        bool wholeFrame = false;          // a picture-shaped display: the whole frame, scaled, outlined
-        RgbLevels rgb = RgbLevels::Full;  // what the display measures against
-        size_t levels = 0;                // which of full_ holds it
-        TileSize natural;                 // the instance's output
-        TileSize size;                    // as shown
-        TilePoint at;                     // the tile's top-left corner in the output
+        bool wholeFrame = false;            // a picture-shaped display: the whole frame, scaled, outlined
+        RgbLevels rgb = RgbLevels::Full;    // what the display measures against
+        size_t levels = 0;                  // which of full_ holds it
+        TileSize natural;                   // the instance's output
+        TileSize size;                      // as shown
+        TilePoint at;                       // the tile's top-left corner in the output
         std::vector<std::string> wordings;  // the caption's, longest first
         std::string caption;
         std::unique_ptr<PictureScaler> scaler;

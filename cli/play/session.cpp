@@ -136,7 +136,8 @@ PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted)
     if (f.item.kind != SourceItem::Kind::Frame) return f;
     if (!wanted(f.item.meta) && !everyFrame_) return f;
     FrameRenderer& renderer = monitor_ ? static_cast<FrameRenderer&>(*monitor_) : *single_;
-    if (Status s = renderer.render(0, *frame, f.item.meta.number, f.output); !s.ok()) {
+    renderer.take(0, *frame);
+    if (Status s = renderer.render(0, f.item.meta.number, f.output); !s.ok()) {
         f.item.kind = SourceItem::Kind::Failed;
         f.item.status = s;
         f.output = nullptr;

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr auto kSignalPoll = std::chrono::milliseconds(50);
+constexpr int kReadAheadFrames = 2;
 
 }  // namespace
 
@@ -30,9 +31,8 @@ Status ModuleRenderer::end() {
     return first;
 }
 
-Status ModuleRenderer::render(int k, FrameBuffer& source, int64_t number, const FrameBuffer*& output) {
+Status ModuleRenderer::render(int k, int64_t number, const FrameBuffer*& output) {
     FilterInstance& inst = lane(k);
-    inst.exchangeSource(source);
     const CallbackScope scope("runProc", number);
     if (Status s = inst.run(number); !s.ok()) return s;
     output = &std::as_const(inst).output();
@@ -58,9 +58,11 @@ RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& re
         return;
     }
     const int lanes = renderer.lanes();
-    // A frame being read, one waiting for each lane: enough to keep every
-    // stage busy, few enough to keep memory small.
-    ahead_.emplace(reader, rules, w, h, pitch, lanes + 1);
+    // Each lane keeps the frame it renders in a buffer of its own and hands
+    // back the one before as it takes the next: the reading needs one to read
+    // into and one waiting for the first lane free. More would only cost: a
+    // 1080p buffer is 8 MB, and making one costs more than converting ten frames.
+    ahead_.emplace(reader, rules, w, h, pitch, kReadAheadFrames);
     // Each lane holds at most one result the caller has not taken and works on one more.
     results_.resize(static_cast<size_t>(2 * lanes + 1));
     lanes_.resize(static_cast<size_t>(lanes));
@@ -92,10 +94,11 @@ void RenderFlow::runLane(int k) {
                     return;
                 }
             }
+            renderer_.take(k, *r.frame);
+            ahead_->recycle(r.frame);  // now the buffer the lane had
             const auto t0 = Timing::Clock::now();
-            Status s = renderer_.render(k, *r.frame, r.item.meta.number, done.output);
+            Status s = renderer_.render(k, r.item.meta.number, done.output);
             done.filterSeconds = Timing::since(t0);
-            ahead_->recycle(r.frame);  // now the buffer the renderer had
             if (!s.ok()) {
                 done.item.kind = SourceItem::Kind::Failed;
                 done.item.status = s;
@@ -127,8 +130,9 @@ RenderedFrame RenderFlow::next() {
             ended_ = true;
             return done;
         }
+        renderer_.take(0, spare_);
         const auto t0 = Timing::Clock::now();
-        Status s = renderer_.render(0, spare_, done.item.meta.number, done.output);
+        Status s = renderer_.render(0, done.item.meta.number, done.output);
         done.filterSeconds = Timing::since(t0);
         if (!s.ok()) {
             ended_ = true;

@@ -34,7 +34,8 @@ public:
     Status end();
 
     int lanes() const override { return 1 + static_cast<int>(more_.size()); }
-    Status render(int lane, FrameBuffer& source, int64_t number, const FrameBuffer*& output) override;
+    void take(int k, FrameBuffer& source) override { lane(k).exchangeSource(source); }
+    Status render(int lane, int64_t number, const FrameBuffer*& output) override;
 
 private:
     FilterInstance& lane(int k) { return k == 0 ? first_ : *more_[static_cast<size_t>(k - 1)]; }

@@ -524,7 +524,7 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
     constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
                                           AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV411P,  AV_PIX_FMT_YUV410P,
                                           AV_PIX_FMT_YUV444P};
-    constexpr int kSizes[][2] = {{1, 1}, {2, 2}, {7, 5}, {33, 17}, {64, 3}, {271, 4}, {530, 2}};
+    constexpr int kSizes[][2] = {{1, 1}, {2, 2}, {7, 5}, {33, 17}, {64, 3}, {271, 4}, {530, 2}, {97, 131}};
     enum Fill { kNoise, kBlack, kWhite };
     uint32_t seed = 12345;
     auto random = [&seed] { return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24); };
@@ -580,6 +580,45 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
                         }
                     }
             }
+}
+
+// The same at picture sizes, odd both ways, where the thin frames that find
+// the chroma map are far from the whole frame: noise, the host's kernel.
+TEST(Levels, ChromaReadInPlaceMatchesTheLibraryAtPictureSizes) {
+    constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV440P,
+                                          AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P};
+    constexpr int kSizes[][2] = {{1921, 1081}, {723, 1283}};
+    uint32_t seed = 777;
+    SourceLevels levels;
+    levels.yuv = true;
+    levels.fullRange = false;
+    for (const AVPixelFormat fmt : kFormats)
+        for (const auto& size : kSizes) {
+            const int w = size[0], h = size[1];
+            SCOPED_TRACE(std::string(av_get_pix_fmt_name(fmt)) + " " + std::to_string(w) + "x" +
+                         std::to_string(h));
+            OwnedFrame in;
+            in.f->format = fmt;
+            in.f->width = w;
+            in.f->height = h;
+            ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
+            const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
+            for (int p = 0; p < 3; ++p)
+                for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
+                    in.f->data[p][k] = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+            std::vector<uint32_t> want(static_cast<size_t>(w) * h), got(want.size());
+            LevelConverter reference(ChromaPath::Library, SimdLevel::Scalar), inPlace;
+            ASSERT_TRUE(
+                reference
+                    .convert(*in.f, levels, RgbLevels::Full, reinterpret_cast<uint8_t*>(want.data()), w * 4)
+                    .ok());
+            ASSERT_TRUE(
+                inPlace.convert(*in.f, levels, RgbLevels::Full, reinterpret_cast<uint8_t*>(got.data()), w * 4)
+                    .ok());
+            const auto miss = std::mismatch(want.begin(), want.end(), got.begin());
+            ASSERT_TRUE(miss.first == want.end()) << "first at pixel " << (miss.first - want.begin()) % w
+                                                  << "," << (miss.first - want.begin()) / w;
+        }
 }
 
 // All 2^24 Y, Cb, Cr triples, once each, through every row kernel and every
