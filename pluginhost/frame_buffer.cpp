@@ -8,13 +8,14 @@ FrameBuffer::FrameBuffer(int32_t w, int32_t h, ptrdiff_t pitch, uint32_t fill)
       pitch_(pitch),
       // At least one word, so even an empty frame has an address to hand over.
       words_(std::max<size_t>(1, static_cast<size_t>(pitch / kBytesPerPixel) * static_cast<size_t>(h))) {
-    // Every word written once: the pixels, then each row's padding.
-    words_.front() = kPaddingSentinel;
+    // The memory reads as zero: only other fills and the padding are
+    // written. An empty frame's one word is padding.
+    if (w_ == 0 || h_ == 0) words_.front() = kPaddingSentinel;
     Frame f = frame();
     const int32_t stride = static_cast<int32_t>(pitch_ / kBytesPerPixel);
     for (int32_t k = 0; k < h_; ++k) {
         uint32_t* row = f.storedRow(k);
-        std::fill_n(row, w_, fill);
+        if (fill != 0) std::fill_n(row, w_, fill);
         std::fill(row + w_, row + stride, kPaddingSentinel);
     }
 }

@@ -1,15 +1,16 @@
-// Where frames live. A 1080p frame is 8 MB and a run keeps a handful; each
-// is written whole as soon as it is made, so the allocator neither zeroes
-// it first (the frame's own fill is the one pass) nor, where the system
-// allows, takes it in 4 KB pages, whose first-touch faults cost more than
-// the fill itself.
+// Where frames live. A 1080p frame is 8 MB and a run keeps a handful. Its
+// memory reads as zero from the start: large frames are fresh pages from the
+// system, which clears them anyway, so a frame that starts black is never
+// written before its first use (a fill pass cost a run as much as
+// converting several frames). Where the system allows, they come in huge
+// pages, whose first-touch faults cost less than 4 KB pages'.
 #pragma once
 
 #include <cstddef>
 #include <new>
 #include <utility>
 
-// The platform's side: memory for `bytes`, or null; and its release.
+// The platform's side: memory for `bytes` that reads as zero, or null; and its release.
 void* allocateFrameMemory(size_t bytes);
 void releaseFrameMemory(void* p, size_t bytes);
 
