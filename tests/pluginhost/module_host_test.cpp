@@ -110,12 +110,12 @@ TEST_F(ModuleHost, VideoViewThroughTheHostsFramesIsExact) {
     }
 }
 
-// Frame memory is not zeroed by its allocator: a new frame, even one that
-// reuses the memory of a scribbled one, holds its fill in every pixel and
-// the sentinel in every padding word, at sizes on both sides of the large
-// frames' path.
+// A new frame, even one that reuses the memory of a scribbled one, holds
+// its fill in every pixel (black is left to the memory's own zeros) and the
+// sentinel in every padding word, at sizes on both sides of the large
+// frames' path, empty frames among them.
 TEST(FrameBuffers, ANewFrameHoldsItsFillAndSentinelWhateverMemoryItReuses) {
-    constexpr int32_t kSizes[][3] = {{1, 1, 0}, {3, 2, 5}, {1920, 1080, 0}, {1921, 1081, 7}};
+    constexpr int32_t kSizes[][3] = {{1, 1, 0}, {3, 2, 5}, {0, 2, 3}, {1920, 1080, 0}, {1921, 1081, 7}};
     constexpr uint32_t kScribble = 0x5A5A5A5A;
     for (const auto& size : kSizes)
         for (const uint32_t fill : {0u, 0x00123456u}) {
