@@ -322,6 +322,10 @@ void LevelConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStri
         }
         row.cb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
         row.cr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
+        // The next rows mostly follow these, on the next chroma row.
+        row.ahead[0] = row.rows * static_cast<ptrdiff_t>(pitches[0]);
+        row.ahead[1] = pitches[1];
+        row.ahead[2] = pitches[2];
         rowKernel_(tables_, row);
     }
 }

@@ -3,6 +3,7 @@
 // ones give the same words bit for bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/simd_level.h"
@@ -50,6 +51,10 @@ struct YuvRow {
     int32_t w;
     ChromaSpread spread;
     const int32_t* column;  // for Mapped
+    // Bytes from these rows of each plane (Y, Cb, Cr) to the rows the next
+    // call reads, which the vector kernels fetch while they read these; past
+    // the last rows they point outside the planes, where a fetch does nothing.
+    ptrdiff_t ahead[3];
 };
 
 using YuvRowKernel = void (*)(const YuvTables& t, const YuvRow& row);

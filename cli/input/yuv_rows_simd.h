@@ -56,12 +56,13 @@ KV_VECTOR_INLINE void storeWords(uint32_t* out, typename K::V r, typename K::V g
 // The decoder's planes come from another core's cache or from memory, and
 // the processor alone fetches them too late for the gathering kernel, which
 // reads two luma rows and two chroma rows at once (it waited on half its
-// luma loads): each row is fetched this many luma bytes ahead, the chroma
-// half as far.
-constexpr int32_t kFetchAhead = 512;
-
-KV_VECTOR_INLINE void fetchAhead(const uint8_t* p) {
-    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+// luma loads): as it reads a row it fetches the same pixels of the next
+// call's rows. An address, not a pointer: past the last rows it leaves the
+// plane, and a fetch of any address is harmless.
+KV_VECTOR_INLINE void fetchAhead(const uint8_t* p, ptrdiff_t ahead) {
+    _mm_prefetch(
+        reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(ahead)),
+        _MM_HINT_T0);
 }
 
 // Pixels per pass of the run kernel: small enough for the runs to stay in
@@ -220,8 +221,8 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
     for (; x + kStep <= row.w; x += kStep) {
         V r0, r1, g0, g1, b0, b1;
         const int32_t c = kPairs ? x / 2 : x;
-        fetchAhead(row.cb + c + kFetchAhead / 2);
-        fetchAhead(row.cr + c + kFetchAhead / 2);
+        fetchAhead(row.cb + c, row.ahead[1]);
+        fetchAhead(row.cr + c, row.ahead[2]);
         if constexpr (kPairs) {
             V r, g, b;
             G::chroma(t, row.cb + c, row.cr + c, r, g, b);
@@ -234,7 +235,7 @@ void yuvRowGathered(const YuvTables& t, const YuvRow& row) {
         }
         for (int32_t r = 0; r < row.rows; ++r) {
             const uint8_t* py = row.y[r] + x;
-            fetchAhead(py + kFetchAhead);
+            fetchAhead(py, row.ahead[0]);
             V y0, y1;
             if constexpr (kLuma == LumaBy::Step) {
                 yStepLanes<K>(py, t.y[0], y0, y1);
