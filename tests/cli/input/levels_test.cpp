@@ -515,6 +515,19 @@ std::string levelsName(const SourceLevels& levels, RgbLevels out) {
            (out == RgbLevels::Studio ? " studio" : " full");
 }
 
+// A w x h frame of planar YUV in `fmt`, every byte of its planes from `sample`.
+template <typename Sample>
+bool fillPlanes(OwnedFrame& in, AVPixelFormat fmt, int w, int h, Sample sample) {
+    in.f->format = fmt;
+    in.f->width = w;
+    in.f->height = h;
+    if (av_frame_get_buffer(in.f, 0) < 0) return false;
+    const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
+    for (int p = 0; p < 3; ++p)
+        for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k) in.f->data[p][k] = sample();
+    return true;
+}
+
 // Subsampled 8-bit YUV read where it lies, rows shared out among threads,
 // by every row kernel, gives exactly what the library's 4:4:4 first gives
 // with the scalar kernel: at odd sizes where the last chroma sample covers
@@ -535,14 +548,9 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
             for (const Fill fill : {kNoise, kBlack, kWhite}) {
                 const int w = size[0], h = size[1];
                 OwnedFrame in;
-                in.f->format = fmt;
-                in.f->width = w;
-                in.f->height = h;
-                ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
-                const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
-                for (int p = 0; p < 3; ++p)
-                    for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
-                        in.f->data[p][k] = fill == kNoise ? random() : fill == kBlack ? 0 : 255;
+                ASSERT_TRUE(fillPlanes(in, fmt, w, h, [&] {
+                    return fill == kNoise ? random() : fill == kBlack ? uint8_t{0} : uint8_t{255};
+                }));
                 for (const bool fullIn : {false, true})
                     for (const RgbLevels out : {RgbLevels::Full, RgbLevels::Studio}) {
                         SourceLevels levels;
@@ -598,14 +606,9 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibraryAtPictureSizes) {
             SCOPED_TRACE(std::string(av_get_pix_fmt_name(fmt)) + " " + std::to_string(w) + "x" +
                          std::to_string(h));
             OwnedFrame in;
-            in.f->format = fmt;
-            in.f->width = w;
-            in.f->height = h;
-            ASSERT_GE(av_frame_get_buffer(in.f, 0), 0);
-            const int chromaRows = AV_CEIL_RSHIFT(h, av_pix_fmt_desc_get(fmt)->log2_chroma_h);
-            for (int p = 0; p < 3; ++p)
-                for (int k = 0; k < in.f->linesize[p] * (p == 0 ? h : chromaRows); ++k)
-                    in.f->data[p][k] = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+            ASSERT_TRUE(fillPlanes(in, fmt, w, h, [&seed] {
+                return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+            }));
             std::vector<uint32_t> want(static_cast<size_t>(w) * h), got(want.size());
             LevelConverter reference(ChromaPath::Library, SimdLevel::Scalar), inPlace;
             ASSERT_TRUE(
