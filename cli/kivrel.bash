@@ -12,12 +12,12 @@ _kivrel_settings_options="-d --display --channels --system --matrix --range --ga
     --no-grid --accumulate --no-accumulate --passthru --no-passthru --change --max-ire --module"
 _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:v -vcodec -pix_fmt
     -pix_fmt:v -threads -an -sn -dn --null --verify -y --overwrite -n --no-overwrite -ss -t -to -frames
-    -frames:v -vframes -start_number --skip-errors --keep-partial --input-matrix --input-range
+    -frames:v -vframes -start_number --skip-errors --keep-partial --input-matrix --input-range --field-order
     -noautorotate --card-size --script --print-config --layout --picture-size --crop --labels
     --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version"
 _kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
     --area --crop -f --fail-on -j --jobs --merge -ss -t -to
-    -frames -start_number -threads --skip-errors --input-matrix --input-range -noautorotate --system
+    -frames -start_number -threads --skip-errors --input-matrix --input-range --field-order -noautorotate --system
     --matrix --range --gamma --max-ire --script --module --help"
 
 # Completes the last item of a comma-separated list in $cur from the words
@@ -65,6 +65,7 @@ _kivrel_value() {
     --range) COMPREPLY=($(compgen -W "0-255 16-235 auto" -- "$cur")) ;;
     --input-matrix) COMPREPLY=($(compgen -W "601 709 2020" -- "$cur")) ;;
     --input-range) COMPREPLY=($(compgen -W "tv pc" -- "$cur")) ;;
+    --field-order) COMPREPLY=($(compgen -W "progressive tff bff" -- "$cur")) ;;
     --change) COMPREPLY=($(compgen -W "black intensity saturation" -- "$cur")) ;;
     --layout) COMPREPLY=($(compgen -W "row column grid" -- "$cur")) ;;
     --range-rule) COMPREPLY=($(compgen -W "on studio off" -- "$cur")) ;;

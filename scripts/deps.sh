@@ -23,7 +23,8 @@ ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavde
 tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base man-db
        xvfb xdotool xauth  # and kivrel play's window, under a test's own X server
        ffmpeg              # which sends kivrel play's test a live UDP stream
-       parallel)           # GNU parallel: the report merge test runs the per-file step with it
+       parallel            # GNU parallel: the report merge test runs the per-file step with it
+       python3-numpy)      # the conversion sweep's reference, on Debian's python3
 page=(chromium)
 fuzz=(clang libclang-rt-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64

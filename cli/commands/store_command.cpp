@@ -20,7 +20,7 @@ bool settingsOnly(const Options& o) {
            !o.duration && !o.endTime && o.start.atBeginning() && o.start.text.empty() && !o.startNumber &&
            o.threads == 0 && o.padPitch == 0 && o.cardWidth == 0 && !o.printConfig && !o.overwrite &&
            !o.neverOverwrite && !o.keepPartial && !o.skipErrors && !o.nullOutput && !o.noAutorotate &&
-           !o.inputLevels.matrix && !o.inputLevels.fullRange;
+           !o.inputLevels.matrix && !o.inputLevels.fullRange && !o.inputLevels.fields;
 }
 
 }  // namespace

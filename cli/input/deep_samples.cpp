@@ -46,14 +46,20 @@ AVPixelFormat planar8Like(const AVPixFmtDescriptor& d) {
 
 namespace {
 
-// (x + half) >> Drop without the sum, which would not fit 16 bits: the half
-// carries into the kept bits exactly when the top dropped bit is set. With
-// the shift known, the compiler keeps the row in 16-bit lanes.
+// x / 2^Drop to the nearest, a tie to the even level (a tie always up
+// would lift a 9-bit picture by a quarter of a level on average), without
+// the sum x + half, which would not fit 16 bits: the top dropped bit carries
+// unless it is a tie on an even level. With the shift known, the compiler
+// keeps the row in 16-bit lanes.
 template <int Drop>
 void shiftRow(const uint16_t* __restrict in, uint8_t* __restrict out, int32_t n, uint16_t mask) {
+    constexpr uint16_t kBelowHalf = (1u << (Drop - 1)) - 1;
     for (int32_t x = 0; x < n; ++x) {
         const uint16_t v = in[x] & mask;
-        const uint16_t level = static_cast<uint16_t>((v >> Drop) + ((v >> (Drop - 1)) & 1));
+        const uint16_t kept = static_cast<uint16_t>(v >> Drop);
+        const uint16_t half = static_cast<uint16_t>((v >> (Drop - 1)) & 1);
+        const uint16_t past = static_cast<uint16_t>(((v & kBelowHalf) != 0) | (kept & 1));
+        const uint16_t level = static_cast<uint16_t>(kept + (half & past));
         out[x] = static_cast<uint8_t>(level < kTop8 ? level : kTop8);
     }
 }
@@ -92,7 +98,7 @@ void DeepSamples::makeTable(int bits, bool limited) {
     table_.resize(size_t{top} + 1);
     for (uint32_t x = 0; x <= top; ++x) {
         // Integer rounding to the nearest: full range never meets a tie
-        // (2^n - 1 is odd); limited range rounds a half up.
+        // (2^n - 1 is odd); limited range rounds a tie to even.
         if (limited) {
             const uint16_t in = static_cast<uint16_t>(x);
             shiftSamplesTo8(&in, &table_[x], 1, top, drop);
@@ -102,6 +108,29 @@ void DeepSamples::makeTable(int bits, bool limited) {
     }
     tableBits_ = bits;
     tableLimited_ = limited ? 1 : 0;
+}
+
+void DeepSamples::makeQuarterTable(int bits, bool limited) {
+    if (bits == quarterBits_ && int{limited} == quarterLimited_) return;
+    // Up to the last quarter below 256: the deepest codes of a limited-range
+    // source lie above level 255.
+    const uint32_t top = (1u << bits) - 1, topQuarter = (1u << (kOutBits + kQuarterBits)) - 1;
+    quarterTable_.resize(size_t{top} + 1);
+    for (uint32_t x = 0; x <= top; ++x) {
+        uint32_t q = 0;
+        if (limited) {  // x / 2^(n - 10), a tie to even; 9 bits are whole quarters already
+            const int drop = bits - kOutBits - kQuarterBits;
+            const uint32_t below = drop <= 0 ? 0 : x & ((1u << drop) - 1),
+                           half = drop <= 0 ? 0 : 1u << (drop - 1);
+            q = drop <= 0 ? x << -drop : (x >> drop) + (below > half || (below == half && ((x >> drop) & 1)));
+        } else {  // x * 1020 / (2^n - 1), to the nearest (no ties: 2^n - 1 is odd)
+            constexpr uint32_t kWhite = kTop8 << kQuarterBits;
+            q = (2 * x * kWhite + top) / (2 * top);
+        }
+        quarterTable_[x] = static_cast<uint16_t>(std::min(q, topQuarter));
+    }
+    quarterBits_ = bits;
+    quarterLimited_ = limited ? 1 : 0;
 }
 
 Status DeepSamples::reduce(const AVFrame& f, bool limited, const AVFrame*& out) {
@@ -150,18 +179,29 @@ Status DeepSamples::reduce(const AVFrame& f, bool limited, const AVFrame*& out) 
             }
         }
     } else {
-        const int components = grey ? 1 : kColourComponents;
-        for (int c = 0; c < components; ++c) {
-            const int w = c == 0 ? f.width : AV_CEIL_RSHIFT(f.width, d->log2_chroma_w);
-            const int h = c == 0 ? f.height : AV_CEIL_RSHIFT(f.height, d->log2_chroma_h);
-            for (int y = 0; y < h; ++y) {
-                const uint16_t* in = read(c, y, w);
-                uint8_t* row = out_->data[c] + static_cast<ptrdiff_t>(y) * out_->linesize[c];
-                // Limited range by arithmetic, full range through the table.
-                if (limitedRange)
-                    shiftSamplesTo8(in, row, w, mask, bits - kOutBits);
-                else
-                    for (int x = 0; x < w; ++x) row[x] = table_[in[x] & mask];
+        // Y; colour chroma goes to the quarters alone.
+        for (int y = 0; y < f.height; ++y) {
+            const uint16_t* in = read(0, y, f.width);
+            uint8_t* row = out_->data[0] + static_cast<ptrdiff_t>(y) * out_->linesize[0];
+            // Limited range by arithmetic, full range through the table.
+            if (limitedRange)
+                shiftSamplesTo8(in, row, f.width, mask, bits - kOutBits);
+            else
+                for (int x = 0; x < f.width; ++x) row[x] = table_[in[x] & mask];
+        }
+        if (!grey) {
+            makeQuarterTable(d->comp[0].depth, limitedRange);
+            const int w = AV_CEIL_RSHIFT(f.width, d->log2_chroma_w),
+                      h = AV_CEIL_RSHIFT(f.height, d->log2_chroma_h);
+            quarterPitch_ = w;
+            for (int c = 1; c < kColourComponents; ++c) {
+                std::vector<uint16_t>& plane = quarters_[c - 1];
+                plane.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                for (int y = 0; y < h; ++y) {
+                    const uint16_t* in = read(c, y, w);
+                    uint16_t* row = plane.data() + static_cast<ptrdiff_t>(y) * w;
+                    for (int x = 0; x < w; ++x) row[x] = quarterTable_[in[x] & mask];
+                }
             }
         }
         if (grey)

@@ -1,7 +1,8 @@
 // Samples of more than 8 bits brought to 8 by the host itself, each rounded
 // to the nearest level: an n-bit full-range or RGB value x becomes
 // x * 255 / (2^n - 1), so both ends stay at 0 and 255; a limited-range
-// Y'CbCr value becomes x / 2^(n-8), so black, white and the chroma's zero
+// Y'CbCr value becomes x / 2^(n-8) (a tie to the even level, so the mean
+// stays where it is), so black, white and the chroma's zero
 // land on the 8-bit codes they stand for. The library's own reduction
 // truncates or dithers, which puts about half the levels of a ramp one off.
 #pragma once
@@ -16,8 +17,8 @@ extern "C" {
 }
 
 // n-bit samples (`mask` keeps their bits, `drop` = n - 8) brought to 8 bits
-// as limited-range Y'CbCr is: x / 2^drop rounded to the nearest, a half up,
-// at most 255.
+// as limited-range Y'CbCr is: x / 2^drop rounded to the nearest, a tie to
+// the even level, at most 255.
 void shiftSamplesTo8(const uint16_t* in, uint8_t* out, int32_t n, uint32_t mask, uint32_t drop);
 
 class DeepSamples {
@@ -37,11 +38,25 @@ public:
     // Y'CbCr (or grey). The copy lasts until the next call.
     Status reduce(const AVFrame& f, bool limited, const AVFrame*& out);
 
+    // After reduce() of colour Y'CbCr, whose copy then holds Y alone: Cb and
+    // Cr (plane 1, 2) in quarters of an 8-bit level, rounded as the levels
+    // are, which keep what whole levels would lose of the deeper chroma (a
+    // half level of Cb moves blue by a whole one). Rows `quarterPitch()`
+    // samples apart.
+    const uint16_t* quarters(int plane) const { return quarters_[plane - 1].data(); }
+    ptrdiff_t quarterPitch() const { return quarterPitch_; }
+    static constexpr int kQuarterBits = 2;
+
 private:
     void makeTable(int bits, bool limited);
+    void makeQuarterTable(int bits, bool limited);
 
     AVFrame* out_ = nullptr;
     std::vector<uint16_t> line_[3];  // one row of each component, as read
     std::vector<uint8_t> table_;     // the 8-bit level of each n-bit one
     int tableBits_ = 0, tableLimited_ = -1;
+    std::vector<uint16_t> quarterTable_;  // the quarter level of each n-bit one
+    int quarterBits_ = 0, quarterLimited_ = -1;
+    std::vector<uint16_t> quarters_[2];  // Cb, Cr
+    ptrdiff_t quarterPitch_ = 0;
 };

@@ -102,14 +102,14 @@ bool filterUsesStdDef(YuvMatrix matrix) { return matrix == YuvMatrix::Bt601; }
 
 LevelConverter::~LevelConverter() {
     sws_freeContext(sws_);
-    av_frame_free(&planes444_);
+    av_frame_free(&unpacked_);
 }
 
 void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     constexpr double kKr[] = {0.299, 0.2126, 0.2627}, kKb[] = {0.114, 0.0722, 0.0593};
     const double kr = kKr[static_cast<int>(levels.matrix)], kb = kKb[static_cast<int>(levels.matrix)];
     const double kg = 1.0 - kr - kb;
-    constexpr double kMaxLevel = 255.0, kBlack = 16.0, kMidChroma = 128.0, kLimitedChroma = 224.0;
+    constexpr double kMaxLevel = 255.0, kBlack = 16.0, kLimitedChroma = 224.0;
     const bool studio = out == RgbLevels::Studio && !levels.fullRange;
     // Normalised Y' = (Y - yFloor) / ySpan, Pb/Pr = (C - 128) / cSpan; out = lo + span * value.
     const double yFloor = levels.fullRange ? 0.0 : kBlack;
@@ -119,16 +119,39 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     constexpr double kOne = kUnit;
     YuvTables& t = tables_;
     for (int v = 0; v < YuvTables::kLevels; ++v) {
-        const double yn = (v - yFloor) / ySpan, c = (v - kMidChroma) / cSpan;
+        const double yn = (v - yFloor) / ySpan;
         // The half for rounding rides on Y.
         t.y[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
-        t.cr[v].own = static_cast<int32_t>(std::lround(span * 2 * (1 - kr) * c * kOne));
-        t.cb[v].own = static_cast<int32_t>(std::lround(span * 2 * (1 - kb) * c * kOne));
-        t.cb[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kb) * kb / kg * c * kOne));
-        t.cr[v].green = static_cast<int32_t>(std::lround(-span * 2 * (1 - kr) * kr / kg * c * kOne));
     }
+    // Per quarter of a chroma level, at the tables' chroma scale.
+    const double unit = span / cSpan / (1 << kFineBits) * kOne / (1 << YuvTables::kChromaScaleShift);
+    const auto factor = [unit](double weight) { return static_cast<int16_t>(std::lround(weight * unit)); };
+    t.chroma.crRed = factor(2 * (1 - kr));
+    t.chroma.cbBlue = factor(2 * (1 - kb));
+    t.chroma.cbGreen = factor(-2 * (1 - kb) * kb / kg);
+    t.chroma.crGreen = factor(-2 * (1 - kr) * kr / kg);
     fitLumaLine(t);
 }
+
+namespace {
+
+// The planar 8-bit format with the same subsampling, which the library
+// unpacks other layouts into sample for sample (grey: 4:4:4, chroma neutral).
+AVPixelFormat planarLike(const AVPixFmtDescriptor& d) {
+    struct Planar {
+        int log2W, log2H;
+        AVPixelFormat format;
+    };
+    constexpr Planar kPlanar[] = {{0, 0, AV_PIX_FMT_YUV444P}, {1, 0, AV_PIX_FMT_YUV422P},
+                                  {1, 1, AV_PIX_FMT_YUV420P}, {2, 0, AV_PIX_FMT_YUV411P},
+                                  {2, 2, AV_PIX_FMT_YUV410P}, {0, 1, AV_PIX_FMT_YUV440P}};
+    if (d.nb_components >= kColourComponents)
+        for (const Planar& p : kPlanar)
+            if (p.log2W == d.log2_chroma_w && p.log2H == d.log2_chroma_h) return p.format;
+    return AV_PIX_FMT_YUV444P;
+}
+
+}  // namespace
 
 Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels, RgbLevels out) {
     frame_ = &source;
@@ -139,23 +162,22 @@ Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels
     const int fullRange = levels.fullRange ? 1 : 0;
     const int outLevels = static_cast<int>(out);
     const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
-    // 8-bit planar Y, Cb, Cr: read where they lie.
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+    // 8-bit planar Y, Cb, Cr: read where they lie.
     const bool planar8 = d != nullptr && d->nb_components == 3 && (d->flags & AV_PIX_FMT_FLAG_PLANAR) != 0 &&
                          d->comp[0].depth == 8 && d->comp[1].depth == 8 && d->comp[2].depth == 8 &&
                          d->comp[0].plane == 0 && d->comp[1].plane == 1 && d->comp[2].plane == 2;
-    const bool whole = planar8 && d->log2_chroma_w == 0 && d->log2_chroma_h == 0;
-    const bool direct = planar8 && (whole || path_ == ChromaPath::InPlace);
     const char* name = av_get_pix_fmt_name(fmt);
     const std::string fmtName = name != nullptr ? name : "(unknown)";
-    if (f.format != format_ || f.width != w_ || f.height != h_ || fullRange != fullRange_) {
+    const bool formatChanged = f.format != format_ || f.width != w_ || f.height != h_;
+    if (formatChanged || fullRange != fullRange_) {
         sws_freeContext(sws_);
         sws_ = nullptr;
-        av_frame_free(&planes444_);
-        if (!levels.yuv || !direct) {
-            const AVPixelFormat to = levels.yuv ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_0RGB32;
-            sws_ = sws_getContext(f.width, f.height, fmt, f.width, f.height, to,
-                                  SWS_POINT | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+        av_frame_free(&unpacked_);
+        if (!levels.yuv || !planar8) {
+            const AVPixelFormat to = !levels.yuv ? AV_PIX_FMT_0RGB32 : planarLike(*d);
+            sws_ = sws_getContext(f.width, f.height, fmt, f.width, f.height, to, SWS_POINT, nullptr, nullptr,
+                                  nullptr);
             if (sws_ == nullptr)
                 return Status::fail("cannot convert its pixel format " + fmtName + " to RGB");
         }
@@ -164,16 +186,14 @@ Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels
             const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
             if (sws_setColorspaceDetails(sws_, table, fullRange, table, fullRange, 0, kUnit, kUnit) < 0)
                 return Status::fail("the converter cannot take " + fmtName);
-            planes444_ = av_frame_alloc();
-            if (planes444_ == nullptr) return Status::fail("out of memory for converting " + fmtName);
-            planes444_->format = AV_PIX_FMT_YUV444P;
-            planes444_->width = f.width;
-            planes444_->height = f.height;
-            if (av_frame_get_buffer(planes444_, 0) < 0)
+            unpacked_ = av_frame_alloc();
+            if (unpacked_ == nullptr) return Status::fail("out of memory for converting " + fmtName);
+            unpacked_->format = planarLike(*d);
+            unpacked_->width = f.width;
+            unpacked_->height = f.height;
+            if (av_frame_get_buffer(unpacked_, 0) < 0)
                 return Status::fail("out of memory for converting " + fmtName);
         }
-        if (direct && !whole)
-            if (Status s = mapChroma(f, fullRange); !s.ok()) return s;
         format_ = f.format;
         w_ = f.width;
         h_ = f.height;
@@ -182,6 +202,15 @@ Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels
     }
     yuv_ = levels.yuv;
     if (!yuv_) return {};
+    const int site = static_cast<int>(levels.chromaSite), fields = levels.fields ? 1 : 0;
+    if (formatChanged || site != site_ || fields != fields_) {
+        const AVPixFmtDescriptor* planes = av_pix_fmt_desc_get(planar8 ? fmt : planarLike(*d));
+        columns_ = columnTaps(f.width, planes->log2_chroma_w, levels.chromaSite);
+        pattern_ = tapPattern(columns_, planes->log2_chroma_w);
+        rowsTaps_ = rowTaps(f.height, planes->log2_chroma_h, levels.chromaSite, levels.fields);
+        site_ = site;
+        fields_ = fields;
+    }
     if (matrix != matrix_ || outLevels != out_) {
         makeTables(levels, out);
         matrix_ = matrix;
@@ -189,14 +218,21 @@ Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels
     }
     planes_ = f.data;
     pitches_ = f.linesize;
-    subsampled_ = direct && !whole;
     width_ = f.width;
-    if (!direct) {
-        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, planes444_->data, planes444_->linesize) !=
+    if (!planar8) {
+        if (sws_scale(sws_, f.data, f.linesize, 0, f.height, unpacked_->data, unpacked_->linesize) !=
             f.height)
             return Status::fail("converting a frame from " + fmtName + " failed");
-        planes_ = planes444_->data;
-        pitches_ = planes444_->linesize;
+        planes_ = unpacked_->data;
+        pitches_ = unpacked_->linesize;
+    }
+    // Deeper colour keeps its chroma in quarters; grey's is neutral 8-bit.
+    const AVPixFmtDescriptor* sourceFormat = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source.format));
+    quarterChroma_ = frame_ != &source && sourceFormat->nb_components >= kColourComponents;
+    for (int c = 0; c < 2; ++c) {
+        chroma_[c] = quarterChroma_ ? static_cast<const void*>(deep_.quarters(c + 1)) : planes_[c + 1];
+        chromaPitch_[c] = quarterChroma_ ? deep_.quarterPitch() * static_cast<ptrdiff_t>(sizeof(uint16_t))
+                                         : pitches_[c + 1];
     }
     return {};
 }
@@ -228,104 +264,34 @@ Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, Rgb
 
 namespace {
 
-// Which chroma sample the library gives each pixel along one axis of a
-// w x h frame: the samples' positions converted as if they were levels (Cb
-// holds each sample's column, Cr its row), the low bytes and then the high
-// bytes. The two axes are scaled apart, so `columns` (read along Cb's top
-// row) needs only the frame's width and a row or two, and the rows (down
-// Cr's first column) only its height: two thin frames instead of a whole one.
-Status probeChroma(AVPixelFormat fmt, int w, int h, int fullRange, bool columns, std::vector<int32_t>& map) {
-    SwsContext* probe = sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_YUV444P, SWS_POINT | SWS_FULL_CHR_H_INT,
-                                       nullptr, nullptr, nullptr);
-    AVFrame* in = av_frame_alloc();
-    AVFrame* out = av_frame_alloc();
-    Status s;
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
-    const int cw = AV_CEIL_RSHIFT(w, d->log2_chroma_w), ch = AV_CEIL_RSHIFT(h, d->log2_chroma_h);
-    const int* table = sws_getCoefficients(SWS_CS_DEFAULT);
-    if (probe == nullptr || in == nullptr || out == nullptr ||
-        sws_setColorspaceDetails(probe, table, fullRange, table, fullRange, 0, kUnit, kUnit) < 0) {
-        s = Status::fail("cannot convert its pixel format " + std::string(d->name) + " to RGB");
-    } else {
-        in->format = fmt;
-        out->format = AV_PIX_FMT_YUV444P;
-        in->width = out->width = w;
-        in->height = out->height = h;
-        if (av_frame_get_buffer(in, 0) < 0 || av_frame_get_buffer(out, 0) < 0)
-            s = Status::fail("out of memory for converting " + std::string(d->name));
-    }
-    map.assign(static_cast<size_t>(columns ? w : h), 0);
-    constexpr int kByteBits = 8;
-    for (int shift = 0; shift < 2 * kByteBits && s.ok(); shift += kByteBits) {
-        for (int y = 0; y < h; ++y)
-            std::fill_n(in->data[0] + static_cast<ptrdiff_t>(y) * in->linesize[0], w, 0);
-        for (int cy = 0; cy < ch; ++cy)
-            for (int cx = 0; cx < cw; ++cx) {
-                in->data[1][static_cast<ptrdiff_t>(cy) * in->linesize[1] + cx] =
-                    static_cast<uint8_t>(cx >> shift);
-                in->data[2][static_cast<ptrdiff_t>(cy) * in->linesize[2] + cx] =
-                    static_cast<uint8_t>(cy >> shift);
-            }
-        if (sws_scale(probe, in->data, in->linesize, 0, h, out->data, out->linesize) != h) {
-            s = Status::fail("converting a frame from " + std::string(d->name) + " failed");
-            break;
-        }
-        for (size_t k = 0; k < map.size(); ++k)
-            map[k] |= (columns ? out->data[1][k] : out->data[2][static_cast<ptrdiff_t>(k) * out->linesize[2]])
-                      << shift;
-    }
-    sws_freeContext(probe);
-    av_frame_free(&in);
-    av_frame_free(&out);
-    return s;
+template <typename Sample>
+const Sample* chromaRow(const void* plane, ptrdiff_t pitch, int32_t row) {
+    return reinterpret_cast<const Sample*>(static_cast<const uint8_t*>(plane) + row * pitch);
 }
 
 }  // namespace
 
-Status LevelConverter::mapChroma(const AVFrame& f, int fullRange) {
-    // Only a probe's first row or column is read; a few more keep it an ordinary frame.
-    constexpr int kThin = 16;
-    const AVPixelFormat fmt = static_cast<AVPixelFormat>(f.format);
-    if (Status s = probeChroma(fmt, f.width, std::min(f.height, kThin), fullRange, true, chromaColumn_);
-        !s.ok())
-        return s;
-    if (Status s = probeChroma(fmt, std::min(f.width, kThin), f.height, fullRange, false, chromaRow_);
-        !s.ok())
-        return s;
-    // Mostly each chroma sample covers the same number of pixels from the left.
-    pairs_ = av_pix_fmt_desc_get(fmt)->log2_chroma_w == 1;
-    for (int x = 0; x < f.width && pairs_; ++x) pairs_ = chromaColumn_[static_cast<size_t>(x)] == x >> 1;
-    return {};
-}
-
 void LevelConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
-    const uint8_t* const* planes = planes_;
-    const int* pitches = pitches_;
-    const bool subsampled = subsampled_;
-    const ChromaSpread spread = !subsampled ? ChromaSpread::Each
-                                : pairs_    ? ChromaSpread::Pairs
-                                            : ChromaSpread::Mapped;
-    YuvRow row{};
-    row.w = width_;
-    row.spread = spread;
-    row.column = chromaColumn_.data();
-    for (int32_t y = first; y < last; y += row.rows) {
-        const int32_t cy = subsampled ? chromaRow_[static_cast<size_t>(y)] : y;
-        row.rows = 0;
-        while (row.rows < YuvRow::kMostRows && y + row.rows < last &&
-               (subsampled ? chromaRow_[static_cast<size_t>(y + row.rows)] : y + row.rows) == cy) {
-            const int32_t at = y + row.rows;
-            row.y[row.rows] = planes[0] + static_cast<ptrdiff_t>(at) * pitches[0];
-            row.out[row.rows] =
-                reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(at - first) * dstStride);
-            ++row.rows;
+    alignas(64) int16_t cb[kFineRun], cr[kFineRun];
+    const auto fine = [&]<typename Sample>(const ChromaTap& tap, int32_t x, int32_t n, Sample) {
+        fineChroma(chromaRow<Sample>(chroma_[0], chromaPitch_[0], tap.first),
+                   chromaRow<Sample>(chroma_[0], chromaPitch_[0], tap.second), tap.weight, columns_.data(),
+                   pattern_, x, n, cb);
+        fineChroma(chromaRow<Sample>(chroma_[1], chromaPitch_[1], tap.first),
+                   chromaRow<Sample>(chroma_[1], chromaPitch_[1], tap.second), tap.weight, columns_.data(),
+                   pattern_, x, n, cr);
+    };
+    for (int32_t y = first; y < last; ++y) {
+        const ChromaTap& tap = rowsTaps_[static_cast<size_t>(y)];
+        const uint8_t* luma = planes_[0] + static_cast<ptrdiff_t>(y) * pitches_[0];
+        auto* out = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(y - first) * dstStride);
+        for (int32_t x = 0; x < width_; x += kFineRun) {
+            const int32_t n = std::min(kFineRun, width_ - x);
+            if (quarterChroma_)
+                fine(tap, x, n, uint16_t{});
+            else
+                fine(tap, x, n, uint8_t{});
+            rowKernel_(tables_, YuvRow{luma + x, cb, cr, out + x, n, pitches_[0]});
         }
-        row.cb = planes[1] + static_cast<ptrdiff_t>(cy) * pitches[1];
-        row.cr = planes[2] + static_cast<ptrdiff_t>(cy) * pitches[2];
-        // The next rows mostly follow these, on the next chroma row.
-        row.ahead[0] = row.rows * static_cast<ptrdiff_t>(pitches[0]);
-        row.ahead[1] = pitches[1];
-        row.ahead[2] = pitches[2];
-        rowKernel_(tables_, row);
     }
 }

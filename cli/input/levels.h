@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/chroma_siting.h"
 #include "input/deep_samples.h"
 #include "input/yuv_rows.h"
 #include "pluginhost/status.h"
@@ -21,10 +22,12 @@ class SliceWorkers;
 
 enum class YuvMatrix { Bt601, Bt709, Bt2020 };
 
-// What the user says over the stream's tags (--input-matrix, --input-range).
+// What the user says over the stream's tags (--input-matrix, --input-range,
+// --field-order).
 struct LevelOverrides {
     std::optional<YuvMatrix> matrix;
     std::optional<bool> fullRange;
+    std::optional<bool> fields;  // interlaced (tff, bff) or progressive
 };
 
 struct SourceLevels {
@@ -34,6 +37,10 @@ struct SourceLevels {
     bool matrixAssumed = false;  // untagged: chosen by the picture's height
     bool rangeAssumed = false;   // untagged: limited, as YUV nearly always is (grey alone: full)
     int bits = 8;                // per component
+    // Where subsampled chroma sits (untagged: left, as MPEG-2 and H.264
+    // have it), and whether the frame is two interlaced fields.
+    AVChromaLocation chromaSite = AVCHROMA_LOC_UNSPECIFIED;
+    bool fields = false;
 };
 
 // Full: levels 0..255 span black to white. Studio: black and white at 16
@@ -60,25 +67,17 @@ std::string describeLevels(const SourceLevels& source);
 // nearest 709's).
 bool filterUsesStdDef(YuvMatrix matrix);
 
-// How 8-bit planar YUV with subsampled chroma (4:2:0, 4:2:2 ...) reaches
-// the tables: read where it lies, each chroma sample repeated over the
-// pixels it covers, or brought to 4:4:4 by the library first, the same
-// repetition done the slow way (kept as the reference the other is checked
-// against).
-enum class ChromaPath { InPlace, Library };
-
 // Converts decoded frames to 0x00RRGGBB words, set up again only when the
 // format, size or levels change. Deeper samples are first brought to 8 bits
 // (deep_samples.h). YUV goes through integer tables of its own (the
 // library's fast paths wrap out-of-gamut levels around and miss by up to
-// three levels); the library only brings other layouts to 8-bit 4:4:4,
-// chroma repeated, not blended. With workers, the rows are
-// shared out among their threads. `simd` picks the row kernel; every level
-// gives the same words.
+// three levels), subsampled chroma interpolated by its siting
+// (chroma_siting.h); the library only unpacks other layouts into planes of
+// the same subsampling. With workers, the rows are shared out among their
+// threads. `simd` picks the row kernel; every level gives the same words.
 class LevelConverter {
 public:
-    explicit LevelConverter(ChromaPath path = ChromaPath::InPlace, SimdLevel simd = hostSimdLevel())
-        : path_(path), rowKernel_(yuvRowKernel(simd)) {}
+    explicit LevelConverter(SimdLevel simd = hostSimdLevel()) : rowKernel_(yuvRowKernel(simd)) {}
     void setWorkers(SliceWorkers* workers) { workers_ = workers; }
     LevelConverter(const LevelConverter&) = delete;
     LevelConverter& operator=(const LevelConverter&) = delete;
@@ -97,25 +96,26 @@ public:
 
 private:
     void makeTables(const SourceLevels& levels, RgbLevels out);
-    // Where the library takes each pixel's chroma from, for subsampled formats.
-    Status mapChroma(const AVFrame& f, int fullRange);
 
-    ChromaPath path_;
     YuvRowKernel rowKernel_;
     SliceWorkers* workers_ = nullptr;
     DeepSamples deep_;                // sources of more than 8 bits, brought to 8 first
     const AVFrame* frame_ = nullptr;  // the prepared frame, or its 8-bit copy
 
     SwsContext* sws_ = nullptr;
-    AVFrame* planes444_ = nullptr;                   // 8-bit 4:4:4 for the tables
-    std::vector<int32_t> chromaColumn_, chromaRow_;  // chroma sample of each pixel column and row
-    bool pairs_ = false;  // chromaColumn_[x] == x / 2: handled two pixels at a time
-    int format_ = -1, w_ = 0, h_ = 0;
+    AVFrame* unpacked_ = nullptr;                // 8-bit planes for the tables, of the source's subsampling
+    std::vector<ChromaTap> columns_, rowsTaps_;  // each pixel column's and row's chroma
+    TapPattern pattern_;
+    int format_ = -1, w_ = 0, h_ = 0, site_ = -1, fields_ = -1;
     int matrix_ = -1, fullRange_ = -1, out_ = -1;
     YuvTables tables_ = {};
     // The prepared frame: its planes as the tables read them.
-    bool yuv_ = false, subsampled_ = false;
+    bool yuv_ = false;
     const uint8_t* const* planes_ = nullptr;
     const int* pitches_ = nullptr;
+    // Cb and Cr, 8-bit or (from deeper sources) in quarters, rows `chromaPitch_` bytes apart.
+    const void* chroma_[2] = {};
+    ptrdiff_t chromaPitch_[2] = {};
+    bool quarterChroma_ = false;
     int32_t width_ = 0;
 };

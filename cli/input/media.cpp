@@ -174,6 +174,9 @@ private:
     Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
     // The levels of the frame decoded last, after checking its size.
     Status frameLevels(int64_t number, SourceLevels& levels) const;
+    // Where the chroma sits and whether the frame is two fields: the frame's
+    // word, else the stream's, the user's over both.
+    void placeChroma(AVChromaLocation frameSite, bool frameInterlaced, SourceLevels& levels) const;
     // Sets the converters up for convertRows(), converting the frame whole
     // where its rows cannot be converted alone (a turned picture, RGB).
     Status prepareBands(int64_t number);
@@ -323,8 +326,10 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         info_.sampleAspect = sideways ? Rational{sar.den, sar.num} : Rational{sar.num, sar.den};
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
+    placeChroma(codec_->chroma_sample_location, false, info_.levels);
     // The stream's own tag first, as FFmpeg's tools read it, then the container's.
-    const AVDictionaryEntry* timecode = av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+    const AVDictionaryEntry* timecode =
+        av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
     if (timecode == nullptr) timecode = av_dict_get(format_->metadata, "timecode", nullptr, 0);
     info_.startTimecode = timecode != nullptr ? timecode->value : "";
     info_.hdrTransfer = codec_->color_trc == AVCOL_TRC_SMPTE2084      ? "PQ"
@@ -645,7 +650,16 @@ Status MediaReader::frameLevels(int64_t number, SourceLevels& levels) const {
     levels = levelsOf(f.format, f.colorspace != AVCOL_SPC_UNSPECIFIED ? f.colorspace : codec_->colorspace,
                       f.color_range != AVCOL_RANGE_UNSPECIFIED ? f.color_range : codec_->color_range,
                       f.height, overrides_);
+    placeChroma(f.chroma_location, f.interlaced_frame != 0, levels);
     return {};
+}
+
+void MediaReader::placeChroma(AVChromaLocation frameSite, bool frameInterlaced, SourceLevels& levels) const {
+    levels.chromaSite = frameSite != AVCHROMA_LOC_UNSPECIFIED ? frameSite : codec_->chroma_sample_location;
+    // The decoder's flag on the frame, or the stream's field order.
+    const bool streamFields =
+        codec_->field_order != AV_FIELD_UNKNOWN && codec_->field_order != AV_FIELD_PROGRESSIVE;
+    levels.fields = overrides_.fields.value_or(frameInterlaced || streamFields);
 }
 
 Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,

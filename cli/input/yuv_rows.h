@@ -1,24 +1,27 @@
-// Rows of 8-bit Y, Cb and Cr to the module's 0x00RRGGBB words, through
-// fixed-point tables. The scalar kernel is the reference; the SSE2 and AVX2
-// ones give the same words bit for bit.
+// Runs of 8-bit Y, with the chroma at each pixel in quarters of a level
+// (fine_chroma.h), to the module's 0x00RRGGBB words, through fixed-point
+// tables. The scalar kernel is the reference; the vector ones give the same
+// words bit for bit.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "core/simd_level.h"
+#include "input/fine_chroma.h"
 
-// Each level's contribution, in 16.16 fixed point, to R, G and B; the half
-// for rounding rides on Y.
+// Y's contribution, in 16.16 fixed point, to R, G and B, one entry a level
+// (the half for rounding rides on it); chroma's, a multiple of its distance
+// from the middle (fine_chroma.h) at half that scale, so that every factor
+// fits the 16 bits a vector multiply-add takes.
 struct YuvTables {
     static constexpr int kLevels = 256;
-    // Cr's contributions to R and to G, Cb's to B and to G, side by side so
-    // that one 64-bit read fetches a sample's pair.
-    struct Pair {
-        int32_t own, green;
-    };
+    static constexpr int kChromaScaleShift = 1;  // chroma's products, doubled, are 16.16
     int32_t y[kLevels];
-    alignas(8) Pair cr[kLevels], cb[kLevels];
+    struct Chroma {
+        int16_t crRed, crGreen, cbGreen, cbBlue;
+    };
+    Chroma chroma;
     // Y's contribution as arithmetic, where it gives y[] exactly for every
     // level: y[v] == y[0] + v * slope + ((v * fraction + fractionBase) >> kLineShift).
     static constexpr int kLineShift = 23;  // any fraction below one fits: 255 * 2^23 < 2^31
@@ -33,28 +36,16 @@ struct YuvTables {
 // Sets the line and the two flags from y[].
 void fitLumaLine(YuvTables& t);
 
-// Where a row's pixels take their chroma from.
-enum class ChromaSpread {
-    Each,    // pixel x reads sample x (4:4:4)
-    Pairs,   // pixel x reads sample x / 2 (4:2:x)
-    Mapped,  // pixel x reads sample column[x]
-};
-
-// One or two luma rows over the same chroma row (4:2:0 pairs its rows), so
-// the chroma's contributions are looked up once for both.
+// One run of a row: each pixel's Y and its chroma's distance from the middle.
 struct YuvRow {
-    static constexpr int32_t kMostRows = 2;
-    const uint8_t* y[kMostRows];
-    uint32_t* out[kMostRows];
-    int32_t rows;
-    const uint8_t *cb, *cr;
+    const uint8_t* y;
+    const int16_t *cb, *cr;
+    uint32_t* out;
     int32_t w;
-    ChromaSpread spread;
-    const int32_t* column;  // for Mapped
-    // Bytes from these rows of each plane (Y, Cb, Cr) to the rows the next
-    // call reads, which the vector kernels fetch while they read these; past
-    // the last rows they point outside the planes, where a fetch does nothing.
-    ptrdiff_t ahead[3];
+    // Bytes from this row of Y to the next one read, which the vector
+    // kernels fetch while they read this; past the last row it points
+    // outside the plane, where a fetch does nothing.
+    ptrdiff_t ahead;
 };
 
 using YuvRowKernel = void (*)(const YuvTables& t, const YuvRow& row);

@@ -17,6 +17,14 @@ inline uint32_t word(int32_t y, int32_t r, int32_t g, int32_t b) {
     return level(y + r) << 16 | level(y + g) << 8 | level(y + b);
 }
 
+// Chroma's contributions to R, G and B of one pixel.
+inline void chroma(const YuvTables::Chroma& c, int32_t cb, int32_t cr, int32_t& r, int32_t& g, int32_t& b) {
+    constexpr int kShift = YuvTables::kChromaScaleShift;
+    r = (c.crRed * cr) * (1 << kShift);
+    g = (c.cbGreen * cb + c.crGreen * cr) * (1 << kShift);
+    b = (c.cbBlue * cb) * (1 << kShift);
+}
+
 }  // namespace yuv_rows
 
 // One set per level, as the filter's units keep theirs; each x86 set is

@@ -74,6 +74,12 @@ Input and output:
                          up, else 601)
       --input-range tv|pc    limited (also limited, mpeg) or full (full, jpeg)
                          range YUV, whatever it is tagged (untagged: tv)
+      --field-order progressive|tff|bff  whether the frames are interlaced,
+                         whatever the decoder or the stream says. Subsampled
+                         chroma is interpolated between its samples by where
+                         they sit (untagged: MPEG-2's left siting), edge
+                         samples repeated; in an interlaced 4:2:0 frame each
+                         field takes its chroma from its own lines
   -noautorotate          keep the picture as stored, not turned as its display
                          matrix says
       --card-size WxH    size of the built-in test card

@@ -348,6 +348,16 @@ Status parseInputRange(Options& o, std::string_view value, std::string_view name
     return s;
 }
 
+// Which field comes first does not move any chroma: either says "interlaced".
+constexpr std::string_view kFieldOrderWords[] = {"progressive", "tff", "bff"};
+
+Status parseFieldOrder(Options& o, std::string_view value, std::string_view name) {
+    int index = 0;
+    Status s = parseChoice(name, value, kFieldOrderWords, index);
+    if (s.ok()) o.inputLevels.fields = index != 0;
+    return s;
+}
+
 Status parseMaxIre(Options& o, std::string_view value, std::string_view name) {
     int64_t ire = 0;
     Status s = parseRange(name, value, kMaxIreLowest, kMaxIreHighest, ire);
@@ -426,6 +436,7 @@ const OptionEntry kOptions[] = {
     {.name = "skip-errors", .letter = 0, .arg = Arg::None, .flag = &Options::skipErrors},
     {.name = "input-matrix", .letter = 0, .arg = Arg::Required, .apply = parseInputMatrix},
     {.name = "input-range", .letter = 0, .arg = Arg::Required, .apply = parseInputRange},
+    {.name = "field-order", .letter = 0, .arg = Arg::Required, .apply = parseFieldOrder},
     {.name = "noautorotate",
      .letter = 0,
      .arg = Arg::None,

@@ -83,7 +83,8 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
 
 Status parseForm(std::string_view value, std::string& form) {
     if (value != "csv" && value != "json")
-        return Status::fail("-f: " + quoted(value) + " is not one of csv, json (the forms standard output takes)");
+        return Status::fail("-f: " + quoted(value) +
+                            " is not one of csv, json (the forms standard output takes)");
     form = value;
     return {};
 }
@@ -199,12 +200,12 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     // The reports hold what was read: how to read media has nothing left to act on.
     const bool readingGiven = jobsGiven || o.threads != 0 || !o.start.text.empty() || o.frames ||
                               o.duration || o.endTime || o.startNumber || o.monitor.crop ||
-                              o.inputLevels.matrix || o.inputLevels.fullRange || o.noAutorotate ||
-                              o.skipErrors;
+                              o.inputLevels.matrix || o.inputLevels.fullRange || o.inputLevels.fields ||
+                              o.noAutorotate || o.skipErrors;
     if (options.merge && readingGiven)
         return Status::fail(
             "--merge reads reports, not media: -j, -threads, -ss, -t, -to, -frames, -start_number, --crop, "
-            "--input-matrix, --input-range, -noautorotate and --skip-errors do not apply");
+            "--input-matrix, --input-range, --field-order, -noautorotate and --skip-errors do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
         return Status::fail(
@@ -228,8 +229,8 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
     if (!options.form.empty() && o.output != "-")
-        return Status::fail("-f " + options.form + " names the form of a report on standard output: -o - -f " +
-                            options.form);
+        return Status::fail("-f " + options.form +
+                            " names the form of a report on standard output: -o - -f " + options.form);
     if (o.output == "-" && options.form.empty())
         return Status::fail("-o -: name the form with -f csv or -f json");
     if (!o.output.empty() && o.output != "-" && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
@@ -284,8 +285,8 @@ frame of each measure, and what was assumed about the input.
 
 Reading, frame selection and settings as for rendering: -ss, -t, -to,
 -frames, -start_number, -threads, --skip-errors, --input-matrix,
---input-range, -noautorotate, --system, --matrix, --range, --gamma,
---max-ire, --script, --module (kivrel --help describes them).
+--input-range, --field-order, -noautorotate, --system, --matrix, --range,
+--gamma, --max-ire, --script, --module (kivrel --help describes them).
 
 Exit status: 0 done (and no rule --fail-on names is broken), 1 an input,
 the output or the module failed, 2 bad command line, 3 a rule --fail-on

@@ -108,8 +108,8 @@ def make(folder, fmt, container, tag, limited):
                   run(['ffmpeg', '-v', 'error', '-i', source, '-f', 'rawvideo', '-pix_fmt', decoded, '-']))
 
     def to8(x):
-        if limited:
-            return min(255, math.floor(x / 2 ** (bits - 8) + 0.5))
+        if limited:  # a tie to the even level, as round() has it
+            return min(255, round(x / 2 ** (bits - 8)))
         return math.floor(x * 255 / top + 0.5)
 
     if kind == 'yuv':

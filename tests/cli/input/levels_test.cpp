@@ -57,12 +57,14 @@ uint32_t referencePixel(const Weights& w, bool fullIn, bool studioOut, int y, in
     return static_cast<uint32_t>(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
 }
 
-bool withinOneLevel(uint32_t a, uint32_t b) {
+bool withinLevels(uint32_t a, uint32_t b, int levels) {
     for (int shift : {0, 8, 16})
-        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > 1)
+        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > levels)
             return false;
     return true;
 }
+
+bool withinOneLevel(uint32_t a, uint32_t b) { return withinLevels(a, b, 1); }
 
 // AVColorSpace and AVColorRange numbers, as the container stores them.
 constexpr int kUntagged = 2, kTag709 = 1, kTvRange = 1, kPcRange = 2;
@@ -87,8 +89,8 @@ struct OwnedFrame {
 }  // namespace
 
 // Every Y with a dense grid of Cb and Cr (every third level, both ends
-// included), in 4:4:4 and in 4:2:0: each pair of rows holds one chroma pair,
-// so subsampling changes nothing and both formats share one reference.
+// included), in 4:4:4 (the conversion sweep takes subsampled chroma through
+// its interpolation against numpy).
 TEST(Levels, ConversionIsWithinOneLevelOfTheReference) {
     constexpr int kStep = 3, kSteps = 255 / kStep + 1;
     constexpr int kW = 256, kH = 2 * kSteps * kSteps;
@@ -96,7 +98,7 @@ TEST(Levels, ConversionIsWithinOneLevelOfTheReference) {
         const int pair = y / 2;
         Y = x, cb = pair % kSteps * kStep, cr = pair / kSteps * kStep;
     };
-    for (const AVPixelFormat fmt : {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV420P}) {
+    for (const AVPixelFormat fmt : {AV_PIX_FMT_YUV444P}) {
         OwnedFrame in;
         in.f->format = fmt;
         in.f->width = kW;
@@ -275,8 +277,11 @@ TEST_F(Source, TagsUntaggedRuleAndOverridesPickTheConversion) {
 // bits; Y'CbCr, grey and RGB; planar and packed; both byte orders) reaches
 // the picture rounded to the nearest 8-bit level. Python works each level
 // out from FFmpeg's own decoding of the file (deep_ramp.py): the picture of
-// grey and RGB exactly, of Y'CbCr as an 8-bit twin of the rounded samples
-// shown through the 8-bit path. Untagged grey is full range.
+// grey and RGB exactly, of Y'CbCr within two levels of an 8-bit twin of the
+// rounded samples shown through the 8-bit path: the deeper chroma keeps its
+// quarters, where the twin's half a level of Cb moves blue by a level (the
+// conversion sweep holds deep Y'CbCr to one level of numpy's own). Untagged
+// grey is full range.
 TEST_F(Source, DeepSourcesRoundEveryLevelToTheNearest) {
     struct Case {
         const char *format, *container, *range;
@@ -316,7 +321,13 @@ TEST_F(Source, DeepSourcesRoundEveryLevelToTheNearest) {
             args[0] = folder + "/twin.mkv";
             const Decoded twin = runAndDecode(args, "out.png");
             ASSERT_EQ(twin.frames.size(), 1u);
-            EXPECT_TRUE(samePicture(img, twin.frames[0]));
+            ASSERT_EQ(twin.frames[0].px.size(), img.px.size());
+            int far = 0;
+            for (size_t i = 0; i < img.px.size(); ++i)
+                if (!withinLevels(img.px[i], twin.frames[0].px[i], 2) && ++far <= 3)
+                    ADD_FAILURE() << "pixel " << i << ": " << std::hex << img.px[i] << ", twin "
+                                  << twin.frames[0].px[i];
+            EXPECT_EQ(far, 0);
             continue;
         }
         ASSERT_EQ(want.size(), img.px.size() * 3);
@@ -528,12 +539,11 @@ bool fillPlanes(OwnedFrame& in, AVPixelFormat fmt, int w, int h, Sample sample) 
     return true;
 }
 
-// Subsampled 8-bit YUV read where it lies, rows shared out among threads,
-// by every row kernel, gives exactly what the library's 4:4:4 first gives
-// with the scalar kernel: at odd sizes where the last chroma sample covers
-// fewer pixels, widths on both sides of the kernels' steps and runs, and on
-// flat black, flat white and noise.
-TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
+// Subsampled 8-bit YUV, rows shared out among threads, by every row kernel,
+// gives exactly what the scalar kernel gives on one thread: at odd sizes
+// where the last chroma sample covers fewer pixels, widths on both sides of
+// the kernels' steps and runs, and on flat black, flat white and noise.
+TEST(Levels, EveryKernelAndThreadGivesTheScalarWordsAtEverySize) {
     constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
                                           AV_PIX_FMT_YUV440P, AV_PIX_FMT_YUV411P,  AV_PIX_FMT_YUV410P,
                                           AV_PIX_FMT_YUV444P};
@@ -558,7 +568,7 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
                         levels.matrix = YuvMatrix::Bt709;
                         levels.fullRange = fullIn;
                         std::vector<uint32_t> want(static_cast<size_t>(w * h));
-                        LevelConverter reference(ChromaPath::Library, SimdLevel::Scalar);
+                        LevelConverter reference(SimdLevel::Scalar);
                         ASSERT_TRUE(
                             reference
                                 .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), w * 4)
@@ -570,7 +580,7 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
                                          std::string(kSimdLevelNames[static_cast<int>(simd)]));
                             // Bottom-up, as the host's frames are, with a word past each end.
                             std::vector<uint32_t> got(want.size() + 2, 0xDEADBEEF);
-                            LevelConverter inPlace(ChromaPath::InPlace, simd);
+                            LevelConverter inPlace(simd);
                             inPlace.setWorkers(&workers);
                             ASSERT_TRUE(inPlace
                                             .convert(*in.f, levels, out,
@@ -590,9 +600,9 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibrarysRepetitionBitForBit) {
             }
 }
 
-// The same at picture sizes, odd both ways, where the thin frames that find
-// the chroma map are far from the whole frame: noise, the host's kernel.
-TEST(Levels, ChromaReadInPlaceMatchesTheLibraryAtPictureSizes) {
+// The same at picture sizes, odd both ways, where the taps' regular middle
+// meets both edges: noise, the host's kernel.
+TEST(Levels, TheHostKernelGivesTheScalarWordsAtPictureSizes) {
     constexpr AVPixelFormat kFormats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV440P,
                                           AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV410P};
     constexpr int kSizes[][2] = {{1921, 1081}, {723, 1283}};
@@ -610,7 +620,7 @@ TEST(Levels, ChromaReadInPlaceMatchesTheLibraryAtPictureSizes) {
                 return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
             }));
             std::vector<uint32_t> want(static_cast<size_t>(w) * h), got(want.size());
-            LevelConverter reference(ChromaPath::Library, SimdLevel::Scalar), inPlace;
+            LevelConverter reference(SimdLevel::Scalar), inPlace;
             ASSERT_TRUE(
                 reference
                     .convert(*in.f, levels, RgbLevels::Full, reinterpret_cast<uint8_t*>(want.data()), w * 4)
@@ -651,14 +661,14 @@ TEST(Levels, EveryColourIsTheSameWordThroughEveryKernel) {
                 levels.yuv = true;
                 levels.matrix = weights.matrix;
                 levels.fullRange = fullIn;
-                LevelConverter reference(ChromaPath::InPlace, SimdLevel::Scalar);
+                LevelConverter reference(SimdLevel::Scalar);
                 ASSERT_TRUE(
                     reference.convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), kSide * 4)
                         .ok());
                 for (const SimdLevel simd : runnableLevels()) {
                     SCOPED_TRACE(levelsName(levels, out) + " " +
                                  std::string(kSimdLevelNames[static_cast<int>(simd)]));
-                    LevelConverter converter(ChromaPath::InPlace, simd);
+                    LevelConverter converter(simd);
                     ASSERT_TRUE(
                         converter
                             .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(got.data()), kSide * 4)

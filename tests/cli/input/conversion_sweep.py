@@ -1,0 +1,370 @@
+#!/usr/bin/python3
+"""The RGB kivrel hands the module, against numpy on the planes themselves.
+
+Every Y'CbCr pixel format FFmpeg's scaler reads, at every size class, runs
+each time; range, matrix, chroma siting and field order are spread over the
+cases as a seeded all-pairs design (every pair of their values at least
+once; --full runs their whole product). Each case's planes are random codes
+made here, at the format's depth and subsampling, packed into the format by
+FFmpeg (planar formats into FFV1 in Matroska, which carries every tag; the
+others raw in NUT, their levels named on kivrel's command line). kivrel
+renders the picture unchanged (full-range RGB) and the reference does what
+a reader of the planes would: chroma interpolated bilinearly between its
+sites, edge samples repeated, an interlaced frame's fields apart, then the
+matrix in double precision. Each channel must be within one level, with no
+bias (mean signed error under 0.05) and no shift (a one-sample chroma stripe
+lands where its siting puts it).
+
+usage: conversion_sweep.py KIVREL [--full] [--seed N] [--only FORMAT]
+"""
+import argparse
+import concurrent.futures
+import itertools
+import json
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+
+SIZES = [(1, 1), (3, 3), (2, 2), (17, 9), (33, 6), (161, 91)]
+PHOTO = (1213, 911)  # odd both ways; run for the common formats only
+PHOTO_FORMATS = {"yuv420p", "yuvj420p", "nv12", "yuv422p10le"}
+RANGES = ["tv", "pc"]
+MATRICES = ["bt470bg", "bt709", "bt2020nc", "fcc", "smpte240m", None]
+SITES = ["left", "center", "topleft", "top", None]
+FIELDS = ["progressive", "tt", "bb"]
+# (Kr, Kb) of the weights kivrel reads each tag with: FCC as 601, 240M as
+# 709, as their nearest; untagged by the picture's height.
+WEIGHTS = {"bt470bg": (0.299, 0.114), "fcc": (0.299, 0.114), "bt709": (0.2126, 0.0722),
+           "smpte240m": (0.2126, 0.0722), "bt2020nc": (0.2627, 0.0593)}
+MATRIX_WORDS = {"bt470bg": "601", "fcc": "601", "bt709": "709", "smpte240m": "709", "bt2020nc": "2020"}
+
+
+def pixel_formats():
+    """The Y'CbCr and grey formats FFmpeg's scaler takes as input."""
+    listing = subprocess.run(["ffmpeg", "-hide_banner", "-pix_fmts"], capture_output=True, text=True).stdout
+    readable = {line.split()[1] for line in listing.splitlines()
+                if len(line.split()) > 2 and line[0] == "I" and line[1] in ".O"}
+    probe = subprocess.run(["ffprobe", "-v", "quiet", "-show_pixel_formats", "-of", "json"],
+                           capture_output=True, text=True, check=True).stdout
+    out = []
+    for d in json.loads(probe)["pixel_formats"]:
+        f = d["flags"]
+        if d["name"] not in readable or f["rgb"] or f["palette"] or f["bitstream"] or f["hwaccel"]:
+            continue
+        if d["name"].startswith(("xyz", "bayer", "mono")) or "f32" in d["name"]:
+            continue
+        depths = {c["bit_depth"] for c in d["components"]}
+        if len(depths) != 1:
+            continue
+        d["depth"] = depths.pop()
+        d["grey"] = d["nb_components"] < 3
+        out.append(d)
+    return out
+
+
+# Packed 4:2:2 that numpy lays out itself: FFmpeg's packer drops the last
+# pixel of an odd width. The order of Y0, Y1, Cb, Cr in each pair's bytes.
+PACKED = {"yuyv422": (0, 2, 1, 3), "yvyu422": (0, 2, 3, 1), "uyvy422": (1, 3, 0, 2)}
+
+
+def planar_twin(d, formats):
+    """The planar little-endian format with the same samples, which numpy writes."""
+    if d["name"] in PACKED or d["name"].startswith("yuvj"):
+        return d["name"]
+    depth = "" if d["depth"] == 8 else "%dle" % d["depth"]
+    if d["grey"]:
+        base = "gray" if depth == "" else "gray" + depth
+        return base + ("" if not d["flags"]["alpha"] else "") if base in formats else None
+    sub = {(0, 0): "444", (1, 0): "422", (1, 1): "420", (2, 0): "411", (2, 2): "410", (0, 1): "440"}
+    key = (d["log2_chroma_w"], d["log2_chroma_h"])
+    if key not in sub:
+        return None
+    alpha = "yuva" + sub[key] + "p" + depth
+    plain = "yuv" + sub[key] + "p" + depth
+    if d["flags"]["alpha"] and alpha in formats:
+        return alpha
+    return plain if plain in formats else None
+
+
+def all_pairs(rng, factors):
+    """Rows covering every pair of values of every two factors (greedy)."""
+    want = set()
+    for (i, a), (j, b) in itertools.combinations(enumerate(factors), 2):
+        for va in range(len(a)):
+            for vb in range(len(b)):
+                want.add((i, va, j, vb))
+    rows = []
+    while want:
+        best, best_cover = None, -1
+        for _ in range(60):
+            row = [rng.randrange(len(f)) for f in factors]
+            cover = sum(1 for (i, va, j, vb) in want if row[i] == va and row[j] == vb)
+            if cover > best_cover:
+                best, best_cover = row, cover
+        rows.append(best)
+        want = {(i, va, j, vb) for (i, va, j, vb) in want if not (best[i] == va and best[j] == vb)}
+    return [[f[v] for f, v in zip(factors, row)] for row in rows]
+
+
+def taps(count, step, origin_eighths, samples):
+    """Per pixel: the two samples on either side and the second's share."""
+    p = np.arange(count, dtype=np.float64)
+    t = (p - origin_eighths / 8.0) / step
+    below = np.floor(t)
+    share = t - below
+    first = np.clip(below, 0, samples - 1).astype(np.int64)
+    second = np.clip(below + 1, 0, samples - 1).astype(np.int64)
+    return first, second, share
+
+
+def site_origins(site):
+    """Horizontal and vertical siting: start, centre or end of a sample's pixels."""
+    site = site or "left"
+    horizontal = "centre" if site in ("center", "top", "bottom") else "start"
+    vertical = {"topleft": "start", "top": "start", "bottomleft": "end", "bottom": "end"}.get(site, "centre")
+    return horizontal, vertical
+
+
+def origin(kind, step):
+    return {"start": 0.0, "centre": 8.0 * (step - 1) / 2, "end": 8.0 * (step - 1)}[kind]
+
+
+def upsample(plane, w, h, sw, sh, site, fields):
+    """Chroma at every pixel, by the rule."""
+    horizontal, vertical = site_origins(site)
+    cw, ch = plane.shape[1], plane.shape[0]
+    f, s, a = taps(w, sw, origin(horizontal, sw), cw)
+    rows = plane[:, f] * (1 - a) + plane[:, s] * a
+    if fields and sh == 2:
+        out = np.empty((h, w))
+        for field in (0, 1):
+            lines = np.arange(field, h, 2)
+            own = np.arange(field, ch, 2)
+            if len(lines) == 0:
+                continue
+            if len(own) == 0:
+                out[lines] = rows[ch - 1]
+                continue
+            start = 2.0 if field == 0 else 6.0  # a quarter, three quarters of a field line
+            f2, s2, a2 = taps(len(lines), 2, start, len(own))
+            out[lines] = rows[own[f2]] * (1 - a2)[:, None] + rows[own[s2]] * a2[:, None]
+        return out
+    f, s, a = taps(h, sh, origin(vertical, sh), ch)
+    return rows[f] * (1 - a)[:, None] + rows[s] * a[:, None]
+
+
+def reference(planes, d, w, h, full, weights, site, fields):
+    n = d["depth"]
+    y = planes[0].astype(np.float64)
+    if full:
+        top = (1 << n) - 1
+        yn = y / top
+    else:
+        scale = 1 << (n - 8)
+        yn = (y / scale - 16) / 219
+    if d["grey"]:
+        pb = pr = np.zeros_like(yn)
+    else:
+        sw, sh = 1 << d["log2_chroma_w"], 1 << d["log2_chroma_h"]
+        cb = upsample(planes[1].astype(np.float64), w, h, sw, sh, site, fields)
+        cr = upsample(planes[2].astype(np.float64), w, h, sw, sh, site, fields)
+        if full:
+            top = (1 << n) - 1
+            # n-bit full range reaches 8 bits as x * 255 / (2^n - 1): the middle
+            # code stands for 128.
+            pb, pr = (cb * 255 / top - 128) / 255, (cr * 255 / top - 128) / 255
+        else:
+            scale = 1 << (n - 8)
+            pb, pr = (cb / scale - 128) / 224, (cr / scale - 128) / 224
+    kr, kb = weights
+    r = yn + 2 * (1 - kr) * pr
+    b = yn + 2 * (1 - kb) * pb
+    g = (yn - kr * r - kb * b) / (1 - kr - kb)
+    return np.stack([np.clip(255 * v, 0, 255) for v in (r, g, b)], axis=-1)
+
+
+def random_planes(rng, d, w, h, full):
+    n = d["depth"]
+    # Limited-range Y above level 255 (the deepest formats' top codes, which
+    # SDI reserves for timing) is held at 255 by the 8-bit picture.
+    top_y = (1 << n) if full or n == 8 else (255 << (n - 8)) + 1
+    planes = [rng.integers(0, top_y, size=(h, w), dtype=np.uint16)]
+    if not d["grey"]:
+        cw, ch = -(-w >> d["log2_chroma_w"]), -(-h >> d["log2_chroma_h"])
+        planes += [rng.integers(0, 1 << n, size=(ch, cw), dtype=np.uint16) for _ in range(2)]
+    return planes
+
+
+def pack422(planes, order):
+    y, cb, cr = planes
+    h, w = y.shape
+    pairs = cb.shape[1]
+    luma = np.zeros((h, 2 * pairs), np.uint8)
+    luma[:, :w] = y
+    out = np.empty((h, pairs, 4), np.uint8)
+    out[:, :, order[0]], out[:, :, order[1]] = luma[:, 0::2], luma[:, 1::2]
+    out[:, :, order[2]], out[:, :, order[3]] = cb, cr
+    return out
+
+
+class Case:
+    def __init__(self, d, twin, size, full, matrix, site, field, seed):
+        self.d, self.twin, self.size = d, twin, size
+        self.full, self.matrix, self.site, self.field, self.seed = full, matrix, site, field, seed
+
+    def __str__(self):
+        return "%s %dx%d %s matrix %s siting %s %s seed %d" % (
+            self.d["name"], self.size[0], self.size[1], "pc" if self.full else "tv", self.matrix or "untagged",
+            self.site or "untagged", self.field, self.seed)
+
+    def run(self, kivrel, scratch):
+        d, (w, h) = self.d, self.size
+        rng = np.random.default_rng(self.seed)
+        planes = random_planes(rng, d, w, h, self.full)
+        alpha = d["flags"]["alpha"] and self.twin.startswith(("yuva", "ya"))
+        if alpha:
+            planes.append(rng.integers(0, 1 << d["depth"], size=(h, w), dtype=np.uint16))
+        base = os.path.join(scratch, "c%d" % self.seed)
+        dtype = np.uint8 if d["depth"] == 8 else np.dtype("<u2")
+        with open(base + ".yuv", "wb") as raw:
+            if d["name"] in PACKED:
+                raw.write(pack422(planes, PACKED[d["name"]]).tobytes())
+            else:
+                for p in planes:
+                    raw.write(p.astype(dtype).tobytes())
+        planar_kinds = ("yuv", "gray")
+        tagged = d["name"] == self.twin and d["name"].startswith(planar_kinds) and ffv1_takes(d["name"])
+        out = base + (".mkv" if tagged else ".nut")
+        make = ["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", self.twin, "-s", "%dx%d" % (w, h),
+                "-i", base + ".yuv", "-frames:v", "1", "-sws_flags", "neighbor+accurate_rnd", "-pix_fmt", d["name"]]
+        if d["name"] in PACKED:
+            make[make.index("-s") + 1] = "%dx%d" % (w, h)
+        interlaced = self.field != "progressive"
+        args = [kivrel, out, "--passthru", "-f", "rawvideo", "-pix_fmt", "rgb24", "-o", base + ".rgb", "-y", "-q"]
+        if tagged:
+            make += ["-c:v", "ffv1", "-color_range", self.full and "pc" or "tv", "-field_order", self.field]
+            if self.matrix:
+                make += ["-colorspace", self.matrix]
+            if self.site:
+                make += ["-chroma_sample_location", self.site]
+            site = self.site
+        else:
+            make += ["-c:v", "rawvideo", "-f", "nut"]
+            args += ["--input-range", "pc" if self.full else "tv", "--field-order",
+                     {"progressive": "progressive", "tt": "tff", "bb": "bff"}[self.field]]
+            if self.matrix:
+                args += ["--input-matrix", MATRIX_WORDS[self.matrix]]
+            site = None
+        r = subprocess.run(make + [out], capture_output=True, text=True)
+        if r.returncode != 0:
+            return "ffmpeg could not make it: " + r.stderr.strip().splitlines()[0][:200]
+        if not tagged and not carried(d["name"], out):
+            return SKIP
+        r = subprocess.run(args, capture_output=True, text=True)
+        if r.returncode != 0:
+            return "kivrel failed (%d): %s" % (r.returncode, r.stderr.strip()[-300:])
+        got = np.fromfile(base + ".rgb", dtype=np.uint8)
+        if got.size != w * h * 3:
+            return "kivrel wrote %d bytes, not %d" % (got.size, w * h * 3)
+        got = got.reshape(h, w, 3).astype(np.float64)
+        matrix = self.matrix or ("bt709" if h >= 720 else "bt470bg")
+        want = reference(planes, d, w, h, self.full, WEIGHTS[matrix], site, interlaced)
+        for f in (base + ".yuv", out, base + ".rgb"):
+            os.remove(f)
+        error = got - np.round(want)
+        worst = np.abs(error).max()
+        if worst > 1:
+            y, x, c = np.unravel_index(np.abs(error).argmax(), error.shape)
+            return "off by %d at %d,%d channel %s: %d, want %.3f" % (worst, x, y, "RGB"[c], got[y, x, c], want[y, x, c])
+        if w * h >= 1000:
+            bias = (got - want).reshape(-1, 3).mean(axis=0)
+            if np.abs(bias).max() >= 0.05:
+                return "biased: mean signed error %s" % np.round(bias, 3)
+        return None
+
+
+_ffv1 = None
+SKIP = "skip"
+_carried = {}
+
+
+def carried(name, path):
+    """Whether NUT gives the format back (it reads some raw layouts as others)."""
+    if name not in _carried:
+        r = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=pix_fmt", "-of", "csv=p=0", path],
+                           capture_output=True, text=True)
+        _carried[name] = r.stdout.strip() == name
+    return _carried[name]
+
+
+
+def ffv1_takes(name):
+    global _ffv1
+    if _ffv1 is None:
+        text = subprocess.run(["ffmpeg", "-hide_banner", "-h", "encoder=ffv1"], capture_output=True, text=True).stdout
+        _ffv1 = set(text.split("Supported pixel formats:")[1].split("\n")[0].split())
+    return name in _ffv1
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("kivrel")
+    parser.add_argument("--full", action="store_true")
+    parser.add_argument("--seed", type=int, default=20261210)
+    parser.add_argument("--only")
+    a = parser.parse_args()
+    rng = random.Random(a.seed)
+    formats = pixel_formats()
+    names = {d["name"] for d in formats}
+    factors = [RANGES, MATRICES, SITES, FIELDS]
+    design = list(itertools.product(*factors)) if a.full else all_pairs(rng, factors)
+    cases, skipped = [], []
+    seed = a.seed
+    for d in formats:
+        if a.only and d["name"] != a.only:
+            continue
+        twin = planar_twin(d, names)
+        if twin is None:
+            skipped.append(d["name"])
+            continue
+        sizes = SIZES + ([PHOTO] if d["name"] in PHOTO_FORMATS else [])
+        if d["name"] == "yuvj411p":  # FFmpeg's raw reader wants whole chroma samples of it
+            sizes = [(4 * -(-w // 4), h) for w, h in sizes]
+        for size in sizes:
+            rows = design if a.full else [design[rng.randrange(len(design))]]
+            for rng_row in rows:
+                full, matrix, site, field = rng_row
+                seed += 1
+                cases.append(Case(d, twin, size, full == "pc", matrix, site, field, seed))
+    # Every row of the design at least once, over the formats and sizes.
+    if not a.full and not a.only:
+        for k, row in enumerate(design):
+            c = cases[k * 7 % len(cases)]
+            cases.append(Case(c.d, c.twin, (17, 9), row[0] == "pc", row[1], row[2], row[3], seed + k + 1))
+    print("conversion sweep: %d cases over %d formats, seed %d%s" % (
+        len(cases), len(formats) - len(skipped), a.seed, " (full product)" if a.full else ""))
+    if skipped:
+        print("no planar twin to make them from, so not swept: " + " ".join(skipped))
+    failed, uncarried = 0, set()
+    with tempfile.TemporaryDirectory() as scratch:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+            for case, problem in zip(cases, pool.map(lambda c: c.run(a.kivrel, scratch), cases)):
+                if problem == SKIP:
+                    uncarried.add(case.d["name"])
+                elif problem:
+                    failed += 1
+                    if failed <= 40:
+                        print("FAIL %s: %s" % (case, problem))
+    if uncarried:
+        print("no container here carries them raw, so not swept: " + " ".join(sorted(uncarried)))
+    skipped_cases = sum(1 for c in cases if c.d["name"] in uncarried)
+    print("%d passed, %d failed" % (len(cases) - failed - skipped_cases, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
