@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/settings_vocabulary.h"
 #include "monitor/crop_expr.h"
 #include "options/options.h"
+#include "report/percent_limit.h"
 
 // Code values a pixel must keep, in 8-bit terms (fractions allowed, so that
 // deeper sources round to their own nearest code values).
@@ -21,17 +23,17 @@ struct CodeLimits {
 // What the range rule judges (--rule, --luma-range, --rgb-range, --area): a
 // pixel is outside when its Y, Cb, Cr or its R, G, B (from its Y'CbCr,
 // unclipped) is outside a judged range; a frame breaks the rule when more
-// than `areaPercent` of its pixels are.
+// than `area` of its pixels are.
 struct RangeRule {
     std::string name = "strict";
     CodeLimits luma{true, 16.0, 235.0}, chroma{true, 16.0, 240.0}, rgb;
-    double areaPercent = 0.0;
+    PercentLimit area;
 };
 
 // The rules a report judges by (--max-hot, --range-rule, --fail-on).
 struct ReportRules {
-    double maxHotPercent = 0.0;  // a frame breaks the hot rule above this share
-    bool studioRange = true;     // the range rule is judged (--range-rule off: not)
+    PercentLimit maxHot;      // a frame breaks the hot rule above this share
+    bool studioRange = true;  // the range rule is judged (--range-rule off: not)
     RangeRule range;
     bool failOnHot = false, failOnRange = false;
 };
@@ -45,13 +47,13 @@ const RangeRule* namedRangeRule(std::string_view name);
 struct ReportOptions {
     Options common;  // reading, frame selection, settings, -o
     ReportRules rules;
-    // --luma-range, --rgb-range and --area as given (unjudged, negative: not given).
+    // --luma-range, --rgb-range and --area as given (unjudged, empty: not given).
     struct CustomRange {
         CodeLimits luma, rgb;
-        double areaPercent = -1.0;
+        std::optional<PercentLimit> area;
     } customRange;
-    int jobs = 1;  // files checked at once (-j)
-    std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
+    int jobs = 1;        // files checked at once (-j)
+    std::string form;    // -f csv|json: the form of a report written to standard output (-o -)
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
 };
 

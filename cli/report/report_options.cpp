@@ -10,16 +10,10 @@
 namespace {
 
 constexpr int kMaxJobs = 64;
-constexpr double kWholeFrame = 100.0;  // percent
 
 Status parseMaxHot(std::string_view value, ReportRules& rules) {
-    double v = 0.0;
-    const auto [end, ec] =
-        std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
-    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(v) ||
-        v < 0.0 || v > kWholeFrame)
+    if (!PercentLimit::parse(value, rules.maxHot))
         return Status::fail("--max-hot: " + quoted(value) + " is not a percentage from 0 to 100");
-    rules.maxHotPercent = v;
     return {};
 }
 
@@ -58,9 +52,11 @@ Status parseCodeRange(const char* option, std::string_view value, CodeLimits& li
     return {};
 }
 
-Status parseArea(std::string_view value, double& area) {
-    if (!parseNumber(value, 0.0, kWholeFrame, area))
+Status parseArea(std::string_view value, std::optional<PercentLimit>& area) {
+    PercentLimit p;
+    if (!PercentLimit::parse(value, p))
         return Status::fail("--area: " + quoted(value) + " is not a percentage from 0 to 100");
+    area = p;
     return {};
 }
 
@@ -83,7 +79,8 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
 
 Status parseForm(std::string_view value, std::string& form) {
     if (value != "csv" && value != "json")
-        return Status::fail("-f: " + quoted(value) + " is not one of csv, json (the forms standard output takes)");
+        return Status::fail("-f: " + quoted(value) +
+                            " is not one of csv, json (the forms standard output takes)");
     form = value;
     return {};
 }
@@ -113,7 +110,7 @@ const OwnOption kOwnOptions[] = {
                         ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
     {"--rgb-range", [](std::string_view v,
                        ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
-    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.areaPercent); }},
+    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.area); }},
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
@@ -176,11 +173,11 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
-    if (custom.luma.judged || custom.rgb.judged || custom.areaPercent >= 0.0) {
+    if (custom.luma.judged || custom.rgb.judged || custom.area) {
         RangeRule& r = options.rules.range;
         if (custom.luma.judged) r.luma = custom.luma;
         if (custom.rgb.judged) r.rgb = custom.rgb;
-        if (custom.areaPercent >= 0.0) r.areaPercent = custom.areaPercent;
+        if (custom.area) r.area = *custom.area;
         r.name += "+custom";
     }
     Action action = Action::Run;
@@ -228,8 +225,8 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     if (options.rules.failOnRange && !options.rules.studioRange)
         return Status::fail("--fail-on range needs the range rule; leave out --range-rule off");
     if (!options.form.empty() && o.output != "-")
-        return Status::fail("-f " + options.form + " names the form of a report on standard output: -o - -f " +
-                            options.form);
+        return Status::fail("-f " + options.form +
+                            " names the form of a report on standard output: -o - -f " + options.form);
     if (o.output == "-" && options.form.empty())
         return Status::fail("-o -: name the form with -f csv or -f json");
     if (!o.output.empty() && o.output != "-" && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&

@@ -220,9 +220,11 @@ std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     limits("CbCr", file.chromaLimits);
     limits("RGB", file.rgbLimits);
     t += " at " + std::to_string(file.sourceMeasured ? file.bits : kByteBits) + " bits";
-    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame" : ", any pixel";
+    t += !rule.area.isZero() ? ", more than " + fixed(rule.area.value(), 2) + " % of a frame" : ", any pixel";
     // The limits are those of SDR video: said so, not left to be assumed.
-    return t + (file.hdrTransfer.empty() ? "" : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
+    return t + (file.hdrTransfer.empty()
+                    ? ""
+                    : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
 }
 
 std::string framesText(const FileReport& file) {
@@ -296,7 +298,8 @@ std::vector<std::string> jsonFrameKeys() {
 }
 
 std::string rulesText(const ReportRules& rules) {
-    return "{\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
+    // The limits exactly as given, so that --merge judges as the run did.
+    return "{\"max_hot_percent\": " + rules.maxHot.text(kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
            std::string(rules.failOnHot ? "\"hot\"" : "") +
            (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
@@ -304,7 +307,7 @@ std::string rulesText(const ReportRules& rules) {
            ", \"luma_range\": " + limitsJson(rules.range.luma) +
            ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
            ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
-           ", \"area_percent\": " + fixed(rules.range.areaPercent, kPercentDecimals) + "}";
+           ", \"area_percent\": " + rules.range.area.text(kPercentDecimals) + "}";
 }
 
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files) {
@@ -317,7 +320,10 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
         unreadable = unreadable || !f.error.empty();
     }
     out += "    \"verdict\": " +
-           jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
+           jsonString(!legal       ? "breaks rules"
+                      : unreadable ? std::string(kUnreadable)
+                                   : "legal") +
+           ",\n";
     // The version and the rules: what --merge asks of reports made elsewhere.
     out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
     out += "    \"rules\": " + rulesText(rules) + ",\n";
@@ -421,7 +427,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
             std::snprintf(line, sizeof line, "  %-26s %s\n", name, text.empty() ? "none" : text.c_str());
             out += line;
         };
-        ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
+        ranges(("hot over " + fixed(options.rules.maxHot.value(), 2) + " %").c_str(), f.hotRanges);
         if (options.rules.studioRange) {
             out += "  " + padded("range rule") + " " + rangeRuleText(options.rules.range, f) + "\n";
             ranges("outside the range rule", f.rangeRanges);
