@@ -77,8 +77,9 @@ struct FrameNumbers {
     int64_t below16 = 0, above235 = 0;
     int32_t sourceLowest = -1, sourceHighest = -1;
     // The source's Y, Cb, Cr and R, G, B at its own depth, lowest and
-    // highest (-1 for a source not coded as Y'CbCr), and the pixels the
-    // range rule finds outside.
+    // highest, and the pixels the range rule finds outside. A source coded
+    // as RGB has its own R, G and B here and -1 for Y, Cb and Cr; one not
+    // measured, -1 throughout.
     int32_t srcLowest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
     int32_t srcHighest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
     int64_t outside = 0;
@@ -129,16 +130,21 @@ struct Figure {
     int64_t hotPixels = 0;
 };
 
+// FileReport's names for what was assumed, as every form prints them.
+inline constexpr const char* kRgbMatrixName = "RGB";
+inline constexpr const char* kFullRangeName = "full";
+inline constexpr const char* kLimitedRangeName = "limited";
+
 struct FileReport {
     std::string input;
     std::string error;  // empty when the file was read to its end
     // What was assumed about the input and how the filter was set.
-    std::string matrix, range;  // "BT.709", "limited"; "RGB" for RGB sources
+    std::string matrix, range;  // "BT.709", "limited"; kRgbMatrixName, kFullRangeName for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;
     int bits = 8;
     std::string startTimecode;    // as tagged ("10:00:00:00"); "" without one
     std::string hdrTransfer;      // "PQ" or "HLG" as tagged: judged on those code values, not as SDR
-    bool sourceMeasured = false;  // coded as Y'CbCr: the src_ columns hold its own code values
+    bool sourceMeasured = false;  // coded as Y'CbCr: every src_ column holds its own code values
     // The range rule's limits at the source's depth, as judged: {lo, hi}, or {-1, -1} when not judged.
     int32_t lumaLimits[2] = {-1, -1}, chromaLimits[2] = {-1, -1}, rgbLimits[2] = {-1, -1};
     std::string filterSettings;  // "PAL, 709, 16-235, gamma corrected, max 110 IRE"

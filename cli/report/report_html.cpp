@@ -258,6 +258,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (const std::string found = findingsText(f); !found.empty())
+            s += "<tr><td>Findings</td><td>" + esc(found) + "</td></tr>";
         if (f.cropped) s += "<tr><td>Region measured</td><td>" + regionText(f.region) + "</td></tr>";
         if (!f.startTimecode.empty())
             s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";

@@ -256,19 +256,22 @@ frame of each measure, and what was assumed about the input.
   -y, --overwrite        replace an existing output file
   -f csv|json            with -o -: the form written to standard output
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
-                         its pixels are hot (default 0: any hot pixel)
+                         its pixels are hot (default 0: any hot pixel);
+                         exactly PERCENT passes, one pixel more breaks
       --range-rule on|off  on (default; also "studio"): judge the range rule;
                          off: no such rule
       --rule strict|r103 what the range rule judges, on the source's own
                          Y'CbCr code values at its depth and the R, G, B they
-                         make (unclipped): strict (default) Y 16-235, Cb and
+                         make in those code values (unclipped), unmapped
+                         whatever the range tag (a full-range file is also
+                         named as a finding): strict (default) Y 16-235, Cb and
                          Cr 16-240, any pixel outside breaks; r103 (EBU R 103
                          v3.0) Y and R, G, B 5-246 (10 bits 20-984, 12 bits
                          81-3935), a frame breaks with more than 1 % outside
       --luma-range LO:HI, --rgb-range LO:HI  the rule's Y or R, G, B limits in
                          8-bit terms, scaled to the source's depth
       --area PERCENT     a frame breaks the range rule only with more than
-                         PERCENT of its pixels outside
+                         PERCENT of its pixels outside (exactly, as --max-hot)
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)

@@ -39,8 +39,10 @@ constexpr const char* kSourceColumns[] = {
     "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
     "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
 
-// Last, each frame's own timecode from the source's start timecode (empty without one).
+// Last, each frame's own timecode from the source's start timecode (empty
+// without one), and what the report finds about its file (findingsText).
 constexpr const char* kTimecodeColumn = "timecode";
+constexpr const char* kFindingsColumn = "findings";
 
 constexpr const char* kUnreadable = "unreadable";
 
@@ -209,6 +211,16 @@ std::string assumedText(const FileReport& file) {
     return t + (file.hdrTransfer.empty() ? "" : ", " + file.hdrTransfer);
 }
 
+std::string findingsText(const FileReport& file) {
+    std::vector<std::string> found;
+    // Judged as broadcast codes it all the same (source_planes.h), but the file is not what broadcast takes.
+    if (file.error.empty() && file.matrix != kRgbMatrixName && file.range == kFullRangeName)
+        found.emplace_back("full-range Y′CbCr: not a broadcast range");
+    std::string t;
+    for (const std::string& f : found) t += (t.empty() ? "" : "; ") + f;
+    return t;
+}
+
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     std::string t = rule.name + ":";
     const auto limits = [&](const char* name, const int32_t(&l)[2]) {
@@ -256,15 +268,16 @@ std::string csvText(const std::vector<FileReport>& files) {
     std::string out;
     for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
     for (const char* c : kSourceColumns) out += std::string(",") + c;
-    out += std::string(",") + kTimecodeColumn + "\n";
+    out += std::string(",") + kTimecodeColumn + "," + kFindingsColumn + "\n";
     for (const FileReport& file : files) {
         if (!file.error.empty()) {
             // Its own row: the name, and why in the column that says why a frame has no numbers.
             out += csvField(file.input) + std::string(kMeasureColumns, ',') +
                    csvField(std::string(kUnreadable) + ": " + file.error) +
-                   std::string(std::size(kSourceColumns) + 1, ',') + "\n";
+                   std::string(std::size(kSourceColumns) + 2, ',') + "\n";
             continue;
         }
+        const std::string findings = "," + csvField(findingsText(file));
         // The missing frames in their places, with only their number, time and why.
         auto missing = file.missing.begin();
         const auto missingUpTo = [&](int64_t frame) {
@@ -272,7 +285,7 @@ std::string csvText(const std::vector<FileReport>& files) {
                 out += csvField(file.input) + "," + std::to_string(missing->frame) + "," +
                        fixed(missing->time, kTimeDecimals) + std::string(kMeasureColumns - 3, ',') + "," +
                        missingWhy(*missing) + std::string(std::size(kSourceColumns) + 1, ',') +
-                       timecodeAt(file.startTimecode, file.fps, missing->frame) + "\n";
+                       timecodeAt(file.startTimecode, file.fps, missing->frame) + findings + "\n";
             }
         };
         for (const FrameNumbers& f : file.frames) {
@@ -281,7 +294,7 @@ std::string csvText(const std::vector<FileReport>& files) {
             for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
             out += ",";  // not missing
             for (const std::string& value : sourceValues(f)) out += "," + value;
-            out += "," + timecodeAt(file.startTimecode, file.fps, f.frame) + "\n";
+            out += "," + timecodeAt(file.startTimecode, file.fps, f.frame) + findings + "\n";
         }
         missingUpTo(INT64_MAX);
     }
@@ -348,7 +361,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"range_untagged\": " + (f.rangeAssumed ? "true" : "false") +
                ", \"bits\": " + std::to_string(f.bits) +
                ", \"transfer\": " + jsonString(f.hdrTransfer.empty() ? "SDR" : f.hdrTransfer) +
-               "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
+               "},\n       \"findings\": " + jsonString(findingsText(f)) +
+               ", \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
                ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
                ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
                // What the frames' timecodes count at: --merge counts the missing frames' from it.
@@ -414,6 +428,8 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (const std::string found = findingsText(f); !found.empty())
+            out += "  " + padded("findings") + " " + found + "\n";
         if (f.cropped) out += "  " + padded("region measured") + " " + regionText(f.region) + "\n";
         if (!f.startTimecode.empty()) out += "  " + padded("start timecode") + " " + f.startTimecode + "\n";
         if (!f.missing.empty())
