@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "cli/support/cli_runner.h"
@@ -420,4 +422,47 @@ assert j['summary']['rules']['area_percent'] == 2.3, j['summary']['rules']
     EXPECT_EQ(merged.status, kRuleBroken) << merged.err;
     EXPECT_EQ(readText("m.json"), readText("r.json"));
     EXPECT_EQ(run({"report", "area.mkv", "--area", "2.3", "--fail-on", "range", "-frames", "1"}).status, 0);
+}
+
+// The README's worked example of the displays' truncated luma, rendered
+// here through the filter's own code: the pixel it names must show the R,
+// G, B and the luma it quotes, so the sentence cannot go stale.
+TEST_F(ReportSource, ReadmeLumaExampleIsWhatTheFilterShows) {
+    // The sentence as a reader takes it, however its lines are broken.
+    const std::string readme =
+        std::regex_replace(readFile(KIVREL_CLI_TEST_DIR "/../../README.md"), std::regex(R"(\s+)"), " ");
+    const std::regex example(
+        R"(Y′CbCr (\d+), (\d+), (\d+) \(BT\.709, limited range, `([^`]*)`\) reaches the filter )"
+        R"(as R, G, B (\d+), (\d+), (\d+), whose luma [^=]*= [\d.]+ shows as (\d+)\.)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(readme, m, example)) << "the README's example is gone or reworded";
+    const auto at = [&](int i) { return std::stoi(m[i].str()); };
+    const std::string planes = std::string(64, static_cast<char>(at(1))) +
+                               std::string(64, static_cast<char>(at(2))) +
+                               std::string(64, static_cast<char>(at(3)));
+    writeText("px.yuv", planes);
+    const std::string make = "ffmpeg -v error -y -f rawvideo -pix_fmt yuv444p -s 8x8 -i " + path("px.yuv") +
+                             " -c:v ffv1 -color_range tv -colorspace bt709 " + path("px.mkv");
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Args line = {"report", "px.mkv", "-o", "r.csv", "-y"};
+    std::istringstream options(m[4].str());
+    for (std::string word; options >> word;) line.push_back(word);
+    ASSERT_EQ(run(line).status, 0);
+    EXPECT_TRUE(
+        python("r = list(csv.DictReader(open(d + '/r.csv')))[0]\n"
+               "got = [r[k] for k in ('red_min', 'green_min', 'blue_min', 'luma_min', 'luma_max', "
+               "'source_luma_min')]\n"
+               "want = ['" +
+               m[5].str() + "', '" + m[6].str() + "', '" + m[7].str() + "', '" + m[8].str() + "', '" +
+               m[8].str() + "', '" + m[1].str() +
+               "']\n"
+               "assert got == want, (got, want)\n"));
+    // Grey keeps its level: the same Y with neutral chroma shows as itself.
+    writeText("px.yuv", std::string(64, static_cast<char>(at(1))) + std::string(128, static_cast<char>(128)));
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ASSERT_EQ(run(line).status, 0);
+    EXPECT_TRUE(
+        python("r = list(csv.DictReader(open(d + '/r.csv')))[0]\n"
+               "assert r['luma_min'] == r['source_luma_min'] == '" +
+               m[1].str() + "', r\n"));
 }
