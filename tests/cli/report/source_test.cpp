@@ -320,9 +320,9 @@ for x, y in zip(a, b):
 // A source coded as RGB: its src_ R, G and B are its own code values at its
 // own depth, exactly (a flat colour whose levels the colour names, and
 // random planar clips checked against the decoded planes); Y, Cb and Cr it
-// has none. The colour is made RGB inside the graph: `-pix_fmt rgb24` alone
-// has the color source draw Y'CbCr, and the conversion after it writes
-// 16, 31, 47 for 0x102030.
+// has none. The colour is made RGB inside the graph: with `-pix_fmt rgb24`
+// alone the frames pass through Y'CbCr on the way, and 0x102030 is written
+// as 16, 31, 47.
 TEST_F(ReportSource, RgbSourcesShowTheirOwnLevels) {
     const std::string flat =
         "ffmpeg -v error -y -f lavfi -i color=c=0x102030:s=16x16:r=10:d=0.2,format=rgb24 -c:v ffv1 " +
