@@ -84,18 +84,22 @@ bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
               d->comp[1].plane == 1 && d->comp[2].plane == 2 && readsInPlace(d->comp[0], d->flags) &&
               readsInPlace(d->comp[1], d->flags) && readsInPlace(d->comp[2], d->flags);
 
-    // y = (Y - yOrigin) / ySpan, pb = (Cb - cOrigin) / cSpan, pr likewise;
+    // y = (Y - black) / ySpan, pb = (Cb - cOrigin) / cSpan, pr likewise;
     // R' = y + 2 (1 - Kr) pr, B' = y + 2 (1 - Kb) pb, G' = (y - Kr R' - Kb B') / Kg;
-    // each coded as outBlack + outSpan * R'. Every weight over one
-    // denominator, ySpan * cSpan * kWeightScale * Kg, in integers.
+    // each coded as black + ySpan * R', so that a grey pixel's R, G and B
+    // are its Y. The code values are read as broadcast codes them whatever
+    // the range tag: a delivery check judges what the file holds, and a
+    // full-range file is a finding of its own, not a reason to move the
+    // limits. Every weight over one denominator, ySpan * cSpan *
+    // kWeightScale * Kg, in integers.
     const int64_t scale = int64_t{1} << (n - kByteBits);
     const int64_t top = (int64_t{1} << n) - 1;
-    const int64_t ySpan = levels.fullRange ? top : kNarrowLumaSpan * scale;
-    const int64_t cSpan = levels.fullRange ? top : kNarrowChromaSpan * scale;
-    yOrigin_ = static_cast<int32_t>(levels.fullRange ? 0 : kNarrowBlack * scale);
+    const int64_t ySpan = kNarrowLumaSpan * scale;
+    const int64_t cSpan = kNarrowChromaSpan * scale;
+    yOrigin_ = static_cast<int32_t>(kNarrowBlack * scale);
     cOrigin_ = static_cast<int32_t>(kChromaZero * scale);
-    outBlack_ = static_cast<int32_t>(kNarrowBlack * scale);
-    const int64_t outSpan = kNarrowLumaSpan * scale;
+    outBlack_ = yOrigin_;
+    const int64_t outSpan = ySpan;
     const Weights& k = kWeights[static_cast<int>(levels.matrix)];
     const int64_t kg = kWeightScale - k.red - k.blue;
     const int64_t den = ySpan * cSpan * kWeightScale * kg;
@@ -502,4 +506,46 @@ SourceExtremes SourceGauge::extremes(const SourcePart& whole) const {
         e.highest[m] = code(whole.highest[m]);
     }
     return e;
+}
+
+bool measureRgbPlanes(const AVFrame& f, const PlaneWindow& window, SourcePart& part) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
+    constexpr int kRgbComponents = 3;
+    if (d == nullptr || (d->flags & AV_PIX_FMT_FLAG_RGB) == 0 ||
+        (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)) != 0 ||
+        d->nb_components < kRgbComponents)
+        return false;
+    for (int c = 0; c < kRgbComponents; ++c)
+        if (d->comp[c].depth > kMaxBits) return false;
+    if (window.left >= window.right || window.first >= window.last) return true;
+    // R, G and B are components 0, 1 and 2 whatever the layout. Whole bytes
+    // (planar, or packed as bgr0 is) are read where they lie; the library's
+    // reader takes the rest (deep samples, either byte order, bit fields).
+    const int32_t w = window.right - window.left;
+    std::vector<uint16_t> samples(static_cast<size_t>(w));
+    for (int c = 0; c < kRgbComponents; ++c) {
+        const AVComponentDescriptor& comp = d->comp[c];
+        const bool bytes = comp.depth == kByteBits && comp.shift == 0;
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int32_t k = window.first; k < window.last; ++k) {
+            if (bytes) {
+                const uint8_t* p = f.data[comp.plane] + static_cast<ptrdiff_t>(k) * f.linesize[comp.plane] +
+                                   comp.offset + static_cast<ptrdiff_t>(window.left) * comp.step;
+                for (int32_t x = 0; x < w; ++x) {
+                    lo = std::min<int32_t>(lo, p[x * comp.step]);
+                    hi = std::max<int32_t>(hi, p[x * comp.step]);
+                }
+                continue;
+            }
+            av_read_image_line2(samples.data(), const_cast<const uint8_t**>(f.data), f.linesize, d,
+                                window.left, k, c, w, 0, sizeof(uint16_t));
+            const auto [least, most] = std::minmax_element(samples.begin(), samples.end());
+            lo = std::min<int32_t>(lo, *least);
+            hi = std::max<int32_t>(hi, *most);
+        }
+        part.lowest[SourcePart::kR + c] = std::min<int64_t>(part.lowest[SourcePart::kR + c], lo);
+        part.highest[SourcePart::kR + c] = std::max<int64_t>(part.highest[SourcePart::kR + c], hi);
+    }
+    part.pixels += static_cast<int64_t>(w) * (window.last - window.first);
+    return true;
 }

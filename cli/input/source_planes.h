@@ -1,6 +1,7 @@
 // The source's own Y'CbCr code values at its own depth, and the R'G'B'
-// they stand for, before any conversion the displays need: what a delivery
-// check judges. Integer work only; R, G and B are never clipped.
+// they stand for in the same code values (black at 16, white at 235 at 8
+// bits, whatever the range tag), before any conversion the displays need:
+// what a delivery check judges. Integer work only; R, G and B are never clipped.
 #pragma once
 
 #include <cstdint>
@@ -41,10 +42,17 @@ struct SourceExtremes {
     int64_t outside = 0, pixels = 0;
 };
 
+// A source coded as RGB: the extremes of its own R, G and B code values at
+// its own depth in `window`, into `part`'s R, G and B measures as code
+// values (no numerators), Y, Cb and Cr left without. False, adding nothing,
+// for a format that is not RGB of whole samples (Y'CbCr, palette, bitstream).
+bool measureRgbPlanes(const AVFrame& f, const PlaneWindow& window, SourcePart& part);
+
 // Measures decoded Y'CbCr frames of one format and matrix.
 class SourceGauge {
 public:
-    // False for a format without Y'CbCr planes (RGB, palette, grey).
+    // False for a format without Y'CbCr planes (RGB, palette, grey). Of
+    // `levels`, only the matrix counts.
     bool setUp(int pixelFormat, const SourceLevels& levels);
     // The bounds, in code values at bits(); none until set.
     void setBounds(const SourceBounds& bounds);

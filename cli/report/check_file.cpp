@@ -11,10 +11,10 @@
 #include "report/frame_meter.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
+#include "report/source_measure.h"
 #include "run/filter_setup.h"
 #include "run/plan.h"
 #include "run/read.h"
-#include "report/source_measure.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
 
@@ -217,8 +217,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.fps = framesPerSecond(info);
     const SourceLevels& lv = info.levels;
     constexpr const char* kMatrixNames[] = {"BT.601", "BT.709", "BT.2020"};
-    out.matrix = lv.yuv ? kMatrixNames[static_cast<int>(lv.matrix)] : "RGB";
-    out.range = lv.yuv ? (lv.fullRange ? "full" : "limited") : "full";
+    out.matrix = lv.yuv ? kMatrixNames[static_cast<int>(lv.matrix)] : kRgbMatrixName;
+    out.range = lv.yuv && !lv.fullRange ? kLimitedRangeName : kFullRangeName;
     out.matrixAssumed = lv.matrixAssumed;
     out.rangeAssumed = lv.rangeAssumed;
     out.bits = lv.bits;
@@ -289,7 +289,10 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
                 : PlaneWindow{};
         const bool yPlane = decoded != nullptr && reader->tallySourceLuma(window, lane.part.sourceLuma);
         lane.planes.clear();
-        if (planesMeasured) gauge.measure(*decoded, window, lane.planes);
+        if (planesMeasured)
+            gauge.measure(*decoded, window, lane.planes);
+        else if (decoded != nullptr)
+            measureRgbPlanes(*decoded, window, lane.planes);
         for (int32_t band = bands * k / n; band < bands * (k + 1) / n; ++band) {
             const int32_t y = band * bandRows, rows = std::min(bandRows, region.h - y);
             const Frame luma = lane.luma.frame().storedRows(0, rows);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/settings_vocabulary.h"
 #include "monitor/crop_expr.h"
 #include "options/options.h"
+#include "report/percent_limit.h"
 
 // Code values a pixel must keep, in 8-bit terms (fractions allowed, so that
 // deeper sources round to their own nearest code values).
@@ -21,17 +23,17 @@ struct CodeLimits {
 // What the range rule judges (--rule, --luma-range, --rgb-range, --area): a
 // pixel is outside when its Y, Cb, Cr or its R, G, B (from its Y'CbCr,
 // unclipped) is outside a judged range; a frame breaks the rule when more
-// than `areaPercent` of its pixels are.
+// than `area` of its pixels are.
 struct RangeRule {
     std::string name = "strict";
     CodeLimits luma{true, 16.0, 235.0}, chroma{true, 16.0, 240.0}, rgb;
-    double areaPercent = 0.0;
+    PercentLimit area;
 };
 
 // The rules a report judges by (--max-hot, --range-rule, --fail-on).
 struct ReportRules {
-    double maxHotPercent = 0.0;  // a frame breaks the hot rule above this share
-    bool studioRange = true;     // the range rule is judged (--range-rule off: not)
+    PercentLimit maxHot;      // a frame breaks the hot rule above this share
+    bool studioRange = true;  // the range rule is judged (--range-rule off: not)
     RangeRule range;
     bool failOnHot = false, failOnRange = false;
 };
@@ -45,13 +47,13 @@ const RangeRule* namedRangeRule(std::string_view name);
 struct ReportOptions {
     Options common;  // reading, frame selection, settings, -o
     ReportRules rules;
-    // --luma-range, --rgb-range and --area as given (unjudged, negative: not given).
+    // --luma-range, --rgb-range and --area as given (unjudged, empty: not given).
     struct CustomRange {
         CodeLimits luma, rgb;
-        double areaPercent = -1.0;
+        std::optional<PercentLimit> area;
     } customRange;
-    int jobs = 1;  // files checked at once (-j)
-    std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
+    int jobs = 1;        // files checked at once (-j)
+    std::string form;    // -f csv|json: the form of a report written to standard output (-o -)
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
 };
 
@@ -75,8 +77,9 @@ struct FrameNumbers {
     int64_t below16 = 0, above235 = 0;
     int32_t sourceLowest = -1, sourceHighest = -1;
     // The source's Y, Cb, Cr and R, G, B at its own depth, lowest and
-    // highest (-1 for a source not coded as Y'CbCr), and the pixels the
-    // range rule finds outside.
+    // highest, and the pixels the range rule finds outside. A source coded
+    // as RGB has its own R, G and B here and -1 for Y, Cb and Cr; one not
+    // measured, -1 throughout.
     int32_t srcLowest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
     int32_t srcHighest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
     int64_t outside = 0;
@@ -127,16 +130,21 @@ struct Figure {
     int64_t hotPixels = 0;
 };
 
+// FileReport's names for what was assumed, as every form prints them.
+inline constexpr const char* kRgbMatrixName = "RGB";
+inline constexpr const char* kFullRangeName = "full";
+inline constexpr const char* kLimitedRangeName = "limited";
+
 struct FileReport {
     std::string input;
     std::string error;  // empty when the file was read to its end
     // What was assumed about the input and how the filter was set.
-    std::string matrix, range;  // "BT.709", "limited"; "RGB" for RGB sources
+    std::string matrix, range;  // "BT.709", "limited"; kRgbMatrixName, kFullRangeName for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;
     int bits = 8;
     std::string startTimecode;    // as tagged ("10:00:00:00"); "" without one
     std::string hdrTransfer;      // "PQ" or "HLG" as tagged: judged on those code values, not as SDR
-    bool sourceMeasured = false;  // coded as Y'CbCr: the src_ columns hold its own code values
+    bool sourceMeasured = false;  // coded as Y'CbCr: every src_ column holds its own code values
     // The range rule's limits at the source's depth, as judged: {lo, hi}, or {-1, -1} when not judged.
     int32_t lumaLimits[2] = {-1, -1}, chromaLimits[2] = {-1, -1}, rgbLimits[2] = {-1, -1};
     std::string filterSettings;  // "PAL, 709, 16-235, gamma corrected, max 110 IRE"

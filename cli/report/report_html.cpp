@@ -151,14 +151,14 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     // Hot pixels.
     double top = 0.0;
     for (const Column& c : cols) top = std::max(top, c.hot);
-    top = std::max({top * 1.1, rules.maxHotPercent * 1.1, 0.01});
+    top = std::max({top * 1.1, rules.maxHot.value() * 1.1, 0.01});
     s += svgOpen(("hot" + suffix).c_str(), "The filter's hot pixels per frame, % of the picture");
     s += chartFrame(f, f.hotRanges, top, {0, top / 2, top}, " %");
     ys.clear();
     for (const Column& c : cols) ys.push_back(yOf(c.hot, top));
     s += "<path class=\"hot\" d=\"" + steps(ys, false, true) + "\"/>";
-    if (rules.maxHotPercent > 0.0) {
-        const std::string y = num(yOf(rules.maxHotPercent, top));
+    if (rules.maxHot.value() > 0.0) {
+        const std::string y = num(yOf(rules.maxHot.value(), top));
         s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
              std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
     }
@@ -240,9 +240,10 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
     s += "<h1>Legality report</h1><p class=\"sub\">" + std::to_string(files.size()) + " file" +
          (files.size() == 1 ? "" : "s") + ": <span id=\"overall\" class=\"verdict " +
          (broken ? "breaks" : "legal") + "\">" +
-         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) + " break rules or cannot be read"
+         (broken ? std::to_string(broken) + " of " + std::to_string(files.size()) +
+                       " break rules or cannot be read"
                  : std::string("all legal")) +
-         "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHotPercent, 4) + " % of a frame" +
+         "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHot.value(), 4) + " % of a frame" +
          (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
@@ -257,6 +258,8 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
              std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
              esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
+        if (const std::string found = findingsText(f); !found.empty())
+            s += "<tr><td>Findings</td><td>" + esc(found) + "</td></tr>";
         if (f.cropped) s += "<tr><td>Region measured</td><td>" + regionText(f.region) + "</td></tr>";
         if (!f.startTimecode.empty())
             s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";

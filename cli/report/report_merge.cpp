@@ -53,6 +53,14 @@ public:
         if (m != nullptr && !finite(m->text, d)) s = s.ok() ? fault(std::string(key) + " out of range") : s;
         return d;
     }
+    // A rule's limit, read exactly as written.
+    PercentLimit percent(const JsonValue& v, const char* key, Status& s) const {
+        const JsonValue* m = member(v, key, Kind::Number, s);
+        PercentLimit p;
+        if (m != nullptr && !PercentLimit::parse(m->text, p))
+            s = s.ok() ? fault(std::string(key) + " is not a percentage from 0 to 100") : s;
+        return p;
+    }
     int64_t integer(const JsonValue& v, const char* key, Status& s) const {
         const JsonValue* m = member(v, key, Kind::Number, s);
         int64_t n = 0;
@@ -106,7 +114,7 @@ CodeLimits limitsOf(const ReportReader& r, const JsonValue& rules, const char* k
 
 ReportRules rulesOf(const ReportReader& r, const JsonValue& rules, Status& s) {
     ReportRules out;
-    out.maxHotPercent = r.real(rules, "max_hot_percent", s);
+    out.maxHot = r.percent(rules, "max_hot_percent", s);
     out.studioRange = r.text(rules, "range_rule", s) != "off";
     if (const JsonValue* failOn = r.member(rules, "fail_on", Kind::Array, s))
         for (const JsonValue& rule : failOn->items) {
@@ -117,7 +125,7 @@ ReportRules rulesOf(const ReportReader& r, const JsonValue& rules, Status& s) {
     out.range.luma = limitsOf(r, rules, "luma_range", s);
     out.range.chroma = limitsOf(r, rules, "chroma_range", s);
     out.range.rgb = limitsOf(r, rules, "rgb_range", s);
-    out.range.areaPercent = r.real(rules, "area_percent", s);
+    out.range.area = r.percent(rules, "area_percent", s);
     return out;
 }
 

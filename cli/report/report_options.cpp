@@ -10,16 +10,10 @@
 namespace {
 
 constexpr int kMaxJobs = 64;
-constexpr double kWholeFrame = 100.0;  // percent
 
 Status parseMaxHot(std::string_view value, ReportRules& rules) {
-    double v = 0.0;
-    const auto [end, ec] =
-        std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
-    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(v) ||
-        v < 0.0 || v > kWholeFrame)
+    if (!PercentLimit::parse(value, rules.maxHot))
         return Status::fail("--max-hot: " + quoted(value) + " is not a percentage from 0 to 100");
-    rules.maxHotPercent = v;
     return {};
 }
 
@@ -58,9 +52,11 @@ Status parseCodeRange(const char* option, std::string_view value, CodeLimits& li
     return {};
 }
 
-Status parseArea(std::string_view value, double& area) {
-    if (!parseNumber(value, 0.0, kWholeFrame, area))
+Status parseArea(std::string_view value, std::optional<PercentLimit>& area) {
+    PercentLimit p;
+    if (!PercentLimit::parse(value, p))
         return Status::fail("--area: " + quoted(value) + " is not a percentage from 0 to 100");
+    area = p;
     return {};
 }
 
@@ -114,7 +110,7 @@ const OwnOption kOwnOptions[] = {
                         ReportOptions& o) { return parseCodeRange("--luma-range", v, o.customRange.luma); }},
     {"--rgb-range", [](std::string_view v,
                        ReportOptions& o) { return parseCodeRange("--rgb-range", v, o.customRange.rgb); }},
-    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.areaPercent); }},
+    {"--area", [](std::string_view v, ReportOptions& o) { return parseArea(v, o.customRange.area); }},
     {"--fail-on", [](std::string_view v, ReportOptions& o) { return parseFailOn(v, o.rules); }},
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
@@ -177,11 +173,11 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
-    if (custom.luma.judged || custom.rgb.judged || custom.areaPercent >= 0.0) {
+    if (custom.luma.judged || custom.rgb.judged || custom.area) {
         RangeRule& r = options.rules.range;
         if (custom.luma.judged) r.luma = custom.luma;
         if (custom.rgb.judged) r.rgb = custom.rgb;
-        if (custom.areaPercent >= 0.0) r.areaPercent = custom.areaPercent;
+        if (custom.area) r.area = *custom.area;
         r.name += "+custom";
     }
     Action action = Action::Run;
@@ -260,19 +256,22 @@ frame of each measure, and what was assumed about the input.
   -y, --overwrite        replace an existing output file
   -f csv|json            with -o -: the form written to standard output
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
-                         its pixels are hot (default 0: any hot pixel)
+                         its pixels are hot (default 0: any hot pixel);
+                         exactly PERCENT passes, one pixel more breaks
       --range-rule on|off  on (default; also "studio"): judge the range rule;
                          off: no such rule
       --rule strict|r103 what the range rule judges, on the source's own
                          Y'CbCr code values at its depth and the R, G, B they
-                         make (unclipped): strict (default) Y 16-235, Cb and
+                         make in those code values (unclipped), unmapped
+                         whatever the range tag (a full-range file is also
+                         named as a finding): strict (default) Y 16-235, Cb and
                          Cr 16-240, any pixel outside breaks; r103 (EBU R 103
                          v3.0) Y and R, G, B 5-246 (10 bits 20-984, 12 bits
                          81-3935), a frame breaks with more than 1 % outside
       --luma-range LO:HI, --rgb-range LO:HI  the rule's Y or R, G, B limits in
                          8-bit terms, scaled to the source's depth
       --area PERCENT     a frame breaks the range rule only with more than
-                         PERCENT of its pixels outside
+                         PERCENT of its pixels outside (exactly, as --max-hot)
       --fail-on RULES    hot, range or hot,range: exit with status 3 when any
                          frame of any input breaks one of them
   -j, --jobs N           check N files at once (default 1)

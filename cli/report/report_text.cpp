@@ -39,8 +39,10 @@ constexpr const char* kSourceColumns[] = {
     "src_y_min", "src_y_max", "src_cb_min", "src_cb_max", "src_cr_min", "src_cr_max",     "src_r_min",
     "src_r_max", "src_g_min", "src_g_max",  "src_b_min",  "src_b_max",  "outside_percent"};
 
-// Last, each frame's own timecode from the source's start timecode (empty without one).
+// Last, each frame's own timecode from the source's start timecode (empty
+// without one), and what the report finds about its file (findingsText).
 constexpr const char* kTimecodeColumn = "timecode";
+constexpr const char* kFindingsColumn = "findings";
 
 constexpr const char* kUnreadable = "unreadable";
 
@@ -209,6 +211,16 @@ std::string assumedText(const FileReport& file) {
     return t + (file.hdrTransfer.empty() ? "" : ", " + file.hdrTransfer);
 }
 
+std::string findingsText(const FileReport& file) {
+    std::vector<std::string> found;
+    // Judged as broadcast codes it all the same (source_planes.h), but the file is not what broadcast takes.
+    if (file.error.empty() && file.matrix != kRgbMatrixName && file.range == kFullRangeName)
+        found.emplace_back("full-range Y′CbCr: not a broadcast range");
+    std::string t;
+    for (const std::string& f : found) t += (t.empty() ? "" : "; ") + f;
+    return t;
+}
+
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     std::string t = rule.name + ":";
     const auto limits = [&](const char* name, const int32_t(&l)[2]) {
@@ -220,9 +232,11 @@ std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     limits("CbCr", file.chromaLimits);
     limits("RGB", file.rgbLimits);
     t += " at " + std::to_string(file.sourceMeasured ? file.bits : kByteBits) + " bits";
-    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame" : ", any pixel";
+    t += !rule.area.isZero() ? ", more than " + fixed(rule.area.value(), 2) + " % of a frame" : ", any pixel";
     // The limits are those of SDR video: said so, not left to be assumed.
-    return t + (file.hdrTransfer.empty() ? "" : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
+    return t + (file.hdrTransfer.empty()
+                    ? ""
+                    : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
 }
 
 std::string framesText(const FileReport& file) {
@@ -254,15 +268,16 @@ std::string csvText(const std::vector<FileReport>& files) {
     std::string out;
     for (const char* c : kColumns) out += std::string(out.empty() ? "" : ",") + c;
     for (const char* c : kSourceColumns) out += std::string(",") + c;
-    out += std::string(",") + kTimecodeColumn + "\n";
+    out += std::string(",") + kTimecodeColumn + "," + kFindingsColumn + "\n";
     for (const FileReport& file : files) {
         if (!file.error.empty()) {
             // Its own row: the name, and why in the column that says why a frame has no numbers.
             out += csvField(file.input) + std::string(kMeasureColumns, ',') +
                    csvField(std::string(kUnreadable) + ": " + file.error) +
-                   std::string(std::size(kSourceColumns) + 1, ',') + "\n";
+                   std::string(std::size(kSourceColumns) + 2, ',') + "\n";
             continue;
         }
+        const std::string findings = "," + csvField(findingsText(file));
         // The missing frames in their places, with only their number, time and why.
         auto missing = file.missing.begin();
         const auto missingUpTo = [&](int64_t frame) {
@@ -270,7 +285,7 @@ std::string csvText(const std::vector<FileReport>& files) {
                 out += csvField(file.input) + "," + std::to_string(missing->frame) + "," +
                        fixed(missing->time, kTimeDecimals) + std::string(kMeasureColumns - 3, ',') + "," +
                        missingWhy(*missing) + std::string(std::size(kSourceColumns) + 1, ',') +
-                       timecodeAt(file.startTimecode, file.fps, missing->frame) + "\n";
+                       timecodeAt(file.startTimecode, file.fps, missing->frame) + findings + "\n";
             }
         };
         for (const FrameNumbers& f : file.frames) {
@@ -279,7 +294,7 @@ std::string csvText(const std::vector<FileReport>& files) {
             for (size_t i = 0; i < v.size(); ++i) out += (i > 0 ? "," : "") + v[i];
             out += ",";  // not missing
             for (const std::string& value : sourceValues(f)) out += "," + value;
-            out += "," + timecodeAt(file.startTimecode, file.fps, f.frame) + "\n";
+            out += "," + timecodeAt(file.startTimecode, file.fps, f.frame) + findings + "\n";
         }
         missingUpTo(INT64_MAX);
     }
@@ -296,7 +311,8 @@ std::vector<std::string> jsonFrameKeys() {
 }
 
 std::string rulesText(const ReportRules& rules) {
-    return "{\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
+    // The limits exactly as given, so that --merge judges as the run did.
+    return "{\"max_hot_percent\": " + rules.maxHot.text(kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
            std::string(rules.failOnHot ? "\"hot\"" : "") +
            (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
@@ -304,7 +320,7 @@ std::string rulesText(const ReportRules& rules) {
            ", \"luma_range\": " + limitsJson(rules.range.luma) +
            ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
            ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
-           ", \"area_percent\": " + fixed(rules.range.areaPercent, kPercentDecimals) + "}";
+           ", \"area_percent\": " + rules.range.area.text(kPercentDecimals) + "}";
 }
 
 std::string jsonText(const ReportOptions& options, const std::vector<FileReport>& files) {
@@ -317,7 +333,10 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
         unreadable = unreadable || !f.error.empty();
     }
     out += "    \"verdict\": " +
-           jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
+           jsonString(!legal       ? "breaks rules"
+                      : unreadable ? std::string(kUnreadable)
+                                   : "legal") +
+           ",\n";
     // The version and the rules: what --merge asks of reports made elsewhere.
     out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
     out += "    \"rules\": " + rulesText(rules) + ",\n";
@@ -342,7 +361,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"range_untagged\": " + (f.rangeAssumed ? "true" : "false") +
                ", \"bits\": " + std::to_string(f.bits) +
                ", \"transfer\": " + jsonString(f.hdrTransfer.empty() ? "SDR" : f.hdrTransfer) +
-               "},\n       \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
+               "},\n       \"findings\": " + jsonString(findingsText(f)) +
+               ", \"range_rule\": " + jsonString(rangeRuleText(rules.range, f)) +
                ", \"source_measured\": " + (f.sourceMeasured ? "true" : "false") +
                ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
                // What the frames' timecodes count at: --merge counts the missing frames' from it.
@@ -408,6 +428,8 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
                       f.filterSettings.c_str(), "frames", framesText(f).c_str(), "frames with hot pixels",
                       static_cast<long long>(f.framesWithHot));
         out += line;
+        if (const std::string found = findingsText(f); !found.empty())
+            out += "  " + padded("findings") + " " + found + "\n";
         if (f.cropped) out += "  " + padded("region measured") + " " + regionText(f.region) + "\n";
         if (!f.startTimecode.empty()) out += "  " + padded("start timecode") + " " + f.startTimecode + "\n";
         if (!f.missing.empty())
@@ -421,7 +443,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
             std::snprintf(line, sizeof line, "  %-26s %s\n", name, text.empty() ? "none" : text.c_str());
             out += line;
         };
-        ranges(("hot over " + fixed(options.rules.maxHotPercent, 2) + " %").c_str(), f.hotRanges);
+        ranges(("hot over " + fixed(options.rules.maxHot.value(), 2) + " %").c_str(), f.hotRanges);
         if (options.rules.studioRange) {
             out += "  " + padded("range rule") + " " + rangeRuleText(options.rules.range, f) + "\n";
             ranges("outside the range rule", f.rangeRanges);

@@ -29,9 +29,13 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
 
 // Shared by the forms.
 std::string fixed(double v, int decimals);
-std::string percentText(double share);  // a share as every form prints it
+std::string percentText(double share);          // a share as every form prints it
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
 std::string assumedText(const FileReport& file);
+// What the report finds about the file as a whole, beyond its frames'
+// numbers ("full-range Y′CbCr: not a broadcast range"), "; " between two;
+// "" for nothing. Every form says it.
+std::string findingsText(const FileReport& file);
 // The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10
 // bits, more than 1 % of a frame".
 std::string rangeRuleText(const RangeRule& rule, const FileReport& file);

@@ -52,6 +52,13 @@ void sourceNumbers(const SourceGauge* gauge, const SourcePart& planes, const Lum
         out.outside = e.outside;
         return;
     }
+    // A source coded as RGB: its own R, G and B, as measured; its luma
+    // judged as a converter would code it.
+    if (planes.pixels > 0)
+        for (int m = SourcePart::kR; m <= SourcePart::kB; ++m) {
+            out.srcLowest[m] = static_cast<int32_t>(planes.lowest[m]);
+            out.srcHighest[m] = static_cast<int32_t>(planes.highest[m]);
+        }
     const SourceBounds b = boundsFor(rule, kByteBits);
     out.outside = 0;
     for (int v = 0; v < static_cast<int>(luma.size()); ++v)

@@ -14,6 +14,8 @@ SourceBounds boundsFor(const RangeRule& rule, int bits);
 void noteLimits(const RangeRule& rule, int bits, bool measured, FileReport& file);
 
 // Fills the frame's source measures and its pixels outside the rule:
-// from `planes` when `gauge` measured them, else from `luma` (8-bit codes).
+// from `planes` when `gauge` measured them; else R, G and B from `planes`
+// (measureRgbPlanes, none without pixels) and the pixels outside from
+// `luma` (8-bit codes).
 void sourceNumbers(const SourceGauge* gauge, const SourcePart& planes, const LumaHistogram& luma,
                    const RangeRule& rule, FrameNumbers& out);

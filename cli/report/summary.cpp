@@ -4,18 +4,22 @@
 
 bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f) {
     // On the count itself, so 0 % means "no hot pixel at all" exactly.
-    return static_cast<double>(f.hotPixels) * 100.0 > rules.maxHotPercent * static_cast<double>(f.pixels);
+    return rules.maxHot.exceededBy(f.hotPixels, f.pixels);
 }
 
 namespace {
 
 // EBU R 103's allowance: 5 % of the nominal 219 levels below black and above white.
 constexpr double kR103Below = 16.0 - 0.05 * 219.0, kR103Above = 235.0 + 0.05 * 219.0;
-constexpr double kR103AreaPercent = 1.0;
+constexpr int32_t kR103AreaPercent = 1;
 
 const RangeRule kNamedRules[] = {
-    {"strict", {true, 16.0, 235.0}, {true, 16.0, 240.0}, {}, 0.0},
-    {"r103", {true, kR103Below, kR103Above}, {}, {true, kR103Below, kR103Above}, kR103AreaPercent},
+    {"strict", {true, 16.0, 235.0}, {true, 16.0, 240.0}, {}, PercentLimit{}},
+    {"r103",
+     {true, kR103Below, kR103Above},
+     {},
+     {true, kR103Below, kR103Above},
+     PercentLimit::whole(kR103AreaPercent)},
 };
 
 }  // namespace
@@ -28,8 +32,7 @@ const RangeRule* namedRangeRule(std::string_view name) {
 
 bool breaksRangeRule(const ReportRules& rules, const FrameNumbers& f) {
     // On the counts themselves, so that exactly the allowed share passes.
-    return rules.studioRange &&
-           static_cast<double>(f.outside) * 100.0 > rules.range.areaPercent * static_cast<double>(f.pixels);
+    return rules.studioRange && rules.range.area.exceededBy(f.outside, f.pixels);
 }
 
 namespace {

@@ -34,11 +34,12 @@ constexpr Matrix kMatrices[] = {
     {YuvMatrix::Bt601, 2990, 1140}, {YuvMatrix::Bt709, 2126, 722}, {YuvMatrix::Bt2020, 2627, 593}};
 constexpr int kW = 10000;
 
-// R', G', B' code values of one pixel, the textbook way over one denominator.
-void codes(const Matrix& m, bool full, int bits, int y, int cb, int cr, int64_t out[3]) {
-    const Wide top = (Wide{1} << bits) - 1, scale = Wide{1} << (bits - 8);
-    const Wide ySpan = full ? top : 219 * scale, cSpan = full ? top : 224 * scale;
-    const Wide yn = y - (full ? 0 : 16 * scale), bn = cb - 128 * scale, rn = cr - 128 * scale;
+// R', G', B' code values of one pixel, the textbook way over one
+// denominator: as broadcast codes them, whatever the range tag says.
+void codes(const Matrix& m, int bits, int y, int cb, int cr, int64_t out[3]) {
+    const Wide scale = Wide{1} << (bits - 8);
+    const Wide ySpan = 219 * scale, cSpan = 224 * scale;
+    const Wide yn = y - 16 * scale, bn = cb - 128 * scale, rn = cr - 128 * scale;
     const Wide kg = kW - m.kr - m.kb, den = ySpan * cSpan * kW * kg;
     const Wide luma = yn * cSpan * kW * kg;
     const Wide red = luma + 2 * (kW - m.kr) * rn * ySpan * kg;
@@ -73,7 +74,7 @@ bool outsideBounds(const int64_t v[6], const SourceBounds& b) {
              inside(v[4], b.rgbLo, b.rgbHi) && inside(v[5], b.rgbLo, b.rgbHi));
 }
 
-Expected expect(const Planes& p, const Matrix& m, bool full, const SourceBounds& b, const PlaneWindow& win) {
+Expected expect(const Planes& p, const Matrix& m, const SourceBounds& b, const PlaneWindow& win) {
     Expected e;
     std::fill(std::begin(e.lowest), std::end(e.lowest), INT64_MAX);
     std::fill(std::begin(e.highest), std::end(e.highest), INT64_MIN);
@@ -81,7 +82,7 @@ Expected expect(const Planes& p, const Matrix& m, bool full, const SourceBounds&
         for (int x = win.left; x < win.right; ++x) {
             const int y = p.y[static_cast<size_t>(k * p.w + x)], cb = p.cbAt(x, k), cr = p.crAt(x, k);
             int64_t v[6] = {y, cb, cr};
-            codes(m, full, p.bits, y, cb, cr, v + 3);
+            codes(m, p.bits, y, cb, cr, v + 3);
             for (int i = 0; i < 6; ++i) {
                 e.lowest[i] = std::min(e.lowest[i], v[i]);
                 e.highest[i] = std::max(e.highest[i], v[i]);
@@ -187,7 +188,7 @@ TEST(SourceGauge, EveryEightBitCodeValue) {
                     v[y][0] = y;
                     v[y][1] = cb;
                     v[y][2] = cr;
-                    codes(m, false, 8, y, cb, cr, v[y] + 3);
+                    codes(m, 8, y, cb, cr, v[y] + 3);
                 }
                 for (const SourceBounds& b : bounds) {
                     gauge.setBounds(b);
@@ -249,7 +250,7 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
         const int bits = d->comp[0].depth, top = (1 << bits) - 1, s = 1 << (bits - 8);
         const bool grey = d->nb_components < 3;
         for (const Matrix& m : kMatrices)
-            for (const bool full : {false, true}) {
+            for (const bool full : {false, true}) {  // the tag changes nothing
                 SourceGauge gauge;
                 ASSERT_TRUE(gauge.setUp(c.format, SourceLevels{true, m.matrix, full}));
                 // Samples drawn mostly near where verdicts turn.
@@ -276,7 +277,7 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
                             if (w.first >= w.last || w.left >= w.right) continue;
                             SourcePart part;
                             gauge.measure(*f, w, part);
-                            compare(gauge, part, expect(p, m, full, b, w));
+                            compare(gauge, part, expect(p, m, b, w));
                             // The same window as parts cut at every third row.
                             SourcePart sum;
                             for (int k = w.first; k < w.last; k += 3) {
@@ -284,7 +285,7 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
                                 gauge.measure(*f, {k, std::min(w.last, k + 3), w.left, w.right}, piece);
                                 sum.add(piece);
                             }
-                            compare(gauge, sum, expect(p, m, full, b, w));
+                            compare(gauge, sum, expect(p, m, b, w));
                         }
                     }
                     av_frame_free(&f);
@@ -327,7 +328,7 @@ TEST(SourceGauge, StraysInSmoothPlanes) {
                 const PlaneWindow whole{0, kHeight, 0, kWidth};
                 SourcePart part;
                 gauge.measure(*f, whole, part);
-                compare(gauge, part, expect(p, kMatrices[1], false, b, whole));
+                compare(gauge, part, expect(p, kMatrices[1], b, whole));
             }
             av_frame_free(&f);
         }
@@ -361,7 +362,7 @@ TEST(SourceGauge, SamplesBeyondTheDepth) {
             gauge.setBounds(b);
             SourcePart part;
             gauge.measure(*f, {0, 4, 0, 6}, part);
-            compare(gauge, part, expect(p, m, false, b, {0, 4, 0, 6}));
+            compare(gauge, part, expect(p, m, b, {0, 4, 0, 6}));
         }
     }
     av_frame_free(&f);

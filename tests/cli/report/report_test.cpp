@@ -287,7 +287,7 @@ d = sys.argv[1]
 rows = list(csv.DictReader(open(d + '/r.csv')))
 keys = 'input,frame,time,avd,luma_min,luma_max,red_min,red_max,green_min,green_max,blue_min,blue_max,hot_pixels,hot_percent,below16_percent,above235_percent,source_luma_min,source_luma_max'.split(',')
 source = 'src_y_min,src_y_max,src_cb_min,src_cb_max,src_cr_min,src_cr_max,src_r_min,src_r_max,src_g_min,src_g_max,src_b_min,src_b_max,outside_percent'.split(',')
-assert list(rows[0].keys()) == keys + ['missing'] + source + ['timecode'], rows[0].keys()
+assert list(rows[0].keys()) == keys + ['missing'] + source + ['timecode', 'findings'], rows[0].keys()
 assert {r['timecode'] for r in rows} == {''}, 'no start timecode, none per frame'
 assert [r['input'] for r in rows] == ['a.mkv'] * 5 + ['b.mkv'] * 3
 j = json.load(open(d + '/r.json'))

@@ -10,6 +10,12 @@ them, worked out here from the samples FFmpeg decodes, with exact fractions.
         compares the report's src_ columns and outside_percent with the
         planes `ffmpeg -f rawvideo` decodes from DIR/NAME.mkv; with a region,
         only its pixels count (each still takes its own chroma sample).
+
+The code values are judged as broadcast codes them whatever RANGE says (a
+full-range file is named as such, not judged on other limits), so RANGE only
+tags the clip. FORMAT may be planar RGB (gbrp, gbrp10le ...), decoded as its
+own samples: R, G and B are then the source's own, Y, Cb and Cr none (-1),
+and its luma is judged as a converter would code it, which is not checked here.
 """
 import csv
 import math
@@ -27,6 +33,8 @@ R103 = {8: (5, 246), 10: (20, 984), 12: (81, 3935)}
 
 
 def layout(fmt):
+    if fmt.startswith('gbrp'):
+        return int(fmt[4:].removesuffix('le') or 8), (0, 0)
     m = re.fullmatch(r'yuv(4\d\d)p(\d*)(le)?', fmt)
     bits = int(m.group(2) or 8)
     sub = {'444': (0, 0), '422': (1, 0), '420': (1, 1)}[m.group(1)]
@@ -105,17 +113,13 @@ def pixels(planes, w, h, sub, region=None):
             yield planes[0][y * w + x], planes[1][c], planes[2][c]
 
 
-def rgb(yc, cb, cr, bits, rng, space):
+def rgb(yc, cb, cr, bits, space):
     """R, G, B in narrow-range code values at the source's depth, unclipped,
     rounded to nearest (halves up)."""
     s = 1 << (bits - 8)
     kr, kb = (Fraction(v) for v in WEIGHTS[space])
     kg = 1 - kr - kb
-    if rng == 'tv':
-        y, pb, pr = Fraction(yc - 16 * s, 219 * s), Fraction(cb - 128 * s, 224 * s), Fraction(cr - 128 * s, 224 * s)
-    else:
-        top = (1 << bits) - 1
-        y, pb, pr = Fraction(yc, top), Fraction(cb - 128 * s, top), Fraction(cr - 128 * s, top)
+    y, pb, pr = Fraction(yc - 16 * s, 219 * s), Fraction(cb - 128 * s, 224 * s), Fraction(cr - 128 * s, 224 * s)
     r = y + 2 * (1 - kr) * pr
     b = y + 2 * (1 - kb) * pb
     g = (y - kr * r - kb * b) / kg
@@ -133,8 +137,18 @@ def check(d, name, fmt, rng, space, rule, report, region=None):
         lo = [None] * 6
         hi = [None] * 6
         outside = 0
+        if fmt.startswith('gbrp'):
+            # The planes are G, B and R; the measures are R, G and B as they are.
+            g, b, r = (list(v) for v in zip(*pixels(planes, w, h, sub, region)))
+            want = {f'src_{m}_{e}': '-1' for m in ('y', 'cb', 'cr') for e in ('min', 'max')}
+            for m, p in (('r', r), ('g', g), ('b', b)):
+                want[f'src_{m}_min'], want[f'src_{m}_max'] = str(min(p)), str(max(p))
+            got = {key: row[key] for key in want}
+            if got != want:
+                bad.append((k, {key: (got[key], want[key]) for key in want if got[key] != want[key]}))
+            continue
         for yc, cb, cr in pixels(planes, w, h, sub, region):
-            v = [yc, cb, cr] + rgb(yc, cb, cr, bits, rng, space)
+            v = [yc, cb, cr] + rgb(yc, cb, cr, bits, space)
             lo = [x if m is None else min(m, x) for m, x in zip(lo, v)]
             hi = [x if m is None else max(m, x) for m, x in zip(hi, v)]
             if rule == 'strict':

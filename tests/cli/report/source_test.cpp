@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "cli/support/cli_runner.h"
@@ -175,33 +177,41 @@ assert v[0][1] != 'unreadable' and v[2][1] != 'unreadable', v
 TEST_F(ReportSource, HdrSourcesAreNamed) {
     for (const auto& [name, trc] : {std::pair{"PQ", "smpte2084"}, std::pair{"HLG", "arib-std-b67"}}) {
         SCOPED_TRACE(name);
-        const std::string make = std::string("ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=10:d=0.2 ") +
-                                 "-pix_fmt yuv420p10le -c:v ffv1 -colorspace bt2020nc -color_primaries bt2020 "
-                                 "-color_range tv -color_trc " + trc + " " + path("hdr.mkv");
+        const std::string make =
+            std::string("ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=10:d=0.2 ") +
+            "-pix_fmt yuv420p10le -c:v ffv1 -colorspace bt2020nc -color_primaries bt2020 "
+            "-color_range tv -color_trc " +
+            trc + " " + path("hdr.mkv");
         ASSERT_EQ(std::system(make.c_str()), 0);
         const CliResult table = run({"report", "hdr.mkv"});
         ASSERT_EQ(table.status, 0) << table.err;
         EXPECT_NE(table.out.find(std::string("10 bits read as 8, ") + name), std::string::npos) << table.out;
-        EXPECT_NE(table.out.find(std::string("on the ") + name + " signal's code values as if SDR"), std::string::npos)
+        EXPECT_NE(table.out.find(std::string("on the ") + name + " signal's code values as if SDR"),
+                  std::string::npos)
             << table.out;
         ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.json", "-y"}).status, 0);
         ASSERT_EQ(run({"report", "hdr.mkv", "-o", "r.html", "-y"}).status, 0);
         EXPECT_NE(readText("r.html").find(std::string("as if SDR")), std::string::npos);
         EXPECT_TRUE(python(std::string("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
-                                       "assert f['assumed']['transfer'] == '") + name + "', f\n"
-                           "assert '" + name + " signal' in f['range_rule'], f\n"));
+                                       "assert f['assumed']['transfer'] == '") +
+                           name +
+                           "', f\n"
+                           "assert '" +
+                           name + " signal' in f['range_rule'], f\n"));
     }
     ASSERT_TRUE(script("make " + dir_ + " sdr yuv420p tv bt709 8 8 1"));
     ASSERT_EQ(run({"report", "sdr.mkv", "-o", "s.json"}).status, 0);
-    EXPECT_TRUE(python("f = json.load(open(d + '/s.json'))['summary']['files'][0]\n"
-                       "assert f['assumed']['transfer'] == 'SDR' and 'SDR' not in f['range_rule'], f\n"));
+    EXPECT_TRUE(
+        python("f = json.load(open(d + '/s.json'))['summary']['files'][0]\n"
+               "assert f['assumed']['transfer'] == 'SDR' and 'SDR' not in f['range_rule'], f\n"));
 }
 
 // The source's start timecode, from its stream's tag, beside the times.
 TEST_F(ReportSource, StartTimecodeIsNamed) {
-    const std::string make = "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=25:d=0.2 -c:v ffv1 "
-                             "-metadata:s:v:0 timecode=10:00:00:00 " +
-                             path("tc.mkv");
+    const std::string make =
+        "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=25:d=0.2 -c:v ffv1 "
+        "-metadata:s:v:0 timecode=10:00:00:00 " +
+        path("tc.mkv");
     ASSERT_EQ(std::system(make.c_str()), 0);
     const CliResult table = run({"report", "tc.mkv"});
     ASSERT_EQ(table.status, 0) << table.err;
@@ -209,8 +219,9 @@ TEST_F(ReportSource, StartTimecodeIsNamed) {
     ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.html"}).status, 0);
     EXPECT_NE(readText("r.html").find("<td>Start timecode</td><td>10:00:00:00</td>"), std::string::npos);
     ASSERT_EQ(run({"report", "tc.mkv", "-o", "r.json"}).status, 0);
-    EXPECT_TRUE(python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
-                       "assert f['start_timecode'] == '10:00:00:00', f\n"));
+    EXPECT_TRUE(
+        python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+               "assert f['start_timecode'] == '10:00:00:00', f\n"));
     // Each CSV row: its own timecode, counted on from the start at the frame
     // rate; at 29.97 tagged drop-frame, the minute's first two numbers left out.
     struct Count {
@@ -304,4 +315,154 @@ for x, y in zip(a, b):
     assert [x[k] for k in columns] == [y[k] for k in columns], [(k, x[k], y[k]) for k in columns if x[k] != y[k]]
 )"));
     }
+}
+
+// A source coded as RGB: its src_ R, G and B are its own code values at its
+// own depth, exactly (a flat colour whose levels the colour names, and
+// random planar clips checked against the decoded planes); Y, Cb and Cr it
+// has none. The colour is made RGB inside the graph: with `-pix_fmt rgb24`
+// alone the frames pass through Y'CbCr on the way, and 0x102030 is written
+// as 16, 31, 47.
+TEST_F(ReportSource, RgbSourcesShowTheirOwnLevels) {
+    const std::string flat =
+        "ffmpeg -v error -y -f lavfi -i color=c=0x102030:s=16x16:r=10:d=0.2,format=rgb24 -c:v ffv1 " +
+        path("flat.mkv");
+    ASSERT_EQ(std::system(flat.c_str()), 0);
+    ASSERT_EQ(run({"report", "flat.mkv", "-o", "r.csv"}).status, 0);
+    EXPECT_TRUE(python(R"(rows = list(csv.DictReader(open(d + '/r.csv')))
+want = {'src_r_min': '16', 'src_r_max': '16', 'src_g_min': '32', 'src_g_max': '32', 'src_b_min': '48',
+        'src_b_max': '48', 'src_y_min': '-1', 'src_y_max': '-1', 'src_cb_min': '-1', 'src_cr_max': '-1'}
+assert rows and all({k: r[k] for k in want} == want for r in rows), rows
+)"));
+    EXPECT_TRUE(script("check " + dir_ + " flat gbrp pc rgb strict r.csv"));
+    for (const char* format : {"gbrp", "gbrp10le", "gbrp12le"}) {
+        SCOPED_TRACE(format);
+        const std::string common = dir_ + " ramp " + format + " pc rgb ";
+        ASSERT_TRUE(script("make " + common + "21 11 3"));
+        ASSERT_EQ(run({"report", "ramp.mkv", "-o", "r.csv", "-y"}).status, 0);
+        EXPECT_TRUE(script("check " + common + "strict r.csv"));
+        ASSERT_EQ(run({"report", "ramp.mkv", "--crop", "7:5:3:2", "-o", "r.csv", "-y"}).status, 0);
+        EXPECT_TRUE(script("check " + common + "strict r.csv 7:5:3:2"));
+    }
+}
+
+// The same code values tagged full range and limited are judged alike (the
+// rule reads them as broadcast codes them); the full-range file is named so
+// in every form, the limited one not.
+TEST_F(ReportSource, FullRangeIsJudgedOnItsCodesAndNamed) {
+    constexpr const char* kFinding = "full-range Y′CbCr: not a broadcast range";
+    for (const char* range : {"tv", "pc"})
+        ASSERT_TRUE(script("make " + dir_ + " " + range + " yuv420p10le " + range + " bt709 23 15 4"));
+    for (const char* rule : {"strict", "r103"}) {
+        SCOPED_TRACE(rule);
+        for (const char* range : {"tv", "pc"}) {
+            ASSERT_EQ(run({"report", std::string(range) + ".mkv", "--rule", rule, "-o",
+                           std::string(range) + ".csv", "-y"})
+                          .status,
+                      0);
+            EXPECT_TRUE(script("check " + dir_ + " " + range + " yuv420p10le " + range + " bt709 " + rule +
+                               " " + range + ".csv"));
+        }
+        EXPECT_TRUE(python(std::string(R"(a = list(csv.DictReader(open(d + '/tv.csv')))
+b = list(csv.DictReader(open(d + '/pc.csv')))
+judged = [k for k in a[0] if k.startswith('src_') or k == 'outside_percent']
+assert len(a) == len(b) == 4
+assert [[r[k] for k in judged] for r in a] == [[r[k] for k in judged] for r in b], (a, b)
+assert {r['findings'] for r in a} == {''}, a
+assert {r['findings'] for r in b} == {')") +
+                           kFinding + R"('}, b
+)"));
+    }
+    // A JPEG-range format says so by itself (MJPEG keeps it; FFV1 would not).
+    const std::string jpeg =
+        "ffmpeg -v error -y -f lavfi -i color=gray:s=16x8:r=10:d=0.2 -pix_fmt yuvj420p -c:v mjpeg " +
+        path("j.mkv");
+    ASSERT_EQ(std::system(jpeg.c_str()), 0);
+    for (const char* input : {"pc.mkv", "j.mkv", "tv.mkv"}) {
+        SCOPED_TRACE(input);
+        const bool full = std::string(input) != "tv.mkv";
+        const CliResult table = run({"report", input});
+        ASSERT_EQ(table.status, 0) << table.err;
+        EXPECT_EQ(table.out.find(std::string("findings                   ") + kFinding) != std::string::npos,
+                  full)
+            << table.out;
+        ASSERT_EQ(run({"report", input, "-o", "r.html", "-y"}).status, 0);
+        EXPECT_EQ(
+            readText("r.html").find(std::string("<td>Findings</td><td>") + kFinding) != std::string::npos,
+            full);
+        ASSERT_EQ(run({"report", input, "-o", "r.json", "-y"}).status, 0);
+        EXPECT_TRUE(
+            python("f = json.load(open(d + '/r.json'))['summary']['files'][0]\n"
+                   "assert f['findings'] == '" +
+                   std::string(full ? kFinding : "") + "', f\n"));
+    }
+}
+
+// --area at a limit that has no exact binary form: a frame with exactly
+// that share outside passes, one pixel more breaks. 69 of 60 x 50 pixels
+// are 2.3 %, which the comparison in doubles took for more.
+TEST_F(ReportSource, AreaLimitHoldsToTheLastPixel) {
+    constexpr int kW = 60, kH = 50, kAtLimit = 69;
+    const auto frame = [&](int outside) {
+        return "1000,512,512," + std::to_string(outside) + ";512,512,512," +
+               std::to_string(kW * kH - outside);
+    };
+    ASSERT_TRUE(script("make " + dir_ + " area yuv444p10le tv bt709 " + std::to_string(kW) + " " +
+                       std::to_string(kH) + " 2 '" + frame(kAtLimit) + "|" + frame(kAtLimit + 1) + "'"));
+    // Y 1000 is above 940, strict's white at 10 bits.
+    const CliResult r = run({"report", "area.mkv", "--area", "2.3", "--fail-on", "range", "-o", "r.json"});
+    EXPECT_EQ(r.status, kRuleBroken) << r.err;
+    EXPECT_TRUE(python(R"(j = json.load(open(d + '/r.json'))
+f = j['summary']['files'][0]
+assert [(x['first_frame'], x['last_frame']) for x in f['range_ranges']] == [(1, 1)], f['range_ranges']
+assert j['summary']['rules']['area_percent'] == 2.3, j['summary']['rules']
+)"));
+    // Merged, the same rule and verdict.
+    const CliResult merged = run({"report", "--merge", "r.json", "-o", "m.json"});
+    EXPECT_EQ(merged.status, kRuleBroken) << merged.err;
+    EXPECT_EQ(readText("m.json"), readText("r.json"));
+    EXPECT_EQ(run({"report", "area.mkv", "--area", "2.3", "--fail-on", "range", "-frames", "1"}).status, 0);
+}
+
+// The README's worked example of the displays' truncated luma, rendered
+// here through the filter's own code: the pixel it names must show the R,
+// G, B and the luma it quotes, so the sentence cannot go stale.
+TEST_F(ReportSource, ReadmeLumaExampleIsWhatTheFilterShows) {
+    // The sentence as a reader takes it, however its lines are broken.
+    const std::string readme =
+        std::regex_replace(readFile(KIVREL_CLI_TEST_DIR "/../../README.md"), std::regex(R"(\s+)"), " ");
+    const std::regex example(
+        R"(Y′CbCr (\d+), (\d+), (\d+) \(BT\.709, limited range, `([^`]*)`\) reaches the filter )"
+        R"(as R, G, B (\d+), (\d+), (\d+), whose luma [^=]*= [\d.]+ shows as (\d+)\.)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(readme, m, example)) << "the README's example is gone or reworded";
+    const auto at = [&](int i) { return std::stoi(m[i].str()); };
+    const std::string planes = std::string(64, static_cast<char>(at(1))) +
+                               std::string(64, static_cast<char>(at(2))) +
+                               std::string(64, static_cast<char>(at(3)));
+    writeText("px.yuv", planes);
+    const std::string make = "ffmpeg -v error -y -f rawvideo -pix_fmt yuv444p -s 8x8 -i " + path("px.yuv") +
+                             " -c:v ffv1 -color_range tv -colorspace bt709 " + path("px.mkv");
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Args line = {"report", "px.mkv", "-o", "r.csv", "-y"};
+    std::istringstream options(m[4].str());
+    for (std::string word; options >> word;) line.push_back(word);
+    ASSERT_EQ(run(line).status, 0);
+    EXPECT_TRUE(
+        python("r = list(csv.DictReader(open(d + '/r.csv')))[0]\n"
+               "got = [r[k] for k in ('red_min', 'green_min', 'blue_min', 'luma_min', 'luma_max', "
+               "'source_luma_min')]\n"
+               "want = ['" +
+               m[5].str() + "', '" + m[6].str() + "', '" + m[7].str() + "', '" + m[8].str() + "', '" +
+               m[8].str() + "', '" + m[1].str() +
+               "']\n"
+               "assert got == want, (got, want)\n"));
+    // Grey keeps its level: the same Y with neutral chroma shows as itself.
+    writeText("px.yuv", std::string(64, static_cast<char>(at(1))) + std::string(128, static_cast<char>(128)));
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ASSERT_EQ(run(line).status, 0);
+    EXPECT_TRUE(
+        python("r = list(csv.DictReader(open(d + '/r.csv')))[0]\n"
+               "assert r['luma_min'] == r['source_luma_min'] == '" +
+               m[1].str() + "', r\n"));
 }
