@@ -50,6 +50,39 @@ constexpr double kSecondsPerMinute = 60.0;
 // Beyond any timestamp a file holds, yet far from overflowing one.
 constexpr int64_t kFarthestSeek = INT64_MAX / 2;
 
+// Y4M's frames lie back to back, each of one size, and its demuxer drops a
+// frame the input ends inside without a word: bytes read past the last
+// whole frame tell. (The raw demuxer hands such a frame on, flagged.)
+constexpr const char* kY4mDemuxer = "yuv4mpegpipe";
+
+// NUT's muxer ends every file it finishes, to a pipe as well, with an
+// index, found through the last 12 bytes: an offset back from the end
+// (8 bytes, big-endian), then a checksum. A NUT file without one was cut.
+constexpr uint64_t kNutIndexStartcode = 0x4E58DD672F23E64EULL;  // 'N', 'X', then six bytes of its own
+constexpr int kNutIndexPointerFromEnd = 12;
+constexpr int kStartcodeBytes = 8;
+
+uint64_t bigEndian64(const unsigned char* b) {
+    uint64_t v = 0;
+    for (int i = 0; i < kStartcodeBytes; ++i) v = v << 8 | b[i];
+    return v;
+}
+
+bool nutEndsWithIndex(const std::string& path, int64_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return true;  // nothing to tell by
+    unsigned char b[kStartcodeBytes] = {};
+    bool found = size >= kNutIndexPointerFromEnd &&
+                 std::fseek(f, size - kNutIndexPointerFromEnd, SEEK_SET) == 0 &&
+                 std::fread(b, 1, sizeof b, f) == sizeof b;
+    const uint64_t back = found ? bigEndian64(b) : 0;
+    found = found && back >= kStartcodeBytes && back <= static_cast<uint64_t>(size) &&
+            std::fseek(f, size - static_cast<int64_t>(back), SEEK_SET) == 0 &&
+            std::fread(b, 1, sizeof b, f) == sizeof b && bigEndian64(b) == kNutIndexStartcode;
+    std::fclose(f);
+    return found;
+}
+
 bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     const std::string_view name = fmt->name;
     const bool imageDemuxer = name == "image2" || name.ends_with("_pipe");
@@ -203,6 +236,11 @@ private:
     int stream_ = -1;
     bool draining_ = false, ended_ = false;
     int readErrorsInARow_ = 0;
+    int64_t packetsEnd_ = 0;        // where the stream's last whole packet ends in the input, in bytes
+    bool endsInsideFrame_ = false;  // the input ends inside a frame its demuxer dropped
+    // A NUT file without its closing index: its size, which the last packet,
+    // cut, reaches; 0 for any other input.
+    int64_t unfinishedSize_ = 0;
     int64_t seenDecoderErrors_ = 0;
     int64_t nextNumber_ = 0;  // number of the next frame decoded
     bool frameThreads_ = false, lostTrack_ = false;
@@ -270,6 +308,9 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     r = avformat_find_stream_info(format_, nullptr);
     if (r < 0) return Status::fail(path + ": cannot read its streams (" + libraryDetail(r) + ")");
     info_.live = isLive(*format_, url);
+    if (std::strcmp(format_->iformat->name, "nut") == 0 && S_ISREG(st.st_mode) &&
+        !nutEndsWithIndex(url, st.st_size))
+        unfinishedSize_ = st.st_size;
 
     const AVCodec* decoder = nullptr;
     stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -324,7 +365,8 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     // The stream's own tag first, as FFmpeg's tools read it, then the container's.
-    const AVDictionaryEntry* timecode = av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
+    const AVDictionaryEntry* timecode =
+        av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);
     if (timecode == nullptr) timecode = av_dict_get(format_->metadata, "timecode", nullptr, 0);
     info_.startTimecode = timecode != nullptr ? timecode->value : "";
     info_.hdrTransfer = codec_->color_trc == AVCOL_TRC_SMPTE2084      ? "PQ"
@@ -406,6 +448,8 @@ std::string MediaReader::pastTheEnd() const {
 }
 
 std::string MediaReader::shortfall() const {
+    if (unfinishedSize_ > 0)
+        return "the file stops before the index every finished NUT file ends with: it is cut short";
     if (statedEnd_ < 0.0 || reachedEnd_ < 0.0) return {};
     // Up to half a frame of rounding between the stated length and the timestamps.
     constexpr double kSlackFrames = 0.5;
@@ -437,6 +481,13 @@ Status MediaReader::decodeNext(Step& step) {
             return {};
         }
         if (r == AVERROR_EOF) {
+            if (endsInsideFrame_) {  // once, after the frames the decoder still held
+                endsInsideFrame_ = false;
+                step.problem =
+                    "frame " + std::to_string(nextNumber_) + " is incomplete: the input ends inside it";
+                step.next = Next::Corrupt;
+                return {};
+            }
             if (!ended_) step.problem = shortfall();
             step.next = step.problem.empty() ? Next::End : Next::CutShort;
             ended_ = true;
@@ -454,6 +505,8 @@ Status MediaReader::decodeNext(Step& step) {
         }
         r = readPacket();
         if (r == AVERROR_EOF) {
+            if (!draining_ && std::strcmp(format_->iformat->name, kY4mDemuxer) == 0 && format_->pb != nullptr)
+                endsInsideFrame_ = avio_tell(format_->pb) > packetsEnd_;
             draining_ = true;
             r = avcodec_send_packet(codec_, nullptr);
             if (r < 0 && r != AVERROR_EOF)
@@ -461,6 +514,8 @@ Status MediaReader::decodeNext(Step& step) {
                                     libraryDetail(r) + ")");
             continue;
         }
+        // The interrupt callback gave up the read (a signal, cancel()): no damage of the input's.
+        if (r == AVERROR_EXIT) return Status::fail(info_.name + ": reading interrupted");
         if (r < 0) {
             if (++readErrorsInARow_ > kMaxReadErrorsInARow)
                 return Status::fail(info_.name + ": unreadable after frame " + std::to_string(nextNumber_) +
@@ -474,6 +529,13 @@ Status MediaReader::decodeNext(Step& step) {
         if (packet_->stream_index != stream_) {
             av_packet_unref(packet_);
             continue;
+        }
+        if (packet_->pos >= 0) packetsEnd_ = std::max(packetsEnd_, packet_->pos + packet_->size);
+        if (unfinishedSize_ > 0 && packetsEnd_ >= unfinishedSize_) {
+            av_packet_unref(packet_);
+            step.problem = "frame " + std::to_string(nextNumber_) + " is incomplete: the file ends inside it";
+            step.next = Next::Corrupt;
+            return {};
         }
         if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
             // Truncated or flagged by the demuxer: never hand it to the decoder.
