@@ -34,6 +34,7 @@ struct ReportRules {
     bool studioRange = true;     // the range rule is judged (--range-rule off: not)
     RangeRule range;
     bool failOnHot = false, failOnRange = false;
+    bool failOnDamaged = false;  // a file with frames damaged or lost
 };
 
 // The range rules by name: strict (luma 16-235 and chroma 16-240, any pixel
@@ -50,8 +51,8 @@ struct ReportOptions {
         CodeLimits luma, rgb;
         double areaPercent = -1.0;
     } customRange;
-    int jobs = 1;  // files checked at once (-j)
-    std::string form;  // -f csv|json: the form of a report written to standard output (-o -)
+    int jobs = 1;        // files checked at once (-j)
+    std::string form;    // -f csv|json: the form of a report written to standard output (-o -)
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
 };
 
@@ -155,6 +156,8 @@ struct FileReport {
     std::vector<Figure> figures;
     bool breaksHot() const { return !hotRanges.empty(); }
     bool breaksRange() const { return !rangeRanges.empty(); }
+    // Frames damaged or lost: in the middle, or cut off at the end.
+    bool damaged() const { return !missing.empty(); }
 };
 
 bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f);

@@ -1,6 +1,7 @@
 // CSV, JSON and the summary table.
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include "report/report_writers.h"
 #include "report/timecode.h"
@@ -220,9 +221,12 @@ std::string rangeRuleText(const RangeRule& rule, const FileReport& file) {
     limits("CbCr", file.chromaLimits);
     limits("RGB", file.rgbLimits);
     t += " at " + std::to_string(file.sourceMeasured ? file.bits : kByteBits) + " bits";
-    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame" : ", any pixel";
+    t += rule.areaPercent > 0.0 ? ", more than " + fixed(rule.areaPercent, 2) + " % of a frame"
+                                : ", any pixel";
     // The limits are those of SDR video: said so, not left to be assumed.
-    return t + (file.hdrTransfer.empty() ? "" : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
+    return t + (file.hdrTransfer.empty()
+                    ? ""
+                    : ", on the " + file.hdrTransfer + " signal's code values as if SDR");
 }
 
 std::string framesText(const FileReport& file) {
@@ -295,12 +299,23 @@ std::vector<std::string> jsonFrameKeys() {
     return keys;
 }
 
+namespace {
+
+// The rules --fail-on names, as the JSON lists them: "hot", "range", "damaged".
+std::string failOnText(const ReportRules& rules) {
+    std::string out;
+    for (const auto& [on, name] : {std::pair{rules.failOnHot, "hot"}, std::pair{rules.failOnRange, "range"},
+                                   std::pair{rules.failOnDamaged, "damaged"}})
+        if (on) out += std::string(out.empty() ? "" : ", ") + "\"" + name + "\"";
+    return out;
+}
+
+}  // namespace
+
 std::string rulesText(const ReportRules& rules) {
     return "{\"max_hot_percent\": " + fixed(rules.maxHotPercent, kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
-           std::string(rules.failOnHot ? "\"hot\"" : "") +
-           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
-           "],\n              \"rule\": " + jsonString(rules.range.name) +
+           failOnText(rules) + "],\n              \"rule\": " + jsonString(rules.range.name) +
            ", \"luma_range\": " + limitsJson(rules.range.luma) +
            ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
            ", \"rgb_range\": " + limitsJson(rules.range.rgb) +
@@ -317,7 +332,10 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
         unreadable = unreadable || !f.error.empty();
     }
     out += "    \"verdict\": " +
-           jsonString(!legal ? "breaks rules" : unreadable ? std::string(kUnreadable) : "legal") + ",\n";
+           jsonString(!legal       ? "breaks rules"
+                      : unreadable ? std::string(kUnreadable)
+                                   : "legal") +
+           ",\n";
     // The version and the rules: what --merge asks of reports made elsewhere.
     out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
     out += "    \"rules\": " + rulesText(rules) + ",\n";
