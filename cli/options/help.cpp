@@ -185,8 +185,8 @@ Exit status (kivrel and kivrel play): 0 done, also past damage with the
 option --skip-errors; 1 the input, output, filter or module failed, the input
 is damaged (without --skip-errors) or --verify found a difference; 2 bad
 command line; 128 + N ended by signal N (130 for Ctrl-C). kivrel report exits
-3 for a rule its --fail-on names (damaged among them), 1 winning over 3.
-Nothing is left behind on failure, on a signal or on a crash in the filter,
-unless --keep-partial asks for the finished frames.
+3 for a broken rule it is asked to fail on (damaged among them), 1 winning
+over 3. Nothing is left behind on failure, on a signal or on a crash in the
+filter, unless --keep-partial asks for the finished frames.
 )");
 }
