@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "input/file_end.h"
 #include "input/readers.h"
 #include "os/av_support.h"
 #include "os/capture_devices.h"
@@ -54,34 +55,6 @@ constexpr int64_t kFarthestSeek = INT64_MAX / 2;
 // frame the input ends inside without a word: bytes read past the last
 // whole frame tell. (The raw demuxer hands such a frame on, flagged.)
 constexpr const char* kY4mDemuxer = "yuv4mpegpipe";
-
-// NUT's muxer ends every file it finishes, to a pipe as well, with an
-// index, found through the last 12 bytes: an offset back from the end
-// (8 bytes, big-endian), then a checksum. A NUT file without one was cut.
-constexpr uint64_t kNutIndexStartcode = 0x4E58DD672F23E64EULL;  // 'N', 'X', then six bytes of its own
-constexpr int kNutIndexPointerFromEnd = 12;
-constexpr int kStartcodeBytes = 8;
-
-uint64_t bigEndian64(const unsigned char* b) {
-    uint64_t v = 0;
-    for (int i = 0; i < kStartcodeBytes; ++i) v = v << 8 | b[i];
-    return v;
-}
-
-bool nutEndsWithIndex(const std::string& path, int64_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return true;  // nothing to tell by
-    unsigned char b[kStartcodeBytes] = {};
-    bool found = size >= kNutIndexPointerFromEnd &&
-                 std::fseek(f, size - kNutIndexPointerFromEnd, SEEK_SET) == 0 &&
-                 std::fread(b, 1, sizeof b, f) == sizeof b;
-    const uint64_t back = found ? bigEndian64(b) : 0;
-    found = found && back >= kStartcodeBytes && back <= static_cast<uint64_t>(size) &&
-            std::fseek(f, size - static_cast<int64_t>(back), SEEK_SET) == 0 &&
-            std::fread(b, 1, sizeof b, f) == sizeof b && bigEndian64(b) == kNutIndexStartcode;
-    std::fclose(f);
-    return found;
-}
 
 bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     const std::string_view name = fmt->name;
