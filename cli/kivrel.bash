@@ -59,7 +59,7 @@ _kivrel_value() {
         ;;
     --channels) [[ $cur == *,* ]] && _kivrel_list luma red green blue ||
         COMPREPLY=($(compgen -W "luma red green blue all none" -- "$cur")) ;;
-    --fail-on) _kivrel_list hot range ;;
+    --fail-on) _kivrel_list hot range damaged ;;
     --system) COMPREPLY=($(compgen -W "ntsc pal" -- "$cur")) ;;
     --matrix) COMPREPLY=($(compgen -W "601 709 auto" -- "$cur")) ;;
     --range) COMPREPLY=($(compgen -W "0-255 16-235 auto" -- "$cur")) ;;

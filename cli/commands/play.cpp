@@ -68,6 +68,6 @@ int runPlayCommand(int argc, char** argv) {
         return s.isUsage() ? kExitUsage : kExitFailure;
     }
     logLine(std::to_string(n.shown) + (n.shown == 1 ? " frame" : " frames") + " shown, " +
-            std::to_string(n.dropped) + " dropped");
+            std::to_string(n.dropped) + " dropped" + (n.damaged ? "; the input is damaged" : ""));
     return kExitOk;
 }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "input/file_end.h"
 #include "input/readers.h"
 #include "os/av_support.h"
 #include "os/capture_devices.h"
@@ -49,6 +50,11 @@ constexpr double kMinutesPerHour = 60.0;
 constexpr double kSecondsPerMinute = 60.0;
 // Beyond any timestamp a file holds, yet far from overflowing one.
 constexpr int64_t kFarthestSeek = INT64_MAX / 2;
+
+// Y4M's frames lie back to back, each of one size, and its demuxer drops a
+// frame the input ends inside without a word: bytes read past the last
+// whole frame tell. (The raw demuxer hands such a frame on, flagged.)
+constexpr const char* kY4mDemuxer = "yuv4mpegpipe";
 
 bool isStillFormat(const AVInputFormat* fmt, const std::string& path) {
     const std::string_view name = fmt->name;
@@ -206,6 +212,11 @@ private:
     int stream_ = -1;
     bool draining_ = false, ended_ = false;
     int readErrorsInARow_ = 0;
+    int64_t packetsEnd_ = 0;        // where the stream's last whole packet ends in the input, in bytes
+    bool endsInsideFrame_ = false;  // the input ends inside a frame its demuxer dropped
+    // A NUT file without its closing index: its size, which the last packet,
+    // cut, reaches; 0 for any other input.
+    int64_t unfinishedSize_ = 0;
     int64_t seenDecoderErrors_ = 0;
     int64_t nextNumber_ = 0;  // number of the next frame decoded
     bool frameThreads_ = false, lostTrack_ = false;
@@ -273,6 +284,9 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     r = avformat_find_stream_info(format_, nullptr);
     if (r < 0) return Status::fail(path + ": cannot read its streams (" + libraryDetail(r) + ")");
     info_.live = isLive(*format_, url);
+    if (std::strcmp(format_->iformat->name, "nut") == 0 && S_ISREG(st.st_mode) &&
+        !nutEndsWithIndex(url, st.st_size))
+        unfinishedSize_ = st.st_size;
 
     const AVCodec* decoder = nullptr;
     stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
@@ -411,6 +425,8 @@ std::string MediaReader::pastTheEnd() const {
 }
 
 std::string MediaReader::shortfall() const {
+    if (unfinishedSize_ > 0)
+        return "the file stops before the index every finished NUT file ends with: it is cut short";
     if (statedEnd_ < 0.0 || reachedEnd_ < 0.0) return {};
     // Up to half a frame of rounding between the stated length and the timestamps.
     constexpr double kSlackFrames = 0.5;
@@ -442,6 +458,13 @@ Status MediaReader::decodeNext(Step& step) {
             return {};
         }
         if (r == AVERROR_EOF) {
+            if (endsInsideFrame_) {  // once, after the frames the decoder still held
+                endsInsideFrame_ = false;
+                step.problem =
+                    "frame " + std::to_string(nextNumber_) + " is incomplete: the input ends inside it";
+                step.next = Next::Corrupt;
+                return {};
+            }
             if (!ended_) step.problem = shortfall();
             step.next = step.problem.empty() ? Next::End : Next::CutShort;
             ended_ = true;
@@ -459,6 +482,8 @@ Status MediaReader::decodeNext(Step& step) {
         }
         r = readPacket();
         if (r == AVERROR_EOF) {
+            if (!draining_ && std::strcmp(format_->iformat->name, kY4mDemuxer) == 0 && format_->pb != nullptr)
+                endsInsideFrame_ = avio_tell(format_->pb) > packetsEnd_;
             draining_ = true;
             r = avcodec_send_packet(codec_, nullptr);
             if (r < 0 && r != AVERROR_EOF)
@@ -466,6 +491,8 @@ Status MediaReader::decodeNext(Step& step) {
                                     libraryDetail(r) + ")");
             continue;
         }
+        // The interrupt callback gave up the read (a signal, cancel()): no damage of the input's.
+        if (r == AVERROR_EXIT) return Status::fail(info_.name + ": reading interrupted");
         if (r < 0) {
             if (++readErrorsInARow_ > kMaxReadErrorsInARow)
                 return Status::fail(info_.name + ": unreadable after frame " + std::to_string(nextNumber_) +
@@ -479,6 +506,13 @@ Status MediaReader::decodeNext(Step& step) {
         if (packet_->stream_index != stream_) {
             av_packet_unref(packet_);
             continue;
+        }
+        if (packet_->pos >= 0) packetsEnd_ = std::max(packetsEnd_, packet_->pos + packet_->size);
+        if (unfinishedSize_ > 0 && packetsEnd_ >= unfinishedSize_) {
+            av_packet_unref(packet_);
+            step.problem = "frame " + std::to_string(nextNumber_) + " is incomplete: the file ends inside it";
+            step.next = Next::Corrupt;
+            return {};
         }
         if ((packet_->flags & AV_PKT_FLAG_CORRUPT) != 0) {
             // Truncated or flagged by the demuxer: never hand it to the decoder.

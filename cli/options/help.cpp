@@ -66,7 +66,10 @@ Input and output:
   -start_number N        an image sequence's first number: of the input (as
                          FFmpeg's image demuxer finds it when not given) and
                          of the output (default 1)
-      --skip-errors      leave out corrupt frames instead of stopping
+      --skip-errors      go on past damage instead of stopping: leave out
+                         damaged frames, keep the frames before a cut; each
+                         is named with the last good frame before it, and the
+                         summary says the input is damaged
       --keep-partial     after a failure or an interrupt, keep the frames
                          finished so far (a video is closed so that it plays)
       --input-matrix 601|709|2020  read the input's YUV with this matrix,
@@ -184,9 +187,12 @@ test card repeated by -frames counts 0, 1, 2 ...); md5 covers the frame's
 pixels, each the 32-bit word the filter wrote (0x00RRGGBB, top byte included)
 in little-endian order, rows top to bottom, without row padding.
 
-Exit status: 0 done, 1 the input, output, filter or module failed or --verify
-found a difference, 2 bad command line, 128 + N ended by signal N (130 for
-Ctrl-C). Nothing is left behind on failure, on a signal or on a crash in the
+Exit status (kivrel and kivrel play): 0 done, also past damage with the
+option --skip-errors; 1 the input, output, filter or module failed, the input
+is damaged (without --skip-errors) or --verify found a difference; 2 bad
+command line; 128 + N ended by signal N (130 for Ctrl-C). kivrel report exits
+3 for a broken rule it is asked to fail on (damaged among them), 1 winning
+over 3. Nothing is left behind on failure, on a signal or on a crash in the
 filter, unless --keep-partial asks for the finished frames.
 )");
 }

@@ -59,6 +59,9 @@ public:
             if (Status s = files_[k]->commit(); !s.ok()) return s;
             ++kept;
         }
+        // The picture the failure cut off goes (its temporary file with it),
+        // so that destination() names the files kept, not the one begun.
+        files_.resize(completed_);
         return {};
     }
 

@@ -158,11 +158,20 @@ bool Player::late(const ReadFrame& meta, bool playing) const {
 }
 
 PlayFrame Player::nextFrame(bool playing) {
+    PlayFrame f;
     if (worker_.busy()) {
         worker_.wait();
-        return std::move(ahead_);
+        f = std::move(ahead_);
+    } else {
+        f = session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
     }
-    return session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
+    noteDamage(f.item);
+    return f;
+}
+
+void Player::noteDamage(const SourceItem& item) {
+    for (const std::string& d : item.damage) logLine(d);
+    counts_.damaged = counts_.damaged || !item.damage.empty();
 }
 
 Status Player::settle() {
@@ -461,6 +470,7 @@ Status Player::run() {
     if (Status s = fitScreen(); !s.ok()) return s;
     // The first frame decides the window's size.
     const PlayFrame first = session_->next([](const ReadFrame&) { return true; });
+    noteDamage(first.item);
     if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;
     if (first.item.kind == SourceItem::Kind::End)
         return Status::fail(session_->info().name + ": holds no frames");

@@ -20,13 +20,14 @@
 struct SDL_MouseButtonEvent;
 
 struct PlayOptions {
-    bool paused = false;   // --paused: open on the first frame, still
-    std::string hashFile;  // --presented-md5: a hash line per frame shown
+    bool paused = false;      // --paused: open on the first frame, still
+    std::string hashFile;     // --presented-md5: a hash line per frame shown
     std::string inputFormat;  // --input-format: FFmpeg's -f before -i (a device, a demuxer)
 };
 
 struct PlayCounts {
     int64_t shown = 0, dropped = 0;
+    bool damaged = false;  // damage was read past (--skip-errors)
 };
 
 class Player {
@@ -39,7 +40,7 @@ public:
     const PlayCounts& counts() const { return counts_; }
 
 private:
-    Status reopen(int64_t at);     // a new session from source frame `at`
+    Status reopen(int64_t at);  // a new session from source frame `at`
     // A monitor larger than the screen, its picture size not given: the
     // largest that fits, as --picture-size would set it.
     Status fitScreen();
@@ -49,6 +50,8 @@ private:
     Status present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext = false);
     // The next frame: the worker's, when it has one coming, or read now.
     PlayFrame nextFrame(bool playing);
+    // Prints the damage the reading went past, and counts it.
+    void noteDamage(const SourceItem& item);
     // Before the main thread acts on the session: the worker's frame,
     // shown when rendered (a key arriving then acts on what is shown).
     Status settle();
@@ -80,7 +83,7 @@ private:
     int64_t current_ = -1;       // the source frame shown
     double currentSeconds_ = 0;  // its time
     const FrameBuffer* shownOutput_ = nullptr;
-    std::string note_;  // a one-off word for the status line
+    std::string note_;    // a one-off word for the status line
     std::string fitted_;  // the picture size chosen to fit the screen, for the status line
     // The clock: the source time `anchorSeconds_` is due at `anchor_`.
     double anchorSeconds_ = 0;

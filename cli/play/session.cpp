@@ -106,11 +106,13 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
         single_ = std::make_unique<ModuleRenderer>(*inst_);
     }
     const FrameBuffer& shape = monitor_ ? monitor_->source() : inst_->source();
+    ReadRules rules;
+    rules.skipErrors = options.skipErrors;
     if (monitor_ && monitor_->readsEachFrameTwice()) {
         frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
-        reading_.emplace(*reader_, ReadRules{});
+        reading_.emplace(*reader_, rules);
     } else {
-        ahead_.emplace(*reader_, ReadRules{}, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
+        ahead_.emplace(*reader_, rules, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
     }
     return {};
 }

@@ -17,6 +17,7 @@
 #include "run/read.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"
+#include "vocabulary.h"
 
 namespace {
 
@@ -157,6 +158,11 @@ public:
         for (const int64_t n : damaged) end = std::max(end, n + 1);
         for (int64_t n = next_; n < end; ++n) out_.push_back({n, timeOf(n), has(n)});
         next_ = std::max(next_, number + 1);
+    }
+    // At the end of an input cut short: the frames it states, from the next
+    // one up to `end`, are lost.
+    void lostUpTo(int64_t end) {
+        for (int64_t n = std::max<int64_t>(next_, 0); n < end; ++n) out_.push_back({n, timeOf(n), false});
     }
 
 private:
@@ -308,7 +314,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // A still is measured once, however many times a render would repeat it.
     int64_t limit = -1;
     if (Status s = frameLimit(info, o, limit); !s.ok()) return s;
-    FrameReading reading(*reader, ReadRules{limit, 1, o.skipErrors});
+    // A report describes damage rather than stopping at it: damaged frames
+    // are left out and listed, as is what a cut takes away.
+    FrameReading reading(*reader, ReadRules{limit, 1, true});
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;
@@ -324,15 +332,25 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
     MissingFrames missing(info, o.start.atBeginning(), out.missing);
     int64_t skipped = 0;  // damaged frames left out
+    int64_t first = -1;   // the number of the first frame measured
     for (;;) {
         const SourceItem item = reading.next(unused);
+        for (const std::string& d : item.damage) logLine(d);
         if (item.kind == SourceItem::Kind::Failed) return item.status;
         if (item.kind != SourceItem::Kind::Frame) {
             skipped = item.skipped;
             missing.before(-1, item.skippedPts);
+            // The frames the container states beyond the cut, as far as it tells.
+            const double rate = static_cast<double>(info.frameRate.num) / std::max(info.frameRate.den, 1);
+            if (item.cutShort && info.seconds > 0.0) {
+                int64_t end = std::llround(info.seconds * rate);
+                if (limit >= 0 && first >= 0) end = std::min(end, first + limit);
+                missing.lostUpTo(end);
+            }
             break;
         }
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
+        if (first < 0) first = number;
         missing.before(number, item.skippedPts);
         if (const AVFrame* decoded = reader->decoded();
             decoded != nullptr && decoded->format != gaugeFormat) {

@@ -36,6 +36,7 @@ struct ReportRules {
     bool studioRange = true;  // the range rule is judged (--range-rule off: not)
     RangeRule range;
     bool failOnHot = false, failOnRange = false;
+    bool failOnDamaged = false;  // a file with frames damaged or lost
 };
 
 // The range rules by name: strict (luma 16-235 and chroma 16-240, any pixel
@@ -163,6 +164,8 @@ struct FileReport {
     std::vector<Figure> figures;
     bool breaksHot() const { return !hotRanges.empty(); }
     bool breaksRange() const { return !rangeRanges.empty(); }
+    // Frames damaged or lost: in the middle, or cut off at the end.
+    bool damaged() const { return !missing.empty(); }
 };
 
 bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f);

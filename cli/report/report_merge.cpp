@@ -120,6 +120,7 @@ ReportRules rulesOf(const ReportReader& r, const JsonValue& rules, Status& s) {
         for (const JsonValue& rule : failOn->items) {
             out.failOnHot = out.failOnHot || rule.text == "hot";
             out.failOnRange = out.failOnRange || rule.text == "range";
+            out.failOnDamaged = out.failOnDamaged || rule.text == "damaged";
         }
     out.range.name = r.text(rules, "rule", s);
     out.range.luma = limitsOf(r, rules, "luma_range", s);

@@ -61,7 +61,7 @@ Status parseArea(std::string_view value, std::optional<PercentLimit>& area) {
 }
 
 Status parseFailOn(std::string_view value, ReportRules& rules) {
-    rules.failOnHot = rules.failOnRange = false;
+    rules.failOnHot = rules.failOnRange = rules.failOnDamaged = false;
     for (size_t begin = 0; begin <= value.size();) {
         const size_t comma = std::min(value.find(',', begin), value.size());
         const std::string_view rule = value.substr(begin, comma - begin);
@@ -69,8 +69,11 @@ Status parseFailOn(std::string_view value, ReportRules& rules) {
             rules.failOnHot = true;
         } else if (rule == "range") {
             rules.failOnRange = true;
+        } else if (rule == "damaged") {
+            rules.failOnDamaged = true;
         } else {
-            return Status::fail("--fail-on: " + quoted(value) + " is not a list of rules (hot, range)");
+            return Status::fail("--fail-on: " + quoted(value) +
+                                " is not a list of rules (hot, range, damaged)");
         }
         begin = comma + 1;
     }
@@ -272,8 +275,10 @@ frame of each measure, and what was assumed about the input.
                          8-bit terms, scaled to the source's depth
       --area PERCENT     a frame breaks the range rule only with more than
                          PERCENT of its pixels outside (exactly, as --max-hot)
-      --fail-on RULES    hot, range or hot,range: exit with status 3 when any
-                         frame of any input breaks one of them
+      --fail-on RULES    hot, range, damaged, or a comma-separated list of
+                         them: exit with status 3 when any frame of any input
+                         breaks one (damaged: a frame damaged or lost, those
+                         a cut takes off the end included)
   -j, --jobs N           check N files at once (default 1)
       --crop W:H:X:Y     every measure covers this region only, in the
                          render's syntax; the page outlines it
@@ -283,13 +288,17 @@ frame of each measure, and what was assumed about the input.
                          without pictures, reading no media
 
 Reading, frame selection and settings as for rendering: -ss, -t, -to,
--frames, -start_number, -threads, --skip-errors, --input-matrix,
---input-range, --field-order, -noautorotate, --system, --matrix, --range,
---gamma, --max-ire, --script, --module (kivrel --help describes them).
+-frames, -start_number, -threads, --input-matrix, --input-range,
+--field-order, -noautorotate, --system, --matrix, --range, --gamma,
+--max-ire, --script, --module (kivrel --help describes them). A damaged input is read past, as
+--skip-errors would (which is taken and changes nothing): each damage is
+named on stderr with the last good frame before it, and every form lists
+the frames damaged or lost, those a cut takes off the end among them.
 
-Exit status: 0 done (and no rule --fail-on names is broken), 1 an input,
-the output or the module failed, 2 bad command line, 3 a rule --fail-on
-names is broken, 128 + N ended by signal N.
+Exit status: 0 done (and no rule --fail-on names is broken), 1 an input
+could not be read at all, or the output or the module failed, 2 bad command
+line, 3 a rule --fail-on names is broken (1 wins over 3), 128 + N ended by
+signal N.
 
 Examples:
   kivrel report clip.mp4 -o report.html

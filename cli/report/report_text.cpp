@@ -1,6 +1,7 @@
 // CSV, JSON and the summary table.
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include "report/report_writers.h"
 #include "report/timecode.h"
@@ -310,13 +311,24 @@ std::vector<std::string> jsonFrameKeys() {
     return keys;
 }
 
+namespace {
+
+// The rules --fail-on names, as the JSON lists them: "hot", "range", "damaged".
+std::string failOnText(const ReportRules& rules) {
+    std::string out;
+    for (const auto& [on, name] : {std::pair{rules.failOnHot, "hot"}, std::pair{rules.failOnRange, "range"},
+                                   std::pair{rules.failOnDamaged, "damaged"}})
+        if (on) out += std::string(out.empty() ? "" : ", ") + "\"" + name + "\"";
+    return out;
+}
+
+}  // namespace
+
 std::string rulesText(const ReportRules& rules) {
     // The limits exactly as given, so that --merge judges as the run did.
     return "{\"max_hot_percent\": " + rules.maxHot.text(kPercentDecimals) +
            ", \"range_rule\": " + jsonString(rules.studioRange ? "studio" : "off") + ", \"fail_on\": [" +
-           std::string(rules.failOnHot ? "\"hot\"" : "") +
-           (rules.failOnHot && rules.failOnRange ? ", " : "") + (rules.failOnRange ? "\"range\"" : "") +
-           "],\n              \"rule\": " + jsonString(rules.range.name) +
+           failOnText(rules) + "],\n              \"rule\": " + jsonString(rules.range.name) +
            ", \"luma_range\": " + limitsJson(rules.range.luma) +
            ", \"chroma_range\": " + limitsJson(rules.range.chroma) +
            ", \"rgb_range\": " + limitsJson(rules.range.rgb) +

@@ -93,6 +93,8 @@ int64_t FileReport::damagedCount() const {
 
 bool failsDelivery(const ReportRules& rules, const std::vector<FileReport>& files) {
     for (const FileReport& f : files)
-        if ((rules.failOnHot && f.breaksHot()) || (rules.failOnRange && f.breaksRange())) return true;
+        if ((rules.failOnHot && f.breaksHot()) || (rules.failOnRange && f.breaksRange()) ||
+            (rules.failOnDamaged && f.damaged()))
+            return true;
     return false;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -37,6 +38,22 @@ void installWakeHandler() {
 }
 
 }  // namespace
+
+std::string FrameReading::lastGoodText() const {
+    if (lastGoodNumber_ < 0) return {};
+    const SourceInfo& info = reader_.info();
+    const double seconds = static_cast<double>(lastGoodPts_ - info.startPts) * info.timeBase.num /
+                           std::max(info.timeBase.den, 1);
+    char at[48];
+    std::snprintf(at, sizeof at, " at %.3f s", seconds);
+    return "frame " + std::to_string(lastGoodNumber_) + at;
+}
+
+std::string FrameReading::damageText(const std::string& problem) const {
+    const std::string good = lastGoodText();
+    return problem +
+           (good.empty() ? "; no good frame comes before it" : "; the last good one before it is " + good);
+}
 
 SourceItem FrameReading::next(FrameBuffer& frame) {
     SourceItem item;
@@ -73,20 +90,29 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
             return item;
         }
         if (meta.end) {
-            if (meta.cutShort && !rules_.skipErrors) {
-                item.kind = SourceItem::Kind::Failed;
-                item.status = Status::fail(meta.problem + "; --skip-errors keeps the frames before the cut");
-                return item;
+            if (meta.cutShort) {
+                const std::string said = damageText(meta.problem);
+                if (!rules_.skipErrors) {
+                    item.kind = SourceItem::Kind::Failed;
+                    item.status = Status::fail(
+                        said + "; the input is damaged (--skip-errors keeps the frames before the cut)");
+                    return item;
+                }
+                item.damage.push_back(said);
+                item.lastGood = lastGoodText();
             }
             item.cutShort = meta.cutShort;
             return item;
         }
         if (meta.corrupt) {
+            const std::string said = damageText(meta.problem);
             if (!rules_.skipErrors) {
                 item.kind = SourceItem::Kind::Failed;
-                item.status = Status::fail(meta.problem + "; --skip-errors leaves such frames out");
+                item.status =
+                    Status::fail(said + "; the input is damaged (--skip-errors leaves such frames out)");
                 return item;
             }
+            item.damage.push_back(said);
             ++skipped_;
             item.skippedPts.push_back(meta.pts);
             continue;
@@ -97,6 +123,8 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
         }
         item.kind = SourceItem::Kind::Frame;
         ++handed_;
+        lastGoodNumber_ = meta.number;
+        lastGoodPts_ = meta.pts;
         return item;
     }
 }
@@ -133,8 +161,8 @@ FrameBuffer* ReadAhead::bufferToFill(Status& failure) {
         } catch (const std::bad_alloc&) {
             // The buffers made so far are enough to go on with, if slower.
             if (owned_.empty()) {
-                failure = Status::fail("out of memory for a " + std::to_string(w_) + "x" + std::to_string(h_) +
-                                       " frame");
+                failure = Status::fail("out of memory for a " + std::to_string(w_) + "x" +
+                                       std::to_string(h_) + " frame");
                 return nullptr;
             }
             poolSize_ = owned_.size();

@@ -1,6 +1,8 @@
 // The reading stage of a run: the frames a reader gives, in order, after
 // the run's rules (-frames/-t/-to, a still repeated into a clip, damaged
-// frames failing the run or, with --skip-errors, left out). FrameReading does
+// frames failing the run or, with --skip-errors, left out). Damage is never
+// silent: each damaged frame and each cut names the last good frame before
+// it, in the failure or in a warning the caller prints. FrameReading does
 // it on the caller's thread; ReadAhead does it on a thread of its own, a
 // few frames ahead, so decoding overlaps the stages after it.
 #pragma once
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -32,7 +35,11 @@ struct SourceItem {
     int64_t skipped = 0;              // damaged frames left out so far
     std::vector<int64_t> skippedPts;  // of those left out since the item before
     bool cutShort = false;            // with End: the input stops before its stated length
-    double decodeSeconds = 0;         // spent reading since the previous item
+    std::string lastGood;             // with End after a cut: "frame 6 at 0.600 s", or ""
+    // With --skip-errors, what was damaged since the item before, each naming
+    // the last good frame before it: warnings for the caller to print.
+    std::vector<std::string> damage;
+    double decodeSeconds = 0;  // spent reading since the previous item
 };
 
 class FrameReading {
@@ -45,9 +52,15 @@ public:
     void cancel() { reader_.cancel(); }
 
 private:
+    // "frame 6 at 0.600 s": the last frame handed over, or "" before the first.
+    std::string lastGoodText() const;
+    // `problem` and the last good frame before it.
+    std::string damageText(const std::string& problem) const;
+
     Reader& reader_;
     ReadRules rules_;
     int64_t handed_ = 0, skipped_ = 0;
+    int64_t lastGoodNumber_ = -1, lastGoodPts_ = 0;  // of the frame handed over last
     // A still repeated into other buffers than the one it was read into.
     FrameBuffer still_;
     const uint32_t* stillAt_ = nullptr;

@@ -25,9 +25,15 @@ void printSummary(const Summary& out, const RunCounts& n, double seconds, const 
     line += total;
     line += "; filter " + rate(frames, t.filter) + ", decode " + rate(frames, t.decode);
     if (out.encoded) line += ", encode " + rate(frames, t.encode);
-    if (n.skipped > 0)
-        line += "; left out " + std::to_string(n.skipped) + " damaged frame" + (n.skipped == 1 ? "" : "s");
-    if (n.cutShort) line += "; the input is cut short";
+    if (n.damaged()) {
+        std::string what;
+        if (n.skipped > 0)
+            what = "left out " + std::to_string(n.skipped) + " damaged frame" + (n.skipped == 1 ? "" : "s");
+        if (n.cutShort)
+            what += (what.empty() ? "" : ", ") + std::string("cut short") +
+                    (n.cutAfter.empty() ? "" : " after " + n.cutAfter);
+        line += "; the input is damaged: " + what;
+    }
     if (!out.source.empty()) line += "; read as " + out.source;
     if (!out.verified.empty()) line += "; every frame matches " + out.verified;
     std::fprintf(stderr, "kivrel: %s\n", line.c_str());

@@ -23,6 +23,8 @@ struct RunCounts {
     int64_t frames = 0;
     int64_t skipped = 0;    // damaged frames left out
     bool cutShort = false;  // the input ended before its stated length
+    std::string cutAfter;   // then its last good frame: "frame 6 at 0.600 s"
+    bool damaged() const { return skipped > 0 || cutShort; }
 };
 
 struct Summary {

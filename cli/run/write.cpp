@@ -50,9 +50,14 @@ Status processFrames(WriteStage& run) {
         run.t.decode += f.item.decodeSeconds;
         run.t.filter += f.filterSeconds;
         n.skipped = f.item.skipped;
+        if (!f.item.damage.empty()) {
+            run.progress.finish();  // the warnings stand alone; the line comes back with the next frame
+            for (const std::string& d : f.item.damage) logLine(d);
+        }
         if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
         if (f.item.kind == SourceItem::Kind::End) {
             n.cutShort = f.item.cutShort;
+            n.cutAfter = f.item.lastGood;
             return {};
         }
         const ReadFrame& meta = f.item.meta;

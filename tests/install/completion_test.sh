@@ -96,8 +96,9 @@ for option in --display --change --system --matrix --range --input-matrix --inpu
     done
 done
 # A list never offers what it already holds.
-expect "hot,range" "kivrel report a.mkv --fail-on hot,"
-expect "" "kivrel report a.mkv --fail-on hot,range,"
+expect "hot,range hot,damaged" "kivrel report a.mkv --fail-on hot,"
+expect "hot,range,damaged" "kivrel report a.mkv --fail-on hot,range,"
+expect "" "kivrel report a.mkv --fail-on hot,range,damaged,"
 expect "" "kivrel -d waveform,video,w"
 expect "waveform,video waveform,vectorscope" "kivrel -d waveform,v"
 expect "luma,red,blue" "kivrel --channels=luma,red,b"
@@ -121,7 +122,7 @@ expect "--jobs" "kivrel report --j"
 expect "--passthru" "kivrel defaults --p"
 # Values after "=", for every kind of value.
 expect "quiet panic fatal error warning info verbose debug trace" "kivrel -loglevel "
-expect "hot range" "kivrel report a.mkv --fail-on="
+expect "hot range damaged" "kivrel report a.mkv --fail-on="
 expect "video vectorscope" "kivrel --display=v"
 expect "tv pc" "kivrel --input-range="
 

@@ -2,9 +2,15 @@
 // on stderr naming the problem, a non-zero exit, and nothing left behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/support/cli_runner.h"
@@ -15,6 +21,21 @@
 namespace {
 
 constexpr int kClipFps = 10;  // four frames: 0.40 s
+
+// Opens the FIFO at `fifo` for writing, writes `bytes` and dies by SIGKILL,
+// as a writer killed part way would. Only calls a forked child may make.
+pid_t dyingWriter(const std::string& fifo, const std::string& bytes) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    for (size_t at = 0; fd >= 0 && at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+    }
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(1);
+}
 
 std::string naming(std::string message, const std::string& path) {
     return message.replace(message.find('@'), 1, path);
@@ -121,9 +142,11 @@ TEST_F(BadInput, CutOrDamagedClipStopsTheRunUnlessSkipped) {
     // Cut in the middle of frame 2: Matroska ends quietly where the data
     // ends, and only the length the file states tells that two frames are missing.
     writeText("cut.mkv", data.substr(0, mid));
-    expectRefusal({"cut.mkv", "-o", "x.mkv"}, kExitFailure,
-                  "cut.mkv: the file stops at 0.20 s, short of the 0.40 s it states: it is cut short; "
-                  "--skip-errors keeps the frames before the cut");
+    expectRefusal(
+        {"cut.mkv", "-o", "x.mkv"}, kExitFailure,
+        "cut.mkv: the file stops at 0.20 s, short of the 0.40 s it states: it is cut short; the last "
+        "good one before it is frame 1 at 0.100 s; the input is damaged (--skip-errors keeps the "
+        "frames before the cut)");
 
     std::string hurt = data;
     for (size_t i = static_cast<size_t>(spans[2].pos + spans[2].size / 4); i < mid; ++i) hurt[i] ^= 0x5A;
@@ -139,6 +162,101 @@ TEST_F(BadInput, CutOrDamagedClipStopsTheRunUnlessSkipped) {
     // The left-out frame leaves its time as a gap.
     ASSERT_EQ(d.times.size(), 3u);
     EXPECT_NEAR(d.times[2], 3.0 / kClipFps, 1e-3);
+}
+
+// Damage of every kind, in files FFmpeg made and then cut: without
+// --skip-errors the run stops with one line naming the last good frame
+// before the damage; with it the run goes on, warns the same and says in its
+// summary that the input is damaged. The last good frame is worked out from
+// the bytes kept: Y4M's frames are all one size, and the other containers'
+// packets lie where FFmpeg's demuxer finds them in the whole file.
+TEST_F(BadInput, DamageNamesTheLastGoodFrameAndStopsUnlessSkipped) {
+    constexpr int kW = 32, kH = 24, kFrames = 8, kFps = 10;
+    const std::string source = "-f lavfi -i testsrc=size=32x24:rate=10 -frames:v 8 -pix_fmt yuv420p ";
+    for (const char* make : {"whole.y4m", "-c:v ffv1 whole.nut", "-c:v ffv1 whole.mkv",
+                             "-c:v mpeg4 -g 1 -movflags +faststart whole.mp4"})
+        ASSERT_EQ(std::system(("cd " + dir_ + " && ffmpeg -v error " + source + make).c_str()), 0) << make;
+    const std::string y4m = readText("whole.y4m");
+    const size_t header = y4m.find("FRAME\n");
+    const size_t stride =
+        std::string("FRAME\n").size() + kW * kH * 3 / 2;  // 4:2:0: Y, then Cb, Cr a quarter each
+    ASSERT_EQ(y4m.size(), header + kFrames * stride);
+    // The frames whole in the first `kept` bytes of a Y4M.
+    const auto y4mWhole = [&](size_t kept) { return static_cast<int64_t>((kept - header) / stride); };
+
+    struct Case {
+        const char* what;
+        std::string whole;  // the file cut
+        size_t kept;        // the bytes left of it; for a container, from `cutPacket`
+        int cutPacket;      // cut in the middle of this packet; -1 for a Y4M
+        bool fifo = false;  // written into a FIFO by a writer killed after `kept` bytes
+        int64_t lastGood = -1;
+    };
+    std::vector<Case> cases = {
+        {"Y4M cut inside a frame's pictures", "whole.y4m", header + 5 * stride + stride / 2, -1},
+        {"Y4M whose last frame is short", "whole.y4m", header + 7 * stride + stride - 1, -1},
+        {"Y4M cut inside a frame's header line", "whole.y4m", header + 6 * stride + 3, -1},
+        {"NUT cut inside a packet", "whole.nut", 0, 5},
+        {"Matroska cut inside a block (its header states 0.80 s)", "whole.mkv", 0, 3},
+        {"MP4 cut inside a sample (its index lists 8)", "whole.mp4", 0, 6},
+        {"Y4M from a FIFO whose writer dies mid-frame", "whole.y4m", header + 3 * stride + stride / 2, -1,
+         true},
+    };
+    for (Case& c : cases) {
+        if (c.cutPacket < 0) {
+            c.lastGood = y4mWhole(c.kept) - 1;
+            continue;
+        }
+        const Decoded d = decodeFile(path(c.whole));
+        ASSERT_EQ(d.packets.size(), static_cast<size_t>(kFrames)) << c.whole;
+        const PacketSpan& hurt = d.packets[static_cast<size_t>(c.cutPacket)];
+        c.kept = static_cast<size_t>(hurt.pos + hurt.size / 2);
+        const auto whole = std::count_if(d.packets.begin(), d.packets.end(), [&](const PacketSpan& p) {
+            return static_cast<size_t>(p.pos + p.size) <= c.kept;
+        });
+        c.lastGood = whole - 1;
+    }
+    for (const Case& c : cases) {
+        const std::string input = "cut" + c.whole.substr(c.whole.find('.'));
+        const std::string bytes = readText(c.whole).substr(0, c.kept);
+        char good[64];
+        std::snprintf(good, sizeof good, "the last good one before it is frame %lld at %.3f s",
+                      static_cast<long long>(c.lastGood), static_cast<double>(c.lastGood) / kFps);
+        for (const bool skip : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (skip ? ", --skip-errors" : "") + "; " + good);
+            std::filesystem::remove(path(input));
+            if (c.fifo)
+                ASSERT_EQ(::mkfifo(path(input).c_str(), 0600), 0);
+            else
+                writeText(input, bytes);
+            const pid_t writer = c.fifo ? dyingWriter(path(input), bytes) : -1;
+            const std::set<std::string> before = files();
+            Args args = {input, "-d", "video", "--passthru", "-o", "x.md5", "-y"};
+            if (skip) args.push_back("--skip-errors");
+            const CliResult r = run(args);
+            if (writer > 0) {
+                int raw = 0;
+                ASSERT_EQ(::waitpid(writer, &raw, 0), writer);
+                EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGKILL);
+            }
+            EXPECT_NE(r.err.find(good), std::string::npos) << r.err;
+            if (!skip) {
+                EXPECT_EQ(r.status, kExitFailure);
+                EXPECT_TRUE(r.oneLine()) << r.err;
+                EXPECT_NE(r.err.find("; the input is damaged (--skip-errors"), std::string::npos) << r.err;
+                EXPECT_EQ(files(), before);
+                continue;
+            }
+            EXPECT_EQ(r.status, 0) << r.err;
+            // The summary, last: the frames before the damage written, and the word.
+            const size_t summary = r.err.rfind("kivrel: wrote x.md5: ");
+            ASSERT_NE(summary, std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("; the input is damaged: ", summary), std::string::npos) << r.err;
+            const std::string md5 = readText("x.md5");
+            EXPECT_EQ(std::count(md5.begin(), md5.end(), '\n'), c.lastGood + 1) << md5;
+            std::filesystem::remove(path("x.md5"));
+        }
+    }
 }
 
 TEST_F(BadInput, ModulesThatCannotBeHosted) {

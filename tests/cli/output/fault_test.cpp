@@ -165,6 +165,32 @@ TEST_F(Faults, DiskFaultsLeaveTheOldFileOrNone) {
     }
 }
 
+// --keep-partial when the disk fills up part way through an image
+// sequence: the message names the pictures really kept, as the folder holds
+// them, not the one the failure cut off.
+TEST_F(Faults, KeepPartialAfterAFullDiskNamesTheFilesKept) {
+    CliResult r;
+    {
+        const ShimmedRuns shim({"write", "1500", "ENOSPC", ENOSPC}, dir_ + "/");
+        r = run({"clip.mkv", "-d", "video", "--passthru", "-o", "f_%d.png", "--keep-partial"});
+    }
+    EXPECT_EQ(r.status, 1);
+    ASSERT_TRUE(r.oneLine()) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(ENOSPC)), std::string::npos) << r.err;
+    int kept = 0;
+    for (const std::string& name : files())
+        if (name.starts_with("f_")) ++kept;
+    ASSERT_GT(kept, 1);
+    ASSERT_LT(kept, kClipFrames);
+    for (int k = 1; k <= kept; ++k)
+        EXPECT_EQ(decodeFile(path("f_" + std::to_string(k) + ".png")).error, "") << k;
+    EXPECT_NE(r.err.find("; kept " + std::to_string(kept) + " finished frames in f_1.png ... f_" +
+                         std::to_string(kept) + ".png\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(hasTemp(files()));
+}
+
 // A real small file system: full, then read-only. Needs the right to mount
 // (root here); skipped elsewhere.
 TEST_F(Faults, ATinyTmpfsFillsUpThenTurnsReadOnly) {

@@ -423,6 +423,48 @@ TEST_F(PlayTest, HelpFullScreenAndUnboundKeysLeaveTheFrameAsItIs) {
     EXPECT_EQ(err, "kivrel: 2 frames shown, 0 dropped\n");
 }
 
+// A Y4M whose last frame is a byte short, stepped through to its end: the
+// viewer stops there with status 1, naming the last good frame; with
+// --skip-errors it reaches the end, warns the same, and its closing line
+// says the input is damaged.
+TEST_F(PlayTest, DamageStopsTheViewerUnlessSkipped) {
+    constexpr int kFrames = 8;
+    ASSERT_EQ(
+        std::system(("cd " + dir_ + " && ffmpeg -v error -f lavfi -i testsrc=size=48x32:rate=10 -frames:v " +
+                     std::to_string(kFrames) + " -pix_fmt yuv420p whole.y4m")
+                        .c_str()),
+        0);
+    const std::string y4m = readText("whole.y4m");
+    writeText("cut.y4m", y4m.substr(0, y4m.size() - 1));
+    const std::string good =
+        "cut.y4m: frame 7 is incomplete: the input ends inside it; the last good one before "
+        "it is frame 6 at 0.600 s";
+    for (const bool skip : {false, true}) {
+        SCOPED_TRACE(skip ? "--skip-errors" : "without --skip-errors");
+        Args args = {"cut.y4m", "-d", "waveform", "--paused"};
+        if (skip) args.push_back("--skip-errors");
+        start(args);
+        // Frames 1 to 6, then a step onto the damaged frame 7. The viewer may
+        // be gone before xdotool sends the key's release: no status.
+        keys("Right Right Right Right Right Right");
+        ASSERT_EQ(shownWhen(kFrames - 1).size(), static_cast<size_t>(kFrames - 1));
+        (void)std::system(("xdotool key --window " + window_ + " Right 2>/dev/null").c_str());
+        std::string err;
+        if (skip) {
+            EXPECT_EQ(quit(err), 0) << err;
+            EXPECT_EQ(err, "kivrel: " + good + "\nkivrel: 7 frames shown, 0 dropped; the input is damaged\n");
+            continue;
+        }
+        int status = -1;
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        while ((status = viewer_.reap(false)) < 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(kPoll);
+        err = viewer_.child().takeErr();
+        EXPECT_EQ(status, 1) << err;
+        EXPECT_EQ(err, "kivrel: " + good + "; the input is damaged (--skip-errors leaves such frames out)\n");
+    }
+}
+
 TEST_F(PlayTest, CapitalSSavesTheShownSettingsAsTheDefaults) {
     const std::string suite = std::getenv("KIVREL_REGISTRY") != nullptr ? std::getenv("KIVREL_REGISTRY") : "";
     ::setenv("KIVREL_REGISTRY", path("registry.reg").c_str(), 1);

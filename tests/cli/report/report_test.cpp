@@ -3,6 +3,7 @@
 // the exit status of each rule, and its forms read back by standard readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -441,6 +442,72 @@ assert [(x['frame'], x['time']) for x in j['frames']] == [(k, k / 10) for k in (
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("10, 2 missing: 1 damaged and left out, 1 lost"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(listed), std::string::npos) << r.out;
+}
+
+// Damage is read past, with or without --skip-errors, and recorded per file
+// in every form: a Y4M whose last frame is short has that frame damaged, a
+// Matroska file cut short has the frames its header states past the cut
+// lost. Only --fail-on damaged makes it status 3; a file that cannot be read
+// at all is 1, over 3. The frames are worked out from the bytes kept.
+TEST_F(Report, DamageIsRecordedPerFileAndFailsOnlyWhenAsked) {
+    constexpr int kFrames = 8, kFps = 10;
+    const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=32x24:rate=10 -frames:v 8 ";
+    for (const char* make : {"-pix_fmt yuv420p whole.y4m", "-c:v ffv1 whole.mkv"})
+        ASSERT_EQ(std::system(("cd " + dir_ + " && " + source + make).c_str()), 0) << make;
+    const std::string y4m = readText("whole.y4m");
+    writeText("cut.y4m", y4m.substr(0, y4m.size() - 1));  // the last frame one byte short
+    const std::vector<PacketSpan> packets = decodeFile(path("whole.mkv")).packets;
+    ASSERT_EQ(packets.size(), static_cast<size_t>(kFrames));
+    const PacketSpan& cutIn = packets[3];
+    writeText("cut.mkv", readText("whole.mkv").substr(0, static_cast<size_t>(cutIn.pos + cutIn.size / 2)));
+    ASSERT_EQ(writeClip(path("grey.mkv"), {Image(8, 4, 0x808080)}, kFps), "");
+    writeText("broken.mkv", "not a video");
+    struct Case {
+        Args args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"cut.mkv", "cut.y4m"}, 0},
+        {{"cut.mkv", "--skip-errors"}, 0},
+        {{"cut.mkv", "--fail-on", "damaged"}, kRuleBroken},
+        {{"grey.mkv", "cut.y4m", "--fail-on", "range,damaged", "-j", "2"}, kRuleBroken},
+        {{"grey.mkv", "--fail-on", "damaged"}, 0},
+        {{"cut.y4m", "broken.mkv", "--fail-on", "damaged"}, 1},
+        {{"cut.y4m", "--fail-on", "damage"}, 2},
+    };
+    for (const Case& c : cases) {
+        Args args = {"report"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(testing::PrintToString(args));
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, c.status) << r.err << r.out;
+        if (std::find(args.begin(), args.end(), "cut.y4m") != args.end() && c.status != 2) {
+            EXPECT_NE(
+                r.err.find("cut.y4m: frame 7 is incomplete: the input ends inside it; the last good one "
+                           "before it is frame 6 at 0.600 s"),
+                std::string::npos)
+                << r.err;
+        }
+    }
+    for (const char* out : {"r.csv", "r.json"}) {
+        const CliResult r = run({"report", "cut.mkv", "cut.y4m", "-o", out});
+        ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+        EXPECT_NE(
+            r.err.find("cut.mkv: the file stops at 0.30 s, short of the 0.80 s it states: it is cut short; "
+                       "the last good one before it is frame 2 at 0.200 s"),
+            std::string::npos)
+            << r.err;
+    }
+    EXPECT_TRUE(python(dir_, R"(
+rows = list(csv.DictReader(open(d + '/r.csv', encoding='utf-8')))
+missing = [(r['input'], r['frame'], r['time'], r['missing']) for r in rows if r['missing']]
+assert missing == [('cut.mkv', str(k), '%.3f' % (k / 10), 'lost') for k in range(3, 8)] +     [('cut.y4m', '7', '0.700', 'damaged')], missing
+f = json.load(open(d + '/r.json', encoding='utf-8'))['summary']['files']
+assert [(x['input'], x['frames'], x['frames_damaged'], x['frames_lost']) for x in f] ==     [('cut.mkv', 3, 0, 5), ('cut.y4m', 7, 1, 0)], f
+)"));
+    const CliResult r = run({"report", "cut.mkv"});
+    EXPECT_NE(r.out.find("3, 5 missing: 0 damaged and left out, 5 lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3-7 at 0.300-0.700 s lost"), std::string::npos) << r.out;
 }
 
 // A file name that is not UTF-8 (and a control character) still makes text
