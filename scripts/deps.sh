@@ -8,6 +8,7 @@
 #   page     chromium, for the test and the picture of the report page
 #   fuzz     clang and its libFuzzer runtime
 #   cross    mingw-w64 and Wine, for the Windows builds
+#   i686     the 32-bit Linux build (multilib g++, ncurses) and qemu-i386 to run it
 #   dev      cli, tests and ninja, for the CMake presets (CMakePresets.json)
 #   core     build, tests and fuzz: everything but FFmpeg and the cross builds
 #   all      everything scripts/test.sh runs
@@ -29,13 +30,15 @@ page=(chromium)
 fuzz=(clang libclang-rt-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
+# No foreign architecture: Debian's lib32 packages are amd64 ones.
+i686=(g++-multilib lib32ncurses-dev qemu-user)
 presets=(ninja-build)
 docs=(xvfb imagemagick)
 package=(zip)
 bench=(libbenchmark-dev ffmpeg time)
 
 usage() {
-    sed -n '4,16s/^# \{0,1\}//p' "$0" >&2
+    sed -n '4,17s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 
@@ -48,9 +51,10 @@ for group in "${@:-all}"; do
         page) want+=("${page[@]}") ;;
         fuzz) want+=("${build[@]}" "${fuzz[@]}") ;;
         cross) want+=("${build[@]}" "${cross[@]}") ;;
+        i686) want+=("${build[@]}" "${i686[@]}") ;;
         dev) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${tests[@]}" "${presets[@]}") ;;
         core) want+=("${build[@]}" "${tests[@]}" "${fuzz[@]}") ;;
-        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}") ;;
+        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}" "${i686[@]}") ;;
         docs) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${docs[@]}") ;;
         package) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${package[@]}") ;;
         bench) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${bench[@]}") ;;

@@ -2,17 +2,22 @@
 # Builds the project and runs its tests, stage by stage: the native suite,
 # the Debian package, the same suite under AddressSanitizer and UBSan, the
 # fuzz targets, the suite cross-built for Windows x86_64 and run under Wine,
-# and the Windows i686 build (compiled and checked only: 32-bit programs
-# cannot run on these machines).
+# the Windows i686 build (compiled and checked only), and the Linux i686
+# module's own suite under qemu-i386 (these machines run no 32-bit program
+# natively). Each stage's wall time is printed before the summary line,
+# which stays the last line.
 usage() {
     cat <<'USAGE'
 usage: scripts/test.sh [STAGE...]   (default: every stage, in this order)
+       scripts/test.sh --quick      the native suite less its slowest tests
   native    the module, the host, the benchmarks; the whole suite   build/native
   package   the Debian package from build/native, checked and run
   asan      the suite under AddressSanitizer and UBSan               build/asan
   fuzz      each fuzz target for a bounded run (clang, libFuzzer)    build/fuzz
   win64     the suite for Windows x86_64, run under Wine             build/win64
   win32     the Windows i686 module, built and its exports checked   build/win32
+  i686      the Linux i686 module's suite under qemu-i386, on an     build/i686
+            AVX2 processor model and on one with SSE2 only
 USAGE
     exit "$1"
 }
@@ -21,15 +26,21 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-all_stages=(native package asan fuzz win64 win32)
+all_stages=(native package asan fuzz win64 win32 i686)
 stages=()
+quick=0
 for arg in "$@"; do
     case "$arg" in
         -h | --help) usage 0 ;;
-        native | package | asan | fuzz | win64 | win32) stages+=("$arg") ;;
+        --quick) quick=1 ;;
+        native | package | asan | fuzz | win64 | win32 | i686) stages+=("$arg") ;;
         *) echo "unknown stage: $arg" >&2; usage 2 ;;
     esac
 done
+if [ $quick -eq 1 ]; then
+    [ ${#stages[@]} -eq 0 ] || { echo "--quick runs the native stage alone" >&2; usage 2; }
+    stages=(native)
+fi
 [ ${#stages[@]} -gt 0 ] || stages=("${all_stages[@]}")
 
 # What each stage installs (scripts/deps.sh): chromium only where the
@@ -41,6 +52,7 @@ for stage in "${stages[@]}"; do
         package) groups+=(cli tests) ;;
         fuzz) groups+=(cli tests fuzz) ;;
         win64 | win32) groups+=(tests cross) ;;
+        i686) groups+=(tests i686) ;;
     esac
 done
 scripts/deps.sh "${groups[@]}"
@@ -77,7 +89,25 @@ build_native() {
     cmake --build build/native -j "$jobs"
 }
 
+# What --quick leaves out: the slowest tests of the native suite, each over
+# 5 s on two busy cores, together about half the suite's time (their times
+# are in build/native/Testing/Temporary/LastTest.log after a run; the cli
+# suite holds most of the rest). The full run and CI keep them.
+quick_skip=(Source.DeepSourcesRoundEveryLevelToTheNearest Outputs.EveryVideoMuxerWritesTheCardWholeOrSaysWhyNot
+    Hashes.TheLineIsTheMd5OfTheWrittenPicture SourceGauge.EveryEightBitCodeValue
+    Manual.HelpAndPageNameEveryValueOfEveryOption ReportSource.MeasuresMatchTheDecodedPlanes
+    Levels.EveryColourIsTheSameWordThroughEveryKernel ReportMerge.BrokenReportsAreRefusedCleanly
+    ReportSource.CropCoversTheRegionOnly Faults.DiskFaultsLeaveTheOldFileOrNone
+    Levels.ConversionIsWithinOneLevelOfTheReference BadInput.UsageErrorsExitTwoInEveryCommand
+    MonitorRun.EachParadePanelIsItsChannelsWaveformAlone)
+
 stage_native() {
+    if [ $quick -eq 1 ]; then
+        echo "== native, less its ${#quick_skip[@]} slowest tests"
+        build_native
+        GTEST_FILTER="-$(IFS=:; echo "${quick_skip[*]}")" run_ctest native build/native
+        return
+    fi
     echo "== native"
     build_native
     run_ctest native build/native
@@ -177,10 +207,61 @@ stage_win32() {
     run_ctest win32 build/win32 -R module_exports
 }
 
+stage_i686() {
+    echo "== Linux i686 under qemu-i386 (the module's suite and checkasm)"
+    configure build/i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i686.cmake" \
+        -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/qemu-i386
+    cmake --build build/i686 -j "$jobs" --target kivrel kivrel_tests kivrel_checkasm
+    # Each processor model with the widest level it has (qemu has no
+    # AVX-512): the suite's level test and checkasm must find exactly that.
+    # On the SSE2 model the checks of every level against the scalar code
+    # are left out: the AVX2 model's run already compared its SSE2 level,
+    # the same code on the same inputs.
+    local cpu widest filter
+    for cpu in max:avx2 Nehalem:sse2; do
+        widest=${cpu#*:} cpu=${cpu%:*} filter='*'
+        [ "$widest" = avx2 ] ||
+            filter='-SimdPaths.EveryLevelMatchesTheScalarCodeOnEveryDisplay:SimdPaths.EveryColourThroughEveryDisplay:SimdPaths.StaleTablesOfAnotherDisplay'
+        echo "-- qemu-i386 -cpu $cpu (widest level $widest)"
+        QEMU_CPU=$cpu KIVREL_EMULATED_SIMD=$widest GTEST_FILTER=$filter \
+            run_ctest "i686 -cpu $cpu" build/i686 -R '^(unit|checkasm)$'
+        if check_levels_run build/i686/Testing/Temporary/LastTest.log "$widest"; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            echo "FAILED: i686 -cpu $cpu: checkasm's levels"
+        fi
+    done
+}
+
+# Whether checkasm's output (in ctest's log of the last run) shows every
+# level up to `widest` run and none past it.
+check_levels_run() {  # log, widest level
+    local level ran=() status=0 reached=1
+    for level in scalar sse2 avx2 avx512; do
+        if grep -Eq "[[:space:]]$level +ok$" "$1"; then
+            ran+=("$level")
+            [ $reached -eq 1 ] || { echo "checkasm ran $level, past $2"; status=1; }
+        elif [ $reached -eq 1 ]; then
+            echo "checkasm did not run $level"
+            status=1
+        fi
+        [ "$level" != "$2" ] || reached=0
+    done
+    echo "checkasm levels: ${ran[*]}"
+    return $status
+}
+
+seconds=()
 for stage in "${stages[@]}"; do
+    start=$(date +%s)
     "stage_$stage"
+    seconds+=("$stage $(($(date +%s) - start))")
 done
 
 echo
+# The load is part of the reading: the machines are often shared.
+echo "wall time per stage (load average $(cut -d ' ' -f 1-3 /proc/loadavg) at the end):"
+printf '  %-8s %5s s\n' $(printf '%s\n' "${seconds[@]}")
 echo "summary: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
