@@ -14,10 +14,10 @@ constexpr int32_t kSampleBits = sizeof(Sample) == 1 ? 0 : kFineBits;
 template <typename Sample>
 inline int16_t fromMiddle(uint16_t sum) {
     constexpr int32_t kDrop = 2 * kTapShift + kSampleBits<Sample> - kFineBits;
-    constexpr int32_t kHalfBelow = (1 << (kDrop - 1)) - 1;
+    constexpr auto kHalfBelow = static_cast<uint16_t>((1 << (kDrop - 1)) - 1);
     const auto odd = static_cast<uint16_t>((sum >> kDrop) & 1);
-    const auto quarters = static_cast<uint16_t>((sum + kHalfBelow + odd) >> kDrop);
-    return static_cast<int16_t>(quarters - kFineMiddle);
+    const auto rounded = static_cast<uint16_t>(sum + kHalfBelow + odd);  // at most 65504
+    return static_cast<int16_t>(static_cast<uint16_t>(rounded >> kDrop) - kFineMiddle);
 }
 
 // Pixels from..to - 1 (whole steps) of the pattern: every phase's shift and
