@@ -262,6 +262,9 @@ in its own code values, and its share of pixels outside the range rule
 pixels, frames damaged or lost, the time ranges that break a rule, the worst
 frame of each measure, and what was assumed about the input.
 
+  -i INPUT               an input, as FFmpeg spells it; -f, -pix_fmt, -s and
+                         -r before the first -i describe every input (a raw
+                         file: -f rawvideo -pix_fmt gray -s 720x576 -r 25)
   -o, --output FILE      .csv (one row per frame), .json ("summary" and
                          "frames") or .html (one page with charts, the
                          offending time ranges and the worst frames); without

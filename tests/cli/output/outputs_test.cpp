@@ -1,5 +1,9 @@
-// What kivrel writes in each of FFmpeg's video containers, read back with
-// FFmpeg's libraries, and the pictures it reads one after another from a pipe.
+// The output sweep: what kivrel writes in each of FFmpeg's video containers,
+// in picture files, sequences and image pipes, to standard output and under
+// the longest names, read back with FFmpeg's libraries and with ffprobe;
+// what it refuses and leaves alone; and the pictures it reads one after
+// another from a pipe. One file, as the sweep's tables (what each muxer is
+// refused for, what cannot be read back) serve all of its tests.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
