@@ -52,7 +52,9 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
 
 std::string muxerSuffix(const std::string& muxer) {
     const AVOutputFormat* found = av_guess_format(muxer.c_str(), nullptr, nullptr);
-    if (found == nullptr || found->extensions == nullptr || *found->extensions == 0) return ".mkv";
+    if (found == nullptr) return ".mkv";
+    // One that lists none (image2pipe) is named after itself, never after a container it is not.
+    if (found->extensions == nullptr || *found->extensions == 0) return "." + muxer;
     const std::string_view list = found->extensions;
     return std::string(".").append(list.substr(0, list.find(',')));
 }

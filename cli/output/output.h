@@ -90,7 +90,8 @@ const OutputFormat* findOutputFormat(std::string_view name);
 // picturesNamed() settles once the name is known), or a failure naming
 // both vocabularies.
 Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer);
-// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or ".mkv".
+// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or
+// "." + its name where it lists none.
 std::string muxerSuffix(const std::string& muxer);
 // "null, md5, sequence, image, video"
 std::string outputFormatNames();

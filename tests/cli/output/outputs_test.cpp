@@ -489,6 +489,10 @@ TEST_F(Outputs, PicturesAndPipesAreOfTheirNamesType) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(files(), before);
     }
+    // Unnamed, pictures one after another are named after their muxer, not a container they are not.
+    const CliResult unnamed = run({"in.mkv", "-d", "video", "-f", "image2pipe", "-q"});
+    EXPECT_EQ(unnamed.status, 0) << unnamed.err;
+    EXPECT_TRUE(files().contains("in.video.image2pipe"));
 }
 
 // Names as long as the system allows (255 bytes for the last part of a
