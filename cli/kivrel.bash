@@ -14,11 +14,12 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:
     -pix_fmt:v -threads -an -sn -dn --null --verify -y --overwrite -n --no-overwrite -ss -t -to -frames
     -frames:v -vframes -start_number --skip-errors --keep-partial --input-matrix --input-range --field-order
     -noautorotate --card-size --script --print-config --layout --picture-size --crop --labels
-    --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version"
+    --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version -i -pixel_format -s -video_size -r
+    -framerate"
 _kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
     --area --crop -f --fail-on -j --jobs --merge -ss -t -to
     -frames -start_number -threads --skip-errors --input-matrix --input-range --field-order -noautorotate --system
-    --matrix --range --gamma --max-ire --script --module --help"
+    --matrix --range --gamma --max-ire --script --module --help -i -pix_fmt -s -r"
 
 # Completes the last item of a comma-separated list in $cur from the words
 # given, leaving out those the list already holds.
@@ -74,10 +75,10 @@ _kivrel_value() {
     -f) COMPREPLY=($(compgen -W "image sequence video null md5 nut matroska mp4 avi mov" -- "$cur")) ;;
     -loglevel | -v)
         COMPREPLY=($(compgen -W "quiet panic fatal error warning info verbose debug trace" -- "$cur")) ;;
-    -o | --output | --verify | --script) _kivrel_files ;;
+    -o | --output | --verify | --script | -i) _kivrel_files ;;
     --module) _kivrel_files so ;;
     -c:v | -c | -codec:v | -vcodec | -pix_fmt | -pix_fmt:v | -threads | -ss | -t | -to | -frames | -frames:v | \
-        -vframes | -start_number | \
+        -vframes | -start_number | -pixel_format | -s | -video_size | -r | -framerate | \
         --max-ire | --pad-pitch | --card-size | --picture-size | --crop | --max-hot | -j | --jobs | \
         --luma-range | --rgb-range | --area)
         COMPREPLY=() ;;  # a number, a time, a size or a name: nothing to offer

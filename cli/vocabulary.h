@@ -1,5 +1,5 @@
-// The words every room of the host shares: rates, where a run starts, which
-// file the input is, how the process ends, and the one-line message. Below
+// The words every room of the host shares: rates, where a run starts, how
+// its demuxer is opened, which file the input is, how the process ends, and the one-line message. Below
 // every other header of the host, so it includes none of them.
 #pragma once
 
@@ -22,6 +22,14 @@ struct StartPoint {
     double seconds = 0.0;
     bool atBeginning() const { return isTime ? seconds <= 0.0 : frame == 0; }
     std::string text;  // as given, for messages
+};
+
+// An option of FFmpeg's demuxer for the input, given before -i as FFmpeg
+// takes it (-s 720x576 sets video_size).
+struct DemuxerOption {
+    std::string key;  // the demuxer's own name: video_size, pixel_format, framerate
+    std::string value;
+    std::string shown;  // as given on the command line, for messages: -s
 };
 
 // The input file, which no output may be.

@@ -51,7 +51,11 @@ int runPlayCommand(int argc, char** argv) {
         logLine("--input-format " + play.inputFormat + " names how to read an input, and none is given");
         return kExitUsage;
     }
-    options.inputFormat = play.inputFormat;
+    if (!play.inputFormat.empty() && !options.inputFormat.empty()) {
+        logLine("--input-format and -f before -i both name how to read the input; give one");
+        return kExitUsage;
+    }
+    if (!play.inputFormat.empty()) options.inputFormat = play.inputFormat;
     installSignalHandlers();
     routeLibraryLog(options.logLevel);
     std::unique_ptr<FilterModuleHost> module;

@@ -33,6 +33,9 @@ struct SourceInfo {
     std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
     std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
+    // The pixel format's name where it carries alpha, which the filter's
+    // frames have no room for; "" for none.
+    std::string alphaFormat;
     bool live = false;  // a capture device or a network stream: it runs on whether read or not, no seeking
 };
 
@@ -97,8 +100,9 @@ struct ReaderParams {
     std::optional<int64_t> startNumber;  // the first number of an image sequence
     bool autorotate = true;
     int32_t cardWidth = 0, cardHeight = 0;
-    int threads = 0;  // the decoder's (-threads); 0: as many as the machine has
+    int threads = 0;          // the decoder's (-threads); 0: as many as the machine has
     std::string inputFormat;  // a demuxer or capture device FFmpeg names; empty: guessed from the input
+    std::vector<DemuxerOption> demuxerOptions;  // each must be one the demuxer takes
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -254,6 +254,11 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     if (params.startNumber &&
         av_dict_set(&demuxerOptions, "start_number", std::to_string(*params.startNumber).c_str(), 0) < 0)
         return Status::fail(path + ": out of memory for its options");
+    for (const DemuxerOption& o : params.demuxerOptions)
+        if (av_dict_set(&demuxerOptions, o.key.c_str(), o.value.c_str(), 0) < 0) {
+            av_dict_free(&demuxerOptions);
+            return Status::fail(path + ": out of memory for its options");
+        }
     // A terminating signal ends a read that blocks (a FIFO without a writer, a stalled pipe).
     format_ = avformat_alloc_context();
     if (format_ == nullptr) {
@@ -276,7 +281,15 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         }
     }
     int r = avformat_open_input(&format_, url.c_str(), demuxer, &demuxerOptions);
+    // What the demuxer left is what it does not take: never dropped without a word.
+    const DemuxerOption* unused = nullptr;
+    for (const DemuxerOption& o : params.demuxerOptions)
+        if (unused == nullptr && av_dict_get(demuxerOptions, o.key.c_str(), nullptr, 0) != nullptr)
+            unused = &o;
     av_dict_free(&demuxerOptions);
+    if (r >= 0 && unused != nullptr)
+        return Status::usage(path + ": " + unused->shown + " before -i is for a demuxer that takes " +
+                             unused->key + " (-f rawvideo ...), and " + format_->iformat->name + " does not");
     if (r == AVERROR(EACCES) || r == AVERROR(ENOENT)) return Status::fail(path + ": " + avErrorText(r));
     if (r < 0)
         return Status::fail(path + ": not a picture or video format FFmpeg can read (" + libraryDetail(r) +
@@ -341,6 +354,9 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     placeChroma(codec_->chroma_sample_location, false, info_.levels);
+    if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(codec_->pix_fmt);
+        d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0)
+        info_.alphaFormat = d->name;
     // The stream's own tag first, as FFmpeg's tools read it, then the container's.
     const AVDictionaryEntry* timecode =
         av_dict_get(format_->streams[stream_]->metadata, "timecode", nullptr, 0);

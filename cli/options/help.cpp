@@ -22,6 +22,12 @@ Input and output:
   INPUT                  any still, video or image sequence (in_%04d.png)
                          FFmpeg's libraries decode, a FIFO, a protocol
                          (pipe:, http: ...) or - for standard input
+  -i INPUT               the same, as FFmpeg spells it; then -f, -pix_fmt
+                         (-pixel_format), -s (-video_size), -r (-framerate)
+                         and -start_number before -i describe the input (a
+                         raw file: -f rawvideo -pix_fmt gray -s 720x576 -r 25
+                         -i in.gray), and after it the output. An option the
+                         demuxer does not take is refused. Alpha is ignored
   -o, --output PATH      where to write; the name's extension picks the format:
                          .png (or another image type) for one frame, .mkv
                          (lossless FFV1), .avi, .mp4 (H.264 4:4:4) ... for
@@ -34,7 +40,12 @@ Input and output:
                          The input itself is never an output, even with -y
   -f FORMAT              what to write: image, sequence, video, null, md5, or
                          any container FFmpeg writes (nut, matroska, mp4 ...);
-                         -f nut -o - or -f md5 -o - print on standard output
+                         -f nut -o - or -f md5 -o - print on standard output;
+                         image2: pictures by the name (x.png, x_%04d.png),
+                         image2pipe: pictures of the name's type one after
+                         another. Muxers that write files of their own (hls,
+                         dash ...) are refused: write one file and cut it
+                         with ffmpeg
   -c:v CODEC             the video encoder (also -c, -codec:v, -vcodec);
                          default FFV1 where the container takes it, else the
                          container's own
@@ -65,7 +76,8 @@ Input and output:
                          frames per second
   -start_number N        an image sequence's first number: of the input (as
                          FFmpeg's image demuxer finds it when not given) and
-                         of the output (default 1)
+                         of the output (default 1); with -i, of the input
+                         before it, of the output after it
       --skip-errors      go on past damage instead of stopping: leave out
                          damaged frames, keep the frames before a cut; each
                          is named with the last good frame before it, and the

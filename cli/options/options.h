@@ -23,8 +23,9 @@ inline constexpr int kLibraryLogQuiet = -8;
 inline constexpr int kLibraryLogInfo = 32;
 
 struct Options {
-    std::string input;        // empty: the built-in test card
-    std::string inputFormat;  // FFmpeg's demuxer or device by name (play's --input-format); empty: guessed
+    std::string input;  // empty: the built-in test card
+    std::string
+        inputFormat;  // FFmpeg's demuxer or device by name (-f before -i, play's --input-format); empty: guessed
     std::string output;       // empty: a name made from the input and the display
     std::string format;       // -f: the writer or FFmpeg's muxer by name; empty: picked by the output's name
     std::string codec;        // -c:v: the video encoder by name; empty: the container's default
@@ -36,9 +37,14 @@ struct Options {
     std::optional<int> maxIre;
     StartPoint start;
     std::optional<int64_t> frames;
-    std::optional<double> duration;         // -t, seconds from the start point
-    std::optional<double> endTime;          // -to, seconds into the input
-    std::optional<int64_t> startNumber;     // -start_number: an image sequence's first number
+    std::optional<double> duration;      // -t, seconds from the start point
+    std::optional<double> endTime;       // -to, seconds into the input
+    std::optional<int64_t> startNumber;  // -start_number: an output image sequence's first number
+    // An input image sequence's: -start_number before -i, or with a
+    // positional INPUT the one -start_number of both.
+    std::optional<int64_t> inputStartNumber;
+    // Given before -i: what the demuxer is told (-pix_fmt, -s, -r ... of a raw input).
+    std::vector<DemuxerOption> demuxerOptions;
     int threads = 0;                        // -threads: 0 lets FFmpeg choose
     int logLevel = kLibraryLogQuiet;        // -loglevel: FFmpeg's own messages up to this level
     int32_t padPitch = 0;                   // extra words after each row of the source and output

@@ -6,8 +6,14 @@
 #include <iterator>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "output/output.h"
+
+extern "C" {
+#include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
@@ -510,6 +516,41 @@ const Refusal kRefusals[] = {
     {"scodec", "the output has no subtitles; kivrel writes one video stream"},
 };
 
+// FFmpeg's options that describe an input when they come before -i: they
+// become the demuxer's options of the same meaning (a raw input's size,
+// rate and pixel format). After -i, or with no -i, they would describe the
+// output, and the ones kRefusals names are refused as such.
+struct InputOnly {
+    std::string_view name;
+    const char* key;  // the demuxer's option
+};
+constexpr InputOnly kInputOnly[] = {
+    {"s", "video_size"},        {"video_size", "video_size"},     {"r", "framerate"},
+    {"framerate", "framerate"}, {"pixel_format", "pixel_format"},
+};
+constexpr std::string_view kInputFlag = "-i";
+
+const InputOnly* findInputOnly(std::string_view name) {
+    for (const InputOnly& o : kInputOnly)
+        if (o.name == name) return &o;
+    return nullptr;
+}
+
+// A demuxer option's value as FFmpeg would read it, checked here so that a
+// typo is named with its option, not as an input FFmpeg cannot open.
+Status checkDemuxerValue(const DemuxerOption& o) {
+    const std::string& v = o.value;
+    int w = 0, h = 0;
+    AVRational rate{0, 1};
+    if (o.key == "video_size" && (av_parse_video_size(&w, &h, v.c_str()) < 0 || w <= 0 || h <= 0))
+        return bad(o.shown, v, "a frame size (720x576, pal, hd1080)");
+    if (o.key == "framerate" && (av_parse_video_rate(&rate, v.c_str()) < 0 || rate.num <= 0 || rate.den <= 0))
+        return bad(o.shown, v, "a frame rate (25, 30000/1001, pal, ntsc)");
+    if (o.key == "pixel_format" && av_get_pix_fmt(v.c_str()) == AV_PIX_FMT_NONE)
+        return bad(o.shown, v, "a pixel format FFmpeg knows (gray, yuv420p, rgb24 ...)");
+    return {};
+}
+
 const Refusal* findRefusal(std::string_view name) {
     for (const Refusal& r : kRefusals)
         if (r.name == name) return &r;
@@ -623,8 +664,38 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
         return applyOption(entry, options, value, shown);
     };
 
+    // FFmpeg's rule: what comes before -i describes that input. The output
+    // options that may mean the input (-f, -pix_fmt, -start_number) move to
+    // it there; the input's own (-s, -r ...) wait in `pending` until then.
+    std::vector<DemuxerOption> pending;
+    bool inputFlagSeen = false;
+    auto takeInputFlag = [&](std::string_view file) {
+        const bool described = !options.format.empty() || !options.pixelFormat.empty() ||
+                               options.startNumber.has_value() || !pending.empty();
+        if (inputFlagSeen && described)
+            return Status::fail(
+                "options before a second -i: every input is read alike; give -f, -pix_fmt, -s, -r and "
+                "-start_number once, before the first -i");
+        inputFlagSeen = true;
+        if (!options.format.empty()) options.inputFormat = std::exchange(options.format, {});
+        if (!options.pixelFormat.empty())
+            pending.push_back({"pixel_format", std::exchange(options.pixelFormat, {}), "-pix_fmt"});
+        if (options.startNumber) options.inputStartNumber = std::exchange(options.startNumber, std::nullopt);
+        for (DemuxerOption& o : pending) {
+            if (Status s = checkDemuxerValue(o); !s.ok()) return s;
+            options.demuxerOptions.push_back(std::move(o));
+        }
+        pending.clear();
+        return addInput(file);
+    };
+
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (!optionsEnded && arg == kInputFlag) {
+            if (i + 1 >= argc) return Status::fail("-i needs a value");
+            if (Status s = takeInputFlag(argv[++i]); !s.ok()) return s;
+            continue;
+        }
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             if (Status s = addInput(arg); !s.ok()) return s;
             continue;
@@ -675,6 +746,17 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
         const std::string_view base = word.substr(0, colon);
         const OptionEntry* entry = findLong(base, Dashes::One);
         const Refusal* refusal = entry == nullptr ? findRefusal(base) : nullptr;
+        if (const InputOnly* in = findInputOnly(base); in != nullptr) {
+            if (colon != std::string_view::npos)
+                if (Status s = checkSpecifier(arg, word.substr(colon + 1), true); !s.ok()) return s;
+            if (!inputFlagSeen) {
+                if (i + 1 >= argc) return Status::fail(std::string(arg) + " needs a value");
+                pending.push_back({in->key, argv[++i], std::string(arg)});
+                continue;
+            }
+            if (refusal == nullptr)
+                return Status::fail(std::string(arg) + ": it describes the input: give it before -i FILE");
+        }
         if (colon != std::string_view::npos && (entry != nullptr || refusal != nullptr))
             if (Status s = checkSpecifier(arg, word.substr(colon + 1), entry == nullptr || entry->perStream);
                 !s.ok())
@@ -714,6 +796,16 @@ Status parseCommandLine(int argc, const char* const* argv, Options& options, Act
             break;
         }
     }
+    if (!pending.empty()) {
+        const std::string shown = pending.front().shown;
+        const std::string name = shown.substr(1, shown.find(':') - 1);
+        const Refusal* refusal = findRefusal(name);
+        return Status::fail(shown + ": " +
+                            (refusal != nullptr ? std::string(refusal->why) + "; before " : "") +
+                            (refusal != nullptr ? "-i FILE it describes a raw input"
+                                                : "it describes the input: give it before -i FILE"));
+    }
+    if (!inputFlagSeen) options.inputStartNumber = options.startNumber;  // a positional input: both
     if (options.overwrite && options.neverOverwrite) return Status::fail("-y and -n cannot go together");
     if (options.duration && options.endTime) return Status::fail("-t and -to cannot go together");
     if (options.start.isTime)

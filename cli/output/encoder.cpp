@@ -102,10 +102,42 @@ const AVOutputFormat* imageMuxer() { return av_guess_format("image2", nullptr, n
 
 }  // namespace
 
-bool hasImageExtension(const std::string& path) {
+namespace {
+
+// A picture type image2 lists, and the muxer the name picks: image2 itself
+// or, where a container of its own claims the type (.avif), that one.
+const AVOutputFormat* pictureMuxerOf(const std::string& path) {
     const AVOutputFormat* image2 = imageMuxer();
-    return image2 != nullptr && image2->extensions != nullptr &&
-           av_match_ext(path.c_str(), image2->extensions);
+    if (image2 == nullptr || image2->extensions == nullptr || !av_match_ext(path.c_str(), image2->extensions))
+        return nullptr;
+    const AVOutputFormat* own = av_guess_format(nullptr, path.c_str(), nullptr);
+    return own != nullptr ? own : image2;
+}
+
+}  // namespace
+
+bool hasImageExtension(const std::string& path) {
+    const AVOutputFormat* muxer = pictureMuxerOf(path);
+    return muxer != nullptr && muxer == imageMuxer();
+}
+
+AVCodecID pictureCodecOf(const std::string& path) {
+    const AVOutputFormat* muxer = pictureMuxerOf(path);
+    if (muxer == nullptr) return AV_CODEC_ID_NONE;
+    // image2 falls back to its default (JPEG) for a type its tags lack: only its own tags count.
+    if (muxer != imageMuxer()) return muxer->video_codec;
+    return av_guess_codec(muxer, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+}
+
+Status findVideoEncoder(const std::string& name, const AVCodec*& codec) {
+    codec = avcodec_find_encoder_by_name(name.c_str());
+    if (codec == nullptr) {
+        const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(name.c_str());
+        if (d != nullptr) codec = avcodec_find_encoder(d->id);
+    }
+    if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
+        return Status::usage("-c:v: this FFmpeg has no video encoder called '" + name + "'");
+    return {};
 }
 
 Status expandPattern(const std::string& pattern, int64_t number, std::string& name) {
@@ -212,10 +244,16 @@ Status FrameEncoder::openForPictures(const std::string& path, const WriterSettin
     const AVOutputFormat* image2 = imageMuxer();
     if (image2 == nullptr)
         return Status::fail(path + ": this FFmpeg cannot write pictures (no image2 muxer)");
-    const AVCodecID id = av_guess_codec(image2, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
-    if (id == AV_CODEC_ID_NONE || !hasImageExtension(path))
+    const AVCodecID id = hasImageExtension(path) ? pictureCodecOf(path) : AV_CODEC_ID_NONE;
+    if (id == AV_CODEC_ID_NONE)
         return Status::usage(path + ": not a picture type FFmpeg writes (.png, .jpg ...)");
-    const AVCodec* codec = avcodec_find_encoder(id);
+    const AVCodec* codec = nullptr;
+    if (!s.codec.empty()) {
+        // As FFmpeg does: -c:v's pictures, whatever the name says.
+        if (Status st = findVideoEncoder(s.codec, codec); !st.ok()) return st;
+    } else {
+        codec = avcodec_find_encoder(id);
+    }
     if (codec == nullptr)
         return Status::fail(path + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " pictures");
     packet_ = av_packet_alloc();

@@ -50,7 +50,14 @@ private:
     std::string target_;
 };
 
-// Whether `path` ends in a picture type FFmpeg writes (.png, .jpg, .bmp, .tif ...).
+// Whether `path` ends in a picture type FFmpeg writes one file a frame of
+// (.png, .jpg, .bmp, .tif ...), not one a container of its own claims (.avif).
 bool hasImageExtension(const std::string& path);
+// The codec a picture name stands for: its picture type's, or for a name a
+// container claims (.avif) that container's own; AV_CODEC_ID_NONE for a
+// name that is no picture.
+AVCodecID pictureCodecOf(const std::string& path);
+// The video encoder -c:v names (by encoder or by codec), or a usage failure.
+Status findVideoEncoder(const std::string& name, const AVCodec*& codec);
 // "%d" patterns as FFmpeg's image sequences spell them ("%04d", "%%" for a percent sign).
 Status expandPattern(const std::string& pattern, int64_t number, std::string& name);

@@ -16,7 +16,7 @@ const OutputFormat kOutputFormats[] = {
     {kNullOutputName, nullptr, "", false, false, openNullWriter},
     {"md5", claimsMd5, ".md5", false, true, openMd5Writer},
     {"sequence", claimsSequence, "_%04d.png", false, false, openSequenceWriter},
-    {"image", claimsImage, ".png", true, false, openStillWriter},
+    {kImageOutputName, claimsImage, ".png", true, false, openStillWriter},
     {kVideoOutputName, claimsVideo, ".mkv", false, true, openVideoWriter},
 };
 
@@ -33,10 +33,17 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
     muxer.clear();
     if (format != nullptr) return {};
     const std::string text(name);
+    // FFmpeg's picture files, one per frame: the picture writers', which
+    // the output's name then picks.
+    if (name == kPictureMuxer) {
+        format = findOutputFormat(kImageOutputName);
+        muxer = text;
+        return {};
+    }
     const AVOutputFormat* found = av_guess_format(text.c_str(), nullptr, nullptr);
     if (found == nullptr || std::string_view(found->name) != name)
         return Status::usage("-f: '" + text + "' is not one of " + outputFormatNames() +
-                            ", nor a container FFmpeg writes (nut, matroska, mp4 ...)");
+                             ", nor a container FFmpeg writes (nut, matroska, mp4 ...)");
     if (Status s = videoMuxerRefusal(found); !s.ok()) return Status::usage("-f: " + s.message());
     format = findOutputFormat(kVideoOutputName);
     muxer = text;
@@ -45,7 +52,9 @@ Status outputFormatByName(std::string_view name, const OutputFormat*& format, st
 
 std::string muxerSuffix(const std::string& muxer) {
     const AVOutputFormat* found = av_guess_format(muxer.c_str(), nullptr, nullptr);
-    if (found == nullptr || found->extensions == nullptr || *found->extensions == 0) return ".mkv";
+    if (found == nullptr) return ".mkv";
+    // One that lists none (image2pipe) is named after itself, never after a container it is not.
+    if (found->extensions == nullptr || *found->extensions == 0) return "." + muxer;
     const std::string_view list = found->extensions;
     return std::string(".").append(list.substr(0, list.find(',')));
 }
@@ -72,4 +81,14 @@ Status outputFormatFor(const std::string& path, const OutputFormat*& format) {
     }
     return Status::usage("cannot tell a file type from the name " + path +
                          "; end it in .png, .mkv, .mp4, .md5 ... or give a sequence pattern (name_%04d.png)");
+}
+
+Status picturesNamed(const std::string& path, const OutputFormat*& format) {
+    const std::string why =
+        "-f image2 writes a picture file per frame, named by a %d pattern "
+        "(name_%04d.png), or one picture (x.png)";
+    if (path == kStdoutName) return Status::usage(why + "; for standard output, -f image2pipe");
+    if (Status s = outputFormatFor(path, format); !s.ok()) return s;
+    if (format->name == "sequence" || format->name == kImageOutputName) return {};
+    return Status::usage(path + ": " + why);
 }

@@ -24,6 +24,10 @@ inline constexpr const char* kStdoutShown = "standard output";  // in messages
 inline constexpr std::string_view kNullOutputName = "null";
 // The writer of FFmpeg's containers, which -f may also name by muxer.
 inline constexpr std::string_view kVideoOutputName = "video";
+// The writer of one picture; with -f image2 (FFmpeg's muxer of picture files,
+// kPictureMuxer), it or the sequence writer, as the output's name asks.
+inline constexpr std::string_view kImageOutputName = "image";
+inline constexpr std::string_view kPictureMuxer = "image2";
 
 struct WriterSettings {
     int32_t w = 0;
@@ -82,11 +86,17 @@ struct OutputFormat {
 // The format called `name`, or null.
 const OutputFormat* findOutputFormat(std::string_view name);
 // -f's value: one of ours, or FFmpeg's muxer by name (the video writer
-// with `muxer` set), or a failure naming both vocabularies.
+// with `muxer` set; for kPictureMuxer, the image writer, which
+// picturesNamed() settles once the name is known), or a failure naming
+// both vocabularies.
 Status outputFormatByName(std::string_view name, const OutputFormat*& format, std::string& muxer);
-// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or ".mkv".
+// ".nut" for the muxer "nut": the first extension FFmpeg lists for it, or
+// "." + its name where it lists none.
 std::string muxerSuffix(const std::string& muxer);
 // "null, md5, sequence, image, video"
 std::string outputFormatNames();
 // The format an output name asks for, or a failure naming what is wrong with it.
 Status outputFormatFor(const std::string& path, const OutputFormat*& format);
+// For -f image2: the picture writer `path` asks for (one picture, or a
+// sequence for a %d pattern), or a usage failure for any other name.
+Status picturesNamed(const std::string& path, const OutputFormat*& format);

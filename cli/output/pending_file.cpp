@@ -22,7 +22,7 @@ constexpr int kMaxLinkHops = 40;  // as the kernel's own limit on a path's links
 constexpr mode_t kPermissionBits = 07777;
 constexpr const char* kStdoutDevice = "/dev/stdout";
 constexpr const char* kStdoutAvio = "pipe:1";
-// A temporary name is "." + the target's name + kTempTag + pid + "-" + serial.
+// A temporary name holds kTempTag + pid + "-" + serial (see tempName()).
 constexpr const char* kTempTag = ".kivrel-";
 
 std::string folderOf(const std::string& path) {
@@ -114,6 +114,22 @@ void removeDeadTemporaries(const std::string& dir) {
     ::closedir(d);
 }
 
+// The longest name a file in `dir` may have: a temporary name must fit
+// wherever the target's own does.
+size_t longestName(const std::string& dir) {
+    const long max = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<size_t>(max) : NAME_MAX;
+}
+
+// "." + the target's name + kTempTag + pid + "-" + serial, the target's
+// name cut short where the whole would pass `nameMax` (the tag alone marks
+// the file as ours).
+std::string tempName(const std::string& base, int serial, size_t nameMax) {
+    const std::string tail = kTempTag + std::to_string(::getpid()) + "-" + std::to_string(serial);
+    const size_t room = nameMax > tail.size() + 1 ? nameMax - tail.size() - 1 : 0;
+    return "." + base.substr(0, room) + tail;
+}
+
 // The data on the disk before the rename makes it the target, so a power
 // cut leaves the old file or the whole new one, never an empty one.
 Status flushToDisk(const std::string& path, const std::string& target) {
@@ -172,9 +188,9 @@ Status PendingFile::create(const std::string& target, const WriterSettings& sett
     const std::string base = resolved_.substr(dir.size());
     removeDeadTemporaries(dir);
     static int counter = 0;
+    const size_t nameMax = longestName(dir);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::string name =
-            dir + "." + base + kTempTag + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const std::string name = dir + tempName(base, counter++, nameMax);
         registerTempFile(name);  // before it exists, so no crash can miss it
         // 0666 less the umask: a new file gets the usual permissions.
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

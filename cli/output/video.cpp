@@ -2,6 +2,7 @@
 // where the container takes it (.mkv, .avi ...), else the container's own
 // codec (H.264 4:4:4 for .mp4 where libx264 is there), or -c:v's.
 #include <algorithm>
+#include <string_view>
 
 #include "os/av_support.h"
 #include "output/encoder.h"
@@ -18,22 +19,20 @@ namespace {
 // FFV1's automatic slicing needs at least two pixels each way; narrower
 // pictures are written as one slice.
 constexpr int32_t kFfv1LeastAutoSlices = 2;
+// Pictures one after another in one stream: FFmpeg's muxer of that name.
+constexpr std::string_view kImagePipeMuxer = "image2pipe";
 
 const AVOutputFormat* muxerFor(const std::string& path, const WriterSettings& s) {
     if (!s.muxer.empty()) return av_guess_format(s.muxer.c_str(), nullptr, nullptr);
     return av_guess_format(nullptr, path.c_str(), nullptr);
 }
 
+bool isImagePipe(const AVOutputFormat* muxer) { return std::string_view(muxer->name) == kImagePipeMuxer; }
+
 Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const std::string& path,
                    const AVCodec*& codec, bool& ffv1) {
     if (!s.codec.empty()) {
-        codec = avcodec_find_encoder_by_name(s.codec.c_str());
-        if (codec == nullptr) {
-            const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(s.codec.c_str());
-            if (d != nullptr) codec = avcodec_find_encoder(d->id);
-        }
-        if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
-            return Status::usage("-c:v: this FFmpeg has no video encoder called '" + s.codec + "'");
+        if (Status st = findVideoEncoder(s.codec, codec); !st.ok()) return st;
         if (avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 0)
             return Status::usage(path + ": the " + muxer->name + " container cannot hold " + codec->name +
                                  " video");
@@ -51,8 +50,15 @@ Status chooseCodec(const AVOutputFormat* muxer, const WriterSettings& s, const s
                                 " is written with");
         return {};
     }
-    ffv1 = avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
-    const AVCodecID id = ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
+    // Pictures one after another are of the type the name gives (x.png: PNG),
+    // as FFmpeg picks them; on standard output, the pipe's own default.
+    const AVCodecID named = isImagePipe(muxer) ? pictureCodecOf(path) : AV_CODEC_ID_NONE;
+    if (named != AV_CODEC_ID_NONE && !hasImageExtension(path))
+        return Status::usage(path + ": a container of its own, not a picture type " + muxer->name +
+                             " strings together; leave out -f");
+    ffv1 =
+        named == AV_CODEC_ID_NONE && avformat_query_codec(muxer, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1;
+    const AVCodecID id = named != AV_CODEC_ID_NONE ? named : ffv1 ? AV_CODEC_ID_FFV1 : muxer->video_codec;
     codec = avcodec_find_encoder(id);
     if (codec == nullptr)
         return Status::fail(path + ": this FFmpeg has no encoder for " + avcodec_get_name(id) + " video");
@@ -140,6 +146,9 @@ Status VideoWriter::open(const WriterSettings& settings) {
     if (muxer == nullptr || (settings.muxer.empty() && hasImageExtension(path_)))
         return Status::usage(path_ + ": not a video container FFmpeg writes (.mkv, .avi, .mp4 ...)");
     if (Status s = file_.create(path_, settings); !s.ok()) return s;  // fail early if the name is taken
+    if (const char* why = streamRefusal(muxer->name); why != nullptr && file_.direct())
+        return Status::usage(std::string(why) + ", which " + destination() + " cannot; name a file (-o x." +
+                             muxerSuffix(muxer->name).substr(1) + ")");
     int r = avformat_alloc_output_context2(&format_, muxer, nullptr, path_.c_str());
     if (r < 0 || format_ == nullptr)
         return Status::fail("cannot set up the " + std::string(muxer->name) + " container for " + path_ +
@@ -223,6 +232,16 @@ Status videoMuxerRefusal(const AVOutputFormat* muxer) {
     const std::string name = muxer->name;
     if (const WriterChoice* row = writerForMuxer(name); row != nullptr && row->refusal != nullptr)
         return Status::usage(row->refusal);
+    // Such a muxer opens files of its own by name (a playlist's segments, a
+    // manifest's fragments) or a network address: none of them written under
+    // a temporary name, so a failure would leave them half made, and no name
+    // among them checked before it is replaced.
+    if ((muxer->flags & AVFMT_NOFILE) != 0)
+        return Status::usage(name +
+                             " writes files of its own beside its output (segments, a playlist or a "
+                             "manifest), which kivrel does not write; write one file and split it with "
+                             "ffmpeg: -f mpegts -o x.ts, then ffmpeg -i x.ts -c copy -f " +
+                             name + " ...");
     if (muxer->video_codec != AV_CODEC_ID_NONE) return {};
     if (muxer->audio_codec != AV_CODEC_ID_NONE) return Status::usage(name + " is an audio-only format");
     if (muxer->subtitle_codec != AV_CODEC_ID_NONE) return Status::usage(name + " is a subtitle format");

@@ -34,7 +34,24 @@ constexpr WriterChoice kWriters[] = {
     {"", "dnxhd", "yuv444p10le", "profile=dnxhr_444", nullptr},
 };
 
+// Muxers that go back over what they wrote to finish the file and, where
+// they cannot, write one that no reader takes, yet report no error.
+struct StreamRefusal {
+    std::string_view muxer;
+    const char* reason;
+};
+constexpr StreamRefusal kNeedsSeeking[] = {
+    {"wtv", "wtv goes back to finish the file"},
+    {"mxf_opatom", "mxf_opatom goes back to finish the file"},
+};
+
 }  // namespace
+
+const char* streamRefusal(std::string_view muxer) {
+    for (const StreamRefusal& r : kNeedsSeeking)
+        if (r.muxer == muxer) return r.reason;
+    return nullptr;
+}
 
 const WriterChoice* writerForMuxer(std::string_view muxer) {
     for (const WriterChoice& w : kWriters)

@@ -18,3 +18,6 @@ struct WriterChoice {
 const WriterChoice* writerForMuxer(std::string_view muxer);
 // The row for `encoder` (whichever muxer holds it), or null.
 const WriterChoice* writerForEncoder(std::string_view encoder);
+// Why `muxer` cannot write to a stream that does not seek (standard output,
+// a FIFO), or null where it can.
+const char* streamRefusal(std::string_view muxer);

@@ -129,8 +129,17 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     bool ended = false;
     bool ruleGiven = false;
     bool jobsGiven = false;
+    // -f before an -i names that input's demuxer (-f rawvideo -i x.yuv), as in a render.
+    int lastInputFlag = 0;
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        if (std::string_view(argv[i]) == "-i") lastInputFlag = i;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "-f" && i < lastInputFlag && i + 1 < argc) {
+            rest.push_back(argv[i]);
+            rest.push_back(argv[++i]);
+            continue;
+        }
         if (ended || arg == "--") {
             ended = true;
             rest.push_back(argv[i]);
@@ -198,12 +207,13 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             "--luma-range, --rgb-range, --area and --fail-on do not apply");
     // The reports hold what was read: how to read media has nothing left to act on.
     const bool readingGiven = jobsGiven || o.threads != 0 || !o.start.text.empty() || o.frames ||
-                              o.duration || o.endTime || o.startNumber || o.monitor.crop ||
-                              o.inputLevels.matrix || o.inputLevels.fullRange || o.inputLevels.fields ||
-                              o.noAutorotate || o.skipErrors;
+                              o.duration || o.endTime || o.inputStartNumber || o.monitor.crop ||
+                              !o.demuxerOptions.empty() || !o.inputFormat.empty() || o.inputLevels.matrix ||
+                              o.inputLevels.fullRange || o.inputLevels.fields || o.noAutorotate || o.skipErrors;
     if (options.merge && readingGiven)
         return Status::fail(
-            "--merge reads reports, not media: -j, -threads, -ss, -t, -to, -frames, -start_number, --crop, "
+            "--merge reads reports, not media: -j, -threads, -ss, -t, -to, -frames, -start_number, the "
+            "input's options before -i, --crop, "
             "--input-matrix, --input-range, --field-order, -noautorotate and --skip-errors do not apply");
     if (!o.format.empty() || !o.codec.empty() || !o.pixelFormat.empty() || o.nullOutput ||
         !o.verifyFile.empty() || o.printConfig || o.keepPartial)
@@ -252,6 +262,9 @@ in its own code values, and its share of pixels outside the range rule
 pixels, frames damaged or lost, the time ranges that break a rule, the worst
 frame of each measure, and what was assumed about the input.
 
+  -i INPUT               an input, as FFmpeg spells it; -f, -pix_fmt, -s and
+                         -r before the first -i describe every input (a raw
+                         file: -f rawvideo -pix_fmt gray -s 720x576 -r 25)
   -o, --output FILE      .csv (one row per frame), .json ("summary" and
                          "frames") or .html (one page with charts, the
                          offending time ranges and the worst frames); without

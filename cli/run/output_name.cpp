@@ -19,8 +19,10 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
         path = options.output;
         if (path.empty()) {
             std::string suffix = plan.videoOut ? ".mkv" : ".png";
-            if (format != nullptr && ws.muxer.empty()) suffix = format->defaultSuffix;
-            if (!ws.muxer.empty()) suffix = muxerSuffix(ws.muxer);
+            const bool pictures = ws.muxer == kPictureMuxer;
+            if (format != nullptr && (ws.muxer.empty() || pictures)) suffix = format->defaultSuffix;
+            if (pictures && plan.videoOut) suffix = findOutputFormat("sequence")->defaultSuffix;
+            if (!ws.muxer.empty() && !pictures) suffix = muxerSuffix(ws.muxer);
             path = stemOf(options.input) + "." + displayName + suffix;
         }
         struct stat st {};
@@ -28,7 +30,10 @@ Status openOutput(const Options& options, const SourceInfo& info, const std::opt
             return Status::fail(path + " is a folder; name a file in it (" + path +
                                 (path.ends_with('/') ? "" : "/") + stemOf(options.input) + "." + displayName +
                                 (plan.videoOut ? ".mkv" : ".png") + ")");
-        if (format == nullptr) {
+        if (ws.muxer == kPictureMuxer) {
+            if (Status s = picturesNamed(path, format); !s.ok()) return s;
+            ws.muxer.clear();
+        } else if (format == nullptr) {
             if (Status s = outputFormatFor(path, format); !s.ok()) return s;
         } else if (path == kStdoutName && !format->toStdout) {
             return Status::usage("the " + std::string(format->name) +

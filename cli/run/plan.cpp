@@ -37,12 +37,13 @@ ReaderParams readerParams(const Options& options, const std::string& path) {
     params.path = path;
     params.start = options.start;
     params.levels = options.inputLevels;
-    params.startNumber = options.startNumber;
+    params.startNumber = options.inputStartNumber;
     params.autorotate = !options.noAutorotate;
     params.cardWidth = options.cardWidth;
     params.cardHeight = options.cardHeight;
     params.threads = options.threads;
     params.inputFormat = options.inputFormat;
+    params.demuxerOptions = options.demuxerOptions;
     return params;
 }
 

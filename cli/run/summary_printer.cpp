@@ -35,6 +35,7 @@ void printSummary(const Summary& out, const RunCounts& n, double seconds, const 
         line += "; the input is damaged: " + what;
     }
     if (!out.source.empty()) line += "; read as " + out.source;
+    if (!out.alphaFormat.empty()) line += "; its alpha (" + out.alphaFormat + ") is ignored";
     if (!out.verified.empty()) line += "; every frame matches " + out.verified;
     std::fprintf(stderr, "kivrel: %s\n", line.c_str());
 }
@@ -48,5 +49,6 @@ Summary summaryOf(const Writer& writer, const OutputFormat& format, const Verifi
     out.h = shown.h();
     out.encoded = format.name != kNullOutputName;
     out.source = describeLevels(info.levels);
+    out.alphaFormat = info.alphaFormat;
     return out;
 }

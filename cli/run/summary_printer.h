@@ -33,6 +33,7 @@ struct Summary {
     int32_t w = 0, h = 0;     // of the output frames
     bool encoded = false;     // show the writer's rate
     std::string source;       // how the input's levels were read, or ""
+    std::string alphaFormat;  // the input's pixel format where its alpha is dropped, or ""
 };
 
 // "kivrel: wrote x.mkv: 6 frames 360x570 in 0.12 s (50.0 fps); filter ..., decode ..."

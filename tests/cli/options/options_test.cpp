@@ -92,7 +92,7 @@ TEST(Options, BadValuesAreNamed) {
         {{"-s", "5"}, "-s: kivrel writes each display at its own size"},
         {{"-crap", "luma"}, "unknown option '-crap'"},
         {{"-hide_banner"}, "unknown option '-i' in '-hide_banner'"},
-        {{"-framerate", "25"}, "unknown option '-framerate'"},
+        {{"-framerate", "25"}, "-framerate: it describes the input: give it before -i FILE"},
         {{"-vsync", "0"}, "unknown option '-vsync'"},
         {{"-frames:v"}, "-frames:v needs a value"},
         {{"-vframes:v", "2"}, "-vframes:v: -vframes applies to the whole run"},
@@ -213,4 +213,59 @@ TEST(Progress, LineShowsDoneTotalRateAndTimeLeft) {
     EXPECT_EQ(Progress::format(100, 360100, 100.0),
               "  0% [........................] 100/360100 frames  1.0 fps  100:00:00 left");
     EXPECT_EQ(Progress::format(42, -1, 2.0), "42 frames  21.0 fps");
+}
+
+// FFmpeg's rule: options before -i describe that input (a raw file's
+// format, size, rate, pixel format, a sequence's first number); after it,
+// and with an input given by position, they keep their output meaning.
+TEST(Options, WhatComesBeforeIDescribesTheInput) {
+    auto demuxerOptions = [](const Options& o) {
+        std::string all;
+        for (const DemuxerOption& d : o.demuxerOptions) all += d.key + "=" + d.value + " ";
+        return all;
+    };
+    const Options raw = parseOk({"-f", "rawvideo", "-pix_fmt", "gray", "-s", "720x576", "-r", "25", "-i",
+                                 "in.raw", "-f", "nut", "-pix_fmt", "yuv444p", "-o", "-"});
+    EXPECT_EQ(raw.input, "in.raw");
+    EXPECT_EQ(raw.inputFormat, "rawvideo");
+    EXPECT_EQ(raw.format, "nut");
+    EXPECT_EQ(raw.pixelFormat, "yuv444p");
+    EXPECT_EQ(demuxerOptions(raw), "video_size=720x576 framerate=25 pixel_format=gray ");
+    const Options spelled =
+        parseOk({"-video_size", "pal", "-framerate", "30000/1001", "-pixel_format", "rgb24", "-i", "x"});
+    EXPECT_EQ(demuxerOptions(spelled), "video_size=pal framerate=30000/1001 pixel_format=rgb24 ");
+    // -start_number before -i numbers the input only; after it, the output only.
+    const Options before = parseOk({"-start_number", "7", "-i", "in_%d.png", "-o", "out_%d.png"});
+    EXPECT_EQ(before.inputStartNumber, 7);
+    EXPECT_EQ(before.startNumber, std::nullopt);
+    const Options after = parseOk({"-i", "in_%d.png", "-start_number", "7", "-o", "out_%d.png"});
+    EXPECT_EQ(after.inputStartNumber, std::nullopt);
+    EXPECT_EQ(after.startNumber, 7);
+    // A positional input: every option as before, -start_number for both.
+    const Options positional = parseOk({"-f", "nut", "-pix_fmt", "gray", "-start_number", "3", "in.mkv"});
+    EXPECT_EQ(positional.format, "nut");
+    EXPECT_EQ(positional.pixelFormat, "gray");
+    EXPECT_EQ(positional.inputFormat, "");
+    EXPECT_EQ(positional.startNumber, 3);
+    EXPECT_EQ(positional.inputStartNumber, 3);
+    EXPECT_EQ(parseOk({"-i", "-"}).input, "-");
+
+    const std::pair<Args, std::string> refused[] = {
+        {{"-s", "720x576", "in.raw"}, "-s: kivrel writes each display at its own size"},
+        {{"-i", "in.raw", "-r", "25"}, "-r: kivrel keeps the input's frame rate"},
+        {{"-video_size", "720x576", "in.raw"}, "-video_size: it describes the input: give it before -i FILE"},
+        {{"-i", "in.raw", "-framerate", "25"}, "-framerate: it describes the input: give it before -i FILE"},
+        {{"-s", "720", "-i", "in.raw"}, "-s: '720' is not a frame size"},
+        {{"-r", "fast", "-i", "in.raw"}, "-r: 'fast' is not a frame rate"},
+        {{"-pix_fmt", "grey", "-i", "in.raw"}, "-pix_fmt: 'grey' is not a pixel format FFmpeg knows"},
+        {{"-i"}, "-i needs a value"},
+        {{"-i", "a.mkv", "b.mkv"}, "more than one input"},
+        {{"a.mkv", "-i", "b.mkv"}, "more than one input"},
+    };
+    for (const auto& [args, message] : refused) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const Status s = parse(args);
+        EXPECT_FALSE(s.ok());
+        EXPECT_NE(s.message().find(message), std::string::npos) << s.message();
+    }
 }

@@ -1,16 +1,27 @@
-// What kivrel writes in each of FFmpeg's video containers, read back with
-// FFmpeg's libraries, and the pictures it reads one after another from a pipe.
+// The output sweep: what kivrel writes in each of FFmpeg's video containers,
+// in picture files, sequences and image pipes, to standard output and under
+// the longest names, read back with FFmpeg's libraries and with ffprobe;
+// what it refuses and leaves alone; and the pictures it reads one after
+// another from a pipe. One file, as the sweep's tables (what each muxer is
+// refused for, what cannot be read back) serve all of its tests.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <string_view>
+#include <utility>
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
 #include "vocabulary.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
 }
@@ -25,13 +36,7 @@ struct Skip {
 constexpr Skip kNotPlainFiles[] = {
     {"rtp", "sends packets to a network address"},
     {"rtp_mpegts", "sends packets to a network address"},
-    {"rtsp", "talks to a server"},
-    {"sap", "announces on the network"},
-    {"hds", "writes a folder of fragments"},
-    {"smoothstreaming", "writes a folder of fragments"},
-    {"dash", "writes a manifest beside its segments"},
-    {"hls", "writes a playlist beside its segments"},
-    {"image2", "one file per frame: the picture writers'"},
+    {"image2", "one file per frame: the picture writers' (PicturesAndPipesAreOfTheirNamesType)"},
     {"film_cpk", "reopens its output by name to shift data"},
     {"uncodedframecrc", "takes uncoded frames, which no encoder gives"},
     {"null", "writes nothing"},
@@ -78,7 +83,16 @@ constexpr Refusal kRefusals[] = {
     {"cavsvideo", "no encoder for cavs"},
     {"vc1", "no encoder for vc1"},
     {"vc1test", "no encoder for wmv3"},
+    // Muxers that open files of their own (segments, manifests) or network
+    // addresses: refused up front, as a usage error.
+    {"dash", "dash writes files of its own"},
+    {"hds", "hds writes files of its own"},
+    {"hls", "hls writes files of its own"},
+    {"smoothstreaming", "smoothstreaming writes files of its own"},
+    {"rtsp", "rtsp writes files of its own"},
+    {"sap", "sap writes files of its own"},
 };
+constexpr std::string_view kWritesItsOwnFiles = "writes files of its own";
 
 // Written, but FFmpeg 5.1 has no demuxer to read them back.
 constexpr Skip kWriteOnly[] = {
@@ -154,36 +168,111 @@ StreamFacts factsOf(const std::string& path) {
 
 class Outputs : public CliTest {};
 
+// The codec an output holds with no -c:v, as README's table has it: the
+// rows named there, else FFV1 wherever the container takes it, else the
+// container's own.
+std::string expectedCodec(const AVOutputFormat* m) {
+    constexpr std::pair<std::string_view, const char*> kNamed[] = {
+        {"mpeg", "mpeg2video"},   {"vob", "mpeg2video"},        {"dvd", "mpeg2video"},
+        {"mpegts", "mpeg2video"}, {"mxf", "mpeg2video"},        {"wtv", "mpeg2video"},
+        {"webp", "webp"},         {"yuv4mpegpipe", "rawvideo"},  // y4m holds raw pictures
+    };
+    for (const auto& [muxer, codec] : kNamed)
+        if (muxer == m->name) return codec;
+    if (avformat_query_codec(m, AV_CODEC_ID_FFV1, FF_COMPLIANCE_NORMAL) == 1) return "ffv1";
+    return avcodec_get_name(m->video_codec);
+}
+
+constexpr int kSweepW = 352, kSweepH = 288, kSweepFrames = 3, kSweepFps = 25;
+constexpr std::string_view kOld = "old";  // what a file to be replaced holds
+
 }  // namespace
 
-TEST_F(Outputs, EveryVideoMuxerWritesTheCardWholeOrSaysWhyNot) {
-    constexpr int kW = 352, kH = 288, kFrames = 3, kFps = 25;
+// For every muxer with video: over an existing file, no -y and -n refuse
+// and change nothing; -y replaces it with the clip, whole (ffprobe reads
+// the codec the container stands for and every frame), or the run says
+// why not and leaves the old file alone, with no temporary or empty file
+// beside it. Standard output either gets every frame or the run fails.
+TEST_F(Outputs, EveryMuxerReplacesOnlyWithYAndWritesWholeOrNothing) {
+    ASSERT_EQ(writeClip(path("in.mkv"), patternClip(kSweepW, kSweepH, kSweepFrames), kSweepFps), "");
+    std::vector<const AVOutputFormat*> muxers;
     void* opaque = nullptr;
-    int written = 0;
     for (const AVOutputFormat* m = av_muxer_iterate(&opaque); m != nullptr; m = av_muxer_iterate(&opaque)) {
-        const std::string name = m->name;
-        if (m->video_codec == AV_CODEC_ID_NONE || rowOf(kNotPlainFiles, name) != nullptr) continue;
+        if (m->video_codec == AV_CODEC_ID_NONE || rowOf(kNotPlainFiles, m->name) != nullptr) continue;
         // Output devices are listed once a test here has loaded them for an input; they write no file.
         if (m->priv_class != nullptr && AV_IS_OUTPUT_DEVICE(m->priv_class->category)) continue;
+        muxers.push_back(m);
+    }
+    auto outOf = [](const AVOutputFormat* m) { return "out_" + std::string(m->name); };
+    // One stage's runs, every muxer's at once: `how` is "" (the file each has
+    // waiting, neither -y nor -n), "-n", "-y", or "-" for standard output.
+    auto stage = [&](const std::string& how) {
+        std::vector<Args> runs;
+        for (const AVOutputFormat* m : muxers) {
+            Args args = {"in.mkv", "-d", "video", "-frames", std::to_string(kSweepFrames),
+                         "-q",     "-f", m->name};
+            args.insert(args.end(), {"-o", how == "-" ? "-" : outOf(m)});
+            if (how == "-n" || how == "-y") args.push_back(how);
+            runs.push_back(args);
+        }
+        return runAll(runs, how == "-");
+    };
+    for (const AVOutputFormat* m : muxers) writeText(outOf(m), std::string(kOld));
+    const std::set<std::string> before = files();
+    for (const std::string keep : {"", "-n"}) {
+        const std::vector<CliResult> kept = stage(keep);
+        for (size_t k = 0; k < muxers.size(); ++k) {
+            SCOPED_TRACE(std::string(muxers[k]->name) + (keep.empty() ? " without -y" : " with -n"));
+            EXPECT_NE(kept[k].status, 0);
+            EXPECT_TRUE(kept[k].oneLine()) << kept[k].err;
+            EXPECT_EQ(readText(outOf(muxers[k])), kOld);
+        }
+        EXPECT_EQ(files(), before);
+    }
+    const std::vector<CliResult> replaced = stage("-y");
+    const std::vector<CliResult> piped = stage("-");
+    EXPECT_EQ(files(), before);  // each output under its own name, nothing beside them
+    std::vector<std::string> toProbe;
+    std::map<std::string, const AVOutputFormat*> muxerOf;
+    int written = 0;
+    for (size_t k = 0; k < muxers.size(); ++k) {
+        const AVOutputFormat* m = muxers[k];
+        const std::string name = m->name, out = outOf(m);
+        const CliResult& r = replaced[k];
         SCOPED_TRACE(name);
-        const std::string out = "out_" + name;
-        const CliResult r = run({"--card-size", "352x288", "-d", "video", "-frames", std::to_string(kFrames),
-                                 "-f", name, "-o", out, "-q"});
         if (const Refusal* refused = rowOf(kRefusals, name)) {
             EXPECT_NE(r.status, 0);
+            if (std::string_view(refused->reason).find(kWritesItsOwnFiles) != std::string_view::npos) {
+                EXPECT_EQ(r.status, kExitUsage);
+            }
             EXPECT_NE(r.err.find(refused->reason), std::string::npos) << r.err;
             EXPECT_TRUE(r.oneLine()) << r.err;
-            EXPECT_FALSE(files().contains(out));
+            EXPECT_EQ(readText(out), kOld);
+            // Nor does standard output get anything of it.
+            EXPECT_NE(piped[k].status, 0);
+            EXPECT_EQ(piped[k].out, "");
             continue;
         }
         ASSERT_EQ(r.status, 0) << r.err;
         ++written;
+        // Standard output: every frame, or a failure that says why.
+        if (piped[k].status != 0) {
+            EXPECT_NE(piped[k].status, 0);
+            EXPECT_TRUE(piped[k].oneLine()) << piped[k].err;
+        }
         if (rowOf(kWriteOnly, name) != nullptr) continue;
+        toProbe.push_back(out);
+        muxerOf[out] = m;
+        if (piped[k].status == 0) {
+            writeText("pipe_" + name, piped[k].out);
+            toProbe.push_back("pipe_" + name);
+            muxerOf["pipe_" + name] = m;
+        }
         const StreamFacts facts = factsOf(path(out));
         EXPECT_EQ(facts.error, "");
         if (!facts.error.empty()) continue;
-        EXPECT_EQ(facts.w, kW);
-        EXPECT_EQ(facts.h, kH);
+        EXPECT_EQ(facts.w, kSweepW);
+        EXPECT_EQ(facts.h, kSweepH);
         // Colour whole, or halved across only where the encoder has nothing finer.
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(facts.format);
         ASSERT_NE(d, nullptr);
@@ -197,13 +286,20 @@ TEST_F(Outputs, EveryVideoMuxerWritesTheCardWholeOrSaysWhyNot) {
             EXPECT_EQ(facts.fields, AV_FIELD_PROGRESSIVE);
         }
         const Decoded back = decodeFile(path(out));
-        ASSERT_EQ(back.frames.size(), static_cast<size_t>(kFrames)) << back.error;
         if (!listed(kNoRate, name)) {
-            EXPECT_EQ(back.fpsNum * 1.0 / back.fpsDen, kFps);
+            EXPECT_EQ(back.fpsNum * 1.0 / back.fpsDen, kSweepFps);
         }
         EXPECT_TRUE(back.sarNum == 0 || back.sarNum == back.sarDen) << back.sarNum << ":" << back.sarDen;
     }
     EXPECT_GT(written, 0);
+    // An independent reader's word on each: the codec and every frame.
+    const std::map<std::string, Probed> probed = probeFiles(dir_, toProbe);
+    for (const std::string& f : toProbe) {
+        SCOPED_TRACE(f);
+        ASSERT_TRUE(probed.contains(f));
+        EXPECT_EQ(probed.at(f).codec, expectedCodec(muxerOf[f]));
+        EXPECT_EQ(probed.at(f).frames, kSweepFrames);
+    }
 }
 
 TEST_F(Outputs, AudioSubtitleAndDataFormatsAreRefusedByName) {
@@ -301,4 +397,144 @@ TEST_F(Outputs, PicturesOneAfterAnotherAreEveryFrame) {
                 EXPECT_TRUE(samePicture(back.frames[i], clip[i])) << "frame " << i;
         }
     }
+}
+
+// Picture files, sequences and pictures one after another in one file are
+// of the type their name or -c:v gives, with every frame asked for; each
+// output refuses to replace without -y, and with -n, and replaces with -y.
+TEST_F(Outputs, PicturesAndPipesAreOfTheirNamesType) {
+    constexpr int kFrames = 3;
+    ASSERT_EQ(writeClip(path("in.mkv"), patternClip(32, 16, kFrames), kSweepFps), "");
+    struct Case {
+        Args out;
+        std::vector<std::string> files;  // the last is there before, to be replaced
+        const char* codec;               // as ffprobe names it
+        int frames;                      // in each file
+    };
+    std::vector<Case> cases = {
+        {{"-o", "p.png", "-frames", "1"}, {"p.png"}, "png", 1},
+        {{"-o", "w.webp", "-frames", "1"}, {"w.webp"}, "webp", 1},
+        {{"-f", "image2pipe", "-o", "pipe.png"}, {"pipe.png"}, "png", kFrames},
+        {{"-f", "image2pipe", "-o", "pipe.jpg"}, {"pipe.jpg"}, "mjpeg", kFrames},
+        {{"-o", "c.mkv", "-c:v", "mjpeg"}, {"c.mkv"}, "mjpeg", kFrames},
+        {{"-o", "s_%04d.png", "-start_number", "7"}, {"s_0007.png", "s_0009.png"}, "png", 1},
+        {{"-f", "image2", "-o", "t_%d.jpg", "-c:v", "mjpeg"}, {"t_1.jpg", "t_3.jpg"}, "mjpeg", 1},
+        {{"-f", "image2", "-o", "one.tif", "-frames", "1"}, {"one.tif"}, "tiff", 1},
+    };
+    // AVIF is AV1 in a container of its own, never the picture muxer's JPEG.
+    if (avcodec_find_encoder(AV_CODEC_ID_AV1) != nullptr) {
+        cases.push_back({{"-o", "a.avif", "-frames", "1"}, {"a.avif"}, "av1", 1});
+    } else {
+        const CliResult r = run({"in.mkv", "-frames", "1", "-o", "a.avif"});
+        EXPECT_EQ(r.status, kExitFailure);
+        EXPECT_NE(r.err.find("no encoder for av1"), std::string::npos) << r.err;
+    }
+    std::vector<std::string> toProbe;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.out));
+        Args args = {"in.mkv", "-d", "video", "--passthru"};
+        args.insert(args.end(), c.out.begin(), c.out.end());
+        writeText(c.files.back(), std::string(kOld));
+        const std::set<std::string> before = files();
+        for (const char* keep : {"-q", "-n"}) {
+            Args again = args;
+            again.push_back(keep);
+            const CliResult r = run(again);
+            EXPECT_EQ(r.status, kExitFailure) << keep;
+            EXPECT_NE(r.err.find(c.files.back() + " exists; use -y"), std::string::npos) << r.err;
+            EXPECT_EQ(files(), before) << keep;
+            EXPECT_EQ(readText(c.files.back()), kOld);
+        }
+        args.push_back("-y");
+        const CliResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::string& f : c.files) {
+            // Pictures one after another are read by what they hold, not by a picture's name.
+            const bool stream = c.out.front() == "-f" && c.out[1] == "image2pipe";
+            const std::string probed = stream ? f + ".stream" : f;
+            if (stream) writeText(probed, readText(f));
+            toProbe.push_back(probed);
+        }
+    }
+    const std::map<std::string, Probed> probed = probeFiles(dir_, toProbe);
+    size_t k = 0;
+    for (const Case& c : cases)
+        for (size_t f = 0; f < c.files.size(); ++f, ++k) {
+            SCOPED_TRACE(toProbe[k]);
+            ASSERT_TRUE(probed.contains(toProbe[k]));
+            EXPECT_EQ(probed.at(toProbe[k]).codec, c.codec);
+            EXPECT_EQ(probed.at(toProbe[k]).frames, c.frames);
+        }
+    EXPECT_TRUE(files().contains("s_0008.png") && !files().contains("s_0010.png"));
+    // Names FFmpeg's picture muxer cannot take, and segmenting muxers, are
+    // refused before anything is written.
+    const std::set<std::string> before = files();
+    const std::pair<Args, std::string> refused[] = {
+        {{"-f", "image2", "-o", "x.mkv"}, "-f image2 writes a picture file per frame"},
+        {{"-f", "image2", "-o", "-"}, "for standard output, -f image2pipe"},
+        {{"-f", "image2pipe", "-o", "x.avif"}, "x.avif: a container of its own"},
+        {{"-o", "x.m3u8"}, "x.m3u8: hls writes files of its own"},
+        {{"-o", "x.mpd"}, "x.mpd: dash writes files of its own"},
+        {{"-f", "hls", "-o", "x.ts"}, "-f: hls writes files of its own"},
+        {{"-f", "wtv", "-o", "-"}, "wtv goes back to finish the file, which standard output cannot"},
+    };
+    for (const auto& [out, message] : refused) {
+        SCOPED_TRACE(testing::PrintToString(out));
+        Args args = {"in.mkv", "-d", "video"};
+        args.insert(args.end(), out.begin(), out.end());
+        const CliResult r = run(args);
+        EXPECT_EQ(r.status, kExitUsage);
+        EXPECT_TRUE(r.oneLine()) << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(files(), before);
+    }
+    // Unnamed, pictures one after another are named after their muxer, not a container they are not.
+    const CliResult unnamed = run({"in.mkv", "-d", "video", "-f", "image2pipe", "-q"});
+    EXPECT_EQ(unnamed.status, 0) << unnamed.err;
+    EXPECT_TRUE(files().contains("in.video.image2pipe"));
+}
+
+// Names as long as the system allows (255 bytes for the last part of a
+// path): the temporary name beside one fits as well, for a new file and
+// for one replaced, for a picture, a video and a sequence's frames, and
+// such a name reads as an input.
+TEST_F(Outputs, NamesUpToTheSystemsLimit) {
+    const size_t nameMax = static_cast<size_t>(::pathconf(dir_.c_str(), _PC_NAME_MAX));
+    ASSERT_GE(nameMax, 16u);
+    auto longName = [nameMax](char fill, const std::string& tail) {
+        return std::string(nameMax - tail.size(), fill) + tail;
+    };
+    const std::string input = longName('i', ".mkv");
+    ASSERT_EQ(writeClip(path(input), patternClip(16, 8, 2), kSweepFps), "");
+    const std::string frames = longName('s', "_1.png").substr(0, nameMax - 6);  // all but "1.png"
+    const struct {
+        std::string out;
+        std::vector<std::string> written;
+    } cases[] = {
+        {longName('p', ".png"), {longName('p', ".png")}},
+        {longName('v', ".mkv"), {longName('v', ".mkv")}},
+        {frames + "%d.png", {frames + "1.png", frames + "2.png"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out.substr(c.out.size() - 12));
+        for (const bool replace : {false, true}) {
+            Args args = {input, "-d", "video", "--passthru", "-o", c.out, "-q"};
+            if (c.written.size() == 1 && c.out.ends_with(".png")) args.insert(args.end(), {"-frames", "1"});
+            if (replace) args.push_back("-y");
+            const CliResult r = run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            std::set<std::string> want = {input};
+            want.insert(c.written.begin(), c.written.end());
+            EXPECT_EQ(files(), want);  // nothing beside them: no temporary name left
+            for (const std::string& f : c.written) EXPECT_GT(readText(f).size(), 0u);
+        }
+        for (const std::string& f : c.written) std::filesystem::remove(path(f));
+    }
+    // One byte more is the system's refusal, said in one line, and nothing is left.
+    const CliResult r = run({input, "-d", "video", "-o", "x" + longName('x', ".mkv")});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_TRUE(r.oneLine()) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(ENAMETOOLONG)), std::string::npos) << r.err;
+    EXPECT_EQ(files(), std::set<std::string>{input});
 }

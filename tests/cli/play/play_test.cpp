@@ -338,6 +338,32 @@ TEST_F(PlayTest, PlaysToTheEndAsTheRenderDoes) {
                        " dropped\n");
 }
 
+// -i as a render takes it: a raw file read with the options before -i
+// shows the frame a render of the same command line writes.
+TEST_F(PlayTest, RawInputAfterIShowsWhatTheRenderWrites) {
+    constexpr int kW = 48, kH = 32, kFrames = 2;
+    std::string grey(static_cast<size_t>(kW * kH * kFrames), '\0');
+    for (size_t k = 0; k < grey.size(); ++k) grey[k] = static_cast<char>(k * 7 % 256);  // every level
+    writeText("in.gray", grey);
+    const Args input = {
+        "-f", "rawvideo", "-pix_fmt", "gray",    "-s", std::to_string(kW) + "x" + std::to_string(kH),
+        "-r", "10",       "-i",       "in.gray", "-d", "waveform"};
+    Args rendering = input;
+    rendering.insert(rendering.end(), {"-o", "render.md5", "-y", "-q"});
+    const CliResult r = run(rendering);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::map<int64_t, std::string> rendered = renderedHashes(readHashes(readText("render.md5")));
+    Args playing = input;
+    playing.push_back("--paused");
+    start(playing);
+    const std::vector<Shown> shown = shownWhen(1);
+    ASSERT_FALSE(shown.empty());
+    ASSERT_TRUE(rendered.contains(shown.front().pts));
+    EXPECT_EQ(shown.front().md5, rendered.at(shown.front().pts));
+    std::string err;
+    EXPECT_EQ(quit(err), 0) << err;
+}
+
 TEST_F(PlayTest, SaveKeyWritesWhatTheRenderWrites) {
     start({"clip.mkv", "-d", "vectorscope", "--paused", "-ss", "4f"});
     keys("s");

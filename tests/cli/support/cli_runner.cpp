@@ -88,6 +88,25 @@ std::set<std::string> CliTest::files() const {
     return names;
 }
 
+std::vector<CliResult> CliTest::runAll(const std::vector<Args>& runs, bool pipeOut) {
+    constexpr size_t kAtOnce = 4;  // enough to hide the start-up of each behind another's work
+    std::vector<CliResult> results(runs.size());
+    std::vector<std::pair<size_t, Child>> going;
+    auto finishOldest = [&] {
+        auto& [k, c] = going.front();
+        if (pipeOut) results[k].out = c.drain();
+        results[k].status = c.wait();
+        results[k].err = c.takeErr();
+        going.erase(going.begin());
+    };
+    for (size_t k = 0; k < runs.size(); ++k) {
+        if (going.size() == kAtOnce) finishOldest();
+        going.emplace_back(k, spawnKivrel(runs[k], dir_, pipeOut));
+    }
+    while (!going.empty()) finishOldest();
+    return results;
+}
+
 void CliTest::writeText(const std::string& name, const std::string& text) const {
     std::ofstream(path(name), std::ios::binary) << text;
 }

@@ -47,6 +47,9 @@ protected:
     void TearDown() override;
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     CliResult run(const Args& args, bool onTerminal = false) { return runKivrel(args, dir_, onTerminal); }
+    // Many runs, a few at a time (a sweep's cost is mostly process starts),
+    // each result in its run's place; `pipeOut`: each one's stdout is kept.
+    std::vector<CliResult> runAll(const std::vector<Args>& runs, bool pipeOut = false);
     std::set<std::string> files() const;  // names in the folder, hidden ones too
     void writeText(const std::string& name, const std::string& text) const;
     std::string readText(const std::string& name) const { return readFile(path(name)); }

@@ -1,5 +1,7 @@
 #include "cli/support/media.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "os/av_support.h"
@@ -271,4 +273,42 @@ Decoded decodeFile(const std::string& path) {
                    << "pixel (" << i % static_cast<size_t>(got.w) << ", " << i / static_cast<size_t>(got.w)
                    << ") is " << std::hex << got.px[i] << ", want " << (want.px[i] & mask);
     return ::testing::AssertionSuccess();
+}
+
+std::map<std::string, Probed> probeFiles(const std::string& dir, const std::vector<std::string>& names) {
+    // Names in single quotes; a quote inside one closes, escapes and reopens.
+    std::string list;
+    for (const std::string& n : names) {
+        std::string q = "'";
+        for (const char c : n) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        list += q + "' ";
+    }
+    // Four at a time; each file's line goes out in one write, so lines never mix.
+    const std::string command =
+        "cd '" + dir + "' && printf '%s\\0' " + list +
+        "| xargs -0 -n 1 -P 4 sh -c 'r=$(ffprobe -v quiet -select_streams v:0 -count_frames "
+        "-show_entries stream=codec_name,nb_read_frames -of csv=p=0 \"$0\" | head -n 1); "
+        "printf \"%s\\t%s\\n\" \"$0\" \"$r\"'";
+    std::map<std::string, Probed> probed;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr) return probed;
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+    // "name\tcodec,frames\n" per file; "name\t\n" for one ffprobe cannot read.
+    for (size_t begin = 0; begin < out.size();) {
+        size_t end = out.find('\n', begin);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(begin, end - begin);
+        begin = end + 1;
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        Probed& p = probed[line.substr(0, tab)];
+        const std::string facts = line.substr(tab + 1);
+        const size_t comma = facts.find(',');
+        p.codec = facts.substr(0, comma);
+        if (comma != std::string::npos) p.frames = std::atoi(facts.c_str() + comma + 1);
+    }
+    return probed;
 }

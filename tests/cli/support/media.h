@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,3 +56,13 @@ Decoded decodeFile(const std::string& path);
 
 // Names the first differing pixel of `got` and `want & mask`.
 ::testing::AssertionResult samePicture(const Image& got, const Image& want, uint32_t mask = 0xFFFFFF);
+
+// What ffprobe, a tool apart from the libraries the host and these helpers
+// use, says of each file in `dir`: the first video stream's codec and how
+// many frames it decodes ("" and -1 where it reads none). One shell for all
+// the files, so that a sweep costs one process start per file, not two.
+struct Probed {
+    std::string codec;
+    int frames = -1;
+};
+std::map<std::string, Probed> probeFiles(const std::string& dir, const std::vector<std::string>& names);
