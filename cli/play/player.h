@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "options/options.h"
 #include "output/frame_hash.h"
+#include "play/display_cutoff.h"
 #include "play/keys.h"
 #include "play/render_worker.h"
 #include "play/session.h"
@@ -20,8 +22,8 @@
 struct SDL_MouseButtonEvent;
 
 struct PlayOptions {
-    bool paused = false;   // --paused: open on the first frame, still
-    std::string hashFile;  // --presented-md5: a hash line per frame shown
+    bool paused = false;      // --paused: open on the first frame, still
+    std::string hashFile;     // --presented-md5: a hash line per frame shown
     std::string inputFormat;  // --input-format: FFmpeg's -f before -i (a device, a demuxer)
 };
 
@@ -31,15 +33,31 @@ struct PlayCounts {
 
 class Player {
 public:
-    Player(const FilterModuleHost& module, Options options, const PlayOptions& play)
-        : module_(module), options_(std::move(options)), play_(play) {}
+    // `ending`: the line a stopped viewer prints and the status it ends
+    // with (the command's, so that a viewer leaving from inside a display
+    // call ends as one returning does).
+    Player(const FilterModuleHost& module, Options options, const PlayOptions& play,
+           DisplayCutoff::Ending ending)
+        : module_(module),
+          options_(std::move(options)),
+          play_(play),
+          ending_(std::move(ending)),
+          cutoff_([this](const Status& why) { leave(why); }, ending_) {}
+    // The input closed before the window: its teardown talks to the display.
+    ~Player();
 
     // Plays until q, Escape, the window's closing or a signal.
     Status run();
     const PlayCounts& counts() const { return counts_; }
+    // Ends the process with `ending`'s status for `why`, the input closed
+    // first, and no call to a display that may not answer; on the thread
+    // that called run(), from it or from inside a display call.
+    [[noreturn]] void leave(const Status& why);
 
 private:
-    Status reopen(int64_t at);     // a new session from source frame `at`
+    // The session goes, the worker's frame with it; once gone, nothing.
+    void closeInput();
+    Status reopen(int64_t at);  // a new session from source frame `at`
     // A monitor larger than the screen, its picture size not given: the
     // largest that fits, as --picture-size would set it.
     Status fitScreen();
@@ -71,8 +89,10 @@ private:
     const FilterModuleHost& module_;
     Options options_;
     PlayOptions play_;
+    DisplayCutoff::Ending ending_;
     std::unique_ptr<PlaySession> session_;
     PlayWindow window_;
+    DisplayCutoff cutoff_;
     FrameHasher hasher_;
     std::ofstream hashes_;
     PlayCounts counts_;
@@ -80,7 +100,7 @@ private:
     int64_t current_ = -1;       // the source frame shown
     double currentSeconds_ = 0;  // its time
     const FrameBuffer* shownOutput_ = nullptr;
-    std::string note_;  // a one-off word for the status line
+    std::string note_;    // a one-off word for the status line
     std::string fitted_;  // the picture size chosen to fit the screen, for the status line
     // The clock: the source time `anchorSeconds_` is due at `anchor_`.
     double anchorSeconds_ = 0;

@@ -55,12 +55,16 @@ void upload(SDL_Texture* texture, const ConstFrame& from) {
 
 }  // namespace
 
-PlayWindow::~PlayWindow() {
+void PlayWindow::close() {
     if (picture_ != nullptr) SDL_DestroyTexture(picture_);
     if (status_ != nullptr) SDL_DestroyTexture(status_);
     if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr) SDL_DestroyWindow(window_);
     if (initialised_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    picture_ = status_ = nullptr;
+    renderer_ = nullptr;
+    window_ = nullptr;
+    initialised_ = false;
 }
 
 Status PlayWindow::connect() {
