@@ -30,8 +30,6 @@ constexpr int kCutAnsweredMs = 200;
 // three together stay within the half second a stop is given.
 constexpr int kLastWordMs = 100;
 
-using IoErrorHandler = int (*)(Display*);
-
 // The one cutoff whose window Xlib's handler serves.
 std::atomic<DisplayCutoff*> attachedCutoff{nullptr};
 
@@ -40,7 +38,7 @@ std::atomic<DisplayCutoff*> attachedCutoff{nullptr};
 DisplayCutoff::~DisplayCutoff() {
     if (attached_) {
         attachedCutoff = nullptr;
-        XSetIOErrorHandler(reinterpret_cast<IoErrorHandler>(previousHandler_));
+        XSetIOErrorHandler(previousHandler_);
     }
     if (watcher_.joinable()) {
         const char byte = 1;
@@ -79,7 +77,7 @@ void DisplayCutoff::attach(SDL_Window* window) {
         info.subsystem != SDL_SYSWM_X11 || info.info.x11.display == nullptr)
         return;
     attachedCutoff = this;
-    previousHandler_ = reinterpret_cast<void*>(XSetIOErrorHandler(connectionLost));
+    previousHandler_ = XSetIOErrorHandler(connectionLost);
     attached_ = true;
     socket_ = ConnectionNumber(info.info.x11.display);
 }

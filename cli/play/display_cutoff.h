@@ -59,7 +59,7 @@ private:
     int stop_[2] = {-1, -1};       // the watcher's own pipe: written to stop it
     std::atomic<int> socket_{-1};  // the display connection's, once attached
     std::atomic<bool> claimed_{false};
-    void* previousHandler_ = nullptr;  // Xlib's, put back at the end
+    int (*previousHandler_)(struct _XDisplay*) = nullptr;  // Xlib's, put back at the end
     bool attached_ = false;
     sigset_t savedMask_{};
     std::thread watcher_;
