@@ -20,15 +20,13 @@
 
 namespace {
 
-// How long the viewer has to leave by itself once a signal came: it looks
-// for one at least every 50 ms while still, and after each frame while playing.
-constexpr int kOwnWayOutMs = 100;
-// From the connection's shutting to the handler's leaving: the blocked call
-// returns at once; closing the input may take a frame's rendering.
-constexpr int kCutAnsweredMs = 200;
-// For a leaving begun (the input being closed) to end the process; the
-// three together stay within the half second a stop is given.
-constexpr int kLastWordMs = 100;
+// From the connection's shutting to the viewer's leaving: the blocked call
+// returns at once, and saying why takes a write.
+constexpr int kCutAnsweredMs = 150;
+// For a leaving begun to close the input (a frame's rendering to finish,
+// the reading thread to stop). The two stay within the half second a stop
+// is given, with room for a loaded machine's scheduling.
+constexpr int kLastWordMs = 150;
 
 // The one cutoff whose window Xlib's handler serves.
 std::atomic<DisplayCutoff*> attachedCutoff{nullptr};
@@ -115,7 +113,6 @@ void DisplayCutoff::watch() {
         if (n < 0 || (p[1].revents & POLLIN) != 0) return;
         if ((p[0].revents & POLLIN) != 0) break;
     }
-    if (stoppedWithin(kOwnWayOutMs)) return;
     // Shut, not closed: the descriptor stays the connection's, so no other
     // file can take its number while Xlib still holds it.
     if (const int fd = socket_.load(); fd >= 0 && !claimed_.load()) (void)::shutdown(fd, SHUT_RDWR);

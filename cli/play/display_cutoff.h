@@ -2,11 +2,12 @@
 // compositor, a remote display gone quiet). Xlib waits for a stalled server
 // as long as it takes, retrying past the signals that would stop the viewer,
 // so a terminating signal also wakes a thread of this unit (on the signals'
-// wake-up pipe). When the viewer has not begun to leave by itself soon
-// after, that thread shuts the socket of the window's display connection:
-// the call the viewer is blocked in sees the connection end, and Xlib's
-// handler for a lost connection, set here, leaves from that thread (which
-// owns the input) without returning into Xlib. A display really lost (its
+// wake-up pipe), which at once shuts the socket of the window's display
+// connection: the call the viewer is blocked in, or the next it makes, sees
+// the connection end, and Xlib's handler for a lost connection, set here,
+// leaves from that thread (which owns the input) without returning into
+// Xlib. A viewer that sees the signal first leaves by itself, calling the
+// display no more: the same line and status either way. A display really lost (its
 // server gone) leaves the same way, with a line that names it. Should even
 // that not come (no X connection to shut: a Wayland session), the watching
 // thread ends the process itself within the half second.

@@ -3,12 +3,14 @@
 // showed read back from --presented-md5, each checked against what a
 // render of the same frame with the same settings writes.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +73,24 @@ public:
         if (::waitpid(child_.pid, &raw, block ? 0 : WNOHANG) != child_.pid) return -1;
         child_.pid = -1;
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    // Its status once it has ended, waiting for that (woken by its end, a
+    // pidfd's) at most `patience`; -1 while it runs on.
+    int reapWithin(std::chrono::milliseconds patience) {
+        if (child_.pid <= 0) return -1;
+        const int fd = static_cast<int>(::syscall(SYS_pidfd_open, child_.pid, 0));
+        if (fd < 0) return -1;
+        pollfd p{fd, POLLIN, 0};
+        const auto until = std::chrono::steady_clock::now() + patience;
+        int ready = 0;
+        for (auto left = patience; left.count() > 0;
+             left = std::chrono::duration_cast<std::chrono::milliseconds>(until -
+                                                                          std::chrono::steady_clock::now())) {
+            ready = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (ready >= 0 || errno != EINTR) break;
+        }
+        ::close(fd);
+        return ready > 0 ? reap(false) : -1;
     }
     // Kills a viewer still running; its status.
     int stop() {
@@ -593,7 +613,6 @@ TEST_F(PlayTest, PlaysALiveUdpStream) {
 // second, with a render's status and line.
 TEST_F(PlayTest, SignalsEndItInTimeWhateverTheDisplayDoes) {
     constexpr auto kStopWithin = 500ms;
-    constexpr auto kClosePoll = 2ms;  // fine enough to time half a second by
     for (const bool stalled : {false, true}) {
         for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
             const std::string name = "SIG" + std::string(sigabbrev_np(sig));
@@ -610,14 +629,12 @@ TEST_F(PlayTest, SignalsEndItInTimeWhateverTheDisplayDoes) {
             }
             const auto sent = std::chrono::steady_clock::now();
             ASSERT_EQ(::kill(viewer_.child().pid, sig), 0);
-            int status = -1;
-            while ((status = viewer_.reap(false)) < 0 &&
-                   std::chrono::steady_clock::now() - sent < kStopWithin)
-                std::this_thread::sleep_for(kClosePoll);
+            int status = viewer_.reapWithin(kStopWithin);
             const auto took = std::chrono::steady_clock::now() - sent;
+            EXPECT_GE(status, 0) << "still running after "
+                                 << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                 << " ms";
             if (status < 0) status = viewer_.stop();
-            EXPECT_LT(took, kStopWithin)
-                << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
             EXPECT_EQ(status, 128 + sig);
             const std::string err = viewer_.child().takeErr();
             EXPECT_EQ(err, "kivrel: interrupted by " + name + "\n");
@@ -646,10 +663,8 @@ TEST_F(PlayTest, ALostDisplayEndsItWithALineNamingIt) {
         std::remove(("/tmp/.X" + number + "-lock").c_str());
         std::remove(("/tmp/.X11-unix/X" + number).c_str());
         lost.pid = -1;
-        const auto killed = std::chrono::steady_clock::now();
-        int status = -1;
-        while ((status = viewer_.reap(false)) < 0 && std::chrono::steady_clock::now() - killed < kEndsWithin)
-            std::this_thread::sleep_for(kPoll);
+        int status = viewer_.reapWithin(kEndsWithin);
+        EXPECT_GE(status, 0) << "still running";
         if (status < 0) status = viewer_.stop();
         EXPECT_EQ(status, 1);
         const std::string err = viewer_.child().takeErr();
