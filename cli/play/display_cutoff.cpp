@@ -12,6 +12,7 @@
 #include <string>
 
 #include "os/signals.h"
+#include "vocabulary.h"
 
 // Last: Xlib's headers define words (Status, None, Bool) the host's own use.
 #include <SDL.h>
@@ -82,15 +83,22 @@ void DisplayCutoff::attach(SDL_Window* window) {
 
 int DisplayCutoff::connectionLost(Display* display) {
     DisplayCutoff* self = attachedCutoff.load();
-    // Another thread's connection (SDL's own) goes with the viewer's: it leaves.
-    if (self == nullptr || !::pthread_equal(::pthread_self(), self->owner_))
-        for (;;) ::pause();
     const int sig = pendingSignal();
     // The socket shut on a signal, or the server gone.
-    self->leave_(sig != 0 ? Status::fail(interruptedBy(sig))
-                          : Status::fail("lost the display " + std::string(DisplayString(display)) +
-                                         ": the connection to its server is gone"));
-    ::_exit(1);  // leave_ does not return; Xlib would exit() through what the display no longer serves
+    const Status why = sig != 0 ? Status::fail(interruptedBy(sig))
+                                : Status::fail("lost the display " + std::string(DisplayString(display)) +
+                                               ": the connection to its server is gone");
+    if (self != nullptr && ::pthread_equal(::pthread_self(), self->owner_)) self->leave_(why);
+    // Another thread's call (SDL's own): the input is the viewer's thread's
+    // to close, so the process's end closes it. Returning would have Xlib
+    // exit() through what the display no longer serves.
+    if (self == nullptr) {
+        logLine(why.message());
+        ::_exit(sig != 0 ? exitStatusForSignal(sig) : kExitFailure);
+    }
+    if (!self->claim())
+        for (;;) ::pause();  // the process is being ended already
+    ::_exit(self->ending_(why));
 }
 
 bool DisplayCutoff::stoppedWithin(int ms) const {

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "pluginhost/status.h"
 
@@ -51,7 +52,7 @@ private:
     void watch();
     // Whether the watcher was told to stop within `ms`.
     bool stoppedWithin(int ms) const;
-    // Xlib's handler for a lost connection: on the viewer's thread, leaves.
+    // Xlib's handler for a lost connection: ends the viewer, from its own thread by leave.
     static int connectionLost(struct _XDisplay* display);
 
     Leave leave_;
