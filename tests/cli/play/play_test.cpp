@@ -170,6 +170,8 @@ struct XServer {
     pid_t pid = -1;
     std::string display;  // ":N", or empty when none could start
 
+    ~XServer() { stop(); }  // a test that returns early leaves none behind
+
     void start() {
         for (int n = kFirstDisplay; n < kFirstDisplay + kDisplaysToTry && pid <= 0; ++n) {
             const std::string number = std::to_string(n);
