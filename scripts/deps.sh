@@ -18,7 +18,7 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config binutils libncurses-dev)
-ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libsdl2-dev)
+ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libsdl2-dev libx11-dev)
 # GoogleTest; the benchmarks build with the native suite; tmux drives the
 # terminal form; the Debian package, its manual page and completion.
 tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base man-db

@@ -24,6 +24,13 @@ bool writesSomething(const Options& o) {
            !o.verifyFile.empty() || o.nullOutput || o.keepPartial || o.printConfig;
 }
 
+// The line a stopped viewer ends with, and the status a shell then sees.
+int endingOf(const Status& why) {
+    logLine(why.message());
+    if (const int sig = pendingSignal(); sig != 0) return exitStatusForSignal(sig);
+    return why.isUsage() ? kExitUsage : kExitFailure;
+}
+
 }  // namespace
 
 int runPlayCommand(int argc, char** argv) {
@@ -63,13 +70,13 @@ int runPlayCommand(int argc, char** argv) {
         logLine(s.message());
         return kExitFailure;
     }
-    Player player(*module, options, play);
+    Player player(*module, options, play, endingOf);
     const Status s = player.run();
     const PlayCounts& n = player.counts();
     if (!s.ok()) {
-        logLine(s.message());
-        if (const int sig = pendingSignal(); sig != 0) return exitStatusForSignal(sig);
-        return s.isUsage() ? kExitUsage : kExitFailure;
+        // Out at once on a signal: the window's teardown would wait on a display that may not answer.
+        if (pendingSignal() != 0) player.leave(s);
+        return endingOf(s);
     }
     logLine(std::to_string(n.shown) + (n.shown == 1 ? " frame" : " frames") + " shown, " +
             std::to_string(n.dropped) + " dropped" + (n.damaged ? "; the input is damaged" : ""));

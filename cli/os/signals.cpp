@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ constexpr size_t kMaxBlocks = 256;      // 65536 pending files; more go unregist
 constexpr size_t kAltStackBytes = 64 * 1024;
 
 volatile sig_atomic_t received = 0;
+// The wake-up pipe's ends; the handler writes to the second.
+int wake[2] = {-1, -1};
 
 // Slots, written only with signals blocked; the handler reads them.
 struct Slot {
@@ -89,6 +92,12 @@ const char* crashName(int sig) {
 void onTerminate(int sig) {
     const int saved = errno;  // the interrupted code may be about to read it
     if (received == 0) received = sig;
+    if (wake[1] >= 0) {
+        // Non-blocking: a full pipe is already readable.
+        const char byte = 1;
+        const ssize_t ignored = ::write(wake[1], &byte, 1);
+        (void)ignored;
+    }
     errno = saved;
 }
 
@@ -122,6 +131,8 @@ void installSignalHandlers() {
     st.ss_sp = altStack.data();
     st.ss_size = altStack.size();
     ::sigaltstack(&st, nullptr);
+    // Without it (out of descriptors) only the flag tells; signalWakeFd() says -1.
+    if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) wake[0] = wake[1] = -1;
 
     struct sigaction sa {};
     sigemptyset(&sa.sa_mask);
@@ -136,6 +147,8 @@ void installSignalHandlers() {
 }
 
 int pendingSignal() { return received; }
+
+int signalWakeFd() { return wake[0]; }
 
 int exitStatusForSignal(int signal) { return kExitSignalBase + signal; }
 

@@ -1,6 +1,7 @@
 // Signals, so that no run leaves a temporary file behind however it ends.
-// A terminating signal (HUP, INT, QUIT, TERM, PIPE) only sets a flag: the
-// frame loop and FFmpeg's interrupt callback see it, the writers clean up
+// A terminating signal (HUP, INT, QUIT, TERM, PIPE) only sets a flag (and
+// wakes signalWakeFd()'s waiters): the frame loop and FFmpeg's interrupt
+// callback see it, the writers clean up
 // (or keep what --keep-partial asks for), and the run exits with 128 + the
 // signal's number. A crash signal (SEGV, BUS, ILL, FPE, ABRT) cannot unwind:
 // its handler removes the temporary files by name with async-signal-safe
@@ -16,6 +17,11 @@ void installSignalHandlers();
 
 // The terminating signal received, or 0.
 int pendingSignal();
+// Readable from the first terminating signal on (a byte the handler writes
+// to a pipe of its own): a thread waiting in poll() on it wakes even where
+// the one that reads the flag is blocked in a call that retries past signals.
+// -1 before installSignalHandlers(), or when the pipe cannot be made.
+int signalWakeFd();
 // 128 + the signal's number, as shells report it.
 int exitStatusForSignal(int signal);
 // "interrupted by SIGINT", for the one line a stopped run prints.

@@ -1,6 +1,7 @@
 #include "play/player.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -64,6 +65,26 @@ bool seeks(PlayAction action, bool paused) {
 }
 
 }  // namespace
+
+Player::~Player() {
+    closeInput();
+    window_.close();
+}
+
+void Player::closeInput() {
+    if (!session_) return;
+    session_->cancel();  // the worker's read gives up, if it is reading
+    worker_.wait();
+    session_.reset();
+}
+
+void Player::leave(const Status& why) {
+    if (!cutoff_.claim())
+        for (;;) ::pause();  // the watcher is ending the process
+    const int status = ending_(why);
+    closeInput();
+    ::_exit(status);
+}
 
 double Player::secondsOf(int64_t pts) const {
     const SourceInfo& info = session_->info();
@@ -460,6 +481,7 @@ Status Player::act(const KeyBinding& key) {
 }
 
 Status Player::run() {
+    if (Status s = cutoff_.start(); !s.ok()) return s;
     if (Status s = hasher_.open(); !s.ok()) return s;
     if (!play_.hashFile.empty()) {
         hashes_.open(play_.hashFile, std::ios::trunc);
@@ -477,6 +499,7 @@ Status Player::run() {
     const std::string title =
         "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
     if (Status s = window_.open(title, first.output->w(), first.output->h()); !s.ok()) return s;
+    cutoff_.attach(window_.handle());
     paused_ = play_.paused;
     if (Status s = present(*first.output, first.item.meta, true); !s.ok()) return s;
 

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "options/options.h"
 #include "output/frame_hash.h"
+#include "play/display_cutoff.h"
 #include "play/keys.h"
 #include "play/render_worker.h"
 #include "play/session.h"
@@ -32,14 +34,30 @@ struct PlayCounts {
 
 class Player {
 public:
-    Player(const FilterModuleHost& module, Options options, const PlayOptions& play)
-        : module_(module), options_(std::move(options)), play_(play) {}
+    // `ending`: the line a stopped viewer prints and the status it ends
+    // with (the command's, so that a viewer leaving from inside a display
+    // call ends as one returning does).
+    Player(const FilterModuleHost& module, Options options, const PlayOptions& play,
+           DisplayCutoff::Ending ending)
+        : module_(module),
+          options_(std::move(options)),
+          play_(play),
+          ending_(std::move(ending)),
+          cutoff_([this](const Status& why) { leave(why); }, ending_) {}
+    // The input closed before the window: its teardown talks to the display.
+    ~Player();
 
     // Plays until q, Escape, the window's closing or a signal.
     Status run();
     const PlayCounts& counts() const { return counts_; }
+    // Ends the process with `ending`'s status for `why`, the input closed
+    // first, and no call to a display that may not answer; on the thread
+    // that called run(), from it or from inside a display call.
+    [[noreturn]] void leave(const Status& why);
 
 private:
+    // The session goes, the worker's frame with it; once gone, nothing.
+    void closeInput();
     Status reopen(int64_t at);  // a new session from source frame `at`
     // A monitor larger than the screen, its picture size not given: the
     // largest that fits, as --picture-size would set it.
@@ -74,8 +92,10 @@ private:
     const FilterModuleHost& module_;
     Options options_;
     PlayOptions play_;
+    DisplayCutoff::Ending ending_;
     std::unique_ptr<PlaySession> session_;
     PlayWindow window_;
+    DisplayCutoff cutoff_;
     FrameHasher hasher_;
     std::ofstream hashes_;
     PlayCounts counts_;

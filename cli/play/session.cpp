@@ -117,6 +117,11 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
     return {};
 }
 
+void PlaySession::cancel() {
+    if (ahead_) ahead_->stop();
+    if (reading_) reading_->cancel();
+}
+
 std::vector<Monitor::PictureArea> PlaySession::pictureAreas() const {
     if (monitor_) return monitor_->pictureAreas();
     if (!showsPicture_) return {};

@@ -40,6 +40,10 @@ public:
     // every frame.
     PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
 
+    // From another thread than the one reading: the reading stops, a read
+    // in progress gives up, and next() then gives the end.
+    void cancel();
+
     const SourceInfo& info() const { return reader_->info(); }
     // A capture device or a network stream: no seeking, and a pause loses what went by.
     bool live() const { return reader_->info().live; }

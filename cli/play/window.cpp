@@ -55,12 +55,16 @@ void upload(SDL_Texture* texture, const ConstFrame& from) {
 
 }  // namespace
 
-PlayWindow::~PlayWindow() {
+void PlayWindow::close() {
     if (picture_ != nullptr) SDL_DestroyTexture(picture_);
     if (status_ != nullptr) SDL_DestroyTexture(status_);
     if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr) SDL_DestroyWindow(window_);
     if (initialised_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    picture_ = status_ = nullptr;
+    renderer_ = nullptr;
+    window_ = nullptr;
+    initialised_ = false;
 }
 
 Status PlayWindow::connect() {
@@ -72,6 +76,12 @@ Status PlayWindow::connect() {
     // otherwise drop a press that comes within a few milliseconds of it
     // (without a window manager, the pointer entering is such a moment).
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // Mesa writes its shader cache from a thread at the lowest priority, and
+    // a process has ended only once each of its threads has: on a busy
+    // machine that one waits seconds for the processor, and a viewer told to
+    // stop lingers on. The renderer's few shaders compile in no time.
+    // Set before any library reads it; a user's own setting stands.
+    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     // Without a display server SDL falls back to drivers that draw nowhere
     // (or on the console's framebuffer): a window nobody sees is no preview.
     // Only the servers the session names are tried; SDL_VIDEODRIVER, set on

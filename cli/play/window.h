@@ -25,7 +25,7 @@ struct PicturePoint {
 class PlayWindow {
 public:
     PlayWindow() = default;
-    ~PlayWindow();
+    ~PlayWindow() { close(); }
     PlayWindow(const PlayWindow&) = delete;
     PlayWindow& operator=(const PlayWindow&) = delete;
 
@@ -48,6 +48,10 @@ public:
     // Whether the last picture was shown smaller than its pixels.
     bool scaledDown() const { return scaledDown_; }
     PicturePoint pictureAt(int32_t windowX, int32_t windowY) const;
+    // SDL's window, for what knows its window system (null before open()).
+    SDL_Window* handle() const { return window_; }
+    // The window and the connection go (calls the display must answer).
+    void close();
 
 private:
     Status ensureTexture(SDL_Texture*& texture, int32_t& tw, int32_t& th, int32_t w, int32_t h);

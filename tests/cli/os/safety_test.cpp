@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "cli/support/cli_runner.h"
@@ -27,6 +29,46 @@ constexpr uint32_t kAll = 0xFFFFFF;
 bool hasTemp(const std::set<std::string>& names) {
     for (const std::string& n : names)
         if (n.find(".kivrel-") != std::string::npos) return true;
+    return false;
+}
+
+// Each thread of `pid` by id: its state letter and how often it has left the processor.
+std::map<std::string, std::pair<char, std::string>> threadsOf(pid_t pid) {
+    std::map<std::string, std::pair<char, std::string>> threads;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+        const std::string stat = readFile(task.path().string() + "/stat");
+        const size_t name = stat.rfind(')');  // past the thread's name, which may hold spaces
+        const std::string status = readFile(task.path().string() + "/status");
+        std::string switches;
+        for (const char* field : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"})
+            if (const size_t at = status.find(field); at != std::string::npos)
+                switches += status.substr(at, status.find('\n', at) - at);
+        threads[task.path().filename().string()] = {
+            name != std::string::npos && name + 2 < stat.size() ? stat[name + 2] : '?', switches};
+    }
+    return threads;
+}
+
+// Until every thread of `pid` waits (a few seconds at most): all asleep
+// in two looks, none having run between them, so at one moment all were
+// blocked at once; a run then waits on its input and has done what it can.
+bool waitUntilIdle(pid_t pid) {
+    constexpr auto kLook = std::chrono::milliseconds(5);
+    constexpr auto kPatience = std::chrono::seconds(5);
+    const auto asleep = [](const std::map<std::string, std::pair<char, std::string>>& threads) {
+        return !threads.empty() && std::all_of(threads.begin(), threads.end(),
+                                               [](const auto& t) { return t.second.first == 'S'; });
+    };
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    auto before = threadsOf(pid);
+    while (std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(kLook);
+        auto now = threadsOf(pid);
+        if (asleep(before) && now == before) return true;
+        before = std::move(now);
+    }
     return false;
 }
 
@@ -159,7 +201,7 @@ TEST_F(Safety, EveryTerminatingSignalCleansUpAndExitsWith128PlusIt) {
         const int feed = ::open(path("in.nut").c_str(), O_WRONLY);
         ASSERT_EQ(::write(feed, nut.data(), nut.size()), static_cast<ssize_t>(nut.size()));
         ASSERT_TRUE(waitForTemp());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the frames it has
+        ASSERT_TRUE(waitUntilIdle(child.pid)) << "never waited for more input";  // the frames it has, done
         ::kill(child.pid, c.sig);
         EXPECT_EQ(child.wait(), 128 + c.sig);
         ::close(feed);
@@ -185,7 +227,7 @@ TEST_F(Safety, AStalledPipeStopsWithinASecondOfCtrlC) {
         SCOPED_TRACE(writer ? "silent writer" : "no writer");
         Child child = spawnKivrel({"in.nut", "-o", "out.mkv"}, dir_, false);
         const int hold = writer ? ::open(path("in.nut").c_str(), O_WRONLY) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(waitUntilIdle(child.pid)) << "never blocked on the pipe";
         const auto sent = std::chrono::steady_clock::now();
         ::kill(child.pid, SIGINT);
         EXPECT_EQ(child.wait(), 128 + SIGINT);

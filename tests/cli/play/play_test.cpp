@@ -3,11 +3,14 @@
 // showed read back from --presented-md5, each checked against what a
 // render of the same frame with the same settings writes.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +74,24 @@ public:
         child_.pid = -1;
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
+    // Its status once it has ended, waiting for that (woken by its end, a
+    // pidfd's) at most `patience`; -1 while it runs on.
+    int reapWithin(std::chrono::milliseconds patience) {
+        if (child_.pid <= 0) return -1;
+        const int fd = static_cast<int>(::syscall(SYS_pidfd_open, child_.pid, 0));
+        if (fd < 0) return -1;
+        pollfd p{fd, POLLIN, 0};
+        const auto until = std::chrono::steady_clock::now() + patience;
+        int ready = 0;
+        for (auto left = patience; left.count() > 0;
+             left = std::chrono::duration_cast<std::chrono::milliseconds>(until -
+                                                                          std::chrono::steady_clock::now())) {
+            ready = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (ready >= 0 || errno != EINTR) break;
+        }
+        ::close(fd);
+        return ready > 0 ? reap(false) : -1;
+    }
     // Kills a viewer still running; its status.
     int stop() {
         if (child_.pid <= 0) return -1;
@@ -128,17 +149,35 @@ std::string shell(const std::string& command) {
     return out;
 }
 
-class PlayTest : public CliTest {
-protected:
-    // One X server for the suite, on a display number it picks itself.
-    static void SetUpTestSuite() {
-        if (shell("command -v Xvfb").empty() || shell("command -v xdotool").empty()) return;
-        // A display number no other server holds (its lock file is free).
-        for (int n = kFirstDisplay; n < kFirstDisplay + kDisplaysToTry && server_ <= 0; ++n) {
+// Whether the viewer's main thread waits, with no time limit, on one
+// descriptor: Xlib waiting for its server's answer (the kernel's record of
+// the call it is blocked in, which a parent may read).
+bool waitingOnTheDisplay(pid_t viewer) {
+    long number = -1;
+    unsigned long fds = 0, nfds = 0, timeout = 0;
+    const std::string call = readFile("/proc/" + std::to_string(viewer) + "/syscall");
+    if (std::sscanf(call.c_str(), "%ld %lx %lx %lx", &number, &fds, &nfds, &timeout) != 4 || nfds != 1)
+        return false;
+#ifdef SYS_poll
+    if (number == SYS_poll) return static_cast<int>(timeout) == -1;
+#endif
+    return number == SYS_ppoll && timeout == 0;  // no timespec: no limit
+}
+
+// An X server the test starts on a display number it picks itself (one no
+// other server holds: its lock file is free), and stops by its pid.
+struct XServer {
+    pid_t pid = -1;
+    std::string display;  // ":N", or empty when none could start
+
+    ~XServer() { stop(); }  // a test that returns early leaves none behind
+
+    void start() {
+        for (int n = kFirstDisplay; n < kFirstDisplay + kDisplaysToTry && pid <= 0; ++n) {
             const std::string number = std::to_string(n);
             if (::access(("/tmp/.X" + number + "-lock").c_str(), F_OK) == 0) continue;
-            server_ = ::fork();
-            if (server_ == 0) {
+            pid = ::fork();
+            if (pid == 0) {
                 ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
                 ::execlp("Xvfb", "Xvfb", (":" + number).c_str(), "-screen", "0", "1280x800x24", "-nolisten",
                          "tcp", static_cast<char*>(nullptr));
@@ -146,31 +185,59 @@ protected:
             }
             const auto until = std::chrono::steady_clock::now() + kPatience;
             while (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) != 0 &&
-                   std::chrono::steady_clock::now() < until && ::waitpid(server_, nullptr, WNOHANG) == 0)
+                   std::chrono::steady_clock::now() < until && ::waitpid(pid, nullptr, WNOHANG) == 0)
                 std::this_thread::sleep_for(kPoll);
             if (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0) {
-                display_ = ":" + number;
+                display = ":" + number;
             } else {
-                ::kill(server_, SIGTERM);
-                ::waitpid(server_, nullptr, 0);
-                server_ = -1;
+                stop();
             }
         }
     }
-    static void TearDownTestSuite() {
-        if (server_ > 0) {
-            ::kill(server_, SIGTERM);
-            ::waitpid(server_, nullptr, 0);
+    // Ends it (resumed first, should a test have stopped it, so it can exit).
+    void stop() {
+        if (pid > 0) {
+            ::kill(pid, SIGCONT);
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
         }
+        pid = -1;
+        display.clear();
+    }
+};
+
+// A server stopped (SIGSTOP): it takes no requests and answers none, as a
+// frozen compositor or a remote display gone quiet; resumed when it goes.
+class ServerStopped {
+public:
+    explicit ServerStopped(pid_t server) : server_(server) {
+        ::kill(server_, SIGSTOP);
+        ::waitpid(server_, nullptr, WUNTRACED);  // the test started it: told once it has stopped
+    }
+    ~ServerStopped() { ::kill(server_, SIGCONT); }
+    ServerStopped(const ServerStopped&) = delete;
+    ServerStopped& operator=(const ServerStopped&) = delete;
+
+private:
+    pid_t server_;
+};
+
+class PlayTest : public CliTest {
+protected:
+    // One X server for the suite, on a display number it picks itself.
+    static void SetUpTestSuite() {
+        if (shell("command -v Xvfb").empty() || shell("command -v xdotool").empty()) return;
+        suiteServer_.start();
+    }
+    static void TearDownTestSuite() {
         // --gtest_repeat sets the suite up again: a server of its own then.
-        server_ = -1;
-        display_.clear();
+        suiteServer_.stop();
     }
     void SetUp() override {
         CliTest::SetUp();
         leakCheckOff_.emplace();
-        if (display_.empty()) GTEST_SKIP() << "needs Xvfb and xdotool (scripts/deps.sh cli)";
-        ::setenv("DISPLAY", display_.c_str(), 1);
+        if (suiteServer_.display.empty()) GTEST_SKIP() << "needs Xvfb and xdotool (scripts/deps.sh cli)";
+        ::setenv("DISPLAY", suiteServer_.display.c_str(), 1);
         ASSERT_EQ(writeClip(path("clip.mkv"), patternClip(48, 32, kClipFrames), kClipFps), "");
     }
 
@@ -240,14 +307,12 @@ protected:
         return at == std::string::npos ? "" : r.out.substr(at, r.out.find('\n', at) - at);
     }
 
-    static pid_t server_;
-    static std::string display_;
+    static XServer suiteServer_;
     ViewerProcess viewer_;
     std::string window_;
 };
 
-pid_t PlayTest::server_ = -1;
-std::string PlayTest::display_;
+XServer PlayTest::suiteServer_;
 
 // Replaces argument `k` of a Config line.
 std::string withArg(const std::string& line, int k, int value) {
@@ -610,6 +675,72 @@ TEST_F(PlayTest, PlaysALiveUdpStream) {
     EXPECT_EQ(status, 0) << err;
     EXPECT_NE(err.find(" frames shown, "), std::string::npos) << err;
     EXPECT_NE(err.find(" dropped\n"), std::string::npos) << err;
+}
+
+// Ended by a signal whatever its display does: one that answers, or one
+// stopped (as a frozen compositor or a dead remote display: every call to
+// it waits, and the viewer is in one when the signal comes). Within half a
+// second, with a render's status and line.
+TEST_F(PlayTest, SignalsEndItInTimeWhateverTheDisplayDoes) {
+    constexpr auto kStopWithin = 500ms;
+    for (const bool stalled : {false, true}) {
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            const std::string name = "SIG" + std::string(sigabbrev_np(sig));
+            SCOPED_TRACE(name + (stalled ? ", the display stopped" : ", the display answering"));
+            start({"clip.mkv", "-d", "waveform"});
+            std::optional<ServerStopped> stopped;
+            if (stalled) {
+                stopped.emplace(suiteServer_.pid);
+                const auto until = std::chrono::steady_clock::now() + kPatience;
+                while (!waitingOnTheDisplay(viewer_.child().pid) && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(kPoll);
+                ASSERT_TRUE(waitingOnTheDisplay(viewer_.child().pid))
+                    << "never waited on the stopped display";
+            }
+            const auto sent = std::chrono::steady_clock::now();
+            ASSERT_EQ(::kill(viewer_.child().pid, sig), 0);
+            int status = viewer_.reapWithin(kStopWithin);
+            const auto took = std::chrono::steady_clock::now() - sent;
+            EXPECT_GE(status, 0) << "still running after "
+                                 << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                 << " ms";
+            if (status < 0) status = viewer_.stop();
+            EXPECT_EQ(status, 128 + sig);
+            const std::string err = viewer_.child().takeErr();
+            EXPECT_EQ(err, "kivrel: interrupted by " + name + "\n");
+        }
+    }
+}
+
+// Its display's server gone while it plays, or while it waits paused: the
+// viewer ends at once, saying which display it lost.
+TEST_F(PlayTest, ALostDisplayEndsItWithALineNamingIt) {
+    constexpr auto kEndsWithin = 5s;  // the next call to the display fails; a slow machine has room
+    for (const bool paused : {false, true}) {
+        SCOPED_TRACE(paused ? "paused" : "playing");
+        XServer lost;
+        lost.start();
+        ASSERT_FALSE(lost.display.empty());
+        ::setenv("DISPLAY", lost.display.c_str(), 1);
+        Args args = {"clip.mkv", "-d", "waveform"};
+        if (paused) args.push_back("--paused");
+        start(args);
+        ::setenv("DISPLAY", suiteServer_.display.c_str(), 1);
+        ASSERT_EQ(::kill(lost.pid, SIGKILL), 0);
+        ::waitpid(lost.pid, nullptr, 0);
+        // Killed, it leaves its lock and socket behind: they go with it.
+        const std::string number = lost.display.substr(1);
+        std::remove(("/tmp/.X" + number + "-lock").c_str());
+        std::remove(("/tmp/.X11-unix/X" + number).c_str());
+        lost.pid = -1;
+        int status = viewer_.reapWithin(kEndsWithin);
+        EXPECT_GE(status, 0) << "still running";
+        if (status < 0) status = viewer_.stop();
+        EXPECT_EQ(status, 1);
+        const std::string err = viewer_.child().takeErr();
+        EXPECT_EQ(err,
+                  "kivrel: lost the display " + lost.display + ": the connection to its server is gone\n");
+    }
 }
 
 TEST_F(CliTest, PlayWithoutADisplaySaysSoAndFails) {
