@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "input/fine_chroma.h"
 #include "pluginhost/status.h"
 
 extern "C" {
@@ -45,7 +46,7 @@ public:
     // samples apart.
     const uint16_t* quarters(int plane) const { return quarters_[plane - 1].data(); }
     ptrdiff_t quarterPitch() const { return quarterPitch_; }
-    static constexpr int kQuarterBits = 2;
+    static constexpr int kQuarterBits = kDeepChromaBits;
 
 private:
     void makeTable(int bits, bool limited);

@@ -6,11 +6,11 @@ namespace {
 
 // Bits below a level of the samples: none, or the quarters of deeper ones.
 template <typename Sample>
-constexpr int32_t kSampleBits = sizeof(Sample) == 1 ? 0 : kFineBits;
+constexpr int32_t kSampleBits = sizeof(Sample) == 1 ? 0 : kDeepChromaBits;
 
 // From the weighted sum (an eighth along each axis, of the samples' unit) to
-// quarters, a tie to the even quarter. In 16-bit arithmetic throughout (a
-// sum is at most 1020 * 64), which the vectorizer keeps eight to a register.
+// eighths of a level, a tie to the even one. In 16-bit arithmetic throughout
+// (a sum is at most 1023 * 64), which the vectorizer keeps eight to a register.
 template <typename Sample>
 inline int16_t fromMiddle(uint16_t sum) {
     constexpr int32_t kDrop = 2 * kTapShift + kSampleBits<Sample> - kFineBits;

@@ -1,18 +1,21 @@
 // A run of one row's chroma at every pixel, interpolated between the two
 // chroma rows and the two samples of each pixel's taps (chroma_siting.h), as
-// its distance from the middle level in quarters of a level. Quarters
-// keep every conversion within one level of the exact one (an eighth of a
-// level of chroma moves blue by at most a quarter), where whole levels would
-// be two off now and then; the rounding goes to the even quarter on a tie,
-// so the mean stays where it is.
+// its distance from the middle level in eighths of a level. Eighths keep
+// every conversion within one level of the exact one (a sixteenth of a level
+// of chroma moves blue by at most an eighth, room for a deeper source's
+// rounded luma), where whole levels would be two off now and then; the
+// rounding goes to the even eighth on a tie, so the mean stays where it is.
 #pragma once
 
 #include <cstdint>
 
 #include "input/chroma_siting.h"
 
-constexpr int32_t kFineBits = 2;
+constexpr int32_t kFineBits = 3;
 constexpr int32_t kFineMiddle = 128 << kFineBits;
+// The chroma of deeper sources comes in quarters of a level: as fine as the
+// 16-bit sums here hold (four times 255.75 * 64).
+constexpr int32_t kDeepChromaBits = 2;
 
 // The most pixels one call takes.
 constexpr int32_t kFineRun = 1024;
@@ -20,8 +23,8 @@ constexpr int32_t kFineRun = 1024;
 // Pixels x0 .. x0 + n - 1 (n <= kFineRun) of a row whose pixels have the
 // taps `columns` (their form away from the edges: `pattern`); `upper`,
 // `lower`: the two chroma rows, the lower one's share `rowWeight`; samples
-// in whole 8-bit levels, or (uint16_t) in quarters of one, as deeper
-// sources keep them.
+// in whole 8-bit levels, or (uint16_t) in kDeepChromaBits fractions of one,
+// as deeper sources keep them.
 template <typename Sample>
 void fineChroma(const Sample* upper, const Sample* lower, int32_t rowWeight, const ChromaTap* columns,
                 const TapPattern& pattern, int32_t x0, int32_t n, int16_t* out);

@@ -123,8 +123,8 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
         // The half for rounding rides on Y.
         t.y[v] = static_cast<int32_t>(std::lround((lo + span * yn) * kOne + kOne / 2));
     }
-    // Per quarter of a chroma level, at the tables' chroma scale.
-    const double unit = span / cSpan / (1 << kFineBits) * kOne / (1 << YuvTables::kChromaScaleShift);
+    // Per eighth of a chroma level.
+    const double unit = span / cSpan / (1 << kFineBits) * kOne;
     const auto factor = [unit](double weight) { return static_cast<int16_t>(std::lround(weight * unit)); };
     t.chroma.crRed = factor(2 * (1 - kr));
     t.chroma.cbBlue = factor(2 * (1 - kb));

@@ -1,4 +1,4 @@
-// Runs of 8-bit Y, with the chroma at each pixel in quarters of a level
+// Runs of 8-bit Y, with the chroma at each pixel in eighths of a level
 // (fine_chroma.h), to the module's 0x00RRGGBB words, through fixed-point
 // tables. The scalar kernel is the reference; the vector ones give the same
 // words bit for bit.
@@ -12,11 +12,11 @@
 
 // Y's contribution, in 16.16 fixed point, to R, G and B, one entry a level
 // (the half for rounding rides on it); chroma's, a multiple of its distance
-// from the middle (fine_chroma.h) at half that scale, so that every factor
-// fits the 16 bits a vector multiply-add takes.
+// from the middle (fine_chroma.h), each factor within the 16 bits a vector
+// multiply-add takes (the largest, BT.2020's blue from limited range, is
+// about 17,500).
 struct YuvTables {
     static constexpr int kLevels = 256;
-    static constexpr int kChromaScaleShift = 1;  // chroma's products, doubled, are 16.16
     int32_t y[kLevels];
     struct Chroma {
         int16_t crRed, crGreen, cbGreen, cbBlue;

@@ -19,10 +19,9 @@ inline uint32_t word(int32_t y, int32_t r, int32_t g, int32_t b) {
 
 // Chroma's contributions to R, G and B of one pixel.
 inline void chroma(const YuvTables::Chroma& c, int32_t cb, int32_t cr, int32_t& r, int32_t& g, int32_t& b) {
-    constexpr int kShift = YuvTables::kChromaScaleShift;
-    r = (c.crRed * cr) * (1 << kShift);
-    g = (c.cbGreen * cb + c.crGreen * cr) * (1 << kShift);
-    b = (c.cbBlue * cb) * (1 << kShift);
+    r = c.crRed * cr;
+    g = c.cbGreen * cb + c.crGreen * cr;
+    b = c.cbBlue * cb;
 }
 
 }  // namespace yuv_rows

@@ -84,13 +84,13 @@ template <typename K>
 KV_VECTOR_INLINE void chromaLanes(const YuvTables::Chroma& c, const int16_t* cb, const int16_t* cr,
                                   typename K::V& r, typename K::V& g, typename K::V& b) {
     using V = typename K::V;
-    constexpr int kHalfLane = 16, kShift = YuvTables::kChromaScaleShift;
+    constexpr int kHalfLane = 16;
     const V cbs = K::wordsToLanes(reinterpret_cast<const uint16_t*>(cb));
     const V crs = K::wordsToLanes(reinterpret_cast<const uint16_t*>(cr));
     const V both = K::orv(cbs, K::template sll<kHalfLane>(crs));
-    r = K::template sll<kShift>(K::madd(crs, K::setWords(c.crRed, 0)));
-    g = K::template sll<kShift>(K::madd(both, K::setWords(c.cbGreen, c.crGreen)));
-    b = K::template sll<kShift>(K::madd(cbs, K::setWords(c.cbBlue, 0)));
+    r = K::madd(crs, K::setWords(c.crRed, 0));
+    g = K::madd(both, K::setWords(c.cbGreen, c.crGreen));
+    b = K::madd(cbs, K::setWords(c.cbBlue, 0));
 }
 
 // Y's contribution gathered from its table, at the widths that gather.

@@ -41,7 +41,7 @@ std::vector<KernelCase> hostKernelCases() {
             {std::string("yuv.row") + (onLine ? ".line" : ".table"),
              [tables](SimdLevel level, const CheckRows& rows, std::vector<uint32_t>* out) {
                  const YuvRowKernel kernel = yuvRowKernel(level);
-                 // The words' bytes are Y; their high bits Cb's and Cr's distances, every quarter level.
+                 // The words' bytes are Y; their high bits Cb's and Cr's distances, every fine level.
                  const int32_t w = rows.w;
                  constexpr uint32_t kDistances = 2 * kFineMiddle;
                  std::vector<int16_t> cb(static_cast<size_t>(w)), cr(cb.size());
