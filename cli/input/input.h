@@ -34,6 +34,8 @@ struct SourceInfo {
     std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
     bool live = false;  // a capture device or a network stream: it runs on whether read or not, no seeking
+
+    Timeline timeline() const { return {timeBase, startPts, frameRate}; }
 };
 
 struct ReadFrame {
@@ -97,8 +99,9 @@ struct ReaderParams {
     std::optional<int64_t> startNumber;  // the first number of an image sequence
     bool autorotate = true;
     int32_t cardWidth = 0, cardHeight = 0;
-    int threads = 0;  // the decoder's (-threads); 0: as many as the machine has
+    int threads = 0;          // the decoder's (-threads); 0: as many as the machine has
     std::string inputFormat;  // a demuxer or capture device FFmpeg names; empty: guessed from the input
+    bool seek = true;         // a start time seeks; off: decodes from the first frame and drops up to it
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -316,7 +316,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (Status s = frameLimit(info, o, limit); !s.ok()) return s;
     // A report describes damage rather than stopping at it: damaged frames
     // are left out and listed, as is what a cut takes away.
-    FrameReading reading(*reader, ReadRules{limit, 1, true});
+    FrameReading reading(*reader, ReadRules{o.frames.value_or(-1), 1, true, readStopFor(info, o)});
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;
