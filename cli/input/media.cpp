@@ -447,8 +447,7 @@ std::string MediaReader::pastTheEnd() const {
                (droppedFrames_ == 1 ? "" : "s") + ", from 0f";
     char text[64];
     if (lastDroppedPts_ >= 0.0) {
-        const double tb = av_q2d(format_->streams[stream_]->time_base);
-        std::snprintf(text, sizeof text, "%.3f s", (lastDroppedPts_ - static_cast<double>(firstPts_)) * tb);
+        std::snprintf(text, sizeof text, "%.3f s", timeline_.secondsAt(std::llround(lastDroppedPts_)));
         return why + ": its last frame starts at " + text;
     }
     // Seeking landed after every frame, or on none that decodes.
