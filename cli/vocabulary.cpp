@@ -1,5 +1,40 @@
 #include "vocabulary.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
+int64_t Timeline::ticksIn(double seconds) const {
+    if (timeBase.num <= 0 || timeBase.den <= 0) return 0;
+    // FFmpeg's options count in microseconds (AV_TIME_BASE to the second).
+    const double micros = std::round(seconds * AV_TIME_BASE);
+    // Past this no file's ticks go, and the rescaling below cannot overflow.
+    constexpr double kFarMicros = 0x1p52;
+    if (!(micros < kFarMicros)) return kFarTicks;
+    if (micros <= 0.0) return 0;
+    const int64_t ticks = av_rescale_q_rnd(static_cast<int64_t>(micros), AVRational{1, AV_TIME_BASE},
+                                           AVRational{timeBase.num, timeBase.den}, AV_ROUND_NEAR_INF);
+    return std::min(ticks, kFarTicks);
+}
+
+double Timeline::secondsAt(int64_t pts) const {
+    return timeBase.den > 0 ? static_cast<double>(pts - startPts) * timeBase.num / timeBase.den : 0.0;
+}
+
+double Timeline::ticksPerFrame() const {
+    if (frameRate.num <= 0 || timeBase.num <= 0) return 0.0;
+    return static_cast<double>(frameRate.den) * timeBase.den /
+           (static_cast<double>(frameRate.num) * timeBase.num);
+}
+
+int64_t Timeline::frameAt(int64_t pts) const {
+    const double perFrame = ticksPerFrame();
+    return perFrame > 0.0 ? std::llround(static_cast<double>(pts - startPts) / perFrame) : 0;
+}
 
 void logLine(const std::string& message) { std::fprintf(stderr, "kivrel: %s\n", message.c_str()); }

@@ -14,6 +14,30 @@ struct Rational {
     int den = 1;
 };
 
+// A stream's timeline as FFmpeg's -ss, -t and -to measure it: ticks of its
+// time base counted from its start (the first frame's time), and the frame
+// rate that numbers its frames. The one place times and ticks meet.
+struct Timeline {
+    Rational timeBase = {1, 25};
+    int64_t startPts = 0;  // in timeBase: where the stream starts
+    Rational frameRate = {25, 1};
+
+    // The ticks `seconds` span, as FFmpeg turns an option's time into a
+    // stream's: in whole microseconds, then to the nearest tick, halves away
+    // from zero (on a 1/1000 base, 0.0405 s is 41 ticks). A time beyond any
+    // file gives kFarTicks.
+    int64_t ticksIn(double seconds) const;
+    // Whether a frame at `pts` is at or after `seconds` from the start: -ss's choice.
+    bool reaches(int64_t pts, double seconds) const { return pts - startPts >= ticksIn(seconds); }
+    double secondsAt(int64_t pts) const;  // from the start
+    double ticksPerFrame() const;         // at the frame rate; 0 without one
+    // The frame's number at the frame rate, counted from the start.
+    int64_t frameAt(int64_t pts) const;
+
+    // Farther than any file reaches, yet far from overflowing a tick count.
+    static constexpr int64_t kFarTicks = INT64_MAX / 4;
+};
+
 // Where to begin in the input (-ss): a frame number ("120f"), or a time from
 // the start ("4.8", "1:02.5"; seconds, as FFmpeg reads a bare number).
 struct StartPoint {

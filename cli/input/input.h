@@ -37,6 +37,8 @@ struct SourceInfo {
     // frames have no room for; "" for none.
     std::string alphaFormat;
     bool live = false;  // a capture device or a network stream: it runs on whether read or not, no seeking
+
+    Timeline timeline() const { return {timeBase, startPts, frameRate}; }
 };
 
 struct ReadFrame {
@@ -103,6 +105,7 @@ struct ReaderParams {
     int threads = 0;          // the decoder's (-threads); 0: as many as the machine has
     std::string inputFormat;  // a demuxer or capture device FFmpeg names; empty: guessed from the input
     std::vector<DemuxerOption> demuxerOptions;  // each must be one the demuxer takes
+    bool seek = true;         // a start time seeks; off: decodes from the first frame and drops up to it
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

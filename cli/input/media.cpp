@@ -48,8 +48,9 @@ bool isLive(const AVFormatContext& format, const std::string& url) {
 constexpr int kMaxReadErrorsInARow = 32;
 constexpr double kMinutesPerHour = 60.0;
 constexpr double kSecondsPerMinute = 60.0;
-// Beyond any timestamp a file holds, yet far from overflowing one.
-constexpr int64_t kFarthestSeek = INT64_MAX / 2;
+// A seek that lands after the frame a start time wants goes back this
+// much further, then twice that, and so on, until it reaches the start.
+constexpr double kFirstSeekBackSeconds = 1.0;
 
 // Y4M's frames lie back to back, each of one size, and its demuxer drops a
 // frame the input ends inside without a word: bytes read past the last
@@ -151,6 +152,9 @@ public:
     // After a read that handed over nothing: damage showed while frame
     // threads decoded ahead, so it cannot be pinned on one frame.
     bool lostTrack() const { return lostTrack_; }
+    // After a read that handed over nothing: seeking could not find the
+    // frame a start time wants; decoding from the first frame will.
+    bool wantsStartOver() const { return startOver_; }
     Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
     void convertInBands(const std::vector<RgbLevels>& levels) override { bandLevels_ = levels; }
     void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override;
@@ -177,6 +181,12 @@ private:
     std::string shortfall() const;
     // Why no frame came from the start point on: what the file holds before it.
     std::string pastTheEnd() const;
+    // To the key frame at or before `pts` (stream ticks), the decoder
+    // emptied; what it then gives is checked (seekChecked_).
+    bool seekTo(int64_t pts);
+    // The last seek went past the start point: seeks further back, or,
+    // back at the start, asks to start over; false when it asks.
+    bool seekFurtherBack();
     Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
     // The levels of the frame decoded last, after checking its size.
     Status frameLevels(int64_t number, SourceLevels& levels) const;
@@ -219,7 +229,7 @@ private:
     int64_t unfinishedSize_ = 0;
     int64_t seenDecoderErrors_ = 0;
     int64_t nextNumber_ = 0;  // number of the next frame decoded
-    bool frameThreads_ = false, lostTrack_ = false;
+    bool frameThreads_ = false, lostTrack_ = false, startOver_ = false;
     const std::atomic<bool>& cancelled_;
     int64_t lastNumber_ = 0;  // of the frame handed over last
     // Timing, in stream time-base ticks.
@@ -230,7 +240,14 @@ private:
     // Positioning: frames to drop by count, or by time.
     int64_t dropFrames_ = 0;
     bool dropByTime_ = false;
-    double startPts_ = 0.0;  // the first pts to keep; in double, as -ss may lie beyond any file
+    int64_t startPts_ = 0;  // the first pts to keep (Timeline::kFarTicks past the start at most)
+    // After a seek, until a key frame shows where it landed: a decoder that
+    // comes into the middle of a group of pictures gives frames that are
+    // not whole, or none, and a demuxer may land after the frame wanted.
+    bool seekChecked_ = true;
+    int64_t soughtPts_ = 0;  // where the last seek went
+    int64_t seekBack_ = 0;   // how much further back the next one goes
+    Timeline timeline_;
     StartPoint start_;
     bool reachedStart_ = false;     // a frame at or after the start point came
     int64_t droppedFrames_ = 0;     // before the start point
@@ -384,7 +401,8 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     const double tb = av_q2d(stream->time_base);
     firstPts_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     info_.startPts = firstPts_;
-    frameTicks_ = 1.0 / (fps * tb);
+    timeline_ = info_.timeline();
+    frameTicks_ = timeline_.ticksPerFrame();
     const double statedEnd = statedEndSeconds(*format_, *stream);
     if (statedEnd > 0.0) statedEnd_ = statedEnd / tb;
     if (statedEnd > 0.0) info_.seconds = statedEnd - static_cast<double>(firstPts_) * tb;
@@ -405,19 +423,37 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         return {};
     }
     if (start.seconds <= 0.0) return {};
-    // Seek to the key frame at or before the time, then drop what precedes it.
-    startPts_ = static_cast<double>(firstPts_) + start.seconds / tb;
+    // The first frame at or after the time from the stream's start, as
+    // FFmpeg's -ss picks it: seek to the key frame at or before it, then drop
+    // what precedes it. Where seeking fails, decoding starts at the
+    // beginning and drops by time all the same; a time beyond any timestamp
+    // seeks to the last key frame.
+    startPts_ = firstPts_ + timeline_.ticksIn(start.seconds);
     dropByTime_ = true;
-    // Where seeking fails, decoding starts at the beginning and drops by time all the same.
-    // A time beyond any timestamp seeks to the last key frame.
-    const int64_t seekTo =
-        startPts_ < static_cast<double>(kFarthestSeek) ? std::llround(startPts_) : kFarthestSeek;
-    if (av_seek_frame(format_, stream_, seekTo, AVSEEK_FLAG_BACKWARD) >= 0) {
-        avcodec_flush_buffers(codec_);
-        for (AVPacket*& p : ahead_) av_packet_free(&p);  // from before the seek
-        aheadTaken_ = ahead_.size();
-    }
+    seekBack_ = std::max<int64_t>(1, timeline_.ticksIn(kFirstSeekBackSeconds));
+    if (params.seek) seekTo(startPts_);
     return {};
+}
+
+bool MediaReader::seekTo(int64_t pts) {
+    soughtPts_ = pts;
+    if (av_seek_frame(format_, stream_, pts, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(codec_);
+    for (AVPacket*& p : ahead_) av_packet_free(&p);  // from before the seek
+    aheadTaken_ = ahead_.size();
+    draining_ = ended_ = false;
+    seekChecked_ = false;
+    return true;
+}
+
+bool MediaReader::seekFurtherBack() {
+    const int64_t to = std::min(soughtPts_, startPts_) - seekBack_;
+    seekBack_ = seekBack_ > Timeline::kFarTicks / 2 ? Timeline::kFarTicks : 2 * seekBack_;
+    // Seeking to the very start is not sure to reach it (an MPEG-TS seeks
+    // by decoding times, which come before the first frame's): start over.
+    if (to > firstPts_ && seekTo(to)) return true;
+    startOver_ = true;
+    return false;
 }
 
 std::string MediaReader::pastTheEnd() const {
@@ -427,8 +463,7 @@ std::string MediaReader::pastTheEnd() const {
                (droppedFrames_ == 1 ? "" : "s") + ", from 0f";
     char text[64];
     if (lastDroppedPts_ >= 0.0) {
-        const double tb = av_q2d(format_->streams[stream_]->time_base);
-        std::snprintf(text, sizeof text, "%.3f s", (lastDroppedPts_ - static_cast<double>(firstPts_)) * tb);
+        std::snprintf(text, sizeof text, "%.3f s", timeline_.secondsAt(std::llround(lastDroppedPts_)));
         return why + ": its last frame starts at " + text;
     }
     // Seeking landed after every frame, or on none that decodes.
@@ -597,6 +632,10 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             lostTrack_ = true;
             return {};
         }
+        if ((next == Next::End || next == Next::CutShort) && !seekChecked_) {  // no key frame after the seek
+            if (!seekFurtherBack()) return {};
+            continue;
+        }
         if ((next == Next::End || next == Next::CutShort) && !reachedStart_) {
             const std::string why = pastTheEnd();
             return Status::fail(next == Next::CutShort ? why + "; " + problem : why);
@@ -614,16 +653,34 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             keep = false;
         } else if (dropByTime_ && next == Next::Frame) {
             const int64_t pts = frame_->best_effort_timestamp;
+            if (!seekChecked_) {
+                // Up to the first key frame after a seek nothing is whole; a
+                // key frame past the start point leaves frames before it unseen.
+                const bool key = frame_->key_frame != 0 || frame_->pict_type == AV_PICTURE_TYPE_I;
+                if (!key || pts == AV_NOPTS_VALUE) {
+                    av_frame_unref(frame_);
+                    continue;
+                }
+                if (pts > startPts_) {
+                    av_frame_unref(frame_);
+                    if (!seekFurtherBack()) return {};
+                    continue;
+                }
+                seekChecked_ = true;
+            }
             if (pts != AV_NOPTS_VALUE) {
-                // Timestamps are rounded: the wanted frame may sit up to half a frame early.
-                keep = static_cast<double>(pts) >= startPts_ - frameTicks_ / 2;
+                keep = pts >= startPts_;
                 // After a seek the count restarts; the timestamps know the number.
-                number = std::llround(static_cast<double>(pts - firstPts_) / frameTicks_);
+                number = timeline_.frameAt(pts);
                 nextNumber_ = number + 1;
             }
             if (keep) dropByTime_ = false;
         } else if (dropByTime_) {
             keep = false;  // a damaged frame before the start point
+        }
+        if (!keep && !seekChecked_) {  // not a frame of the file's, as far as anyone can tell
+            av_frame_unref(frame_);
+            continue;
         }
         if (!keep) {
             ++droppedFrames_;
@@ -747,6 +804,7 @@ public:
         // Only a file can be read a second time.
         const bool file = params.path != "-" && ::stat(params.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         inner_ = std::make_unique<MediaReader>(cancelled_);
+        frameThreads_ = file;
         if (Status s = inner_->open(params, file); !s.ok()) return s;
         info_ = inner_->info();
         return {};
@@ -755,10 +813,13 @@ public:
     Status read(FrameBuffer& frame, ReadFrame& meta) override {
         for (;;) {
             if (Status s = inner_->read(frame, meta); !s.ok()) return s;
-            if (inner_->lostTrack()) {
+            if (inner_->lostTrack() || inner_->wantsStartOver()) {
+                const bool frameThreads = inner_->wantsStartOver() && frameThreads_;
+                if (inner_->wantsStartOver()) params_.seek = false;
                 inner_ = std::make_unique<MediaReader>(cancelled_);
                 takeLibraryMessage();  // logged by the threads; the slice decoder logs its own
-                if (Status s = inner_->open(params_, false); !s.ok()) return s;
+                frameThreads_ = frameThreads;
+                if (Status s = inner_->open(params_, frameThreads); !s.ok()) return s;
                 inner_->setRgbLevels(rgbLevels_);
                 inner_->convertInBands(bandLevels_);
                 passOver_ = handedOn_;
@@ -800,6 +861,7 @@ private:
     RgbLevels rgbLevels_ = RgbLevels::Full;
     std::vector<RgbLevels> bandLevels_;
     int64_t handedOn_ = 0, passOver_ = 0;  // frames and damaged ones, as read() gave them
+    bool frameThreads_ = false;            // the reader's now
     std::atomic<bool> cancelled_{false};
 };
 

@@ -68,9 +68,13 @@ Input and output:
   -n, --no-overwrite     never replace one (the default)
   -ss AT                 begin at time AT (4.8, 1:02.5, 500ms: seconds, as in
                          FFmpeg; a time seeks) or frame AT (120f: decodes from
-                         the start)
-  -t LENGTH              process LENGTH of time from the start point
-  -to AT                 stop before time AT of the input
+                         the start); -ss, -t and -to are measured from the
+                         stream's start, as FFmpeg's are: the first frame at
+                         or after AT
+  -t LENGTH              process LENGTH of time from the first frame, by the
+                         frames' own times (as FFmpeg trims)
+  -to AT                 stop at time AT of the input (as FFmpeg: -t AT less
+                         the -ss time)
   -frames N              process at most N frames (also -frames:v, -vframes);
                          a still input repeated N times becomes a clip at 25
                          frames per second

@@ -28,8 +28,11 @@ StartPoint startAt(const Options& options, const SourceInfo& probe, int64_t from
     if (probe.frameRate.num <= 0 || probe.frameRate.den <= 0) {
         p.frame = from;
     } else {
+        // Half a frame early: the frame is the first at or after that time
+        // however its timestamp was rounded.
+        constexpr double kHalfFrame = 0.5;
         p.isTime = true;
-        p.seconds = static_cast<double>(from) * probe.frameRate.den / probe.frameRate.num;
+        p.seconds = (static_cast<double>(from) - kHalfFrame) * probe.frameRate.den / probe.frameRate.num;
     }
     p.text = std::to_string(from) + "f";
     return p;

@@ -126,9 +126,7 @@ ConstFrame columnsOf(const Frame& rows, const CropRegion& region) {
 // rate, so that a frame lost on the way does not shift the ones after it.
 int64_t sourceNumber(const SourceInfo& info, int64_t number, int64_t pts) {
     if (info.still || info.frameRate.num <= 0 || info.timeBase.den <= 0) return number;
-    const double frames = static_cast<double>(pts - info.startPts) * info.timeBase.num * info.frameRate.num /
-                          (static_cast<double>(info.timeBase.den) * info.frameRate.den);
-    return std::llround(frames);
+    return info.timeline().frameAt(pts);
 }
 
 // The source's frames between those the report measured: the damaged ones
@@ -316,7 +314,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (Status s = frameLimit(info, o, limit); !s.ok()) return s;
     // A report describes damage rather than stopping at it: damaged frames
     // are left out and listed, as is what a cut takes away.
-    FrameReading reading(*reader, ReadRules{limit, 1, true});
+    FrameReading reading(*reader, ReadRules{o.frames.value_or(-1), 1, true, readStopFor(info, o)});
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;

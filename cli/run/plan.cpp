@@ -76,6 +76,31 @@ Status planFor(const SourceInfo& info, const Options& options, Plan& p) {
     return {};
 }
 
+ReadStop readStopFor(const SourceInfo& info, const Options& options) {
+    const Timeline timeline = info.timeline();
+    ReadStop stop;
+    if (options.duration) stop.ticks = timeline.ticksIn(*options.duration);
+    if (options.endTime) {
+        // FFmpeg takes -to as the -t that reaches it from -ss; from a frame
+        // number, the time is the stream's own.
+        const bool fromTime = options.start.isTime || options.start.atBeginning();
+        const double from = options.start.isTime ? options.start.seconds : 0.0;
+        stop.ticks = timeline.ticksIn(*options.endTime - from);
+        stop.fromStreamStart = !fromTime;
+    }
+    return stop;
+}
+
+ReadRules readRulesFor(const SourceInfo& info, const Options& options, const Plan& plan) {
+    ReadRules rules;
+    rules.limit = options.frames.value_or(-1);
+    if (!plan.videoOut && plan.limit == 1) rules.limit = 1;  // one picture, as planned
+    rules.stillRepeats = plan.stillRepeats;
+    rules.skipErrors = options.skipErrors;
+    rules.stop = readStopFor(info, options);
+    return rules;
+}
+
 int threadsFor(const Options& options) {
     if (options.threads > 0) return options.threads;
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));

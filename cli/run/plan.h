@@ -9,11 +9,12 @@
 #include "input/input.h"
 #include "options/parse.h"
 #include "pluginhost/status.h"
+#include "run/read.h"
 
 struct Plan {
     int64_t stillRepeats = 1;
     int64_t expected = -1;  // frames to process, when known
-    int64_t limit = -1;     // at most this many: -frames, -t, -to
+    int64_t limit = -1;     // at most this many: -frames, and -t, -to at the frame rate
     bool videoOut = false;  // a clip, not one picture
 };
 
@@ -26,6 +27,12 @@ ReaderParams readerParams(const Options& options, const std::string& path);
 // At most this many frames of `info` by -frames, -t and -to; -1 for no
 // limit. Fails when -to is not after a start given by frame number.
 Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit);
+
+// How the run reads: -frames (one frame for one picture), -t and -to (as
+// FFmpeg trims, by the frames' own times), --skip-errors.
+ReadRules readRulesFor(const SourceInfo& info, const Options& options, const Plan& plan);
+// Where -t and -to end a clip.
+ReadStop readStopFor(const SourceInfo& info, const Options& options);
 
 // The clip's frames per second, or 0 when unknown.
 double framesPerSecond(const SourceInfo& info);

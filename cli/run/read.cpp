@@ -41,11 +41,8 @@ void installWakeHandler() {
 
 std::string FrameReading::lastGoodText() const {
     if (lastGoodNumber_ < 0) return {};
-    const SourceInfo& info = reader_.info();
-    const double seconds = static_cast<double>(lastGoodPts_ - info.startPts) * info.timeBase.num /
-                           std::max(info.timeBase.den, 1);
     char at[48];
-    std::snprintf(at, sizeof at, " at %.3f s", seconds);
+    std::snprintf(at, sizeof at, " at %.3f s", reader_.info().timeline().secondsAt(lastGoodPts_));
     return "frame " + std::to_string(lastGoodNumber_) + at;
 }
 
@@ -103,6 +100,14 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
             }
             item.cutShort = meta.cutShort;
             return item;
+        }
+        if (rules_.stop.ticks >= 0 && !still) {
+            const int64_t from = rules_.stop.fromStreamStart ? reader_.info().startPts : meta.pts;
+            if (stopPts_ < 0) stopPts_ = from + rules_.stop.ticks;
+            if (meta.pts >= stopPts_) {
+                item.meta = {};
+                return item;
+            }
         }
         if (meta.corrupt) {
             const std::string said = damageText(meta.problem);

@@ -20,10 +20,19 @@
 #include "pluginhost/status.h"
 #include "run/frame_queue.h"
 
+// Where -t and -to end a clip, as FFmpeg trims one: at the first frame
+// `ticks` (of the source's time base) or more after the first frame read,
+// or after the stream's start with `fromStreamStart`.
+struct ReadStop {
+    int64_t ticks = -1;  // < 0: no end
+    bool fromStreamStart = false;
+};
+
 struct ReadRules {
-    int64_t limit = -1;        // at most this many frames (-frames, -t, -to); < 0: all
+    int64_t limit = -1;        // at most this many frames (-frames); < 0: all
     int64_t stillRepeats = 1;  // a still is handed over this many times
     bool skipErrors = false;   // leave damaged frames out instead of failing
+    ReadStop stop;             // of a clip, not a still
 };
 
 // One step of the stream: a frame, its end, or a failure that ends the run.
@@ -61,6 +70,7 @@ private:
     ReadRules rules_;
     int64_t handed_ = 0, skipped_ = 0;
     int64_t lastGoodNumber_ = -1, lastGoodPts_ = 0;  // of the frame handed over last
+    int64_t stopPts_ = -1;                           // where rules_.stop ends the clip, once known
     // A still repeated into other buffers than the one it was read into.
     FrameBuffer still_;
     const uint32_t* stillAt_ = nullptr;

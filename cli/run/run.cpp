@@ -120,7 +120,7 @@ int runPipeline(const Options& options) {
     const int threads = monitor && monitor->readsEachFrameTwice() ? 1 : threadsFor(options);
     if (!monitor && threads > 1 && !keepsStateAcrossFrames(inst))
         if (Status s = addLanes(single, *module, options, info, threads); !s.ok()) return runFailed(s);
-    const ReadRules rules{plan.limit, plan.stillRepeats, options.skipErrors};
+    const ReadRules rules = readRulesFor(info, options, plan);
     const FrameBuffer& shape = monitor ? monitor->source() : inst.source();
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
     RenderFlow flow(*reader, rules, renderer, shape.w(), shape.h(), shape.pitch(), threads);
