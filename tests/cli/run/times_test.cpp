@@ -203,14 +203,14 @@ std::vector<std::string> md5sOf(const std::string& text) {
 }
 
 // The clip's frames as ffprobe times them, and its time base and start.
-struct Probed {
+struct ClipFrames {
     std::vector<int64_t> pts;  // best_effort_timestamp, in presentation order
     AVRational timeBase{0, 1};
     int64_t startPts = 0;
 };
 
-Probed probe(const std::string& file) {
-    Probed p;
+ClipFrames probe(const std::string& file) {
+    ClipFrames p;
     const std::string stream =
         shell("ffprobe -v error -select_streams v:0 -show_entries stream=time_base,start_pts -of csv=p=0 '" +
               file + "'");
@@ -228,7 +228,7 @@ Probed probe(const std::string& file) {
 // offset by -(T + the start), in microseconds, rescaled to the stream's
 // time base, and the trim filter keeps the frames at 0 or after): the
 // index of the first frame kept, or -1 for none.
-int64_t ffmpegFirst(const Probed& p, const std::string& t) {
+int64_t ffmpegFirst(const ClipFrames& p, const std::string& t) {
     int64_t micros = 0;
     if (av_parse_time(&micros, t.c_str(), 1) < 0) return -2;
     const int64_t startMicros = av_rescale_q(p.startPts, p.timeBase, AVRational{1, AV_TIME_BASE});
@@ -241,7 +241,7 @@ int64_t ffmpegFirst(const Probed& p, const std::string& t) {
 // Times to start at: anywhere in the clip and a little past it, on a
 // frame's time, half a tick and a microsecond to either side of one;
 // spelled in seconds, with "s" or "ms", or as minutes and seconds.
-std::vector<std::string> startTimes(const Probed& p, uint64_t seed, int n) {
+std::vector<std::string> startTimes(const ClipFrames& p, uint64_t seed, int n) {
     std::mt19937_64 random(seed);
     const double tick = av_q2d(p.timeBase);
     const double last = static_cast<double>(p.pts.back() - p.startPts) * tick;
@@ -300,7 +300,7 @@ std::vector<Clip> clips() {
 class ChosenFrames : public CliTest {
 protected:
     // Makes the clip; its frames as ffprobe times them and as kivrel hashes them, read from the start.
-    void make(const Clip& clip, Probed& probed, std::vector<std::string>& hashes) {
+    void make(const Clip& clip, ClipFrames& probed, std::vector<std::string>& hashes) {
         const std::string file = path(clip.name);
         ASSERT_EQ(shell("ffmpeg -v error -y " + std::string(kSource) + clip.encode + "'" + file + "' 2>&1"),
                   "");
@@ -330,7 +330,7 @@ TEST_F(ChosenFrames, StartTimesPickTheFrameFfmpegPicks) {
     constexpr int kTimes = 300, kRuns = 8, kFfmpegRuns = 3;
     for (const Clip& clip : clips()) {
         SCOPED_TRACE(clip.name);
-        Probed p;
+        ClipFrames p;
         std::vector<std::string> hashes;
         make(clip, p, hashes);
         if (HasFatalFailure()) return;
@@ -386,7 +386,7 @@ TEST_F(ChosenFrames, StartTimesPickTheFrameFfmpegPicks) {
 // variable rate where counting frames at the nominal rate goes wrong.
 TEST_F(ChosenFrames, LengthsEndWhereFfmpegEnds) {
     const Clip clip{"vfr.mkv", kVariableRate};
-    Probed p;
+    ClipFrames p;
     std::vector<std::string> hashes;
     make(clip, p, hashes);
     if (HasFatalFailure()) return;
