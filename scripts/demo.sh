@@ -8,12 +8,18 @@
 # the build needs first. Safe to run again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/demo"
+# The test command's native build folder: what the demo compiles, the
+# suite's build then reuses rather than compiling it a second time.
+build="$root/build/native"
 out="$root/out"
 
 "$root/scripts/deps.sh" cli
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKIVREL_CLI=ON -DKIVREL_TESTS=OFF >/dev/null
+# Its tests need what only the test command installs: left out when the
+# folder is new, kept when the test command configured it first.
+tests=()
+[ -f "$build/CMakeCache.txt" ] || tests=(-DKIVREL_TESTS=OFF)
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVREL_CLI=ON "${tests[@]}" >/dev/null
 cmake --build "$build" --target kivrel_cli -j "$(nproc)"
 
 mkdir -p "$out"

@@ -12,8 +12,9 @@ usage: scripts/test.sh [STAGE...]   (default: every stage, in this order)
        scripts/test.sh --quick      the native suite less its slowest tests
   native    the module, the host, the benchmarks; the whole suite   build/native
   package   the Debian package from build/native, checked and run
-  asan      the suite under AddressSanitizer and UBSan               build/asan
-  fuzz      each fuzz target for a bounded run (clang, libFuzzer)    build/fuzz
+  asan      the suite under AddressSanitizer and UBSan (clang)       build/asan
+  fuzz      each fuzz target for a bounded run (libFuzzer), from     build/asan
+            the same sanitized build
   win64     the suite for Windows x86_64, run under Wine             build/win64
   win32     the Windows i686 module, built and its exports checked   build/win32
   i686      the Linux i686 module's suite under qemu-i386, on an     build/i686
@@ -48,7 +49,8 @@ fi
 groups=()
 for stage in "${stages[@]}"; do
     case "$stage" in
-        native | asan) groups+=(cli tests page) ;;
+        native) groups+=(cli tests page) ;;
+        asan) groups+=(cli tests page fuzz) ;;
         package) groups+=(cli tests) ;;
         fuzz) groups+=(cli tests fuzz) ;;
         win64 | win32) groups+=(tests cross) ;;
@@ -85,7 +87,7 @@ configure() {  # build dir, cmake args...
 }
 
 build_native() {
-    configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON
+    configure build/native -DKIVREL_CLI=ON -DKIVREL_BENCH=ON -DKIVREL_TESTS=ON
     cmake --build build/native -j "$jobs"
 }
 
@@ -105,12 +107,12 @@ stage_native() {
     if [ $quick -eq 1 ]; then
         echo "== native, less its ${#quick_skip[@]} slowest tests"
         build_native
-        GTEST_FILTER="-$(IFS=:; echo "${quick_skip[*]}")" run_ctest native build/native
+        GTEST_FILTER="-$(IFS=:; echo "${quick_skip[*]}")" run_ctest native build/native -j "$jobs"
         return
     fi
     echo "== native"
     build_native
-    run_ctest native build/native
+    run_ctest native build/native -j "$jobs"
 }
 
 check_package() {  # build dir
@@ -161,33 +163,58 @@ stage_package() {
 # kernel in checkasm, every writer in the output and fault tests).
 asan_skip=(Outputs.EveryMuxerReplacesOnlyWithYAndWritesWholeOrNothing Levels.EveryColourIsTheSameWordThroughEveryKernel
            SourceGauge.EveryEightBitCodeValue Source.DeepSourcesRoundEveryLevelToTheNearest)
-stage_asan() {
-    echo "== native, AddressSanitizer + UBSan (less ${#asan_skip[@]} result sweeps)"
-    configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
+# One sanitized build serves both stages: clang with AddressSanitizer, UBSan
+# and the fuzzing engine's coverage, so the suite runs under the sanitizers
+# and the fuzz targets link against the same objects (one compile, not two).
+build_sanitized() {
+    CC=clang CXX=clang++ configure build/asan -DKIVREL_SANITIZE=ON -DKIVREL_FUZZ=ON -DKIVREL_CLI=ON
     cmake --build build/asan -j "$jobs"
+}
+
+stage_asan() {
+    echo "== native, AddressSanitizer + UBSan (clang; less ${#asan_skip[@]} result sweeps)"
+    build_sanitized
     GTEST_FILTER="-$(IFS=:; echo "${asan_skip[*]}")" ASAN_OPTIONS=detect_leaks=1 \
-        LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+        LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan -j "$jobs"
+}
+
+# A target's bounded run, its verdict in build/asan/<target>.verdict: each
+# engine is single-threaded, so the targets run as many at a time as there
+# are cores.
+fuzz_one() {  # target
+    local target=$1 scratch
+    # New finds go to a scratch folder; the committed corpus is only read.
+    scratch=$(mktemp -d)
+    if build/asan/fuzz/fuzz_$target -max_total_time="${KIVREL_FUZZ_SECONDS:-20}" -print_final_stats=1 \
+            "$scratch" "fuzz/corpus/$target" >"build/asan/$target.log" 2>&1; then
+        echo "passed fuzz_$target: $(grep -E '^stat::number_of_executed_units' "build/asan/$target.log" |
+            awk '{print $2}') runs, nothing found" >"build/asan/$target.verdict"
+        rm -rf "$scratch"
+    else
+        echo "FAILED: fuzz_$target (inputs kept in $scratch)" >"build/asan/$target.verdict"
+    fi
 }
 
 stage_fuzz() {
-    echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each"
-    CC=clang CXX=clang++ configure build/fuzz -DKIVREL_FUZZ=ON -DKIVREL_SANITIZE=ON -DKIVREL_CLI=ON
-    cmake --build build/fuzz -j "$jobs" --target kivrel_fuzzers
-    local target scratch
-    for target in $(cat build/fuzz/fuzz/targets.txt); do
-        # New finds go to a scratch folder; the committed corpus is only read.
-        scratch=$(mktemp -d)
-        if build/fuzz/fuzz/fuzz_$target -max_total_time="${KIVREL_FUZZ_SECONDS:-20}" -print_final_stats=1 \
-                "$scratch" "fuzz/corpus/$target" >"build/fuzz/$target.log" 2>&1; then
+    echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UBSan), a bounded run each, $jobs at a time"
+    build_sanitized
+    local targets target
+    targets=$(cat build/asan/fuzz/targets.txt)
+    for target in $targets; do
+        fuzz_one "$target" &
+        # At most $jobs engines at once.
+        while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+    done
+    wait
+    for target in $targets; do
+        if grep -q '^passed ' "build/asan/$target.verdict"; then
             passed=$((passed + 1))
-            echo "fuzz_$target: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" | awk '{print $2}') runs, nothing found"
+            sed 's/^passed //' "build/asan/$target.verdict"
         else
             failed=$((failed + 1))
-            echo "FAILED: fuzz_$target (inputs kept in $scratch)"
-            tail -n 30 "build/fuzz/$target.log"
-            continue
+            cat "build/asan/$target.verdict"
+            tail -n 30 "build/asan/$target.log"
         fi
-        rm -rf "$scratch"
     done
 }
 
@@ -229,7 +256,7 @@ stage_i686() {
             filter='-SimdPaths.EveryLevelMatchesTheScalarCodeOnEveryDisplay:SimdPaths.EveryColourThroughEveryDisplay:SimdPaths.StaleTablesOfAnotherDisplay'
         echo "-- qemu-i386 -cpu $cpu (widest level $widest)"
         QEMU_CPU=$cpu KIVREL_EMULATED_SIMD=$widest GTEST_FILTER=$filter \
-            run_ctest "i686 -cpu $cpu" build/i686 -R '^(unit|checkasm)$'
+            run_ctest "i686 -cpu $cpu" build/i686 -R '^(unit|checkasm)$' -j "$jobs"
         if check_levels_run build/i686/Testing/Temporary/LastTest.log "$widest"; then
             passed=$((passed + 1))
         else

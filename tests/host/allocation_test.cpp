@@ -67,7 +67,7 @@ void operator delete[](void* p, std::align_val_t) noexcept { freeAligned(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
 
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__GLIBC__) && !defined(KIVREL_SANITIZED)
 #define KV_COUNTS_MALLOC 1
 // C allocations too (a formatted print could make one), counted on the way
 // to glibc's own functions.

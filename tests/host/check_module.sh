@@ -7,7 +7,9 @@ kind=$1 tool=$2 module=$3
 expected="VirtualdubFilterModuleDeinit
 VirtualdubFilterModuleInit2"
 if [ "$kind" = elf ]; then
-    exports=$("$tool" -D --defined-only "$module" | awk '$2 ~ /^[TtWDdBbRrVvi]$/ {print $3}' | sort)
+    # Global symbols only: a local one (lower case: the linker's bounds of a
+    # coverage build's sections) binds nothing outside the module.
+    exports=$("$tool" -D --defined-only "$module" | awk '$2 ~ /^[TWDBRVi]$/ {print $3}' | sort)
 else
     exports=$("$tool" -p "$module" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^\t\[/ {print $NF} t && /^$/ {t=0}' | sort)
     imports=$("$tool" -p "$module" | awk '/DLL Name:/ {print toupper($3)}' | sort -u)

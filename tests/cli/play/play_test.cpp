@@ -646,7 +646,7 @@ TEST_F(PlayTest, AMonitorLargerThanTheScreenTakesAPictureSizeThatFits) {
 }
 
 TEST_F(PlayTest, PlaysALiveUdpStream) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KIVREL_SANITIZED)
     // A live stream does not wait: under the sanitizers' slowdown the viewer
     // may not keep up with it in the time the test allows.
     GTEST_SKIP() << "real time, not run under AddressSanitizer";

@@ -85,7 +85,7 @@ TEST_F(Threads, DamagedFramesAreFoundWhereverTheDecoderRunsAhead) {
 }
 
 TEST_F(Threads, MemoryStaysFlatOverThousandsOfFrames) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KIVREL_SANITIZED)
     GTEST_SKIP() << "the sanitizer keeps freed memory aside, so the peak grows with every allocation";
 #endif
     // A leak of even a few hundred bytes a frame shows over 3000 frames.
