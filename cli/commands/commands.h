@@ -17,9 +17,6 @@ struct Command {
 int runReportCommand(int argc, char** argv);
 // `kivrel defaults [settings options]`: the stored defaults, shown or set.
 int runDefaultsCommand(int argc, char** argv);
-// The settings options of `options` stored as the defaults (all of them shown
-// unless quiet), as `kivrel defaults` does; also the viewer's save key.
-int setDefaults(const Options& options);
 // `kivrel configure`: the defaults set in the filter's dialog.
 int runConfigureCommand(int argc, char** argv);
 // `kivrel play INPUT [options]`: the displays live in a window.

@@ -14,6 +14,7 @@
 #include "dialog/config_dialog.h"
 #include "dialog/terminal_form.h"
 #include "filter/one_run_store.h"
+#include "options/stored_defaults.h"
 #include "os/paths.h"
 #include "pluginhost/module_host.h"
 #include "pluginhost/script_call.h"

@@ -48,22 +48,3 @@ int parseStoreCommandLine(int argc, char** argv, Options& options) {
     }
     return kExitOk;
 }
-
-std::string scriptLineOf(const ScopeSettings& s) {
-    char line[kScriptLineMax + 32];  // room for modes and actions of any size
-    formatScriptLine(s, line, sizeof line);
-    return line;
-}
-
-// Without the space that separates the label from the filter's name.
-void printSettings(const ScopeSettings& s) {
-    char label[kLabelMax] = {};
-    formatLabel(s, label);
-    const char* text = label[0] == ' ' ? label + 1 : label;
-    std::printf("%s\n%s\nmaxIRE %d\n", text, scriptLineOf(s).c_str(), s.maxIRE);
-}
-
-int saveFailed(int problem) {
-    logLine("could not save the defaults to " + storeName() + storeProblemNote(problem));
-    return kExitFailure;
-}

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "commands/commands.h"
 #include "filter/one_run_store.h"
+#include "options/stored_defaults.h"
 #include "os/paths.h"
 #include "os/signals.h"
 #include "output/output.h"
