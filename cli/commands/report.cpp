@@ -13,6 +13,7 @@
 #include "report/report_merge.h"
 #include "report/report_options.h"
 #include "report/report_writers.h"
+#include "run/module.h"
 #include "vocabulary.h"
 
 namespace {
@@ -88,11 +89,9 @@ int runReportCommand(int argc, char** argv) {
         }
     }
     if (options.merge) return mergeReportsCommand(options);
-    Status error;
-    const std::string modulePath = common.modulePath.empty() ? defaultModulePath() : common.modulePath;
-    std::unique_ptr<FilterModuleHost> module = FilterModuleHost::load(modulePath, error);
-    if (!module) {
-        logLine(error.message());
+    std::unique_ptr<FilterModuleHost> module;
+    if (Status s = loadModule(common, module); !s.ok()) {
+        logLine(s.message());
         return kExitFailure;
     }
     const size_t n = common.inputs.size();

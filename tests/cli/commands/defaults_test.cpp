@@ -182,6 +182,11 @@ TEST_F(OtherStore, AnUnreadableStoreIsNamedWithItsReason) {
             EXPECT_EQ(r.err.find("settings store", warning.size()), std::string::npos)
                 << "said twice: " << r.err;
         }
+        // The report judges by the same settings, and says so just as once.
+        r = run({"report", "grey.png", "grey.png"});
+        EXPECT_NE(r.status, 1) << r.err;
+        EXPECT_EQ(r.err.substr(0, warning.size()), warning);
+        EXPECT_EQ(r.err.find("settings store", warning.size()), std::string::npos) << "said twice: " << r.err;
 
         r = run({"defaults", "--max-ire", "100"});
         EXPECT_EQ(r.status, 1);
