@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "input/chroma_siting.h"
 
@@ -28,3 +29,14 @@ constexpr int32_t kFineRun = 1024;
 template <typename Sample>
 void fineChroma(const Sample* upper, const Sample* lower, int32_t rowWeight, const ChromaTap* columns,
                 const TapPattern& pattern, int32_t x0, int32_t n, int16_t* out);
+
+// The same interpolation left unrounded, for a measure in the source's own
+// code values: each pixel's chroma as the weighted sum itself, in
+// kExactParts parts of a code value, from samples of any depth up to 16
+// bits; those of 8-bit samples (at most 255 * 64) in 16 bits.
+constexpr int32_t kExactParts = kTapOne * kTapOne;
+template <typename Sample>
+using ExactChroma = std::conditional_t<sizeof(Sample) == 1, int16_t, int32_t>;
+template <typename Sample>
+void exactChroma(const Sample* upper, const Sample* lower, int32_t rowWeight, const ChromaTap* columns,
+                 const TapPattern& pattern, int32_t x0, int32_t n, ExactChroma<Sample>* out);

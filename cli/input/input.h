@@ -86,6 +86,10 @@ public:
     // The frame read last as decoded, planes at the source's own depth, valid
     // until the next read(); null for a reader that decodes nothing.
     virtual const AVFrame* decoded() const { return nullptr; }
+    // The levels that frame was converted at (its own tags over the
+    // stream's, the user's over both): a measure of its planes follows
+    // the same matrix, chroma siting and fields.
+    virtual SourceLevels decodedLevels() const { return info_.levels; }
 
 protected:
     // For readers that hold a frame whole: its rows from `first` into `rows`.

@@ -162,6 +162,7 @@ public:
         return tallyYPlane(*frame_, window, histogram);
     }
     const AVFrame* decoded() const override { return frame_; }
+    SourceLevels decodedLevels() const override { return decodedLevels_; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -211,6 +212,7 @@ private:
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
     LevelConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
+    SourceLevels decodedLevels_;      // of the frame converted last
     // In bands: the levels asked for, each with its converter (the two
     // above, in order) or its whole picture.
     static constexpr size_t kMostBandLevels = 2;
@@ -371,6 +373,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     placeChroma(codec_->chroma_sample_location, false, info_.levels);
+    decodedLevels_ = info_.levels;
     if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(codec_->pix_fmt);
         d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0)
         info_.alphaFormat = d->name;
@@ -715,6 +718,7 @@ Status MediaReader::prepareBands(int64_t number) {
     if (bandLevels_.size() > kMostBandLevels) return Status::fail("too many levels to convert in bands");
     SourceLevels levels;
     if (Status s = frameLevels(number, levels); !s.ok()) return s;
+    decodedLevels_ = levels;
     for (size_t i = 0; i < bandLevels_.size(); ++i) {
         LevelConverter& converter = i == 0 ? converter_ : secondConverter_;
         if (Status s = converter.prepare(*frame_, levels, bandLevels_[i]); !s.ok())
@@ -775,6 +779,7 @@ Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& co
     SourceLevels levels;
     Status s = frameLevels(number, levels);
     if (!s.ok()) return s;
+    decodedLevels_ = levels;
     if (info_.rotation == 0) {
         s = converter.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
     } else {
@@ -853,6 +858,7 @@ public:
         return inner_->tallySourceLuma(window, histogram);
     }
     const AVFrame* decoded() const override { return inner_->decoded(); }
+    SourceLevels decodedLevels() const override { return inner_->decodedLevels(); }
     void cancel() override { cancelled_ = true; }
 
 private:

@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "input/fine_chroma.h"
 #include "input/samples_in_place.h"
 
 extern "C" {
@@ -34,9 +35,8 @@ constexpr int32_t kNarrowBlack = 16, kNarrowLumaSpan = 219, kNarrowChromaSpan = 
 // numerator never overflows; the margin leaves room for the rounding's 2n + den.
 constexpr int64_t kNumeratorLimit = int64_t{1} << 61;
 
-// FFmpeg subsamples chroma rows by at most four, so that many luma rows share one.
+// FFmpeg subsamples chroma rows by at most four.
 constexpr int kMostChromaRowsLog2 = 2;
-constexpr int kMostGroupRows = 1 << kMostChromaRowsLog2;
 
 // Just beyond every sample a plane can hold: Y's interval, clipped to
 // these, judges every sample as the unclipped one would.
@@ -66,7 +66,7 @@ void SourcePart::add(const SourcePart& other) {
     pixels += other.pixels;
 }
 
-bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
+bool SourceGauge::setUp(int pixelFormat, int32_t width, int32_t height, const SourceLevels& levels) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
     if (d == nullptr || !levels.yuv || d->nb_components == 0 ||
         (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)) != 0)
@@ -77,9 +77,22 @@ bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
     if (!grey && (d->comp[1].depth != n || d->comp[2].depth != n)) return false;
     pixelFormat_ = pixelFormat;
     bits_ = n;
+    width_ = width;
+    height_ = height;
     chromaW_ = d->log2_chroma_w;
     chromaH_ = d->log2_chroma_h;
     if (chromaH_ > kMostChromaRowsLog2) return false;
+    // Subsampled chroma at every pixel by the render's rule, exactly.
+    const bool subsampled = !grey && (chromaW_ > 0 || chromaH_ > 0);
+    chromaParts_ = subsampled ? kExactParts : 1;
+    columns_.clear();
+    rows_.clear();
+    pattern_ = TapPattern{};
+    if (subsampled) {
+        columns_ = columnTaps(width, chromaW_, levels.chromaSite);
+        pattern_ = tapPattern(columns_, chromaW_);
+        rows_ = rowTaps(height, chromaH_, levels.chromaSite, levels.fields);
+    }
     planar_ = !grey && (d->flags & AV_PIX_FMT_FLAG_PLANAR) != 0 && d->comp[0].plane == 0 &&
               d->comp[1].plane == 1 && d->comp[2].plane == 2 && readsInPlace(d->comp[0], d->flags) &&
               readsInPlace(d->comp[1], d->flags) && readsInPlace(d->comp[2], d->flags);
@@ -110,15 +123,23 @@ bool SourceGauge::setUp(int pixelFormat, const SourceLevels& levels) {
         {fromY, -outSpan * ySpan * k.blue * blueDiff, -outSpan * ySpan * k.red * redDiff},
         {fromY, outSpan * ySpan * blueDiff * kg, 0},
     };
-    // Each channel over its own smallest denominator.
+    // Each channel over its own smallest denominator. Chroma in
+    // chromaParts_ parts of a code value takes Y's weight and the
+    // denominator up as many times, once reduced (before, they would overflow).
     for (int c = 0; c < 3; ++c) {
         Channel ch = whole[c];
-        const int64_t g = std::gcd(std::gcd(den, ch.fromY), std::gcd(ch.fromCb, ch.fromCr));
-        ch.fromY /= g;
-        ch.fromCb /= g;
-        ch.fromCr /= g;
-        const int64_t chDen = den / g;
-        const int64_t most = (std::abs(ch.fromY) + std::abs(ch.fromCb) + std::abs(ch.fromCr)) * (top + 1);
+        int64_t chDen = den;
+        for (const int64_t parts : {int64_t{1}, chromaParts_}) {
+            ch.fromY *= parts;
+            chDen *= parts;
+            const int64_t g = std::gcd(std::gcd(chDen, ch.fromY), std::gcd(ch.fromCb, ch.fromCr));
+            ch.fromY /= g;
+            ch.fromCb /= g;
+            ch.fromCr /= g;
+            chDen /= g;
+        }
+        const int64_t most =
+            (std::abs(ch.fromY) + (std::abs(ch.fromCb) + std::abs(ch.fromCr)) * chromaParts_) * (top + 1);
         if (most > kNumeratorLimit || chDen > kNumeratorLimit / (top + 1)) return false;
         rgb_[c] = ch;
         dens_[c] = chDen;
@@ -142,6 +163,11 @@ void SourceGauge::setBounds(const SourceBounds& bounds) {
 }
 
 void SourceGauge::buildTables() {
+    if (chromaParts_ != 1) {  // every pixel's chroma its own: no table by code value
+        byCb_.clear();
+        byCr_.clear();
+        return;
+    }
     const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
     const SourceBounds& k = bounds_;
     // Y inside a channel's bounds, the rest of its numerator being `rest`:
@@ -207,9 +233,66 @@ void foldPlain(SourcePart& part, const int32_t (&plain)[6]) {
     }
 }
 
-// A run's R, G and B extremes, which began from the part's own, and its
-// pixels and those outside the bounds.
-void closeRun(SourcePart& part, const int64_t (&rgb)[6], int64_t outside, int64_t pixels) {
+// Cb's and Cr's extremes over samples first..end - 1, into plain[2..5]; a
+// pass of their own, which the compiler turns into vector code.
+template <typename Sample>
+void chromaExtremes(const Sample* cb, const Sample* cr, int32_t first, int32_t end, int32_t (&plain)[6]) {
+    int32_t cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX, crHi = INT32_MIN;
+    for (int32_t x = first; x < end; ++x) {
+        cbLo = std::min<int32_t>(cbLo, cb[x]);
+        cbHi = std::max<int32_t>(cbHi, cb[x]);
+        crLo = std::min<int32_t>(crLo, cr[x]);
+        crHi = std::max<int32_t>(crHi, cr[x]);
+    }
+    plain[2] = cbLo;
+    plain[3] = cbHi;
+    plain[4] = crLo;
+    plain[5] = crHi;
+}
+
+// Samples (4:4:4) or interpolated pixels judged together before any is judged alone.
+constexpr int32_t kBlockSamples = 16;
+constexpr int32_t kBlockPixels = 32;
+
+// The lowest and highest of each block of kBlock values of v[0 .. n - 1],
+// the last block cut short: whole blocks a fixed count at a time, values
+// copied before they are compared, so that the compiler makes vector code of it.
+template <int32_t kBlock, typename T>
+void blockExtremes(const T* __restrict v, int32_t n, T* __restrict low, T* __restrict high) {
+    const int32_t whole = n / kBlock;
+    for (int32_t b = 0; b < whole; ++b) {
+        T lo = v[b * kBlock], hi = lo;
+        for (int32_t j = 0; j < kBlock; ++j) {
+            const T x = v[b * kBlock + j];
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+        }
+        low[b] = lo;
+        high[b] = hi;
+    }
+    if (whole * kBlock == n) return;
+    T lo = v[whole * kBlock], hi = lo;
+    for (int32_t i = whole * kBlock; i < n; ++i) {
+        const T x = v[i];
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+    }
+    low[whole] = lo;
+    high[whole] = hi;
+}
+
+}  // namespace
+
+SourceGauge::RgbRun SourceGauge::RgbRun::from(const SourcePart& part) {
+    RgbRun run;
+    for (int c = 0; c < 3; ++c) {
+        run.rgb[2 * c] = part.lowest[SourcePart::kR + c];
+        run.rgb[2 * c + 1] = part.highest[SourcePart::kR + c];
+    }
+    return run;
+}
+
+void SourceGauge::RgbRun::close(SourcePart& part, int64_t pixels) const {
     for (int c = 0; c < 3; ++c) {
         part.lowest[SourcePart::kR + c] = rgb[2 * c];
         part.highest[SourcePart::kR + c] = rgb[2 * c + 1];
@@ -218,40 +301,34 @@ void closeRun(SourcePart& part, const int64_t (&rgb)[6], int64_t outside, int64_
     part.pixels += pixels;
 }
 
-}  // namespace
+bool SourceGauge::quietBox(int32_t yLow, int32_t yHigh, const int64_t (&chromaLow)[3],
+                           const int64_t (&chromaHigh)[3], const RgbRun& run) const {
+    if (yLow < bounds_.lumaLo || yHigh > bounds_.lumaHi) return false;
+    const int64_t dLow = yLow - yOrigin_, dHigh = yHigh - yOrigin_;
+    bool quiet = true;
+    for (int c = 0; c < 3; ++c) {
+        const Channel& ch = rgb_[c];
+        const int64_t low = ch.fromY * dLow + chromaLow[c], high = ch.fromY * dHigh + chromaHigh[c];
+        quiet = quiet && low >= std::max(run.rgb[2 * c], ch.lowNumerator) && high <= run.rgb[2 * c + 1] &&
+                high < ch.highNumerator;
+    }
+    return quiet;
+}
 
-template <typename Sample>
-void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* cr, int32_t left,
-                              int32_t right, SourcePart& part) const {
+template <typename Sample, typename Chroma>
+void SourceGauge::measurePixels(const Sample* y, const Sample* cb, const Sample* cr, const Chroma* cbAt,
+                                const Chroma* crAt, int32_t left, int32_t right, RgbRun& run) const {
     const int chromaShift = chromaW_;
     const SourceBounds& b = bounds_;
-    // Y, Cb and Cr in passes of their own, which the compiler turns into
-    // vector code; every chroma sample in left >> shift..(right - 1) >> shift
-    // covers at least one pixel of the window.
-    const int32_t cFirst = left >> chromaShift, cEnd = ((right - 1) >> chromaShift) + 1;
-    int32_t lumaLo = INT32_MAX, lumaHi = INT32_MIN, cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX,
-            crHi = INT32_MIN;
-    for (int32_t x = left; x < right; ++x) {
-        lumaLo = std::min<int32_t>(lumaLo, y[x]);
-        lumaHi = std::max<int32_t>(lumaHi, y[x]);
-    }
-    for (int32_t x = cFirst; x < cEnd; ++x) {
-        cbLo = std::min<int32_t>(cbLo, cb[x]);
-        cbHi = std::max<int32_t>(cbHi, cb[x]);
-        crLo = std::min<int32_t>(crLo, cr[x]);
-        crHi = std::max<int32_t>(crHi, cr[x]);
-    }
-    const int32_t plain[] = {lumaLo, lumaHi, cbLo, cbHi, crLo, crHi};
-    foldPlain(part, plain);
+    const int64_t centre = cOrigin_ * chromaParts_;
     // R, G and B of each pixel; the tests without branches, as data decides them.
     const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
-    int64_t rLo = part.lowest[SourcePart::kR], rHi = part.highest[SourcePart::kR];
-    int64_t gLo = part.lowest[SourcePart::kG], gHi = part.highest[SourcePart::kG];
-    int64_t bLo = part.lowest[SourcePart::kB], bHi = part.highest[SourcePart::kB];
+    int64_t rLo = run.rgb[0], rHi = run.rgb[1], gLo = run.rgb[2], gHi = run.rgb[3], bLo = run.rgb[4],
+            bHi = run.rgb[5];
     int64_t outside = 0;
     for (int32_t x = left; x < right; ++x) {
         const int32_t Y = y[x], Cb = cb[x >> chromaShift], Cr = cr[x >> chromaShift];
-        const int64_t dy = Y - yOrigin_, dcb = Cb - cOrigin_, dcr = Cr - cOrigin_;
+        const int64_t dy = Y - yOrigin_, dcb = cbAt[x - left] - centre, dcr = crAt[x - left] - centre;
         const int64_t nr = r.fromY * dy + r.fromCr * dcr;
         const int64_t ng = g.fromY * dy + g.fromCb * dcb + g.fromCr * dcr;
         const int64_t nb = bl.fromY * dy + bl.fromCb * dcb;
@@ -267,169 +344,151 @@ void SourceGauge::measureEach(const Sample* y, const Sample* cb, const Sample* c
                         (nb < bl.lowNumerator) | (nb >= bl.highNumerator);
         outside += out;
     }
-    closeRun(part, {rLo, rHi, gLo, gHi, bLo, bHi}, outside, right - left);
+    run.rgb[0] = rLo;
+    run.rgb[1] = rHi;
+    run.rgb[2] = gLo;
+    run.rgb[3] = gHi;
+    run.rgb[4] = bLo;
+    run.rgb[5] = bHi;
+    run.outside += outside;
 }
-
-namespace {
-
-// Chroma samples taken in one pass: their Y extremes stay on the stack.
-constexpr int32_t kPassSamples = 256;
-// Chroma samples judged together before any is judged alone.
-constexpr int32_t kBlockSamples = 16;
-
-// Each chroma sample's lowest and highest Y over the rows `ys`, for samples
-// s0..s1 - 1 whose columns all lie in the window: a fixed number of columns
-// a sample and results of the samples' own type, so that the compiler makes
-// vector code of it.
-template <int Shift, typename Sample>
-void wholeSampleExtremes(const Sample* const* ys, int rows, int32_t s0, int32_t s1, Sample* __restrict low,
-                         Sample* __restrict high) {
-    constexpr int kSpan = 1 << Shift;
-    const int32_t n = s1 - s0;
-    for (int k = 0; k < rows; ++k) {
-        const Sample* __restrict y = ys[k] + (static_cast<ptrdiff_t>(s0) << Shift);
-        for (int32_t i = 0; i < n; ++i) {
-            Sample lo = y[i * kSpan], hi = lo;
-            for (int j = 1; j < kSpan; ++j) {
-                lo = std::min(lo, y[i * kSpan + j]);
-                hi = std::max(hi, y[i * kSpan + j]);
-            }
-            low[i] = k == 0 ? lo : std::min(low[i], lo);
-            high[i] = k == 0 ? hi : std::max(high[i], hi);
-        }
-    }
-}
-
-// The same for one sample's columns x0..x1 - 1, however many.
-template <typename Sample>
-void sampleExtremes(const Sample* const* ys, int rows, int32_t x0, int32_t x1, Sample& low, Sample& high) {
-    low = ys[0][x0];
-    high = low;
-    for (int k = 0; k < rows; ++k)
-        for (int32_t x = x0; x < x1; ++x) {
-            low = std::min(low, ys[k][x]);
-            high = std::max(high, ys[k][x]);
-        }
-}
-
-}  // namespace
 
 template <typename Sample>
-void SourceGauge::measureGroup(const Sample* const* ys, int rows, const Sample* cb, const Sample* cr,
-                               int32_t left, int32_t right, SourcePart& part) const {
-    const int shift = chromaW_;
-    const int32_t cFirst = left >> shift, cEnd = ((right - 1) >> shift) + 1;
-    int32_t cbLo = INT32_MAX, cbHi = INT32_MIN, crLo = INT32_MAX, crHi = INT32_MIN;
-    for (int32_t x = cFirst; x < cEnd; ++x) {
-        cbLo = std::min<int32_t>(cbLo, cb[x]);
-        cbHi = std::max<int32_t>(cbHi, cb[x]);
-        crLo = std::min<int32_t>(crLo, cr[x]);
-        crHi = std::max<int32_t>(crHi, cr[x]);
-    }
-    if (static_cast<size_t>(std::max(cbHi, crHi)) >= byCb_.size()) {
-        for (int k = 0; k < rows; ++k) measureEach(ys[k], cb, cr, left, right, part);
+void SourceGauge::measureCoSited(const Sample* y, const Sample* cb, const Sample* cr, int32_t left,
+                                 int32_t right, SourcePart& part) const {
+    int32_t plain[6];
+    chromaExtremes(cb, cr, left, right, plain);
+    RgbRun run = RgbRun::from(part);
+    if (static_cast<size_t>(std::max(plain[3], plain[5])) >= byCb_.size()) {
+        // Chroma beyond the depth's code values, which the tables do not
+        // cover: pixel by pixel, Y's extremes in a pass of their own.
+        int32_t lumaLo = INT32_MAX, lumaHi = INT32_MIN;
+        for (int32_t x = left; x < right; ++x) {
+            lumaLo = std::min<int32_t>(lumaLo, y[x]);
+            lumaHi = std::max<int32_t>(lumaHi, y[x]);
+        }
+        plain[0] = lumaLo;
+        plain[1] = lumaHi;
+        foldPlain(part, plain);
+        measurePixels(y, cb, cr, cb + left, cr + left, left, right, run);
+        run.close(part, right - left);
         return;
     }
     const Channel &r = rgb_[0], &g = rgb_[1], &bl = rgb_[2];
+    const SourceBounds& k = bounds_;
     int32_t yLo = INT32_MAX, yHi = INT32_MIN;
-    int64_t rLo = part.lowest[SourcePart::kR], rHi = part.highest[SourcePart::kR];
-    int64_t gLo = part.lowest[SourcePart::kG], gHi = part.highest[SourcePart::kG];
-    int64_t bLo = part.lowest[SourcePart::kB], bHi = part.highest[SourcePart::kB];
-    int64_t outside = 0;
-    // The samples every column of which the window holds; the one at each
-    // end may be cut.
-    const int32_t wholeFirst = (left + (1 << shift) - 1) >> shift, wholeEnd = right >> shift;
-    Sample low[kPassSamples], high[kPassSamples];
-    for (int32_t c0 = cFirst; c0 < cEnd; c0 += kPassSamples) {
-        const int32_t c1 = std::min(cEnd, c0 + kPassSamples);
-        const int32_t w0 = std::clamp(wholeFirst, c0, c1), w1 = std::clamp(wholeEnd, w0, c1);
-        switch (shift) {
-        case 0: wholeSampleExtremes<0>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
-        case 1: wholeSampleExtremes<1>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
-        default: wholeSampleExtremes<2>(ys, rows, w0, w1, low + (w0 - c0), high + (w0 - c0)); break;
+    for (int32_t b0 = left; b0 < right; b0 += kBlockSamples) {
+        const int32_t b1 = std::min(right, b0 + kBlockSamples);
+        Sample yMin = y[b0], yMax = y[b0], cbMin = cb[b0], cbMax = cb[b0], crMin = cr[b0], crMax = cr[b0];
+        for (int32_t s = b0 + 1; s < b1; ++s) {
+            yMin = std::min(yMin, y[s]);
+            yMax = std::max(yMax, y[s]);
+            cbMin = std::min(cbMin, cb[s]);
+            cbMax = std::max(cbMax, cb[s]);
+            crMin = std::min(crMin, cr[s]);
+            crMax = std::max(crMax, cr[s]);
         }
-        const auto cut = [&](int32_t s) {
-            sampleExtremes(ys, rows, std::max(left, s << shift), std::min(right, (s + 1) << shift),
-                           low[s - c0], high[s - c0]);
-        };
-        for (int32_t s = c0; s < w0; ++s) cut(s);
-        for (int32_t s = w1; s < c1; ++s) cut(s);
-
-        for (int32_t b0 = c0; b0 < c1; b0 += kBlockSamples) {
-            const int32_t b1 = std::min(c1, b0 + kBlockSamples);
-            // A block whose every pixel lies inside the bounds and within the
-            // extremes so far changes nothing but Y's extremes: R, G and B
-            // are monotonic in Y, Cb and Cr, so the corners of the block's
-            // box of the three bound every pixel of it.
-            Sample bLowY = low[b0 - c0], bHighY = high[b0 - c0], cbMin = cb[b0], cbMax = cb[b0],
-                   crMin = cr[b0], crMax = cr[b0];
-            for (int32_t s = b0 + 1; s < b1; ++s) {
-                bLowY = std::min(bLowY, low[s - c0]);
-                bHighY = std::max(bHighY, high[s - c0]);
-                cbMin = std::min(cbMin, cb[s]);
-                cbMax = std::max(cbMax, cb[s]);
-                crMin = std::min(crMin, cr[s]);
-                crMax = std::max(crMax, cr[s]);
-            }
-            const int64_t dLow = bLowY - yOrigin_, dHigh = bHighY - yOrigin_;
-            const ByCb &uMin = byCb_[cbMin], &uMax = byCb_[cbMax];
-            const ByCr &vMin = byCr_[crMin], &vMax = byCr_[crMax];
-            const int64_t boxR[2] = {r.fromY * dLow + std::min(vMin.red, vMax.red),
-                                     r.fromY * dHigh + std::max(vMin.red, vMax.red)};
-            const int64_t boxG[2] = {
-                g.fromY * dLow + std::min(uMin.green, uMax.green) + std::min(vMin.green, vMax.green),
-                g.fromY * dHigh + std::max(uMin.green, uMax.green) + std::max(vMin.green, vMax.green)};
-            const int64_t boxB[2] = {bl.fromY * dLow + std::min(uMin.blue, uMax.blue),
-                                     bl.fromY * dHigh + std::max(uMin.blue, uMax.blue)};
-            const SourceBounds& k = bounds_;
-            const bool quiet =
-                bLowY >= k.lumaLo && bHighY <= k.lumaHi && cbMin >= k.chromaLo && cbMax <= k.chromaHi &&
-                crMin >= k.chromaLo && crMax <= k.chromaHi && boxR[0] >= std::max(rLo, r.lowNumerator) &&
-                boxR[1] <= rHi && boxR[1] < r.highNumerator && boxG[0] >= std::max(gLo, g.lowNumerator) &&
-                boxG[1] <= gHi && boxG[1] < g.highNumerator && boxB[0] >= std::max(bLo, bl.lowNumerator) &&
-                boxB[1] <= bHi && boxB[1] < bl.highNumerator;
-            if (quiet) {
-                yLo = std::min<int32_t>(yLo, bLowY);
-                yHi = std::max<int32_t>(yHi, bHighY);
-                continue;
-            }
-            for (int32_t s = b0; s < b1; ++s) {
-                const ByCb& u = byCb_[cb[s]];
-                const ByCr& v = byCr_[cr[s]];
-                // Green's bounds on Y: ceil and floor of (bound - Cb's part - Cr's
-                // part) / fromY from the parts' quotients and remainders.
-                const int64_t lo = std::max<int64_t>(
-                    std::max(u.lo, v.lo), yOrigin_ + u.greenLoQ - v.greenQ + (u.greenLoR > v.greenR ? 1 : 0));
-                const int64_t hi = std::min<int64_t>(
-                    std::min(u.hi, v.hi), yOrigin_ + u.greenHiQ - v.greenQ - (u.greenHiR < v.greenR ? 1 : 0));
-                const int32_t sLow = low[s - c0], sHigh = high[s - c0];
-                // Mostly all inside; all outside or some of each want a count.
-                if (sLow < lo || sHigh > hi) {
-                    const int32_t x0 = std::max(left, s << shift), x1 = std::min(right, (s + 1) << shift);
-                    if (sHigh < lo || sLow > hi) {
-                        outside += static_cast<int64_t>(x1 - x0) * rows;
-                    } else {
-                        for (int k = 0; k < rows; ++k)
-                            for (int32_t x = x0; x < x1; ++x) outside += (ys[k][x] < lo) | (ys[k][x] > hi);
-                    }
-                }
-                yLo = std::min(yLo, sLow);
-                yHi = std::max(yHi, sHigh);
-                // Every channel grows with Y (fromY > 0), so its extremes over the
-                // sample's pixels are those of its lowest and highest Y.
-                const int64_t dLow = sLow - yOrigin_, dHigh = sHigh - yOrigin_;
-                rLo = std::min(rLo, r.fromY * dLow + v.red);
-                rHi = std::max(rHi, r.fromY * dHigh + v.red);
-                gLo = std::min(gLo, g.fromY * dLow + u.green + v.green);
-                gHi = std::max(gHi, g.fromY * dHigh + u.green + v.green);
-                bLo = std::min(bLo, bl.fromY * dLow + u.blue);
-                bHi = std::max(bHi, bl.fromY * dHigh + u.blue);
-            }
+        const ByCb &uMin = byCb_[cbMin], &uMax = byCb_[cbMax];
+        const ByCr &vMin = byCr_[crMin], &vMax = byCr_[crMax];
+        const int64_t chromaLow[3] = {std::min(vMin.red, vMax.red),
+                                      std::min(uMin.green, uMax.green) + std::min(vMin.green, vMax.green),
+                                      std::min(uMin.blue, uMax.blue)};
+        const int64_t chromaHigh[3] = {std::max(vMin.red, vMax.red),
+                                       std::max(uMin.green, uMax.green) + std::max(vMin.green, vMax.green),
+                                       std::max(uMin.blue, uMax.blue)};
+        if (cbMin >= k.chromaLo && cbMax <= k.chromaHi && crMin >= k.chromaLo && crMax <= k.chromaHi &&
+            quietBox(yMin, yMax, chromaLow, chromaHigh, run)) {
+            yLo = std::min<int32_t>(yLo, yMin);
+            yHi = std::max<int32_t>(yHi, yMax);
+            continue;
+        }
+        for (int32_t s = b0; s < b1; ++s) {
+            const ByCb& u = byCb_[cb[s]];
+            const ByCr& v = byCr_[cr[s]];
+            // Green's bounds on Y: ceil and floor of (bound - Cb's part - Cr's
+            // part) / fromY from the parts' quotients and remainders.
+            const int64_t lo = std::max<int64_t>(
+                std::max(u.lo, v.lo), yOrigin_ + u.greenLoQ - v.greenQ + (u.greenLoR > v.greenR ? 1 : 0));
+            const int64_t hi = std::min<int64_t>(
+                std::min(u.hi, v.hi), yOrigin_ + u.greenHiQ - v.greenQ - (u.greenHiR < v.greenR ? 1 : 0));
+            const int32_t Y = y[s];
+            run.outside += (Y < lo) | (Y > hi);
+            yLo = std::min(yLo, Y);
+            yHi = std::max(yHi, Y);
+            const int64_t dY = Y - yOrigin_;
+            run.rgb[0] = std::min(run.rgb[0], r.fromY * dY + v.red);
+            run.rgb[1] = std::max(run.rgb[1], r.fromY * dY + v.red);
+            run.rgb[2] = std::min(run.rgb[2], g.fromY * dY + u.green + v.green);
+            run.rgb[3] = std::max(run.rgb[3], g.fromY * dY + u.green + v.green);
+            run.rgb[4] = std::min(run.rgb[4], bl.fromY * dY + u.blue);
+            run.rgb[5] = std::max(run.rgb[5], bl.fromY * dY + u.blue);
         }
     }
-    const int32_t plain[] = {yLo, yHi, cbLo, cbHi, crLo, crHi};
+    plain[0] = yLo;
+    plain[1] = yHi;
     foldPlain(part, plain);
-    closeRun(part, {rLo, rHi, gLo, gHi, bLo, bHi}, outside, static_cast<int64_t>(right - left) * rows);
+    run.close(part, right - left);
+}
+
+template <typename Sample>
+void SourceGauge::measureInterpolated(const InterpolatedRow<Sample>& row, int32_t left, int32_t right,
+                                      SourcePart& part) const {
+    using Fine = ExactChroma<Sample>;
+    const int shift = chromaW_;
+    int32_t plain[6];
+    chromaExtremes(row.cb, row.cr, left >> shift, ((right - 1) >> shift) + 1, plain);
+    // The Cb and Cr bounds are judged on the coded samples: a block may be
+    // judged on its box alone where those that cover it all keep them (in
+    // most rows, every one).
+    const SourceBounds& k = bounds_;
+    const auto keeps = [&](int32_t c) { return c >= k.chromaLo && c <= k.chromaHi; };
+    const bool rowKeeps = keeps(plain[2]) && keeps(plain[3]) && keeps(plain[4]) && keeps(plain[5]);
+    const auto coveringKeep = [&](int32_t from, int32_t to) {  // pixels from..to - 1
+        if (rowKeeps) return true;
+        for (int32_t c = from >> shift; c <= (to - 1) >> shift; ++c)
+            if (!keeps(row.cb[c]) || !keeps(row.cr[c])) return false;
+        return true;
+    };
+    const int64_t centre = cOrigin_ * chromaParts_;
+    RgbRun run = RgbRun::from(part);
+    int32_t yLo = INT32_MAX, yHi = INT32_MIN;
+    constexpr int32_t kRunBlocks = kFineRun / kBlockPixels;
+    alignas(64) Fine cbAt[kFineRun], crAt[kFineRun];
+    Sample yLow[kRunBlocks], yHigh[kRunBlocks];
+    Fine cbLow[kRunBlocks], cbHigh[kRunBlocks], crLow[kRunBlocks], crHigh[kRunBlocks];
+    for (int32_t x0 = left; x0 < right; x0 += kFineRun) {
+        const int32_t n = std::min(kFineRun, right - x0);
+        exactChroma(row.cbRows[0], row.cbRows[1], row.weight, columns_.data(), pattern_, x0, n, cbAt);
+        exactChroma(row.crRows[0], row.crRows[1], row.weight, columns_.data(), pattern_, x0, n, crAt);
+        blockExtremes<kBlockPixels>(row.y + x0, n, yLow, yHigh);
+        blockExtremes<kBlockPixels>(cbAt, n, cbLow, cbHigh);
+        blockExtremes<kBlockPixels>(crAt, n, crLow, crHigh);
+        for (int32_t block = 0; block * kBlockPixels < n; ++block) {
+            yLo = std::min<int32_t>(yLo, yLow[block]);
+            yHi = std::max<int32_t>(yHi, yHigh[block]);
+            // Each channel's chroma part is linear in Cb and Cr, so its
+            // extremes over the box lie at the box's ends.
+            int64_t chromaLow[3], chromaHigh[3];
+            for (int c = 0; c < 3; ++c) {
+                const Channel& ch = rgb_[c];
+                const int64_t a = ch.fromCb * (cbLow[block] - centre),
+                              b = ch.fromCb * (cbHigh[block] - centre);
+                const int64_t p = ch.fromCr * (crLow[block] - centre),
+                              q = ch.fromCr * (crHigh[block] - centre);
+                chromaLow[c] = std::min(a, b) + std::min(p, q);
+                chromaHigh[c] = std::max(a, b) + std::max(p, q);
+            }
+            const int32_t b0 = block * kBlockPixels, b1 = std::min(n, b0 + kBlockPixels);
+            if (quietBox(yLow[block], yHigh[block], chromaLow, chromaHigh, run) &&
+                coveringKeep(x0 + b0, x0 + b1))
+                continue;
+            measurePixels(row.y, row.cb, row.cr, cbAt + b0, crAt + b0, x0 + b0, x0 + b1, run);
+        }
+    }
+    plain[0] = yLo;
+    plain[1] = yHi;
+    foldPlain(part, plain);
+    run.close(part, right - left);
 }
 
 template <typename Sample>
@@ -437,44 +496,78 @@ void SourceGauge::measurePlanar(const AVFrame& f, const PlaneWindow& window, Sou
     const auto row = [&](int plane, int32_t k) {
         return reinterpret_cast<const Sample*>(f.data[plane] + static_cast<ptrdiff_t>(k) * f.linesize[plane]);
     };
-    const Sample* ys[kMostGroupRows];
-    for (int32_t k = window.first; k < window.last;) {
-        const int32_t c = k >> chromaH_, end = std::min(window.last, (c + 1) << chromaH_);
-        for (int32_t j = k; j < end; ++j) ys[j - k] = row(0, j);
-        measureGroup(ys, end - k, row(1, c), row(2, c), window.left, window.right, part);
-        k = end;
+    for (int32_t k = window.first; k < window.last; ++k) {
+        const int32_t c = k >> chromaH_;
+        if (chromaParts_ == 1) {
+            measureCoSited(row(0, k), row(1, c), row(2, c), window.left, window.right, part);
+            continue;
+        }
+        const ChromaTap& tap = rows_[static_cast<size_t>(k)];
+        const InterpolatedRow<Sample> r{row(0, k),
+                                        row(1, c),
+                                        row(2, c),
+                                        {row(1, tap.first), row(1, tap.second)},
+                                        {row(2, tap.first), row(2, tap.second)},
+                                        tap.weight};
+        measureInterpolated(r, window.left, window.right, part);
     }
 }
 
 void SourceGauge::measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
+    if (window.first >= window.last) return;
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
     const int32_t w = f.width, cw = -((-w) >> chromaW_);
-    std::vector<uint16_t> y[kMostGroupRows];
-    const uint16_t* ys[kMostGroupRows];
-    for (int j = 0; j < kMostGroupRows; ++j) {
-        y[j].resize(static_cast<size_t>(w));
-        ys[j] = y[j].data();
-    }
-    std::vector<uint16_t> cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)), cr(cb);
-    const auto read = [&](std::vector<uint16_t>& to, int c, int32_t k, int32_t n) {
-        av_read_image_line2(to.data(), const_cast<const uint8_t**>(f.data), f.linesize, d, 0, k, c, n, 0,
+    const auto read = [&](uint16_t* to, int c, int32_t k, int32_t n) {
+        av_read_image_line2(to, const_cast<const uint8_t**>(f.data), f.linesize, d, 0, k, c, n, 0,
                             sizeof(uint16_t));
     };
-    const bool grey = d->nb_components < 3;
-    for (int32_t k = window.first; k < window.last;) {
-        const int32_t c = k >> chromaH_, end = std::min(window.last, (c + 1) << chromaH_);
-        for (int32_t j = k; j < end; ++j) read(y[j - k], 0, j, w);
-        if (!grey) {
-            read(cb, 1, c, cw);
-            read(cr, 2, c, cw);
+    std::vector<uint16_t> y(static_cast<size_t>(w));
+    if (chromaParts_ == 1) {
+        std::vector<uint16_t> cb(static_cast<size_t>(cw), static_cast<uint16_t>(cOrigin_)), cr(cb);
+        const bool grey = d->nb_components < 3;
+        for (int32_t k = window.first; k < window.last; ++k) {
+            read(y.data(), 0, k, w);
+            if (!grey) {
+                read(cb.data(), 1, k >> chromaH_, cw);
+                read(cr.data(), 2, k >> chromaH_, cw);
+            }
+            measureCoSited(y.data(), cb.data(), cr.data(), window.left, window.right, part);
         }
-        measureGroup(ys, end - k, cb.data(), cr.data(), window.left, window.right, part);
-        k = end;
+        return;
+    }
+    // The chroma rows that the window's rows cover or read, each read once.
+    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (int32_t k = window.first; k < window.last; ++k) {
+        const ChromaTap& tap = rows_[static_cast<size_t>(k)];
+        lo = std::min({lo, k >> chromaH_, tap.first});
+        hi = std::max({hi, k >> chromaH_, tap.second});
+    }
+    const size_t lines = static_cast<size_t>(hi - lo + 1);
+    std::vector<uint16_t> cb(lines * static_cast<size_t>(cw)), cr(cb.size());
+    const auto line = [&](std::vector<uint16_t>& plane, int32_t j) {
+        return plane.data() + static_cast<size_t>(j - lo) * static_cast<size_t>(cw);
+    };
+    for (int32_t j = lo; j <= hi; ++j) {
+        read(line(cb, j), 1, j, cw);
+        read(line(cr, j), 2, j, cw);
+    }
+    for (int32_t k = window.first; k < window.last; ++k) {
+        read(y.data(), 0, k, w);
+        const int32_t c = k >> chromaH_;
+        const ChromaTap& tap = rows_[static_cast<size_t>(k)];
+        const InterpolatedRow<uint16_t> r{y.data(),
+                                          line(cb, c),
+                                          line(cr, c),
+                                          {line(cb, tap.first), line(cb, tap.second)},
+                                          {line(cr, tap.first), line(cr, tap.second)},
+                                          tap.weight};
+        measureInterpolated(r, window.left, window.right, part);
     }
 }
 
 void SourceGauge::measure(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const {
-    if (f.format != pixelFormat_ || window.left >= window.right) return;
+    if (f.format != pixelFormat_ || f.width != width_ || f.height != height_ || window.left >= window.right)
+        return;
     if (!planar_)
         measureAnyLayout(f, window, part);
     else if (bits_ == kByteBits)

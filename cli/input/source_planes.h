@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "input/chroma_siting.h"
 #include "input/levels.h"
 #include "input/source_luma.h"
 
@@ -48,50 +49,85 @@ struct SourceExtremes {
 // for a format that is not RGB of whole samples (Y'CbCr, palette, bitstream).
 bool measureRgbPlanes(const AVFrame& f, const PlaneWindow& window, SourcePart& part);
 
-// Measures decoded Y'CbCr frames of one format and matrix.
+// Measures decoded Y'CbCr frames of one format, size, matrix and chroma rule.
 class SourceGauge {
 public:
     // False for a format without Y'CbCr planes (RGB, palette, grey). Of
-    // `levels`, only the matrix counts.
-    bool setUp(int pixelFormat, const SourceLevels& levels);
+    // `levels`, the matrix, where the chroma sits and whether the frames
+    // are two fields count; `width` x `height`: the frames' size.
+    bool setUp(int pixelFormat, int32_t width, int32_t height, const SourceLevels& levels);
     // The bounds, in code values at bits(); none until set.
     void setBounds(const SourceBounds& bounds);
-    // Adds the pixels of `f` in `window` to `part`; each takes the chroma
-    // sample that covers it, wherever the window's edges fall.
+    // Adds the pixels of `f` in `window` to `part` (nothing for a frame of
+    // another format or size). Y, Cb and Cr are measured as coded, over the
+    // chroma samples that cover the window; R, G and B from each pixel's Y
+    // and its chroma interpolated by the render's rule (chroma_siting.h),
+    // exactly, from samples beyond the window's edges too; the Cb and Cr
+    // bounds judge a pixel by the samples that cover it.
     void measure(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
     SourceExtremes extremes(const SourcePart& whole) const;
     int bits() const { return bits_; }
 
 private:
+    // A run's R, G and B extremes (lowest, highest of each) as numerators,
+    // and its pixels outside the bounds.
+    struct RgbRun {
+        int64_t rgb[6];
+        int64_t outside = 0;
+        static RgbRun from(const SourcePart& part);  // starting from the part's own extremes
+        void close(SourcePart& part, int64_t pixels) const;
+    };
+    // One luma row of a subsampled picture: the chroma samples that cover
+    // it as coded, the two chroma rows its taps read and the second's share.
+    template <typename Sample>
+    struct InterpolatedRow {
+        const Sample *y, *cb, *cr;
+        const Sample *cbRows[2], *crRows[2];
+        int32_t weight;
+    };
+
     template <typename Sample>
     void measurePlanar(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
     void measureAnyLayout(const AVFrame& f, const PlaneWindow& window, SourcePart& part) const;
-    // Columns left..right - 1 of the luma rows `ys` (those of the window
-    // that share one row of chroma), a chroma sample at a time: its Cb and
-    // Cr fix the one interval of Y inside every bound, and R, G, B's
-    // extremes over its pixels follow from their Y's extremes.
+    // Columns left..right - 1 of one row of a 4:4:4 picture, a block of
+    // samples at a time: each sample's Cb and Cr fix the one interval of Y
+    // inside every bound, and R, G, B's extremes follow from Y's.
     template <typename Sample>
-    void measureGroup(const Sample* const* ys, int rows, const Sample* cb, const Sample* cr, int32_t left,
-                      int32_t right, SourcePart& part) const;
-    // The same for one row, pixel by pixel: for chroma beyond the depth's
-    // code values, which the tables do not cover.
+    void measureCoSited(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
+                        SourcePart& part) const;
+    // Columns left..right - 1 of one row of a subsampled picture, a run of
+    // interpolated chroma at a time.
     template <typename Sample>
-    void measureEach(const Sample* y, const Sample* cb, const Sample* cr, int32_t left, int32_t right,
-                     SourcePart& part) const;
+    void measureInterpolated(const InterpolatedRow<Sample>& row, int32_t left, int32_t right,
+                             SourcePart& part) const;
+    // Pixels left..right - 1 one by one: R, G and B from their Y and `cbAt`,
+    // `crAt` (pixel left's first) in chromaParts_ parts of a code value;
+    // the Cb and Cr bounds on `cb`, `cr`, the samples that cover them.
+    template <typename Sample, typename Chroma>
+    void measurePixels(const Sample* y, const Sample* cb, const Sample* cr, const Chroma* cbAt,
+                       const Chroma* crAt, int32_t left, int32_t right, RgbRun& run) const;
+    // Whether pixels whose Y lies in yLow..yHigh and whose channels' chroma
+    // parts of the numerator lie in chromaLow[c]..chromaHigh[c] all keep
+    // the luma and R, G, B bounds and change no R, G, B extreme of `run`:
+    // every channel is monotonic in Y and its chroma part, so the corners
+    // of the box bound every pixel in it.
+    bool quietBox(int32_t yLow, int32_t yHigh, const int64_t (&chromaLow)[3], const int64_t (&chromaHigh)[3],
+                  const RgbRun& run) const;
     void buildTables();
 
-    // R, G, B: outBlack + round(numerator / den), numerator = the sum of weight * (sample - centre).
+    // R, G, B: outBlack + round(numerator / den), numerator = the sum of
+    // weight * (sample - centre), chroma in chromaParts_ parts of a code value.
     struct Channel {
         int64_t fromY = 0, fromCb = 0, fromCr = 0;
         int64_t lowNumerator = 0, highNumerator = 0;  // inside: lowNumerator <= n < highNumerator
     };
     Channel rgb_[3];
-    // Per chroma code value: Y's interval inside the bounds for the channel
-    // that value alone decides (R by Cr, B by Cb) with the luma and chroma
-    // bounds, empty when the chroma sample breaks its own; that channel's
-    // and green's share of the numerator; and green's bounds split as
-    // quotient and remainder by green's fromY, so that Cb's and Cr's parts
-    // meet in one compare.
+    // 4:4:4 only, per chroma code value: Y's interval inside the bounds for
+    // the channel that value alone decides (R by Cr, B by Cb) with the luma
+    // and chroma bounds, empty when the chroma sample breaks its own; that
+    // channel's and green's share of the numerator; and green's bounds
+    // split as quotient and remainder by green's fromY, so that Cb's and
+    // Cr's parts meet in one compare.
     struct ByCb {
         int32_t lo, hi;
         int64_t blue, green;
@@ -108,6 +144,11 @@ private:
     int32_t yOrigin_ = 0, cOrigin_ = 0, outBlack_ = 0;
     SourceBounds bounds_;
     int pixelFormat_ = -1, bits_ = 8;
+    int32_t width_ = 0, height_ = 0;
     bool planar_ = false;            // Y, Cb and Cr each a plane of whole samples the machine reads directly
     int chromaW_ = 0, chromaH_ = 0;  // log2 of the subsampling
+    // Subsampled: every pixel's chroma interpolated (exactChroma), in kExactParts parts; else 1.
+    int64_t chromaParts_ = 1;
+    std::vector<ChromaTap> columns_, rows_;  // subsampled: each pixel column's and row's chroma
+    TapPattern pattern_;
 };

@@ -276,9 +276,16 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // as lanes come free measured slower: the rows then jump between cores).
     const int32_t bands = (region.h + bandRows - 1) / bandRows;
     // The source's own planes, measured as decoded: set up again should
-    // the decoder change its format mid-stream.
+    // the decoder change its format mid-stream, or the frames their
+    // matrix, chroma siting or fields (which the render follows too).
     SourceGauge gauge;
-    int gaugeFormat = -1;
+    struct GaugeKey {
+        int format = -1;
+        YuvMatrix matrix = YuvMatrix::Bt601;
+        AVChromaLocation site = AVCHROMA_LOC_UNSPECIFIED;
+        bool fields = false;
+        bool operator==(const GaugeKey&) const = default;
+    } gaugeKey;
     bool planesMeasured = false;
     const auto measureLane = [&](int k) {
         Lane& lane = lanes[static_cast<size_t>(k)];
@@ -350,13 +357,17 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
         if (first < 0) first = number;
         missing.before(number, item.skippedPts);
-        if (const AVFrame* decoded = reader->decoded();
-            decoded != nullptr && decoded->format != gaugeFormat) {
-            gaugeFormat = decoded->format;
-            planesMeasured = gauge.setUp(gaugeFormat, info.levels);
-            if (planesMeasured) gauge.setBounds(boundsFor(options.rules.range, gauge.bits()));
-        } else if (decoded == nullptr) {
+        if (const AVFrame* decoded = reader->decoded(); decoded != nullptr) {
+            const SourceLevels levels = reader->decodedLevels();
+            const GaugeKey key{decoded->format, levels.matrix, levels.chromaSite, levels.fields};
+            if (key != gaugeKey) {
+                gaugeKey = key;
+                planesMeasured = gauge.setUp(decoded->format, decoded->width, decoded->height, levels);
+                if (planesMeasured) gauge.setBounds(boundsFor(options.rules.range, gauge.bits()));
+            }
+        } else {
             planesMeasured = false;
+            gaugeKey = {};
         }
         workers.run(static_cast<int32_t>(lanes.size()), [&](int32_t first, int32_t last) {
             for (int32_t k = first; k < last; ++k) measureLane(k);

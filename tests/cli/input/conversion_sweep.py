@@ -13,8 +13,11 @@ renders the picture unchanged (full-range RGB) and the reference does what
 a reader of the planes would: chroma interpolated bilinearly between its
 sites, edge samples repeated, an interlaced frame's fields apart, then the
 matrix in double precision. Each channel must be within one level, with no
-bias (mean signed error under 0.05) and no shift (a one-sample chroma stripe
-lands where its siting puts it).
+bias (mean signed error under 0.05) and no shift: one-sample chroma stripes
+(a column, or a row) on flat grey, for each subsampling, siting and field
+order, odd and even sizes, must each show centred on the site of its
+sample, spread no further than to the next samples' sites (an interlaced
+frame's rows, within its own field).
 
 usage: conversion_sweep.py KIVREL [--full] [--seed N] [--only FORMAT]
 """
@@ -236,6 +239,28 @@ class Case:
         alpha = d["flags"]["alpha"] and self.twin.startswith(("yuva", "ya"))
         if alpha:
             planes.append(rng.integers(0, 1 << d["depth"], size=(h, w), dtype=np.uint16))
+        rendered = self.render(kivrel, scratch, planes)
+        if isinstance(rendered, str):
+            return rendered
+        got, site = rendered
+        matrix = self.matrix or ("bt709" if h >= 720 else "bt470bg")
+        want = reference(planes, d, w, h, self.full, WEIGHTS[matrix], site, self.field != "progressive")
+        error = got - np.round(want)
+        worst = np.abs(error).max()
+        if worst > 1:
+            y, x, c = np.unravel_index(np.abs(error).argmax(), error.shape)
+            return "off by %d at %d,%d channel %s: %d, want %.3f" % (worst, x, y, "RGB"[c], got[y, x, c], want[y, x, c])
+        if w * h >= 1000:
+            bias = (got - want).reshape(-1, 3).mean(axis=0)
+            if np.abs(bias).max() >= 0.05:
+                return "biased: mean signed error %s" % np.round(bias, 3)
+        return None
+
+    def render(self, kivrel, scratch, planes):
+        """kivrel's full-range RGB of the planes, packed and tagged as the
+        case says, as (h, w, 3) floats with the siting kivrel was given
+        (None where the input cannot carry it); or what went wrong."""
+        d, (w, h) = self.d, self.size
         base = os.path.join(scratch, "c%d" % self.seed)
         dtype = np.uint8 if d["depth"] == 8 else np.dtype("<u2")
         with open(base + ".yuv", "wb") as raw:
@@ -252,7 +277,6 @@ class Case:
                     raw.write(p.astype(dtype).tobytes())
         planar_kinds = ("yuv", "gray")
         tagged = d["name"] == self.twin and d["name"].startswith(planar_kinds) and ffv1_takes(d["name"])
-        interlaced = self.field != "progressive"
         # What follows the input describes the output.
         written = ["--passthru", "-f", "rawvideo", "-pix_fmt", "rgb24", "-o", base + ".rgb", "-y", "-q"]
         args = [kivrel]
@@ -285,32 +309,114 @@ class Case:
             if self.matrix:
                 args += ["--input-matrix", MATRIX_WORDS[self.matrix]]
             site = None
-        if make:
-            r = subprocess.run(make + [out], capture_output=True, text=True)
+        try:
+            if make:
+                r = subprocess.run(make + [out], capture_output=True, text=True)
+                if r.returncode != 0:
+                    return SKIP if "Impossible to convert" in r.stderr else (
+                        "ffmpeg could not make it: " + r.stderr.strip().splitlines()[0][:200])
+            r = subprocess.run(args, capture_output=True, text=True)
             if r.returncode != 0:
-                return SKIP if "Impossible to convert" in r.stderr else (
-                    "ffmpeg could not make it: " + r.stderr.strip().splitlines()[0][:200])
-        r = subprocess.run(args, capture_output=True, text=True)
-        if r.returncode != 0:
-            return "kivrel failed (%d): %s" % (r.returncode, r.stderr.strip()[-300:])
-        got = np.fromfile(base + ".rgb", dtype=np.uint8)
+                return "kivrel failed (%d): %s" % (r.returncode, r.stderr.strip()[-300:])
+            got = np.fromfile(base + ".rgb", dtype=np.uint8)
+        finally:
+            for f in (base + ".yuv", out, base + ".rgb"):
+                if os.path.exists(f):
+                    os.remove(f)
         if got.size != w * h * 3:
             return "kivrel wrote %d bytes, not %d" % (got.size, w * h * 3)
-        got = got.reshape(h, w, 3).astype(np.float64)
-        matrix = self.matrix or ("bt709" if h >= 720 else "bt470bg")
-        want = reference(planes, d, w, h, self.full, WEIGHTS[matrix], site, interlaced)
-        for f in (base + ".yuv", out, base + ".rgb"):
-            if os.path.exists(f):
-                os.remove(f)
-        error = got - np.round(want)
-        worst = np.abs(error).max()
-        if worst > 1:
-            y, x, c = np.unravel_index(np.abs(error).argmax(), error.shape)
-            return "off by %d at %d,%d channel %s: %d, want %.3f" % (worst, x, y, "RGB"[c], got[y, x, c], want[y, x, c])
-        if w * h >= 1000:
-            bias = (got - want).reshape(-1, 3).mean(axis=0)
-            if np.abs(bias).max() >= 0.05:
-                return "biased: mean signed error %s" % np.round(bias, 3)
+        return got.reshape(h, w, 3).astype(np.float64), site
+
+
+# Stripes: flat grey, Cr lifted on one sample column or row in STRIPE_GAP,
+# which keeps each one's spread (a sample either side) apart from the next.
+STRIPE_GREY, STRIPE_LIFT, STRIPE_GAP = 100, 48, 3
+STRIPE_FORMATS = ["yuv420p", "yuv422p", "yuv411p", "yuv410p", "yuv440p", "yuv420p10le"]
+STRIPE_SIZES = [(32, 24), (37, 27)]
+# How far a stripe's centre (the mean of its excess red, weighted) may lie
+# from its sample's site, in pixels: the rounding of a few pixels' levels.
+STRIPE_SLACK = 0.1
+
+
+class StripeCase(Case):
+    """Cr stripes one sample wide across (axis "x": columns) or down ("y":
+    rows), tagged BT.709, limited range, on flat grey. Linear interpolation
+    spreads a sample over the pixels up to its neighbours' sites, a tent
+    symmetric about its own, so each stripe's weighted centre in kivrel's red
+    must be its site, and nothing beyond the tent may move (in an
+    interlaced frame, a row of chroma reaches only its own field's rows).
+    Stripes on the edge samples, whose tent the edge cuts, or whose tent
+    leaves the picture, are left out."""
+
+    def __init__(self, d, twin, size, site, field, axis, seed):
+        super().__init__(d, twin, size, False, "bt709", site, field, seed)
+        self.axis = axis
+
+    def __str__(self):
+        return "%s, %s stripes" % (super().__str__(), "column" if self.axis == "x" else "row")
+
+    def sites(self, count, step, length):
+        """Each stripe sample's site and tent (pixel positions along the
+        axis and their shares) that lies wholly in the picture and away from the edge samples."""
+        across = self.axis == "x"
+        horizontal, vertical = site_origins(self.site)
+        fields = not across and self.field != "progressive" and step == 2
+        stripes = []
+        for k in range(1, count - 1, STRIPE_GAP):
+            if fields:
+                # Field f's chroma line j: field line 2j + 1/4 (top) or 3/4 (bottom).
+                f, j = k & 1, k >> 1
+                if j < 1 or j > (count - f + 1) // 2 - 2:
+                    continue
+                centre = 2 * j + (0.25 if f == 0 else 0.75)
+                lines = np.arange(int(np.floor(centre - 2)) + 1, int(np.ceil(centre + 2)))
+                pixels, share = 2 * lines + f, 1 - np.abs(lines - centre) / 2
+                site = 2 * centre + f
+            else:
+                site = k * step + origin(horizontal if across else vertical, step) / 8
+                pixels = np.arange(int(np.floor(site - step)) + 1, int(np.ceil(site + step)))
+                share = 1 - np.abs(pixels - site) / step
+            if pixels.min() >= 0 and pixels.max() < length:
+                stripes.append((k, site, pixels, share))
+        return stripes
+
+    def run(self, kivrel, scratch):
+        d, (w, h) = self.d, self.size
+        scale = 1 << (d["depth"] - 8)
+        lw, lh = d["log2_chroma_w"], d["log2_chroma_h"]
+        cw, ch = -(-w >> lw), -(-h >> lh)
+        across = self.axis == "x"
+        step, length = (1 << lw, w) if across else (1 << lh, h)
+        stripes = self.sites(cw if across else ch, step, length)
+        if not stripes:
+            return "no stripe fits %dx%d" % (w, h)
+        y = np.full((h, w), STRIPE_GREY * scale, np.uint16)
+        cb = np.full((ch, cw), 128 * scale, np.uint16)
+        cr = cb.copy()
+        for k, _, _, _ in stripes:
+            if across:
+                cr[:, k] = (128 + STRIPE_LIFT) * scale
+            else:
+                cr[k, :] = (128 + STRIPE_LIFT) * scale
+        rendered = self.render(kivrel, scratch, [y, cb, cr])
+        if isinstance(rendered, str):
+            return rendered
+        red = rendered[0][:, :, 0]
+        grey = np.round(255 * (STRIPE_GREY - 16) / 219)
+        # The excess red of each column (or row), over the other axis.
+        excess = (red - grey).mean(axis=0 if across else 1)
+        reached = np.zeros(length, bool)
+        for k, site, pixels, share in stripes:
+            reached[pixels] = True
+            centre = (pixels * excess[pixels]).sum() / excess[pixels].sum()
+            if abs(centre - site) > STRIPE_SLACK:
+                return "the stripe of sample %d centred at %.3f, its site is %.3f (excess %s)" % (
+                    k, centre, site, np.round(excess[pixels], 2))
+        beyond = np.abs(np.where(reached, 0, excess))
+        if beyond.max() > 1:
+            at = int(beyond.argmax())
+            return "a stripe reached %s %d (excess %.2f), beyond every tent" % (
+                "column" if across else "row", at, excess[at])
         return None
 
 
@@ -359,6 +465,18 @@ def main():
         for k, row in enumerate(design):
             c = cases[k * 7 % len(cases)]
             cases.append(Case(c.d, c.twin, (17, 9), row[0] == "pc", row[1], row[2], row[3], seed + k + 1))
+    # Stripes, for every subsampling the files tag, each siting and field
+    # order, the sizes taken in turn.
+    for name in STRIPE_FORMATS:
+        d = next((d for d in formats if d["name"] == name), None)
+        if d is None or (a.only and name != a.only):
+            continue
+        turn = 0
+        for axis, site in itertools.product(("x", "y"), SITES):
+            for field in FIELDS if axis == "y" and d["log2_chroma_h"] == 1 else ["progressive"]:
+                seed += 1
+                turn += 1
+                cases.append(StripeCase(d, name, STRIPE_SIZES[turn % len(STRIPE_SIZES)], site, field, axis, seed))
     print("conversion sweep: %d cases over %d formats, seed %d%s" % (
         len(cases), len(formats) - len(skipped), a.seed, " (full product)" if a.full else ""))
     if skipped:

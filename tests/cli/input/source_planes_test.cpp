@@ -1,8 +1,11 @@
-// The source gauge's sums, made a chroma sample at a time, against the plain
-// per-pixel computation: R, G and B of every pixel from its Y and its chroma
-// sample's Cb, Cr in exact fractions, rounded half up, never clipped.
-// Every 8-bit code value; random and extreme samples at 10, 12 and 16 bits,
-// every subsampling, tiny and odd sizes, windows and parts of windows.
+// The source gauge's sums, made a block at a time, against the plain
+// per-pixel computation: R, G and B of every pixel from its Y and its Cb, Cr
+// interpolated between the chroma samples by where they sit (bilinearly,
+// edge samples repeated, an interlaced frame's fields apart), in exact
+// fractions, rounded half up, never clipped; Y, Cb and Cr as coded, the Cb
+// and Cr bounds judged on the samples that cover each pixel. Every 8-bit
+// code value; random and extreme samples at 10, 12 and 16 bits, every
+// subsampling and siting, tiny and odd sizes, windows and parts of windows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,13 +37,18 @@ constexpr Matrix kMatrices[] = {
     {YuvMatrix::Bt601, 2990, 1140}, {YuvMatrix::Bt709, 2126, 722}, {YuvMatrix::Bt2020, 2627, 593}};
 constexpr int kW = 10000;
 
+// Chroma in 64ths of a code value: an eighth of a sample along each axis.
+constexpr int kParts = 64;
+
 // R', G', B' code values of one pixel, the textbook way over one
-// denominator: as broadcast codes them, whatever the range tag says.
-void codes(const Matrix& m, int bits, int y, int cb, int cr, int64_t out[3]) {
+// denominator: as broadcast codes them, whatever the range tag says. Cb and
+// Cr in kParts parts of a code value.
+void codes(const Matrix& m, int bits, int y, int64_t cbParts, int64_t crParts, int64_t out[3]) {
     const Wide scale = Wide{1} << (bits - 8);
     const Wide ySpan = 219 * scale, cSpan = 224 * scale;
-    const Wide yn = y - 16 * scale, bn = cb - 128 * scale, rn = cr - 128 * scale;
-    const Wide kg = kW - m.kr - m.kb, den = ySpan * cSpan * kW * kg;
+    const Wide yn = (y - 16 * scale) * kParts, bn = cbParts - 128 * scale * kParts,
+               rn = crParts - 128 * scale * kParts;
+    const Wide kg = kW - m.kr - m.kb, den = ySpan * cSpan * kW * kg * kParts;
     const Wide luma = yn * cSpan * kW * kg;
     const Wide red = luma + 2 * (kW - m.kr) * rn * ySpan * kg;
     const Wide blue = luma + 2 * (kW - m.kb) * bn * ySpan * kg;
@@ -61,11 +69,63 @@ struct Expected {
 
 bool inside(int64_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
 
+// Along one axis: the two samples either side of pixel p, `step` pixels
+// apart, the first sited `site` quarter pixels from pixel 0's, of
+// `samples`; the second's share in eighths; edge samples repeated.
+struct Between {
+    int first, second, eighths;
+};
+Between between(int p, int step, int site, int samples) {
+    const int n = 4 * p - site, d = 4 * step;  // (p - site) / step in 1/d of a sample
+    const int below = n >= 0 ? n / d : -((-n + d - 1) / d);
+    const int first = std::clamp(below, 0, samples - 1), second = std::clamp(below + 1, 0, samples - 1);
+    return {first, second, first == second ? 0 : (n - below * d) * 8 / d};
+}
+
 struct Planes {
     int w, h, cw, ch, bits;
     std::vector<int> y, cb, cr;  // chroma at (x >> cw, row >> ch)
-    int cbAt(int x, int k) const { return cb[static_cast<size_t>((k >> ch) * (-((-w) >> cw)) + (x >> cw))]; }
-    int crAt(int x, int k) const { return cr[static_cast<size_t>((k >> ch) * (-((-w) >> cw)) + (x >> cw))]; }
+    AVChromaLocation site = AVCHROMA_LOC_UNSPECIFIED;
+    bool fields = false;
+    int chromaW() const { return -((-w) >> cw); }
+    int chromaH() const { return -((-h) >> ch); }
+    int cbAt(int x, int k) const { return cb[static_cast<size_t>((k >> ch) * chromaW() + (x >> cw))]; }
+    int crAt(int x, int k) const { return cr[static_cast<size_t>((k >> ch) * chromaW() + (x >> cw))]; }
+    // A sample's site: the start, centre or end of the pixels it covers
+    // (left, and untagged as MPEG-2 has it: left across, centred down).
+    static int siteOf(int step, char where) {
+        return where == 's' ? 0 : where == 'c' ? 2 * (step - 1) : 4 * (step - 1);
+    }
+    Between across(int x) const {
+        const bool centred =
+            site == AVCHROMA_LOC_CENTER || site == AVCHROMA_LOC_TOP || site == AVCHROMA_LOC_BOTTOM;
+        return between(x, 1 << cw, siteOf(1 << cw, centred ? 'c' : 's'), chromaW());
+    }
+    Between down(int k) const {
+        if (fields && ch == 1) {
+            // Each field's lines over its own chroma lines, two field lines
+            // apart, the first a quarter (top) or three quarters (bottom) of
+            // a field line down; a field without a line of its own takes the last.
+            const int field = k & 1, own = (chromaH() - field + 1) / 2;
+            if (own == 0) return {chromaH() - 1, chromaH() - 1, 0};
+            const Between b = between(k >> 1, 2, field ? 3 : 1, own);
+            return {2 * b.first + field, 2 * b.second + field, b.eighths};
+        }
+        const char where = site == AVCHROMA_LOC_TOPLEFT || site == AVCHROMA_LOC_TOP         ? 's'
+                           : site == AVCHROMA_LOC_BOTTOMLEFT || site == AVCHROMA_LOC_BOTTOM ? 'e'
+                                                                                            : 'c';
+        return between(k, 1 << ch, siteOf(1 << ch, where), chromaH());
+    }
+    // Pixel (x, k)'s chroma, interpolated, in kParts parts of a code value.
+    int64_t interpolated(const std::vector<int>& plane, int x, int k) const {
+        const Between a = across(x), b = down(k);
+        const auto at = [&](int row, int col) {
+            return int64_t{plane[static_cast<size_t>(row * chromaW() + col)]};
+        };
+        return (8 - b.eighths) *
+                   ((8 - a.eighths) * at(b.first, a.first) + a.eighths * at(b.first, a.second)) +
+               b.eighths * ((8 - a.eighths) * at(b.second, a.first) + a.eighths * at(b.second, a.second));
+    }
 };
 
 bool outsideBounds(const int64_t v[6], const SourceBounds& b) {
@@ -82,7 +142,7 @@ Expected expect(const Planes& p, const Matrix& m, const SourceBounds& b, const P
         for (int x = win.left; x < win.right; ++x) {
             const int y = p.y[static_cast<size_t>(k * p.w + x)], cb = p.cbAt(x, k), cr = p.crAt(x, k);
             int64_t v[6] = {y, cb, cr};
-            codes(m, p.bits, y, cb, cr, v + 3);
+            codes(m, p.bits, y, p.interpolated(p.cb, x, k), p.interpolated(p.cr, x, k), v + 3);
             for (int i = 0; i < 6; ++i) {
                 e.lowest[i] = std::min(e.lowest[i], v[i]);
                 e.highest[i] = std::max(e.highest[i], v[i]);
@@ -169,7 +229,7 @@ TEST(SourceGauge, EveryEightBitCodeValue) {
     for (const Matrix& m : {kMatrices[0], kMatrices[1]}) {
         SCOPED_TRACE(m.kr);
         SourceGauge gauge;
-        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV444P, SourceLevels{true, m.matrix, false}));
+        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV444P, kValues, kValues, SourceLevels{true, m.matrix, false}));
         Planes p{kValues, kValues, 0, 0, 8, {}, {}, {}};
         p.y.resize(kValues * kValues);
         p.cb.resize(kValues * kValues);
@@ -188,7 +248,7 @@ TEST(SourceGauge, EveryEightBitCodeValue) {
                     v[y][0] = y;
                     v[y][1] = cb;
                     v[y][2] = cr;
-                    codes(m, 8, y, cb, cr, v[y] + 3);
+                    codes(m, 8, y, cb * kParts, cr * kParts, v[y] + 3);
                 }
                 for (const SourceBounds& b : bounds) {
                     gauge.setBounds(b);
@@ -228,8 +288,9 @@ TEST(SourceGauge, EveryEightBitCodeValue) {
 }
 
 // Random planes with many samples at the extremes and the bounds' edges:
-// every layout and subsampling, sizes from 1x1, windows with odd edges, and
-// a window cut into parts between rows that share chroma.
+// every layout, subsampling and siting, progressive and interlaced, sizes
+// from 1x1 to more than one run of interpolated chroma across, windows with
+// odd edges, and a window cut into parts every third row.
 TEST(SourceGauge, RandomPlanesEveryLayout) {
     struct Case {
         AVPixelFormat format;
@@ -242,17 +303,21 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
         {AV_PIX_FMT_YUV420P10LE, 1, 1},   {AV_PIX_FMT_YUV420P10LE, 35, 17}, {AV_PIX_FMT_YUV422P10LE, 17, 6},
         {AV_PIX_FMT_YUV444P12LE, 15, 13}, {AV_PIX_FMT_P010LE, 11, 7},       {AV_PIX_FMT_YUV420P16LE, 9, 5},
         {AV_PIX_FMT_YUV444P16LE, 7, 3},   {AV_PIX_FMT_GRAY10LE, 6, 5},      {AV_PIX_FMT_YUV422P12BE, 10, 4},
+        {AV_PIX_FMT_YUV420P, 1031, 4},    {AV_PIX_FMT_YUV411P, 1029, 2},    {AV_PIX_FMT_YUV420P10LE, 1027, 3},
+        {AV_PIX_FMT_YUV420P, 2, 2},       {AV_PIX_FMT_YUV420P, 5, 3},
     };
+    const AVChromaLocation kSites[] = {AVCHROMA_LOC_UNSPECIFIED, AVCHROMA_LOC_LEFT, AVCHROMA_LOC_CENTER,
+                                       AVCHROMA_LOC_TOPLEFT,     AVCHROMA_LOC_TOP,  AVCHROMA_LOC_BOTTOMLEFT,
+                                       AVCHROMA_LOC_BOTTOM};
     std::mt19937 random(2026);
     for (const Case& c : kCases) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(c.format);
         SCOPED_TRACE(std::string(d->name) + " " + std::to_string(c.w) + "x" + std::to_string(c.h));
         const int bits = d->comp[0].depth, top = (1 << bits) - 1, s = 1 << (bits - 8);
         const bool grey = d->nb_components < 3;
+        size_t combination = 0;
         for (const Matrix& m : kMatrices)
-            for (const bool full : {false, true}) {  // the tag changes nothing
-                SourceGauge gauge;
-                ASSERT_TRUE(gauge.setUp(c.format, SourceLevels{true, m.matrix, full}));
+            for (const bool full : {false, true}) {  // the range tag changes nothing
                 // Samples drawn mostly near where verdicts turn.
                 const int edges[] = {0,       1,       top,     top - 1, 5 * s,   16 * s,  16 * s - 1,
                                      128 * s, 235 * s, 236 * s, 240 * s, 241 * s, 246 * s, 247 * s};
@@ -260,8 +325,18 @@ TEST(SourceGauge, RandomPlanesEveryLayout) {
                     if (random() % 3 == 0) return edges[random() % std::size(edges)];
                     return static_cast<int>(random() % static_cast<unsigned>(top + 1));
                 };
-                for (int round = 0; round < 4; ++round) {
+                for (int round = 0; round < 4; ++round, ++combination) {
+                    // Every siting, progressive and interlaced, over the rounds.
+                    SourceLevels levels{true, m.matrix, full};
+                    levels.chromaSite = kSites[combination % std::size(kSites)];
+                    levels.fields = combination / std::size(kSites) % 2 == 1;
+                    SCOPED_TRACE(std::string("siting ") + std::to_string(levels.chromaSite) +
+                                 (levels.fields ? " fields" : " progressive"));
+                    SourceGauge gauge;
+                    ASSERT_TRUE(gauge.setUp(c.format, c.w, c.h, levels));
                     Planes p{c.w, c.h, d->log2_chroma_w, d->log2_chroma_h, bits, {}, {}, {}};
+                    p.site = levels.chromaSite;
+                    p.fields = levels.fields;
                     const size_t chroma = static_cast<size_t>((-((-c.w) >> p.cw)) * (-((-c.h) >> p.ch)));
                     for (int i = 0; i < c.w * c.h; ++i) p.y.push_back(sample());
                     for (size_t i = 0; i < chroma; ++i) {
@@ -305,7 +380,7 @@ TEST(SourceGauge, StraysInSmoothPlanes) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
         const int bits = d->comp[0].depth, s = 1 << (bits - 8);
         SourceGauge gauge;
-        ASSERT_TRUE(gauge.setUp(format, SourceLevels{true, YuvMatrix::Bt709, false}));
+        ASSERT_TRUE(gauge.setUp(format, kWidth, kHeight, SourceLevels{true, YuvMatrix::Bt709, false}));
         for (int round = 0; round < 40; ++round) {
             SCOPED_TRACE(std::string(d->name) + " round " + std::to_string(round));
             Planes p{kWidth, kHeight, d->log2_chroma_w, d->log2_chroma_h, bits, {}, {}, {}};
@@ -357,7 +432,7 @@ TEST(SourceGauge, SamplesBeyondTheDepth) {
         }
     for (const Matrix& m : kMatrices) {
         SourceGauge gauge;
-        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV420P10LE, SourceLevels{true, m.matrix, false}));
+        ASSERT_TRUE(gauge.setUp(AV_PIX_FMT_YUV420P10LE, 6, 4, SourceLevels{true, m.matrix, false}));
         for (const SourceBounds& b : boundSets(10)) {
             gauge.setBounds(b);
             SourcePart part;

@@ -20,7 +20,7 @@ constexpr int kRuleBroken = 3;
 class ReportSource : public CliTest {
 protected:
     bool script(const std::string& args) const {
-        const std::string command = "python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
+        const std::string command = "/usr/bin/python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
         return std::system(command.c_str()) == 0;
     }
     // Runs a Python check on the test's folder (d); true when it passes.
@@ -37,14 +37,18 @@ struct Clip {
     const char* range;
     const char* space;
     int w, h;
+    const char* tags = "";  // chroma siting and field order, as source_planes.py make takes them
 };
 
-// Odd sizes, so subsampled chroma has a half-covered last sample.
+// Odd sizes, so subsampled chroma has a half-covered last sample; each
+// subsampling, sited and interlaced as the render reads them.
 const Clip kClips[] = {
     {"c8", "yuv420p", "tv", "bt709", 37, 21},
-    {"c10", "yuv422p10le", "tv", "bt470bg", 33, 18},
+    {"c10", "yuv422p10le", "tv", "bt470bg", 33, 18, "--site center"},
     {"c12", "yuv444p12le", "tv", "bt2020nc", 19, 13},
-    {"full10", "yuv420p10le", "pc", "bt709", 23, 15},
+    {"full10", "yuv420p10le", "pc", "bt709", 23, 15, "--site topleft"},
+    {"c411", "yuv411p", "tv", "bt709", 29, 13},
+    {"fields", "yuv420p", "tv", "bt470bg", 31, 19, "--fields tt"},
 };
 constexpr int kFrames = 4;
 
@@ -55,7 +59,7 @@ TEST_F(ReportSource, MeasuresMatchTheDecodedPlanes) {
         SCOPED_TRACE(c.name);
         const std::string common = dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
         ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
-                           std::to_string(kFrames)));
+                           std::to_string(kFrames) + " " + c.tags));
         for (const char* rule : {"strict", "r103"}) {
             SCOPED_TRACE(rule);
             const CliResult r =
@@ -250,15 +254,15 @@ TEST_F(ReportSource, StartTimecodeIsNamed) {
 // against the oracle on the region's pixels (odd edges, so a subsampled
 // chroma sample is half inside); and every number of a 4:4:4 clip equal to
 // those of the clip FFmpeg cut to the region. (Subsampled chroma is
-// interpolated across the region's edge on the way to the filter's RGB, so
-// there only the source's own numbers can match a cut clip's.)
+// interpolated across the region's edge, for the filter's RGB and the
+// source's R, G and B alike, so only a 4:4:4 clip's can match a cut clip's.)
 TEST_F(ReportSource, CropCoversTheRegionOnly) {
     const std::string region = "11:7:3:5";
     for (const Clip& c : kClips) {
         SCOPED_TRACE(c.name);
         const std::string common = dir_ + " " + c.name + " " + c.format + " " + c.range + " " + c.space + " ";
         ASSERT_TRUE(script("make " + common + std::to_string(c.w) + " " + std::to_string(c.h) + " " +
-                           std::to_string(kFrames)));
+                           std::to_string(kFrames) + " " + c.tags));
         const CliResult r =
             run({"report", std::string(c.name) + ".mkv", "--crop", region, "-o", "r.csv", "-y"});
         ASSERT_EQ(r.status, 0) << r.err;
