@@ -19,12 +19,12 @@ extern "C" {
 
 namespace {
 
-CropRegion resolved(const std::string& text, int32_t w, int32_t h) {
+CropRegion resolved(const std::string& text, int32_t w, int32_t h, Rational sar = {1, 1}) {
     CropRequest request;
     CropRegion r{-1, -1, -1, -1};
     const Status p = parseCropRequest(text, request);
     EXPECT_TRUE(p.ok()) << text << ": " << p.message();
-    const Status s = resolveCrop(request, w, h, r);
+    const Status s = resolveCrop(request, w, h, r, sar);
     EXPECT_TRUE(s.ok()) << text << ": " << s.message();
     return r;
 }
@@ -158,6 +158,7 @@ TEST(MonitorCrop, BadExpressionsSayWhy) {
 // y, its first row's run the width, its size the height. One ffmpeg run.
 TEST(MonitorCrop, RegionsAgreeWithFfmpegsCrop) {
     constexpr int32_t kW = 97, kH = 61;  // odd sides: halves to round
+    constexpr Rational kSar = {16, 15};  // PAL 4:3's pixels
     const std::vector<std::string> exprs = {
         "min(iw\\,ih):min(iw\\,ih)",
         "iw/2.5:ih/3",
@@ -169,10 +170,13 @@ TEST(MonitorCrop, RegionsAgreeWithFfmpegsCrop) {
         "hypot(3\\,4)*4:ih/4:mod(17\\,5):n",
         "ih*sar:ih/2",
         "floor(iw/4)*2:clip(200\\,0\\,ih-1):(iw-ow)/4:0",
+        "ih*dar/2:ih/2",  // the display's shape: sar and dar
+        "iw/sar:ih/2",
     };
     const std::string dir = testing::TempDir();
-    std::string graph = "nullsrc=s=" + std::to_string(kW) + "x" + std::to_string(kH) +
-                        ",format=yuv444p,geq=lum=X:cb=Y:cr=128,split=" + std::to_string(exprs.size());
+    std::string graph =
+        "nullsrc=s=" + std::to_string(kW) + "x" + std::to_string(kH) +
+        ",setsar=16/15,format=yuv444p,geq=lum=X:cb=Y:cr=128,split=" + std::to_string(exprs.size());
     std::string maps;
     for (size_t i = 0; i < exprs.size(); ++i) graph += "[s" + std::to_string(i) + "]";
     for (size_t i = 0; i < exprs.size(); ++i) {
@@ -195,7 +199,7 @@ TEST(MonitorCrop, RegionsAgreeWithFfmpegsCrop) {
         int32_t w = 1;
         while (static_cast<size_t>(w) < area && at(w) == at(0) + w) ++w;
         const CropRegion ffmpeg{w, static_cast<int32_t>(area / w), at(0), at(area)};
-        EXPECT_EQ(resolved(expr, kW, kH), ffmpeg)
+        EXPECT_EQ(resolved(expr, kW, kH, kSar), ffmpeg)
             << "ffmpeg: " << ffmpeg.w << "x" << ffmpeg.h << " at " << ffmpeg.x << "," << ffmpeg.y;
     }
 }
