@@ -8,6 +8,7 @@
 #include "commands/commands.h"
 #include "options/help.h"
 #include "options/parse.h"
+#include "os/av_support.h"
 #include "pluginhost/module_host.h"
 #include "vocabulary.h"
 
@@ -42,6 +43,9 @@ void printVersion() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From the first word on: the command line's expressions (--crop) are
+    // FFmpeg's to read, and its complaints the host's to word.
+    routeLibraryLog(AV_LOG_QUIET);
     if (argc > 1)
         for (const Command& command : kCommands)
             if (argv[1] == command.name) return command.run(argc - 1, argv + 1);

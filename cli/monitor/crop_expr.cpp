@@ -1,9 +1,16 @@
 #include "monitor/crop_expr.h"
 
+#include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
+
+#include "os/av_support.h"
+
+extern "C" {
+#include <libavutil/eval.h>
+}
 
 namespace {
 
@@ -12,122 +19,133 @@ constexpr size_t kFields = std::size(kFieldNames);
 constexpr std::string_view kDefaults[kFields] = {"iw", "ih", "(in_w-out_w)/2", "(in_h-out_h)/2"};
 constexpr size_t kW = 0, kH = 1, kX = 2, kY = 3;
 
-struct Vars {
-    double inW, inH, outW, outH;
+// The crop filter's variables, each a slot of the values handed to the evaluator.
+enum Var : size_t {
+    kInW,
+    kInH,
+    kOutW,
+    kOutH,
+    kA,
+    kSar,
+    kDar,
+    kHsub,
+    kVsub,
+    kPosX,
+    kPosY,
+    kN,
+    kPos,
+    kT,
+    kVars
 };
+using Values = std::array<double, kVars>;
 
-// Recursive descent over sum := product (('+'|'-') product)*,
-// product := unary (('*'|'/') unary)*, unary := '-' unary | '+' unary | atom.
-class Parser {
-public:
-    Parser(std::string_view text, const Vars& vars) : text_(text), vars_(vars) {}
+// Every name FFmpeg's crop gives its expressions, in its own order.
+constexpr struct {
+    const char* name;
+    Var var;
+} kNames[] = {
+    {"in_w", kInW},   {"iw", kInW},  {"in_h", kInH}, {"ih", kInH},  {"out_w", kOutW}, {"ow", kOutW},
+    {"out_h", kOutH}, {"oh", kOutH}, {"a", kA},      {"sar", kSar}, {"dar", kDar},    {"hsub", kHsub},
+    {"vsub", kVsub},  {"x", kPosX},  {"y", kPosY},   {"n", kN},     {"pos", kPos},    {"t", kT},
+};
+constexpr size_t kNameCount = std::size(kNames);
 
-    Status run(double& value) {
-        value = sum();
-        skipSpace();
-        if (error_.empty() && pos_ < text_.size())
-            error_ =
-                "unexpected '" + std::string(1, text_[pos_]) + "' at character " + std::to_string(pos_ + 1);
-        if (!error_.empty()) return Status::fail(error_);
-        return {};
-    }
+// The variables a field may not use: w and h are set before the corner
+// exists, and x or y of itself would only ever read NaN.
+constexpr uint32_t bit(Var v) { return uint32_t{1} << v; }
+constexpr uint32_t kBarred[kFields] = {bit(kPosX) | bit(kPosY), bit(kPosX) | bit(kPosY), bit(kPosX),
+                                       bit(kPosY)};
 
-private:
-    void skipSpace() {
-        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    }
-    bool take(char c) {
-        skipSpace();
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    double sum() {
-        double v = product();
-        for (;;) {
-            if (take('+'))
-                v += product();
-            else if (take('-'))
-                v -= product();
-            else
-                return v;
-        }
-    }
-    double product() {
-        double v = unary();
-        for (;;) {
-            if (take('*'))
-                v *= unary();
-            else if (take('/'))
-                v /= unary();
-            else
-                return v;
-        }
-    }
-    double unary() {
-        // Each sign and parenthesis nests a call: a bound keeps a long
-        // command line from exhausting the stack.
-        constexpr int kMaxNesting = 256;
-        if (!error_.empty()) return 0.0;
-        if (nesting_ >= kMaxNesting) {
-            error_ = "the expression nests too deeply";
-            return 0.0;
-        }
-        ++nesting_;
-        const double v = take('-') ? -unary() : take('+') ? unary() : atom();
-        --nesting_;
-        return v;
-    }
-    double atom() {
-        constexpr double kNothing = 0.0;
-        skipSpace();
-        if (!error_.empty()) return kNothing;
-        if (pos_ >= text_.size()) {
-            error_ = "the expression ends too early";
-            return kNothing;
-        }
-        if (take('(')) {
-            const double v = sum();
-            if (error_.empty() && !take(')'))
-                error_ = "a ')' is missing at character " + std::to_string(pos_ + 1);
-            return v;
-        }
-        const char c = text_[pos_];
-        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
-            double v = 0.0;
-            const auto [end, ec] = std::from_chars(text_.data() + pos_, text_.data() + text_.size(), v);
-            if (ec != std::errc()) {
-                error_ = "a bad number at character " + std::to_string(pos_ + 1);
-                return kNothing;
+// One field's names, null-ended as av_expr_parse takes them, and the slot of each.
+struct FieldNames {
+    std::array<const char*, kNameCount + 1> names{};
+    std::array<Var, kNameCount> vars{};
+    size_t count = 0;
+
+    explicit FieldNames(size_t field) {
+        for (const auto& n : kNames)
+            if ((kBarred[field] & bit(n.var)) == 0) {
+                names[count] = n.name;
+                vars[count++] = n.var;
             }
-            pos_ = static_cast<size_t>(end - text_.data());
-            return v;
-        }
-        const size_t begin = pos_;
-        while (pos_ < text_.size() &&
-               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_'))
-            ++pos_;
-        const std::string_view name = text_.substr(begin, pos_ - begin);
-        if (name == "in_w" || name == "iw") return vars_.inW;
-        if (name == "in_h" || name == "ih") return vars_.inH;
-        if (name == "out_w" || name == "ow") return vars_.outW;
-        if (name == "out_h" || name == "oh") return vars_.outH;
-        if (name == "a") return vars_.inW / vars_.inH;
-        error_ =
-            name.empty()
-                ? "unexpected '" + std::string(1, c) + "' at character " + std::to_string(begin + 1)
-                : "unknown name '" + std::string(name) + "' (in_w, iw, in_h, ih, out_w, ow, out_h, oh, a)";
-        return kNothing;
     }
-
-    std::string_view text_;
-    const Vars& vars_;
-    size_t pos_ = 0;
-    int nesting_ = 0;
-    std::string error_;
+    std::string list() const {
+        std::string s;
+        for (size_t i = 0; i < count; ++i) s += (i ? ", " : "") + std::string(names[i]);
+        return s;
+    }
 };
+
+struct ExprFree {
+    void operator()(AVExpr* e) const { av_expr_free(e); }
+};
+using Expr = std::unique_ptr<AVExpr, ExprFree>;
+
+std::string leadingName(std::string_view text) {
+    size_t n = 0;
+    while (n < text.size() && (std::isalnum(static_cast<unsigned char>(text[n])) || text[n] == '_')) ++n;
+    return std::string(text.substr(0, n));
+}
+
+// FFmpeg's complaint (its log's last error, white space already dropped from
+// the text it quotes) in the words of the host's other messages.
+std::string describe(const std::string& logged, const FieldNames& names) {
+    const auto quoted = [&](std::string_view lead, std::string_view tail, std::string& text) {
+        if (logged.rfind(lead, 0) != 0) return false;
+        const size_t end = logged.rfind(tail);
+        text = end == std::string::npos || end < lead.size() ? ""
+                                                             : logged.substr(lead.size(), end - lead.size());
+        return true;
+    };
+    std::string rest;
+    if (quoted("Undefined constant or missing '(' in '", "'", rest)) {
+        if (rest.empty()) return "the expression ends too early";
+        const std::string name = leadingName(rest);
+        if (name.empty()) return "unexpected '" + rest + "'";
+        return "unknown name '" + name + "' (" + names.list() + "; a function needs its '(')";
+    }
+    if (quoted("Unknown function in '", "'", rest)) return "unknown function '" + leadingName(rest) + "'";
+    if (quoted("Invalid chars '", "' at the end of expression", rest)) return "unexpected '" + rest + "'";
+    if (logged.rfind("Missing ')' or too many args", 0) == 0)
+        return "a ')' is missing or a function has too many arguments";
+    if (logged.rfind("Missing ')'", 0) == 0) return "a ')' is missing";
+    // FFmpeg says nothing of a function short of arguments or of nesting past its bound.
+    if (logged.empty()) return "not an expression FFmpeg's evaluator reads (too few arguments or too deep?)";
+    return logged;
+}
+
+Status parseField(const std::string& text, size_t field, Expr& out) {
+    const FieldNames names(field);
+    takeLibraryMessage();  // an older error is not this one's
+    AVExpr* e = nullptr;
+    if (av_expr_parse(&e, text.c_str(), names.names.data(), nullptr, nullptr, nullptr, nullptr, 0, nullptr) <
+        0)
+        return Status::fail(describe(takeLibraryMessage(), names));
+    out.reset(e);
+    return {};
+}
+
+double evalField(const Expr& e, size_t field, const Values& values) {
+    const FieldNames names(field);
+    std::array<double, kNameCount> slots{};
+    for (size_t i = 0; i < names.count; ++i) slots[i] = values[names.vars[i]];
+    return av_expr_eval(e.get(), slots.data(), nullptr);
+}
+
+// What the crop filter knows of its input before the first frame.
+Values frameValues(double inW, double inH, Rational sar) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Values v;
+    v.fill(nan);
+    v[kInW] = inW;
+    v[kInH] = inH;
+    v[kA] = inW / inH;
+    v[kSar] = sar.num != 0 && sar.den != 0 ? static_cast<double>(sar.num) / sar.den : 1.0;
+    v[kDar] = v[kA] * v[kSar];
+    v[kHsub] = v[kVsub] = 1.0;
+    v[kN] = 0.0;
+    return v;
+}
 
 bool fieldNamed(std::string_view name, size_t& field) {
     for (size_t f = 0; f < kFields; ++f) {
@@ -157,8 +175,13 @@ Status toInt(const CropRequest& request, size_t field, double v, int32_t& out) {
 }  // namespace
 
 Status evalCropExpr(std::string_view expr, double inW, double inH, double outW, double outH, double& value) {
-    const Vars vars{inW, inH, outW, outH};
-    return Parser(expr, vars).run(value);
+    Expr e;
+    if (Status s = parseField(std::string(expr), kW, e); !s.ok()) return s;
+    Values v = frameValues(inW, inH, {1, 1});
+    v[kOutW] = outW;
+    v[kOutH] = outH;
+    value = evalField(e, kW, v);
+    return {};
 }
 
 Status parseCropRequest(std::string_view text, CropRequest& request) {
@@ -183,32 +206,34 @@ Status parseCropRequest(std::string_view text, CropRequest& request) {
         next = field + 1;
         begin = colon + 1;
     }
-    // Syntax and names, with any frame: values are judged against the real one.
-    constexpr double kAnySide = 100.0;
+    // Syntax and names only: values are judged against the real frame.
     for (size_t f = 0; f < kFields; ++f) {
-        double v = 0.0;
-        if (Status s = evalCropExpr(request.exprs[f], kAnySide, kAnySide, kAnySide, kAnySide, v); !s.ok())
+        Expr e;
+        if (Status s = parseField(request.exprs[f], f, e); !s.ok())
             return Status::fail("--crop: '" + request.exprs[f] + "': " + s.message());
     }
     return {};
 }
 
-Status resolveCrop(const CropRequest& request, int32_t frameW, int32_t frameH, CropRegion& region) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double iw = frameW, ih = frameH;
-    double w = 0.0, h = 0.0, x = 0.0, y = 0.0;
-    Status s = evalCropExpr(request.exprs[kW], iw, ih, nan, nan, w);
-    if (s.ok()) s = evalCropExpr(request.exprs[kH], iw, ih, w, nan, h);
-    if (s.ok()) s = evalCropExpr(request.exprs[kW], iw, ih, w, h, w);
-    if (!s.ok()) return Status::usage("--crop " + request.text + ": " + s.message());
+Status resolveCrop(const CropRequest& request, int32_t frameW, int32_t frameH, CropRegion& region,
+                   Rational sampleAspect) {
+    std::array<Expr, kFields> e;
+    for (size_t f = 0; f < kFields; ++f)
+        if (Status s = parseField(request.exprs[f], f, e[f]); !s.ok())
+            return Status::usage("--crop " + request.text + ": " + s.message());
+    Values v = frameValues(frameW, frameH, sampleAspect);
+    // The crop filter's order; each sees the unrounded values before it.
+    v[kOutW] = evalField(e[kW], kW, v);
+    v[kOutH] = evalField(e[kH], kH, v);
+    v[kOutW] = evalField(e[kW], kW, v);
     CropRegion r;
-    if (Status t = toInt(request, kW, w, r.w); !t.ok()) return t;
-    if (Status t = toInt(request, kH, h, r.h); !t.ok()) return t;
-    s = evalCropExpr(request.exprs[kX], iw, ih, r.w, r.h, x);
-    if (s.ok()) s = evalCropExpr(request.exprs[kY], iw, ih, r.w, r.h, y);
-    if (!s.ok()) return Status::usage("--crop " + request.text + ": " + s.message());
-    if (Status t = toInt(request, kX, x, r.x); !t.ok()) return t;
-    if (Status t = toInt(request, kY, y, r.y); !t.ok()) return t;
+    if (Status t = toInt(request, kW, v[kOutW], r.w); !t.ok()) return t;
+    if (Status t = toInt(request, kH, v[kOutH], r.h); !t.ok()) return t;
+    v[kPosX] = evalField(e[kX], kX, v);
+    v[kPosY] = evalField(e[kY], kY, v);
+    v[kPosX] = evalField(e[kX], kX, v);
+    if (Status t = toInt(request, kX, v[kPosX], r.x); !t.ok()) return t;
+    if (Status t = toInt(request, kY, v[kPosY], r.y); !t.ok()) return t;
     const std::string what = "--crop " + request.text + ": the region " + std::to_string(r.w) + "x" +
                              std::to_string(r.h) + " at " + std::to_string(r.x) + "," + std::to_string(r.y);
     if (r.w <= 0 || r.h <= 0) return Status::fail(what + " is empty");

@@ -154,7 +154,8 @@ Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& reque
     layout_ = request.layout.value_or(TileLayout::Row);
     region_ = {info.w, info.h, 0, 0};
     if (request.crop) {
-        if (Status s = resolveCrop(*request.crop, info.w, info.h, region_); !s.ok()) return s;
+        if (Status s = resolveCrop(*request.crop, info.w, info.h, region_, info.sampleAspect); !s.ok())
+            return s;
         cropped_ = true;
     }
     for (const MonitorTile& what : list)

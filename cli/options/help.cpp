@@ -154,10 +154,11 @@ these options with a single display makes a monitor of one tile):
                          multiple of N; square pixels. Scope tiles keep
                          their exact pixels
       --crop W:H:X:Y     the scopes measure only this region, in FFmpeg's crop
-                         syntax and expressions (iw, ih, ow, oh, + - * / ( ));
-                         X and Y left out centre it. The picture tiles show the
-                         whole frame with the region outlined in magenta. A
-                         region not wholly inside the frame is an error
+                         syntax, read by FFmpeg's evaluator (iw, ih, ow, oh,
+                         min(iw,ih), ...); X and Y left out centre it. The
+                         picture tiles show the whole frame with the region
+                         outlined in magenta. A region not wholly inside the
+                         frame is an error
       --labels           a caption above each tile: its display and settings
 
 Play (kivrel play, the render's options but those that write):

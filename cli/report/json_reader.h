@@ -1,5 +1,6 @@
-// A small, strict reader for the JSON kivrel writes (RFC 8259): the merge
-// reads reports made elsewhere, so every read is bounded and nesting limited.
+// The JSON kivrel writes (RFC 8259), read by nlohmann's JSON library into a
+// small value of our own: the merge reads reports made elsewhere, so nesting
+// is limited and a key given twice refused. Numbers keep the text written.
 #pragma once
 
 #include <cstdint>
