@@ -7,6 +7,7 @@
 // level's kernels or another level's, or (with no name-part) if a kernel of
 // some table at some level is reached by no case.
 #include "checkasm/checkasm.h"
+#include "kernel_tables.h"
 
 #include <algorithm>
 #include <chrono>
@@ -252,7 +253,14 @@ int main(int argc, char** argv) {
                   SimdLevel::Scalar);  // the scalar entry against itself: it must be deterministic
     // Only the whole set of cases must reach every kernel.
     const bool audit = part.empty();
-    const int failures = check(cases, tables, levels, rowSeed, audit);
+    int failures = check(cases, tables, levels, rowSeed, audit);
+    for (const char* kernels : {KIVREL_SOURCE_KERNEL_TABLES}) {
+        if (std::any_of(tables.begin(), tables.end(),
+                        [kernels](const KernelTableView& t) { return t.kernels == kernels; }))
+            continue;
+        std::printf("%-32s FAILED: a table of the sources no case audits\n", kernels);
+        ++failures;
+    }
     if (!audit) std::printf("cases chosen by name: not every kernel's check was asked for\n");
     if (failures != 0)
         std::printf("%d FAILED; rerun with: kivrel_checkasm --seed %u%s%s\n", failures, seed,

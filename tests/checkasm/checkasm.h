@@ -47,6 +47,7 @@ struct KernelSlot {
 };
 struct KernelTableView {
     std::string name;
+    std::string kernels;  // the set's type, as its KernelTable names it
     std::function<std::vector<KernelSlot>(SimdLevel level)> setAt;
 };
 // A set's kernels by name, every member of `Kernels` named (a set is

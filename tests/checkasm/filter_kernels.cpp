@@ -233,29 +233,29 @@ std::vector<KernelTableView> filterKernelTables() {
     const auto inst = recordFor(DisplayMode::Histograms);
     const auto hotInst = recordFor(DisplayMode::HotPixel);
     return {
-        {"video",
+        {"video", "VideoRowKernels",
          [](SimdLevel l) {
              const VideoRowKernels& k = videoRowKernels(l);
              return slotsOf<VideoRowKernels>({KIVREL_SLOT(k, mask), KIVREL_SLOT(k, grey)});
          }},
-        {"waveform",
+        {"waveform", "WaveformKernels",
          [](SimdLevel l) {
              const WaveformKernels& k = waveformKernels(l);
              return slotsOf<WaveformKernels>({KIVREL_SLOT(k, count), KIVREL_SLOT(k, draw)});
          }},
-        {"vectorscope",
+        {"vectorscope", "VectorscopeRowKernels",
          [](SimdLevel l) {
              const VectorscopeRowKernels& k = vectorscopeRowKernels(l);
              return slotsOf<VectorscopeRowKernels>({KIVREL_SLOT(k, offsets)});
          }},
-        {"levels",
+        {"levels", "LevelWordKernels",
          [inst](SimdLevel l) {
              LevelWordSource src;
              const LevelWordKernels& k = levelWordKernels(*inst, l, src);
              return slotsOf<LevelWordKernels>(
                  {KIVREL_SLOT(k, levels), KIVREL_SLOT(k, levelsAndExtremes), KIVREL_SLOT(k, countPairs)});
          }},
-        {"hot",
+        {"hot", "HotPixelKernels",
          [hotInst](SimdLevel l) {
              HotRowSource src;
              const HotPixelKernels& k = hotPixelKernels(*hotInst, l, src);

@@ -66,7 +66,7 @@ std::vector<KernelCase> hostKernelCases(uint32_t seed) {
 }
 
 std::vector<KernelTableView> hostKernelTables() {
-    return {{"yuv", [](SimdLevel l) {
+    return {{"yuv", "YuvRowKernels", [](SimdLevel l) {
                  const YuvRowKernels k = {yuvRowKernel(l)};
                  return slotsOf<YuvRowKernels>({KIVREL_SLOT(k, row)});
              }}};
