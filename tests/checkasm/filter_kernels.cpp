@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "measure/hot_kernels.h"
+#include "measure/level_pairs.h"
 #include "measure/level_words.h"
 #include "measure/luma_form.h"
 #include "modes/vectorscope_kernels.h"
@@ -52,7 +53,7 @@ void addVideoCases(std::vector<KernelCase>& cases) {
     cases.push_back({"video.mask", [](SimdLevel level, const CheckRows& rows, Out* out) {
                          const VideoRowKernels& k = videoRowKernels(level);
                          eachRow(rows, out, [&k](const uint32_t* in, uint32_t* o, int32_t n) {
-                             k.mask(in, o, n, kSomeChannels);
+                             ran(k.mask)(in, o, n, kSomeChannels);
                          });
                      }});
     cases.push_back({"video.grey", [inst, form](SimdLevel level, const CheckRows& rows, Out* out) {
@@ -60,7 +61,7 @@ void addVideoCases(std::vector<KernelCase>& cases) {
                          // Any offset: the sum wraps modulo 2^32 in every set alike.
                          const uint32_t offsetGrey = static_cast<uint32_t>(inst->lumaOffset - 7) * 0x010101u;
                          eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                             k.grey(form, offsetGrey, in, o, n);
+                             ran(k.grey)(form, offsetGrey, in, o, n);
                          });
                      }});
 }
@@ -85,7 +86,7 @@ void addVectorscopeCases(std::vector<KernelCase>& cases) {
                              DotPlacement at = place;
                              at.lumaOffset = offset;
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                                 k.offsets(at, in, reinterpret_cast<int32_t*>(o), n);
+                                 ran(k.offsets)(at, in, reinterpret_cast<int32_t*>(o), n);
                              });
                          }});
     }
@@ -109,15 +110,15 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
              Out frame(static_cast<size_t>(kLevels) * kWaveformBlock);
              for (int32_t x0 = 0; x0 + kWaveformBlock <= rows.w; x0 += kWaveformBlock) {
                  *held = {};
-                 k.count(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
-                         rows.h, counts);
+                 ran(k.count)(form, rows.row(0) + x0, rows.pitch * static_cast<ptrdiff_t>(sizeof(uint32_t)),
+                              rows.h, counts);
                  const WaveformCount* flat = &counts[0][0][0];
                  if (out) out->insert(out->end(), flat, flat + kWaveformCells);
                  for (int ch = 0; ch < kChannelCount; ++ch) {
                      for (size_t i = 0; i < frame.size(); ++i) frame[i] = rows.words[i % rows.words.size()];
                      // Every level upwards, as a full panel reads them.
-                     k.draw(counts, ch, 0, 1, kLevels, frame.data(),
-                            kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
+                     ran(k.draw)(counts, ch, 0, 1, kLevels, frame.data(),
+                                 kWaveformBlock * static_cast<ptrdiff_t>(sizeof(uint32_t)), kByteMasks[ch]);
                      if (out) out->insert(out->end(), frame.begin(), frame.end());
                  }
                  if (out) out->insert(out->end(), flat, flat + kWaveformCells);
@@ -128,11 +129,11 @@ void addWaveformCases(std::vector<KernelCase>& cases) {
 // The records the measure kernels read: as the histograms and the hot pixel
 // scan prepare them, and with random settings as every display leaves them
 // (what a script that switches the display afterwards hands the kernels).
-std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> measureRecords() {
+std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> measureRecords(uint32_t seed) {
     std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> records = {
         {recordFor(DisplayMode::Histograms), ".histograms"}, {recordFor(DisplayMode::HotPixel), ".hotpixel"}};
     constexpr int kRandomRecords = 4;  // per display
-    TestRng rng{9001};
+    TestRng rng{seed};
     for (DisplayMode mode : kModes) {
         for (int trial = 0; trial < kRandomRecords; ++trial) {
             ScopeSettings s = randomSettings(rng, mode);
@@ -144,15 +145,15 @@ std::vector<std::pair<std::shared_ptr<const ScopeInstance>, std::string>> measur
     return records;
 }
 
-void addMeasureCases(std::vector<KernelCase>& cases) {
-    for (const auto& record : measureRecords()) {
+void addMeasureCases(std::vector<KernelCase>& cases, uint32_t seed) {
+    for (const auto& record : measureRecords(seed)) {
         const std::shared_ptr<const ScopeInstance> inst = record.first;
         const std::string& display = record.second;
         cases.push_back({"levels.words" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                              LevelWordSource src;
                              const LevelWordKernels& k = levelWordKernels(*inst, level, src);
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                                 k.levels(src, in, o, n);
+                                 ran(k.levels)(src, in, o, n);
                              });
                          }});
         cases.push_back(
@@ -161,19 +162,35 @@ void addMeasureCases(std::vector<KernelCase>& cases) {
                  const LevelWordKernels& k = levelWordKernels(*inst, level, src);
                  uint32_t lowest = ~0u, highest = 0;
                  eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                     k.levelsAndExtremes(src, in, o, n, lowest, highest);
+                     ran(k.levelsAndExtremes)(src, in, o, n, lowest, highest);
                  });
                  if (out) out->push_back(lowest);
                  if (out) out->push_back(highest);
              }});
+        // The pair tables' cells and the carries of cells that wrapped,
+        // counted row by row into one set as a frame's rows are.
+        cases.push_back({"levels.pairs" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
+                             LevelWordSource src;
+                             const LevelWordKernels& k = levelWordKernels(*inst, level, src);
+                             const auto set = std::make_unique<LevelPairSet>();  // 128 KiB: off the stack
+                             *set = {};
+                             LevelCounts counts = {};
+                             for (int32_t y = 0; y < rows.h; ++y)
+                                 ran(k.countPairs)(src, rows.row(y), rows.w, *set, counts);
+                             if (!out) return;
+                             const uint8_t* cells = &set->cells[0][0];
+                             out->insert(out->end(), cells, cells + sizeof set->cells);
+                             const uint32_t* flat = &counts[0][0];
+                             out->insert(out->end(), flat, flat + sizeof counts / sizeof *flat);
+                         }});
         cases.push_back({"hot.decide" + display, [inst](SimdLevel level, const CheckRows& rows, Out* out) {
                              HotRowSource src;
                              const HotPixelKernels& k = hotPixelKernels(*inst, level, src);
                              std::vector<int32_t> hot(static_cast<size_t>(rows.w));
                              eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
-                                 const int32_t found = k.decide(src, in, o, n, hot.data());
+                                 const int32_t found = ran(k.decide)(src, in, o, n, hot.data());
                                  if (out) out->insert(out->end(), hot.begin(), hot.begin() + found);
-                                 if (out) out->push_back(static_cast<uint32_t>(k.count(src, in, n)));
+                                 if (out) out->push_back(static_cast<uint32_t>(ran(k.count)(src, in, n)));
                              });
                          }});
     }
@@ -191,20 +208,58 @@ void addMeasureCases(std::vector<KernelCase>& cases) {
                          eachRow(rows, out, [&](const uint32_t* in, uint32_t* o, int32_t n) {
                              for (int32_t x = 0; x < n; ++x)
                                  local[x] = (in[x] & kWithinCell) | (in[x - x % kRun] & ~kWithinCell);
-                             const int32_t found = k.decide(src, local.data(), o, n, hot.data());
+                             const int32_t found = ran(k.decide)(src, local.data(), o, n, hot.data());
                              if (out) out->insert(out->end(), hot.begin(), hot.begin() + found);
-                             if (out) out->push_back(static_cast<uint32_t>(k.count(src, local.data(), n)));
+                             if (out)
+                                 out->push_back(static_cast<uint32_t>(ran(k.count)(src, local.data(), n)));
                          });
                      }});
 }
 
 }  // namespace
 
-std::vector<KernelCase> filterKernelCases() {
+std::vector<KernelCase> filterKernelCases(uint32_t seed) {
     std::vector<KernelCase> cases;
     addVideoCases(cases);
     addWaveformCases(cases);
     addVectorscopeCases(cases);
-    addMeasureCases(cases);
+    addMeasureCases(cases, seed);
     return cases;
+}
+
+// The measure tables are reached through records the vector sets are
+// chosen for (the runner fails a vector level that resolves to the scalar set).
+std::vector<KernelTableView> filterKernelTables() {
+    const auto inst = recordFor(DisplayMode::Histograms);
+    const auto hotInst = recordFor(DisplayMode::HotPixel);
+    return {
+        {"video", "VideoRowKernels",
+         [](SimdLevel l) {
+             const VideoRowKernels& k = videoRowKernels(l);
+             return slotsOf<VideoRowKernels>({KIVREL_SLOT(k, mask), KIVREL_SLOT(k, grey)});
+         }},
+        {"waveform", "WaveformKernels",
+         [](SimdLevel l) {
+             const WaveformKernels& k = waveformKernels(l);
+             return slotsOf<WaveformKernels>({KIVREL_SLOT(k, count), KIVREL_SLOT(k, draw)});
+         }},
+        {"vectorscope", "VectorscopeRowKernels",
+         [](SimdLevel l) {
+             const VectorscopeRowKernels& k = vectorscopeRowKernels(l);
+             return slotsOf<VectorscopeRowKernels>({KIVREL_SLOT(k, offsets)});
+         }},
+        {"levels", "LevelWordKernels",
+         [inst](SimdLevel l) {
+             LevelWordSource src;
+             const LevelWordKernels& k = levelWordKernels(*inst, l, src);
+             return slotsOf<LevelWordKernels>(
+                 {KIVREL_SLOT(k, levels), KIVREL_SLOT(k, levelsAndExtremes), KIVREL_SLOT(k, countPairs)});
+         }},
+        {"hot", "HotPixelKernels",
+         [hotInst](SimdLevel l) {
+             HotRowSource src;
+             const HotPixelKernels& k = hotPixelKernels(*hotInst, l, src);
+             return slotsOf<HotPixelKernels>({KIVREL_SLOT(k, decide), KIVREL_SLOT(k, count)});
+         }},
+    };
 }

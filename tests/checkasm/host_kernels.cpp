@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "input/yuv_rows.h"
+#include "input/yuv_rows_kernels.h"
 #include "support/rng.h"
 
 namespace {
@@ -33,14 +34,15 @@ std::shared_ptr<YuvTables> randomTables(uint32_t seed, bool onLine) {
 
 }  // namespace
 
-std::vector<KernelCase> hostKernelCases() {
+std::vector<KernelCase> hostKernelCases(uint32_t seed) {
     std::vector<KernelCase> cases;
+    TestRng seeds{seed};
     for (const bool onLine : {true, false}) {
-        const auto tables = randomTables(onLine ? 5 : 6, onLine);
+        const auto tables = randomTables(seeds.next(), onLine);
         cases.push_back(
             {std::string("yuv.row") + (onLine ? ".line" : ".table"),
              [tables](SimdLevel level, const CheckRows& rows, std::vector<uint32_t>* out) {
-                 const YuvRowKernel kernel = yuvRowKernel(level);
+                 const YuvRowKernel kernel = ran(yuvRowKernel(level));
                  // The words' bytes are Y; their high bits Cb's and Cr's distances, every fine level.
                  const int32_t w = rows.w;
                  constexpr uint32_t kDistances = 2 * kFineMiddle;
@@ -61,4 +63,11 @@ std::vector<KernelCase> hostKernelCases() {
              }});
     }
     return cases;
+}
+
+std::vector<KernelTableView> hostKernelTables() {
+    return {{"yuv", "YuvRowKernels", [](SimdLevel l) {
+                 const YuvRowKernels k = {yuvRowKernel(l)};
+                 return slotsOf<YuvRowKernels>({KIVREL_SLOT(k, row)});
+             }}};
 }

@@ -8,16 +8,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
+#include "cli/support/process_wait.h"
 #include "options/parse.h"
 #include "play/play_options.h"
 #include "report/report_options.h"
@@ -111,7 +110,7 @@ TEST_F(Messages, AnInterruptedReportNamesTheSignal) {
         Child child = spawnKivrel({"report", "in.nut", "-o", "report.csv"}, dir_, false);
         const int feed = ::open(path("in.nut").c_str(), O_WRONLY);
         ASSERT_EQ(::write(feed, nut.data(), nut.size()), static_cast<ssize_t>(nut.size()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(waitUntilIdle(child.pid)) << "never waited for more input";
         ::kill(child.pid, sig);
         EXPECT_EQ(child.wait(), 128 + sig);
         ::close(feed);

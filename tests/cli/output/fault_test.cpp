@@ -254,7 +254,19 @@ TEST_F(Faults, KillNineLeavesTheTargetAndTheNextRunSweepsUp) {
             if (n.rfind(".out.mkv.kivrel-", 0) == 0) stale = n;
     }
     ASSERT_FALSE(stale.empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // some frames in it
+    // Some frames in it: written once, then again, past what the first
+    // write (the container's header, or a first buffer of frames) held.
+    std::error_code ec;
+    uintmax_t first = 0;
+    for (int i = 0; i < 500; ++i) {
+        const uintmax_t size = fs::file_size(path(stale), ec);
+        if (ec) break;
+        if (first == 0) first = size;
+        if (first != 0 && size > first) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(ec) << ec.message();
+    ASSERT_GT(fs::file_size(path(stale)), first) << "the run never wrote past its first write";
     ::kill(c.pid, SIGKILL);
     EXPECT_EQ(c.wait(), 128 + SIGKILL);
     c.takeErr();
