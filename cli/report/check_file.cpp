@@ -328,12 +328,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     constexpr int kBrightest = kWorstMeasureCount;
     Kept kept[kWorstMeasureCount + 1];
     auto valueOf = [](const FrameNumbers& f, int measure) {
-        switch (measure) {
-        case kWorstHot: return f.hotPixels;
-        case kWorstBelow16: return f.below16;
-        case kWorstAbove235: return f.above235;
-        default: return static_cast<int64_t>(f.highest[kLuma]) + 1;
-        }
+        return measure < kWorstMeasureCount ? kWorstMeasures[measure]->field.get(f)
+                                            : static_cast<int64_t>(f.highest[kLuma]) + 1;
     };
     FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
     MissingFrames missing(info, o.start.atBeginning(), out.missing);
@@ -400,14 +396,14 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // One figure per frame, for the measures a rule looks at.
     std::vector<int> shown;
     for (int m = 0; m < kWorstMeasureCount; ++m) {
-        const bool judged = m == kWorstHot || options.rules.studioRange;
+        const bool judged = !kWorstMeasures[m]->rangeMeasure || options.rules.studioRange;
         if (!judged || kept[m].index < 0 ||
             std::find(shown.begin(), shown.end(), kept[m].index) != shown.end())
             continue;
         shown.push_back(kept[m].index);
         out.figures.emplace_back();
         if (Status s = renderFigure(instances, kept[m], region, out.frames[kept[m].index],
-                                    kWorstMeasureNames[m], out.figures.back());
+                                    kWorstMeasures[m]->worstName, out.figures.back());
             !s.ok())
             return s;
     }

@@ -2,6 +2,7 @@
 // rules make of them. Filled by checkFile, read by the writers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "monitor/crop_expr.h"
 #include "options/options.h"
 #include "report/percent_limit.h"
+#include "report/report_columns.h"
 
 // Code values a pixel must keep, in 8-bit terms (fractions allowed, so that
 // deeper sources round to their own nearest code values).
@@ -58,40 +60,6 @@ struct ReportOptions {
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
 };
 
-inline constexpr int kSourceMeasureCount = 6;  // Y, Cb, Cr, R, G, B
-inline constexpr const char* kSourceMeasureKeys[kSourceMeasureCount] = {"y", "cb", "cr", "r", "g", "b"};
-
-// One frame: the filter's own measures (its histograms and hot pixel scan,
-// at its settings) and the source's own luma code values, which the range
-// rule judges.
-struct FrameNumbers {
-    int64_t frame = 0;  // the frame's number in the source
-    double time = 0.0;  // its presentation time, seconds
-    int32_t avd = 0;    // the histograms' "AVD"
-    // Lowest and highest level the histograms see, every pixel counting; channel order.
-    int32_t lowest[kChannelCount] = {};
-    int32_t highest[kChannelCount] = {};
-    int64_t pixels = 0;
-    int64_t hotPixels = 0;
-    // Pixels whose source luma code value is below 16, above 235; the lowest
-    // and highest code value present (-1 without pixels).
-    int64_t below16 = 0, above235 = 0;
-    int32_t sourceLowest = -1, sourceHighest = -1;
-    // The source's Y, Cb, Cr and R, G, B at its own depth, lowest and
-    // highest, and the pixels the range rule finds outside. A source coded
-    // as RGB has its own R, G and B here and -1 for Y, Cb and Cr; one not
-    // measured, -1 throughout.
-    int32_t srcLowest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
-    int32_t srcHighest[kSourceMeasureCount] = {-1, -1, -1, -1, -1, -1};
-    int64_t outside = 0;
-
-    double share(int64_t n) const { return pixels > 0 ? 100.0 * static_cast<double>(n) / pixels : 0.0; }
-    double hotPercent() const { return share(hotPixels); }
-    double below16Percent() const { return share(below16); }
-    double above235Percent() const { return share(above235); }
-    double outsidePercent() const { return share(outside); }
-};
-
 // Frames in a row that break one rule.
 struct TimeRange {
     int64_t firstFrame = 0, lastFrame = 0;
@@ -100,18 +68,12 @@ struct TimeRange {
     double worstPercent = 0.0;
 };
 
-// The measures a report names the worst frame of, in this order.
-enum WorstMeasure : int { kWorstHot = 0, kWorstBelow16, kWorstAbove235, kWorstMeasureCount };
-inline constexpr const char* kWorstMeasureKeys[kWorstMeasureCount] = {"hot_percent", "below16_percent",
-                                                                      "above235_percent"};
-inline constexpr const char* kWorstMeasureNames[kWorstMeasureCount] = {
-    "most hot pixels", "most source luma below 16", "most source luma above 235"};
-// The frame's share of pixels by one of those measures.
-inline double worstMeasurePercent(const FrameNumbers& f, int measure) {
-    return measure == kWorstHot       ? f.hotPercent()
-           : measure == kWorstBelow16 ? f.below16Percent()
-                                      : f.above235Percent();
-}
+// No frame for any worst measure.
+inline constexpr std::array<int, kWorstMeasureCount> kNoWorstFrames = [] {
+    std::array<int, kWorstMeasureCount> none{};
+    none.fill(-1);
+    return none;
+}();
 
 // A frame of the source that has no numbers: decoded damaged and left out
 // (--skip-errors), or lost: the stream holds nothing at its time.
@@ -160,7 +122,7 @@ struct FileReport {
     // Summary.
     int64_t framesWithHot = 0;
     std::vector<TimeRange> hotRanges, rangeRanges;
-    int worst[kWorstMeasureCount] = {-1, -1, -1};  // index into frames; -1: no frame has any
+    std::array<int, kWorstMeasureCount> worst = kNoWorstFrames;  // index into frames; -1: no frame has any
     std::vector<Figure> figures;
     bool breaksHot() const { return !hotRanges.empty(); }
     bool breaksRange() const { return !rangeRanges.empty(); }

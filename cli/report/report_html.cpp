@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cstdio>
 
+#include "report/file_phrases.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
+#include "report/value_text.h"
 
 namespace {
 
@@ -271,7 +273,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
             const double share = worstMeasurePercent(w, m);
-            std::string name = kWorstMeasureNames[m];
+            std::string name = kWorstMeasures[m]->worstName;
             name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
             s += "<tr><td>" + name + "</td><td>frame " + std::to_string(w.frame) + " at " + fixed(w.time, 3) +
                  " s: " + fixed(share, 4) + " %</td></tr>";

@@ -6,9 +6,11 @@
 #include <iterator>
 #include <sstream>
 
+#include "report/file_phrases.h"
 #include "report/json_reader.h"
 #include "report/report_writers.h"
 #include "report/source_measure.h"
+#include "report/value_text.h"
 
 namespace {
 
@@ -17,8 +19,6 @@ using Kind = JsonValue::Kind;
 constexpr double kWholeFrame = 100.0;  // percent
 // A source coded as RGB has its luma judged at 8 bits whatever its depth, as a run judges it.
 constexpr int kRgbLumaBits = 8;
-// A frame's keys: input, frame, time, avd, then each channel's min and max.
-constexpr size_t kFirstExtreme = 4;
 
 // One report being read: every fault names the report and what is wrong.
 class ReportReader {
@@ -130,6 +130,13 @@ ReportRules rulesOf(const ReportReader& r, const JsonValue& rules, Status& s) {
     return out;
 }
 
+// The key of the column that holds the count a ShareOfCount column is the share of.
+std::string countKeyOf(const ReportColumn& share) {
+    for (const ReportColumn& c : kReportColumns)
+        if (c.form == ColumnForm::Count && c.field.get == share.field.get) return c.key;
+    return {};
+}
+
 std::vector<TimeRange> rangesOf(const ReportReader& r, const JsonValue& file, const char* key, Status& s) {
     std::vector<TimeRange> out;
     if (const JsonValue* list = r.member(file, key, Kind::Array, s))
@@ -156,26 +163,22 @@ FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, 
         return f;
     }
     f.pixels = pixels;
-    f.frame = r.integer(v, "frame", s);
-    f.time = r.real(v, "time", s);
-    f.avd = r.integer32(v, "avd", s);
-    for (size_t c = 0; c < kChannelCount; ++c) {
-        f.lowest[c] = r.integer32(v, keys[kFirstExtreme + 2 * c].c_str(), s);
-        f.highest[c] = r.integer32(v, keys[kFirstExtreme + 2 * c + 1].c_str(), s);
+    // Every column the JSON holds, as its kind is read back; the input is the file's own.
+    for (const ReportColumn& c : kReportColumns) {
+        if (!inJson(c)) continue;
+        switch (c.form) {
+        case ColumnForm::Frame: f.frame = r.integer(v, c.key, s); break;
+        case ColumnForm::Time: f.time = r.real(v, c.key, s); break;
+        case ColumnForm::Count: c.field.set(f, r.integer(v, c.key, s)); break;
+        case ColumnForm::Level: c.field.set(f, r.integer32(v, c.key, s)); break;
+        case ColumnForm::Share: c.field.set(f, r.count(v, c.key, pixels, s)); break;
+        case ColumnForm::ShareOfCount:
+            if (s.ok() && percentText(f.share(c.field.get(f))) != v.find(c.key)->text)
+                s = r.fault(std::string(c.key) + " is not " + countKeyOf(c) + "' share of the frame");
+            break;
+        default: break;  // Input, Timecode: the file's
+        }
     }
-    f.hotPixels = r.integer(v, "hot_pixels", s);
-    if (s.ok() && percentText(f.hotPercent()) != v.find("hot_percent")->text)
-        s = r.fault("hot_percent is not hot_pixels' share of the frame");
-    f.below16 = r.count(v, "below16_percent", pixels, s);
-    f.above235 = r.count(v, "above235_percent", pixels, s);
-    f.sourceLowest = r.integer32(v, "source_luma_min", s);
-    f.sourceHighest = r.integer32(v, "source_luma_max", s);
-    for (int m = 0; m < kSourceMeasureCount; ++m) {
-        const std::string key = std::string("src_") + kSourceMeasureKeys[m];
-        f.srcLowest[m] = r.integer32(v, (key + "_min").c_str(), s);
-        f.srcHighest[m] = r.integer32(v, (key + "_max").c_str(), s);
-    }
-    f.outside = r.count(v, "outside_percent", pixels, s);
     return f;
 }
 
@@ -229,7 +232,7 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     }
     if (const JsonValue* worst = r.member(v, "worst", Kind::Object, s))
         for (int m = 0; m < kWorstMeasureCount && s.ok(); ++m) {
-            const JsonValue* w = worst->find(kWorstMeasureKeys[m]);
+            const JsonValue* w = worst->find(kWorstMeasures[m]->key);
             if (w != nullptr && w->kind == Kind::Null) continue;
             const int64_t frame = r.integer(w != nullptr ? *w : JsonValue{}, "frame", s);
             for (size_t i = 0; i < f.frames.size(); ++i)

@@ -67,15 +67,13 @@ std::vector<TimeRange> rangesOf(const FileReport& file, Breaks breaks, Share sha
 void summarise(const ReportRules& rules, FileReport& file) {
     file.framesWithHot = 0;
     for (int& w : file.worst) w = -1;
-    const int64_t FrameNumbers::*counts[kWorstMeasureCount] = {
-        &FrameNumbers::hotPixels, &FrameNumbers::below16, &FrameNumbers::above235};
     for (size_t i = 0; i < file.frames.size(); ++i) {
         const FrameNumbers& f = file.frames[i];
         if (f.hotPixels > 0) ++file.framesWithHot;
         for (int m = 0; m < kWorstMeasureCount; ++m) {
-            const double share = f.share(f.*counts[m]);
-            if (share > 0.0 && (file.worst[m] < 0 || share > file.frames[file.worst[m]].share(
-                                                                 file.frames[file.worst[m]].*counts[m])))
+            const double share = worstMeasurePercent(f, m);
+            if (share > 0.0 &&
+                (file.worst[m] < 0 || share > worstMeasurePercent(file.frames[file.worst[m]], m)))
                 file.worst[m] = static_cast<int>(i);
         }
     }

@@ -1,0 +1,27 @@
+// What every form of the report says about a file as a whole, in the same words.
+#pragma once
+
+#include <string>
+
+#include "report/report_data.h"
+
+// What a file that cannot be read is called, and what a frame without numbers is.
+inline constexpr const char* kUnreadable = "unreadable";
+const char* missingWhy(const MissingFrame& m);  // "damaged" or "lost"
+
+std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks
+std::string assumedText(const FileReport& file);
+// What the report finds about the file as a whole, beyond its frames'
+// numbers ("full-range Y′CbCr: not a broadcast range"), "; " between two;
+// "" for nothing. Every form says it.
+std::string findingsText(const FileReport& file);
+// The range rule as judged on one file: "r103: Y 20-984, RGB 20-984 at 10
+// bits, more than 1 % of a frame".
+std::string rangeRuleText(const RangeRule& rule, const FileReport& file);
+// "92, 8 missing: 2 damaged and left out, 6 lost"
+std::string framesText(const FileReport& file);
+// "400×300 at 760,390 (FFmpeg's crop=400:300:760:390)": the region --crop measured.
+std::string regionText(const CropRegion& region);
+// The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";
+// at most `most` runs, then how many more.
+std::string missingText(const FileReport& file, size_t most);
