@@ -396,7 +396,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // One figure per frame, for the measures a rule looks at.
     std::vector<int> shown;
     for (int m = 0; m < kWorstMeasureCount; ++m) {
-        const bool judged = !kWorstMeasures[m]->rangeMeasure || options.rules.studioRange;
+        const bool judged = kWorstMeasures[m]->worstFor == WorstFor::HotRule || options.rules.studioRange;
         if (!judged || kept[m].index < 0 ||
             std::find(shown.begin(), shown.end(), kept[m].index) != shown.end())
             continue;

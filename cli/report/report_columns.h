@@ -63,6 +63,9 @@ enum class ColumnForm {
     Findings,  // what the report finds about the frame's file (findingsText): the CSV's alone
 };
 
+// The rule a worst frame stands for: the page pictures it only while that rule is judged.
+enum class WorstFor { HotRule, RangeRule };
+
 struct ReportColumn {
     const char* key;  // the CSV header and the JSON key
     ColumnForm form;
@@ -71,7 +74,7 @@ struct ReportColumn {
     // largest share), which the summary and the page print and the JSON
     // keeps under the column's key. Nullptr: no worst frame named.
     const char* worstName = nullptr;
-    bool rangeMeasure = false;  // its worst frame is pictured only while the range rule is judged
+    WorstFor worstFor = WorstFor::HotRule;
 };
 
 // Every column in the CSV's order; the JSON's frames leave out the CSV's alone.
@@ -90,9 +93,10 @@ inline constexpr ReportColumn kReportColumns[] = {
     {"blue_max", ColumnForm::Level, kFieldAt<&FrameNumbers::highest, kBlue>},
     {"hot_pixels", ColumnForm::Count, kField<&FrameNumbers::hotPixels>},
     {"hot_percent", ColumnForm::ShareOfCount, kField<&FrameNumbers::hotPixels>, "most hot pixels"},
-    {"below16_percent", ColumnForm::Share, kField<&FrameNumbers::below16>, "most source luma below 16", true},
+    {"below16_percent", ColumnForm::Share, kField<&FrameNumbers::below16>, "most source luma below 16",
+     WorstFor::RangeRule},
     {"above235_percent", ColumnForm::Share, kField<&FrameNumbers::above235>, "most source luma above 235",
-     true},
+     WorstFor::RangeRule},
     {"source_luma_min", ColumnForm::Level, kField<&FrameNumbers::sourceLowest>},
     {"source_luma_max", ColumnForm::Level, kField<&FrameNumbers::sourceHighest>},
     {"missing", ColumnForm::Missing},
