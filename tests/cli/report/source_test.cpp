@@ -20,7 +20,8 @@ constexpr int kRuleBroken = 3;
 class ReportSource : public CliTest {
 protected:
     bool script(const std::string& args) const {
-        const std::string command = "/usr/bin/python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
+        const std::string command =
+            "/usr/bin/python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
         return std::system(command.c_str()) == 0;
     }
     // Runs a Python check on the test's folder (d); true when it passes.
@@ -429,8 +430,8 @@ assert j['summary']['rules']['area_percent'] == 2.3, j['summary']['rules']
 }
 
 // The worked example of the displays' truncated luma in docs/usage.md,
-// rendered here through the filter's own code: the pixel it names must show the R,
-// G, B and the luma it quotes, so the sentence cannot go stale.
+// rendered here through the filter's own code: the pixel it names must show
+// the R, G, B and the luma it quotes, so the sentence cannot go stale.
 TEST_F(ReportSource, UsageLumaExampleIsWhatTheFilterShows) {
     // The sentence as a reader takes it, however its lines are broken.
     const std::string usage =
