@@ -17,6 +17,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/cli/kivrel.bash DESTINATION share/bash-compl
         RENAME kivrel)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/copyright
         DESTINATION share/doc/kivrel)
+# The pages the README links, under docs/ as in the sources, so that its
+# links hold in the installed copy too.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/usage.md ${PROJECT_SOURCE_DIR}/docs/archives.md
+              ${PROJECT_SOURCE_DIR}/docs/kivrel-report.slurm ${PROJECT_SOURCE_DIR}/docs/bad-input.md
+              ${PROJECT_SOURCE_DIR}/docs/performance.md ${PROJECT_SOURCE_DIR}/docs/development.md
+              ${PROJECT_SOURCE_DIR}/docs/handwritten.md
+        DESTINATION share/doc/kivrel/docs)
 
 # cpack -G DEB in the build folder: kivrel_<version>_amd64.deb, installed
 # under /usr. dpkg-shlibdeps (dpkg-dev) finds the library packages the two

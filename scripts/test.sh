@@ -122,7 +122,8 @@ check_package() {  # build dir
     deb=$(ls "$build"/kivrel_*_"$(dpkg --print-architecture)".deb) || return 1
     local want got depends
     want=$(printf './usr/%s\n' bin/kivrel lib/kivrel/kivrel.so share/bash-completion/completions/kivrel \
-        share/doc/kivrel/README.md share/doc/kivrel/copyright share/man/man1/kivrel.1)
+        share/doc/kivrel/README.md share/doc/kivrel/copyright \
+        share/doc/kivrel/docs/{archives.md,bad-input.md,development.md,handwritten.md,kivrel-report.slurm,performance.md,usage.md} share/man/man1/kivrel.1 | sort)
     got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
     [ "$got" = "$want" ] || { echo "unexpected contents:"; diff <(echo "$want") <(echo "$got"); status=1; }
     depends=$(dpkg-deb -f "$deb" Depends)

@@ -13,7 +13,8 @@ prefix=$scratch/prefix
 
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 want=$(printf '%s\n' bin/kivrel lib/kivrel/kivrel.so share/man/man1/kivrel.1 \
-    share/bash-completion/completions/kivrel share/doc/kivrel/README.md share/doc/kivrel/copyright | sort)
+    share/bash-completion/completions/kivrel share/doc/kivrel/README.md share/doc/kivrel/copyright \
+    share/doc/kivrel/docs/{archives.md,bad-input.md,development.md,handwritten.md,kivrel-report.slurm,performance.md,usage.md} | sort)
 got=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 listed=$(sed "s|^$prefix/||" "$build/install_manifest.txt" | sort)
 status=0

@@ -1,5 +1,5 @@
 // kivrel report --merge: per-file reports made apart (here by GNU parallel,
-// as the README shows) merge into the very CSV and JSON one run writes, and
+// as docs/archives.md shows) merge into the very CSV and JSON one run writes, and
 // reports that do not belong together, or are not reports, are refused.
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
         single.insert(single.begin() + 1, inputs.begin(), inputs.end());
         EXPECT_EQ(run(single).status, 1);  // one file unreadable
     }
-    // The per-file step as the README gives it, two at a time, in any order;
+    // The per-file step as docs/archives.md gives it, two at a time, in any order;
     // each one's status is its own.
     shell("parallel --will-cite -j2 'mkdir -p qc/{//} && " + kivrel +
           " report {} --rule r103 --max-hot 0.5 --fail-on range -o qc/{.}.json' ::: one/a.mkv bad.mkv "

@@ -20,7 +20,8 @@ constexpr int kRuleBroken = 3;
 class ReportSource : public CliTest {
 protected:
     bool script(const std::string& args) const {
-        const std::string command = "/usr/bin/python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
+        const std::string command =
+            "/usr/bin/python3 " KIVREL_CLI_TEST_DIR "/report/source_planes.py " + args;
         return std::system(command.c_str()) == 0;
     }
     // Runs a Python check on the test's folder (d); true when it passes.
@@ -428,18 +429,18 @@ assert j['summary']['rules']['area_percent'] == 2.3, j['summary']['rules']
     EXPECT_EQ(run({"report", "area.mkv", "--area", "2.3", "--fail-on", "range", "-frames", "1"}).status, 0);
 }
 
-// The README's worked example of the displays' truncated luma, rendered
-// here through the filter's own code: the pixel it names must show the R,
-// G, B and the luma it quotes, so the sentence cannot go stale.
-TEST_F(ReportSource, ReadmeLumaExampleIsWhatTheFilterShows) {
+// The worked example of the displays' truncated luma in docs/usage.md,
+// rendered here through the filter's own code: the pixel it names must show
+// the R, G, B and the luma it quotes, so the sentence cannot go stale.
+TEST_F(ReportSource, UsageLumaExampleIsWhatTheFilterShows) {
     // The sentence as a reader takes it, however its lines are broken.
-    const std::string readme =
-        std::regex_replace(readFile(KIVREL_CLI_TEST_DIR "/../../README.md"), std::regex(R"(\s+)"), " ");
+    const std::string usage =
+        std::regex_replace(readFile(KIVREL_CLI_TEST_DIR "/../../docs/usage.md"), std::regex(R"(\s+)"), " ");
     const std::regex example(
         R"(Y′CbCr (\d+), (\d+), (\d+) \(BT\.709, limited range, `([^`]*)`\) reaches the filter )"
         R"(as R, G, B (\d+), (\d+), (\d+), whose luma [^=]*= [\d.]+ shows as (\d+)\.)");
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(readme, m, example)) << "the README's example is gone or reworded";
+    ASSERT_TRUE(std::regex_search(usage, m, example)) << "docs/usage.md's example is gone or reworded";
     const auto at = [&](int i) { return std::stoi(m[i].str()); };
     const std::string planes = std::string(64, static_cast<char>(at(1))) +
                                std::string(64, static_cast<char>(at(2))) +
