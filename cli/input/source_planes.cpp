@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "input/colour_standards.h"
 #include "input/fine_chroma.h"
 #include "input/samples_in_place.h"
 
@@ -15,21 +16,6 @@ namespace {
 
 constexpr int kByteBits = 8;
 constexpr int kMaxBits = 16;
-constexpr int kWeightScale = 10000;  // the matrices' weights are given to four decimals
-
-// Luma weights of red and blue, in 1/kWeightScale; green takes the rest.
-struct Weights {
-    int64_t red, blue;
-};
-constexpr Weights kWeights[] = {
-    {2990, 1140},  // BT.601
-    {2126, 722},   // BT.709
-    {2627, 593},   // BT.2020 (non-constant luminance)
-};
-
-// Nominal black, the span from black to white, and the span of each colour
-// difference, at 8 bits; deeper code values scale by 2^(bits - 8).
-constexpr int32_t kNarrowBlack = 16, kNarrowLumaSpan = 219, kNarrowChromaSpan = 224, kChromaZero = 128;
 
 // A sum of weight * (sample - centre) stays within this, so that a
 // numerator never overflows; the margin leaves room for the rounding's 2n + den.
@@ -104,23 +90,24 @@ bool SourceGauge::setUp(int pixelFormat, int32_t width, int32_t height, const So
     // the range tag: a delivery check judges what the file holds, and a
     // full-range file is a finding of its own, not a reason to move the
     // limits. Every weight over one denominator, ySpan * cSpan *
-    // kWeightScale * Kg, in integers.
+    // kLumaWeightScale * Kg, in integers.
     const int64_t scale = int64_t{1} << (n - kByteBits);
     const int64_t top = (int64_t{1} << n) - 1;
-    const int64_t ySpan = kNarrowLumaSpan * scale;
-    const int64_t cSpan = kNarrowChromaSpan * scale;
-    yOrigin_ = static_cast<int32_t>(kNarrowBlack * scale);
-    cOrigin_ = static_cast<int32_t>(kChromaZero * scale);
+    const int64_t ySpan = kLumaCodeSpan * scale;
+    const int64_t cSpan = kChromaCodeSpan * scale;
+    yOrigin_ = static_cast<int32_t>(kLumaBlackCode * scale);
+    cOrigin_ = static_cast<int32_t>(kChromaZeroCode * scale);
     outBlack_ = yOrigin_;
     const int64_t outSpan = ySpan;
-    const Weights& k = kWeights[static_cast<int>(levels.matrix)];
-    const int64_t kg = kWeightScale - k.red - k.blue;
-    const int64_t den = ySpan * cSpan * kWeightScale * kg;
-    const int64_t fromY = outSpan * cSpan * kWeightScale * kg;
-    const int64_t redDiff = 2 * (kWeightScale - k.red), blueDiff = 2 * (kWeightScale - k.blue);
+    // Exact, in 1/kLumaWeightScale.
+    const LumaWeights& weights = lumaWeightsOf(levels.matrix);
+    const int64_t red = weights.red, blue = weights.blue, kg = weights.green();
+    const int64_t den = ySpan * cSpan * kLumaWeightScale * kg;
+    const int64_t fromY = outSpan * cSpan * kLumaWeightScale * kg;
+    const int64_t redDiff = 2 * (kLumaWeightScale - red), blueDiff = 2 * (kLumaWeightScale - blue);
     const Channel whole[3] = {
         {fromY, 0, outSpan * ySpan * redDiff * kg},
-        {fromY, -outSpan * ySpan * k.blue * blueDiff, -outSpan * ySpan * k.red * redDiff},
+        {fromY, -outSpan * ySpan * blue * blueDiff, -outSpan * ySpan * red * redDiff},
         {fromY, outSpan * ySpan * blueDiff * kg, 0},
     };
     // Each channel over its own smallest denominator. Chroma in
