@@ -11,9 +11,10 @@
 #include <type_traits>
 
 #include "input/chroma_siting.h"
+#include "input/colour_standards.h"
 
 constexpr int32_t kFineBits = 3;
-constexpr int32_t kFineMiddle = 128 << kFineBits;
+constexpr int32_t kFineMiddle = kChromaZeroCode << kFineBits;
 // The chroma of deeper sources comes in quarters of a level: as fine as the
 // 16-bit sums here hold (four times 255.75 * 64).
 constexpr int32_t kDeepChromaBits = 2;

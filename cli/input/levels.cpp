@@ -21,7 +21,7 @@ constexpr uint32_t kRgbMask = 0x00FFFFFF;  // of a 0x00RRGGBB word
 constexpr int kColourComponents = 3;       // Y, Cb, Cr: fewer is grey
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
-constexpr double kStudioLevels = 219.0;
+constexpr double kStudioLevels = kLumaCodeSpan;
 
 std::optional<YuvMatrix> taggedMatrix(AVColorSpace space) {
     switch (space) {
@@ -85,8 +85,7 @@ RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, c
 std::string describeLevels(const SourceLevels& source) {
     std::string text;
     if (source.yuv) {
-        constexpr const char* kNames[] = {"BT.601", "BT.709", "BT.2020"};
-        text = std::string(kNames[static_cast<int>(source.matrix)]) +
+        text = std::string(kYuvMatrixNames[static_cast<int>(source.matrix)]) +
                (source.matrixAssumed ? " (untagged)" : "") +
                (source.fullRange ? ", full range" : ", limited range") +
                (source.rangeAssumed ? " (untagged)" : "");
@@ -106,10 +105,9 @@ LevelConverter::~LevelConverter() {
 }
 
 void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
-    constexpr double kKr[] = {0.299, 0.2126, 0.2627}, kKb[] = {0.114, 0.0722, 0.0593};
-    const double kr = kKr[static_cast<int>(levels.matrix)], kb = kKb[static_cast<int>(levels.matrix)];
-    const double kg = 1.0 - kr - kb;
-    constexpr double kMaxLevel = 255.0, kBlack = 16.0, kLimitedChroma = 224.0;
+    const LumaWeights& weights = lumaWeightsOf(levels.matrix);
+    const double kr = weights.kr(), kb = weights.kb();
+    constexpr double kMaxLevel = kFullWhiteCode, kBlack = kLumaBlackCode, kLimitedChroma = kChromaCodeSpan;
     const bool studio = out == RgbLevels::Studio && !levels.fullRange;
     // Normalised Y' = (Y - yFloor) / ySpan, Pb/Pr = (C - 128) / cSpan; out = lo + span * value.
     const double yFloor = levels.fullRange ? 0.0 : kBlack;
@@ -126,10 +124,10 @@ void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     // Per eighth of a chroma level.
     const double unit = span / cSpan / (1 << kFineBits) * kOne;
     const auto factor = [unit](double weight) { return static_cast<int16_t>(std::lround(weight * unit)); };
-    t.chroma.crRed = factor(2 * (1 - kr));
-    t.chroma.cbBlue = factor(2 * (1 - kb));
-    t.chroma.cbGreen = factor(-2 * (1 - kb) * kb / kg);
-    t.chroma.crGreen = factor(-2 * (1 - kr) * kr / kg);
+    t.chroma.crRed = factor(crToRed(kr));
+    t.chroma.cbBlue = factor(cbToBlue(kb));
+    t.chroma.cbGreen = factor(cbToGreen(kr, kb));
+    t.chroma.crGreen = factor(crToGreen(kr, kb));
     fitLumaLine(t);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "input/chroma_siting.h"
+#include "input/colour_standards.h"
 #include "input/deep_samples.h"
 #include "input/yuv_rows.h"
 #include "pluginhost/status.h"
@@ -19,8 +20,6 @@ extern "C" {
 
 struct SwsContext;
 class SliceWorkers;
-
-enum class YuvMatrix { Bt601, Bt709, Bt2020 };
 
 // What the user says over the stream's tags (--input-matrix, --input-range,
 // --field-order).

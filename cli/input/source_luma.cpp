@@ -7,20 +7,21 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "input/colour_standards.h"
 #include "input/deep_samples.h"
 #include "input/samples_in_place.h"
 
 namespace {
 
 constexpr int kByteBits = 8;
-constexpr int kTopCode = 255;
+constexpr int kTopCode = kFullWhiteCode;
 
 // Full-range RGB to limited-range luma: 16 + 219/255 * (Kr R + Kg G + Kb B),
 // in fixed point with kShift fraction bits.
 constexpr int kShift = 15;
-constexpr int kBlackCode = 16;                // Rec. 709 nominal black
-constexpr double kLumaSpan = 219.0;           // 235 - 16
-constexpr double kKr = 0.2126, kKb = 0.0722;  // Rec. 709 luma weights
+constexpr int kBlackCode = kLumaBlackCode;
+constexpr double kLumaSpan = kLumaCodeSpan;
+constexpr double kKr = lumaWeightsOf(YuvMatrix::Bt709).kr(), kKb = lumaWeightsOf(YuvMatrix::Bt709).kb();
 constexpr int32_t fixedPoint(double v) { return static_cast<int32_t>(v * (1 << kShift) / kTopCode + 0.5); }
 constexpr int32_t kWeightSum = fixedPoint(kLumaSpan);
 constexpr int32_t kWeightR = fixedPoint(kLumaSpan * kKr), kWeightB = fixedPoint(kLumaSpan * kKb);

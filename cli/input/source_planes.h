@@ -15,6 +15,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+// The depths measured: whole bytes up to 16-bit words.
+inline constexpr int kSourceByteBits = 8, kSourceMostBits = 16;
+
 // Bounds a pixel must keep, in the source's code values; a bound that is
 // not judged spans every value.
 struct SourceBounds {

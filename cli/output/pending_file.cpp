@@ -1,9 +1,7 @@
 #include "output/pending_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,12 +12,11 @@
 #include <set>
 
 #include "os/signals.h"
+#include "settings/temp_file.h"
 
 namespace {
 
-constexpr int kTempNameAttempts = 100;
 constexpr int kMaxLinkHops = 40;  // as the kernel's own limit on a path's links
-constexpr mode_t kPermissionBits = 07777;
 constexpr const char* kStdoutDevice = "/dev/stdout";
 constexpr const char* kStdoutAvio = "pipe:1";
 // A temporary name holds kTempTag + pid + "-" + serial (see tempName()).
@@ -83,7 +80,7 @@ Status examine(const std::string& target, const std::string& resolved, const Wri
 }
 
 // The pid in a temporary name of ours, or 0 when `name` is none.
-pid_t tempNameOwner(const char* name) {
+long tempNameOwner(const char* name) {
     const char* tag = name[0] == '.' ? std::strstr(name + 1, kTempTag) : nullptr;
     if (tag == nullptr) return 0;
     for (const char* later; (later = std::strstr(tag + 1, kTempTag)) != nullptr;) tag = later;
@@ -96,22 +93,10 @@ pid_t tempNameOwner(const char* name) {
 }
 
 // A run killed with SIGKILL (or by a power cut) cannot remove its temporary
-// files. The next run writing into the same folder removes those whose
-// process is gone; one whose pid is alive again belongs to someone else now
-// and stays. Once per folder and run.
-void removeDeadTemporaries(const std::string& dir) {
+// files: the next run writing into the same folder does, once per folder and run.
+void sweepFolderOnce(const std::string& dir) {
     static std::set<std::string> swept;
-    if (!swept.insert(dir).second) return;
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (d == nullptr) return;
-    while (const dirent* e = ::readdir(d)) {
-        const pid_t owner = tempNameOwner(e->d_name);
-        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-        struct stat st {};
-        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(::dirfd(d), e->d_name, 0);
-    }
-    ::closedir(d);
+    if (swept.insert(dir).second) removeDeadTemporaries(dir.c_str(), tempNameOwner);
 }
 
 // The longest name a file in `dir` may have: a temporary name must fit
@@ -186,30 +171,28 @@ Status PendingFile::create(const std::string& target, const WriterSettings& sett
     }
     const std::string dir = folderOf(resolved_);
     const std::string base = resolved_.substr(dir.size());
-    removeDeadTemporaries(dir);
+    sweepFolderOnce(dir);
     static int counter = 0;
     const size_t nameMax = longestName(dir);
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::string name = dir + tempName(base, counter++, nameMax);
+    std::string name;
+    const auto nextName = [&] {
+        name = dir + tempName(base, counter++, nameMax);
         registerTempFile(name);  // before it exists, so no crash can miss it
-        // 0666 less the umask: a new file gets the usual permissions.
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            // A replaced file keeps its permissions.
-            const bool kept = found != Found::File || ::fchmod(fd, mode) == 0;
-            const int err = errno;
-            ::close(fd);
-            temp_ = name;
-            replaces_ = found == Found::File;
-            if (!kept)
-                return Status::fail("cannot keep the permissions of " + target + ": " + std::strerror(err));
-            return {};
-        }
-        const int err = errno;
-        unregisterTempFile(name);
-        if (err != EEXIST) return Status::fail("cannot write " + target + ": " + std::strerror(err));
-    }
-    return Status::fail("cannot write " + target + ": no free temporary name beside it");
+        return name.c_str();
+    };
+    int fd = -1;
+    const int made = createTemporary(
+        nextName, [](const char* dropped) { unregisterTempFile(dropped); }, fd);
+    if (made == EEXIST) return Status::fail("cannot write " + target + ": no free temporary name beside it");
+    if (made != 0) return Status::fail("cannot write " + target + ": " + std::strerror(made));
+    // A replaced file keeps its permissions.
+    const bool kept = found != Found::File || ::fchmod(fd, mode) == 0;
+    const int err = errno;
+    ::close(fd);
+    temp_ = name;
+    replaces_ = found == Found::File;
+    if (!kept) return Status::fail("cannot keep the permissions of " + target + ": " + std::strerror(err));
+    return {};
 }
 
 Status PendingFile::commit(bool flushed) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "filter/one_run_store.h"
+#include "input/colour_standards.h"
 #include "options/stored_defaults.h"
 #include "os/paths.h"
 #include "os/signals.h"
@@ -24,8 +25,9 @@ constexpr int kIdleWaitMs = 50;            // paused: how often a signal is look
 // whole output is scaled down instead.
 constexpr int32_t kNarrowestFittedPicture = 160;
 constexpr double kRateSmoothing = 0.1;  // weight of the newest frame in the shown rate
-// The hot pixel ceilings H steps through, in IRE.
-constexpr int kCeilings[] = {100, 110, 120};
+// The hot pixel ceilings H steps through, in IRE: white, and two steps above it.
+constexpr int kCeilingStepIre = 10;
+constexpr int kCeilings[] = {kWhiteIre, kWhiteIre + kCeilingStepIre, kWhiteIre + 2 * kCeilingStepIre};
 // The channel sets c steps through: all four, then each alone.
 constexpr int kChannelSets = 1 + kChannelCount;
 

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "input/colour_standards.h"
 #include "input/input.h"
 #include "os/slice_workers.h"
 #include "pluginhost/script_call.h"
@@ -220,8 +221,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     out.h = info.h;
     out.fps = framesPerSecond(info);
     const SourceLevels& lv = info.levels;
-    constexpr const char* kMatrixNames[] = {"BT.601", "BT.709", "BT.2020"};
-    out.matrix = lv.yuv ? kMatrixNames[static_cast<int>(lv.matrix)] : kRgbMatrixName;
+    out.matrix = lv.yuv ? kYuvMatrixNames[static_cast<int>(lv.matrix)] : kRgbMatrixName;
     out.range = lv.yuv && !lv.fullRange ? kLimitedRangeName : kFullRangeName;
     out.matrixAssumed = lv.matrixAssumed;
     out.rangeAssumed = lv.rangeAssumed;

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 
-#include "params/luma.h"
+#include "input/colour_standards.h"
 #include "params/param_stage.h"
 
 namespace {
-
-constexpr int32_t kStudioWhite = 235;  // Rec. 601 nominal white; kStudioBlack is black
 
 // The tally needs the luma rows the histograms get, nothing of their panels.
 void keepGeometry(ScopeInstance&, OutputGeometry&) {}
@@ -57,8 +55,8 @@ void FrameMeter::numbers(const FramePart& whole, FrameNumbers& out) {
         if (source[v] == 0) continue;
         if (out.sourceLowest < 0) out.sourceLowest = v;
         out.sourceHighest = v;
-        if (v < kStudioBlack) out.below16 += source[v];
-        if (v > kStudioWhite) out.above235 += source[v];
+        if (v < kLumaBlackCode) out.below16 += source[v];
+        if (v > kLumaWhiteCode) out.above235 += source[v];
     }
     out.hotPixels = whole.hotPixels;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/settings_vocabulary.h"
+#include "input/colour_standards.h"
 #include "monitor/crop_expr.h"
 #include "options/options.h"
 #include "report/percent_limit.h"
@@ -28,7 +29,8 @@ struct CodeLimits {
 // than `area` of its pixels are.
 struct RangeRule {
     std::string name = "strict";
-    CodeLimits luma{true, 16.0, 235.0}, chroma{true, 16.0, 240.0}, rgb;
+    CodeLimits luma{true, kLumaBlackCode, kLumaWhiteCode},
+        chroma{true, kChromaLowestCode, kChromaHighestCode}, rgb;
     PercentLimit area;
 };
 

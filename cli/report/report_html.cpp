@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "input/colour_standards.h"
 #include "report/file_phrases.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
@@ -19,8 +20,7 @@ constexpr int kPlotRight = kChartWidth - 8;
 constexpr int kPlotTop = 8;
 constexpr int kPlotBottom = kChartHeight - 22;    // room for the time labels
 constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into this many columns at most
-constexpr int kTopLevel = 255;
-constexpr int kStudioBlack = 16, kStudioWhite = 235;
+constexpr int kTopLevel = kFullWhiteCode;
 
 std::string esc(const std::string& text) {
     std::string out;
@@ -126,7 +126,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     std::string s;
     // Average luma.
     s += svgOpen(("avd" + suffix).c_str(), "The filter's average luma (AVD) per frame");
-    s += chartFrame(f, {}, kTopLevel, {kStudioBlack, 128, kStudioWhite}, "");
+    s += chartFrame(f, {}, kTopLevel, {kLumaBlackCode, 128, kLumaWhiteCode}, "");
     std::vector<double> ys;
     for (const Column& c : cols) ys.push_back(yOf(c.avd, kTopLevel));
     s += "<path class=\"avd\" d=\"" + steps(ys, false, true) + "\"/></svg></figure>";
@@ -142,7 +142,7 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
         lower.push_back(yOf(c.lo, kTopLevel));
     }
     s += "<path class=\"band\" d=\"" + steps(upper, false, true) + steps(lower, true, false) + "Z\"/>";
-    for (int level : {kStudioBlack, kStudioWhite}) {
+    for (int level : {kLumaBlackCode, kLumaWhiteCode}) {
         const std::string y = num(yOf(level, kTopLevel));
         s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
              std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"lvl\" x=\"" +

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "input/colour_standards.h"
 #include "report/report_data.h"
 
 bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f) {
@@ -10,11 +11,17 @@ bool breaksHotRule(const ReportRules& rules, const FrameNumbers& f) {
 namespace {
 
 // EBU R 103's allowance: 5 % of the nominal 219 levels below black and above white.
-constexpr double kR103Below = 16.0 - 0.05 * 219.0, kR103Above = 235.0 + 0.05 * 219.0;
+constexpr double kR103Allowance = 0.05;
+constexpr double kR103Below = kLumaBlackCode - kR103Allowance * kLumaCodeSpan,
+                 kR103Above = kLumaWhiteCode + kR103Allowance * kLumaCodeSpan;
 constexpr int32_t kR103AreaPercent = 1;
 
 const RangeRule kNamedRules[] = {
-    {"strict", {true, 16.0, 235.0}, {true, 16.0, 240.0}, {}, PercentLimit{}},
+    {"strict",
+     {true, kLumaBlackCode, kLumaWhiteCode},
+     {true, kChromaLowestCode, kChromaHighestCode},
+     {},
+     PercentLimit{}},
     {"r103",
      {true, kR103Below, kR103Above},
      {},

@@ -9,9 +9,7 @@
 // memory and written back in UTF-16LE with its mark, so that both sides can
 // still read it; text that is not valid UTF-16 is never rewritten, since a
 // lossy rewrite would cost what it holds.
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,12 +24,13 @@
 
 #include "settings/settings_store.h"
 #include "settings/store_file.h"
+#include "settings/temp_file.h"
 
 namespace {
 
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00";
 constexpr char kRootKey[] = "HKEY_CURRENT_USER\\";
-constexpr char kBom[] = "\xEF\xBB\xBF";  // UTF-8 byte-order mark, as editors on Windows save
+constexpr char kBom[] = "\xEF\xBB\xBF";   // UTF-8 byte-order mark, as editors on Windows save
 constexpr char kUtf16Bom[] = "\xFF\xFE";  // UTF-16LE's, as the registry editor exports
 constexpr char kFileName[] = "registry.reg";
 constexpr mode_t kFolderMode = 0700;  // the settings are the user's own
@@ -100,7 +99,7 @@ FileState readWholeFile(const char* path, Bytes& out, mode_t& mode, int& problem
         problem = S_ISDIR(st.st_mode) ? EISDIR : kStoreNotAFile;
         state = FileState::Unreadable;
     }
-    mode = st.st_mode & 07777;
+    mode = st.st_mode & kPermissionBits;
     constexpr size_t kChunk = 4096;
     while (state == FileState::Present) {
         if (!out.reserve(out.size + kChunk)) {
@@ -385,23 +384,6 @@ long tempNameOwner(const char* name) {
     return p > serial && std::strcmp(p, kTempSuffix) == 0 ? pid : 0;
 }
 
-// A save killed part way (SIGKILL, a power cut) cannot remove its temporary
-// file. The next save beside it removes those whose process is gone; one
-// whose pid is alive again may be another save's now, and stays.
-void removeDeadTemporaries(const char* folder) {
-    DIR* d = ::opendir(folder);
-    if (d == nullptr) return;
-    while (const dirent* e = ::readdir(d)) {
-        const long owner = tempNameOwner(e->d_name);
-        if (owner <= 0 || owner == ::getpid() || ::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
-            continue;
-        struct stat st {};
-        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(::dirfd(d), e->d_name, 0);
-    }
-    ::closedir(d);
-}
-
 bool writeAll(int fd, const Bytes& content) {
     for (size_t done = 0; done < content.size;) {
         const ssize_t n = ::write(fd, content.data + done, content.size - done);
@@ -429,19 +411,22 @@ int replaceFile(const char* target, const Bytes& content, bool keepMode, mode_t 
     errno = 0;
     // A file in the way of a folder shows as EEXIST from mkdir; say what it means.
     if (!makeFolders(folder)) return errno != 0 && errno != EEXIST ? errno : ENOTDIR;
-    removeDeadTemporaries(folder);
+    // A save killed part way (SIGKILL, a power cut) cannot remove its
+    // temporary file; the next save beside it does.
+    removeDeadTemporaries(folder, tempNameOwner);
 
     static std::atomic<unsigned> serial{0};
     char temp[kStorePathSize];
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    const auto nextName = [&]() -> const char* {
         const int n = std::snprintf(temp, sizeof temp, "%s/%s%ld-%u%s", folder, kTempPrefix,
                                     static_cast<long>(::getpid()), serial.fetch_add(1), kTempSuffix);
-        if (n < 0 || n >= static_cast<int>(sizeof temp)) return ENAMETOOLONG;
-        fd = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;
-    }
-    if (fd < 0) return EEXIST;
+        return n >= 0 && n < static_cast<int>(sizeof temp) ? temp : nullptr;
+    };
+    int fd = -1;
+    if (const int made = createTemporary(
+            nextName, [](const char*) {}, fd);
+        made != 0)
+        return made;
     // The first failure is the one to tell; later calls only clean up.
     int problem = 0;
     const auto note = [&problem](bool ok) {
