@@ -3,7 +3,7 @@
 #include "core/settings_vocabulary.h"
 #include "os/signals.h"
 #include "pluginhost/script_call.h"
-#include "run/summary_printer.h"
+#include "run/run_counts.h"
 
 namespace {
 
