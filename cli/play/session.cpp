@@ -9,9 +9,8 @@
 namespace {
 
 Status readArgs(FilterInstance& inst, ConfigArgs& args) {
-    ScriptCall call;
     const std::string line = inst.scriptLine();
-    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (!configArgsOfLine(line, args))
         return Status::fail(
             "the filter saves no script line the viewer can read, so its keys cannot change "
             "settings: '" +

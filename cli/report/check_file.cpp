@@ -25,8 +25,7 @@ namespace {
 
 Status argsOf(FilterInstance& inst, ConfigArgs& args) {
     const std::string line = inst.scriptLine();
-    ScriptCall call;
-    if (line.empty() || parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (line.empty() || !configArgsOfLine(line, args))
         return Status::fail("cannot read the filter's settings back from its script line '" + line + "'");
     return {};
 }
