@@ -37,4 +37,32 @@ int64_t Timeline::frameAt(int64_t pts) const {
     return perFrame > 0.0 ? std::llround(static_cast<double>(pts - startPts) / perFrame) : 0;
 }
 
+double Timeline::framesPerSecond() const {
+    return frameRate.den > 0 ? static_cast<double>(frameRate.num) / frameRate.den : 0.0;
+}
+
+double Timeline::secondsOfFrame(int64_t n) const {
+    return (static_cast<double>(startPts) * timeBase.num / timeBase.den) +
+           static_cast<double>(n) * frameRate.den / std::max(frameRate.num, 1);
+}
+
+double Timeline::secondsBeforeFrame(int64_t n) const {
+    constexpr double kHalfFrame = 0.5;
+    return (static_cast<double>(n) - kHalfFrame) * frameRate.den / frameRate.num;
+}
+
+int64_t Timeline::framesStartingWithin(double seconds) const {
+    // More frames than any file holds, yet a count no arithmetic overflows.
+    constexpr double kEndlessFrames = 0x1p62;
+    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
+    const double frames = std::ceil(seconds * framesPerSecond() - kRounding);
+    if (!(frames < kEndlessFrames)) return -1;
+    return std::max<int64_t>(1, static_cast<int64_t>(frames));
+}
+
+int64_t Timeline::framesNear(double seconds) const {
+    if (frameRate.num <= 0 || frameRate.den <= 0) return 1;
+    return std::max<int64_t>(1, std::llround(seconds * frameRate.num / frameRate.den));
+}
+
 void logLine(const std::string& message) { std::fprintf(stderr, "kivrel: %s\n", message.c_str()); }

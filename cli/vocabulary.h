@@ -34,6 +34,20 @@ struct Timeline {
     // The frame's number at the frame rate, counted from the start.
     int64_t frameAt(int64_t pts) const;
 
+    double framesPerSecond() const;  // 0 without a frame rate
+    // Frame n's time from zero (not from the start) at the frame rate.
+    double secondsOfFrame(int64_t n) const;
+    // Half a frame before frame n's time from the start: a seek there lands
+    // on frame n however its timestamp was rounded.
+    double secondsBeforeFrame(int64_t n) const;
+    // The frames `seconds` hold, as -t counts them: those that start before
+    // the time is up, at least one; -1 when more than any file holds (to
+    // the end). Only with a frame rate.
+    int64_t framesStartingWithin(double seconds) const;
+    // About as many frames as `seconds` last, at least one (a viewer's
+    // skip); 1 without a frame rate.
+    int64_t framesNear(double seconds) const;
+
     // Farther than any file reaches, yet far from overflowing a tick count.
     static constexpr int64_t kFarTicks = INT64_MAX / 4;
 };

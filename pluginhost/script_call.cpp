@@ -93,6 +93,11 @@ Status configArgsOf(const ScriptCall& call, ConfigArgs& args) {
     return {};
 }
 
+bool configArgsOfLine(std::string_view line, ConfigArgs& args) {
+    ScriptCall call;
+    return parseScriptCall(line, call) == LineKind::Call && configArgsOf(call, args).ok();
+}
+
 std::string formatConfigLine(const ConfigArgs& args) {
     std::string line(kConfigFunction);
     line += '(';

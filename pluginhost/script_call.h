@@ -30,5 +30,8 @@ bool parseScriptInt(std::string_view text, int& value);
 // The thirteen arguments of a "Config" call, in line order.
 using ConfigArgs = std::array<int, kConfigArgCount>;
 Status configArgsOf(const ScriptCall& call, ConfigArgs& args);
+// The settings a script line holds, read back: false for a line that is
+// not one "Config" call of integers (each caller says why it needed them).
+bool configArgsOfLine(std::string_view line, ConfigArgs& args);
 // "Config(a, b, ...)" as the module writes it.
 std::string formatConfigLine(const ConfigArgs& args);

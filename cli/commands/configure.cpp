@@ -28,9 +28,8 @@ constexpr const char* kModeName = "mode";  // a value the store holds once saved
 
 // The settings with a "Config" line's values in place of their own.
 Status withScriptLine(ScopeSettings& s, const std::string& line) {
-    ScriptCall call;
     ConfigArgs args{};
-    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (!configArgsOfLine(line, args))
         return Status::fail("cannot read the settings back from '" + line + "'");
     int raw[kConfigArgCount];
     std::copy(args.begin(), args.end(), raw);

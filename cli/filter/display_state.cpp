@@ -25,9 +25,8 @@ bool showsPicture(int mode, bool passthru) {
 
 Display currentDisplay(FilterInstance& inst) {
     Display d;
-    ScriptCall call;
     ConfigArgs args{};
-    if (parseScriptCall(inst.scriptLine(), call) == LineKind::Call && configArgsOf(call, args).ok()) {
+    if (configArgsOfLine(inst.scriptLine(), args)) {
         d.known = true;
         d.mode = args[kArgMode];
         d.passthru = args[kArgPassthru] != 0;
@@ -38,10 +37,9 @@ Display currentDisplay(FilterInstance& inst) {
 
 Status currentArgs(FilterInstance& inst, ConfigArgs& args) {
     const std::string current = inst.scriptLine();
-    ScriptCall call;
     if (current.empty())
         return Status::fail("the filter saves no script line, so its settings cannot be set one by one");
-    if (parseScriptCall(current, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (!configArgsOfLine(current, args))
         return Status::fail("cannot read the filter's script line back: '" + current + "'");
     return {};
 }

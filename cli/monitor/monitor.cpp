@@ -60,10 +60,9 @@ size_t fittingWording(const std::vector<std::string>& texts, int32_t width) {
 // The tile's display set over the settings: its mode, or pass-through; a
 // parade's panel with its one channel switched on.
 Status setDisplay(FilterInstance& inst, const MonitorTile& t, int channel) {
-    ScriptCall call;
     ConfigArgs args{};
     const std::string line = inst.scriptLine();
-    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (!configArgsOfLine(line, args))
         return Status::fail(
             "cannot read the filter's script line back, so a monitor cannot set its displays: '" + line +
             "'");

@@ -23,9 +23,8 @@ int setDefaults(const Options& options) {
     ScopeSettings s{};
     loadSettings(s);
     if (hasConfigOverrides(options) || options.maxIre) {
-        ScriptCall call;
         ConfigArgs args{};
-        if (parseScriptCall(scriptLineOf(s), call) != LineKind::Call || !configArgsOf(call, args).ok()) {
+        if (!configArgsOfLine(scriptLineOf(s), args)) {
             logLine("cannot read the stored settings back");
             return kExitFailure;
         }

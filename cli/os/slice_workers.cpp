@@ -1,5 +1,7 @@
 #include "os/slice_workers.h"
 
+#include <algorithm>
+
 namespace {
 
 // Slice k of n over [0, count): rows first..last, the same split every time.
@@ -8,6 +10,11 @@ int32_t sliceStart(int32_t count, int k, int n) {
 }
 
 }  // namespace
+
+int threadsOrCores(int asked) {
+    if (asked > 0) return asked;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 SliceWorkers::SliceWorkers(int threads) {
     for (int k = 1; k < threads; ++k) helpers_.emplace_back([this, k] { help(k); });

@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+// The threads a stage uses when asked for `asked` (-threads): those, or one
+// per core for 0, never fewer than one.
+int threadsOrCores(int asked);
+
 class SliceWorkers {
 public:
     // `threads` in all, the caller's among them; 1: run() works alone.

@@ -9,9 +9,8 @@
 namespace {
 
 Status readArgs(FilterInstance& inst, ConfigArgs& args) {
-    ScriptCall call;
     const std::string line = inst.scriptLine();
-    if (parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (!configArgsOfLine(line, args))
         return Status::fail(
             "the filter saves no script line the viewer can read, so its keys cannot change "
             "settings: '" +
@@ -28,11 +27,8 @@ StartPoint startAt(const Options& options, const SourceInfo& probe, int64_t from
     if (probe.frameRate.num <= 0 || probe.frameRate.den <= 0) {
         p.frame = from;
     } else {
-        // Half a frame early: the frame is the first at or after that time
-        // however its timestamp was rounded.
-        constexpr double kHalfFrame = 0.5;
         p.isTime = true;
-        p.seconds = (static_cast<double>(from) - kHalfFrame) * probe.frameRate.den / probe.frameRate.num;
+        p.seconds = probe.timeline().secondsBeforeFrame(from);
     }
     p.text = std::to_string(from) + "f";
     return p;
@@ -47,7 +43,6 @@ PlaySession::~PlaySession() {
     if (ahead_) ahead_->stop();
     ahead_.reset();
     reading_.reset();
-    if (single_) (void)single_->end();
 }
 
 Status PlaySession::open(const FilterModuleHost& module, const Options& options, int64_t from) {
@@ -74,44 +69,18 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
         if (Status s = openReader(readerName, params, reader_); !s.ok()) return s;
     const SourceInfo& src = reader_->info();
 
-    inst_ = std::make_unique<FilterInstance>(module);
-    {
-        const CallbackScope scope("initProc", -1);
-        if (Status s = configure(*inst_, options); !s.ok()) return s;
-    }
-    if (!options.input.empty())
-        if (Status s = followSource(*inst_, options, src.levels); !s.ok()) return s;
-    if (Status s = readArgs(*inst_, args_); !s.ok()) return s;
-    const Display display = currentDisplay(*inst_);
+    scopes_ = std::make_unique<ScopeRenderer>(module);
+    if (Status s = scopes_->configure(options); !s.ok()) return s;
+    if (Status s = scopes_->followInput(options, src); !s.ok()) return s;
+    if (Status s = readArgs(scopes_->instance(), args_); !s.ok()) return s;
     everyFrame_ = args_[kArgAccum] != 0;
-    if (options.monitor.wanted()) {
-        if (Status s =
-                monitor_.emplace().open(module, options.monitor, tileSetUp(options), display, *reader_, 1);
-            !s.ok())
-            return s;
-        name_ = monitor_->name();
-        const CallbackScope scope("startProc", -1);
-        if (Status s = monitor_->start(); !s.ok()) return s;
-    } else {
-        if (display.known && !display.passthru && !display.rendered())
-            return Status::fail("the settings select display mode " + std::to_string(display.mode) +
-                                ", which the filter does not render");
-        reader_->setRgbLevels(
-            rgbLevelsFor(display.mode, display.passthru, filterStudioRange(*inst_), src.levels));
-        {
-            const CallbackScope scope("paramProc", -1);
-            if (Status s = inst_->prepare(src.w, src.h, options.padPitch); !s.ok()) return s;
-        }
-        name_ = display.name();
-        showsPicture_ = showsPicture(display.mode, display.passthru);
-        const CallbackScope scope("startProc", -1);
-        if (Status s = inst_->start(); !s.ok()) return s;
-        single_ = std::make_unique<ModuleRenderer>(*inst_);
-    }
-    const FrameBuffer& shape = monitor_ ? monitor_->source() : inst_->source();
+    // One frame at a time: the viewer renders what it shows, when it shows it.
+    if (Status s = scopes_->prepare(options, *reader_, 1); !s.ok()) return s;
+    if (Status s = scopes_->start(options, src, 1); !s.ok()) return s;
+    const FrameBuffer& shape = scopes_->source();
     ReadRules rules;
     rules.skipErrors = options.skipErrors;
-    if (monitor_ && monitor_->readsEachFrameTwice()) {
+    if (scopes_->readsEachFrameTwice()) {
         frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
         reading_.emplace(*reader_, rules);
     } else {
@@ -123,12 +92,6 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
 void PlaySession::cancel() {
     if (ahead_) ahead_->stop();
     if (reading_) reading_->cancel();
-}
-
-std::vector<Monitor::PictureArea> PlaySession::pictureAreas() const {
-    if (monitor_) return monitor_->pictureAreas();
-    if (!showsPicture_) return {};
-    return {{{0, 0}, {inst_->output().w(), inst_->output().h()}}};
 }
 
 PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
@@ -145,9 +108,8 @@ PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted)
     }
     if (f.item.kind != SourceItem::Kind::Frame) return f;
     if (!wanted(f.item.meta) && !everyFrame_) return f;
-    FrameRenderer& renderer = monitor_ ? static_cast<FrameRenderer&>(*monitor_) : *single_;
-    renderer.take(0, *frame);
-    if (Status s = renderer.render(0, f.item.meta.number, f.output); !s.ok()) {
+    scopes_->take(0, *frame);
+    if (Status s = scopes_->render(0, f.item.meta.number, f.output); !s.ok()) {
         f.item.kind = SourceItem::Kind::Failed;
         f.item.status = s;
         f.output = nullptr;

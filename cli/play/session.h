@@ -19,6 +19,7 @@
 #include "pluginhost/module_host.h"
 #include "run/read.h"
 #include "run/render.h"
+#include "run/scope_renderer.h"
 
 // A frame read and, unless dropped, rendered.
 struct PlayFrame {
@@ -52,21 +53,19 @@ public:
     // Whether every frame must reach the module (histograms accumulating).
     bool needsEveryFrame() const { return everyFrame_; }
     // What the status line calls the view: the display, or "monitor".
-    const std::string& name() const { return name_; }
+    std::string name() const { return scopes_->name(); }
     // The settings as the module's Config line holds them for one display
     // (a monitor's tiles differ only in what each shows).
     const ConfigArgs& args() const { return args_; }
     // Where the output shows the whole frame: a monitor's picture-shaped
     // tiles, or all of a single such display; none for a scope alone.
-    std::vector<Monitor::PictureArea> pictureAreas() const;
+    std::vector<Monitor::PictureArea> pictureAreas() const { return scopes_->pictureAreas(); }
     // A monitor's: what it would be at another picture size, without opening it again.
-    const Monitor* monitor() const { return monitor_ ? &*monitor_ : nullptr; }
+    const Monitor* monitor() const { return scopes_->monitorTiles(); }
 
 private:
     std::unique_ptr<Reader> reader_;
-    std::unique_ptr<FilterInstance> inst_;
-    std::optional<Monitor> monitor_;
-    std::unique_ptr<ModuleRenderer> single_;
+    std::unique_ptr<ScopeRenderer> scopes_;
     // Decoding on a thread of its own, a few frames ahead, unless a monitor
     // reads each frame again after it (then on this thread, in turn).
     std::optional<ReadAhead> ahead_;
@@ -74,8 +73,6 @@ private:
     std::optional<FrameReading> reading_;
     FrameBuffer frame_;
     bool everyFrame_ = false;
-    bool showsPicture_ = false;  // a single display of the picture itself
-    std::string name_;
     int64_t lastFrame_ = -1;
     ConfigArgs args_{};
 };

@@ -7,9 +7,11 @@
 
 #include "input/colour_standards.h"
 #include "input/input.h"
+#include "input/rotation.h"
 #include "os/slice_workers.h"
 #include "pluginhost/script_call.h"
 #include "report/frame_meter.h"
+#include "report/missing_frames.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
 #include "report/source_measure.h"
@@ -24,8 +26,7 @@ namespace {
 
 Status argsOf(FilterInstance& inst, ConfigArgs& args) {
     const std::string line = inst.scriptLine();
-    ScriptCall call;
-    if (line.empty() || parseScriptCall(line, call) != LineKind::Call || !configArgsOf(call, args).ok())
+    if (line.empty() || !configArgsOfLine(line, args))
         return Status::fail("cannot read the filter's settings back from its script line '" + line + "'");
     return {};
 }
@@ -99,19 +100,6 @@ Status renderFigure(FileInstances& instances, const Kept& kept, const CropRegion
     return hotDone.ok() ? waveDone : hotDone;
 }
 
-constexpr int kQuarterTurn = 90, kHalfTurn = 180, kThreeQuarterTurn = 270;  // degrees clockwise
-
-// The region of the picture as shown, in the decoded picture (w by h as
-// stored) that a turn of `rotation` made it from.
-PlaneWindow storedWindow(const CropRegion& r, int rotation, int32_t w, int32_t h) {
-    switch (rotation) {
-    case kQuarterTurn: return {h - r.x - r.w, h - r.x, r.y, r.y + r.h};
-    case kHalfTurn: return {h - r.y - r.h, h - r.y, w - r.x - r.w, w - r.x};
-    case kThreeQuarterTurn: return {r.x, r.x + r.w, w - r.y - r.h, w - r.y};
-    default: return {r.y, r.y + r.h, r.x, r.x + r.w};
-    }
-}
-
 // The k-th of n shares of the window's rows.
 PlaneWindow shareOf(const PlaneWindow& whole, int k, int n) {
     const int32_t rows = whole.last - whole.first;
@@ -122,60 +110,6 @@ PlaneWindow shareOf(const PlaneWindow& whole, int k, int n) {
 ConstFrame columnsOf(const Frame& rows, const CropRegion& region) {
     return {rows.data + region.x, region.w, rows.h, rows.pitch, rows.pitch - region.w * kBytesPerPixel};
 }
-
-// Frame numbers as FFmpeg counts them: from the stream's start at its frame
-// rate, so that a frame lost on the way does not shift the ones after it.
-int64_t sourceNumber(const SourceInfo& info, int64_t number, int64_t pts) {
-    if (info.still || info.frameRate.num <= 0 || info.timeBase.den <= 0) return number;
-    return info.timeline().frameAt(pts);
-}
-
-// The source's frames between those the report measured: the damaged ones
-// the reading left out (by their times), and the lost ones that left only a
-// gap in the numbering.
-class MissingFrames {
-public:
-    // `fromZero`: a gap before the first frame read counts.
-    MissingFrames(const SourceInfo& info, bool fromZero, std::vector<MissingFrame>& out)
-        : info_(info), next_(fromZero ? 0 : -1), out_(out) {}
-
-    // Before the frame numbered `number`, or at the end (`number` < 0).
-    void before(int64_t number, const std::vector<int64_t>& damagedPts) {
-        if (next_ < 0) next_ = number;
-        std::vector<int64_t> damaged;
-        const auto has = [&](int64_t n) {
-            return std::find(damaged.begin(), damaged.end(), n) != damaged.end();
-        };
-        for (const int64_t pts : damagedPts) {
-            int64_t n = sourceNumber(info_, next_, pts);
-            // A damaged frame's time may be a guess: out of place, it takes the first free number.
-            if (n < next_ || (number >= 0 && n >= number) || has(n))
-                for (n = next_; has(n);) ++n;
-            damaged.push_back(n);
-        }
-        int64_t end = number >= 0 ? number : next_;
-        for (const int64_t n : damaged) end = std::max(end, n + 1);
-        for (int64_t n = next_; n < end; ++n) out_.push_back({n, timeOf(n), has(n)});
-        next_ = std::max(next_, number + 1);
-    }
-    // At the end of an input cut short: the frames it states, from the next
-    // one up to `end`, are lost.
-    void lostUpTo(int64_t end) {
-        for (int64_t n = std::max<int64_t>(next_, 0); n < end; ++n) out_.push_back({n, timeOf(n), false});
-    }
-
-private:
-    double timeOf(int64_t n) const {
-        const Rational& tb = info_.timeBase;
-        const Rational& rate = info_.frameRate;
-        return (static_cast<double>(info_.startPts) * tb.num / tb.den) +
-               static_cast<double>(n) * rate.den / std::max(rate.num, 1);
-    }
-
-    const SourceInfo& info_;
-    int64_t next_;  // the number the next frame should have; < 0: not known yet
-    std::vector<MissingFrame>& out_;
-};
 
 }  // namespace
 
@@ -219,7 +153,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
 
     out.w = info.w;
     out.h = info.h;
-    out.fps = framesPerSecond(info);
+    out.fps = info.timeline().framesPerSecond();
     const SourceLevels& lv = info.levels;
     out.matrix = lv.yuv ? kYuvMatrixNames[static_cast<int>(lv.matrix)] : kRgbMatrixName;
     out.range = lv.yuv && !lv.fullRange ? kLimitedRangeName : kFullRangeName;
@@ -296,9 +230,10 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         // the luma picture holds at full range.
         const AVFrame* decoded = reader->decoded();
         const PlaneWindow window =
-            decoded != nullptr
-                ? shareOf(storedWindow(region, info.rotation, decoded->width, decoded->height), k, n)
-                : PlaneWindow{};
+            decoded != nullptr ? shareOf(storedWindow({info.rotation, decoded->width, decoded->height},
+                                                      region.x, region.y, region.w, region.h),
+                                         k, n)
+                               : PlaneWindow{};
         const bool yPlane = decoded != nullptr && reader->tallySourceLuma(window, lane.part.sourceLuma);
         lane.planes.clear();
         if (planesMeasured)
@@ -343,7 +278,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             skipped = item.skipped;
             missing.before(-1, item.skippedPts);
             // The frames the container states beyond the cut, as far as it tells.
-            const double rate = static_cast<double>(info.frameRate.num) / std::max(info.frameRate.den, 1);
+            const double rate = info.timeline().framesPerSecond();
             if (item.cutShort && info.seconds > 0.0) {
                 int64_t end = std::llround(info.seconds * rate);
                 if (limit >= 0 && first >= 0) end = std::min(end, first + limit);

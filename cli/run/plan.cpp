@@ -3,21 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <thread>
+
+#include "os/slice_workers.h"
 
 namespace {
-
-// More frames than any file holds, yet a count no arithmetic overflows.
-constexpr double kEndlessFrames = 0x1p62;
-
-// Frames in `seconds` at `fps`: those that start before the time is up; -1
-// when that is more than any file holds (a huge -t or -to: to the end).
-int64_t framesIn(double seconds, double fps) {
-    constexpr double kRounding = 1e-6;  // of a frame: a time given to the frame is exact
-    const double frames = std::ceil(seconds * fps - kRounding);
-    if (!(frames < kEndlessFrames)) return -1;
-    return std::max<int64_t>(1, static_cast<int64_t>(frames));
-}
 
 std::string lengthOf(const SourceInfo& info) {
     if (info.seconds < 0.0) return "";
@@ -27,10 +16,6 @@ std::string lengthOf(const SourceInfo& info) {
 }
 
 }  // namespace
-
-double framesPerSecond(const SourceInfo& info) {
-    return info.frameRate.den > 0 ? static_cast<double>(info.frameRate.num) / info.frameRate.den : 0.0;
-}
 
 ReaderParams readerParams(const Options& options, const std::string& path) {
     ReaderParams params;
@@ -48,17 +33,18 @@ ReaderParams readerParams(const Options& options, const std::string& path) {
 }
 
 Status frameLimit(const SourceInfo& info, const Options& options, int64_t& limit) {
-    const double fps = framesPerSecond(info);
+    const Timeline timeline = info.timeline();
+    const double fps = timeline.framesPerSecond();
     limit = options.frames.value_or(-1);
     auto lower = [&limit](int64_t n) {
         if (n >= 0) limit = limit < 0 ? n : std::min(limit, n);
     };
-    if (options.duration && fps > 0.0) lower(framesIn(*options.duration, fps));
+    if (options.duration && fps > 0.0) lower(timeline.framesStartingWithin(*options.duration));
     if (options.endTime && fps > 0.0) {
         const double from =
             options.start.isTime ? options.start.seconds : static_cast<double>(options.start.frame) / fps;
         if (Status s = checkEndAfterStart(options, from); !s.ok()) return s;
-        lower(framesIn(*options.endTime - from, fps));
+        lower(timeline.framesStartingWithin(*options.endTime - from));
     }
     return {};
 }
@@ -101,10 +87,7 @@ ReadRules readRulesFor(const SourceInfo& info, const Options& options, const Pla
     return rules;
 }
 
-int threadsFor(const Options& options) {
-    if (options.threads > 0) return options.threads;
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
+int threadsFor(const Options& options) { return threadsOrCores(options.threads); }
 
 Status noFrames(const SourceInfo& info, const StartPoint& start, int64_t skipped) {
     if (skipped > 0) return Status::fail(info.name + ": every frame is damaged");

@@ -34,9 +34,6 @@ ReadRules readRulesFor(const SourceInfo& info, const Options& options, const Pla
 // Where -t and -to end a clip.
 ReadStop readStopFor(const SourceInfo& info, const Options& options);
 
-// The clip's frames per second, or 0 when unknown.
-double framesPerSecond(const SourceInfo& info);
-
 // Threads for the stages after decoding (-threads; 0: one per core).
 int threadsFor(const Options& options);
 

@@ -12,7 +12,7 @@
 
 #include "os/signals.h"
 #include "run/plan.h"
-#include "run/summary_printer.h"
+#include "run/run_counts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "core/settings_vocabulary.h"
 #include "os/signals.h"
 #include "pluginhost/script_call.h"
-#include "run/summary_printer.h"
+#include "run/run_counts.h"
 
 namespace {
 
@@ -40,11 +40,9 @@ Status ModuleRenderer::render(int k, int64_t number, const FrameBuffer*& output)
 }
 
 bool keepsStateAcrossFrames(FilterInstance& inst) {
-    ScriptCall call;
     ConfigArgs args{};
     // A filter whose settings cannot be read may keep anything.
-    if (parseScriptCall(inst.scriptLine(), call) != LineKind::Call || !configArgsOf(call, args).ok())
-        return true;
+    if (!configArgsOfLine(inst.scriptLine(), args)) return true;
     return args[kArgMode] == static_cast<int>(DisplayMode::Histograms) && args[kArgPassthru] == 0 &&
            args[kArgAccum] != 0;
 }

@@ -1,8 +1,9 @@
 // One run of the command-line host, wired from its stages: load the module
-// (module.h), set up an instance or a monitor, open the input (read.h) and
-// the output (output_name.h), then read, convert, render and write every
-// frame (read.h, convert.h, render.h, write.h) and print the summary
-// (summary_printer.h). Returns the process's exit status.
+// (module.h), set up what renders, one display or a monitor
+// (scope_renderer.h), open the input (read.h) and the output
+// (output_name.h), then read, convert, render and write every frame
+// (read.h, render.h, write.h) and print the summary (summary_printer.h).
+// Returns the process's exit status.
 #pragma once
 
 #include "options/options.h"

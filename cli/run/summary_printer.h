@@ -1,31 +1,15 @@
-// Where a run's time goes (decoding, the filter, encoding) and the one-line
-// summary printed at the end.
+// The one-line summary printed at the end of a run: what it wrote, how
+// many frames, where the time went.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "input/input.h"
 #include "output/output.h"
 #include "pluginhost/frame_buffer.h"
+#include "run/run_counts.h"
 #include "run/verify.h"
-
-struct Timing {
-    using Clock = std::chrono::steady_clock;
-    double decode = 0, filter = 0, encode = 0;  // seconds
-    static double since(Clock::time_point t) {
-        return std::chrono::duration<double>(Clock::now() - t).count();
-    }
-};
-
-struct RunCounts {
-    int64_t frames = 0;
-    int64_t skipped = 0;    // damaged frames left out
-    bool cutShort = false;  // the input ended before its stated length
-    std::string cutAfter;   // then its last good frame: "frame 6 at 0.600 s"
-    bool damaged() const { return skipped > 0 || cutShort; }
-};
 
 struct Summary {
     std::string destination;  // "" for none

@@ -68,3 +68,19 @@ TEST(Rooms, NoRoomIncludesOneAboveIt) {
     }
     EXPECT_GT(checked, 100);  // the sources were found
 }
+
+// Within the run, the stages before the writing know nothing of where the
+// frames go: the reading and rendering include neither the output room nor
+// the stages and printing that come after them.
+TEST(Rooms, EarlyStagesIncludeNothingOfTheWriting) {
+    const char* const early[] = {"run/read.h", "run/read.cpp", "run/render.h", "run/render.cpp"};
+    const std::regex later(
+        R"re(#include "(output/[a-z_]+\.h|run/(write|summary_printer|output_name)\.h)")re");
+    for (const char* file : early) {
+        SCOPED_TRACE(file);
+        const std::string text = readFile(std::string(KIVREL_CLI_SOURCE_DIR) + "/" + file);
+        ASSERT_FALSE(text.empty()) << "the stage's file is gone: update this list";
+        std::smatch m;
+        EXPECT_FALSE(std::regex_search(text, m, later)) << "includes " << m[0];
+    }
+}
