@@ -9,6 +9,10 @@
 // memory and written back in UTF-16LE with its mark, so that both sides can
 // still read it; text that is not valid UTF-16 is never rewritten, since a
 // lossy rewrite would cost what it holds.
+//
+// The store keeps one file per platform, so this one holds the whole of it,
+// in sections from the bytes up: the file in memory, UTF-16LE, its lines,
+// where it lives and how it is written, then the store's own calls.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

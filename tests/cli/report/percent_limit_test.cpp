@@ -114,7 +114,9 @@ TEST(PercentLimit, ExactlyTheLimitPassesOneMoreBreaks) {
     }
     std::printf("the comparison in doubles misjudged %d of these cases\n", doubleWrong);
     // The cases reach the boundaries that fault catches.
-    if (only == nullptr || *only == '\0') EXPECT_GT(doubleWrong, 0);
+    if (only == nullptr || *only == '\0') {
+        EXPECT_GT(doubleWrong, 0);
+    }
 }
 
 // What the parser takes today and what it refuses: the same forms as a
