@@ -32,10 +32,12 @@ start() {
         sleep 1
     done
 }
+# ended: waits (at most 10 s) for the command to end.
+ended() { for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done; }
 # ends COLS ROWS: runs the command in such a pane to its end.
 ends() {
     start "$1" "$2"
-    for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+    ended
 }
 # open COLS ROWS [TEXT]: starts the probe in a fresh pane and waits for the
 # form (its caption, or TEXT) to show.
@@ -50,20 +52,30 @@ open() {
     return 1
 }
 screen() { tmux -L "$sock" capture-pane -p -t 0; }
-keys() { for k in "$@"; do tmux -L "$sock" send-keys -t 0 "$k"; sleep 0.05; done; }
+# The keys go in as one write, as a fast typist's would: the form must take
+# them in order however they arrive, and what they change is waited for by
+# shows, not by pauses between them.
+keys() { tmux -L "$sock" send-keys -t 0 "$@"; }
 # finish EXPECTED-OUTPUT: waits for the probe and compares what it printed.
 finish() {
-    for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+    ended
     if [ "$(cat "$work/out")" != "$1" ]; then
         fail "expected '$1', got '$(cat "$work/out")'"
     fi
     screen | grep -q "Accumulate" && fail "the form is still on the screen after it ended"
 }
-shows() {  # every text must be on the screen
-    s=$(screen)
-    for t in "$@"; do
-        printf '%s' "$s" | grep -qF -- "$t" || { fail "'$t' is not on the screen"; printf '%s\n' "$s"; }
+# shows TEXT...: every text comes on the screen within 10 s.
+shows() {
+    for _ in $(seq 100); do
+        s=$(screen) missing=""
+        for t in "$@"; do
+            printf '%s' "$s" | grep -qF -- "$t" || { missing=$t; break; }
+        done
+        [ -z "$missing" ] && return 0
+        sleep 0.1
     done
+    fail "'$missing' is not on the screen"
+    printf '%s\n' "$s"
 }
 
 # 80x24: the whole form at once, every control's text, start states of the defaults.
@@ -114,7 +126,7 @@ if [ -n "$kivrel" ]; then
     command="'$kivrel' configure --module '$module'"
     open 80 24 && {
         keys Space Tab Tab Tab Tab Tab Tab Down Enter
-        for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+        ended
         [ "$(cat "$work/status")" = 0 ] || fail "configure, OK: status $(cat "$work/status")"
         next=$("$kivrel" --module "$module" --print-config)
         [ "$next" = "Kivrel [1.5] (Hot Pixel < IRE 110 Change to black>)
@@ -122,7 +134,7 @@ Config(1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1)" ] || fail "configure, OK: the nex
     }
     open 80 24 && {
         keys Space Tab Tab Tab Tab Tab Tab Down Escape
-        for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+        ended
         [ "$(cat "$work/status")" = 1 ] || fail "configure, Escape: status $(cat "$work/status")"
         [ -e "$KIVREL_REGISTRY" ] && fail "configure, Escape: the store was written"
     }
@@ -191,7 +203,7 @@ if [ -n "$kivrel" ]; then
         [ "$store" = "$work/folder" ] || warning=""
         open 80 24 && {
             keys Enter
-            for _ in $(seq 100); do [ -e "$work/done" ] && break; sleep 0.1; done
+            ended
             [ "$(cat "$work/status")" = 1 ] || fail "configure, OK into $store: status $(cat "$work/status")"
             [ "$(cat "$work/out")" = "${warning}kivrel: could not save the defaults to $store ($why)" ] ||
                 fail "configure, OK into $store: $(cat "$work/out")"
