@@ -47,6 +47,17 @@ bool keepsStateAcrossFrames(FilterInstance& inst) {
            args[kArgAccum] != 0;
 }
 
+void renderTaken(FrameRenderer& renderer, int lane, RenderedFrame& frame) {
+    const auto t0 = Timing::Clock::now();
+    const Status s = renderer.render(lane, frame.item.meta.number, frame.output);
+    frame.filterSeconds = Timing::since(t0);
+    if (!s.ok()) {
+        frame.item.kind = SourceItem::Kind::Failed;
+        frame.item.status = s;
+        frame.output = nullptr;
+    }
+}
+
 RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& renderer, int32_t w, int32_t h,
                        ptrdiff_t pitch, int threads)
     : renderer_(renderer) {
@@ -94,13 +105,7 @@ void RenderFlow::runLane(int k) {
             }
             renderer_.take(k, *r.frame);
             ahead_->recycle(r.frame);  // now the buffer the lane had
-            const auto t0 = Timing::Clock::now();
-            Status s = renderer_.render(k, r.item.meta.number, done.output);
-            done.filterSeconds = Timing::since(t0);
-            if (!s.ok()) {
-                done.item.kind = SourceItem::Kind::Failed;
-                done.item.status = s;
-            }
+            renderTaken(renderer_, k, done);
         }
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -129,14 +134,8 @@ RenderedFrame RenderFlow::next() {
             return done;
         }
         renderer_.take(0, spare_);
-        const auto t0 = Timing::Clock::now();
-        Status s = renderer_.render(0, done.item.meta.number, done.output);
-        done.filterSeconds = Timing::since(t0);
-        if (!s.ok()) {
-            ended_ = true;
-            done.item.kind = SourceItem::Kind::Failed;
-            done.item.status = s;
-        }
+        renderTaken(renderer_, 0, done);
+        if (done.item.kind != SourceItem::Kind::Frame) ended_ = true;
         return done;
     }
     std::unique_lock<std::mutex> lock(mutex_);
