@@ -94,8 +94,8 @@ void PlaySession::cancel() {
     if (reading_) reading_->cancel();
 }
 
-PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
-    PlayFrame f;
+RenderedFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
+    RenderedFrame f;
     FrameBuffer* frame = &frame_;
     if (ahead_) {
         if (held_ != nullptr) ahead_->recycle(held_);
@@ -109,10 +109,6 @@ PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted)
     if (f.item.kind != SourceItem::Kind::Frame) return f;
     if (!wanted(f.item.meta) && !everyFrame_) return f;
     scopes_->take(0, *frame);
-    if (Status s = scopes_->render(0, f.item.meta.number, f.output); !s.ok()) {
-        f.item.kind = SourceItem::Kind::Failed;
-        f.item.status = s;
-        f.output = nullptr;
-    }
+    renderTaken(*scopes_, 0, f);
     return f;
 }

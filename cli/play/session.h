@@ -17,15 +17,10 @@
 #include "monitor/monitor.h"
 #include "options/options.h"
 #include "pluginhost/module_host.h"
+#include "run/pipeline.h"
 #include "run/read.h"
 #include "run/render.h"
 #include "run/scope_renderer.h"
-
-// A frame read and, unless dropped, rendered.
-struct PlayFrame {
-    SourceItem item;
-    const FrameBuffer* output = nullptr;  // null when skipped
-};
 
 class PlaySession {
 public:
@@ -37,9 +32,9 @@ public:
     // Sets up `options`' displays on its input, read from source frame `from` on.
     Status open(const FilterModuleHost& module, const Options& options, int64_t from);
     // The next frame, rendered when `wanted` says so of it (a late frame
-    // is dropped unread by the module), or always when the display needs
-    // every frame.
-    PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
+    // is dropped unread by the module: its output is null), or always when
+    // the display needs every frame.
+    RenderedFrame next(const std::function<bool(const ReadFrame&)>& wanted);
 
     // From another thread than the one reading: the reading stops, a read
     // in progress gives up, and next() then gives the end.
