@@ -62,11 +62,9 @@ private:
     std::unique_ptr<Reader> reader_;
     std::unique_ptr<ScopeRenderer> scopes_;
     // Decoding on a thread of its own, a few frames ahead, unless a monitor
-    // reads each frame again after it (then on this thread, in turn).
-    std::optional<ReadAhead> ahead_;
-    FrameBuffer* held_ = nullptr;  // the read-ahead buffer of the last frame
-    std::optional<FrameReading> reading_;
-    FrameBuffer frame_;
+    // reads each frame again after it (then on this thread, in turn). After
+    // the reader and the instances, so that it ends before them.
+    std::optional<ReadStage> reading_;
     bool everyFrame_ = false;
     int64_t lastFrame_ = -1;
     ConfigArgs args_{};

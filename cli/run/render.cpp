@@ -62,8 +62,7 @@ RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& re
                        ptrdiff_t pitch, int threads)
     : renderer_(renderer) {
     if (threads == 1) {
-        reading_.emplace(reader, rules);
-        spare_ = FrameBuffer(w, h, pitch);
+        reading_.emplace(reader, rules, w, h, pitch, 0);
         return;
     }
     const int lanes = renderer.lanes();
@@ -128,12 +127,13 @@ RenderedFrame RenderFlow::next() {
     if (reading_) {
         RenderedFrame done;
         if (ended_) return done;
-        done.item = reading_->next(spare_);
+        FrameBuffer* frame = nullptr;
+        done.item = reading_->next(frame);
         if (done.item.kind != SourceItem::Kind::Frame) {
             ended_ = true;
             return done;
         }
-        renderer_.take(0, spare_);
+        renderer_.take(0, *frame);
         renderTaken(renderer_, 0, done);
         if (done.item.kind != SourceItem::Kind::Frame) ended_ = true;
         return done;

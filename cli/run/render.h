@@ -82,8 +82,7 @@ private:
 
     FrameRenderer& renderer_;
     // One thread:
-    std::optional<FrameReading> reading_;
-    FrameBuffer spare_;
+    std::optional<ReadStage> reading_;
     bool ended_ = false;
     // Threads:
     std::optional<ReadAhead> ahead_;
