@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "input/levels.h"
+#include "input/rgb_converter.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -44,7 +44,7 @@ void convertFrame(benchmark::State& state, SimdLevel simd, RgbLevels out) {
     levels.matrix = YuvMatrix::Bt709;
     levels.fullRange = false;
     std::vector<uint32_t> rgb(static_cast<size_t>(kWidth) * kHeight);
-    LevelConverter converter(simd);
+    RgbConverter converter(simd);
     for (auto _ : state) {
         if (!converter.convert(*f, levels, out, reinterpret_cast<uint8_t*>(rgb.data()), kWidth * 4).ok()) {
             state.SkipWithError("conversion failed");

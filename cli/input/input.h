@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input/levels.h"
+#include "input/source_levels.h"
 #include "input/source_luma.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
@@ -109,7 +109,7 @@ struct ReaderParams {
     int threads = 0;          // the decoder's (-threads); 0: as many as the machine has
     std::string inputFormat;  // a demuxer or capture device FFmpeg names; empty: guessed from the input
     std::vector<DemuxerOption> demuxerOptions;  // each must be one the demuxer takes
-    bool seek = true;         // a start time seeks; off: decodes from the first frame and drops up to it
+    bool seek = true;  // a start time seeks; off: decodes from the first frame and drops up to it
 };
 
 inline constexpr std::string_view kMediaReaderName = "media";

@@ -249,7 +249,7 @@ Status MediaReader::prepareBands(int64_t number) {
     if (Status s = frameLevels(number, levels); !s.ok()) return s;
     decodedLevels_ = levels;
     for (size_t i = 0; i < bandLevels_.size(); ++i) {
-        LevelConverter& converter = i == 0 ? converter_ : secondConverter_;
+        RgbConverter& converter = i == 0 ? converter_ : secondConverter_;
         if (Status s = converter.prepare(*frame_, levels, bandLevels_[i]); !s.ok())
             return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
         bandByRows_[i] = info_.rotation == 0 && converter.byRows();
@@ -268,7 +268,7 @@ void MediaReader::convertRows(RgbLevels levels, int32_t first, const Frame& rows
         copyRows(bandWhole_[i], first, rows);
         return;
     }
-    const LevelConverter& converter = i == 0 ? converter_ : secondConverter_;
+    const RgbConverter& converter = i == 0 ? converter_ : secondConverter_;
     converter.rows(first, first + rows.h, reinterpret_cast<uint8_t*>(rows.canvasRow(0)),
                    -static_cast<int>(rows.pitch));
 }
@@ -302,8 +302,7 @@ void MediaReader::placeChroma(AVChromaLocation frameSite, bool frameInterlaced, 
     levels.fields = overrides_.fields.value_or(frameInterlaced || streamFields);
 }
 
-Status MediaReader::convert(FrameBuffer& out, int64_t number, LevelConverter& converter,
-                            RgbLevels rgbLevels) {
+Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbConverter& converter, RgbLevels rgbLevels) {
     const AVFrame& f = *frame_;
     SourceLevels levels;
     Status s = frameLevels(number, levels);

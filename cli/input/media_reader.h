@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "input/input.h"
-#include "input/levels.h"
+#include "input/rgb_converter.h"
 #include "input/source_luma.h"
 #include "os/signals.h"
 #include "os/slice_workers.h"
@@ -77,7 +77,7 @@ private:
     // The last seek went past the start point: seeks further back, or,
     // back at the start, asks to start over; false when it asks.
     bool seekFurtherBack();
-    Status convert(FrameBuffer& out, int64_t number, LevelConverter& converter, RgbLevels rgbLevels);
+    Status convert(FrameBuffer& out, int64_t number, RgbConverter& converter, RgbLevels rgbLevels);
     // The levels of the frame decoded last, after checking its size.
     Status frameLevels(int64_t number, SourceLevels& levels) const;
     // Where the chroma sits and whether the frame is two fields: the frame's
@@ -97,11 +97,11 @@ private:
     size_t aheadTaken_ = 0;
     AVFrame* frame_ = nullptr;
     std::unique_ptr<SliceWorkers> workers_;  // share out the conversion's rows
-    LevelConverter converter_;
+    RgbConverter converter_;
     LevelOverrides overrides_;
     RgbLevels rgbLevels_ = RgbLevels::Full;
-    LevelConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
-    SourceLevels decodedLevels_;      // of the frame converted last
+    RgbConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
+    SourceLevels decodedLevels_;    // of the frame converted last
     // In bands: the levels asked for, each with its converter (the two
     // above, in order) or its whole picture.
     static constexpr size_t kMostBandLevels = 2;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "input/chroma_siting.h"
-#include "input/levels.h"
+#include "input/source_levels.h"
 #include "input/source_luma.h"
 
 extern "C" {

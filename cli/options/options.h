@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/settings_vocabulary.h"
-#include "input/levels.h"
+#include "input/source_levels.h"
 #include "monitor/monitor_request.h"
 #include "pluginhost/script_call.h"
 #include "pluginhost/status.h"

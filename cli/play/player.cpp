@@ -151,8 +151,8 @@ bool Player::late(const ReadFrame& meta, bool playing) const {
     return secondsSince(anchor_) > due + frame;
 }
 
-PlayFrame Player::nextFrame(bool playing) {
-    PlayFrame f;
+RenderedFrame Player::nextFrame(bool playing) {
+    RenderedFrame f;
     if (worker_.busy()) {
         worker_.wait();
         f = std::move(ahead_);
@@ -170,7 +170,7 @@ void Player::noteDamage(const SourceItem& item) {
 
 Status Player::settle() {
     if (!worker_.busy()) return {};
-    const PlayFrame f = nextFrame(true);
+    const RenderedFrame f = nextFrame(true);
     switch (f.item.kind) {
     case SourceItem::Kind::Failed: return f.item.status;
     case SourceItem::Kind::End:
@@ -189,7 +189,7 @@ Status Player::settle() {
 }
 
 Status Player::showNext(bool playing) {
-    const PlayFrame f = nextFrame(playing);
+    const RenderedFrame f = nextFrame(playing);
     if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
     if (f.item.kind == SourceItem::Kind::End) {
         ended_ = true;
@@ -252,7 +252,7 @@ Status Player::run() {
     if (Status s = reopen(-1); !s.ok()) return s;
     if (Status s = fitScreen(); !s.ok()) return s;
     // The first frame decides the window's size.
-    const PlayFrame first = session_->next([](const ReadFrame&) { return true; });
+    const RenderedFrame first = session_->next([](const ReadFrame&) { return true; });
     noteDamage(first.item);
     if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;
     if (first.item.kind == SourceItem::Kind::End)

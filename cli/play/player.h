@@ -67,7 +67,7 @@ private:
     // is presented, the worker renders the frame after it.
     Status present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext = false);
     // The next frame: the worker's, when it has one coming, or read now.
-    PlayFrame nextFrame(bool playing);
+    RenderedFrame nextFrame(bool playing);
     // Prints the damage the reading went past, and counts it.
     void noteDamage(const SourceItem& item);
     // Before the main thread acts on the session: the worker's frame,
@@ -116,6 +116,6 @@ private:
     // Renders the next frame while this one is presented. It uses the
     // session (and reads the clock's fields above) only between start() and
     // wait(); declared last, so it has ended before the session goes.
-    PlayFrame ahead_;  // what the worker's job read and rendered
+    RenderedFrame ahead_;  // what the worker's job read and rendered
     RenderWorker worker_;
 };

@@ -39,11 +39,7 @@ StartPoint startAt(const Options& options, const SourceInfo& probe, int64_t from
 // Frames decoded ahead of the one shown: enough to ride over a slow one.
 constexpr int kFramesAhead = 3;
 
-PlaySession::~PlaySession() {
-    if (ahead_) ahead_->stop();
-    ahead_.reset();
-    reading_.reset();
-}
+PlaySession::~PlaySession() = default;
 
 Status PlaySession::open(const FilterModuleHost& module, const Options& options, int64_t from) {
     const std::string_view readerName = options.input.empty() ? kTestCardReaderName : kMediaReaderName;
@@ -80,39 +76,22 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
     const FrameBuffer& shape = scopes_->source();
     ReadRules rules;
     rules.skipErrors = options.skipErrors;
-    if (scopes_->readsEachFrameTwice()) {
-        frame_ = FrameBuffer(shape.w(), shape.h(), shape.pitch());
-        reading_.emplace(*reader_, rules);
-    } else {
-        ahead_.emplace(*reader_, rules, shape.w(), shape.h(), shape.pitch(), kFramesAhead);
-    }
+    reading_.emplace(*reader_, rules, shape.w(), shape.h(), shape.pitch(),
+                     scopes_->readsEachFrameTwice() ? 0 : kFramesAhead);
     return {};
 }
 
 void PlaySession::cancel() {
-    if (ahead_) ahead_->stop();
     if (reading_) reading_->cancel();
 }
 
-PlayFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
-    PlayFrame f;
-    FrameBuffer* frame = &frame_;
-    if (ahead_) {
-        if (held_ != nullptr) ahead_->recycle(held_);
-        const ReadItem r = ahead_->next();
-        f.item = r.item;
-        held_ = r.frame;
-        if (held_ != nullptr) frame = held_;
-    } else {
-        f.item = reading_->next(frame_);
-    }
+RenderedFrame PlaySession::next(const std::function<bool(const ReadFrame&)>& wanted) {
+    RenderedFrame f;
+    FrameBuffer* frame = nullptr;
+    f.item = reading_->next(frame);
     if (f.item.kind != SourceItem::Kind::Frame) return f;
     if (!wanted(f.item.meta) && !everyFrame_) return f;
     scopes_->take(0, *frame);
-    if (Status s = scopes_->render(0, f.item.meta.number, f.output); !s.ok()) {
-        f.item.kind = SourceItem::Kind::Failed;
-        f.item.status = s;
-        f.output = nullptr;
-    }
+    renderTaken(*scopes_, 0, f);
     return f;
 }

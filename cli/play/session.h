@@ -17,15 +17,10 @@
 #include "monitor/monitor.h"
 #include "options/options.h"
 #include "pluginhost/module_host.h"
+#include "run/pipeline.h"
 #include "run/read.h"
 #include "run/render.h"
 #include "run/scope_renderer.h"
-
-// A frame read and, unless dropped, rendered.
-struct PlayFrame {
-    SourceItem item;
-    const FrameBuffer* output = nullptr;  // null when skipped
-};
 
 class PlaySession {
 public:
@@ -37,9 +32,9 @@ public:
     // Sets up `options`' displays on its input, read from source frame `from` on.
     Status open(const FilterModuleHost& module, const Options& options, int64_t from);
     // The next frame, rendered when `wanted` says so of it (a late frame
-    // is dropped unread by the module), or always when the display needs
-    // every frame.
-    PlayFrame next(const std::function<bool(const ReadFrame&)>& wanted);
+    // is dropped unread by the module: its output is null), or always when
+    // the display needs every frame.
+    RenderedFrame next(const std::function<bool(const ReadFrame&)>& wanted);
 
     // From another thread than the one reading: the reading stops, a read
     // in progress gives up, and next() then gives the end.
@@ -67,11 +62,9 @@ private:
     std::unique_ptr<Reader> reader_;
     std::unique_ptr<ScopeRenderer> scopes_;
     // Decoding on a thread of its own, a few frames ahead, unless a monitor
-    // reads each frame again after it (then on this thread, in turn).
-    std::optional<ReadAhead> ahead_;
-    FrameBuffer* held_ = nullptr;  // the read-ahead buffer of the last frame
-    std::optional<FrameReading> reading_;
-    FrameBuffer frame_;
+    // reads each frame again after it (then on this thread, in turn). After
+    // the reader and the instances, so that it ends before them.
+    std::optional<ReadStage> reading_;
     bool everyFrame_ = false;
     int64_t lastFrame_ = -1;
     ConfigArgs args_{};

@@ -16,6 +16,7 @@
 #include "report/report_writers.h"
 #include "report/source_measure.h"
 #include "run/filter_setup.h"
+#include "run/pipeline.h"
 #include "run/plan.h"
 #include "run/read.h"
 #include "settings/script_command.h"
@@ -266,26 +267,21 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         return measure < kWorstMeasureCount ? kWorstMeasures[measure]->field.get(f)
                                             : static_cast<int64_t>(f.highest[kLuma]) + 1;
     };
-    FrameBuffer unused;  // read() leaves it alone: convertRows() gives the rows
     MissingFrames missing(info, o.start.atBeginning(), out.missing);
-    int64_t skipped = 0;  // damaged frames left out
-    int64_t first = -1;   // the number of the first frame measured
-    for (;;) {
-        const SourceItem item = reading.next(unused);
-        for (const std::string& d : item.damage) logLine(d);
-        if (item.kind == SourceItem::Kind::Failed) return item.status;
-        if (item.kind != SourceItem::Kind::Frame) {
-            skipped = item.skipped;
-            missing.before(-1, item.skippedPts);
-            // The frames the container states beyond the cut, as far as it tells.
-            const double rate = info.timeline().framesPerSecond();
-            if (item.cutShort && info.seconds > 0.0) {
-                int64_t end = std::llround(info.seconds * rate);
-                if (limit >= 0 && first >= 0) end = std::min(end, first + limit);
-                missing.lostUpTo(end);
-            }
-            break;
+    int64_t first = -1;  // the number of the first frame measured
+    FunctionSink sink;
+    sink.onEnd = [&](const SourceItem& item) {
+        missing.before(-1, item.skippedPts);
+        // The frames the container states beyond the cut, as far as it tells.
+        const double rate = info.timeline().framesPerSecond();
+        if (item.cutShort && info.seconds > 0.0) {
+            int64_t end = std::llround(info.seconds * rate);
+            if (limit >= 0 && first >= 0) end = std::min(end, first + limit);
+            missing.lostUpTo(end);
         }
+    };
+    sink.onFrame = [&](const RenderedFrame& frame) -> Status {
+        const SourceItem& item = frame.item;
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
         if (first < 0) first = number;
         missing.before(number, item.skippedPts);
@@ -314,7 +310,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         for (const Lane& lane : lanes) planes.add(lane.planes);
         sourceNumbers(planesMeasured ? &gauge : nullptr, planes, whole.sourceLuma, options.rules.range, f);
         out.frames.push_back(f);
-        if (!figures) continue;
+        if (!figures) return {};
         const int index = static_cast<int>(out.frames.size()) - 1;
         for (int m = 0; m <= kBrightest; ++m) {
             const int64_t v = valueOf(f, m);
@@ -323,8 +319,13 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             keepWhole(*reader, lumaLevels, info, kept[m].luma);
             keepWhole(*reader, hotLevels, info, kept[m].hot);
         }
-    }
-    if (out.frames.empty()) return noFrames(info, o.start, skipped);
+        return {};
+    };
+    RunCounts n;
+    Timing t;
+    ReadingSource source(reading);
+    if (Status s = flowFrames(source, sink, n, t); !s.ok()) return s;
+    if (out.frames.empty()) return noFrames(info, o.start, n.skipped);
     noteLimits(options.rules.range, planesMeasured ? gauge.bits() : kRgbLumaBits, planesMeasured, out);
     summarise(options.rules, out);
 

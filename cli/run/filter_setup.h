@@ -2,7 +2,7 @@
 // script's Config lines, then the settings options on top.
 #pragma once
 
-#include "input/levels.h"
+#include "input/source_levels.h"
 #include "monitor/monitor.h"
 #include "options/options.h"
 #include "pluginhost/module_host.h"

@@ -226,6 +226,33 @@ void ReadAhead::stop() {
     thread_.join();
 }
 
+ReadStage::ReadStage(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch,
+                     int ahead) {
+    if (ahead > 0) {
+        ahead_.emplace(reader, rules, w, h, pitch, ahead);
+    } else {
+        reading_.emplace(reader, rules);
+        own_ = FrameBuffer(w, h, pitch);
+    }
+}
+
+SourceItem ReadStage::next(FrameBuffer*& frame) {
+    if (reading_) {
+        frame = &own_;
+        return reading_->next(own_);
+    }
+    ahead_->recycle(held_);
+    ReadItem r = ahead_->next();
+    held_ = r.frame;
+    frame = held_;
+    return std::move(r.item);
+}
+
+void ReadStage::cancel() {
+    if (ahead_) ahead_->stop();
+    if (reading_) reading_->cancel();
+}
+
 Status checkInputFile(const std::string& path, std::optional<FileId>& id) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};  // a pattern, a pipe name ...

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,28 @@ private:
     std::thread thread_;
     std::atomic<bool> done_{false};  // the thread has nothing more to do
     bool ended_ = false;
+};
+
+// The reading as a flow that renders on the caller's thread holds it: in
+// turn on that thread into one buffer of its own, or ahead on a thread of
+// its own into a pool of `ahead` buffers.
+class ReadStage {
+public:
+    // `ahead` 0: on the caller's thread.
+    ReadStage(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch, int ahead);
+    ReadStage(const ReadStage&) = delete;
+    ReadStage& operator=(const ReadStage&) = delete;
+
+    // The next item; with a Frame, `frame` holds it, the caller's until the next call.
+    SourceItem next(FrameBuffer*& frame);
+    // From another thread: a read in progress gives up, and next() then gives the end.
+    void cancel();
+
+private:
+    std::optional<FrameReading> reading_;
+    FrameBuffer own_;
+    std::optional<ReadAhead> ahead_;
+    FrameBuffer* held_ = nullptr;  // the read-ahead buffer handed over last
 };
 
 // What is wrong with an input the libraries would only call unreadable (an

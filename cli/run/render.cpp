@@ -47,12 +47,22 @@ bool keepsStateAcrossFrames(FilterInstance& inst) {
            args[kArgAccum] != 0;
 }
 
+void renderTaken(FrameRenderer& renderer, int lane, RenderedFrame& frame) {
+    const auto t0 = Timing::Clock::now();
+    const Status s = renderer.render(lane, frame.item.meta.number, frame.output);
+    frame.filterSeconds = Timing::since(t0);
+    if (!s.ok()) {
+        frame.item.kind = SourceItem::Kind::Failed;
+        frame.item.status = s;
+        frame.output = nullptr;
+    }
+}
+
 RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& renderer, int32_t w, int32_t h,
                        ptrdiff_t pitch, int threads)
     : renderer_(renderer) {
     if (threads == 1) {
-        reading_.emplace(reader, rules);
-        spare_ = FrameBuffer(w, h, pitch);
+        reading_.emplace(reader, rules, w, h, pitch, 0);
         return;
     }
     const int lanes = renderer.lanes();
@@ -94,13 +104,7 @@ void RenderFlow::runLane(int k) {
             }
             renderer_.take(k, *r.frame);
             ahead_->recycle(r.frame);  // now the buffer the lane had
-            const auto t0 = Timing::Clock::now();
-            Status s = renderer_.render(k, r.item.meta.number, done.output);
-            done.filterSeconds = Timing::since(t0);
-            if (!s.ok()) {
-                done.item.kind = SourceItem::Kind::Failed;
-                done.item.status = s;
-            }
+            renderTaken(renderer_, k, done);
         }
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -123,20 +127,15 @@ RenderedFrame RenderFlow::next() {
     if (reading_) {
         RenderedFrame done;
         if (ended_) return done;
-        done.item = reading_->next(spare_);
+        FrameBuffer* frame = nullptr;
+        done.item = reading_->next(frame);
         if (done.item.kind != SourceItem::Kind::Frame) {
             ended_ = true;
             return done;
         }
-        renderer_.take(0, spare_);
-        const auto t0 = Timing::Clock::now();
-        Status s = renderer_.render(0, done.item.meta.number, done.output);
-        done.filterSeconds = Timing::since(t0);
-        if (!s.ok()) {
-            ended_ = true;
-            done.item.kind = SourceItem::Kind::Failed;
-            done.item.status = s;
-        }
+        renderer_.take(0, *frame);
+        renderTaken(renderer_, 0, done);
+        if (done.item.kind != SourceItem::Kind::Frame) ended_ = true;
         return done;
     }
     std::unique_lock<std::mutex> lock(mutex_);

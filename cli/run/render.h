@@ -16,6 +16,7 @@
 
 #include "filter/frame_renderer.h"
 #include "pluginhost/module_host.h"
+#include "run/pipeline.h"
 #include "run/read.h"
 
 // The module, through its exports: the run's instance in lane 0, and for a
@@ -49,24 +50,20 @@ private:
 // after another by the one instance.
 bool keepsStateAcrossFrames(FilterInstance& inst);
 
-// A rendered frame, or how the stream ended.
-struct RenderedFrame {
-    SourceItem item;  // a render's failure turns a Frame into Failed
-    const FrameBuffer* output = nullptr;
-    double filterSeconds = 0;
-};
+// Renders the frame `renderer` took in `lane` into `frame`, timed; a
+// failure turns the frame into Failed.
+void renderTaken(FrameRenderer& renderer, int lane, RenderedFrame& frame);
 
-class RenderFlow {
+class RenderFlow final : public FrameSource {
 public:
     // `threads` 1: everything on the caller's thread, in turn.
     RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& renderer, int32_t w, int32_t h,
                ptrdiff_t pitch, int threads);
-    ~RenderFlow();  // stop()
+    ~RenderFlow() override;  // stop()
     RenderFlow(const RenderFlow&) = delete;
     RenderFlow& operator=(const RenderFlow&) = delete;
 
-    // The next frame in order; the previous one's output is no longer needed.
-    RenderedFrame next();
+    RenderedFrame next() override;
     // Ends the threads, wherever they are.
     void stop();
 
@@ -85,8 +82,7 @@ private:
 
     FrameRenderer& renderer_;
     // One thread:
-    std::optional<FrameReading> reading_;
-    FrameBuffer spare_;
+    std::optional<ReadStage> reading_;
     bool ended_ = false;
     // Threads:
     std::optional<ReadAhead> ahead_;

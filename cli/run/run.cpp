@@ -10,6 +10,7 @@
 #include "pluginhost/module_host.h"
 #include "run/module.h"
 #include "run/output_name.h"
+#include "run/pipeline.h"
 #include "run/plan.h"
 #include "run/progress.h"
 #include "run/read.h"
@@ -63,22 +64,24 @@ int runPipeline(const Options& options) {
     const FrameBuffer& shape = scopes.source();
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
     RenderFlow flow(*reader, rules, scopes, shape.w(), shape.h(), shape.pitch(), threads);
-    WriteStage run{flow, *writer, verifier ? &*verifier : nullptr, progress, {}, {}};
-    const Status s = processFrames(run);
+    RunCounts n;
+    Timing t;
+    WriteSink sink(*writer, verifier ? &*verifier : nullptr, progress, t);
+    const Status s = flowFrames(flow, sink, n, t);
     flow.stop();
     progress.finish();  // before any message, so the message stands alone
     if (!s.ok() || pendingSignal() != 0) return stopped(options, *writer, s);
 
     // Every instance ended and the output closed before it counts as written.
-    if (run.n.frames == 0) return runFailed(noFrames(info, options.start, run.n.skipped));
+    if (n.frames == 0) return runFailed(noFrames(info, options.start, n.skipped));
     if (verifier)
         if (Status v = verifier->finish(); !v.ok()) return runFailed(v);
     if (Status e = scopes.end(); !e.ok()) return runFailed(e);
     const auto closing = Timing::Clock::now();
     if (Status f = writer->finish(); !f.ok()) return runFailed(f, writer.get());
-    run.t.encode += Timing::since(closing);
+    t.encode += Timing::since(closing);
     if (!options.quiet)
-        printSummary(summaryOf(*writer, *format, verifier ? &*verifier : nullptr, shown, info), run.n,
-                     Timing::since(started), run.t);
+        printSummary(summaryOf(*writer, *format, verifier ? &*verifier : nullptr, shown, info), n,
+                     Timing::since(started), t);
     return kExitOk;
 }

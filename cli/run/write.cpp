@@ -42,38 +42,21 @@ int runFailed(const Status& s, const Writer* writer) {
     return s.isUsage() ? kExitUsage : kExitFailure;
 }
 
-Status processFrames(WriteStage& run) {
-    RunCounts& n = run.n;
-    for (;;) {
-        if (pendingSignal() != 0) return Status::fail("interrupted");
-        const RenderedFrame f = run.flow.next();
-        run.t.decode += f.item.decodeSeconds;
-        run.t.filter += f.filterSeconds;
-        n.skipped = f.item.skipped;
-        if (!f.item.damage.empty()) {
-            run.progress.finish();  // the warnings stand alone; the line comes back with the next frame
-            for (const std::string& d : f.item.damage) logLine(d);
-        }
-        if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
-        if (f.item.kind == SourceItem::Kind::End) {
-            n.cutShort = f.item.cutShort;
-            n.cutAfter = f.item.lastGood;
-            return {};
-        }
-        const ReadFrame& meta = f.item.meta;
-        if (run.verifier != nullptr)
-            if (Status s = run.verifier->check(*f.output, meta.number); !s.ok()) return s;
-        const auto t3 = Timing::Clock::now();
-        if (!run.started) {
-            run.firstPts = meta.pts;
-            run.started = true;
-        }
-        if (Status s = run.writer.writeTimed(*f.output, meta.number, meta.pts - run.firstPts); !s.ok())
-            return s;
-        run.t.encode += Timing::since(t3);
-        ++n.frames;
-        run.progress.update(n.frames);
-    }
+void WriteSink::warn(const std::vector<std::string>& damage) {
+    progress_.finish();
+    FrameSink::warn(damage);
+}
+
+Status WriteSink::take(const RenderedFrame& f) {
+    const ReadFrame& meta = f.item.meta;
+    if (verifier_ != nullptr)
+        if (Status s = verifier_->check(*f.output, meta.number); !s.ok()) return s;
+    const auto t0 = Timing::Clock::now();
+    if (written_ == 0) firstPts_ = meta.pts;
+    if (Status s = writer_.writeTimed(*f.output, meta.number, meta.pts - firstPts_); !s.ok()) return s;
+    t_.encode += Timing::since(t0);
+    progress_.update(++written_);
+    return {};
 }
 
 int stopped(const Options& options, Writer& writer, const Status& s) {

@@ -1,31 +1,38 @@
-// The write stage of a run: each rendered frame, in order, checked against
-// --verify's hashes and handed to the writer; and how a run that stopped
-// early ends (what is kept, what is said, the exit status).
+// The write stage of a run, the sink of its frame flow: each rendered
+// frame, in order, checked against --verify's hashes and handed to the
+// writer; and how a run that stopped early ends (what is kept, what is
+// said, the exit status).
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "options/options.h"
 #include "output/output.h"
+#include "run/pipeline.h"
 #include "run/progress.h"
-#include "run/render.h"
 #include "run/summary_printer.h"
 #include "run/verify.h"
 
-struct WriteStage {
-    RenderFlow& flow;
-    Writer& writer;
-    Verifier* verifier;  // null without --verify
-    Progress& progress;
-    RunCounts n;
-    Timing t;
-    int64_t firstPts = 0;  // the output starts at 0
-    bool started = false;
-};
+class WriteSink final : public FrameSink {
+public:
+    // `verifier`: null without --verify; `t`: its encode time adds up there.
+    WriteSink(Writer& writer, Verifier* verifier, Progress& progress, Timing& t)
+        : writer_(writer), verifier_(verifier), progress_(progress), t_(t) {}
 
-// Checks and writes every frame the render flow gives, in order, until the
-// input or -frames ends.
-Status processFrames(WriteStage& run);
+    Status take(const RenderedFrame& f) override;
+    // The progress line ends first, so the warnings stand alone; it comes back with the next frame.
+    void warn(const std::vector<std::string>& damage) override;
+
+private:
+    Writer& writer_;
+    Verifier* verifier_;
+    Progress& progress_;
+    Timing& t_;
+    int64_t written_ = 0;
+    int64_t firstPts_ = 0;  // the output starts at 0
+};
 
 // The exit status of a run that failed with `s` before or after its frames,
 // said in one line: a terminating signal's (and whether `writer`'s reader

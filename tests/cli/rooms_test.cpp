@@ -70,10 +70,12 @@ TEST(Rooms, NoRoomIncludesOneAboveIt) {
 }
 
 // Within the run, the stages before the writing know nothing of where the
-// frames go: the reading and rendering include neither the output room nor
-// the stages and printing that come after them.
+// frames go: the reading, the rendering and the loop through the stages
+// include neither the output room nor the stages and printing that come
+// after them.
 TEST(Rooms, EarlyStagesIncludeNothingOfTheWriting) {
-    const char* const early[] = {"run/read.h", "run/read.cpp", "run/render.h", "run/render.cpp"};
+    const char* const early[] = {"run/read.h",     "run/read.cpp",   "run/render.h",
+                                 "run/render.cpp", "run/pipeline.h", "run/pipeline.cpp"};
     const std::regex later(
         R"re(#include "(output/[a-z_]+\.h|run/(write|summary_printer|output_name)\.h)")re");
     for (const char* file : early) {

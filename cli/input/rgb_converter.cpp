@@ -1,9 +1,9 @@
-#include "input/levels.h"
+#include "input/rgb_converter.h"
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
-#include "core/settings_vocabulary.h"
 #include "input/deep_samples.h"
 #include "os/slice_workers.h"
 
@@ -14,97 +14,20 @@ extern "C" {
 
 namespace {
 
-// Players read untagged video from 720 rows up as HD.
-constexpr int kFirstHdRows = 720;
 constexpr int kUnit = 1 << 16;             // swscale's 1.0 for contrast and saturation
 constexpr uint32_t kRgbMask = 0x00FFFFFF;  // of a 0x00RRGGBB word
-constexpr int kColourComponents = 3;       // Y, Cb, Cr: fewer is grey
 // Studio RGB keeps a limited-range source's Y as it is: 16..235 stays
 // 16..235, the foot- and headroom too.
 constexpr double kStudioLevels = kLumaCodeSpan;
 
-std::optional<YuvMatrix> taggedMatrix(AVColorSpace space) {
-    switch (space) {
-    case AVCOL_SPC_BT709:
-    case AVCOL_SPC_SMPTE240M: return YuvMatrix::Bt709;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_FCC: return YuvMatrix::Bt601;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return YuvMatrix::Bt2020;
-    default: return std::nullopt;
-    }
-}
-
 }  // namespace
 
-SourceLevels levelsOf(int pixelFormat, AVColorSpace space, AVColorRange range, int rows,
-                      const LevelOverrides& overrides) {
-    SourceLevels s;
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
-    if (d != nullptr) s.bits = d->comp[0].depth;
-    s.yuv = d != nullptr && (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) == 0;
-    if (!s.yuv) return s;
-    if (overrides.matrix) {
-        s.matrix = *overrides.matrix;
-    } else if (const std::optional<YuvMatrix> m = taggedMatrix(space)) {
-        s.matrix = *m;
-    } else {
-        s.matrix = rows >= kFirstHdRows ? YuvMatrix::Bt709 : YuvMatrix::Bt601;
-        s.matrixAssumed = true;
-    }
-    // The JPEG formats (yuvj420p ...) are full range by definition.
-    const bool jpegFormat = std::string_view(d->name).starts_with("yuvj");
-    // Grey alone (gray, gray10le, ya16 ...) untagged is full range, as the
-    // library reads it; Y'CbCr nearly always limited.
-    const bool greyOnly = d->nb_components < kColourComponents;
-    if (overrides.fullRange) {
-        s.fullRange = *overrides.fullRange;
-    } else if (range == AVCOL_RANGE_JPEG || range == AVCOL_RANGE_MPEG || jpegFormat) {
-        s.fullRange = range == AVCOL_RANGE_JPEG || jpegFormat;
-    } else {
-        s.fullRange = greyOnly;
-        s.rangeAssumed = true;
-    }
-    return s;
-}
-
-RgbLevels rgbLevelsFor(int displayMode, bool passthru, bool filterStudioRange, const SourceLevels& source) {
-    // The picture passed through is for the eye: full range, as a player shows it.
-    if (passthru || !filterStudioRange || !source.yuv || source.fullRange) return RgbLevels::Full;
-    switch (static_cast<DisplayMode>(displayMode)) {
-    case DisplayMode::Video:
-    case DisplayMode::Histograms:
-    case DisplayMode::Waveform: return RgbLevels::Studio;
-    case DisplayMode::HotPixel:
-    case DisplayMode::Vectorscope: break;
-    }
-    return RgbLevels::Full;
-}
-
-std::string describeLevels(const SourceLevels& source) {
-    std::string text;
-    if (source.yuv) {
-        text = std::string(kYuvMatrixNames[static_cast<int>(source.matrix)]) +
-               (source.matrixAssumed ? " (untagged)" : "") +
-               (source.fullRange ? ", full range" : ", limited range") +
-               (source.rangeAssumed ? " (untagged)" : "");
-    }
-    if (source.bits > 8) {
-        if (!text.empty()) text += ", ";
-        text += std::to_string(source.bits) + " bits reduced to 8";
-    }
-    return text;
-}
-
-bool filterUsesStdDef(YuvMatrix matrix) { return matrix == YuvMatrix::Bt601; }
-
-LevelConverter::~LevelConverter() {
+RgbConverter::~RgbConverter() {
     sws_freeContext(sws_);
     av_frame_free(&unpacked_);
 }
 
-void LevelConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
+void RgbConverter::makeTables(const SourceLevels& levels, RgbLevels out) {
     const LumaWeights& weights = lumaWeightsOf(levels.matrix);
     const double kr = weights.kr(), kb = weights.kb();
     constexpr double kMaxLevel = kFullWhiteCode, kBlack = kLumaBlackCode, kLimitedChroma = kChromaCodeSpan;
@@ -151,7 +74,7 @@ AVPixelFormat planarLike(const AVPixFmtDescriptor& d) {
 
 }  // namespace
 
-Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels, RgbLevels out) {
+Status RgbConverter::prepare(const AVFrame& source, const SourceLevels& levels, RgbLevels out) {
     frame_ = &source;
     if (DeepSamples::reduces(source.format))
         if (Status s = deep_.reduce(source, levels.yuv && !levels.fullRange, frame_); !s.ok()) return s;
@@ -235,8 +158,8 @@ Status LevelConverter::prepare(const AVFrame& source, const SourceLevels& levels
     return {};
 }
 
-Status LevelConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
-                               int dstStride) {
+Status RgbConverter::convert(const AVFrame& f, const SourceLevels& levels, RgbLevels out, uint8_t* dst,
+                             int dstStride) {
     if (Status s = prepare(f, levels, out); !s.ok()) return s;
     if (!yuv_) {
         uint8_t* rgbRows[4] = {dst, nullptr, nullptr, nullptr};
@@ -269,7 +192,7 @@ const Sample* chromaRow(const void* plane, ptrdiff_t pitch, int32_t row) {
 
 }  // namespace
 
-void LevelConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
+void RgbConverter::rows(int32_t first, int32_t last, uint8_t* dst, int dstStride) const {
     alignas(64) int16_t cb[kFineRun], cr[kFineRun];
     const auto fine = [&]<typename Sample>(const ChromaTap& tap, int32_t x, int32_t n, Sample) {
         fineChroma(chromaRow<Sample>(chroma_[0], chromaPitch_[0], tap.first),

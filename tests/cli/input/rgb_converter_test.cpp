@@ -13,7 +13,7 @@
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
 #include "input/input.h"
-#include "input/levels.h"
+#include "input/rgb_converter.h"
 #include "os/slice_workers.h"
 
 extern "C" {
@@ -125,7 +125,7 @@ TEST(Levels, ConversionIsWithinOneLevelOfTheReference) {
                     levels.yuv = true;
                     levels.matrix = w.matrix;
                     levels.fullRange = fullIn;
-                    LevelConverter conv;
+                    RgbConverter conv;
                     ASSERT_TRUE(conv.convert(*in.f, levels, studio ? RgbLevels::Studio : RgbLevels::Full,
                                              reinterpret_cast<uint8_t*>(out.data()), kW * 4)
                                     .ok());
@@ -568,7 +568,7 @@ TEST(Levels, EveryKernelAndThreadGivesTheScalarWordsAtEverySize) {
                         levels.matrix = YuvMatrix::Bt709;
                         levels.fullRange = fullIn;
                         std::vector<uint32_t> want(static_cast<size_t>(w * h));
-                        LevelConverter reference(SimdLevel::Scalar);
+                        RgbConverter reference(SimdLevel::Scalar);
                         ASSERT_TRUE(
                             reference
                                 .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), w * 4)
@@ -580,7 +580,7 @@ TEST(Levels, EveryKernelAndThreadGivesTheScalarWordsAtEverySize) {
                                          std::string(kSimdLevelNames[static_cast<int>(simd)]));
                             // Bottom-up, as the host's frames are, with a word past each end.
                             std::vector<uint32_t> got(want.size() + 2, 0xDEADBEEF);
-                            LevelConverter inPlace(simd);
+                            RgbConverter inPlace(simd);
                             inPlace.setWorkers(&workers);
                             ASSERT_TRUE(inPlace
                                             .convert(*in.f, levels, out,
@@ -620,7 +620,7 @@ TEST(Levels, TheHostKernelGivesTheScalarWordsAtPictureSizes) {
                 return static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
             }));
             std::vector<uint32_t> want(static_cast<size_t>(w) * h), got(want.size());
-            LevelConverter reference(SimdLevel::Scalar), inPlace;
+            RgbConverter reference(SimdLevel::Scalar), inPlace;
             ASSERT_TRUE(
                 reference
                     .convert(*in.f, levels, RgbLevels::Full, reinterpret_cast<uint8_t*>(want.data()), w * 4)
@@ -661,14 +661,14 @@ TEST(Levels, EveryColourIsTheSameWordThroughEveryKernel) {
                 levels.yuv = true;
                 levels.matrix = weights.matrix;
                 levels.fullRange = fullIn;
-                LevelConverter reference(SimdLevel::Scalar);
+                RgbConverter reference(SimdLevel::Scalar);
                 ASSERT_TRUE(
                     reference.convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(want.data()), kSide * 4)
                         .ok());
                 for (const SimdLevel simd : runnableLevels()) {
                     SCOPED_TRACE(levelsName(levels, out) + " " +
                                  std::string(kSimdLevelNames[static_cast<int>(simd)]));
-                    LevelConverter converter(simd);
+                    RgbConverter converter(simd);
                     ASSERT_TRUE(
                         converter
                             .convert(*in.f, levels, out, reinterpret_cast<uint8_t*>(got.data()), kSide * 4)
