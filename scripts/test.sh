@@ -236,7 +236,9 @@ stage_win64() {
 stage_win32() {
     echo "== Windows i686 (compiled, layout asserted, exports checked)"
     configure build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-    cmake --build build/win32 -j "$jobs"
+    # The module alone: its layout asserts are in its own headers, and a
+    # suite that cannot run here would only be compiled.
+    cmake --build build/win32 -j "$jobs" --target kivrel
     run_ctest win32 build/win32 -R module_exports
 }
 

@@ -109,8 +109,6 @@ private:
 constexpr auto kPatience = 30s;
 constexpr auto kPoll = 20ms;
 constexpr int kClipFrames = 30;
-constexpr int kFirstDisplay = 140;  // above the numbers desktops and other tests take
-constexpr int kDisplaysToTry = 40;
 constexpr int kClipFps = 10;
 
 struct Shown {
@@ -164,8 +162,9 @@ bool waitingOnTheDisplay(pid_t viewer) {
     return number == SYS_ppoll && timeout == 0;  // no timespec: no limit
 }
 
-// An X server the test starts on a display number it picks itself (one no
-// other server holds: its lock file is free), and stops by its pid.
+// An X server the test starts, on a display number the server picks itself
+// and writes down a pipe once it listens (-displayfd): two suites starting
+// servers at once cannot take the same number. Stopped by its pid.
 struct XServer {
     pid_t pid = -1;
     std::string display;  // ":N", or empty when none could start
@@ -173,25 +172,32 @@ struct XServer {
     ~XServer() { stop(); }  // a test that returns early leaves none behind
 
     void start() {
-        for (int n = kFirstDisplay; n < kFirstDisplay + kDisplaysToTry && pid <= 0; ++n) {
-            const std::string number = std::to_string(n);
-            if (::access(("/tmp/.X" + number + "-lock").c_str(), F_OK) == 0) continue;
-            pid = ::fork();
-            if (pid == 0) {
-                ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
-                ::execlp("Xvfb", "Xvfb", (":" + number).c_str(), "-screen", "0", "1280x800x24", "-nolisten",
-                         "tcp", static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            const auto until = std::chrono::steady_clock::now() + kPatience;
-            while (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) != 0 &&
-                   std::chrono::steady_clock::now() < until && ::waitpid(pid, nullptr, WNOHANG) == 0)
-                std::this_thread::sleep_for(kPoll);
-            if (::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0) {
-                display = ":" + number;
-            } else {
-                stop();
-            }
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0) return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+            const int fd = ::dup(ready[1]);  // without close-on-exec: the server writes to it
+            ::execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fd).c_str(), "-screen", "0", "1280x800x24",
+                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(ready[1]);
+        // The number and a newline, or nothing when the server dies first.
+        std::string number;
+        const auto until = std::chrono::steady_clock::now() + kPatience;
+        char c = 0;
+        while (pid > 0 && std::chrono::steady_clock::now() < until) {
+            pollfd p{ready[0], POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) break;
+            if (::read(ready[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        ::close(ready[0]);
+        if (c == '\n' && !number.empty()) {
+            display = ":" + number;
+        } else {
+            stop();
         }
     }
     // Ends it (resumed first, should a test have stopped it, so it can exit).
