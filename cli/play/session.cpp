@@ -3,7 +3,7 @@
 #include "os/signals.h"
 #include "pluginhost/script_call.h"
 #include "run/filter_setup.h"
-#include "run/plan.h"
+#include "run/read_rules.h"
 #include "vocabulary.h"
 
 namespace {

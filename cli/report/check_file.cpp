@@ -17,7 +17,7 @@
 #include "report/source_measure.h"
 #include "run/filter_setup.h"
 #include "run/pipeline.h"
-#include "run/plan.h"
+#include "run/read_rules.h"
 #include "run/read.h"
 #include "settings/script_command.h"
 #include "settings/settings_store.h"

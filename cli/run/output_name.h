@@ -9,7 +9,7 @@
 #include "input/input.h"
 #include "options/options.h"
 #include "output/output.h"
-#include "run/plan.h"
+#include "run/read_rules.h"
 
 // `displayName` goes into a made-up name; `pictureAspect`: the output keeps
 // the picture's sample aspect ratio; `frame`: the output frames' geometry.

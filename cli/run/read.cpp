@@ -11,7 +11,7 @@
 #include <string>
 
 #include "os/signals.h"
-#include "run/plan.h"
+#include "run/read_rules.h"
 #include "run/run_counts.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "run/module.h"
 #include "run/output_name.h"
 #include "run/pipeline.h"
-#include "run/plan.h"
+#include "run/read_rules.h"
 #include "run/progress.h"
 #include "run/read.h"
 #include "run/render.h"

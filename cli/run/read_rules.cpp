@@ -1,4 +1,4 @@
-#include "run/plan.h"
+#include "run/read_rules.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,8 @@
-// What a run turns out before it starts: how many frames, whether a clip,
-// how many threads; and what it says when the input gave no frame at all.
-// kivrel report reads its inputs by the same rules.
+// How the command line's options read an input: what a run turns out
+// before it starts (how many frames, whether a clip), the reader's
+// parameters, where -frames, -t and -to stop it, how many threads the
+// stages after decoding take, and what is said when the input gave no frame
+// at all. kivrel report and the viewer read their inputs by the same rules.
 #pragma once
 
 #include <cstdint>
