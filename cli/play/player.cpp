@@ -100,6 +100,13 @@ Status Player::fitScreen() {
 }
 
 Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext) {
+    // Open, and watched, before a frame is said to be shown.
+    if (window_.handle() == nullptr) {
+        const std::string title =
+            "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
+        if (Status s = window_.open(title, output.w(), output.h()); !s.ok()) return s;
+        cutoff_.attach(window_.handle());
+    }
     if (hashes_.is_open()) {
         hashes_ << formatHashLine({counts_.shown, meta.number, hasher_.md5(output)}) << '\n';
         hashes_.flush();
@@ -116,7 +123,7 @@ Status Player::present(const FrameBuffer& output, const ReadFrame& meta, bool re
     shownOutput_ = &output;
     if (Status s = window_.setPicture(output); !s.ok()) return s;
     // The output is copied out: the worker may render the next frame into
-    // it while the window presents this one. Keys wait for it (settle()),
+    // it while the window presents this one. Keys wait for it (a settling flow),
     // so what they act on is again the frame shown.
     if (renderNext && !paused_)
         worker_.start(
@@ -151,57 +158,58 @@ bool Player::late(const ReadFrame& meta, bool playing) const {
     return secondsSince(anchor_) > due + frame;
 }
 
-RenderedFrame Player::nextFrame(bool playing) {
-    RenderedFrame f;
+Status Player::flow(Pace pace) {
+    if (pace == Pace::Settle && !worker_.busy()) return {};
+    const Pace outer = pace_;  // a key acted on while playing may step through a frame
+    pace_ = pace;
+    flowStopped_ = false;
+    RunCounts n;
+    Timing t;
+    const Status s = flowFrames(*this, *this, n, t);
+    pace_ = outer;
+    if (!s.ok() && pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
+    return s;
+}
+
+RenderedFrame Player::next() {
     if (worker_.busy()) {
         worker_.wait();
-        f = std::move(ahead_);
-    } else {
-        f = session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
+        return std::move(ahead_);
     }
-    noteDamage(f.item);
-    return f;
+    const bool playing = pace_ != Pace::Step;
+    return session_->next([&](const ReadFrame& meta) { return !late(meta, playing); });
 }
 
-void Player::noteDamage(const SourceItem& item) {
-    for (const std::string& d : item.damage) logLine(d);
-    counts_.damaged = counts_.damaged || !item.damage.empty();
+void Player::warn(const std::vector<std::string>& damage) {
+    for (const std::string& d : damage) logLine(d);
+    counts_.damaged = counts_.damaged || !damage.empty();
 }
 
-Status Player::settle() {
-    if (!worker_.busy()) return {};
-    const RenderedFrame f = nextFrame(true);
-    switch (f.item.kind) {
-    case SourceItem::Kind::Failed: return f.item.status;
-    case SourceItem::Kind::End:
-        ended_ = true;
-        paused_ = true;
-        restatus();
-        return {};
-    default: break;
-    }
-    if (f.output == nullptr) {
-        ++counts_.dropped;
-        ++droppedInARow_;
-        return {};
-    }
-    return present(*f.output, f.item.meta);
+void Player::end(const SourceItem&) {
+    ended_ = true;
+    paused_ = true;
+    restatus();
 }
 
-Status Player::showNext(bool playing) {
-    const RenderedFrame f = nextFrame(playing);
-    if (f.item.kind == SourceItem::Kind::Failed) return f.item.status;
-    if (f.item.kind == SourceItem::Kind::End) {
-        ended_ = true;
-        paused_ = true;
-        restatus();
-        return {};
-    }
+bool Player::wantsMore() {
+    if (pace_ != Pace::Play || flowStopped_ || paused_ || ended_ || quit_) return false;
+    // An event waiting is the main loop's to act on, between frames.
+    SDL_PumpEvents();
+    return SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) == SDL_FALSE;
+}
+
+Status Player::drop() {
+    ++counts_.dropped;
+    ++droppedInARow_;
+    return {};
+}
+
+Status Player::take(const RenderedFrame& f) {
+    if (pace_ == Pace::Settle) return f.output == nullptr ? drop() : present(*f.output, f.item.meta);
+    const bool playing = pace_ == Pace::Play;
     if (f.output == nullptr || late(f.item.meta, playing)) {
         if (f.output != nullptr) shownOutput_ = nullptr;  // it holds a frame not shown
-        ++counts_.dropped;
-        ++droppedInARow_;
-        return {};
+        return drop();
     }
     if (droppedInARow_ >= framesIn(kLongestStill)) anchored_ = false;
     droppedInARow_ = 0;
@@ -224,12 +232,14 @@ Status Player::showNext(bool playing) {
                 break;
             }
             if (key.action != PlayAction::None) {
+                flowStopped_ = true;
                 if (Status s = present(*f.output, f.item.meta); !s.ok()) return s;
                 return act(key);
             }
         } else if (e.type == SDL_MOUSEBUTTONDOWN) {
             press(e.button);
         } else if (e.type == SDL_MOUSEBUTTONUP && (dragFrom_ || e.button.button == SDL_BUTTON_RIGHT)) {
+            flowStopped_ = true;
             if (Status s = present(*f.output, f.item.meta); !s.ok()) return s;
             return release(e.button);
         } else if (e.type == SDL_QUIT) {
@@ -252,17 +262,9 @@ Status Player::run() {
     if (Status s = reopen(-1); !s.ok()) return s;
     if (Status s = fitScreen(); !s.ok()) return s;
     // The first frame decides the window's size.
-    const RenderedFrame first = session_->next([](const ReadFrame&) { return true; });
-    noteDamage(first.item);
-    if (first.item.kind == SourceItem::Kind::Failed) return first.item.status;
-    if (first.item.kind == SourceItem::Kind::End)
-        return Status::fail(session_->info().name + ": holds no frames");
-    const std::string title =
-        "kivrel play: " + (options_.input.empty() ? std::string("test card") : options_.input);
-    if (Status s = window_.open(title, first.output->w(), first.output->h()); !s.ok()) return s;
-    cutoff_.attach(window_.handle());
     paused_ = play_.paused;
-    if (Status s = present(*first.output, first.item.meta, true); !s.ok()) return s;
+    if (Status s = flow(Pace::Step); !s.ok()) return s;
+    if (counts_.shown == 0) return Status::fail(session_->info().name + ": holds no frames");
 
     while (!quit_) {
         if (pendingSignal() != 0) return Status::fail(interruptedBy(pendingSignal()));
@@ -272,7 +274,7 @@ Status Player::run() {
         if (got) {
             if (e.type == SDL_QUIT) break;
             if (e.type == SDL_KEYDOWN || e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP)
-                if (Status s = settle(); !s.ok()) return s;
+                if (Status s = flow(Pace::Settle); !s.ok()) return s;
             if (e.type == SDL_KEYDOWN) {
                 if (Status s = act(bindingFor(e.key.keysym.sym, (e.key.keysym.mod & KMOD_SHIFT) != 0));
                     !s.ok())
@@ -288,7 +290,7 @@ Status Player::run() {
             continue;
         }
         if (!still)
-            if (Status s = showNext(true); !s.ok()) return s;
+            if (Status s = flow(Pace::Play); !s.ok()) return s;
     }
     return {};
 }

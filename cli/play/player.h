@@ -18,6 +18,7 @@
 #include "play/render_worker.h"
 #include "play/session.h"
 #include "play/window.h"
+#include "run/pipeline.h"
 
 struct SDL_MouseButtonEvent;
 
@@ -32,7 +33,7 @@ struct PlayCounts {
     bool damaged = false;  // damage was read past (--skip-errors)
 };
 
-class Player {
+class Player final : private FrameSource, private FrameSink {
 public:
     // `ending`: the line a stopped viewer prints and the status it ends
     // with (the command's, so that a viewer leaving from inside a display
@@ -62,17 +63,26 @@ private:
     // A monitor larger than the screen, its picture size not given: the
     // largest that fits, as --picture-size would set it.
     Status fitScreen();
-    Status showNext(bool render);  // reads the next frame; shows it when rendered
-    // Takes the frame into the window and shows it; `renderNext`: while it
-    // is presented, the worker renders the frame after it.
+    // Takes the frame into the window (opened at the first frame's size)
+    // and shows it; `renderNext`: while it is presented, the worker renders
+    // the frame after it.
     Status present(const FrameBuffer& output, const ReadFrame& meta, bool renderNext = false);
-    // The next frame: the worker's, when it has one coming, or read now.
-    RenderedFrame nextFrame(bool playing);
-    // Prints the damage the reading went past, and counts it.
-    void noteDamage(const SourceItem& item);
-    // Before the main thread acts on the session: the worker's frame,
-    // shown when rendered (a key arriving then acts on what is shown).
-    Status settle();
+    // How a flow of frames goes.
+    enum class Pace {
+        Play,    // frames at their times, late ones dropped, until a key, a pause or the end
+        Step,    // one frame, shown at once, the clock left alone
+        Settle,  // the frame the worker has coming, shown at once (a key acts on what is shown)
+    };
+    // The run's frame flow at `pace`, this player its source and its sink.
+    Status flow(Pace pace);
+    // The flow's source: the worker's frame when it has one coming, else read now.
+    RenderedFrame next() override;
+    // The flow's sink: a frame shown when due, keys heard until then, or dropped when late.
+    Status take(const RenderedFrame& f) override;
+    void warn(const std::vector<std::string>& damage) override;  // printed, and counted
+    void end(const SourceItem& item) override;                   // paused on the last frame shown
+    bool wantsMore() override;
+    Status drop();
     // Whether `meta`, read now, comes too late to be shown.
     bool late(const ReadFrame& meta, bool playing) const;
     void restatus();
@@ -112,6 +122,8 @@ private:
     double rate_ = 0;  // frames shown per second, smoothed
     uint64_t lastShown_ = 0;
     int64_t droppedInARow_ = 0;
+    Pace pace_ = Pace::Play;
+    bool flowStopped_ = false;              // a key or the pointer was acted on during the flow
     std::optional<PicturePoint> dragFrom_;  // where a left drag began, on the output
     // Renders the next frame while this one is presented. It uses the
     // session (and reads the clock's fields above) only between start() and

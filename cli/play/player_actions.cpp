@@ -45,10 +45,10 @@ Status Player::seekTo(int64_t frame) {
     frame = std::max<int64_t>(0, frame);
     if (Status s = reopen(frame); !s.ok()) return s;
     const bool wasPaused = paused_;
-    if (Status s = showNext(false); !s.ok()) return s;
+    if (Status s = flow(Pace::Step); !s.ok()) return s;
     if (ended_) {  // past the end the container did not state: stay where it was
         if (Status s = reopen(current_); !s.ok()) return s;
-        if (Status s = showNext(false); !s.ok()) return s;
+        if (Status s = flow(Pace::Step); !s.ok()) return s;
         paused_ = true;
         return {};
     }
@@ -60,7 +60,7 @@ Status Player::seekTo(int64_t frame) {
 Status Player::changeSettings() {
     if (Status s = reopen(std::max<int64_t>(0, current_)); !s.ok()) return s;
     const bool wasPaused = paused_;
-    if (Status s = showNext(false); !s.ok()) return s;
+    if (Status s = flow(Pace::Step); !s.ok()) return s;
     paused_ = wasPaused;
     restatus();
     return {};
@@ -189,7 +189,7 @@ Status Player::act(const KeyBinding& key) {
     case PlayAction::Forward:
         if (paused_) {
             if (ended_) return {};
-            return showNext(false);
+            return flow(Pace::Step);
         }
         return seekTo(current_ + framesIn(kSkipSeconds));
     case PlayAction::BackLong: return seekTo(current_ - framesIn(kLongSkipSeconds));

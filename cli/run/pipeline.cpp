@@ -30,5 +30,6 @@ Status flowFrames(FrameSource& source, FrameSink& sink, RunCounts& n, Timing& t)
         }
         if (Status s = sink.take(f); !s.ok()) return s;
         ++n.frames;
+        if (!sink.wantsMore()) return {};
     }
 }

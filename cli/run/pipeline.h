@@ -1,6 +1,7 @@
 // The frame flow of a command, apart from its stages: a source hands items
 // in order (the reading, and the rendering where there is one), a sink
-// takes each frame (the writing of a render, the measuring of a report).
+// takes each frame (the writing of a render, the measuring of a report, the
+// viewer's showing, which also ends a flow when it pauses or a key moves it).
 // What every flow does alike is done here once: a terminating signal stops
 // it, damage read past is said, the end and a failure end it, and the
 // counts and the times spent add up.
@@ -39,6 +40,9 @@ public:
     virtual void warn(const std::vector<std::string>& damage);
     // The stream's end, as the reading says it ended.
     virtual void end(const SourceItem&) {}
+    // After each frame taken: false ends the flow there, as the stream's end
+    // would (a viewer paused, or moved elsewhere by a key).
+    virtual bool wantsMore() { return true; }
 };
 
 // A sink whose steps are the caller's own few lines (a report's measuring,
@@ -65,8 +69,8 @@ private:
     FrameBuffer unused_;  // the reader converts into nothing; its sink reads the decoded frame
 };
 
-// Hands every frame of `source` to `sink` until the stream ends (ok), a
-// stage fails or a signal comes (that failure). `n` and `t` add up the
+// Hands every frame of `source` to `sink` until the stream ends or the sink
+// wants no more (ok), a stage fails or a signal comes (that failure). `n` and `t` add up the
 // frames taken, those left out, how the stream ended and the time spent
 // reading and rendering.
 Status flowFrames(FrameSource& source, FrameSink& sink, RunCounts& n, Timing& t);

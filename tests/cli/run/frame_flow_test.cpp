@@ -1,7 +1,7 @@
 // The one loop through a command's frame flow: every frame reaches the
 // sink in order, the damage read past is said before the frame or end it
 // came with, the counts and times add up over every item, and a failure of
-// either side stops the flow where it happens.
+// either side stops the flow where it happens, as a sink that wants no more does.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -34,7 +34,8 @@ public:
 class RecordingSink final : public FrameSink {
 public:
     std::vector<std::string> seen;
-    int64_t failAt = -1;  // the frame number whose take fails
+    int64_t failAt = -1;      // the frame number whose take fails
+    int64_t lastWanted = -1;  // after taking this frame number it wants no more
 
     Status take(const RenderedFrame& f) override {
         seen.push_back("frame " + std::to_string(f.item.meta.number));
@@ -45,6 +46,9 @@ public:
         for (const std::string& d : damage) seen.push_back("warn " + d);
     }
     void end(const SourceItem&) override { seen.push_back("end"); }
+    bool wantsMore() override {
+        return lastWanted < 0 || seen.empty() || seen.back() != "frame " + std::to_string(lastWanted);
+    }
 };
 
 RenderedFrame frameItem(int64_t number, double decode = 0, double filter = 0) {
@@ -119,4 +123,19 @@ TEST(FrameFlow, AFailureOfEitherSideStopsTheFlowWhereItHappens) {
         EXPECT_EQ(sink.seen, (std::vector<std::string>{"frame 0", "warn said first"}));  // no end
         EXPECT_EQ(n.frames, 1);
     }
+}
+
+// A sink that wants no more (a viewer paused) ends the flow after the frame
+// it took, as the end would but without one: nothing more is read.
+TEST(FrameFlow, ASinkThatWantsNoMoreStopsItAfterThatFrame) {
+    ScriptedSource source;
+    for (int64_t k = 0; k < 4; ++k) source.items.push_back(frameItem(k));
+    RecordingSink sink;
+    sink.lastWanted = 1;
+    RunCounts n;
+    Timing t;
+    ASSERT_TRUE(flowFrames(source, sink, n, t).ok());
+    EXPECT_EQ(sink.seen, (std::vector<std::string>{"frame 0", "frame 1"}));
+    EXPECT_EQ(source.pulled, 2);
+    EXPECT_EQ(n.frames, 2);
 }
