@@ -171,7 +171,7 @@ displays=(
     "waveform|waveform|gbrp|waveform=display=stack:components=7"
     "vectorscope|vectorscope|yuv444p|vectorscope=m=color2"
 )
-# What makes swscale convert as Kivrel's host does (its swsFlags()).
+# What makes swscale convert as kivrel does (its swsFlags()).
 exact_sws_flags=bicubic+accurate_rnd+full_chroma_int
 
 if [ "$module_part" -eq 1 ]; then

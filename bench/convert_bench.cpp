@@ -59,7 +59,7 @@ void convertFrame(benchmark::State& state, SimdLevel simd, RgbLevels out) {
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-    for (int32_t k = 0; k <= static_cast<int32_t>(hostSimdLevel()); ++k)
+    for (int32_t k = 0; k <= static_cast<int32_t>(machineSimdLevel()); ++k)
         for (const RgbLevels out : {RgbLevels::Studio, RgbLevels::Full}) {
             const SimdLevel simd = static_cast<SimdLevel>(k);
             const std::string name = "convert/1920x1080/yuv420p_tv_to_" +

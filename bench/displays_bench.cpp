@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
         }
     }
     // The scalar reference and the best level this processor runs.
-    const SimdLevel best = hostSimdLevel();
+    const SimdLevel best = machineSimdLevel();
     for (const Display& display : kDisplays) {
         for (const Size& size : kSizes) {
             for (const auto& [content, contentName] : kContents) {

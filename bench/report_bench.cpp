@@ -35,7 +35,7 @@ void reportMeasures(benchmark::State& state) {
     const auto luma = preparedFor(DisplayMode::Histograms);
     const auto hot = preparedFor(DisplayMode::HotPixel);
     const ConstFrame in = std::as_const(src).frame();
-    const SimdLevel level = hostSimdLevel();
+    const SimdLevel level = machineSimdLevel();
     const HotPixelCounter counter(*hot, level);
     int64_t hotPixels = 0;
     for (auto _ : state) {

@@ -44,7 +44,7 @@ void printVersion() {
 
 int main(int argc, char** argv) {
     // From the first word on: the command line's expressions (--crop) are
-    // FFmpeg's to read, and its complaints the host's to word.
+    // FFmpeg's to read, and its complaints kivrel's to word.
     routeLibraryLog(AV_LOG_QUIET);
     if (argc > 1)
         for (const Command& command : kCommands)

@@ -1,6 +1,6 @@
-// The words every room of the host shares: rates, where a run starts, how
+// The words every room of kivrel shares: rates, where a run starts, how
 // its demuxer is opened, which file the input is, how the process ends, and the one-line message. Below
-// every other header of the host, so it includes none of them.
+// every other header of kivrel, so it includes none of them.
 #pragma once
 
 #include <sys/types.h>

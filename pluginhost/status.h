@@ -1,5 +1,5 @@
 // How the command-line host passes a failure up to main: one line of text
-// for the user, naming the problem. No exceptions anywhere in the host.
+// for the user, naming the problem. No exceptions anywhere in kivrel.
 #pragma once
 
 #include <string>

@@ -19,9 +19,9 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config binutils libncurses-dev)
 ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libsdl2-dev libx11-dev)
-# The host's other libraries: the JSON reader of kivrel report --merge. The
-# host is built natively only (native, asan, fuzz), so no cross build needs it.
-host_libs=(nlohmann-json3-dev)
+# kivrel's other libraries: the JSON reader of kivrel report --merge.
+# kivrel is built natively only (native, asan, fuzz), so no cross build needs them.
+cli_libs=(nlohmann-json3-dev)
 # GoogleTest; the benchmarks build with the native suite; tmux drives the
 # terminal form; the Debian package, its manual page and completion.
 tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base man-db
@@ -49,18 +49,18 @@ want=()
 for group in "${@:-all}"; do
     case "$group" in
         build) want+=("${build[@]}") ;;
-        cli) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${host_libs[@]}") ;;
+        cli) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}") ;;
         tests) want+=("${build[@]}" "${tests[@]}") ;;
         page) want+=("${page[@]}") ;;
         fuzz) want+=("${build[@]}" "${fuzz[@]}") ;;
         cross) want+=("${build[@]}" "${cross[@]}") ;;
         i686) want+=("${build[@]}" "${i686[@]}") ;;
-        dev) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${host_libs[@]}" "${tests[@]}" "${presets[@]}") ;;
+        dev) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${tests[@]}" "${presets[@]}") ;;
         core) want+=("${build[@]}" "${tests[@]}" "${fuzz[@]}") ;;
-        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${host_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}" "${i686[@]}") ;;
+        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}" "${i686[@]}") ;;
         docs) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${docs[@]}") ;;
         package) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${package[@]}") ;;
-        bench) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${host_libs[@]}" "${bench[@]}") ;;
+        bench) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${bench[@]}") ;;
         *) usage ;;
     esac
 done

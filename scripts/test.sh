@@ -10,7 +10,7 @@ usage() {
     cat <<'USAGE'
 usage: scripts/test.sh [STAGE...]   (default: every stage, in this order)
        scripts/test.sh --quick      the native suite less its slowest tests
-  native    the module, the host, the benchmarks; the whole suite   build/native
+  native    the module, kivrel, the benchmarks; the whole suite     build/native
   package   the Debian package from build/native, checked and run
   asan      the suite under AddressSanitizer and UBSan (clang)       build/asan
   fuzz      each fuzz target for a bounded run (libFuzzer), from     build/asan

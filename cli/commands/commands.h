@@ -1,4 +1,4 @@
-// The host's commands, each in a file of its own that sets up and runs one
+// kivrel's commands, each in a file of its own that sets up and runs one
 // thing. A command the first word names gets argv from that word on
 // (argv[0] is the word) and returns the exit status; main.cpp lists them.
 #pragma once

@@ -1,4 +1,4 @@
-// The settings store as the host uses it, through the filter's own settings
+// The settings store as kivrel uses it, through the filter's own settings
 // code: a one-run store carries --max-ire (the one setting the "Config" line
 // does not hold) into an instance without touching the user's store.
 #pragma once

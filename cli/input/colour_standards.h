@@ -1,5 +1,5 @@
 // What the recommendations fix for Y'CbCr video, stated once for the whole
-// host: each matrix's luma weights, the factors that take Y'CbCr back to
+// of kivrel: each matrix's luma weights, the factors that take Y'CbCr back to
 // R'G'B' (derived from those weights, never written out), the studio code
 // values and the IRE scale. The module keeps its own tables
 // (src/params/luma.h), which these never replace.

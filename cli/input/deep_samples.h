@@ -1,4 +1,4 @@
-// Samples of more than 8 bits brought to 8 by the host itself, each rounded
+// Samples of more than 8 bits brought to 8 by kivrel itself, each rounded
 // to the nearest level: an n-bit full-range or RGB value x becomes
 // x * 255 / (2^n - 1), so both ends stay at 0 and 255; a limited-range
 // Y'CbCr value becomes x / 2^(n-8) (a tie to the even level, so the mean

@@ -28,7 +28,7 @@ class SliceWorkers;
 // threads. `simd` picks the row kernel; every level gives the same words.
 class RgbConverter {
 public:
-    explicit RgbConverter(SimdLevel simd = hostSimdLevel()) : rowKernel_(yuvRowKernel(simd)) {}
+    explicit RgbConverter(SimdLevel simd = machineSimdLevel()) : rowKernel_(yuvRowKernel(simd)) {}
     void setWorkers(SliceWorkers* workers) { workers_ = workers; }
     RgbConverter(const RgbConverter&) = delete;
     RgbConverter& operator=(const RgbConverter&) = delete;

@@ -88,7 +88,7 @@ std::string leadingName(std::string_view text) {
 }
 
 // FFmpeg's complaint (its log's last error, white space already dropped from
-// the text it quotes) in the words of the host's other messages.
+// the text it quotes) in the words of kivrel's other messages.
 std::string describe(const std::string& logged, const FieldNames& names) {
     const auto quoted = [&](std::string_view lead, std::string_view tail, std::string& text) {
         if (logged.rfind(lead, 0) != 0) return false;

@@ -5,7 +5,7 @@
 //   in_w iw in_h ih   the frame's size
 //   out_w ow out_h oh the region's size (NaN until evaluated, as in FFmpeg)
 //   a sar dar         iw/ih, the sample aspect (1 when unknown), a*sar
-//   hsub vsub         1: the host cuts its RGB picture, every pixel its own
+//   hsub vsub         1: kivrel cuts its RGB picture, every pixel its own
 //                     chroma, as FFmpeg's exact cropping of a 4:4:4 source
 //   x y               the region's corner: x may use y and y may use x
 //                     (neither itself); w and h use neither

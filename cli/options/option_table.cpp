@@ -331,7 +331,7 @@ Status applyOption(const OptionEntry& entry, Options& o, std::string_view value,
         return {};
     }
     if (entry.text != nullptr) {
-        // Empty means "not given" to the rest of the host: an empty name must not pass for a default.
+        // Empty means "not given" to the rest of kivrel: an empty name must not pass for a default.
         if (value.empty()) return Status::fail(std::string(shown) + ": the value is empty");
         o.*entry.text = value;
         return {};

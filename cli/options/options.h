@@ -18,7 +18,7 @@
 #include "vocabulary.h"
 
 // FFmpeg's log levels (libavutil/log.h): none of its messages by default,
-// since the host reports problems itself in one line.
+// since kivrel reports problems itself in one line.
 inline constexpr int kLibraryLogQuiet = -8;
 inline constexpr int kLibraryLogInfo = 32;
 

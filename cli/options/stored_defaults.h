@@ -14,7 +14,7 @@ int setDefaults(const Options& options);
 
 // The "Config" line of `s`.
 std::string scriptLineOf(const ScopeSettings& s);
-// The label as the host's list shows it after the filter's name, the
+// The label as an editor's filter list shows it after the filter's name, the
 // "Config" line, and maxIRE, a line each on standard output.
 void printSettings(const ScopeSettings& s);
 // One line naming the store and why it could not be saved; kExitFailure.

@@ -1,5 +1,5 @@
 // What the reader and the writers share about FFmpeg's libraries: error
-// texts, the libraries' own log, and the pixel format of the host's frames.
+// texts, the libraries' own log, and the pixel format of the module's frames.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@ extern "C" {
 
 // 32-bit words 0x00RRGGBB in the machine's byte order (B, G, R, X in memory
 // on little-endian machines), as the plug-in interface passes pixels.
-inline constexpr AVPixelFormat kHostPixelFormat = AV_PIX_FMT_0RGB32;
+inline constexpr AVPixelFormat kFramePixelFormat = AV_PIX_FMT_0RGB32;
 
 // Conversions keep full chroma resolution and round accurately; RGB to RGB
 // is a plain copy whatever the flags.
@@ -21,7 +21,7 @@ int swsFlags();
 std::string avErrorText(int error);
 
 // Prints the libraries' messages up to `level` (FFmpeg's AV_LOG_* scale;
-// below 0 none: the host reports problems itself, in one line); the last
+// below 0 none: kivrel reports problems itself, in one line); the last
 // error they logged stays available as detail.
 void routeLibraryLog(int level);
 // The last error message the libraries logged since the previous call, or "".

@@ -1,7 +1,7 @@
 // FFmpeg's capture devices (x11grab, v4l2, lavfi, ...) live in a library of
 // their own that pulls in some eighty more (windowing, audio, OpenCL...):
 // linked, their loading and relocation cost every run about 60 ms before
-// its first frame. The host loads it only when an input names a format the
+// its first frame. kivrel loads it only when an input names a format the
 // demuxers do not know.
 #pragma once
 

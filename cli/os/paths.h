@@ -1,4 +1,4 @@
-// File names the host makes up: where the module is, and what an output is
+// File names kivrel makes up: where the module is, and what an output is
 // called when the command line names none.
 #pragma once
 

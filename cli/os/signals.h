@@ -36,7 +36,7 @@ int interruptRequested(void* unused);
 void registerTempFile(const std::string& path);
 void unregisterTempFile(const std::string& path);
 
-// What the host is doing, for the crash message: the filter callback being
+// What kivrel is doing, for the crash message: the filter callback being
 // called and the frame it works on (-1: none yet).
 class CallbackScope {
 public:

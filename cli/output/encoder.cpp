@@ -40,8 +40,8 @@ bool isJpegRange(AVPixelFormat fmt) { return isYuv(fmt) && pixelFormatName(fmt).
 // these, which keep every pixel's own colour (no chroma subsampling, so a
 // one-pixel trace stays sharp) at 8 bits, as players read them best.
 constexpr AVPixelFormat kFullChromaFormats[] = {
-    kHostPixelFormat, AV_PIX_FMT_RGB24,   AV_PIX_FMT_BGR24,
-    AV_PIX_FMT_GBRP,  AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
+    kFramePixelFormat, AV_PIX_FMT_RGB24,   AV_PIX_FMT_BGR24,
+    AV_PIX_FMT_GBRP,   AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ444P,
 };
 
 std::string acceptedFormats(const AVPixelFormat* list) {
@@ -64,7 +64,7 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
         return Status::usage("cannot encode " + target + ": " + codec->name + " does not take -pix_fmt " +
                              s.pixelFormat + " (it takes " + acceptedFormats(list) + ")");
     }
-    chosen = kHostPixelFormat;
+    chosen = kFramePixelFormat;
     if (const WriterChoice* row = writerForEncoder(codec->name);
         row != nullptr && row->pixelFormat != nullptr) {
         chosen = av_get_pix_fmt(row->pixelFormat);
@@ -90,7 +90,7 @@ Status choosePixelFormat(const AVCodec* codec, const WriterSettings& s, const st
         if (kept.empty()) continue;
         kept.push_back(AV_PIX_FMT_NONE);
         int loss = 0;
-        chosen = avcodec_find_best_pix_fmt_of_list(kept.data(), kHostPixelFormat, 0, &loss);
+        chosen = avcodec_find_best_pix_fmt_of_list(kept.data(), kFramePixelFormat, 0, &loss);
         return {};
     }
     return Status::fail("cannot encode " + target + ": " + codec->name +
@@ -224,7 +224,7 @@ Status FrameEncoder::open(const AVCodec* codec, const WriterSettings& s, bool gl
     frame_->height = s.h;
     r = av_frame_get_buffer(frame_, 0);
     if (r < 0) return Status::fail("cannot encode " + target + ": no frame buffer (" + avErrorText(r) + ")");
-    sws_ = sws_getContext(s.w, s.h, kHostPixelFormat, s.w, s.h, ctx_->pix_fmt, swsFlags(), nullptr, nullptr,
+    sws_ = sws_getContext(s.w, s.h, kFramePixelFormat, s.w, s.h, ctx_->pix_fmt, swsFlags(), nullptr, nullptr,
                           nullptr);
     if (sws_ == nullptr)
         return Status::fail("cannot encode " + target + ": no conversion from RGB to " +

@@ -1,4 +1,4 @@
-// An FFmpeg encoder with its converter, fed the host's bottom-up RGB frames;
+// An FFmpeg encoder with its converter, fed kivrel's bottom-up RGB frames;
 // shared by the picture and video writers.
 #pragma once
 

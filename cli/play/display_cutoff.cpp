@@ -14,7 +14,7 @@
 #include "os/signals.h"
 #include "vocabulary.h"
 
-// Last: Xlib's headers define words (Status, None, Bool) the host's own use.
+// Last: Xlib's headers define words (Status, None, Bool) kivrel's own code uses.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #undef Status

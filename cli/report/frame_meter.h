@@ -31,7 +31,7 @@ class FrameMeter {
 public:
     // `settings` as the module's instance holds them, maxIRE included; the
     // display chosen in them does not matter.
-    FrameMeter(const ScopeSettings& settings, int32_t w, int32_t h, SimdLevel level = hostSimdLevel());
+    FrameMeter(const ScopeSettings& settings, int32_t w, int32_t h, SimdLevel level = machineSimdLevel());
 
     // Adds rows of a frame to `part`: `luma` as the histograms get them,
     // `hot` as the hot pixel scan gets them (the same rows, but for a

@@ -1,4 +1,4 @@
-// A small bounded first-in first-out queue between the host's threads. A
+// A small bounded first-in first-out queue between kivrel's threads. A
 // full queue holds its producer back, so a fast stage cannot run ahead of a
 // slow one by more than a few frames (memory stays bounded); close() wakes
 // everyone waiting, so a failure on any thread can stop the others.

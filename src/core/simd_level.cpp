@@ -20,7 +20,7 @@ SimdLevel detectSimdLevel() {
 
 }  // namespace
 
-SimdLevel hostSimdLevel() {
+SimdLevel machineSimdLevel() {
     static const SimdLevel level = detectSimdLevel();
     return level;
 }

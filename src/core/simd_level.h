@@ -18,7 +18,7 @@ inline constexpr int32_t kSimdLevelCount = 4;
 inline constexpr std::string_view kSimdLevelNames[kSimdLevelCount] = {"scalar", "sse2", "avx2", "avx512"};
 
 // The highest level both this build and this processor run.
-SimdLevel hostSimdLevel();
+SimdLevel machineSimdLevel();
 
 // A unit's kernel table: one set of row functions per level, the scalar
 // reference first and always present; a level this build has no set of its

@@ -33,10 +33,10 @@ void prepareDisplay(ScopeInstance& inst, OutputGeometry& geometry) {
 }
 
 int renderDisplay(ScopeInstance& inst, const ConstFrame& src, const Frame& dst) {
-    return renderDisplayAt(inst, src, dst, hostSimdLevel());
+    return renderDisplayAt(inst, src, dst, machineSimdLevel());
 }
 
 int renderDisplayAt(ScopeInstance& inst, const ConstFrame& src, const Frame& dst, SimdLevel level) {
     const DisplayUnit* unit = displayUnitFor(inst.settings);
-    return unit != nullptr ? unit->render(inst, src, dst, std::min(level, hostSimdLevel())) : 0;
+    return unit != nullptr ? unit->render(inst, src, dst, std::min(level, machineSimdLevel())) : 0;
 }

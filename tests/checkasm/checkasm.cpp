@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     TestRng seeds{seed};
     std::vector<KernelCase> cases = filterKernelCases(seeds.next());
-    for (KernelCase& c : hostKernelCases(seeds.next())) cases.push_back(std::move(c));
+    for (KernelCase& c : cliKernelCases(seeds.next())) cases.push_back(std::move(c));
     std::vector<KernelTableView> tables = filterKernelTables();
     for (KernelTableView& t : hostKernelTables()) tables.push_back(std::move(t));
     const uint32_t rowSeed = seeds.next();

@@ -1,4 +1,4 @@
-// One runner for every row kernel of the filter and of the host's
+// One runner for every row kernel of the filter and of kivrel's
 // conversion, as checkasm does: each kernel on its own, every level this
 // processor runs against the scalar entry of its table on the same rows,
 // and with --bench the same calls timed per pixel.
@@ -62,6 +62,6 @@ std::vector<KernelSlot> slotsOf(const KernelSlot (&named)[N]) {
 
 // The cases draw their random inputs from `seed`.
 std::vector<KernelCase> filterKernelCases(uint32_t seed);
-std::vector<KernelCase> hostKernelCases(uint32_t seed);  // empty where the host is not built
+std::vector<KernelCase> cliKernelCases(uint32_t seed);  // empty where kivrel is not built
 std::vector<KernelTableView> filterKernelTables();
 std::vector<KernelTableView> hostKernelTables();

@@ -1,7 +1,7 @@
-// The host's rooms include only those below them, so that the way a frame
+// kivrel's rooms include only those below them, so that the way a frame
 // flows reads top-down from the tree: the readers, writers and monitor know
 // nothing of the command line or the run, and the vocabulary nothing of the
-// host at all. Every #include of a host folder in every source is checked.
+// rest of kivrel at all. Every #include of one of its folders in every source is checked.
 #include <gtest/gtest.h>
 
 #include <filesystem>

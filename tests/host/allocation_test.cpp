@@ -171,7 +171,7 @@ TEST(Allocation, RunProcAllocatesNothingPerFrame) {
 
 TEST(Allocation, NoKernelLevelAllocates) {
     for (DisplayMode mode : kModes) {
-        for (int32_t l = 0; l <= static_cast<int32_t>(hostSimdLevel()); ++l) {
+        for (int32_t l = 0; l <= static_cast<int32_t>(machineSimdLevel()); ++l) {
             const SimdLevel level = static_cast<SimdLevel>(l);
             SCOPED_TRACE(std::string(kDisplayNames[static_cast<int>(mode)]) + " at " +
                          std::string(kSimdLevelNames[l]));

@@ -330,7 +330,7 @@ TEST(Histograms, StaysInsideAnyOutputFrameAndPanelHeight) {
     for (auto [w, h] : {std::pair(0, 0), {1, 1}, {7, 5}, {359, 569}, {361, 571}, {40, 900}, {632, 632}}) {
         SCOPED_TRACE(testing::Message() << "output " << w << "x" << h);
         StoredFrame dst(w, h, 3, 0x12345678);
-        renderHistograms(inst.state(), src.constFrame(), dst.frame(), hostSimdLevel());
+        renderHistograms(inst.state(), src.constFrame(), dst.frame(), machineSimdLevel());
         EXPECT_TRUE(dst.paddingIntact());
         // Anchored at the top left: the standard output cropped, cleared beyond it.
         Image want(w, h);
@@ -344,7 +344,7 @@ TEST(Histograms, StaysInsideAnyOutputFrameAndPanelHeight) {
     for (int32_t p : {128, 0, -7, INT32_MIN, 100000, INT32_MAX}) {
         SCOPED_TRACE(testing::Message() << "panelHeight " << p);
         inst.state().panelHeight = p;
-        EXPECT_EQ(renderHistograms(inst.state(), src.constFrame(), dst.frame(), hostSimdLevel()), 0);
+        EXPECT_EQ(renderHistograms(inst.state(), src.constFrame(), dst.frame(), machineSimdLevel()), 0);
         EXPECT_TRUE(dst.paddingIntact());
     }
 }

@@ -234,8 +234,8 @@ TEST_F(HotPixel, OutputOfAnotherSizeIsClippedToBothFrames) {
         SCOPED_TRACE(fix);
         inst->settings.hotFix = fix;
         StoredFrame small(3, 2, 1, 0x11111111u), wide(9, 6, 1, 0x11111111u);
-        EXPECT_EQ(renderHotPixel(*inst, src.constFrame(), small.frame(), hostSimdLevel()), 0);
-        renderHotPixel(*inst, src.constFrame(), wide.frame(), hostSimdLevel());
+        EXPECT_EQ(renderHotPixel(*inst, src.constFrame(), small.frame(), machineSimdLevel()), 0);
+        renderHotPixel(*inst, src.constFrame(), wide.frame(), machineSimdLevel());
         // Storage order from the bottom row: the small output holds the picture's bottom-left corner.
         const Image out = small.image();
         for (int32_t y = 0; y < 2; ++y)

@@ -52,7 +52,7 @@ void expectLevelsAgree(const ScopeInstance& prepared, const OutputGeometry& g, c
 // The levels every check here runs reach the widest set the system says the
 // processor has (Linux's flags, which leave out what the system does not
 // save): a level the detection missed would go untested and unused. Under
-// user-mode emulation /proc/cpuinfo is the host's, not the emulated
+// user-mode emulation /proc/cpuinfo is the machine's, not the emulated
 // processor's: there the run names the emulated model's widest level in
 // KIVREL_EMULATED_SIMD (scripts/test.sh's i686 stage), and the levels must
 // stop exactly at it.

@@ -42,7 +42,7 @@ Image noise(int32_t w, int32_t h, uint32_t seed) {
 Image renderDirect(ScopeInstance& inst, const Image& src, int32_t w, int32_t h, int32_t srcPad = 0) {
     const StoredFrame in(src, srcPad);
     StoredFrame out(w, h, 3, 0x5A5A5A5Au);
-    EXPECT_EQ(renderVectorscope(inst, in.constFrame(), out.frame(), hostSimdLevel()), 0);
+    EXPECT_EQ(renderVectorscope(inst, in.constFrame(), out.frame(), machineSimdLevel()), 0);
     EXPECT_TRUE(out.paddingIntact() && in.paddingIntact());
     return out.image();
 }

@@ -154,7 +154,7 @@ Image checkAgainstReference(TestInstance& ti, const Case& c, const Image& src) {
     StoredFrame own(c.dstW ? c.dstW : ti.dst().w, c.dstH ? c.dstH : ti.dst().h, c.dstPad, 0x5A5A5A5Au);
     const StoredFrame in(src, c.srcPad);
     FrameBuffer& out = direct ? own : ti.outputFrame();
-    EXPECT_EQ(direct ? renderWaveform(inst, in.constFrame(), out.frame(), hostSimdLevel()) : ti.run(), 0);
+    EXPECT_EQ(direct ? renderWaveform(inst, in.constFrame(), out.frame(), machineSimdLevel()) : ti.run(), 0);
     EXPECT_TRUE(out.paddingIntact() && in.paddingIntact() && ti.sourcePaddingIntact());
     EXPECT_TRUE(sameImage(imageOf(out.frame()), referenceWaveform(inst, src, out.w(), out.h())));
     return imageOf(out.frame());

@@ -16,7 +16,7 @@ Image randomImage(TestRng& rng, int32_t w, int32_t h) {
 
 std::vector<SimdLevel> vectorLevels() {
     std::vector<SimdLevel> levels;
-    for (int32_t l = 1; l <= static_cast<int32_t>(hostSimdLevel()); ++l)
+    for (int32_t l = 1; l <= static_cast<int32_t>(machineSimdLevel()); ++l)
         levels.push_back(static_cast<SimdLevel>(l));
     return levels;
 }

@@ -515,7 +515,7 @@ TEST_F(Source, BandsFromTwoThreadsAreTheWholeFrame) {
 // The SIMD levels this processor runs, the scalar reference first.
 std::vector<SimdLevel> runnableLevels() {
     std::vector<SimdLevel> levels;
-    for (int32_t k = 0; k <= static_cast<int32_t>(hostSimdLevel()); ++k)
+    for (int32_t k = 0; k <= static_cast<int32_t>(machineSimdLevel()); ++k)
         levels.push_back(static_cast<SimdLevel>(k));
     return levels;
 }

@@ -1,4 +1,4 @@
-// The host's YUV-to-RGB row kernel, on tables of random contributions (a
+// kivrel's YUV-to-RGB row kernel, on tables of random contributions (a
 // luma table on a fitted line and one off it).
 #include "checkasm/checkasm.h"
 
@@ -34,7 +34,7 @@ std::shared_ptr<YuvTables> randomTables(uint32_t seed, bool onLine) {
 
 }  // namespace
 
-std::vector<KernelCase> hostKernelCases(uint32_t seed) {
+std::vector<KernelCase> cliKernelCases(uint32_t seed) {
     std::vector<KernelCase> cases;
     TestRng seeds{seed};
     for (const bool onLine : {true, false}) {

@@ -1,4 +1,4 @@
 #include "checkasm/checkasm.h"
 
-std::vector<KernelCase> hostKernelCases(uint32_t) { return {}; }
+std::vector<KernelCase> cliKernelCases(uint32_t) { return {}; }
 std::vector<KernelTableView> hostKernelTables() { return {}; }
