@@ -26,7 +26,9 @@ Status writeReport(const ReportOptions& options, const std::vector<FileReport>& 
                                                         : htmlText(options, files);
     if (path == kStandardOutput) {
         const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-        return std::fflush(stdout) == 0 && written ? Status{} : Status::fail("cannot write the report to standard output");
+        return std::fflush(stdout) == 0 && written
+                   ? Status{}
+                   : Status::fail("cannot write the report to standard output");
     }
     WriterSettings ws;
     ws.overwrite = options.common.overwrite;

@@ -209,7 +209,8 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     const bool readingGiven = jobsGiven || o.threads != 0 || !o.start.text.empty() || o.frames ||
                               o.duration || o.endTime || o.inputStartNumber || o.monitor.crop ||
                               !o.demuxerOptions.empty() || !o.inputFormat.empty() || o.inputLevels.matrix ||
-                              o.inputLevels.fullRange || o.inputLevels.fields || o.noAutorotate || o.skipErrors;
+                              o.inputLevels.fullRange || o.inputLevels.fields || o.noAutorotate ||
+                              o.skipErrors;
     if (options.merge && readingGiven)
         return Status::fail(
             "--merge reads reports, not media: -j, -threads, -ss, -t, -to, -frames, -start_number, the "

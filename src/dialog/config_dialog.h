@@ -15,7 +15,7 @@ inline constexpr int32_t kConfigDialogResource = 101;
 // Results, as configProc hands them to the host.
 inline constexpr int32_t kDialogOk = 0;
 inline constexpr int32_t kDialogCancel = 1;
-inline constexpr int32_t kDialogFailed = -1;  // no dialog could be shown
+inline constexpr int32_t kDialogFailed = -1;    // no dialog could be shown
 inline constexpr int32_t kDialogTooSmall = -2;  // the terminal is smaller than the form needs
 
 enum ConfigControl : int32_t {

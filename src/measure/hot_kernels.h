@@ -34,8 +34,8 @@ struct HotPackedRows {
     // Per channel (R, G, B) and level: C1 + bias in bits 0..15, C2 + bias in
     // 16..31, Y + bias in 32..47, zero above.
     uint64_t rows[3][kLevels];
-    int32_t peak;           // the decision's ceiling, 0..9830
-    int32_t chromaSquared;  // the decision's chroma limit squared, 0..2^24
+    int32_t peak;                 // the decision's ceiling, 0..9830
+    int32_t chromaSquared;        // the decision's chroma limit squared, 0..2^24
     uint8_t cellMark[kHotCells];  // a HotCellMark per cell, indexed by hotCellOf
 };
 

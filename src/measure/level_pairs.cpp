@@ -6,7 +6,7 @@
 namespace {
 
 constexpr uint32_t kCellWrap = 256;  // what an 8-bit cell holds when it reads 0 again
-constexpr int kRowShift = 8;  // a cell's row is its half's high byte
+constexpr int kRowShift = 8;         // a cell's row is its half's high byte
 constexpr uint32_t kColumnMask = 0xFF;
 
 // Each half's channels: its high byte the table's row, its low byte the column.
@@ -77,7 +77,8 @@ void LevelPairs::fold(LevelCounts& counts) {
             }
             counts[channels.row][row] += sum;
         }
-        for (int32_t column = 0; column < kLevels; ++column) counts[channels.column][column] += columns[column];
+        for (int32_t column = 0; column < kLevels; ++column)
+            counts[channels.column][column] += columns[column];
         std::memset(set_->cells[half], 0, sizeof set_->cells[half]);
     }
     release();

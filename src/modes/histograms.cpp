@@ -201,7 +201,6 @@ void prepareHistograms(ScopeInstance& inst, OutputGeometry& geometry) {
     geometry.pitch = alignedPitch(kHistogramWidth);
 }
 
-
 int32_t histogramAverageLuma(const ScopeInstance& inst, int64_t pixels) {
     // A frame without pixels has no average: it shows 0.
     return averageLuma(inst.lumaSum, pixels);

@@ -22,8 +22,8 @@ constexpr int32_t kZeroDifference = 255;                    // table index of a 
 constexpr int32_t kMaxLevel = kLevels - 1;
 constexpr int kLumaRows = 3;  // weightTable rows 0..2: R, G, B
 
-constexpr int32_t kMarkStepDegrees = 5;  // 72 marks round the circle
-constexpr int32_t kBlockSize = 2;        // circle marks and dots are 2x2 blocks
+constexpr int32_t kMarkStepDegrees = 5;         // 72 marks round the circle
+constexpr int32_t kBlockSize = 2;               // circle marks and dots are 2x2 blocks
 constexpr uint64_t kPairOfWords = 0x100000001;  // a 32-bit word times this: the word twice
 constexpr int kFractionWordBits = 16;     // of a scale table's fraction: what a 16-bit high multiply keeps
 constexpr int32_t kMaxChromaWhole = 127;  // whole * 255 + 255 fits a signed 16-bit word
