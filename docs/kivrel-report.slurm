@@ -9,6 +9,6 @@ cd /archive || exit 1
 file=$(sed -n "${SLURM_ARRAY_TASK_ID}p" files.txt)
 # The report at the input's own path under qc/, so that inputs of one name
 # in different folders keep a report each.
-report="qc/${file%.*}.json"
+report="qc/${file}.json"
 mkdir -p "$(dirname "$report")" || exit 1
 exec kivrel report "$file" --rule r103 -o "$report"

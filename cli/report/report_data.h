@@ -60,6 +60,8 @@ struct ReportOptions {
     int jobs = 1;        // files checked at once (-j)
     std::string form;    // -f csv|json: the form of a report written to standard output (-o -)
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
+    // --files0-from: a file (or "-", standard input) of more inputs, each name ended by a NUL.
+    std::string inputList;
 };
 
 // Frames in a row that break one rule.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include "report/file_phrases.h"
@@ -263,6 +264,8 @@ std::string ruleName(const ReportRules& rules) {
 Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
                     std::vector<FileReport>& files) {
     std::string firstRules, firstPath;
+    // Each input's first report: an input merged twice would count its frames twice.
+    std::map<std::string, std::string> reportOf;
     for (const std::string& path : paths) {
         std::string text;
         if (Status s = readText(path, text); !s.ok()) return s;
@@ -299,6 +302,10 @@ Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
         for (const JsonValue& file : list->items) {
             files.push_back(fileOf(r, rules, file, *frames, next, s));
             if (!s.ok()) return s;
+            const auto [at, first] = reportOf.emplace(files.back().input, path);
+            if (!first)
+                return Status::fail(path + ": reports " + quoted(files.back().input) + " again, as " +
+                                    at->second + " does; merge each input's report once");
         }
         if (next != frames->items.size()) return r.fault("more frames than its files count");
     }

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -10,6 +13,7 @@
 namespace {
 
 constexpr int kMaxJobs = 64;
+constexpr std::string_view kStandardInput = "-";  // as an input's name is
 
 Status parseMaxHot(std::string_view value, ReportRules& rules) {
     if (!PercentLimit::parse(value, rules.maxHot))
@@ -118,7 +122,40 @@ const OwnOption kOwnOptions[] = {
     {"--jobs", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-j", [](std::string_view v, ReportOptions& o) { return parseJobs(v, o.jobs); }},
     {"-f", [](std::string_view v, ReportOptions& o) { return parseForm(v, o.form); }},
+    {"--files0-from",
+     [](std::string_view v, ReportOptions& o) {
+         o.inputList = v;
+         return Status{};
+     }},
 };
+
+// The names in `path` (standard input for "-"), each ended by a NUL (the
+// last may be left open), as `find -print0` writes them: a name may hold
+// any other byte, a newline included.
+Status readNameList(const std::string& path, std::vector<std::string>& names) {
+    std::string text;
+    if (path == kStandardInput) {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (std::cin.bad()) return Status::fail("--files0-from: cannot read standard input");
+    } else {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return Status::fail("--files0-from: cannot read " + path);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) return Status::fail("--files0-from: cannot read " + path);
+    }
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    if (text.empty()) return {};
+    for (size_t begin = 0; begin <= text.size();) {
+        const size_t end = std::min(text.find('\0', begin), text.size());
+        if (end == begin)
+            return Status::fail(
+                "--files0-from: " + (path == kStandardInput ? std::string("standard input") : path) +
+                " holds an empty name (each name ends with a NUL byte)");
+        names.emplace_back(text, begin, end - begin);
+        begin = end + 1;
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -181,7 +218,7 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         if (Status s = own->apply(value, options); !s.ok()) return s;
         const bool jobs = own->name == "-j" || own->name == "--jobs";
         jobsGiven = jobsGiven || jobs;
-        ruleGiven = ruleGiven || (own->name != "-f" && !jobs);
+        ruleGiven = ruleGiven || (own->name != "-f" && own->name != "--files0-from" && !jobs);
     }
     // Custom limits change the named rule, wherever they stand on the line.
     const ReportOptions::CustomRange& custom = options.customRange;
@@ -197,6 +234,8 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
         !s.ok())
         return s;
     if (action == Action::Help) help = true;
+    if (!options.inputList.empty())
+        if (Status s = readNameList(options.inputList, options.common.inputs); !s.ok()) return s;
     const Options& o = options.common;
     if (action == Action::Version) return Status::fail("kivrel report takes no --version; kivrel --version");
     if (o.inputs.empty()) return Status::fail("kivrel report needs at least one input file");
@@ -266,6 +305,9 @@ frame of each measure, and what was assumed about the input.
   -i INPUT               an input, as FFmpeg spells it; -f, -pix_fmt, -s and
                          -r before the first -i describe every input (a raw
                          file: -f rawvideo -pix_fmt gray -s 720x576 -r 25)
+      --files0-from LIST more inputs (or, with --merge, reports) after those
+                         given: the names in file LIST, or standard input for
+                         -, each ended by a NUL byte, so that any name passes
   -o, --output FILE      .csv (one row per frame), .json ("summary" and
                          "frames") or .html (one page with charts, the
                          offending time ranges and the worst frames); without
@@ -317,7 +359,8 @@ signal N.
 Examples:
   kivrel report clip.mp4 -o report.html
   kivrel report *.mxf --fail-on hot,range --max-hot 0.01 -j 2 -o qc.csv
-  ls *.mxf | parallel kivrel report {} -o qc/{.}.json   # then:
-  kivrel report --merge qc/a.json qc/b.json -o qc.csv
+  parallel kivrel report {} -o qc/{}.json ::: a.mxf b.mxf   # then:
+  kivrel report --merge qc/a.mxf.json qc/b.mxf.json -o qc.csv
+  (docs/archives.md: whole archives, any file name, many machines)
 )";
 }

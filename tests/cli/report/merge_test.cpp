@@ -1,9 +1,12 @@
 // kivrel report --merge: per-file reports made apart (here by GNU parallel,
-// as docs/archives.md shows) merge into the very CSV and JSON one run writes, and
-// reports that do not belong together, or are not reports, are refused.
+// running the recipe docs/archives.md prints) merge into the very CSV and JSON
+// one run writes, and reports that do not belong together, or are not
+// reports, are refused.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "cli/support/cli_runner.h"
 
@@ -41,58 +44,91 @@ protected:
 
 TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     const std::string kivrel = KIVREL_CLI_EXE;
-    // Two inputs of one name in two folders: their reports must not meet.
-    ASSERT_TRUE(shell("mkdir one two && cp a.mkv one/a.mkv && cp b.mkv two/a.mkv"));
-    const Args inputs = {"one/a.mkv", "bad.mkv", "two/a.mkv"};
-    for (const char* form : {"csv", "json"}) {
-        Args single = {"report", "--rule", "r103", "--max-hot", "0.5", "--fail-on", "range", "-o"};
-        single.push_back(std::string("single.") + form);
-        single.insert(single.begin() + 1, inputs.begin(), inputs.end());
-        EXPECT_EQ(run(single).status, 1);  // one file unreadable
+    // An archive of awkward names: two inputs of one name in two folders
+    // (their reports must not meet), quotes, spaces, a leading dash, a
+    // newline, and a file that is no video.
+    ASSERT_TRUE(
+        shell("mkdir -p archive/one archive/two && cp a.mkv archive/one/a.mxf && "
+              "cp b.mkv archive/two/a.mxf && cp a.mkv \"archive/two/it's a \\\"tape\\\".mxf\" && "
+              "cp b.mkv 'archive/-lead dash.mxf' && cp a.mkv \"$(printf 'archive/new\\nline.mxf')\" && "
+              "cp bad.mkv archive/bad.mxf"));
+    // The recipe as docs/archives.md prints it (its first shell block), run
+    // from the archive's root with this build's kivrel first on the PATH.
+    std::ifstream doc(KIVREL_DOCS_DIR "/archives.md");
+    ASSERT_TRUE(doc) << KIVREL_DOCS_DIR "/archives.md";
+    std::string recipe, line;
+    bool inBlock = false;
+    while (std::getline(doc, line)) {
+        if (!inBlock && line == "```sh") {
+            inBlock = true;
+        } else if (inBlock && line == "```") {
+            break;
+        } else if (inBlock && !line.starts_with("cd ")) {
+            recipe += line + "\n";
+        }
     }
-    // The per-file step as docs/archives.md gives it, two at a time, in any order;
-    // each one's status is its own.
-    shell("parallel --will-cite -j2 'mkdir -p qc/{//} && " + kivrel +
-          " report {} --rule r103 --max-hot 0.5 --fail-on range -o qc/{.}.json' ::: one/a.mkv bad.mkv "
-          "two/a.mkv "
-          "2>/dev/null");
-    for (const char* out : {"merged.csv", "merged.json", "merged.html"}) {
+    ASSERT_NE(recipe.find("parallel -0"), std::string::npos) << recipe;
+    writeText("recipe.sh", recipe);
+    const std::string bin = kivrel.substr(0, kivrel.rfind('/'));
+    // Its status is the merge's: 1, as a file is unreadable.
+    EXPECT_FALSE(shell("cd archive && PATH='" + bin + "':\"$PATH\" bash ../recipe.sh 2>/dev/null"));
+    // One run over the same names in the same order.
+    EXPECT_FALSE(
+        shell("cd archive && find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z | "
+              "xargs -0 -x " +
+              kivrel + " report --rule r103 -o ../single.csv 2>/dev/null"));
+    EXPECT_FALSE(
+        shell("cd archive && find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z | "
+              "xargs -0 -x " +
+              kivrel + " report --rule r103 -o ../single.json 2>/dev/null"));
+    ASSERT_TRUE(
+        shell("cd archive && find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z | "
+              "sed -z 's|^|qc/|; s|$|.json|' > ../reports.list"));
+    const std::string archive = path("archive");
+    for (const char* out : {"merged.json", "merged.html"}) {
         SCOPED_TRACE(out);
-        const CliResult r =
-            run({"report", "--merge", "qc/one/a.json", "qc/bad.json", "qc/two/a.json", "-o", out});
+        const CliResult r = runKivrel(
+            {"report", "--merge", "--files0-from", "../reports.list", "-o", std::string("../") + out},
+            archive);
         EXPECT_EQ(r.status, 1) << r.err;  // as the single run: a file was unreadable
     }
-    EXPECT_EQ(readText("merged.csv"), readText("single.csv"));
+    EXPECT_EQ(readText("archive/archive.csv"), readText("single.csv"));
     EXPECT_EQ(readText("merged.json"), readText("single.json"));
+    EXPECT_NE(readText("single.csv").find("new\nline.mxf"), std::string::npos);
     // Each JSON frame ends with its timecode, the CSV row's text (none: null).
-    EXPECT_EQ(std::system(("python3 - " + dir_ +
-                           " <<'EOF'\n"
-                           "import csv, json, sys\n"
-                           "d = sys.argv[1]\n"
-                           "rows = [r for r in csv.DictReader(open(d + '/single.csv')) if r['frame'] and not "
-                           "r['missing']]\n"
-                           "frames = json.load(open(d + '/single.json'))['frames']\n"
-                           "assert len(rows) == len(frames) > 0\n"
-                           "for r, f in zip(rows, frames):\n"
-                           "    assert list(f)[-1] == 'timecode', list(f)\n"
-                           "    assert (f['timecode'] or '') == r['timecode'], (f, r['timecode'])\n"
-                           "one = [r['timecode'] for r in rows if r['input'] == 'one/a.mkv']\n"
-                           "assert one == ['01:00:59:0%d' % n for n in range(5, 10)], one\n"
-                           "assert {r['timecode'] for r in rows if r['input'] == 'two/a.mkv'} == {''}\n"
-                           "EOF")
-                              .c_str()),
-              0);
+    EXPECT_EQ(
+        std::system(("/usr/bin/python3 - " + dir_ +
+                     " <<'EOF'\n"
+                     "import csv, json, sys\n"
+                     "d = sys.argv[1]\n"
+                     "rows = [r for r in csv.DictReader(open(d + '/single.csv', newline='')) if r['frame'] "
+                     "and not r['missing']]\n"
+                     "frames = json.load(open(d + '/single.json'))['frames']\n"
+                     "assert len(rows) == len(frames) > 0\n"
+                     "for r, f in zip(rows, frames):\n"
+                     "    assert list(f)[-1] == 'timecode', list(f)\n"
+                     "    assert (f['timecode'] or '') == r['timecode'], (f, r['timecode'])\n"
+                     "one = [r['timecode'] for r in rows if r['input'] == './one/a.mxf']\n"
+                     "assert one == ['01:00:59:0%d' % n for n in range(5, 10)], one\n"
+                     "assert {r['timecode'] for r in rows if r['input'] == './two/a.mxf'} == {''}\n"
+                     "assert {r['input'] for r in rows} == {'./one/a.mxf', './two/a.mxf', "
+                     "'./two/it\\'s a \"tape\".mxf', './-lead dash.mxf', './new\\nline.mxf'}, rows\n"
+                     "EOF")
+                        .c_str()),
+        0);
     const std::string page = readText("merged.html");
     EXPECT_NE(page.find("unreadable"), std::string::npos);
-    EXPECT_NE(page.find("breaks hot and range"), std::string::npos);
     EXPECT_NE(page.find("<svg"), std::string::npos);  // the charts, from the frames' numbers
 
     // Every file read: the status is the rule's, as a run's would be.
-    const CliResult read = run({"report", "--merge", "qc/one/a.json", "qc/two/a.json"});
-    EXPECT_EQ(read.status, run({"report", "one/a.mkv", "two/a.mkv", "--rule", "r103", "--max-hot", "0.5",
-                                "--fail-on", "range"})
-                               .status);
+    const CliResult read =
+        runKivrel({"report", "--merge", "qc/./one/a.mxf.json", "qc/./two/a.mxf.json"}, archive);
+    EXPECT_EQ(read.status,
+              runKivrel({"report", "./one/a.mxf", "./two/a.mxf", "--rule", "r103"}, archive).status);
     EXPECT_NE(read.out.find("overall:"), std::string::npos) << read.out;
+    // A rerun replaces what the first one wrote, as the recipe's -y says.
+    EXPECT_FALSE(shell("cd archive && PATH='" + bin + "':\"$PATH\" bash ../recipe.sh 2>/dev/null"));
+    EXPECT_EQ(readText("archive/archive.csv"), readText("single.csv"));
 }
 
 TEST_F(ReportMerge, ReportsThatDoNotBelongTogetherAreRefused) {
@@ -107,6 +143,15 @@ TEST_F(ReportMerge, ReportsThatDoNotBelongTogetherAreRefused) {
     other.insert(other.find(version) + version.size(), "0.0.1-");
     writeText("other.json", other);
     expectRefused({"r103.json", "other.json"}, "made by kivrel 0.0.1-");
+    // One input twice, under the same report's name or a copy's, would count its frames twice.
+    ASSERT_TRUE(shell("cp r103.json copy.json"));
+    expectRefused({"r103.json", "r103.json"}, "reports 'a.mkv' again, as r103.json does");
+    expectRefused({"r103.json", "copy.json"}, "reports 'a.mkv' again, as r103.json does");
+    // A list with an empty name in it is no list of names.
+    writeText("empty.list", std::string("r103.json\0\0copy.json", 20));
+    const CliResult empty = run({"report", "--merge", "--files0-from", "empty.list"});
+    EXPECT_EQ(empty.status, 2) << empty.err;
+    EXPECT_NE(empty.err.find("empty.list holds an empty name"), std::string::npos) << empty.err;
     // Rules given again could only disagree with the reports'.
     EXPECT_EQ(run({"report", "--merge", "r103.json", "--rule", "strict"}).status, 2);
 }
