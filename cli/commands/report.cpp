@@ -58,7 +58,7 @@ int finishReport(const ReportOptions& options, const std::vector<FileReport>& fi
 // --merge: the files' own reports, made on any machine, read back; no media.
 int mergeReportsCommand(ReportOptions& options) {
     std::vector<FileReport> files;
-    if (Status s = mergeReports(options.common.inputs, options.rules, files); !s.ok()) {
+    if (Status s = mergeReports(options.common.inputs, options.rules, options.settings, files); !s.ok()) {
         logLine(s.message());
         return kExitFailure;
     }
@@ -105,6 +105,12 @@ int runReportCommand(int argc, char** argv) {
             logLine(s.message());
             return kExitFailure;
         }
+    }
+    // Every file's instances start alike: the first tells what shapes the numbers.
+    if (Status s = measureSettingsOf(*instances[0].waveform, instances[0].maxIre, common, options.settings);
+        !s.ok()) {
+        logLine(s.message());
+        return kExitFailure;
     }
     std::vector<Status> results(n);
     std::atomic<size_t> next{0};

@@ -85,9 +85,10 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                       : unreadable ? std::string(kUnreadable)
                                    : "legal") +
            ",\n";
-    // The version and the rules: what --merge asks of reports made elsewhere.
+    // The version, the rules and the settings: what --merge asks of reports made elsewhere.
     out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
     out += "    \"rules\": " + rulesText(rules) + ",\n";
+    out += "    \"settings\": " + measureSettingsJson(options.settings) + ",\n";
     out += "    \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];

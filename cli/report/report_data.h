@@ -13,6 +13,7 @@
 #include "input/colour_standards.h"
 #include "monitor/crop_expr.h"
 #include "options/options.h"
+#include "report/measure_settings.h"
 #include "report/percent_limit.h"
 #include "report/report_columns.h"
 
@@ -52,6 +53,7 @@ const RangeRule* namedRangeRule(std::string_view name);
 struct ReportOptions {
     Options common;  // reading, frame selection, settings, -o
     ReportRules rules;
+    MeasureSettings settings;  // as the run began (set up with its instances), or as merged reports say
     // --luma-range, --rgb-range and --area as given (unjudged, empty: not given).
     struct CustomRange {
         CodeLimits luma, rgb;

@@ -254,6 +254,17 @@ Status readText(const std::string& path, std::string& text) {
     return {};
 }
 
+MeasureSettings settingsOf(const ReportReader& r, const JsonValue& v, Status& s) {
+    MeasureSettings out;
+    const std::string system = r.text(v, "system", s), matrix = r.text(v, "matrix", s),
+                      range = r.text(v, "range", s);
+    out.gamma = r.flag(v, "gamma_corrected", s);
+    out.maxIre = r.integer32(v, "max_ire", s);
+    if (s.ok() && !parseMeasureWords(system, matrix, range, out))
+        s = r.fault("settings it cannot have been made with");
+    return out;
+}
+
 // The rule as a person names it in the refusal.
 std::string ruleName(const ReportRules& rules) {
     return rules.studioRange ? rules.range.name : std::string("no range rule");
@@ -261,7 +272,7 @@ std::string ruleName(const ReportRules& rules) {
 
 }  // namespace
 
-Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
+Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, MeasureSettings& settings,
                     std::vector<FileReport>& files) {
     std::string firstRules, firstPath;
     // Each input's first report: an input merged twice would count its frames twice.
@@ -284,6 +295,9 @@ Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
         const JsonValue* rulesJson = r.member(*summary, "rules", Kind::Object, s);
         if (!s.ok()) return s;
         const ReportRules these = rulesOf(r, *rulesJson, s);
+        const JsonValue* settingsJson = r.member(*summary, "settings", Kind::Object, s);
+        if (!s.ok()) return s;
+        const MeasureSettings measured = settingsOf(r, *settingsJson, s);
         if (!s.ok()) return s;
         // The rules as this kivrel writes them: two reports agree when they print alike.
         const std::string printed = rulesText(these);
@@ -291,10 +305,14 @@ Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
             firstRules = printed;
             firstPath = path;
             rules = these;
+            settings = measured;
         } else if (printed != firstRules) {
             return Status::fail(path + ": judged by other rules (" + ruleName(these) + ") than " + firstPath +
                                 " (" + ruleName(rules) +
                                 "); merge reports made with the same rule, limits and options");
+        } else if (const std::string differ = settingsDifference(measured, settings); !differ.empty()) {
+            return Status::fail(path + ": measured with other settings than " + firstPath + " (" + differ +
+                                "); report every file with the same saved defaults and settings options");
         }
         const JsonValue* list = r.member(*summary, "files", Kind::Array, s);
         if (!s.ok()) return s;

@@ -10,7 +10,9 @@
 #include "report/report_data.h"
 
 // Reads the JSON reports at `paths` in that order; their files, in order,
-// go to `files` and the rules they share to `rules`. Fails on a report that
-// is not one of ours, of another version or judged by other rules.
-Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules,
+// go to `files`, the rules and settings they share to `rules` and
+// `settings`. Fails on a report that is not one of ours, of another version,
+// judged by other rules or measured with other settings, or on an input
+// that two reports hold.
+Status mergeReports(const std::vector<std::string>& paths, ReportRules& rules, MeasureSettings& settings,
                     std::vector<FileReport>& files);

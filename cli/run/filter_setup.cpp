@@ -29,12 +29,19 @@ Status configure(FilterInstance& inst, const Options& options) {
     return {};
 }
 
+bool followsSourceMatrix(const Options& options) {
+    return options.matrixAuto || (options.scriptFile.empty() && !options.config[kArgStdDef]);
+}
+
+bool followsSourceRange(const Options& options) {
+    return options.rangeAuto || (options.scriptFile.empty() && !options.config[kArgRng255]);
+}
+
 Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source) {
     // Nothing to follow in RGB: the filter keeps what it has.
     if (!source.yuv) return {};
-    const bool scripted = !options.scriptFile.empty();
-    const bool matrix = options.matrixAuto || (!scripted && !options.config[kArgStdDef]);
-    const bool range = options.rangeAuto || (!scripted && !options.config[kArgRng255]);
+    const bool matrix = followsSourceMatrix(options);
+    const bool range = followsSourceRange(options);
     if (!matrix && !range) return {};
     ConfigArgs args{};
     if (Status s = currentArgs(inst, args); !s.ok()) return s;

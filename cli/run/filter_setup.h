@@ -11,6 +11,8 @@ Status configure(FilterInstance& inst, const Options& options);
 
 // For an input file, the filter's matrix and range follow the source
 // unless the command line or a script sets them (or --matrix/--range auto).
+bool followsSourceMatrix(const Options& options);
+bool followsSourceRange(const Options& options);
 Status followSource(FilterInstance& inst, const Options& options, const SourceLevels& source);
 
 // Every tile of a monitor, and every lane of the one display, set up as the

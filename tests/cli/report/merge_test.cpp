@@ -143,6 +143,17 @@ TEST_F(ReportMerge, ReportsThatDoNotBelongTogetherAreRefused) {
     other.insert(other.find(version) + version.size(), "0.0.1-");
     writeText("other.json", other);
     expectRefused({"r103.json", "other.json"}, "made by kivrel 0.0.1-");
+    // Numbers measured with other settings, from the command line or from
+    // another machine's saved defaults, are not the same numbers.
+    ASSERT_EQ(run({"report", "b.mkv", "--rule", "r103", "--max-ire", "120", "-o", "ire.json"}).status, 0);
+    expectRefused({"r103.json", "ire.json"},
+                  "measured with other settings than r103.json (max_ire 120, not 110)");
+    ASSERT_EQ(run({"report", "b.mkv", "--rule", "r103", "--matrix", "709", "-o", "709.json"}).status, 0);
+    expectRefused({"r103.json", "709.json"}, "(matrix 709, not source)");
+    ASSERT_TRUE(shell("KIVREL_REGISTRY=$PWD/pal.store " + std::string(KIVREL_CLI_EXE) +
+                      " defaults --system pal 2>/dev/null && KIVREL_REGISTRY=$PWD/pal.store " KIVREL_CLI_EXE
+                      " report b.mkv --rule r103 -o pal.json 2>/dev/null"));
+    expectRefused({"r103.json", "pal.json"}, "(system PAL, not NTSC)");
     // One input twice, under the same report's name or a copy's, would count its frames twice.
     ASSERT_TRUE(shell("cp r103.json copy.json"));
     expectRefused({"r103.json", "r103.json"}, "reports 'a.mkv' again, as r103.json does");

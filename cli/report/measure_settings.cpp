@@ -1,0 +1,63 @@
+#include "report/measure_settings.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "filter/display_state.h"
+#include "pluginhost/module_host.h"
+#include "report/value_text.h"
+#include "run/filter_setup.h"
+
+namespace {
+
+constexpr const char* kSystems[] = {"PAL", "NTSC"};
+constexpr const char* kMatrices[] = {"709", "601"};     // by stdDef
+constexpr const char* kRanges[] = {"16-235", "0-255"};  // by rng255
+
+}  // namespace
+
+Status measureSettingsOf(FilterInstance& inst, int32_t maxIre, const Options& options, MeasureSettings& out) {
+    ConfigArgs args{};
+    if (Status s = currentArgs(inst, args); !s.ok()) return s;
+    out.ntsc = args[kArgNtsc] != 0;
+    out.gamma = args[kArgGamma] != 0;
+    out.maxIre = maxIre;
+    out.matrix = followsSourceMatrix(options) ? kFollowsSource : kMatrices[args[kArgStdDef] != 0 ? 1 : 0];
+    out.range = followsSourceRange(options) ? kFollowsSource : kRanges[args[kArgRng255] != 0 ? 1 : 0];
+    return {};
+}
+
+std::string measureSettingsJson(const MeasureSettings& s) {
+    return "{\"system\": " + jsonString(kSystems[s.ntsc ? 1 : 0]) +
+           ", \"gamma_corrected\": " + (s.gamma ? "true" : "false") +
+           ", \"max_ire\": " + std::to_string(s.maxIre) + ", \"matrix\": " + jsonString(s.matrix) +
+           ", \"range\": " + jsonString(s.range) + "}";
+}
+
+bool parseMeasureWords(const std::string& system, const std::string& matrix, const std::string& range,
+                       MeasureSettings& out) {
+    const auto oneOf = [](const std::string& word, const auto& words) {
+        return word == kFollowsSource ||
+               std::find(std::begin(words), std::end(words), word) != std::end(words);
+    };
+    if ((system != kSystems[0] && system != kSystems[1]) || !oneOf(matrix, kMatrices) ||
+        !oneOf(range, kRanges))
+        return false;
+    out.ntsc = system == kSystems[1];
+    out.matrix = matrix;
+    out.range = range;
+    return true;
+}
+
+std::string settingsDifference(const MeasureSettings& a, const MeasureSettings& b) {
+    const auto differ = [](const char* name, const std::string& x, const std::string& y) {
+        return std::string(name) + " " + x + ", not " + y;
+    };
+    if (a.ntsc != b.ntsc) return differ("system", kSystems[a.ntsc ? 1 : 0], kSystems[b.ntsc ? 1 : 0]);
+    if (a.gamma != b.gamma)
+        return differ("gamma_corrected", a.gamma ? "true" : "false", b.gamma ? "true" : "false");
+    if (a.maxIre != b.maxIre) return differ("max_ire", std::to_string(a.maxIre), std::to_string(b.maxIre));
+    if (a.matrix != b.matrix) return differ("matrix", a.matrix, b.matrix);
+    if (a.range != b.range) return differ("range", a.range, b.range);
+    return "";
+}
