@@ -17,7 +17,7 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:
     --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version -i -pixel_format -s -video_size -r
     -framerate"
 _kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
-    --area --crop -f --fail-on -j --jobs --merge -ss -t -to
+    --area --crop -f --fail-on -j --jobs --merge --files0-from -ss -t -to
     -frames -start_number -threads --skip-errors --input-matrix --input-range --field-order -noautorotate --system
     --matrix --range --gamma --max-ire --script --module --help -i -pix_fmt -s -r"
 
@@ -75,7 +75,7 @@ _kivrel_value() {
     -f) COMPREPLY=($(compgen -W "image sequence video null md5 nut matroska mp4 avi mov" -- "$cur")) ;;
     -loglevel | -v)
         COMPREPLY=($(compgen -W "quiet panic fatal error warning info verbose debug trace" -- "$cur")) ;;
-    -o | --output | --verify | --script | -i) _kivrel_files ;;
+    -o | --output | --verify | --script | -i | --files0-from) _kivrel_files ;;
     --module) _kivrel_files so ;;
     -c:v | -c | -codec:v | -vcodec | -pix_fmt | -pix_fmt:v | -threads | -ss | -t | -to | -frames | -frames:v | \
         -vframes | -start_number | -pixel_format | -s | -video_size | -r | -framerate | \
