@@ -28,7 +28,8 @@ tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base
        xvfb xdotool xauth  # and kivrel play's window, under a test's own X server
        ffmpeg              # which sends kivrel play's test a live UDP stream
        parallel            # GNU parallel: the report merge test runs the per-file step with it
-       openssh-server openssh-client rsync  # and spreads it over ssh servers of its own
+       openssh-server openssh-client rsync  # and spreads it over ssh servers of its own,
+       munge slurmctld slurmd slurm-client  # and over a one-node Slurm cluster
        python3-numpy)      # the conversion sweep's reference, on Debian's python3
 page=(chromium)
 fuzz=(clang libclang-rt-dev)
