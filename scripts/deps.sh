@@ -7,6 +7,7 @@
 #   tests    the suites: GoogleTest, Google Benchmark and the tools the tests run
 #   page     chromium, for the test and the picture of the report page
 #   fuzz     clang and its libFuzzer runtime
+#   engines  GNU parallel, OpenSSH and Slurm, for the archive recipes' tests
 #   cross    mingw-w64 and Wine, for the Windows builds
 #   i686     the 32-bit Linux build (multilib g++, ncurses) and qemu-i386 to run it
 #   dev      cli, tests and ninja, for the CMake presets (CMakePresets.json)
@@ -28,10 +29,11 @@ tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base
        xvfb xdotool xauth  # and kivrel play's window, under a test's own X server
        ffmpeg              # which sends kivrel play's test a live UDP stream
        parallel            # GNU parallel: the report merge test runs the per-file step with it
-       openssh-server openssh-client rsync  # and spreads it over ssh servers of its own,
-       munge slurmctld slurmd slurm-client  # and over a one-node Slurm cluster
        python3-numpy)      # the conversion sweep's reference, on Debian's python3
 page=(chromium)
+# The batch engines the archive recipes run on: GNU parallel over ssh
+# servers of a test's own, and a one-node Slurm cluster.
+engines=(parallel openssh-server openssh-client rsync munge slurmctld slurmd slurm-client)
 fuzz=(clang libclang-rt-dev)
 cross=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
        binutils-mingw-w64-i686 wine64)
@@ -54,12 +56,13 @@ for group in "${@:-all}"; do
         cli) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}") ;;
         tests) want+=("${build[@]}" "${tests[@]}") ;;
         page) want+=("${page[@]}") ;;
+        engines) want+=("${engines[@]}") ;;
         fuzz) want+=("${build[@]}" "${fuzz[@]}") ;;
         cross) want+=("${build[@]}" "${cross[@]}") ;;
         i686) want+=("${build[@]}" "${i686[@]}") ;;
         dev) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${tests[@]}" "${presets[@]}") ;;
         core) want+=("${build[@]}" "${tests[@]}" "${fuzz[@]}") ;;
-        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${tests[@]}" "${page[@]}" "${fuzz[@]}" "${cross[@]}" "${i686[@]}") ;;
+        all) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${tests[@]}" "${page[@]}" "${engines[@]}" "${fuzz[@]}" "${cross[@]}" "${i686[@]}") ;;
         docs) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${docs[@]}") ;;
         package) want+=("${build[@]}" "${tests[@]}" "${cross[@]}" "${package[@]}") ;;
         bench) want+=("${build[@]}" "${ffmpeg_libs[@]}" "${cli_libs[@]}" "${bench[@]}") ;;

@@ -12,6 +12,8 @@ usage: scripts/test.sh [STAGE...]   (default: every stage, in this order)
        scripts/test.sh --quick      the native suite less its slowest tests
   native    the module, kivrel, the benchmarks; the whole suite     build/native
   package   the Debian package from build/native, checked and run
+  engines   the archive recipes on GNU parallel over ssh and on Slurm,  build/native
+            with the servers each test starts
   asan      the suite under AddressSanitizer and UBSan (clang)       build/asan
   fuzz      each fuzz target for a bounded run (libFuzzer), from     build/asan
             the same sanitized build
@@ -27,14 +29,14 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-all_stages=(native package asan fuzz win64 win32 i686)
+all_stages=(native package engines asan fuzz win64 win32 i686)
 stages=()
 quick=0
 for arg in "$@"; do
     case "$arg" in
         -h | --help) usage 0 ;;
         --quick) quick=1 ;;
-        native | package | asan | fuzz | win64 | win32 | i686) stages+=("$arg") ;;
+        native | package | engines | asan | fuzz | win64 | win32 | i686) stages+=("$arg") ;;
         *) echo "unknown stage: $arg" >&2; usage 2 ;;
     esac
 done
@@ -52,6 +54,7 @@ for stage in "${stages[@]}"; do
         native) groups+=(cli tests page) ;;
         asan) groups+=(cli tests page fuzz) ;;
         package) groups+=(cli tests) ;;
+        engines) groups+=(cli tests engines) ;;
         fuzz) groups+=(cli tests fuzz) ;;
         win64 | win32) groups+=(tests cross) ;;
         i686) groups+=(tests i686) ;;
@@ -107,12 +110,18 @@ stage_native() {
     if [ $quick -eq 1 ]; then
         echo "== native, less its ${#quick_skip[@]} slowest tests"
         build_native
-        GTEST_FILTER="-$(IFS=:; echo "${quick_skip[*]}")" run_ctest native build/native -j "$jobs"
+        GTEST_FILTER="-$(IFS=:; echo "${quick_skip[*]}")" run_ctest native build/native -j "$jobs" -LE engines
         return
     fi
     echo "== native"
     build_native
-    run_ctest native build/native -j "$jobs"
+    run_ctest native build/native -j "$jobs" -LE engines
+}
+
+stage_engines() {
+    echo "== engines"
+    build_native
+    run_ctest engines build/native -L engines
 }
 
 check_package() {  # build dir
