@@ -17,7 +17,7 @@ _kivrel_render_options="$_kivrel_settings_options -o --output -f -c:v -c -codec:
     --pad-pitch -q --quiet -loglevel -v --verbose -h --help --version -i -pixel_format -s -video_size -r
     -framerate"
 _kivrel_report_options="-o --output -y --overwrite --max-hot --range-rule --rule --luma-range --rgb-range
-    --area --crop -f --fail-on -j --jobs --merge --files0-from -ss -t -to
+    --area --crop -f --fail-on -j --jobs --merge --files0-from --resume -ss -t -to
     -frames -start_number -threads --skip-errors --input-matrix --input-range --field-order -noautorotate --system
     --matrix --range --gamma --max-ire --script --module --help -i -pix_fmt -s -r"
 

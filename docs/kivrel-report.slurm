@@ -14,6 +14,7 @@
 #   KIVREL_CPUS       CPUs each task asks for and decodes with (default: 2)
 # This machine's saved defaults go with the jobs (qc/settings.reg, named by
 # KIVREL_REGISTRY), so that every node measures with the same settings.
+# Run again, it does only the files whose reports are not whole (--resume).
 # A task exits 1 for a file it cannot read and 3 for a broken --fail-on
 # rule, as kivrel report does; the merge runs whatever the tasks' statuses
 # (afterany) and judges them. Arrays are cut at the cluster's MaxArraySize.
@@ -57,7 +58,7 @@ file)
     IFS= read -r -d '' name < <(sed -z -n "$((KIVREL_FIRST + SLURM_ARRAY_TASK_ID + 1))p" qc/files.list)
     mkdir -p "qc/$(dirname -- "$name")"
     KIVREL_REGISTRY=qc/settings.reg exec "$KIVREL" report "$name" "$@" -threads "${SLURM_CPUS_PER_TASK:-1}" \
-        -y -o "qc/$name.json"
+        --resume -o "qc/$name.json"
     ;;
 merge)
     status=0

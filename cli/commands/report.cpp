@@ -1,5 +1,7 @@
 #include "commands/commands.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -31,7 +33,7 @@ Status writeReport(const ReportOptions& options, const std::vector<FileReport>& 
                    : Status::fail("cannot write the report to standard output");
     }
     WriterSettings ws;
-    ws.overwrite = options.common.overwrite;
+    ws.overwrite = options.common.overwrite || options.resume;
     PendingFile file;
     if (Status s = file.create(path, ws); !s.ok()) return s;
     std::FILE* out = std::fopen(file.temp().c_str(), "wb");
@@ -39,6 +41,14 @@ Status writeReport(const ReportOptions& options, const std::vector<FileReport>& 
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
     if (std::fclose(out) != 0 || !written) return Status::fail("cannot write " + path + " (disk full?)");
     return file.commit();
+}
+
+// The status `files` make: 1 when a file could not be read, else 3 when a
+// rule --fail-on names is broken.
+int statusOf(const ReportOptions& options, const std::vector<FileReport>& files) {
+    for (const FileReport& f : files)
+        if (!f.error.empty()) return kExitFailure;
+    return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
 }
 
 // The report in the form asked for, and the run's status: 1 when a file
@@ -50,9 +60,26 @@ int finishReport(const ReportOptions& options, const std::vector<FileReport>& fi
         logLine(s.message());
         return kExitFailure;
     }
-    for (const FileReport& f : files)
-        if (!f.error.empty()) return kExitFailure;
-    return failsDelivery(options.rules, files) ? kExitRuleBroken : kExitOk;
+    return statusOf(options, files);
+}
+
+// --resume: whether the output is already the report this run would write
+// (its inputs in order, its rules, its settings), read back whole.
+bool alreadyReported(const ReportOptions& options, int& status) {
+    const std::string& path = options.common.output;
+    if (::access(path.c_str(), F_OK) != 0) return false;
+    ReportRules rules;
+    MeasureSettings settings;
+    std::vector<FileReport> files;
+    if (!mergeReports({path}, rules, settings, files).ok()) return false;  // cut short, or not ours: redone
+    if (rulesText(rules) != rulesText(options.rules) ||
+        !settingsDifference(settings, options.settings).empty() ||
+        files.size() != options.common.inputs.size())
+        return false;
+    for (size_t i = 0; i < files.size(); ++i)
+        if (files[i].input != options.common.inputs[i]) return false;
+    status = statusOf(options, files);
+    return true;
 }
 
 // --merge: the files' own reports, made on any machine, read back; no media.
@@ -84,7 +111,7 @@ int runReportCommand(int argc, char** argv) {
     if (!common.output.empty() && common.output != kStandardOutput) {
         // Before any file is read: a taken name should not cost a whole pass.
         WriterSettings ws;
-        ws.overwrite = common.overwrite;
+        ws.overwrite = common.overwrite || options.resume;
         if (Status s = checkOutputName(common.output, ws); !s.ok()) {
             logLine(s.message());
             return kExitFailure;
@@ -111,6 +138,10 @@ int runReportCommand(int argc, char** argv) {
         !s.ok()) {
         logLine(s.message());
         return kExitFailure;
+    }
+    if (int status = 0; options.resume && alreadyReported(options, status)) {
+        if (!common.quiet) logLine(common.output + " is already the whole report; kept (--resume)");
+        return status;
     }
     std::vector<Status> results(n);
     std::atomic<size_t> next{0};

@@ -62,6 +62,9 @@ struct ReportOptions {
     int jobs = 1;        // files checked at once (-j)
     std::string form;    // -f csv|json: the form of a report written to standard output (-o -)
     bool merge = false;  // --merge: the inputs are JSON reports, combined without reading media
+    // --resume: an output that is already a whole JSON report of these inputs,
+    // rules and settings is kept, any other output replaced.
+    bool resume = false;
     // --files0-from: a file (or "-", standard input) of more inputs, each name ended by a NUL.
     std::string inputList;
 };

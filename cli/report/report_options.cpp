@@ -190,6 +190,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
             options.merge = true;
             continue;
         }
+        if (arg == "--resume") {
+            options.resume = true;
+            continue;
+        }
         const OwnOption* own = nullptr;
         std::string_view value;
         bool inlineValue = false;
@@ -285,6 +289,10 @@ Status parseReportCommandLine(int argc, const char* const* argv, ReportOptions& 
     if (!o.output.empty() && o.output != "-" && !o.output.ends_with(".csv") && !o.output.ends_with(".json") &&
         !o.output.ends_with(".html"))
         return Status::fail("-o " + quoted(o.output) + ": name a .csv, .json or .html file");
+    // Only a JSON report tells, read back, what it is the report of.
+    if (options.resume && (options.merge || !o.output.ends_with(".json") || o.neverOverwrite))
+        return Status::fail(
+            "--resume keeps a report of media written to a .json file (-o FILE.json), without -n");
     return {};
 }
 
@@ -313,6 +321,10 @@ frame of each measure, and what was assumed about the input.
                          offending time ranges and the worst frames); without
                          it, a summary table on standard output
   -y, --overwrite        replace an existing output file
+      --resume           keep an output that is already the whole JSON report
+                         of these inputs with these rules and settings (a
+                         rerun of an archive skips the files done), replace
+                         any other
   -f csv|json            with -o -: the form written to standard output
       --max-hot PERCENT  a frame breaks the hot rule when more than PERCENT of
                          its pixels are hot (default 0: any hot pixel);

@@ -126,8 +126,18 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     EXPECT_EQ(read.status,
               runKivrel({"report", "./one/a.mxf", "./two/a.mxf", "--rule", "r103"}, archive).status);
     EXPECT_NE(read.out.find("overall:"), std::string::npos) << read.out;
-    // A rerun replaces what the first one wrote, as the recipe's -y says.
-    EXPECT_FALSE(shell("cd archive && PATH='" + bin + "':\"$PATH\" bash ../recipe.sh 2>/dev/null"));
+    // A rerun keeps the reports already whole and redoes one cut short.
+    const std::string cut = "archive/qc/./two/a.mxf.json";
+    const std::string whole = readText(cut);
+    writeText(cut, whole.substr(0, whole.size() / 2));
+    EXPECT_FALSE(shell("cd archive && PATH='" + bin + "':\"$PATH\" bash ../recipe.sh 2>../rerun.err"));
+    EXPECT_EQ(readText(cut), whole);
+    const std::string rerun = readText("rerun.err");
+    size_t kept = 0;
+    for (size_t at = rerun.find("kept (--resume)"); at != std::string::npos;
+         at = rerun.find("kept (--resume)", at + 1))
+        ++kept;
+    EXPECT_EQ(kept, 5u) << rerun;  // all but the cut one, and the unreadable file's report among them
     EXPECT_EQ(readText("archive/archive.csv"), readText("single.csv"));
 }
 
