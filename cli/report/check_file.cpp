@@ -167,8 +167,10 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // Every measure covers the region only, as if the picture were cut to it.
     CropRegion region{info.w, info.h, 0, 0};
     if (o.monitor.crop) {
-        if (Status s = resolveCrop(*o.monitor.crop, info.w, info.h, region, info.sampleAspect); !s.ok())
+        if (Status s = resolveCrop(*o.monitor.crop, info.w, info.h, region, info.sampleAspect); !s.ok()) {
+            out.failure = kCropDoesNotFit;
             return s;
+        }
         out.region = region;
         out.cropped = true;
     }

@@ -26,10 +26,9 @@ std::string csvText(const std::vector<FileReport>& files) {
         if (!file.error.empty()) {
             // Its own row: the name, and why in the column that says why a frame has no numbers.
             out += row([&](const ReportColumn& c) {
-                return c.form == ColumnForm::Input ? input
-                       : c.form == ColumnForm::Missing
-                           ? csvField(std::string(kUnreadable) + ": " + file.error)
-                           : std::string();
+                return c.form == ColumnForm::Input     ? input
+                       : c.form == ColumnForm::Missing ? csvField(file.failure + ": " + file.error)
+                                                       : std::string();
             });
             continue;
         }

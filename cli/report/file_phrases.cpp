@@ -11,7 +11,7 @@ constexpr int kByteBits = 8;
 const char* missingWhy(const MissingFrame& m) { return m.damaged ? "damaged" : "lost"; }
 
 std::string verdictOf(const FileReport& file) {
-    if (!file.error.empty()) return kUnreadable;
+    if (!file.error.empty()) return file.failure;
     if (!file.breaksHot() && !file.breaksRange()) return "legal";
     std::string v = "breaks";
     if (file.breaksHot()) v += " hot";

@@ -5,8 +5,7 @@
 
 #include "report/report_data.h"
 
-// What a file that cannot be read is called, and what a frame without numbers is.
-inline constexpr const char* kUnreadable = "unreadable";
+// What a frame without numbers is.
 const char* missingWhy(const MissingFrame& m);  // "damaged" or "lost"
 
 std::string verdictOf(const FileReport& file);  // "legal", or which rules it breaks

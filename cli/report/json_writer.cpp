@@ -75,15 +75,15 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     const ReportRules& rules = options.rules;
     std::string out = "{\n  \"summary\": {\n";
     bool legal = true;
-    bool unreadable = false;
+    std::string notMeasured;  // what the first file not measured is called
     for (const FileReport& f : files) {
         legal = legal && !f.breaksHot() && !f.breaksRange();
-        unreadable = unreadable || !f.error.empty();
+        if (!f.error.empty() && notMeasured.empty()) notMeasured = f.failure;
     }
     out += "    \"verdict\": " +
-           jsonString(!legal       ? "breaks rules"
-                      : unreadable ? std::string(kUnreadable)
-                                   : "legal") +
+           jsonString(!legal                 ? "breaks rules"
+                      : !notMeasured.empty() ? notMeasured
+                                             : "legal") +
            ",\n";
     // The version, the rules and the settings: what --merge asks of reports made elsewhere.
     out += "    \"version\": " + jsonString(kivrelVersion()) + ",\n";
@@ -94,7 +94,7 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
         const FileReport& f = files[i];
         if (!f.error.empty()) {
             out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
-                   ", \"verdict\": " + jsonString(kUnreadable) + ", \"error\": " + jsonString(f.error) + "}";
+                   ", \"verdict\": " + jsonString(f.failure) + ", \"error\": " + jsonString(f.error) + "}";
             continue;
         }
         out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +

@@ -107,9 +107,15 @@ inline constexpr const char* kRgbMatrixName = "RGB";
 inline constexpr const char* kFullRangeName = "full";
 inline constexpr const char* kLimitedRangeName = "limited";
 
+// What a file that was not measured is called: one that cannot be read, or
+// one whose frames --crop's region does not fit.
+inline constexpr const char* kUnreadable = "unreadable";
+inline constexpr const char* kCropDoesNotFit = "crop does not fit";
+
 struct FileReport {
     std::string input;
-    std::string error;  // empty when the file was read to its end
+    std::string error;                  // empty when the file was read to its end
+    std::string failure = kUnreadable;  // with an error: what kept the file from being measured
     // What was assumed about the input and how the filter was set.
     std::string matrix, range;  // "BT.709", "limited"; kRgbMatrixName, kFullRangeName for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;

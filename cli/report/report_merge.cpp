@@ -190,6 +190,9 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     f.input = r.text(v, "input", s);
     if (const JsonValue* error = v.find("error"); error != nullptr) {
         f.error = r.text(v, "error", s);
+        f.failure = r.text(v, "verdict", s);
+        if (s.ok() && f.failure != kUnreadable && f.failure != kCropDoesNotFit)
+            s = r.fault("a file not measured, said to be " + quoted(f.failure));
         return f;
     }
     const int64_t count = r.integer(v, "frames", s);

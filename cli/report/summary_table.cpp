@@ -22,7 +22,7 @@ std::string summaryTable(const ReportOptions& options, const std::vector<FileRep
     char line[512];
     for (const FileReport& f : files) {
         if (!f.error.empty()) {
-            out += f.input + "\n  " + padded("verdict") + " " + kUnreadable + ": " + f.error + "\n";
+            out += f.input + "\n  " + padded("verdict") + " " + f.failure + ": " + f.error + "\n";
             continue;
         }
         std::snprintf(line, sizeof line, "%s\n  %-26s %s\n  %-26s %s\n  %-26s %s\n  %-26s %lld\n",

@@ -284,6 +284,14 @@ for x, y in zip(a, b):
     assert [x[k] for k in columns] == [y[k] for k in columns], [(k, x[k], y[k]) for k in columns if x[k] != y[k]]
 )"));
     }
+    // A region the frame cannot hold: that file is not measured, and its row
+    // says why in so many words, through the merge as well.
+    const CliResult misfit = run({"report", "c12.mkv", "--crop", "iw+1:ih", "-o", "misfit.json", "-y"});
+    EXPECT_EQ(misfit.status, 1) << misfit.err;
+    ASSERT_EQ(run({"report", "--merge", "misfit.json", "-o", "misfit.csv"}).status, 1);
+    EXPECT_TRUE(python(R"(rows = list(csv.DictReader(open(d + '/misfit.csv')))
+assert len(rows) == 1 and any(v.startswith('crop does not fit: --crop iw+1:ih: ') for v in rows[0].values()), rows
+)"));
 }
 
 // A turned source (a display matrix): --crop's region is of the picture as
