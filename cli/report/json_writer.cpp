@@ -92,12 +92,16 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
     out += "    \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
+        // A name that is not UTF-8 is shown with U+FFFD for what it cannot
+        // hold; its exact bytes follow, so that a merge tells such names apart.
+        const std::string exact =
+            validUtf8(f.input) == f.input ? "" : ", \"input_bytes\": " + jsonString(escapedBytes(f.input));
         if (!f.error.empty()) {
-            out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
+            out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) + exact +
                    ", \"verdict\": " + jsonString(f.failure) + ", \"error\": " + jsonString(f.error) + "}";
             continue;
         }
-        out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) +
+        out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) + exact +
                ", \"verdict\": " + jsonString(verdictOf(f)) +
                ", \"frames\": " + std::to_string(f.frames.size()) +
                ", \"frames_with_hot\": " + std::to_string(f.framesWithHot) +

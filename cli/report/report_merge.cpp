@@ -188,6 +188,12 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
                   const JsonValue& frames, size_t& next, Status& s) {
     FileReport f;
     f.input = r.text(v, "input", s);
+    if (const JsonValue* exact = v.find("input_bytes"); exact != nullptr && s.ok()) {
+        const std::string shown = f.input;
+        if (exact->kind != Kind::String || !namedBytes(exact->text, f.input) || validUtf8(f.input) != shown ||
+            validUtf8(f.input) == f.input)
+            s = r.fault("input_bytes that are not the input's");
+    }
     if (const JsonValue* error = v.find("error"); error != nullptr) {
         f.error = r.text(v, "error", s);
         f.failure = r.text(v, "verdict", s);
@@ -231,7 +237,7 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
             break;
         }
         f.frames.push_back(frameOf(r, frames.items[next], pixels, s));
-        if (s.ok() && frames.items[next].find("input")->text != f.input)
+        if (s.ok() && frames.items[next].find("input")->text != validUtf8(f.input))
             s = r.fault("frames out of their files' order");
     }
     if (const JsonValue* worst = r.member(v, "worst", Kind::Object, s))

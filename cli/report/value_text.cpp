@@ -49,6 +49,48 @@ std::string validUtf8(const std::string& s) {
     return out;
 }
 
+namespace {
+constexpr char kEscape = '%';
+constexpr unsigned char kFirstPrintable = 0x20, kLastPrintable = 0x7E;
+constexpr int kHexBase = 16;
+}  // namespace
+
+std::string escapedBytes(const std::string& name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : name) {
+        if (c != kEscape && c >= kFirstPrintable && c <= kLastPrintable) {
+            out += static_cast<char>(c);
+        } else {
+            out += kEscape;
+            out += kHex[c / kHexBase];
+            out += kHex[c % kHexBase];
+        }
+    }
+    return out;
+}
+
+bool namedBytes(const std::string& escaped, std::string& name) {
+    name.clear();
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        const auto c = static_cast<unsigned char>(escaped[i]);
+        if (c < kFirstPrintable || c > kLastPrintable) return false;
+        if (c != kEscape) {
+            name += static_cast<char>(c);
+            continue;
+        }
+        const int hi = i + 2 < escaped.size() ? digit(escaped[i + 1]) : -1;
+        const int lo = hi >= 0 ? digit(escaped[i + 2]) : -1;
+        if (lo < 0) return false;
+        name += static_cast<char>(hi * kHexBase + lo);
+        i += 2;
+    }
+    return escapedBytes(name) == escaped;  // one spelling of each name
+}
+
 std::string csvField(const std::string& text) {
     const std::string s = validUtf8(text);
     if (s.find_first_of(",\"\n\r") == std::string::npos) return s;

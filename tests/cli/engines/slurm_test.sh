@@ -106,8 +106,10 @@ done
 [ -s "$archive/qc/archive.csv" ] || { cat "$archive"/qc/logs/* >&2 || true; logs; fail "the merge job wrote no report"; }
 
 cd "$archive"
-find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z |
-    xargs -0 -x "$kivrel" report --rule r103 -o "$work/single.csv" 2>/dev/null || true
-cmp qc/archive.csv "$work/single.csv" || fail "the merged report differs from one run's"
+for form in csv json; do
+    find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z |
+        xargs -0 -x "$kivrel" report --rule r103 -o "$work/single.$form" 2>/dev/null || true
+    cmp qc/archive.$form "$work/single.$form" || fail "the merged $form report differs from one run's"
+done
 grep -q '"max_ire": 120' qc/archive.json || fail "the nodes did not measure with these settings"
 echo "slurm: the job script's merged report equals one run's"

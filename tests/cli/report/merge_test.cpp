@@ -46,12 +46,14 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     const std::string kivrel = KIVREL_CLI_EXE;
     // An archive of awkward names: two inputs of one name in two folders
     // (their reports must not meet), quotes, spaces, a leading dash, a
-    // newline, and a file that is no video.
+    // newline, two names that are not UTF-8 and differ only where U+FFFD
+    // shows them, and a file that is no video.
     ASSERT_TRUE(
         shell("mkdir -p archive/one archive/two && cp a.mkv archive/one/a.mxf && "
               "cp b.mkv archive/two/a.mxf && cp a.mkv \"archive/two/it's a \\\"tape\\\".mxf\" && "
               "cp b.mkv 'archive/-lead dash.mxf' && cp a.mkv \"$(printf 'archive/new\\nline.mxf')\" && "
-              "cp bad.mkv archive/bad.mxf"));
+              "cp bad.mkv archive/bad.mxf && cp a.mkv \"$(printf 'archive/caf\\351.mxf')\" && "
+              "cp b.mkv \"$(printf 'archive/caf\\350.mxf')\""));
     // The recipe as docs/archives.md prints it (its first shell block), run
     // from the archive's root with this build's kivrel first on the PATH.
     std::ifstream doc(KIVREL_DOCS_DIR "/archives.md");
@@ -112,7 +114,8 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
                      "assert one == ['01:00:59:0%d' % n for n in range(5, 10)], one\n"
                      "assert {r['timecode'] for r in rows if r['input'] == './two/a.mxf'} == {''}\n"
                      "assert {r['input'] for r in rows} == {'./one/a.mxf', './two/a.mxf', "
-                     "'./two/it\\'s a \"tape\".mxf', './-lead dash.mxf', './new\\nline.mxf'}, rows\n"
+                     "'./two/it\\'s a \"tape\".mxf', './-lead dash.mxf', './new\\nline.mxf', "
+                     "'./caf\\ufffd.mxf'}, rows\n"
                      "EOF")
                         .c_str()),
         0);
@@ -137,7 +140,7 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     for (size_t at = rerun.find("kept (--resume)"); at != std::string::npos;
          at = rerun.find("kept (--resume)", at + 1))
         ++kept;
-    EXPECT_EQ(kept, 5u) << rerun;  // all but the cut one, and the unreadable file's report among them
+    EXPECT_EQ(kept, 7u) << rerun;  // all but the cut one, and the unreadable file's report among them
     EXPECT_EQ(readText("archive/archive.csv"), readText("single.csv"));
 }
 
