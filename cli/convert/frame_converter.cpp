@@ -13,6 +13,11 @@ void copyRows(const FrameBuffer& whole, int32_t first, const Frame& rows) {
     for (int32_t k = 0; k < rows.h; ++k) std::copy_n(from.canvasRow(first + k), rows.w, rows.canvasRow(k));
 }
 
+// A converter's failure, named for the frame it met.
+Status frameFailed(const SourceInfo& info, const DecodedPicture& picture, const Status& s) {
+    return Status::fail(info.name + ", frame " + std::to_string(picture.number) + ": " + s.message());
+}
+
 }  // namespace
 
 FrameConverter::FrameConverter(const SourceInfo& info, int threads)
@@ -53,9 +58,7 @@ Status FrameConverter::convertWith(Kind& kind, const DecodedPicture& picture, Fr
                                    f.width * static_cast<int>(sizeof(uint32_t)));
         if (s.ok()) turnPicture({info_.rotation, f.width, f.height}, unturned_.data(), out);
     }
-    if (!s.ok())
-        return Status::fail(info_.name + ", frame " + std::to_string(picture.number) + ": " + s.message());
-    return {};
+    return s.ok() ? s : frameFailed(info_, picture, s);
 }
 
 Status FrameConverter::prepareRows(const DecodedPicture& picture, const std::vector<RgbLevels>& levels) {
@@ -68,8 +71,7 @@ Status FrameConverter::prepareRows(const DecodedPicture& picture, const std::vec
             continue;
         }
         if (Status s = kind.converter.prepare(*picture.decoded, picture.levels, l); !s.ok())
-            return Status::fail(info_.name + ", frame " + std::to_string(picture.number) + ": " +
-                                s.message());
+            return frameFailed(info_, picture, s);
         kind.byRows = info_.rotation == 0 && kind.converter.byRows();
         if (kind.byRows) continue;
         if (kind.whole.w() != info_.w || kind.whole.h() != info_.h)
