@@ -55,14 +55,14 @@ struct ReadFrame {
 // measures of the planes as decoded take.
 struct DecodedPicture {
     int64_t number = 0;  // the frame's, for messages
-    const AVFrame* decoded =
-        nullptr;  // planes at the source's own depth; null for a reader that decodes nothing
+    // Planes at the source's own depth; null for a reader that decodes nothing.
+    const AVFrame* decoded = nullptr;
     // The levels of `decoded` (its own tags over the stream's, the user's
     // over both): its conversion and a measure of its planes follow the
     // same matrix, chroma siting and fields.
     SourceLevels levels;
-    const FrameBuffer* rgb =
-        nullptr;  // without `decoded`: the reader's own RGB picture, the same at every level
+    // Without `decoded`: the reader's own RGB picture, the same at every level.
+    const FrameBuffer* rgb = nullptr;
 };
 
 class Reader {
