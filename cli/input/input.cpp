@@ -1,7 +1,5 @@
 #include "input/input.h"
 
-#include <algorithm>
-
 #include "input/readers.h"
 
 namespace {
@@ -26,9 +24,4 @@ Status openReader(std::string_view name, const ReaderParams& params, std::unique
 
 Status startPastStill(const std::string& name, const StartPoint& start) {
     return Status::fail(name + " is a still picture: -ss " + start.text + " is past its only frame");
-}
-
-void Reader::copyRows(const FrameBuffer& whole, int32_t first, const Frame& rows) {
-    const ConstFrame from = whole.frame();
-    for (int32_t k = 0; k < rows.h; ++k) std::copy_n(from.canvasRow(first + k), rows.w, rows.canvasRow(k));
 }

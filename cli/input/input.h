@@ -42,59 +42,42 @@ struct SourceInfo {
 };
 
 struct ReadFrame {
-    bool end = false;       // no more frames; the buffer is untouched
-    bool corrupt = false;   // damaged: `problem` says how; the buffer is not to be used
+    bool end = false;       // no more frames; the picture held is not to be used
+    bool corrupt = false;   // damaged: `problem` says how; the picture held is not to be used
     bool cutShort = false;  // with `end`: the file stops before the length it states
     int64_t number = 0;     // the frame's number in the source, counted from 0
     int64_t pts = 0;        // its presentation time in SourceInfo::timeBase, rising from frame to frame
     std::string problem;
 };
 
+// The picture a reader holds from one read() to the next: what the
+// conversion to the module's RGB (convert/frame_converter.h) and the
+// measures of the planes as decoded take.
+struct DecodedPicture {
+    int64_t number = 0;  // the frame's, for messages
+    // Planes at the source's own depth; null for a reader that decodes nothing.
+    const AVFrame* decoded = nullptr;
+    // The levels of `decoded` (its own tags over the stream's, the user's
+    // over both): its conversion and a measure of its planes follow the
+    // same matrix, chroma siting and fields.
+    SourceLevels levels;
+    // Without `decoded`: the reader's own RGB picture, the same at every level.
+    const FrameBuffer* rgb = nullptr;
+};
+
 class Reader {
 public:
     virtual ~Reader() = default;
     const SourceInfo& info() const { return info_; }
-    // The next frame, converted into `frame` (the source's size). A failed
+    // The next frame, held as picture() until the next read(). A failed
     // Status ends the run; a corrupt frame is the caller's choice.
-    virtual Status read(FrameBuffer& frame, ReadFrame& meta) = 0;
-    // The RGB levels the display wants (full range unless told otherwise).
-    virtual void setRgbLevels(RgbLevels) {}
+    virtual Status read(ReadFrame& meta) = 0;
+    // The frame read last, when it was neither the end nor damaged.
+    virtual const DecodedPicture& picture() const = 0;
     // From another thread: a read in progress (a pipe that blocks) gives up with a failure.
     virtual void cancel() {}
-    // The frame read last, converted again at other RGB levels (a caller
-    // that measures it as two displays see it). Readers whose pictures do
-    // not depend on the levels give the same words again.
-    virtual Status readAgain(FrameBuffer&, RgbLevels) {
-        return Status::fail(info_.name + ": this reader cannot read a frame again");
-    }
-
-    // For a caller that converts each frame a band of rows at a time, so
-    // that it measures the rows while they are still in cache: after
-    // convertInBands() with the levels it will ask for (one or two), read()
-    // leaves its buffer alone, and convertRows() puts the frame's rows from
-    // `first` (counted from the top) into `rows` at one of those levels,
-    // from several threads at once, until the next read().
-    virtual void convertInBands(const std::vector<RgbLevels>& levels) = 0;
-    virtual void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const = 0;
-    // The frame read last as the source codes its luma, before any
-    // conversion: the samples in `window` (of the picture as decoded) added
-    // to `histogram`, from several threads at once as convertRows(). False
-    // for a source without a Y plane (RGB): the caller takes luma from its RGB.
-    virtual bool tallySourceLuma(const PlaneWindow& /*window*/, LumaHistogram& /*histogram*/) const {
-        return false;
-    }
-    // The frame read last as decoded, planes at the source's own depth, valid
-    // until the next read(); null for a reader that decodes nothing.
-    virtual const AVFrame* decoded() const { return nullptr; }
-    // The levels that frame was converted at (its own tags over the
-    // stream's, the user's over both): a measure of its planes follows
-    // the same matrix, chroma siting and fields.
-    virtual SourceLevels decodedLevels() const { return info_.levels; }
 
 protected:
-    // For readers that hold a frame whole: its rows from `first` into `rows`.
-    static void copyRows(const FrameBuffer& whole, int32_t first, const Frame& rows);
-
     SourceInfo info_;
 };
 

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 #include "input/media_reader.h"
 #include "input/readers.h"
@@ -31,9 +30,9 @@ public:
         return {};
     }
 
-    Status read(FrameBuffer& frame, ReadFrame& meta) override {
+    Status read(ReadFrame& meta) override {
         for (;;) {
-            if (Status s = inner_->read(frame, meta); !s.ok()) return s;
+            if (Status s = inner_->read(meta); !s.ok()) return s;
             if (inner_->lostTrack() || inner_->wantsStartOver()) {
                 const bool frameThreads = inner_->wantsStartOver() && frameThreads_;
                 if (inner_->wantsStartOver()) params_.seek = false;
@@ -41,8 +40,6 @@ public:
                 takeLibraryMessage();  // logged by the threads; the slice decoder logs its own
                 frameThreads_ = frameThreads;
                 if (Status s = inner_->open(params_, frameThreads); !s.ok()) return s;
-                inner_->setRgbLevels(rgbLevels_);
-                inner_->convertInBands(bandLevels_);
                 passOver_ = handedOn_;
                 continue;
             }
@@ -56,32 +53,12 @@ public:
         }
     }
 
-    void setRgbLevels(RgbLevels levels) override {
-        rgbLevels_ = levels;
-        inner_->setRgbLevels(levels);
-    }
-    Status readAgain(FrameBuffer& frame, RgbLevels levels) override {
-        return inner_->readAgain(frame, levels);
-    }
-    void convertInBands(const std::vector<RgbLevels>& levels) override {
-        bandLevels_ = levels;
-        inner_->convertInBands(levels);
-    }
-    void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override {
-        inner_->convertRows(levels, first, rows);
-    }
-    bool tallySourceLuma(const PlaneWindow& window, LumaHistogram& histogram) const override {
-        return inner_->tallySourceLuma(window, histogram);
-    }
-    const AVFrame* decoded() const override { return inner_->decoded(); }
-    SourceLevels decodedLevels() const override { return inner_->decodedLevels(); }
+    const DecodedPicture& picture() const override { return inner_->picture(); }
     void cancel() override { cancelled_ = true; }
 
 private:
     ReaderParams params_;
     std::unique_ptr<MediaReader> inner_;
-    RgbLevels rgbLevels_ = RgbLevels::Full;
-    std::vector<RgbLevels> bandLevels_;
     int64_t handedOn_ = 0, passOver_ = 0;  // frames and damaged ones, as read() gave them
     bool frameThreads_ = false;            // the reader's now
     std::atomic<bool> cancelled_{false};

@@ -119,12 +119,6 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
         return Status::fail(path + ": cannot open its " + decoder->name + " decoder (" + libraryDetail(r) +
                             ")");
     seenDecoderErrors_ = decoderErrorCount(codec_);
-    const int threads = threadsOrCores(params.threads);
-    if (threads > 1) {
-        workers_ = std::make_unique<SliceWorkers>(threads);
-        converter_.setWorkers(workers_.get());
-        secondConverter_.setWorkers(workers_.get());
-    }
 
     if (codec_->width <= 0 || codec_->height <= 0)
         return Status::fail(path + ": the stream does not say its frame size");
@@ -138,7 +132,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
     info_.levels =
         levelsOf(codec_->pix_fmt, codec_->colorspace, codec_->color_range, codec_->height, overrides_);
     placeChroma(codec_->chroma_sample_location, false, info_.levels);
-    decodedLevels_ = info_.levels;
+    picture_.levels = info_.levels;
     if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(codec_->pix_fmt);
         d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0)
         info_.alphaFormat = d->name;

@@ -1,5 +1,5 @@
-// Decoding frame after frame, with what goes wrong on the way, and each
-// frame converted to the filter's RGB words at the levels asked for.
+// Decoding frame after frame, with what goes wrong on the way, and the
+// levels each frame is to be converted at.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -153,7 +153,7 @@ Status MediaReader::holdsMorePictures(bool& more) {
     return {};
 }
 
-Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
+Status MediaReader::read(ReadFrame& meta) {
     meta = {};
     for (;;) {
         Step step;
@@ -237,45 +237,12 @@ Status MediaReader::read(FrameBuffer& frame, ReadFrame& meta) {
             av_frame_unref(frame_);
             return {};
         }
-        // Kept until the next decode (which unrefs it first) for readAgain.
-        lastNumber_ = number;
-        return bandLevels_.empty() ? convert(frame, number, converter_, rgbLevels_) : prepareBands(number);
+        // Held until the next decode, which unrefs it first.
+        SourceLevels levels;
+        if (Status s = frameLevels(number, levels); !s.ok()) return s;
+        picture_ = {number, frame_, levels};
+        return {};
     }
-}
-
-Status MediaReader::prepareBands(int64_t number) {
-    if (bandLevels_.size() > kMostBandLevels) return Status::fail("too many levels to convert in bands");
-    SourceLevels levels;
-    if (Status s = frameLevels(number, levels); !s.ok()) return s;
-    decodedLevels_ = levels;
-    for (size_t i = 0; i < bandLevels_.size(); ++i) {
-        RgbConverter& converter = i == 0 ? converter_ : secondConverter_;
-        if (Status s = converter.prepare(*frame_, levels, bandLevels_[i]); !s.ok())
-            return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
-        bandByRows_[i] = info_.rotation == 0 && converter.byRows();
-        if (bandByRows_[i]) continue;
-        FrameBuffer& whole = bandWhole_[i];
-        if (whole.w() != info_.w || whole.h() != info_.h)
-            whole = FrameBuffer(info_.w, info_.h, kBytesPerPixel * static_cast<ptrdiff_t>(info_.w));
-        if (Status s = convert(whole, number, converter, bandLevels_[i]); !s.ok()) return s;
-    }
-    return {};
-}
-
-void MediaReader::convertRows(RgbLevels levels, int32_t first, const Frame& rows) const {
-    const size_t i = bandLevels_.size() > 1 && levels == bandLevels_[1] ? 1 : 0;
-    if (!bandByRows_[i]) {
-        copyRows(bandWhole_[i], first, rows);
-        return;
-    }
-    const RgbConverter& converter = i == 0 ? converter_ : secondConverter_;
-    converter.rows(first, first + rows.h, reinterpret_cast<uint8_t*>(rows.canvasRow(0)),
-                   -static_cast<int>(rows.pitch));
-}
-
-Status MediaReader::readAgain(FrameBuffer& frame, RgbLevels levels) {
-    if (frame_->width <= 0) return Status::fail(info_.name + ": no frame to read again");
-    return convert(frame, lastNumber_, secondConverter_, levels);
 }
 
 Status MediaReader::frameLevels(int64_t number, SourceLevels& levels) const {
@@ -300,22 +267,4 @@ void MediaReader::placeChroma(AVChromaLocation frameSite, bool frameInterlaced, 
     const bool streamFields =
         codec_->field_order != AV_FIELD_UNKNOWN && codec_->field_order != AV_FIELD_PROGRESSIVE;
     levels.fields = overrides_.fields.value_or(frameInterlaced || streamFields);
-}
-
-Status MediaReader::convert(FrameBuffer& out, int64_t number, RgbConverter& converter, RgbLevels rgbLevels) {
-    const AVFrame& f = *frame_;
-    SourceLevels levels;
-    Status s = frameLevels(number, levels);
-    if (!s.ok()) return s;
-    decodedLevels_ = levels;
-    if (info_.rotation == 0) {
-        s = converter.convert(f, levels, rgbLevels, out.topRowBytes(), out.topDownStride());
-    } else {
-        unturned_.resize(static_cast<size_t>(f.width) * static_cast<size_t>(f.height));
-        s = converter.convert(f, levels, rgbLevels, reinterpret_cast<uint8_t*>(unturned_.data()),
-                              f.width * static_cast<int>(sizeof(uint32_t)));
-        if (s.ok()) turnPicture({info_.rotation, f.width, f.height}, unturned_.data(), out);
-    }
-    if (!s.ok()) return Status::fail(info_.name + ", frame " + std::to_string(number) + ": " + s.message());
-    return {};
 }

@@ -10,10 +10,7 @@
 #include <vector>
 
 #include "input/input.h"
-#include "input/rgb_converter.h"
-#include "input/source_luma.h"
 #include "os/signals.h"
-#include "os/slice_workers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,22 +33,14 @@ public:
 
     // `frameThreads`: decode several frames at once, as long as the file is clean.
     Status open(const ReaderParams& params, bool frameThreads);
-    Status read(FrameBuffer& frame, ReadFrame& meta) override;
-    void setRgbLevels(RgbLevels levels) override { rgbLevels_ = levels; }
+    Status read(ReadFrame& meta) override;
+    const DecodedPicture& picture() const override { return picture_; }
     // After a read that handed over nothing: damage showed while frame
     // threads decoded ahead, so it cannot be pinned on one frame.
     bool lostTrack() const { return lostTrack_; }
     // After a read that handed over nothing: seeking could not find the
     // frame a start time wants; decoding from the first frame will.
     bool wantsStartOver() const { return startOver_; }
-    Status readAgain(FrameBuffer& frame, RgbLevels levels) override;
-    void convertInBands(const std::vector<RgbLevels>& levels) override { bandLevels_ = levels; }
-    void convertRows(RgbLevels levels, int32_t first, const Frame& rows) const override;
-    bool tallySourceLuma(const PlaneWindow& window, LumaHistogram& histogram) const override {
-        return tallyYPlane(*frame_, window, histogram);
-    }
-    const AVFrame* decoded() const override { return frame_; }
-    SourceLevels decodedLevels() const override { return decodedLevels_; }
 
 private:
     enum class Next { Frame, End, Corrupt, CutShort };
@@ -77,15 +66,11 @@ private:
     // The last seek went past the start point: seeks further back, or,
     // back at the start, asks to start over; false when it asks.
     bool seekFurtherBack();
-    Status convert(FrameBuffer& out, int64_t number, RgbConverter& converter, RgbLevels rgbLevels);
     // The levels of the frame decoded last, after checking its size.
     Status frameLevels(int64_t number, SourceLevels& levels) const;
     // Where the chroma sits and whether the frame is two fields: the frame's
     // word, else the stream's, the user's over both.
     void placeChroma(AVChromaLocation frameSite, bool frameInterlaced, SourceLevels& levels) const;
-    // Sets the converters up for convertRows(), converting the frame whole
-    // where its rows cannot be converted alone (a turned picture, RGB).
-    Status prepareBands(int64_t number);
     static int interrupted(void* self) {
         return interruptRequested(nullptr) != 0 || static_cast<MediaReader*>(self)->cancelled_.load() ? 1 : 0;
     }
@@ -96,20 +81,9 @@ private:
     std::vector<AVPacket*> ahead_;  // read by holdsMorePictures(), in order
     size_t aheadTaken_ = 0;
     AVFrame* frame_ = nullptr;
-    std::unique_ptr<SliceWorkers> workers_;  // share out the conversion's rows
-    RgbConverter converter_;
     LevelOverrides overrides_;
-    RgbLevels rgbLevels_ = RgbLevels::Full;
-    RgbConverter secondConverter_;  // readAgain's, so neither rebuilds its tables every frame
-    SourceLevels decodedLevels_;    // of the frame converted last
-    // In bands: the levels asked for, each with its converter (the two
-    // above, in order) or its whole picture.
-    static constexpr size_t kMostBandLevels = 2;
-    std::vector<RgbLevels> bandLevels_;
-    bool bandByRows_[kMostBandLevels] = {};
-    FrameBuffer bandWhole_[kMostBandLevels];
-    std::vector<uint32_t> unturned_;  // the picture before it is turned, when it is
-    int64_t lastPts_ = INT64_MIN;     // of the frame handed over last
+    DecodedPicture picture_;       // the frame handed over last: frame_ and its levels
+    int64_t lastPts_ = INT64_MIN;  // of the frame handed over last
     int stream_ = -1;
     bool draining_ = false, ended_ = false;
     int readErrorsInARow_ = 0;
@@ -122,7 +96,6 @@ private:
     int64_t nextNumber_ = 0;  // number of the next frame decoded
     bool frameThreads_ = false, lostTrack_ = false, startOver_ = false;
     const std::atomic<bool>& cancelled_;
-    int64_t lastNumber_ = 0;  // of the frame handed over last
     // Timing, in stream time-base ticks.
     int64_t firstPts_ = 0;      // the stream's start
     double frameTicks_ = 0.0;   // one frame

@@ -14,36 +14,26 @@ public:
         info_.frameCount = 1;
     }
 
-    Status read(FrameBuffer& frame, ReadFrame& meta) override {
+    Status read(ReadFrame& meta) override {
         meta = {};
         if (done_) {
             meta.end = true;
             return {};
         }
-        if (bands_) {
-            card_ = FrameBuffer(info_.w, info_.h, kBytesPerPixel * static_cast<ptrdiff_t>(info_.w));
-            fillTestCard(card_.frame());
-        } else {
-            fillTestCard(frame.frame());
-        }
+        card_ = FrameBuffer(info_.w, info_.h, kBytesPerPixel * static_cast<ptrdiff_t>(info_.w));
+        fillTestCard(card_.frame());
+        picture_.levels = info_.levels;
+        picture_.rgb = &card_;
         done_ = true;
         return {};
     }
 
-    Status readAgain(FrameBuffer& frame, RgbLevels) override {
-        fillTestCard(frame.frame());
-        return {};
-    }
-
-    // One picture for every level: RGB as it is.
-    void convertInBands(const std::vector<RgbLevels>&) override { bands_ = true; }
-    void convertRows(RgbLevels, int32_t first, const Frame& rows) const override {
-        copyRows(card_, first, rows);
-    }
+    const DecodedPicture& picture() const override { return picture_; }
 
 private:
-    bool done_ = false, bands_ = false;
-    FrameBuffer card_;
+    bool done_ = false;
+    FrameBuffer card_;  // one picture for every level: RGB as it is
+    DecodedPicture picture_;
 };
 
 }  // namespace

@@ -137,7 +137,7 @@ std::string Monitor::settingsText() {
 }
 
 Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& request, const TileSetUp& setUp,
-                     const Display& settings, Reader& reader, int threads) {
+                     const Display& settings, const Reader& reader, FrameConverter& converter, int threads) {
     const SourceInfo& info = reader.info();
     std::vector<MonitorTile> list = request.tiles;
     const bool parade = std::any_of(list.begin(), list.end(), [](const MonitorTile& t) { return t.parade; });
@@ -170,15 +170,16 @@ Status Monitor::open(const FilterModuleHost& module, const MonitorRequest& reque
 
     const ptrdiff_t pitch = kBytesPerPixel * (static_cast<ptrdiff_t>(info.w) + setUp.padPitch);
     full_[0] = FrameBuffer(info.w, info.h, pitch);
-    // The reader hands over the first tile's levels, and a second copy for
-    // the tiles that want the other kind.
-    reader.setRgbLevels(tiles_[0].rgb);
+    // The reading hands over the first tile's levels, and a second copy is
+    // converted for the tiles that want the other kind.
+    converter.setLevels(tiles_[0].rgb);
     for (Tile& t : tiles_) t.levels = t.rgb == tiles_[0].rgb ? 0 : 1;
     const auto other =
         std::find_if(tiles_.begin(), tiles_.end(), [](const Tile& t) { return t.levels == 1; });
     if (other != tiles_.end()) {
         full_[1] = FrameBuffer(info.w, info.h, pitch);
-        second_ = &reader;
+        reader_ = &reader;
+        second_ = &converter;
         secondLevels_ = other->rgb;
     }
 
@@ -266,7 +267,7 @@ void Monitor::take(int, FrameBuffer& source) { std::swap(full_[0], source); }
 
 Status Monitor::render(int, int64_t frameNumber, const FrameBuffer*& output) {
     if (second_ != nullptr)
-        if (Status s = second_->readAgain(full_[1], secondLevels_); !s.ok()) return s;
+        if (Status s = second_->convert(reader_->picture(), secondLevels_, full_[1]); !s.ok()) return s;
     {
         // On this thread, which waits for every tile: the tiles' own threads
         // would restore one another's scopes out of turn.

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/frame_converter.h"
 #include "draw/text.h"
 #include "filter/display_state.h"
 #include "filter/frame_renderer.h"
@@ -54,13 +55,13 @@ public:
     // instance each, set up by `setUp` with the tile's display (`settings`: the display the
     // settings choose, for a monitor without a -d list), the region checked
     // against the frame, every instance prepared and the tiles laid out.
-    // Tells the reader which RGB levels to hand over. `threads`: how many
-    // tiles may render at once (each instance on one thread at a time).
+    // Tells `converter` which RGB levels the reading hands over. `threads`:
+    // how many tiles may render at once (each instance on one thread at a time).
     Status open(const FilterModuleHost& module, const MonitorRequest& request, const TileSetUp& setUp,
-                const Display& settings, Reader& reader, int threads);
+                const Display& settings, const Reader& reader, FrameConverter& converter, int threads);
     // Whether tiles want the picture in two kinds of levels: the second copy
-    // is read again from the reader's last frame, so the reading must not run
-    // ahead of the rendering.
+    // is converted again from the picture the reader holds, so the reading
+    // must not run ahead of the rendering.
     bool readsEachFrameTwice() const { return second_ != nullptr; }
 
     // The frame as read: its geometry is the one the reading fills.
@@ -120,7 +121,9 @@ private:
 
     std::vector<Tile> tiles_;
     std::array<FrameBuffer, 2> full_;  // the frame in the levels the tiles want, at most two
-    Reader* second_ = nullptr;         // reads full_[1] again in secondLevels_; null: one kind
+    // Converts the reader's picture into full_[1] in secondLevels_; null: one kind.
+    const Reader* reader_ = nullptr;
+    FrameConverter* second_ = nullptr;
     RgbLevels secondLevels_ = RgbLevels::Full;
     CropRegion region_;
     bool cropped_ = false, labels_ = false;

@@ -71,12 +71,13 @@ Status PlaySession::open(const FilterModuleHost& module, const Options& options,
     if (Status s = readArgs(scopes_->instance(), args_); !s.ok()) return s;
     everyFrame_ = args_[kArgAccum] != 0;
     // One frame at a time: the viewer renders what it shows, when it shows it.
-    if (Status s = scopes_->prepare(options, *reader_, 1); !s.ok()) return s;
+    converter_ = std::make_unique<FrameConverter>(src, options.threads);
+    if (Status s = scopes_->prepare(options, *reader_, *converter_, 1); !s.ok()) return s;
     if (Status s = scopes_->start(options, src, 1); !s.ok()) return s;
     const FrameBuffer& shape = scopes_->source();
     ReadRules rules;
     rules.skipErrors = options.skipErrors;
-    reading_.emplace(*reader_, rules, shape.w(), shape.h(), shape.pitch(),
+    reading_.emplace(*reader_, *converter_, rules, shape.w(), shape.h(), shape.pitch(),
                      scopes_->readsEachFrameTwice() ? 0 : kFramesAhead);
     return {};
 }

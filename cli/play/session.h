@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/frame_converter.h"
 #include "filter/display_state.h"
 #include "input/input.h"
 #include "monitor/monitor.h"
@@ -60,10 +61,11 @@ public:
 
 private:
     std::unique_ptr<Reader> reader_;
+    std::unique_ptr<FrameConverter> converter_;
     std::unique_ptr<ScopeRenderer> scopes_;
     // Decoding on a thread of its own, a few frames ahead, unless a monitor
-    // reads each frame again after it (then on this thread, in turn). After
-    // the reader and the instances, so that it ends before them.
+    // converts each frame again after it (then on this thread, in turn).
+    // After the reader, the converter and the instances, so that it ends before them.
     std::optional<ReadStage> reading_;
     bool everyFrame_ = false;
     int64_t lastFrame_ = -1;

@@ -5,9 +5,11 @@
 #include <thread>
 #include <vector>
 
+#include "convert/frame_converter.h"
 #include "input/colour_standards.h"
 #include "input/input.h"
 #include "input/rotation.h"
+#include "input/source_luma.h"
 #include "os/slice_workers.h"
 #include "pluginhost/script_call.h"
 #include "report/frame_meter.h"
@@ -58,11 +60,11 @@ void copyFrame(const FrameBuffer& from, const CropRegion& region, FrameBuffer& t
                     static_cast<size_t>(region.w) * sizeof(uint32_t));
 }
 
-// The whole frame read last, at `levels`, into `to`.
-void keepWhole(const Reader& reader, RgbLevels levels, const SourceInfo& info, FrameBuffer& to) {
+// The whole frame prepared last, at `levels`, into `to`.
+void keepWhole(const FrameConverter& converter, RgbLevels levels, const SourceInfo& info, FrameBuffer& to) {
     if (to.w() != info.w || to.h() != info.h)
         to = FrameBuffer(info.w, info.h, kBytesPerPixel * static_cast<ptrdiff_t>(info.w));
-    reader.convertRows(levels, 0, to.frame());
+    converter.rows(levels, 0, to.frame());
 }
 
 constexpr int kRgbLumaBits = 8;  // the luma of a source coded as RGB is tallied at 8 bits
@@ -150,7 +152,6 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     const RgbLevels hotLevels =
         rgbLevelsFor(static_cast<int>(DisplayMode::HotPixel), false, studio, info.levels);
     const bool twoPictures = lumaLevels != hotLevels;
-    reader->setRgbLevels(lumaLevels);
 
     out.w = info.w;
     out.h = info.h;
@@ -193,10 +194,9 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     // the threads; the decoder works ahead on frames of its own meanwhile.
     // (Reading the next frame on a thread of its own while the last is
     // measured measured slower: the cores are busy either way.)
-    if (twoPictures)
-        reader->convertInBands({lumaLevels, hotLevels});
-    else
-        reader->convertInBands({lumaLevels});
+    FrameConverter converter(info, o.threads);
+    const std::vector<RgbLevels> bandLevels =
+        twoPictures ? std::vector<RgbLevels>{lumaLevels, hotLevels} : std::vector<RgbLevels>{lumaLevels};
     SliceWorkers workers(threadsFor(o));
     const int32_t bandRows = std::max<int32_t>(2, kBandBytes / (kBytesPerPixel * std::max(info.w, 1)) & ~1);
     struct Lane {
@@ -231,13 +231,13 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         const int32_t n = static_cast<int32_t>(lanes.size());
         // The luma of a source without a Y plane comes from its RGB, which
         // the luma picture holds at full range.
-        const AVFrame* decoded = reader->decoded();
+        const AVFrame* decoded = reader->picture().decoded;
         const PlaneWindow window =
             decoded != nullptr ? shareOf(storedWindow({info.rotation, decoded->width, decoded->height},
                                                       region.x, region.y, region.w, region.h),
                                          k, n)
                                : PlaneWindow{};
-        const bool yPlane = decoded != nullptr && reader->tallySourceLuma(window, lane.part.sourceLuma);
+        const bool yPlane = decoded != nullptr && tallyYPlane(*decoded, window, lane.part.sourceLuma);
         lane.planes.clear();
         if (planesMeasured)
             gauge.measure(*decoded, window, lane.planes);
@@ -247,8 +247,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             const int32_t y = band * bandRows, rows = std::min(bandRows, region.h - y);
             const Frame luma = lane.luma.frame().storedRows(0, rows);
             const Frame hot = twoPictures ? lane.hot.frame().storedRows(0, rows) : luma;
-            reader->convertRows(lumaLevels, region.y + y, luma);
-            if (twoPictures) reader->convertRows(hotLevels, region.y + y, hot);
+            converter.rows(lumaLevels, region.y + y, luma);
+            if (twoPictures) converter.rows(hotLevels, region.y + y, hot);
             const ConstFrame lumaRegion = columnsOf(luma, region);
             meter.measure(lumaRegion, twoPictures ? columnsOf(hot, region) : lumaRegion, lane.part);
             if (!yPlane) tallyRgbLuma(lumaRegion, lane.part.sourceLuma);
@@ -260,7 +260,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     if (Status s = frameLimit(info, o, limit); !s.ok()) return s;
     // A report describes damage rather than stopping at it: damaged frames
     // are left out and listed, as is what a cut takes away.
-    FrameReading reading(*reader, ReadRules{o.frames.value_or(-1), 1, true, readStopFor(info, o)});
+    FrameReading reading(*reader, nullptr, ReadRules{o.frames.value_or(-1), 1, true, readStopFor(info, o)});
     // The worst frame of each measure so far, and the brightest as a stand-in
     // when a file breaks nothing.
     constexpr int kBrightest = kWorstMeasureCount;
@@ -287,8 +287,10 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
         const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
         if (first < 0) first = number;
         missing.before(number, item.skippedPts);
-        if (const AVFrame* decoded = reader->decoded(); decoded != nullptr) {
-            const SourceLevels levels = reader->decodedLevels();
+        const DecodedPicture& picture = reader->picture();
+        if (Status s = converter.prepareRows(picture, bandLevels); !s.ok()) return s;
+        if (const AVFrame* decoded = picture.decoded; decoded != nullptr) {
+            const SourceLevels levels = picture.levels;
             const GaugeKey key{decoded->format, levels.matrix, levels.chromaSite, levels.fields};
             if (key != gaugeKey) {
                 gaugeKey = key;
@@ -318,8 +320,8 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
             const int64_t v = valueOf(f, m);
             if (v <= 0 || (kept[m].index >= 0 && v <= valueOf(out.frames[kept[m].index], m))) continue;
             kept[m].index = index;
-            keepWhole(*reader, lumaLevels, info, kept[m].luma);
-            keepWhole(*reader, hotLevels, info, kept[m].hot);
+            keepWhole(converter, lumaLevels, info, kept[m].luma);
+            keepWhole(converter, hotLevels, info, kept[m].hot);
         }
         return {};
     };

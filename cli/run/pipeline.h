@@ -66,7 +66,7 @@ public:
 
 private:
     FrameReading& reading_;
-    FrameBuffer unused_;  // the reader converts into nothing; its sink reads the decoded frame
+    FrameBuffer unused_;  // a reading that only decodes fills nothing; its sink reads the reader's picture
 };
 
 // Hands every frame of `source` to `sink` until the stream ends or the sink

@@ -79,7 +79,9 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
         }
         const auto t0 = Timing::Clock::now();
         ReadFrame& meta = item.meta;
-        Status s = reader_.read(frame, meta);
+        Status s = reader_.read(meta);
+        if (s.ok() && converter_ != nullptr && !meta.end && !meta.corrupt)
+            s = converter_->convert(reader_.picture(), converter_->levels(), frame);
         item.decodeSeconds += Timing::since(t0);
         if (!s.ok()) {
             item.kind = SourceItem::Kind::Failed;
@@ -134,9 +136,9 @@ SourceItem FrameReading::next(FrameBuffer& frame) {
     }
 }
 
-ReadAhead::ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch,
-                     int frames)
-    : reading_(reader, rules),
+ReadAhead::ReadAhead(Reader& reader, FrameConverter& converter, const ReadRules& rules, int32_t w, int32_t h,
+                     ptrdiff_t pitch, int frames)
+    : reading_(reader, &converter, rules),
       w_(w),
       h_(h),
       pitch_(pitch),
@@ -226,12 +228,12 @@ void ReadAhead::stop() {
     thread_.join();
 }
 
-ReadStage::ReadStage(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch,
-                     int ahead) {
+ReadStage::ReadStage(Reader& reader, FrameConverter& converter, const ReadRules& rules, int32_t w, int32_t h,
+                     ptrdiff_t pitch, int ahead) {
     if (ahead > 0) {
-        ahead_.emplace(reader, rules, w, h, pitch, ahead);
+        ahead_.emplace(reader, converter, rules, w, h, pitch, ahead);
     } else {
-        reading_.emplace(reader, rules);
+        reading_.emplace(reader, &converter, rules);
         own_ = FrameBuffer(w, h, pitch);
     }
 }

@@ -2,9 +2,11 @@
 // the run's rules (-frames/-t/-to, a still repeated into a clip, damaged
 // frames failing the run or, with --skip-errors, left out). Damage is never
 // silent: each damaged frame and each cut names the last good frame before
-// it, in the failure or in a warning the caller prints. FrameReading does
-// it on the caller's thread; ReadAhead does it on a thread of its own, a
-// few frames ahead, so decoding overlaps the stages after it.
+// it, in the failure or in a warning the caller prints. Each frame is
+// converted (convert/frame_converter.h) as soon as it is decoded, since
+// the next decode takes its place. FrameReading does it on the caller's
+// thread; ReadAhead does it on a thread of its own, a few frames ahead, so
+// decoding overlaps the stages after it.
 #pragma once
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "convert/frame_converter.h"
 #include "input/input.h"
 #include "options/options.h"
 #include "pluginhost/frame_buffer.h"
@@ -54,9 +57,12 @@ struct SourceItem {
 
 class FrameReading {
 public:
-    FrameReading(Reader& reader, const ReadRules& rules) : reader_(reader), rules_(rules) {}
+    // Without `converter`, decoding only: the caller converts the reader's picture itself.
+    FrameReading(Reader& reader, FrameConverter* converter, const ReadRules& rules)
+        : reader_(reader), converter_(converter), rules_(rules) {}
 
-    // The next item; a frame is converted into `frame` (the source's geometry).
+    // The next item; a frame is converted into `frame` (the source's
+    // geometry) at the converter's levels.
     SourceItem next(FrameBuffer& frame);
     // From another thread: a read in progress gives up.
     void cancel() { reader_.cancel(); }
@@ -68,6 +74,7 @@ private:
     std::string damageText(const std::string& problem) const;
 
     Reader& reader_;
+    FrameConverter* converter_;
     ReadRules rules_;
     int64_t handed_ = 0, skipped_ = 0;
     int64_t lastGoodNumber_ = -1, lastGoodPts_ = 0;  // of the frame handed over last
@@ -87,7 +94,8 @@ class ReadAhead {
 public:
     // `frames`: buffers of the source's geometry (w, h, pitch) to read into,
     // at least one; the reading waits while all of them are in use.
-    ReadAhead(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch, int frames);
+    ReadAhead(Reader& reader, FrameConverter& converter, const ReadRules& rules, int32_t w, int32_t h,
+              ptrdiff_t pitch, int frames);
     ~ReadAhead();  // stops the thread
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -125,7 +133,8 @@ private:
 class ReadStage {
 public:
     // `ahead` 0: on the caller's thread.
-    ReadStage(Reader& reader, const ReadRules& rules, int32_t w, int32_t h, ptrdiff_t pitch, int ahead);
+    ReadStage(Reader& reader, FrameConverter& converter, const ReadRules& rules, int32_t w, int32_t h,
+              ptrdiff_t pitch, int ahead);
     ReadStage(const ReadStage&) = delete;
     ReadStage& operator=(const ReadStage&) = delete;
 

@@ -58,11 +58,11 @@ void renderTaken(FrameRenderer& renderer, int lane, RenderedFrame& frame) {
     }
 }
 
-RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& renderer, int32_t w, int32_t h,
-                       ptrdiff_t pitch, int threads)
+RenderFlow::RenderFlow(Reader& reader, FrameConverter& converter, const ReadRules& rules,
+                       FrameRenderer& renderer, int32_t w, int32_t h, ptrdiff_t pitch, int threads)
     : renderer_(renderer) {
     if (threads == 1) {
-        reading_.emplace(reader, rules, w, h, pitch, 0);
+        reading_.emplace(reader, converter, rules, w, h, pitch, 0);
         return;
     }
     const int lanes = renderer.lanes();
@@ -70,7 +70,7 @@ RenderFlow::RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& re
     // back the one before as it takes the next: the reading needs one to read
     // into and one waiting for the first lane free. More would only cost: a
     // 1080p buffer is 8 MB, and making one costs more than converting ten frames.
-    ahead_.emplace(reader, rules, w, h, pitch, kReadAheadFrames);
+    ahead_.emplace(reader, converter, rules, w, h, pitch, kReadAheadFrames);
     // Each lane holds at most one result the caller has not taken and works on one more.
     results_.resize(static_cast<size_t>(2 * lanes + 1));
     lanes_.resize(static_cast<size_t>(lanes));

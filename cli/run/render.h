@@ -57,8 +57,8 @@ void renderTaken(FrameRenderer& renderer, int lane, RenderedFrame& frame);
 class RenderFlow final : public FrameSource {
 public:
     // `threads` 1: everything on the caller's thread, in turn.
-    RenderFlow(Reader& reader, const ReadRules& rules, FrameRenderer& renderer, int32_t w, int32_t h,
-               ptrdiff_t pitch, int threads);
+    RenderFlow(Reader& reader, FrameConverter& converter, const ReadRules& rules, FrameRenderer& renderer,
+               int32_t w, int32_t h, ptrdiff_t pitch, int threads);
     ~RenderFlow() override;  // stop()
     RenderFlow(const RenderFlow&) = delete;
     RenderFlow& operator=(const RenderFlow&) = delete;

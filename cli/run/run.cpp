@@ -11,9 +11,9 @@
 #include "run/module.h"
 #include "run/output_name.h"
 #include "run/pipeline.h"
-#include "run/read_rules.h"
 #include "run/progress.h"
 #include "run/read.h"
+#include "run/read_rules.h"
 #include "run/render.h"
 #include "run/scope_renderer.h"
 #include "run/summary_printer.h"
@@ -41,7 +41,9 @@ int runPipeline(const Options& options) {
     // What the run turns out, what renders it, where it goes.
     Plan plan;
     if (Status s = planFor(info, options, plan); !s.ok()) return runFailed(s);
-    if (Status s = scopes.prepare(options, *reader, threadsFor(options)); !s.ok()) return runFailed(s);
+    FrameConverter converter(info, options.threads);
+    if (Status s = scopes.prepare(options, *reader, converter, threadsFor(options)); !s.ok())
+        return runFailed(s);
     if (options.printConfig) {
         scopes.printConfig();
         return kExitOk;
@@ -63,7 +65,7 @@ int runPipeline(const Options& options) {
     const ReadRules rules = readRulesFor(info, options, plan);
     const FrameBuffer& shape = scopes.source();
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) && plan.expected != 1, plan.expected);
-    RenderFlow flow(*reader, rules, scopes, shape.w(), shape.h(), shape.pitch(), threads);
+    RenderFlow flow(*reader, converter, rules, scopes, shape.w(), shape.h(), shape.pitch(), threads);
     RunCounts n;
     Timing t;
     WriteSink sink(*writer, verifier ? &*verifier : nullptr, progress, t);

@@ -38,15 +38,17 @@ Status ScopeRenderer::followInput(const Options& options, const SourceInfo& info
     return {};
 }
 
-Status ScopeRenderer::prepare(const Options& options, Reader& reader, int threads) {
+Status ScopeRenderer::prepare(const Options& options, const Reader& reader, FrameConverter& converter,
+                              int threads) {
     if (options.monitor.wanted())
         return monitor_.emplace().open(module_, options.monitor, tileSetUp(options), display_, reader,
-                                       threads);
-    // The reader hands over RGB at the levels the display measures against.
-    reader.setRgbLevels(
-        rgbLevelsFor(display_.mode, display_.passthru, filterStudioRange(*inst_), reader.info().levels));
+                                       converter, threads);
+    const SourceInfo& info = reader.info();
+    // The frames come converted at the levels the display measures against.
+    converter.setLevels(
+        rgbLevelsFor(display_.mode, display_.passthru, filterStudioRange(*inst_), info.levels));
     const CallbackScope scope("paramProc", -1);
-    return inst_->prepare(reader.info().w, reader.info().h, options.padPitch);
+    return inst_->prepare(info.w, info.h, options.padPitch);
 }
 
 Status ScopeRenderer::start(const Options& options, const SourceInfo& info, int threads) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/frame_converter.h"
 #include "filter/display_state.h"
 #include "filter/frame_renderer.h"
 #include "input/input.h"
@@ -30,9 +31,9 @@ public:
     Status configure(const Options& options);
     // For an input file, the matrix and range follow its tags unless set.
     Status followInput(const Options& options, const SourceInfo& info);
-    // The displays prepared for `reader`'s frames, the reader told the RGB
+    // The displays prepared for `reader`'s frames, `converter` told the RGB
     // levels they measure against. `threads`: how many a monitor's tiles may use.
-    Status prepare(const Options& options, Reader& reader, int threads);
+    Status prepare(const Options& options, const Reader& reader, FrameConverter& converter, int threads);
     // Starts rendering; with `threads` above 1 a display that keeps nothing
     // from frame to frame gets more instances, one a lane.
     Status start(const Options& options, const SourceInfo& info, int threads);

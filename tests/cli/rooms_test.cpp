@@ -1,5 +1,5 @@
 // kivrel's rooms include only those below them, so that the way a frame
-// flows reads top-down from the tree: the readers, writers and monitor know
+// flows reads top-down from the tree: the readers, the converter, writers and monitor know
 // nothing of the command line or the run, and the vocabulary nothing of the
 // rest of kivrel at all. Every #include of one of its folders in every source is checked.
 #include <gtest/gtest.h>
@@ -22,16 +22,18 @@ struct Rule {
     Rooms above;
 };
 
-const Rooms kHostRooms = {"commands", "play",  "options", "run",    "report",
-                          "monitor",  "input", "output",  "filter", "os"};
+const Rooms kHostRooms = {"commands", "play",  "options", "run",    "report", "monitor",
+                          "convert",  "input", "output",  "filter", "os"};
 
 const Rule kRules[] = {
     {"commands", {}},
     {"play", {"commands"}},
-    {"os", {"commands", "play", "options", "run", "report", "monitor", "input", "output", "filter"}},
-    {"filter", {"commands", "play", "options", "run", "report", "monitor", "input", "output"}},
-    {"input", {"commands", "play", "options", "run", "report", "monitor"}},
-    {"output", {"commands", "play", "options", "run", "report", "monitor"}},
+    {"os",
+     {"commands", "play", "options", "run", "report", "monitor", "convert", "input", "output", "filter"}},
+    {"filter", {"commands", "play", "options", "run", "report", "monitor", "convert", "input", "output"}},
+    {"input", {"commands", "play", "options", "run", "report", "monitor", "convert"}},
+    {"convert", {"commands", "play", "options", "run", "report", "monitor", "output"}},
+    {"output", {"commands", "play", "options", "run", "report", "monitor", "convert"}},
     {"monitor", {"commands", "play", "options", "run", "report"}},
     {"report", {"commands", "play"}},
     {"options", {"commands", "play", "run", "report"}},

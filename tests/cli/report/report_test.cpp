@@ -14,6 +14,7 @@
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
+#include "convert/frame_converter.h"
 #include "draw/font.h"
 #include "input/input.h"
 #include "pluginhost/module_host.h"
@@ -129,12 +130,14 @@ void Report::checkAgainstDisplays(int32_t w, int32_t h) {
         params.path = path(clip);
         std::unique_ptr<Reader> reader;
         ASSERT_TRUE(openReader(kMediaReaderName, params, reader).ok());
-        reader->setRgbLevels(hot ? RgbLevels::Full : RgbLevels::Studio);
+        FrameConverter converter(reader->info(), 0);
+        const RgbLevels levels = hot ? RgbLevels::Full : RgbLevels::Studio;
         ASSERT_TRUE(inst.prepare(plan.w, plan.h, 0).ok());
         for (const auto& row : rows) {
             ReadFrame meta;
-            ASSERT_TRUE(reader->read(inst.source(), meta).ok());
+            ASSERT_TRUE(reader->read(meta).ok());
             ASSERT_FALSE(meta.end);
+            ASSERT_TRUE(converter.convert(reader->picture(), levels, inst.source()).ok());
             SCOPED_TRACE("frame " + row.at("frame"));
             ASSERT_EQ(std::to_string(meta.number), row.at("frame"));
             const Image source = imageOf(inst.source().frame());
