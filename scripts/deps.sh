@@ -29,6 +29,7 @@ tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base
        xvfb xdotool xauth  # and kivrel play's window, under a test's own X server
        ffmpeg              # which sends kivrel play's test a live UDP stream
        parallel            # GNU parallel: the report merge test runs the per-file step with it
+       clang-format        # the sources' house format, checked as a test
        python3-numpy)      # the conversion sweep's reference, on Debian's python3
 page=(chromium)
 # The batch engines the archive recipes run on: GNU parallel over ssh
