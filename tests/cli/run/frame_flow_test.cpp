@@ -60,6 +60,19 @@ RenderedFrame frameItem(int64_t number, double decode = 0, double filter = 0) {
     return f;
 }
 
+// A flow of `frames` scripted frames into a recording sink.
+struct Flow {
+    explicit Flow(int64_t frames) {
+        for (int64_t k = 0; k < frames; ++k) source.items.push_back(frameItem(k));
+    }
+    Status run() { return flowFrames(source, sink, n, t); }
+
+    ScriptedSource source;
+    RecordingSink sink;
+    RunCounts n;
+    Timing t;
+};
+
 }  // namespace
 
 TEST(FrameFlow, DamageComesBeforeItsItemAndTheCountsAddUpToTheEnd) {
@@ -95,16 +108,11 @@ TEST(FrameFlow, DamageComesBeforeItsItemAndTheCountsAddUpToTheEnd) {
 TEST(FrameFlow, AFailureOfEitherSideStopsTheFlowWhereItHappens) {
     {
         SCOPED_TRACE("the sink fails");
-        ScriptedSource source;
-        for (int64_t k = 0; k < 3; ++k) source.items.push_back(frameItem(k));
-        RecordingSink sink;
-        sink.failAt = 1;
-        RunCounts n;
-        Timing t;
-        const Status s = flowFrames(source, sink, n, t);
-        EXPECT_EQ(s.message(), "sink failed");
-        EXPECT_EQ(source.pulled, 2);  // nothing read past the failed frame
-        EXPECT_EQ(n.frames, 1);       // only the frame taken whole counts
+        Flow flow(3);
+        flow.sink.failAt = 1;
+        EXPECT_EQ(flow.run().message(), "sink failed");
+        EXPECT_EQ(flow.source.pulled, 2);  // nothing read past the failed frame
+        EXPECT_EQ(flow.n.frames, 1);       // only the frame taken whole counts
     }
     {
         SCOPED_TRACE("the source fails");
@@ -128,14 +136,10 @@ TEST(FrameFlow, AFailureOfEitherSideStopsTheFlowWhereItHappens) {
 // A sink that wants no more (a viewer paused) ends the flow after the frame
 // it took, as the end would but without one: nothing more is read.
 TEST(FrameFlow, ASinkThatWantsNoMoreStopsItAfterThatFrame) {
-    ScriptedSource source;
-    for (int64_t k = 0; k < 4; ++k) source.items.push_back(frameItem(k));
-    RecordingSink sink;
-    sink.lastWanted = 1;
-    RunCounts n;
-    Timing t;
-    ASSERT_TRUE(flowFrames(source, sink, n, t).ok());
-    EXPECT_EQ(sink.seen, (std::vector<std::string>{"frame 0", "frame 1"}));
-    EXPECT_EQ(source.pulled, 2);
-    EXPECT_EQ(n.frames, 2);
+    Flow flow(4);
+    flow.sink.lastWanted = 1;
+    ASSERT_TRUE(flow.run().ok());
+    EXPECT_EQ(flow.sink.seen, (std::vector<std::string>{"frame 0", "frame 1"}));
+    EXPECT_EQ(flow.source.pulled, 2);
+    EXPECT_EQ(flow.n.frames, 2);
 }
