@@ -44,8 +44,8 @@ Status showDisplay(FilterInstance& inst, ConfigArgs args, DisplayMode mode) {
 }
 
 std::string settingsText(const ScopeSettings& s) {
-    return std::string(s.ntsc ? "NTSC" : "PAL") + ", " + (s.stdDef ? "601" : "709") + ", " +
-           (s.rng255 ? "0-255" : "16-235") + (s.gamma ? ", gamma corrected" : "") + ", max " +
+    return std::string(systemWord(s.ntsc != 0)) + ", " + matrixWord(s.stdDef != 0) + ", " +
+           rangeWord(s.rng255 != 0) + (s.gamma ? ", gamma corrected" : "") + ", max " +
            std::to_string(s.maxIRE) + " IRE";
 }
 

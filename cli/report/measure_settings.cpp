@@ -16,19 +16,23 @@ constexpr const char* kRanges[] = {"16-235", "0-255"};  // by rng255
 
 }  // namespace
 
+const char* systemWord(bool ntsc) { return kSystems[ntsc ? 1 : 0]; }
+const char* matrixWord(bool stdDef) { return kMatrices[stdDef ? 1 : 0]; }
+const char* rangeWord(bool rng255) { return kRanges[rng255 ? 1 : 0]; }
+
 Status measureSettingsOf(FilterInstance& inst, int32_t maxIre, const Options& options, MeasureSettings& out) {
     ConfigArgs args{};
     if (Status s = currentArgs(inst, args); !s.ok()) return s;
     out.ntsc = args[kArgNtsc] != 0;
     out.gamma = args[kArgGamma] != 0;
     out.maxIre = maxIre;
-    out.matrix = followsSourceMatrix(options) ? kFollowsSource : kMatrices[args[kArgStdDef] != 0 ? 1 : 0];
-    out.range = followsSourceRange(options) ? kFollowsSource : kRanges[args[kArgRng255] != 0 ? 1 : 0];
+    out.matrix = followsSourceMatrix(options) ? kFollowsSource : matrixWord(args[kArgStdDef] != 0);
+    out.range = followsSourceRange(options) ? kFollowsSource : rangeWord(args[kArgRng255] != 0);
     return {};
 }
 
 std::string measureSettingsJson(const MeasureSettings& s) {
-    return "{\"system\": " + jsonString(kSystems[s.ntsc ? 1 : 0]) +
+    return "{\"system\": " + jsonString(systemWord(s.ntsc)) +
            ", \"gamma_corrected\": " + (s.gamma ? "true" : "false") +
            ", \"max_ire\": " + std::to_string(s.maxIre) + ", \"matrix\": " + jsonString(s.matrix) +
            ", \"range\": " + jsonString(s.range) + "}";
@@ -40,10 +44,10 @@ bool parseMeasureWords(const std::string& system, const std::string& matrix, con
         return word == kFollowsSource ||
                std::find(std::begin(words), std::end(words), word) != std::end(words);
     };
-    if ((system != kSystems[0] && system != kSystems[1]) || !oneOf(matrix, kMatrices) ||
+    if ((system != systemWord(false) && system != systemWord(true)) || !oneOf(matrix, kMatrices) ||
         !oneOf(range, kRanges))
         return false;
-    out.ntsc = system == kSystems[1];
+    out.ntsc = system == systemWord(true);
     out.matrix = matrix;
     out.range = range;
     return true;
@@ -53,7 +57,7 @@ std::string settingsDifference(const MeasureSettings& a, const MeasureSettings& 
     const auto differ = [](const char* name, const std::string& x, const std::string& y) {
         return std::string(name) + " " + x + ", not " + y;
     };
-    if (a.ntsc != b.ntsc) return differ("system", kSystems[a.ntsc ? 1 : 0], kSystems[b.ntsc ? 1 : 0]);
+    if (a.ntsc != b.ntsc) return differ("system", systemWord(a.ntsc), systemWord(b.ntsc));
     if (a.gamma != b.gamma)
         return differ("gamma_corrected", a.gamma ? "true" : "false", b.gamma ? "true" : "false");
     if (a.maxIre != b.maxIre) return differ("max_ire", std::to_string(a.maxIre), std::to_string(b.maxIre));

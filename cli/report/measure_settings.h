@@ -23,6 +23,11 @@ struct MeasureSettings {
 
 inline constexpr const char* kFollowsSource = "source";
 
+// The words every form uses for the filter's settings (the per-file settings text too).
+const char* systemWord(bool ntsc);    // "NTSC", "PAL"
+const char* matrixWord(bool stdDef);  // "601", "709"
+const char* rangeWord(bool rng255);   // "0-255", "16-235"
+
 // From an instance configured for the run, before it follows any source.
 Status measureSettingsOf(FilterInstance& inst, int32_t maxIre, const Options& options, MeasureSettings& out);
 
