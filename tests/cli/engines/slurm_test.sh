@@ -10,6 +10,8 @@
 set -euo pipefail
 kivrel=$1 docs=$2
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=archive.sh
+. "$(dirname "$0")/archive.sh"
 for daemon in /usr/sbin/munged /usr/sbin/slurmctld /usr/sbin/slurmd; do
     [ -x "$daemon" ] || fail "$daemon is missing (Debian's munge, slurmctld and slurmd)"
 done
@@ -26,7 +28,6 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 logs() { for f in "$work"/*.log; do echo "== $f" >&2; tail -n 20 "$f" >&2; done; }
 
-free_port() { /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 user=$(id -un)
 
 # munge: its key readable by its owner alone, its socket in a folder of ours.
@@ -83,14 +84,8 @@ sinfo -h -o '%T' 2>/dev/null | grep -qx idle || { logs; fail "the node did not c
 
 # The archive: more files than one array may hold, awkward names, one that is no video.
 archive="$work/archive"
-mkdir -p "$archive/one" "$archive/two"
-ffmpeg -v error -f lavfi -i testsrc2=s=17x9:r=10:d=0.5 -pix_fmt yuv420p -c:v ffv1 -f matroska "$archive/one/a.mxf"
-ffmpeg -v error -f lavfi -i testsrc2=s=33x8:r=25:d=0.2 -vf lutyuv=y=val*1.3 -pix_fmt yuv422p10le -c:v ffv1 \
-    -f matroska "$archive/two/a.mxf"
-cp "$archive/one/a.mxf" "$archive/two/it's a \"tape\".mxf"
-cp "$archive/two/a.mxf" "$archive/-lead dash.mxf"
+make_archive "$archive"
 cp "$archive/one/a.mxf" "$archive/$(printf 'new\nline.mxf')"
-echo "not a video" >"$archive/bad.mxf"
 # Saved defaults the nodes must be given.
 export KIVREL_REGISTRY="$work/registry.reg"
 "$kivrel" defaults --max-ire 120 >/dev/null

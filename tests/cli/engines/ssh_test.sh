@@ -11,6 +11,8 @@ set -euo pipefail
 kivrel=$1 docs=$2
 sshd=/usr/sbin/sshd
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=archive.sh
+. "$(dirname "$0")/archive.sh"
 [ -x "$sshd" ] || fail "$sshd is missing (Debian's openssh-server)"
 
 work=$(mktemp -d)
@@ -35,7 +37,6 @@ fi
 ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$work/user_key"
 cp "$work/user_key.pub" "$work/authorized_keys"
-free_port() { /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 {
     echo "Host *"
@@ -81,13 +82,7 @@ done
 
 # The archive: awkward names, two of one name in two folders, a file that is no video.
 archive="$work/archive"
-mkdir -p "$archive/one" "$archive/two"
-ffmpeg -v error -f lavfi -i testsrc2=s=17x9:r=10:d=0.5 -pix_fmt yuv420p -c:v ffv1 -f matroska "$archive/one/a.mxf"
-ffmpeg -v error -f lavfi -i testsrc2=s=33x8:r=25:d=0.2 -vf lutyuv=y=val*1.3 -pix_fmt yuv422p10le -c:v ffv1 -f matroska \
-    "$archive/two/a.mxf"
-cp "$archive/one/a.mxf" "$archive/two/it's a \"tape\".mxf"
-cp "$archive/two/a.mxf" "$archive/-lead dash.mxf"
-echo "not a video" >"$archive/bad.mxf"
+make_archive "$archive"
 
 # This machine's saved defaults, which the other side does not have.
 export KIVREL_REGISTRY="$work/registry.reg"
