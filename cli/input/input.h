@@ -39,6 +39,13 @@ struct SourceInfo {
     bool live = false;  // a capture device or a network stream: it runs on whether read or not, no seeking
 
     Timeline timeline() const { return {timeBase, startPts, frameRate}; }
+    // A frame's number as FFmpeg counts it: from the stream's start at its
+    // frame rate, so that a frame lost on the way does not shift the ones
+    // after it; `counted` where there is no timeline.
+    int64_t numberAt(int64_t counted, int64_t pts) const {
+        if (still || frameRate.num <= 0 || timeBase.den <= 0) return counted;
+        return timeline().frameAt(pts);
+    }
 };
 
 struct ReadFrame {

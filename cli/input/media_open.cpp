@@ -201,6 +201,8 @@ bool MediaReader::seekTo(int64_t pts) {
     soughtPts_ = pts;
     if (av_seek_frame(format_, stream_, pts, AVSEEK_FLAG_BACKWARD) < 0) return false;
     avcodec_flush_buffers(codec_);
+    // Only the stream's very start tells what its first frame's time is.
+    if (anchor_ == Anchor::Unknown) anchor_ = Anchor::Settled;
     for (AVPacket*& p : ahead_) av_packet_free(&p);  // from before the seek
     aheadTaken_ = ahead_.size();
     draining_ = ended_ = false;

@@ -112,6 +112,10 @@ Status MediaReader::decodeNext(Step& step) {
                 ? -1.0
                 : static_cast<double>(pts) +
                       (packet_->duration > 0 ? static_cast<double>(packet_->duration) : frameTicks_);
+        if (anchor_ == Anchor::Unknown)
+            anchor_ = packet_->pts == AV_NOPTS_VALUE && (packet_->flags & AV_PKT_FLAG_KEY) != 0
+                          ? Anchor::FirstPacketUntimed
+                          : Anchor::Settled;
         r = avcodec_send_packet(codec_, packet_);
         av_packet_unref(packet_);
         reachedEnd_ = std::max(reachedEnd_, ends);
@@ -153,6 +157,11 @@ Status MediaReader::holdsMorePictures(bool& more) {
     return {};
 }
 
+int64_t MediaReader::framePts() const {
+    const int64_t pts = frame_->best_effort_timestamp;
+    return pts == AV_NOPTS_VALUE ? pts : pts - ptsShift_;
+}
+
 Status MediaReader::read(ReadFrame& meta) {
     meta = {};
     for (;;) {
@@ -178,13 +187,18 @@ Status MediaReader::read(ReadFrame& meta) {
             if (meta.cutShort) meta.problem = info_.name + ": " + problem;
             return {};
         }
+        if (next == Next::Frame && anchor_ == Anchor::FirstPacketUntimed) {
+            anchor_ = Anchor::Settled;
+            const int64_t pts = frame_->best_effort_timestamp;
+            if (pts != AV_NOPTS_VALUE && pts > firstPts_) ptsShift_ = pts - firstPts_;
+        }
         int64_t number = nextNumber_++;
         bool keep = true;
         if (dropFrames_ > 0) {
             --dropFrames_;
             keep = false;
         } else if (dropByTime_ && next == Next::Frame) {
-            const int64_t pts = frame_->best_effort_timestamp;
+            const int64_t pts = framePts();
             if (!seekChecked_) {
                 // Up to the first key frame after a seek nothing is whole; a
                 // key frame past the start point leaves frames before it unseen.
@@ -216,9 +230,8 @@ Status MediaReader::read(ReadFrame& meta) {
         }
         if (!keep) {
             ++droppedFrames_;
-            if (next == Next::Frame && frame_->best_effort_timestamp != AV_NOPTS_VALUE)
-                lastDroppedPts_ =
-                    std::max(lastDroppedPts_, static_cast<double>(frame_->best_effort_timestamp));
+            if (next == Next::Frame && framePts() != AV_NOPTS_VALUE)
+                lastDroppedPts_ = std::max(lastDroppedPts_, static_cast<double>(framePts()));
             av_frame_unref(frame_);
             continue;
         }
@@ -226,7 +239,7 @@ Status MediaReader::read(ReadFrame& meta) {
         meta.number = number;
         // Rising timestamps, the source's own where it gives them.
         const int64_t tick = std::max<int64_t>(1, std::llround(frameTicks_));
-        int64_t pts = info_.still ? number : frame_->best_effort_timestamp;
+        int64_t pts = info_.still ? number : framePts();
         if (pts == AV_NOPTS_VALUE || (lastPts_ != INT64_MIN && pts <= lastPts_))
             pts = lastPts_ == INT64_MIN ? 0 : lastPts_ + tick;
         if (next == Next::Frame) lastPts_ = pts;

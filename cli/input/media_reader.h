@@ -84,6 +84,13 @@ private:
     LevelOverrides overrides_;
     DecodedPicture picture_;       // the frame handed over last: frame_ and its levels
     int64_t lastPts_ = INT64_MIN;  // of the frame handed over last
+    // A stream whose packets give no presentation times (an MXF cut short
+    // loses its index) has its frames timed by decoding times, one decoder
+    // delay late: read from its start, the first frame is the stream's first,
+    // and every frame is moved back by what its time overshoots the start.
+    enum class Anchor { Unknown, FirstPacketUntimed, Settled } anchor_ = Anchor::Unknown;
+    int64_t ptsShift_ = 0;
+    int64_t framePts() const;  // the frame's best-effort time, moved by ptsShift_
     int stream_ = -1;
     bool draining_ = false, ended_ = false;
     int readErrorsInARow_ = 0;

@@ -284,7 +284,7 @@ Status checkFile(const ReportOptions& options, FileInstances& instances, FileRep
     };
     sink.onFrame = [&](const RenderedFrame& frame) -> Status {
         const SourceItem& item = frame.item;
-        const int64_t number = sourceNumber(info, item.meta.number, item.meta.pts);
+        const int64_t number = info.numberAt(item.meta.number, item.meta.pts);
         if (first < 0) first = number;
         missing.before(number, item.skippedPts);
         const DecodedPicture& picture = reader->picture();

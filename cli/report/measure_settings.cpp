@@ -28,6 +28,7 @@ Status measureSettingsOf(FilterInstance& inst, int32_t maxIre, const Options& op
     out.maxIre = maxIre;
     out.matrix = followsSourceMatrix(options) ? kFollowsSource : matrixWord(args[kArgStdDef] != 0);
     out.range = followsSourceRange(options) ? kFollowsSource : rangeWord(args[kArgRng255] != 0);
+    out.crop = options.monitor.crop ? options.monitor.crop->text : std::string();
     return {};
 }
 
@@ -35,11 +36,11 @@ std::string measureSettingsJson(const MeasureSettings& s) {
     return "{\"system\": " + jsonString(systemWord(s.ntsc)) +
            ", \"gamma_corrected\": " + (s.gamma ? "true" : "false") +
            ", \"max_ire\": " + std::to_string(s.maxIre) + ", \"matrix\": " + jsonString(s.matrix) +
-           ", \"range\": " + jsonString(s.range) + "}";
+           ", \"range\": " + jsonString(s.range) + ", \"crop\": " + jsonString(s.crop) + "}";
 }
 
 bool parseMeasureWords(const std::string& system, const std::string& matrix, const std::string& range,
-                       MeasureSettings& out) {
+                       const std::string& crop, MeasureSettings& out) {
     const auto oneOf = [](const std::string& word, const auto& words) {
         return word == kFollowsSource ||
                std::find(std::begin(words), std::end(words), word) != std::end(words);
@@ -50,6 +51,7 @@ bool parseMeasureWords(const std::string& system, const std::string& matrix, con
     out.ntsc = system == systemWord(true);
     out.matrix = matrix;
     out.range = range;
+    out.crop = crop;
     return true;
 }
 
@@ -63,5 +65,7 @@ std::string settingsDifference(const MeasureSettings& a, const MeasureSettings& 
     if (a.maxIre != b.maxIre) return differ("max_ire", std::to_string(a.maxIre), std::to_string(b.maxIre));
     if (a.matrix != b.matrix) return differ("matrix", a.matrix, b.matrix);
     if (a.range != b.range) return differ("range", a.range, b.range);
+    const auto region = [](const std::string& crop) { return crop.empty() ? "the whole picture" : crop; };
+    if (a.crop != b.crop) return differ("crop", region(a.crop), region(b.crop));
     return "";
 }

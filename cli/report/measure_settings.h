@@ -19,6 +19,8 @@ struct MeasureSettings {
     // "601" or "709", "16-235" or "0-255"; kFollowsSource where each file's
     // own tags decide (the filter's settings then follow the source).
     std::string matrix, range;
+    // --crop as given ("" for the whole picture): the region every measure covers.
+    std::string crop;
 };
 
 inline constexpr const char* kFollowsSource = "source";
@@ -36,7 +38,7 @@ std::string measureSettingsJson(const MeasureSettings& settings);
 
 // From a report's words: false for a word this kivrel does not write.
 bool parseMeasureWords(const std::string& system, const std::string& matrix, const std::string& range,
-                       MeasureSettings& out);
+                       const std::string& crop, MeasureSettings& out);
 
 // The first setting in which `a` and `b` differ, as "max_ire 120, not 110"; "" when alike.
 std::string settingsDifference(const MeasureSettings& a, const MeasureSettings& b);

@@ -9,10 +9,6 @@
 #include "input/input.h"
 #include "report/report_data.h"
 
-// Frame numbers as FFmpeg counts them: from the stream's start at its frame
-// rate, so that a frame lost on the way does not shift the ones after it.
-int64_t sourceNumber(const SourceInfo& info, int64_t number, int64_t pts);
-
 // The source's frames between those the report measured: the damaged ones
 // the reading left out (by their times), and the lost ones that left only a
 // gap in the numbering.
@@ -32,6 +28,7 @@ private:
     double timeOf(int64_t n) const { return info_.timeline().secondsOfFrame(n); }
 
     const SourceInfo& info_;
-    int64_t next_;  // the number the next frame should have; < 0: not known yet
+    int64_t next_;                   // the number the next frame should have; < 0: not known yet
+    std::vector<int64_t> deferred_;  // times of damaged frames no number was free for yet
     std::vector<MissingFrame>& out_;
 };

@@ -266,10 +266,10 @@ Status readText(const std::string& path, std::string& text) {
 MeasureSettings settingsOf(const ReportReader& r, const JsonValue& v, Status& s) {
     MeasureSettings out;
     const std::string system = r.text(v, "system", s), matrix = r.text(v, "matrix", s),
-                      range = r.text(v, "range", s);
+                      range = r.text(v, "range", s), crop = r.text(v, "crop", s);
     out.gamma = r.flag(v, "gamma_corrected", s);
     out.maxIre = r.integer32(v, "max_ire", s);
-    if (s.ok() && !parseMeasureWords(system, matrix, range, out))
+    if (s.ok() && !parseMeasureWords(system, matrix, range, crop, out))
         s = r.fault("settings it cannot have been made with");
     return out;
 }

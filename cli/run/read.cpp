@@ -43,7 +43,7 @@ std::string FrameReading::lastGoodText() const {
     if (lastGoodNumber_ < 0) return {};
     char at[48];
     std::snprintf(at, sizeof at, " at %.3f s", reader_.info().timeline().secondsAt(lastGoodPts_));
-    return "frame " + std::to_string(lastGoodNumber_) + at;
+    return "frame " + std::to_string(reader_.info().numberAt(lastGoodNumber_, lastGoodPts_)) + at;
 }
 
 std::string FrameReading::damageText(const std::string& problem) const {

@@ -2,7 +2,9 @@
 # The archive recipe over ssh, as docs/archives.md prints it (its second
 # shell block): two OpenSSH servers of the test's own on 127.0.0.1, each on
 # a port of its own with a throwaway host key and a throwaway user key, stand
-# for two machines that see the archive at the same path, beside this one.
+# for two machines beside this one. The archive lies in the home folder;
+# qc1's login folder is this machine's, qc2's is another, where the archive
+# shows under another path.
 # Their shells have neither the test's PATH nor its saved defaults, so the
 # merged report equals one local run only when the recipe carries both. Every
 # server is stopped by its pid at the end, and nothing is left behind.
@@ -34,6 +36,7 @@ if [ "$(id -u)" -eq 0 ] && [ ! -d /run/sshd ]; then
     made_privsep=1
 fi
 
+mkdir "$work/home_qc1" "$work/home_qc2"  # the two login folders
 ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
 ssh-keygen -q -t ed25519 -N '' -f "$work/user_key"
 cp "$work/user_key.pub" "$work/authorized_keys"
@@ -63,7 +66,7 @@ UsePAM no
 PasswordAuthentication no
 KbdInteractiveAuthentication no
 PermitRootLogin prohibit-password
-ForceCommand printf '%s\\n' "\$SSH_ORIGINAL_COMMAND" >>$work/commands_$name.log; exec "\$SHELL" -c "\$SSH_ORIGINAL_COMMAND"
+ForceCommand printf '%s\\n' "\$SSH_ORIGINAL_COMMAND" >>$work/commands_$name.log; cd $work/home_$name && exec "\$SHELL" -c "\$SSH_ORIGINAL_COMMAND"
 CONF
     "$sshd" -D -f "$work/sshd_$name.conf" -E "$work/sshd_$name.log" &
     pids+=($!)
@@ -80,9 +83,13 @@ for name in qc1 qc2; do
     fail "the ssh server for $name did not answer within 10 s"
 done
 
-# The archive: awkward names, two of one name in two folders, a file that is no video.
-archive="$work/archive"
+# The archive: awkward names, two of one name in two folders, a file that is
+# no video. Here and on qc1 it is ~/archive in the same home folder; qc2's
+# home folder is another, its ~/archive the same files under another path.
+export HOME="$work/home_qc1"
+archive="$HOME/archive"
 make_archive "$archive"
+ln -s "$archive" "$work/home_qc2/archive"
 
 # This machine's saved defaults, which the other side does not have.
 export KIVREL_REGISTRY="$work/registry.reg"
@@ -103,11 +110,14 @@ PATH="$(dirname "$kivrel"):$PATH" bash -c "$merge" 2>"$work/merge.err" || status
 [ -s archive.csv ] || { cat "$work/recipe.err" "$work/merge.err" >&2; fail "no archive.csv"; }
 # Each machine ran some of the jobs: each server notes the commands it
 # runs, which GNU parallel sends as hexadecimal for a Perl worker to unpack.
+# qc2 was sent the archive's place in the home folder, never this machine's path to it.
 for name in qc1 qc2; do
     awk '/GNU_Parallel_worker/ { for (i = 5; i <= NF; i++) print $i }' "$work/commands_$name.log" |
-        perl -ne 'chomp; print pack("H*", $_), "\n"' | grep -q "kivrel report" ||
+        perl -ne 'chomp; print pack("H*", $_), "\n"' >"$work/jobs_$name"
+    grep -q "kivrel report" "$work/jobs_$name" ||
         { cat "$work/sshd_$name.log" "$work/recipe.err" >&2; fail "$name ran no report"; }
 done
+! grep -q "$archive" "$work/jobs_qc2" || fail "qc2 was sent this machine's path to the archive"
 
 find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z |
     xargs -0 -x "$kivrel" report --rule r103 -o "$work/single.csv" 2>/dev/null || true

@@ -167,6 +167,9 @@ TEST_F(ReportMerge, ReportsThatDoNotBelongTogetherAreRefused) {
                       " defaults --system pal 2>/dev/null && KIVREL_REGISTRY=$PWD/pal.store " KIVREL_CLI_EXE
                       " report b.mkv --rule r103 -o pal.json 2>/dev/null"));
     expectRefused({"r103.json", "pal.json"}, "(system PAL, not NTSC)");
+    // A region measured is another set of numbers too.
+    ASSERT_EQ(run({"report", "b.mkv", "--rule", "r103", "--crop", "4:4", "-o", "crop.json"}).status, 0);
+    expectRefused({"r103.json", "crop.json"}, "(crop 4:4, not the whole picture)");
     // One input twice, under the same report's name or a copy's, would count its frames twice.
     ASSERT_TRUE(shell("cp r103.json copy.json"));
     expectRefused({"r103.json", "r103.json"}, "reports 'a.mkv' again, as r103.json does");

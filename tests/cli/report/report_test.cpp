@@ -513,6 +513,44 @@ assert [(x['input'], x['frames'], x['frames_damaged'], x['frames_lost']) for x i
     EXPECT_NE(r.out.find("3-7 at 0.300-0.700 s lost"), std::string::npos) << r.out;
 }
 
+// An MXF cut short loses its index, and with it the frames' presentation
+// times: its long-GOP MPEG-2 frames come timed by decoding order, a frame
+// late. Read with or without --skip-errors, each frame keeps the number the
+// whole file gives the same picture, no number is both measured and missing,
+// and the frames the header states past the cut are listed: damage after
+// frame N, not a file unreadable as a whole.
+TEST_F(Report, CutShortMpeg2MxfKeepsItsFrameNumbers) {
+    ASSERT_EQ(std::system(("cd " + dir_ +
+                           " && ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=4 -c:v "
+                           "mpeg2video -g 12 -bf 2 -b:v 2M -pix_fmt yuv422p -f mxf whole.mxf")
+                              .c_str()),
+              0);
+    const std::string whole = readText("whole.mxf");
+    writeText("cut.mxf", whole.substr(0, whole.size() * 3 / 5));
+    ASSERT_EQ(run({"report", "whole.mxf", "-o", "whole.json"}).status, 0);
+    for (const char* skip : {"", "--skip-errors"}) {
+        SCOPED_TRACE(skip);
+        Args args = {"report", "cut.mxf", "-y", "-o", "cut.json"};
+        if (*skip) args.push_back(skip);
+        const CliResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(python(dir_, R"(
+ignore = ('input', 'time', 'timecode')
+def rows(name):
+    return {x['frame']: {k: v for k, v in x.items() if k not in ignore}
+            for x in json.load(open(d + '/' + name))['frames']}
+whole, cut = rows('whole.json'), rows('cut.json')
+f = json.load(open(d + '/cut.json'))['summary']['files'][0]
+missing = [m['frame'] for m in f['missing']]
+assert sorted(cut) == list(range(len(cut))) and len(cut) > 1, sorted(cut)
+assert sorted(cut) + missing == list(range(100)), missing
+assert f['missing'][0]['why'] == 'damaged', f['missing'][:2]
+bad = [n for n in cut if cut[n] != whole[n]]
+assert not bad, (bad, [(n, cut[n], whole[n]) for n in bad[:1]])
+)"));
+    }
+}
+
 // A file name that is not UTF-8 (and a control character) still makes text
 // every reader takes: invalid bytes become U+FFFD.
 TEST_F(Report, NamesThatAreNotUtf8BecomeText) {
