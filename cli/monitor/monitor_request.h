@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "layout/tile_layout.h"
 #include "monitor/crop_expr.h"
-#include "monitor/layout.h"
 #include "pluginhost/status.h"
 
 // One tile: a display mode of the filter, or the untouched picture; or a

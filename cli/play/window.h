@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "monitor/layout.h"
+#include "layout/tile_layout.h"
 #include "pluginhost/frame_buffer.h"
 #include "pluginhost/status.h"
 

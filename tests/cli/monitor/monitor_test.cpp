@@ -10,7 +10,7 @@
 
 #include "cli/support/cli_runner.h"
 #include "cli/support/media.h"
-#include "monitor/layout.h"
+#include "layout/tile_layout.h"
 #include "vocabulary.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "monitor/layout.h"
+#include "layout/tile_layout.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // for every layout, odd tile sizes and both side multiples.
 #include <gtest/gtest.h>
 
-#include "monitor/layout.h"
+#include "layout/tile_layout.h"
 
 namespace {
 
