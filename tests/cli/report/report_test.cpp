@@ -303,7 +303,7 @@ assert [f['input'] for f in j['summary']['files']] == ['a.mkv', 'b.mkv']
 EOF)";
     EXPECT_EQ(std::system(check.c_str()), 0);
 
-    // The page in a real browser: no console message, the three charts of each
+    // The page in a real browser: no console message, the four charts of each
     // file and two pictures per shown frame.
     if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "chromium is not installed";
     const std::string browse =
@@ -314,7 +314,7 @@ EOF)";
     ASSERT_EQ(std::system(browse.c_str()), 0);
     const std::string dom = readText("dom.html"), log = readText("log.txt");
     EXPECT_EQ(log.find("CONSOLE"), std::string::npos) << log;
-    for (const char* id : {"avd-0", "band-0", "hot-0", "avd-1", "band-1", "hot-1"})
+    for (const char* id : {"avd-0", "band-0", "hot-0", "outside-0", "avd-1", "band-1", "hot-1", "outside-1"})
         EXPECT_NE(dom.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
     EXPECT_NE(dom.find("src=\"data:image/png;base64,iVBORw0KGgo"), std::string::npos);
     EXPECT_EQ(readText("r.html").find("http"), std::string::npos);  // nothing to fetch
@@ -671,7 +671,7 @@ const waves = [...document.querySelectorAll('.wave img')];
 const whole = waves.length > 0 && waves.every(i => i.naturalWidth > 0 &&
     i.clientWidth == i.naturalWidth && i.clientHeight == i.naturalHeight);
 const paths = [...document.querySelectorAll('svg path')];
-const stepped = paths.length == 3 && paths.every(p => /^M[-\d.]+,[-\d.]+([HV][-\d.]+)+Z?$/.test(p.getAttribute('d')));
+const stepped = paths.length == 4 && paths.every(p => /^M[-\d.]+,[-\d.]+([HV][-\d.]+)+Z?$/.test(p.getAttribute('d')));
 const shots = [...document.querySelectorAll('.shot')];
 const placed = shots.length > 0 && shots.every(s => {
   const i = s.querySelector('img').getBoundingClientRect(), o = s.querySelector('.roi').getBoundingClientRect();
