@@ -74,7 +74,7 @@ std::string framesText(const FileReport& file) {
            " damaged and left out, " + std::to_string(lost) + " lost";
 }
 
-std::string missingText(const FileReport& file, size_t most) {
+std::string missingText(const FileReport& file, size_t most, bool timecodes) {
     std::string t;
     size_t runs = 0;
     const std::vector<MissingFrame>& m = file.missing;
@@ -84,8 +84,13 @@ std::string missingText(const FileReport& file, size_t most) {
         if (++runs > most) continue;
         const MissingFrame& last = m[j - 1];
         t += std::string(t.empty() ? "" : ", ") + std::to_string(m[i].frame) +
-             (j - i > 1 ? "-" + std::to_string(last.frame) : "") + " at " + fixed(m[i].time, kTimeDecimals) +
-             (j - i > 1 ? "-" + fixed(last.time, kTimeDecimals) : "") + " s " + missingWhy(m[i]);
+             (j - i > 1 ? "-" + std::to_string(last.frame) : "") + " at ";
+        if (timecodes)
+            t += timeText(file, m[i].time, m[i].frame) +
+                 (j - i > 1 ? " – " + timeText(file, last.time, last.frame) : "") + " " + missingWhy(m[i]);
+        else
+            t += fixed(m[i].time, kTimeDecimals) + (j - i > 1 ? "-" + fixed(last.time, kTimeDecimals) : "") +
+                 " s " + missingWhy(m[i]);
     }
     if (runs > most) t += " and " + std::to_string(runs - most) + " more";
     return t;

@@ -22,8 +22,9 @@ std::string framesText(const FileReport& file);
 // "400×300 at 760,390 (FFmpeg's crop=400:300:760:390)": the region --crop measured.
 std::string regionText(const CropRegion& region);
 // The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";
-// at most `most` runs, then how many more.
-std::string missingText(const FileReport& file, size_t most);
+// at most `most` runs, then how many more. With `timecodes`, each time as
+// timeText() gives it: "58-63 at 3.720 s (00:00:03:18) – 4.053 s (00:00:04:01) lost".
+std::string missingText(const FileReport& file, size_t most, bool timecodes = false);
 // The frame's timecode counted from the file's start timecode (drop-frame
 // where that is), from 00:00:00:00 for a file without one; "" without a rate.
 std::string timecodeOf(const FileReport& file, int64_t frame);

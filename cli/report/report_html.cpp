@@ -400,7 +400,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
         if (rules.studioRange)
             s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())
-            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows)) + "</td></tr>";
+            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows, true)) + "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];

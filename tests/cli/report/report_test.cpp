@@ -439,12 +439,13 @@ assert f['missing'] == [{'frame': 4, 'time': 0.4, 'why': 'lost'}, {'frame': 8, '
 assert (f['frames'], f['frames_damaged'], f['frames_lost']) == (10, 1, 1), f
 assert [(x['frame'], x['time']) for x in j['frames']] == [(k, k / 10) for k in (0, 1, 2, 3, 5, 6, 7, 9, 10, 11)]
 )"));
-    const std::string listed = "4 at 0.400 s lost, 8 at 0.800 s damaged";
+    // On the page with their timecodes, at 10 frames a second from 00:00:00:00.
+    const std::string listed = "4 at 0.400 s (00:00:00:04) lost, 8 at 0.800 s (00:00:00:08) damaged";
     EXPECT_NE(readText("r.html").find(listed), std::string::npos);
     const CliResult r = run({"report", "hurt.mkv", "--skip-errors"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("10, 2 missing: 1 damaged and left out, 1 lost"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(listed), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4 at 0.400 s lost, 8 at 0.800 s damaged"), std::string::npos) << r.out;
 }
 
 // Damage is read past, with or without --skip-errors, and recorded per file
