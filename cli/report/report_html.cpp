@@ -16,12 +16,13 @@ namespace {
 // Chart geometry, in SVG user units (the chart scales to the page's width).
 constexpr int kChartWidth = 960;
 constexpr int kChartHeight = 130;
-constexpr int kPlotLeft = 40;  // room for the level labels
+constexpr int kPlotLeft = 52;  // room for the level labels ("0.014 %")
 constexpr int kPlotRight = kChartWidth - 8;
 constexpr int kPlotTop = 8;
 constexpr int kPlotBottom = kChartHeight - 22;    // room for the time labels
 constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into this many columns at most
 constexpr int kTopLevel = kFullWhiteCode;
+constexpr double kFineLevel = 0.1;  // grid levels below this (small shares) get a third decimal
 
 std::string esc(const std::string& text) {
     std::string out;
@@ -117,7 +118,10 @@ std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded
         const std::string y = num(yOf(g, top));
         s += "<line class=\"grid\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
              std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>" +
-             levelLabel(yOf(g, top), fixed(g, g < 10 && g != 0 ? 2 : 0) + unit);
+             levelLabel(yOf(g, top), fixed(g, g == 0 || g >= 10 ? 0
+                                              : g < kFineLevel  ? 3
+                                                                : 2) +
+                                         unit);
     }
     s += "<line class=\"axis\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" + std::to_string(kPlotRight) +
          "\" y1=\"" + std::to_string(kPlotBottom) + "\" y2=\"" + std::to_string(kPlotBottom) + "\"/>";
