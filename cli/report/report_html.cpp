@@ -100,6 +100,9 @@ std::string levelLabel(double y, const std::string& text) {
            text + "</text>";
 }
 
+// A grid level as few decimals show it apart from its neighbours.
+std::string levelText(double g) { return fixed(g, g == 0 || g >= 10 ? 0 : g < kFineLevel ? 3 : 2); }
+
 // Frame axis, the level grid and the shaded ranges that break a rule; the
 // axis ends name the first and last frame's times.
 std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded, double top,
@@ -118,10 +121,7 @@ std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded
         const std::string y = num(yOf(g, top));
         s += "<line class=\"grid\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
              std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>" +
-             levelLabel(yOf(g, top), fixed(g, g == 0 || g >= 10 ? 0
-                                              : g < kFineLevel  ? 3
-                                                                : 2) +
-                                         unit);
+             levelLabel(yOf(g, top), levelText(g) + unit);
     }
     s += "<line class=\"axis\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" + std::to_string(kPlotRight) +
          "\" y1=\"" + std::to_string(kPlotBottom) + "\" y2=\"" + std::to_string(kPlotBottom) + "\"/>";
