@@ -30,7 +30,8 @@ tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base
        ffmpeg              # which sends kivrel play's test a live UDP stream
        parallel            # GNU parallel: the report merge test runs the per-file step with it
        clang-format        # the sources' house format, checked as a test
-       python3-numpy)      # the conversion sweep's reference, on Debian's python3
+       python3-numpy       # the conversion sweep's reference, on Debian's python3
+       poppler-utils)      # pdftoppm: the report page's printed pages as pictures
 page=(chromium)
 # The batch engines the archive recipes run on: GNU parallel over ssh
 # servers of a test's own, and a one-node Slurm cluster.

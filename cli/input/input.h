@@ -33,6 +33,7 @@ struct SourceInfo {
     std::string hdrTransfer;         // "PQ" or "HLG" as tagged; "" for any other transfer
     std::string startTimecode;       // the stream's or the container's "timecode" tag; "" without one
     double seconds = -1.0;           // the whole input's length, when the container tells
+    std::string codec;               // the video's codec as FFmpeg names it ("h264"); "" for the test card
     // The pixel format's name where it carries alpha, which the filter's
     // frames have no room for; "" for none.
     std::string alphaFormat;

@@ -96,6 +96,7 @@ Status MediaReader::open(const ReaderParams& params, bool frameThreads) {
                             std::string(id != AV_CODEC_ID_NONE ? avcodec_get_name(id) : "unknown codec") +
                             ")");
     }
+    info_.codec = avcodec_get_name(stream->codecpar->codec_id);
     codec_ = avcodec_alloc_context3(decoder);
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();

@@ -46,11 +46,33 @@ bool parseHashLine(std::string_view text, HashLine& line) {
     return true;
 }
 
-FrameHasher::~FrameHasher() { av_free(md5_); }
+Md5::~Md5() { av_free(md5_); }
+
+Status Md5::open() {
+    md5_ = av_md5_alloc();
+    if (md5_ == nullptr) return Status::fail("out of memory for an MD5");
+    start();
+    return {};
+}
+
+void Md5::start() { av_md5_init(md5_); }
+
+void Md5::add(const uint8_t* bytes, size_t size) { av_md5_update(md5_, bytes, size); }
+
+std::string Md5::hex() {
+    uint8_t digest[kMd5Bytes];
+    av_md5_final(md5_, digest);
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0xF];
+    }
+    return hex;
+}
 
 Status FrameHasher::open() {
-    md5_ = av_md5_alloc();
-    if (md5_ == nullptr) return Status::fail("out of memory for the MD5 of the frames");
+    if (Status s = md5_.open(); !s.ok()) return Status::fail("out of memory for the MD5 of the frames");
     return {};
 }
 
@@ -61,21 +83,13 @@ std::string FrameHasher::md5(const FrameBuffer& buffer) {
     const ConstFrame f = buffer.frame();
     const size_t rowWords = static_cast<size_t>(f.w);
     row_.resize(rowWords * sizeof(uint32_t));
-    av_md5_init(md5_);
+    md5_.start();
     for (int32_t y = 0; y < f.h; ++y) {
         const uint32_t* row = f.canvasRow(y);
         for (size_t x = 0; x < rowWords; ++x)
             for (size_t b = 0; b < kColourBytes; ++b)
                 row_[x * sizeof(uint32_t) + b] = static_cast<uint8_t>(row[x] >> (kBitsPerByte * b));
-        av_md5_update(md5_, row_.data(), row_.size());
+        md5_.add(row_.data(), row_.size());
     }
-    uint8_t digest[kMd5Bytes];
-    av_md5_final(md5_, digest);
-    constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t byte : digest) {
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 0xF];
-    }
-    return hex;
+    return md5_.hex();
 }

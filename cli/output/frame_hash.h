@@ -27,17 +27,34 @@ std::string formatHashLine(const HashLine& line);  // no newline
 // False unless the text is exactly "frame,pts,md5" with 32 hex digits.
 bool parseHashLine(std::string_view text, HashLine& line);
 
+// An MD5 over bytes fed in pieces, as 32 lowercase hex digits; start()
+// begins another.
+class Md5 {
+public:
+    Md5() = default;
+    Md5(const Md5&) = delete;
+    Md5& operator=(const Md5&) = delete;
+    ~Md5();
+
+    Status open();
+    void start();
+    void add(const uint8_t* bytes, size_t size);
+    std::string hex();
+
+private:
+    AVMD5* md5_ = nullptr;
+};
+
 class FrameHasher {
 public:
     FrameHasher() = default;
     FrameHasher(const FrameHasher&) = delete;
     FrameHasher& operator=(const FrameHasher&) = delete;
-    ~FrameHasher();
 
     Status open();
     std::string md5(const FrameBuffer& frame);
 
 private:
-    AVMD5* md5_ = nullptr;
+    Md5 md5_;
     std::vector<uint8_t> row_;  // one row in the hashed form, reused
 };

@@ -22,5 +22,16 @@ std::string framesText(const FileReport& file);
 // "400×300 at 760,390 (FFmpeg's crop=400:300:760:390)": the region --crop measured.
 std::string regionText(const CropRegion& region);
 // The missing frames in runs of one kind: "58-63 at 3.720-4.053 s lost";
-// at most `most` runs, then how many more.
-std::string missingText(const FileReport& file, size_t most);
+// at most `most` runs, then how many more. With `timecodes`, each time as
+// timeText() gives it: "58-63 at 3.720 s (00:00:03:18) – 4.053 s (00:00:04:01) lost".
+std::string missingText(const FileReport& file, size_t most, bool timecodes = false);
+// The frame's timecode counted from the file's start timecode (drop-frame
+// where that is), from 00:00:00:00 for a file without one; "" without a rate.
+std::string timecodeOf(const FileReport& file, int64_t frame);
+// A time on the page: "1.240 s (10:00:01:06)", the frame's timecode beside the seconds.
+std::string timeText(const FileReport& file, double seconds, int64_t frame);
+// The video's length: as stated, else what its frames span; 0 for none.
+double durationOf(const FileReport& file);
+// What the range rule judges, in words, from the rules in force: which code
+// values, their limits and how much of a frame may leave them.
+std::string rangeJudgedText(const ReportRules& rules);

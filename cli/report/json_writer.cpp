@@ -30,7 +30,8 @@ std::string rangesJson(const std::vector<TimeRange>& ranges) {
                ", \"first_frame\": " + std::to_string(r.firstFrame) +
                ", \"last_frame\": " + std::to_string(r.lastFrame) +
                ", \"frames\": " + std::to_string(r.frames) +
-               ", \"worst_percent\": " + fixed(r.worstPercent, kPercentDecimals) + "}";
+               ", \"worst_percent\": " + fixed(r.worstPercent, kPercentDecimals) +
+               ", \"worst_frame\": " + std::to_string(r.worstFrame) + "}";
     }
     return out + "]";
 }
@@ -47,6 +48,13 @@ std::string failOnText(const ReportRules& rules) {
                                    std::pair{rules.failOnDamaged, "damaged"}})
         if (on) out += std::string(out.empty() ? "" : ", ") + "\"" + name + "\"";
     return out;
+}
+
+// What ties the verdict to the exact file, read or not: its size and the
+// MD5 of its bytes, null where the input is no file that could be read.
+std::string identityJson(const FileReport& f) {
+    return ", \"file_bytes\": " + (f.fileBytes < 0 ? std::string("null") : std::to_string(f.fileBytes)) +
+           ", \"md5\": " + (f.md5.empty() ? std::string("null") : jsonString(f.md5));
 }
 
 }  // namespace
@@ -98,7 +106,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
             validUtf8(f.input) == f.input ? "" : ", \"input_bytes\": " + jsonString(escapedBytes(f.input));
         if (!f.error.empty()) {
             out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) + exact +
-                   ", \"verdict\": " + jsonString(f.failure) + ", \"error\": " + jsonString(f.error) + "}";
+                   ", \"verdict\": " + jsonString(f.failure) + ", \"error\": " + jsonString(f.error) +
+                   identityJson(f) + "}";
             continue;
         }
         out += std::string(i > 0 ? "," : "") + "\n      {\"input\": " + jsonString(f.input) + exact +
@@ -120,6 +129,8 @@ std::string jsonText(const ReportOptions& options, const std::vector<FileReport>
                ", \"start_timecode\": " + (f.startTimecode.empty() ? "null" : jsonString(f.startTimecode)) +
                // What the frames' timecodes count at: --merge counts the missing frames' from it.
                ", \"frame_rate\": " + fixed(f.fps, kRateDecimals) +
+               ",\n       \"codec\": " + jsonString(f.codec) + ", \"duration\": " +
+               (f.seconds < 0.0 ? std::string("null") : fixed(f.seconds, kTimeDecimals)) + identityJson(f) +
                ",\n       \"settings\": " + jsonString(f.filterSettings) +
                ", \"width\": " + std::to_string(f.w) + ", \"height\": " + std::to_string(f.h) +
                // What the frames' shares are of: --merge counts their pixels from them.

@@ -75,6 +75,7 @@ struct TimeRange {
     double start = 0.0, end = 0.0;  // seconds; the end is where the last frame ends
     int64_t frames = 0;
     double worstPercent = 0.0;
+    int64_t worstFrame = 0;  // the first of its frames with the largest share
 };
 
 // No frame for any worst measure.
@@ -116,6 +117,12 @@ struct FileReport {
     std::string input;
     std::string error;                  // empty when the file was read to its end
     std::string failure = kUnreadable;  // with an error: what kept the file from being measured
+    // The exact file judged, even one that cannot be decoded: its size and the
+    // MD5 of its bytes (-1 and "" for an input that is not a file one can read).
+    int64_t fileBytes = -1;
+    std::string md5;
+    std::string codec;      // as FFmpeg names it ("h264"); "" where the file was not opened
+    double seconds = -1.0;  // the video's stated length; -1 where the container does not state it
     // What was assumed about the input and how the filter was set.
     std::string matrix, range;  // "BT.709", "limited"; kRgbMatrixName, kFullRangeName for RGB sources
     bool matrixAssumed = false, rangeAssumed = false;

@@ -6,6 +6,7 @@
 
 #include "input/colour_standards.h"
 #include "report/file_phrases.h"
+#include "report/percent_limit.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
 #include "report/value_text.h"
@@ -15,12 +16,13 @@ namespace {
 // Chart geometry, in SVG user units (the chart scales to the page's width).
 constexpr int kChartWidth = 960;
 constexpr int kChartHeight = 130;
-constexpr int kPlotLeft = 40;  // room for the level labels
+constexpr int kPlotLeft = 52;  // room for the level labels ("0.014 %")
 constexpr int kPlotRight = kChartWidth - 8;
 constexpr int kPlotTop = 8;
 constexpr int kPlotBottom = kChartHeight - 22;    // room for the time labels
 constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into this many columns at most
 constexpr int kTopLevel = kFullWhiteCode;
+constexpr double kFineLevel = 0.1;  // grid levels below this (small shares) get a third decimal
 
 std::string esc(const std::string& text) {
     std::string out;
@@ -42,7 +44,7 @@ std::string num(double v) { return fixed(v, 1); }
 struct Column {
     double avd = 0.0;
     int lo = kTopLevel, hi = 0;
-    double hot = 0.0;  // the highest share in the column, so no spike is lost
+    double hot = 0.0, outside = 0.0;  // the highest shares in the column, so no spike is lost
 };
 
 std::vector<Column> columnsOf(const FileReport& f) {
@@ -57,6 +59,7 @@ std::vector<Column> columnsOf(const FileReport& f) {
         cols[c].lo = std::min(cols[c].lo, fr.lowest[kLuma]);
         cols[c].hi = std::max(cols[c].hi, fr.highest[kLuma]);
         cols[c].hot = std::max(cols[c].hot, fr.hotPercent());
+        cols[c].outside = std::max(cols[c].outside, fr.outsidePercent());
         ++members[c];
     }
     for (size_t c = 0; c < count; ++c) cols[c].avd /= std::max(1, members[c]);
@@ -86,11 +89,27 @@ std::string steps(const std::vector<double>& ys, bool backwards, bool line) {
     return d;
 }
 
-// Frame axis, the level grid and the shaded ranges that break a rule.
+std::string lineAt(double y) {
+    const std::string at = num(y);
+    return "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
+           std::to_string(kPlotRight) + "\" y1=\"" + at + "\" y2=\"" + at + "\"/>";
+}
+
+std::string levelLabel(double y, const std::string& text) {
+    return "<text class=\"lvl\" x=\"" + std::to_string(kPlotLeft - 4) + "\" y=\"" + num(y + 3) + "\">" +
+           text + "</text>";
+}
+
+// A grid level as few decimals show it apart from its neighbours.
+std::string levelText(double g) { return fixed(g, g == 0 || g >= 10 ? 0 : g < kFineLevel ? 3 : 2); }
+
+// Frame axis, the level grid and the shaded ranges that break a rule; the
+// axis ends name the first and last frame's times.
 std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded, double top,
                        const std::vector<double>& gridLevels, const char* unit) {
     std::string s;
-    const double first = f.frames.front().time, last = f.frames.back().time;
+    const FrameNumbers &firstFrame = f.frames.front(), &lastFrame = f.frames.back();
+    const double first = firstFrame.time, last = lastFrame.time;
     const double span = last > first ? last - first : 1.0;
     for (const TimeRange& r : shaded) {
         const double x0 = kPlotLeft + (r.start - first) / span * kColumns;
@@ -101,23 +120,38 @@ std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded
     for (double g : gridLevels) {
         const std::string y = num(yOf(g, top));
         s += "<line class=\"grid\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
-             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"lvl\" x=\"" +
-             std::to_string(kPlotLeft - 4) + "\" y=\"" + num(yOf(g, top) + 3) + "\">" +
-             fixed(g, g < 10 && g != 0 ? 2 : 0) + unit + "</text>";
+             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>" +
+             levelLabel(yOf(g, top), levelText(g) + unit);
     }
     s += "<line class=\"axis\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" + std::to_string(kPlotRight) +
          "\" y1=\"" + std::to_string(kPlotBottom) + "\" y2=\"" + std::to_string(kPlotBottom) + "\"/>";
     s += "<text class=\"time\" x=\"" + std::to_string(kPlotLeft) + "\" y=\"" +
-         std::to_string(kChartHeight - 6) + "\">" + fixed(first, 2) +
-         " s</text><text class=\"time end\" x=\"" + std::to_string(kPlotRight) + "\" y=\"" +
-         std::to_string(kChartHeight - 6) + "\">" + fixed(last, 2) + " s</text>";
+         std::to_string(kChartHeight - 6) + "\">" + timeText(f, first, firstFrame.frame) +
+         "</text><text class=\"time end\" x=\"" + std::to_string(kPlotRight) + "\" y=\"" +
+         std::to_string(kChartHeight - 6) + "\">" + timeText(f, last, lastFrame.frame) + "</text>";
     return s;
 }
 
-std::string svgOpen(const char* id, const std::string& title) {
-    return "<figure class=\"chart\"><figcaption>" + esc(title) + "</figcaption><svg id=\"" + std::string(id) +
+std::string svgOpen(const std::string& id, const std::string& title) {
+    return "<figure class=\"chart\"><figcaption>" + esc(title) + "</figcaption><svg id=\"" + id +
            "\" viewBox=\"0 0 " + std::to_string(kChartWidth) + " " + std::to_string(kChartHeight) +
            "\" role=\"img\" aria-label=\"" + esc(title) + "\">";
+}
+
+// A share of each frame's pixels (hot, outside the range rule) against the
+// rule's limit: the ranges that break it shaded, the limit as a line.
+std::string shareChart(const std::string& id, const std::string& title, const FileReport& f,
+                       const std::vector<TimeRange>& shaded, const std::vector<double>& shares,
+                       const PercentLimit& limit, const char* pathClass) {
+    double top = 0.0;
+    for (double v : shares) top = std::max(top, v);
+    top = std::max({top * 1.1, limit.value() * 1.1, 0.01});
+    std::string s = svgOpen(id, title) + chartFrame(f, shaded, top, {0, top / 2, top}, " %");
+    std::vector<double> ys;
+    for (double v : shares) ys.push_back(yOf(v, top));
+    s += "<path class=\"" + std::string(pathClass) + "\" d=\"" + steps(ys, false, true) + "\"/>";
+    if (!limit.isZero()) s += lineAt(yOf(limit.value(), top));
+    return s + "</svg></figure>";
 }
 
 std::string charts(const FileReport& f, const ReportRules& rules, size_t index) {
@@ -125,13 +159,13 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
     const std::string suffix = "-" + std::to_string(index);
     std::string s;
     // Average luma.
-    s += svgOpen(("avd" + suffix).c_str(), "The filter's average luma (AVD) per frame");
+    s += svgOpen("avd" + suffix, "The filter's average luma (AVD) per frame");
     s += chartFrame(f, {}, kTopLevel, {kLumaBlackCode, 128, kLumaWhiteCode}, "");
     std::vector<double> ys;
     for (const Column& c : cols) ys.push_back(yOf(c.avd, kTopLevel));
     s += "<path class=\"avd\" d=\"" + steps(ys, false, true) + "\"/></svg></figure>";
     // The band of luma present, with the studio limits.
-    s += svgOpen(("band" + suffix).c_str(),
+    s += svgOpen("band" + suffix,
                  "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
                  "shaded: frames outside the range rule");
     s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
@@ -142,29 +176,23 @@ std::string charts(const FileReport& f, const ReportRules& rules, size_t index) 
         lower.push_back(yOf(c.lo, kTopLevel));
     }
     s += "<path class=\"band\" d=\"" + steps(upper, false, true) + steps(lower, true, false) + "Z\"/>";
-    for (int level : {kLumaBlackCode, kLumaWhiteCode}) {
-        const std::string y = num(yOf(level, kTopLevel));
-        s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
-             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/><text class=\"lvl\" x=\"" +
-             std::to_string(kPlotLeft - 4) + "\" y=\"" + num(yOf(level, kTopLevel) + 3) + "\">" +
-             std::to_string(level) + "</text>";
-    }
+    for (int level : {kLumaBlackCode, kLumaWhiteCode})
+        s += lineAt(yOf(level, kTopLevel)) + levelLabel(yOf(level, kTopLevel), std::to_string(level));
     s += "</svg></figure>";
-    // Hot pixels.
-    double top = 0.0;
-    for (const Column& c : cols) top = std::max(top, c.hot);
-    top = std::max({top * 1.1, rules.maxHot.value() * 1.1, 0.01});
-    s += svgOpen(("hot" + suffix).c_str(), "The filter's hot pixels per frame, % of the picture");
-    s += chartFrame(f, f.hotRanges, top, {0, top / 2, top}, " %");
-    ys.clear();
-    for (const Column& c : cols) ys.push_back(yOf(c.hot, top));
-    s += "<path class=\"hot\" d=\"" + steps(ys, false, true) + "\"/>";
-    if (rules.maxHot.value() > 0.0) {
-        const std::string y = num(yOf(rules.maxHot.value(), top));
-        s += "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
-             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
+    std::vector<double> hot, outside;
+    for (const Column& c : cols) {
+        hot.push_back(c.hot);
+        outside.push_back(c.outside);
     }
-    return s + "</svg></figure>";
+    s += shareChart("hot" + suffix, "The filter's hot pixels per frame, % of the picture", f, f.hotRanges,
+                    hot, rules.maxHot, "hot");
+    if (rules.studioRange)
+        s += shareChart("outside" + suffix,
+                        "The source's pixels outside the range rule per frame, % of the picture" +
+                            std::string(rules.range.area.isZero() ? "" : "; line at the rule's area limit") +
+                            "; shaded: frames that break it",
+                        f, f.rangeRanges, outside, rules.range.area, "outside");
+    return s;
 }
 
 // The region as a box over the picture, in shares of it, so it lands
@@ -177,15 +205,26 @@ std::string outline(const FileReport& f) {
            "\"></div>";
 }
 
+// The measured frame of that number, or nullptr (the frames are in order).
+const FrameNumbers* frameNumbered(const FileReport& f, int64_t number) {
+    const auto at = std::lower_bound(f.frames.begin(), f.frames.end(), number,
+                                     [](const FrameNumbers& fr, int64_t n) { return fr.frame < n; });
+    return at != f.frames.end() && at->frame == number ? &*at : nullptr;
+}
+
 constexpr size_t kMostRangeRows = 30;  // per rule; the CSV and JSON hold them all
 
-std::string rangeRows(const char* rule, const std::vector<TimeRange>& ranges) {
+std::string rangeRows(const FileReport& f, const char* rule, const std::vector<TimeRange>& ranges) {
     std::string s;
     for (size_t i = 0; i < ranges.size() && i < kMostRangeRows; ++i) {
         const TimeRange& r = ranges[i];
-        s += "<tr><td>" + std::string(rule) + "</td><td>" + fixed(r.start, 3) + " s – " + fixed(r.end, 3) +
-             " s</td><td>" + std::to_string(r.firstFrame) + "–" + std::to_string(r.lastFrame) + "</td><td>" +
-             std::to_string(r.frames) + "</td><td>" + fixed(r.worstPercent, 4) + " %</td></tr>";
+        const FrameNumbers* worst = frameNumbered(f, r.worstFrame);
+        const double worstTime = worst != nullptr ? worst->time : r.start;
+        s += "<tr><td>" + std::string(rule) + "</td><td>" + timeText(f, r.start, r.firstFrame) + " – " +
+             timeText(f, r.end, r.lastFrame + 1) + "</td><td>" + std::to_string(r.firstFrame) + "–" +
+             std::to_string(r.lastFrame) + "</td><td>" + std::to_string(r.frames) + "</td><td>" +
+             fixed(r.worstPercent, 4) + " % at frame " + std::to_string(r.worstFrame) + ", " +
+             timeText(f, worstTime, r.worstFrame) + "</td></tr>";
     }
     if (ranges.size() > kMostRangeRows)
         s += "<tr><td>" + std::string(rule) + "</td><td colspan=\"4\">and " +
@@ -193,18 +232,23 @@ std::string rangeRows(const char* rule, const std::vector<TimeRange>& ranges) {
     return s;
 }
 
+// In print, every chart and every worst frame's picture and waveform is
+// framed, captions and all, in --frame, a colour nothing else on the page
+// has, so a test can find each whole on the printed pages.
 constexpr const char* kStyle = R"(
-:root{--ink:#1d2430;--muted:#5b6575;--line:#d5dae2;--bad:#c62828;--ok:#2e7d32;--amber:#ffb700}
+:root{--ink:#1d2430;--muted:#5b6575;--line:#d5dae2;--bad:#c62828;--ok:#2e7d32;--amber:#ffb700;--frame:#5a00ff}
 *{box-sizing:border-box}
 body{font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;color:var(--ink);margin:0 auto;max-width:1180px;padding:20px 28px}
 h1{font-size:24px;margin:0 0 4px}h2{font-size:19px;margin:28px 0 6px;border-top:2px solid var(--line);padding-top:14px}
 h3{font-size:15px;margin:16px 0 6px}
 .sub{color:var(--muted);margin:0 0 12px}
-.verdict{display:inline-block;padding:2px 10px;border-radius:12px;font-weight:600;color:#fff}
+.verdict{display:inline-block;padding:2px 10px;border-radius:12px;font-weight:600;color:#fff;white-space:nowrap}
 .verdict.legal{background:var(--ok)}.verdict.breaks{background:var(--bad)}
 table{border-collapse:collapse;margin:6px 0 10px}
 td,th{border-bottom:1px solid var(--line);padding:3px 12px 3px 0;text-align:left;vertical-align:top}
 th{color:var(--muted);font-weight:600}
+.overview{width:100%}.overview td:first-child{max-width:460px}
+code{font:12px/1.3 ui-monospace,"DejaVu Sans Mono",monospace;word-break:break-all}
 .facts td:first-child{color:var(--muted);padding-right:20px}
 .charts{display:grid;grid-template-columns:1fr;gap:10px}
 figure{margin:0}figcaption{font-size:13px;color:var(--muted)}
@@ -215,6 +259,7 @@ svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var
 .avd{fill:none;stroke:#37474f;stroke-width:1.5}
 .band{fill:#78909c;fill-opacity:.55;stroke:#455a64;stroke-width:.7}
 .hot{fill:none;stroke:var(--bad);stroke-width:1.5}
+.outside{fill:none;stroke:#00838f;stroke-width:1.5}
 .lvl{font-size:10px;text-anchor:end;fill:var(--muted)}.time{font-size:10px;fill:var(--muted)}.end{text-anchor:end}
 .frames{display:grid;grid-template-columns:1fr;gap:14px}
 .pair{display:grid;grid-template-columns:minmax(0,2fr) minmax(0,3fr);gap:12px;align-items:start;break-inside:avoid}
@@ -223,10 +268,99 @@ svg{width:100%;height:auto;display:block;background:#fbfcfd;border:1px solid var
 .shot{position:relative}.roi{position:absolute;border:2px solid var(--amber);box-sizing:border-box}
 .note{font-size:13px;color:var(--muted)}
 @page{size:A4;margin:14mm}
-@media print{body{max-width:none;padding:0;font-size:11px}h2{break-before:auto}
-.chart,.pair,table{break-inside:avoid}
+@media print{body{max-width:none;padding:0;font-size:11px}.note,figcaption{font-size:10px}code{font-size:9px}h2{break-before:auto}h2,h3,.lead{break-after:avoid}
+.charts,.frames{display:block}.chart,.pair{break-inside:avoid;margin:0 0 8px}
+table{break-inside:avoid}.overview{break-inside:auto}.overview tr{break-inside:avoid}
+.chart,.pair{border:3px solid var(--frame);padding:4px}
+.wave{overflow:visible}.wave img{width:auto;height:auto;max-width:100%;max-height:170mm}
 .verdict{-webkit-print-color-adjust:exact;print-color-adjust:exact}svg{background:#fff}}
 )";
+
+}  // namespace
+
+namespace {
+
+std::string anchorOf(size_t index) { return "file-" + std::to_string(index); }
+
+std::string verdictBadge(const std::string& verdict) {
+    return "<span class=\"verdict " + std::string(verdict == "legal" ? "legal" : "breaks") + "\">" +
+           esc(verdict) + "</span>";
+}
+
+// What ties the verdict to the file: its size and the MD5 of its bytes.
+std::string identityText(const FileReport& f) {
+    if (f.fileBytes < 0) return "not a file whose bytes could be read";
+    return std::to_string(f.fileBytes) + " bytes, MD5 <code>" + esc(f.md5) + "</code>";
+}
+
+// The file's picture, rate and length: "h264, 1920×1080, 25.000 fps, 3.000 s".
+std::string streamText(const FileReport& f) {
+    return esc(f.codec.empty() ? std::string("no codec named") : f.codec) + ", " + std::to_string(f.w) + "×" +
+           std::to_string(f.h) + ", " + fixed(f.fps, 3) + " fps, " + fixed(durationOf(f), kTimeDecimals) +
+           " s";
+}
+
+// The frame the overview names: the one with most pixels outside the range
+// rule where it is judged and any frame has some, else the one with most hot
+// pixels; -1 for none (the first of tied frames).
+int overviewWorst(const FileReport& f, const ReportRules& rules, std::string& why) {
+    int worst = -1;
+    for (size_t i = 0; rules.studioRange && i < f.frames.size(); ++i)
+        if (f.frames[i].outside > 0 &&
+            (worst < 0 || f.frames[i].outsidePercent() > f.frames[worst].outsidePercent()))
+            worst = static_cast<int>(i);
+    if (worst >= 0) {
+        why = "most outside the range rule";
+        return worst;
+    }
+    for (int m = 0; m < kWorstMeasureCount; ++m)
+        if (kWorstMeasures[m]->worstFor == WorstFor::HotRule && f.worst[m] >= 0) {
+            why = kWorstMeasures[m]->worstName;
+            return f.worst[m];
+        }
+    return -1;
+}
+
+std::string overview(const ReportRules& rules, const std::vector<FileReport>& files) {
+    std::string s =
+        "<table id=\"overview\" class=\"overview\"><tr><th>File</th><th>Verdict</th><th>Worst frame</th>"
+        "<th>Outside the range rule</th><th>Damaged / lost</th></tr>";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FileReport& f = files[i];
+        s += "<tr><td><a href=\"#" + anchorOf(i) + "\">" + esc(f.input) + "</a><div class=\"note\">" +
+             (f.error.empty() ? streamText(f) + "<br>" : std::string()) + identityText(f) +
+             "</div></td><td>" + verdictBadge(verdictOf(f)) + "</td>";
+        if (!f.error.empty()) {
+            s += "<td colspan=\"3\" class=\"note\">" + esc(f.error) + "</td></tr>";
+            continue;
+        }
+        std::string why;
+        const int worst = overviewWorst(f, rules, why);
+        if (worst < 0) {
+            s += "<td>none</td>";
+        } else {
+            const FrameNumbers& w = f.frames[worst];
+            s += "<td>frame " + std::to_string(w.frame) + " at " + timeText(f, w.time, w.frame) +
+                 "<div class=\"note\">" + esc(why) + "</div></td>";
+        }
+        if (!rules.studioRange) {
+            s += "<td>not judged</td>";
+        } else {
+            double most = 0.0;
+            int64_t breaking = 0;
+            for (const FrameNumbers& fr : f.frames) {
+                most = std::max(most, fr.outsidePercent());
+                breaking += breaksRangeRule(rules, fr) ? 1 : 0;
+            }
+            s += "<td>" + fixed(most, kPercentDecimals) + " % at most; " + std::to_string(breaking) + " of " +
+                 std::to_string(f.frames.size()) + " frames break it</td>";
+        }
+        const int64_t damaged = f.damagedCount();
+        s += "<td>" + std::to_string(damaged) + " / " +
+             std::to_string(static_cast<int64_t>(f.missing.size()) - damaged) + "</td></tr>";
+    }
+    return s + "</table>\n";
+}
 
 }  // namespace
 
@@ -247,18 +381,20 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHot.value(), 4) + " % of a frame" +
          (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
+    s += overview(rules, files);
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
-        const std::string verdict = verdictOf(f);
-        s += "<section class=\"file\"><h2>" + esc(f.input) + " <span class=\"verdict " +
-             (verdict == "legal" ? "legal" : "breaks") + "\">" + esc(verdict) + "</span></h2>\n";
+        s += "<section class=\"file\" id=\"" + anchorOf(i) + "\"><h2>" + esc(f.input) + " " +
+             verdictBadge(verdictOf(f)) + "</h2>\n";
         if (!f.error.empty()) {
-            s += "<p class=\"note\">" + esc(f.error) + "</p></section>\n";
+            s += "<p class=\"note\">" + esc(f.error) + "</p><table class=\"facts\"><tr><td>File</td><td>" +
+                 identityText(f) + "</td></tr></table></section>\n";
             continue;
         }
-        s += "<table class=\"facts\"><tr><td>Input</td><td>" + std::to_string(f.w) + "×" +
-             std::to_string(f.h) + ", " + esc(assumedText(f)) + "</td></tr><tr><td>Filter settings</td><td>" +
-             esc(f.filterSettings) + "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
+        s += "<table class=\"facts\"><tr><td>Input</td><td>" + streamText(f) + "; " + esc(assumedText(f)) +
+             "</td></tr><tr><td>File</td><td>" + identityText(f) +
+             "</td></tr><tr><td>Filter settings</td><td>" + esc(f.filterSettings) +
+             "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
         if (const std::string found = findingsText(f); !found.empty())
             s += "<tr><td>Findings</td><td>" + esc(found) + "</td></tr>";
@@ -268,46 +404,53 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
         if (rules.studioRange)
             s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())
-            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows)) + "</td></tr>";
+            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows, true)) + "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
             const double share = worstMeasurePercent(w, m);
             std::string name = kWorstMeasures[m]->worstName;
             name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-            s += "<tr><td>" + name + "</td><td>frame " + std::to_string(w.frame) + " at " + fixed(w.time, 3) +
-                 " s: " + fixed(share, 4) + " %</td></tr>";
+            s += "<tr><td>" + name + "</td><td>frame " + std::to_string(w.frame) + " at " +
+                 timeText(f, w.time, w.frame) + ": " + fixed(share, 4) + " %</td></tr>";
         }
         s += "</table>\n<div class=\"charts\">" + charts(f, rules, i) + "</div>\n";
         s += "<h3>Time ranges that break a rule</h3>";
         if (!f.breaksHot() && !f.breaksRange()) {
             s += "<p class=\"note\">None.</p>";
         } else {
-            s += "<table "
-                 "class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th><th>Worst</"
-                 "th></tr>" +
-                 rangeRows("hot pixels", f.hotRanges) + rangeRows("outside the range rule", f.rangeRanges) +
-                 "</table>";
+            s += "<table class=\"ranges\"><tr><th>Rule</th><th>Time</th><th>Frames</th><th>Count</th>"
+                 "<th>Worst</th></tr>" +
+                 rangeRows(f, "hot pixels", f.hotRanges) +
+                 rangeRows(f, "outside the range rule", f.rangeRanges) + "</table>";
+        }
+        if (f.figures.empty()) {
+            s += "</section>\n";
+            continue;
         }
         s += "\n<h3>" + std::string(f.breaksHot() || f.breaksRange() ? "Worst frames" : "Brightest frame") +
-             "</h3><p class=\"note\">Left: the picture dimmed, hot pixels in magenta" +
+             "</h3><p class=\"note lead\">Left: the picture dimmed, hot pixels in magenta" +
              std::string(f.cropped ? ", the region measured outlined" : "") +
-             ". Right: its waveform at full size (scroll across).</p>"
+             ". Right: its waveform at full size (scroll across; scaled to the page in print).</p>"
              "<div class=\"frames\">";
         for (const Figure& fig : f.figures) {
             s += "<div class=\"pair\"><figure><div class=\"shot\"><img alt=\"frame " +
                  std::to_string(fig.frame) + " with hot pixels marked\" src=\"data:image/png;base64," +
                  base64(fig.thumbnail) + "\">" + (f.cropped ? outline(f) : std::string()) +
-                 "</div><figcaption>Frame " + std::to_string(fig.frame) + " at " + fixed(fig.time, 3) +
-                 " s (" + esc(fig.why) + "), " + std::to_string(fig.hotPixels) +
+                 "</div><figcaption>Frame " + std::to_string(fig.frame) + " at " +
+                 timeText(f, fig.time, fig.frame) + " (" + esc(fig.why) + "), " +
+                 std::to_string(fig.hotPixels) +
                  " hot pixels</figcaption></figure><figure class=\"wave\"><img alt=\"waveform of frame " +
                  std::to_string(fig.frame) + "\" src=\"data:image/png;base64," + base64(fig.waveform) +
                  "\"><figcaption>Waveform monitor</figcaption></figure></div>";
         }
         s += "</div></section>\n";
     }
-    s += "<p class=\"note\">Made by kivrel report. The filter's own measures, at its settings: the "
-         "histograms' average, lowest and highest levels, the hot pixel scan's test. The range rule "
-         "judges the source's own luma code values, whatever the filter's settings.</p></body></html>\n";
+    s += "<p class=\"note\" id=\"rules\">Made by kivrel report. The filter's own measures, at its settings: "
+         "the "
+         "histograms' average, lowest and highest levels, the hot pixel scan's test. " +
+         esc(rangeJudgedText(rules)) +
+         " Times are in seconds from the stream's start, with each frame's timecode counted from the file's "
+         "start timecode (from 00:00:00:00 where it has none).</p></body></html>\n";
     return s;
 }

@@ -149,6 +149,9 @@ std::vector<TimeRange> rangesOf(const ReportReader& r, const JsonValue& file, co
             t.lastFrame = r.integer(v, "last_frame", s);
             t.frames = r.integer(v, "frames", s);
             t.worstPercent = r.real(v, "worst_percent", s);
+            t.worstFrame = r.integer(v, "worst_frame", s);
+            if (s.ok() && (t.worstFrame < t.firstFrame || t.worstFrame > t.lastFrame))
+                s = r.fault("a range whose worst frame is not one of its own");
             out.push_back(t);
         }
     return out;
@@ -183,6 +186,20 @@ FrameNumbers frameOf(const ReportReader& r, const JsonValue& v, int64_t pixels, 
     return f;
 }
 
+// Whether `key` of `v` is null: an optional value not known.
+bool isNull(const JsonValue& v, const char* key) {
+    const JsonValue* m = v.find(key);
+    return m != nullptr && m->kind == Kind::Null;
+}
+
+// The file's size and the MD5 of its bytes, each null where unknown.
+void identityOf(const ReportReader& r, const JsonValue& v, FileReport& f, Status& s) {
+    if (!isNull(v, "file_bytes")) f.fileBytes = r.integer(v, "file_bytes", s);
+    if (!isNull(v, "md5")) f.md5 = r.text(v, "md5", s);
+    if (s.ok() && (f.fileBytes < 0) != f.md5.empty())
+        s = r.fault("a file's size without its MD5, or its MD5 without its size");
+}
+
 // One file's summary, and its frames from `frames` at `next` on.
 FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonValue& v,
                   const JsonValue& frames, size_t& next, Status& s) {
@@ -197,6 +214,7 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
     if (const JsonValue* error = v.find("error"); error != nullptr) {
         f.error = r.text(v, "error", s);
         f.failure = r.text(v, "verdict", s);
+        identityOf(r, v, f, s);
         if (s.ok() && f.failure != kUnreadable && f.failure != kCropDoesNotFit)
             s = r.fault("a file not measured, said to be " + quoted(f.failure));
         return f;
@@ -216,9 +234,11 @@ FileReport fileOf(const ReportReader& r, const ReportRules& rules, const JsonVal
         const std::string transfer = r.text(*assumed, "transfer", s);
         f.hdrTransfer = transfer == "SDR" ? "" : transfer;
     }
-    const JsonValue* timecode = v.find("start_timecode");
-    if (timecode == nullptr || timecode->kind != Kind::Null) f.startTimecode = r.text(v, "start_timecode", s);
+    if (!isNull(v, "start_timecode")) f.startTimecode = r.text(v, "start_timecode", s);
     f.fps = r.real(v, "frame_rate", s);
+    f.codec = r.text(v, "codec", s);
+    if (!isNull(v, "duration")) f.seconds = r.real(v, "duration", s);
+    identityOf(r, v, f, s);
     f.filterSettings = r.text(v, "settings", s);
     f.w = r.integer32(v, "width", s);
     f.h = r.integer32(v, "height", s);

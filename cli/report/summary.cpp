@@ -57,14 +57,17 @@ std::vector<TimeRange> rangesOf(const FileReport& file, Breaks breaks, Share sha
             continue;
         }
         if (!open || f.frame != ranges.back().lastFrame + 1) {
-            ranges.push_back({f.frame, f.frame, f.time, f.time, 0, 0.0});
+            ranges.push_back({f.frame, f.frame, f.time, f.time, 0, share(f), f.frame});
             open = true;
         }
         TimeRange& r = ranges.back();
         r.lastFrame = f.frame;
         r.end = f.time + frameTime;
         ++r.frames;
-        r.worstPercent = std::max(r.worstPercent, share(f));
+        if (const double s = share(f); s > r.worstPercent) {
+            r.worstPercent = s;
+            r.worstFrame = f.frame;
+        }
     }
     return ranges;
 }

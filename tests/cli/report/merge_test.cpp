@@ -122,6 +122,17 @@ TEST_F(ReportMerge, ParallelPerFileReportsMergeIntoTheSingleRun) {
     const std::string page = readText("merged.html");
     EXPECT_NE(page.find("unreadable"), std::string::npos);
     EXPECT_NE(page.find("<svg"), std::string::npos);  // the charts, from the frames' numbers
+    // The overview (codecs, sizes, checksums, worst frames) as the single run's page has it.
+    EXPECT_FALSE(
+        shell("cd archive && find . -type f -name '*.mxf' -print0 | LC_ALL=C sort -z | "
+              "xargs -0 -x " +
+              kivrel + " report --rule r103 -o ../single.html 2>/dev/null"));
+    const auto overviewOf = [](const std::string& html) {
+        const size_t from = html.find("<table id=\"overview\""), to = html.find("</table>", from);
+        return from == std::string::npos ? std::string() : html.substr(from, to - from);
+    };
+    EXPECT_NE(overviewOf(page), "");
+    EXPECT_EQ(overviewOf(page), overviewOf(readText("single.html")));
 
     // Every file read: the status is the rule's, as a run's would be.
     const CliResult read =

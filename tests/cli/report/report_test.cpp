@@ -303,7 +303,7 @@ assert [f['input'] for f in j['summary']['files']] == ['a.mkv', 'b.mkv']
 EOF)";
     EXPECT_EQ(std::system(check.c_str()), 0);
 
-    // The page in a real browser: no console message, the three charts of each
+    // The page in a real browser: no console message, the four charts of each
     // file and two pictures per shown frame.
     if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "chromium is not installed";
     const std::string browse =
@@ -314,7 +314,7 @@ EOF)";
     ASSERT_EQ(std::system(browse.c_str()), 0);
     const std::string dom = readText("dom.html"), log = readText("log.txt");
     EXPECT_EQ(log.find("CONSOLE"), std::string::npos) << log;
-    for (const char* id : {"avd-0", "band-0", "hot-0", "avd-1", "band-1", "hot-1"})
+    for (const char* id : {"avd-0", "band-0", "hot-0", "outside-0", "avd-1", "band-1", "hot-1", "outside-1"})
         EXPECT_NE(dom.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
     EXPECT_NE(dom.find("src=\"data:image/png;base64,iVBORw0KGgo"), std::string::npos);
     EXPECT_EQ(readText("r.html").find("http"), std::string::npos);  // nothing to fetch
@@ -439,12 +439,13 @@ assert f['missing'] == [{'frame': 4, 'time': 0.4, 'why': 'lost'}, {'frame': 8, '
 assert (f['frames'], f['frames_damaged'], f['frames_lost']) == (10, 1, 1), f
 assert [(x['frame'], x['time']) for x in j['frames']] == [(k, k / 10) for k in (0, 1, 2, 3, 5, 6, 7, 9, 10, 11)]
 )"));
-    const std::string listed = "4 at 0.400 s lost, 8 at 0.800 s damaged";
+    // On the page with their timecodes, at 10 frames a second from 00:00:00:00.
+    const std::string listed = "4 at 0.400 s (00:00:00:04) lost, 8 at 0.800 s (00:00:00:08) damaged";
     EXPECT_NE(readText("r.html").find(listed), std::string::npos);
     const CliResult r = run({"report", "hurt.mkv", "--skip-errors"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("10, 2 missing: 1 damaged and left out, 1 lost"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(listed), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4 at 0.400 s lost, 8 at 0.800 s damaged"), std::string::npos) << r.out;
 }
 
 // Damage is read past, with or without --skip-errors, and recorded per file
@@ -709,7 +710,7 @@ const waves = [...document.querySelectorAll('.wave img')];
 const whole = waves.length > 0 && waves.every(i => i.naturalWidth > 0 &&
     i.clientWidth == i.naturalWidth && i.clientHeight == i.naturalHeight);
 const paths = [...document.querySelectorAll('svg path')];
-const stepped = paths.length == 3 && paths.every(p => /^M[-\d.]+,[-\d.]+([HV][-\d.]+)+Z?$/.test(p.getAttribute('d')));
+const stepped = paths.length == 4 && paths.every(p => /^M[-\d.]+,[-\d.]+([HV][-\d.]+)+Z?$/.test(p.getAttribute('d')));
 const shots = [...document.querySelectorAll('.shot')];
 const placed = shots.length > 0 && shots.every(s => {
   const i = s.querySelector('img').getBoundingClientRect(), o = s.querySelector('.roi').getBoundingClientRect();
