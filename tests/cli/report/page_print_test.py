@@ -31,7 +31,6 @@ TOLERANCE = 40  # per channel: the frame's own pixels, not its anti-aliased edge
 DPI = 96  # the frame's 3 CSS px are then 3 pixels
 MIN_SIDE = 40  # pixels: smaller patches of the colour are not frames
 CLOSED = 0.9  # share of a side that must be the colour for it to be there
-SKIP = 77
 
 CLIPS = {
     # name: lavfi graph, extra output options
@@ -138,9 +137,10 @@ def check_print(work, page, failures):
 
 def main():
     kivrel = os.path.abspath(sys.argv[1])
-    if shutil.which("chromium") is None:
-        print("chromium is not installed")
-        return SKIP
+    for tool, package in (("chromium", "chromium"), ("pdftoppm", "poppler-utils")):
+        if shutil.which(tool) is None:
+            print(f"FAIL: {tool} is not installed (Debian's {package}: scripts/deps.sh tests)")
+            return 1
     work = tempfile.mkdtemp(prefix="kivrel-page-")
     env = dict(os.environ, KIVREL_REGISTRY=os.path.join(work, "none.reg"))
     try:
