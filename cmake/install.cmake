@@ -25,6 +25,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/usage.md ${PROJECT_SOURCE_DIR}/docs/arc
               ${PROJECT_SOURCE_DIR}/docs/handwritten.md
         DESTINATION share/doc/kivrel/docs)
 
+# The frei0r filter as kivrel.so where Debian's FFmpeg, melt and GStreamer
+# look by default: /usr/lib/frei0r-1 (not the multiarch libdir, which none
+# of them searches), with no folder of its own. Its Kdenlive effect goes to
+# Kdenlive's effects folder.
+if(TARGET kivrel_frei0r_module)
+  install(FILES $<TARGET_FILE:kivrel_frei0r_module> DESTINATION lib/frei0r-1 RENAME kivrel.so)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/frei0r/frei0r_kivrel.xml DESTINATION share/kdenlive/effects)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/frei0r.md DESTINATION share/doc/kivrel/docs)
+endif()
+
 # cpack -G DEB in the build folder: kivrel_<version>_amd64.deb, installed
 # under /usr. dpkg-shlibdeps (dpkg-dev) finds the library packages the two
 # programs need, FFmpeg's among them, for the Depends line.
@@ -42,7 +52,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so the package's library scan cannot see it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${KIVREL_AVDEVICE_PACKAGE}")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ffmpeg, bash-completion")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ffmpeg, bash-completion, melt, gstreamer1.0-plugins-bad")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -2,7 +2,7 @@
 # Installs whatever the named groups need and this machine lacks, so each
 # script installs only what it uses.
 # usage: scripts/deps.sh [GROUP...]   (default: all)
-#   build    the module (cmake, g++, ncurses)
+#   build    the modules (cmake, g++, ncurses, frei0r.h)
 #   cli      the command-line host: build, FFmpeg's libraries and the JSON library (scripts/demo.sh)
 #   tests    the suites: GoogleTest, Google Benchmark and the tools the tests run
 #   page     chromium, for the test and the picture of the report page
@@ -18,7 +18,8 @@
 #   bench    Kivrel beside FFmpeg (bench/compare.sh)
 set -euo pipefail
 
-build=(cmake make g++ pkg-config binutils libncurses-dev)
+build=(cmake make g++ pkg-config binutils libncurses-dev
+       frei0r-plugins-dev)  # frei0r.h, for the frei0r filter
 ffmpeg_libs=(libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev libsdl2-dev libx11-dev)
 # kivrel's other libraries: the JSON reader of kivrel report --merge.
 # kivrel is built natively only (native, asan, fuzz), so no cross build needs them.
@@ -31,7 +32,8 @@ tests=(googletest libbenchmark-dev tmux dpkg-dev file bash-completion groff-base
        parallel            # GNU parallel: the report merge test runs the per-file step with it
        clang-format        # the sources' house format, checked as a test
        python3-numpy       # the conversion sweep's reference, on Debian's python3
-       poppler-utils)      # pdftoppm: the report page's printed pages as pictures
+       poppler-utils       # pdftoppm: the report page's printed pages as pictures
+       melt gstreamer1.0-plugins-bad gstreamer1.0-tools)  # the frei0r filter's hosts (and ffmpeg)
 page=(chromium)
 # The batch engines the archive recipes run on: GNU parallel over ssh
 # servers of a test's own, and a one-node Slurm cluster.

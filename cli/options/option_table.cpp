@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "core/setting_words.h"
 #include "options/option_values.h"
 #include "output/output.h"
 
@@ -19,15 +20,13 @@ Status setSwitch(Options& o, ConfigArg arg, std::string_view value, std::string_
     return {};
 }
 
-constexpr std::string_view kChannelWords[] = {"luma|y|l", "red|r", "green|g", "blue|b"};
-
 Status parseChannels(Options& o, std::string_view value, std::string_view name) {
     constexpr ConfigArg kChannelArgs[] = {kArgLuma, kArgRed, kArgGreen, kArgBlue};
     constexpr size_t kChannels = std::size(kChannelArgs);
     int on[kChannels] = {};
-    if (value == "all") {
+    if (value == kAllChannelsWord) {
         for (int& c : on) c = 1;
-    } else if (value != "none") {
+    } else if (value != kNoChannelsWord) {
         if (value.empty()) return bad(name, value, "a list of channels");
         for (size_t begin = 0; begin <= value.size();) {
             const size_t comma = std::min(value.find(',', begin), value.size());
@@ -129,11 +128,7 @@ Status parseCardSize(Options& o, std::string_view value, std::string_view name) 
 }
 
 // The choices store 1 for their first word.
-constexpr std::string_view kSystemWords[] = {"ntsc", "pal"};
-constexpr std::string_view kMatrixWords[] = {"601", "709"};
-constexpr std::string_view kRangeWords[] = {"0-255|full", "16-235|studio"};
 constexpr int kFirstIsOn[] = {1, 0};
-constexpr std::string_view kChangeWords[] = {"black", "intensity", "saturation"};
 constexpr int kChangeActions[] = {kHotFixToBlack, kHotFixIntensity, kHotFixSaturation};
 static_assert(std::size(kChangeActions) == kHotFixCount);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/setting_words.h"
 #include "vocabulary.h"
 
 namespace {
@@ -61,20 +62,15 @@ Status parseSwitch(std::string_view name, std::string_view value, int& out) {
 // Picks the index of `value` among `words`; each entry may hold aliases "a|b".
 Status parseChoice(std::string_view name, std::string_view value, std::span<const std::string_view> words,
                    int& out) {
+    if (const int index = wordIndex(value, words); index >= 0) {
+        out = index;
+        return {};
+    }
     std::string expected = "one of";
-    int index = 0;
+    const char* separator = " ";
     for (std::string_view entry : words) {
-        expected += (index == 0 ? " " : ", ") + std::string(entry.substr(0, entry.find('|')));
-        for (size_t begin = 0;;) {
-            const size_t bar = entry.find('|', begin);
-            if (entry.substr(begin, bar - begin) == value) {
-                out = index;
-                return {};
-            }
-            if (bar == std::string_view::npos) break;
-            begin = bar + 1;
-        }
-        ++index;
+        expected += separator + std::string(firstWord(entry));
+        separator = ", ";
     }
     return bad(name, value, expected);
 }

@@ -1,5 +1,6 @@
 #include "settings/script_command.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -43,6 +44,26 @@ void applyConfigArgs(ScopeSettings& s, const int (&a)[kConfigArgCount]) {
         else
             field = a[k];
     });
+}
+
+bool parseConfigArgs(std::string_view text, int (&args)[kConfigArgCount]) {
+    const auto isSeparator = [](char c) { return c == ',' || c == ' ' || c == '/'; };
+    int parsed[kConfigArgCount];
+    int count = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    for (;;) {
+        while (p != end && isSeparator(*p)) ++p;
+        if (p == end) break;
+        if (count == kConfigArgCount) return false;
+        const auto [next, ec] = std::from_chars(p, end, parsed[count]);
+        if (ec != std::errc() || (next != end && !isSeparator(*next))) return false;
+        ++count;
+        p = next;
+    }
+    if (count != kConfigArgCount) return false;
+    for (int i = 0; i < kConfigArgCount; ++i) args[i] = parsed[i];
+    return true;
 }
 
 void settingsAsConfigArgs(const ScopeSettings& s, int (&a)[kConfigArgCount]) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "core/settings_vocabulary.h"
 
@@ -12,6 +13,11 @@ inline constexpr size_t kLabelMax = 43;       // longest label and its terminato
 // Arguments by ConfigArg position; flags become 1 for any non-zero value, mode and
 // hotFix are stored as they come.
 void applyConfigArgs(ScopeSettings& s, const int (&args)[kConfigArgCount]);
+// The arguments of a Config line as text, without the call around them:
+// kConfigArgCount whole numbers separated by commas, spaces or slashes (any
+// run of them), each in int's range. False, with `args` untouched, for
+// anything else. Allocates nothing.
+bool parseConfigArgs(std::string_view text, int (&args)[kConfigArgCount]);
 // The arguments that give `s` back through applyConfigArgs.
 void settingsAsConfigArgs(const ScopeSettings& s, int (&args)[kConfigArgCount]);
 // Bounded: the text always ends inside the buffer (when size > 0).
