@@ -29,7 +29,10 @@ def need(tool):
 
 
 def run(args, **kw):
-    r = subprocess.run(args, capture_output=True, env=ENV, **kw)
+    try:
+        r = subprocess.run(args, capture_output=True, env=ENV, timeout=120, **kw)
+    except subprocess.TimeoutExpired:
+        sys.exit(f"FAIL: {' '.join(map(str, args))}\ndid not finish in 120 s")
     if r.returncode != 0:
         sys.exit(f"FAIL: {' '.join(map(str, args))}\n{r.stderr.decode(errors='replace')[-3000:]}")
     return r
@@ -252,16 +255,24 @@ def test_melt():
             f.write(f"description=kivrel test {w}x{h}\nwidth={w}\nheight={h}\nprogressive=1\nframe_rate_num=25\nframe_rate_den=1\n"
                     f"sample_aspect_num=1\nsample_aspect_den=1\ndisplay_aspect_num={w}\n"
                     f"display_aspect_den={h}\ncolorspace=601\n")
-        out = path("melt_out.nut")
-        run(["melt", "-quiet", "-profile", profile, clip, "-filter", "frei0r.kivrel",
-             f"display={display}", *[f"{k}={v}" for k, v in props.items()],
-             "-consumer", f"avformat:{out}", "vcodec=rawvideo", "pix_fmt=rgba", "an=1"])
-        raw = run(["ffmpeg", "-v", "error", "-i", out, "-f", "rawvideo", "-pix_fmt", "rgba", "-"]).stdout
-        got = np.frombuffer(raw, np.uint8).reshape(-1, h, w, 4)
-        # melt may stop a frame short of a clip's end: the frames it gives, at least two.
-        if len(got) < 2:
-            failures.append(f"melt {w}x{h} -d {display}: {len(got)} frames out of 4")
-        check("melt", got, card[:len(got)], options, display)
+        # The filter on the command line, and in a project of MLT's XML.
+        project = path("melt_project.mlt")
+        settings = "".join(f'<property name="{k}">{v}</property>' for k, v in dict(props, display=display).items())
+        with open(project, "w") as f:
+            f.write(f'<?xml version="1.0"?>\n<mlt><producer id="clip"><property name="resource">{clip}'
+                    f'</property><filter mlt_service="frei0r.kivrel">{settings}</filter></producer></mlt>\n')
+        for name, source in [("melt", [clip, "-filter", "frei0r.kivrel", f"display={display}",
+                                        *[f"{k}={v}" for k, v in props.items()]]), ("melt xml", [project])]:
+            out = path("melt_out.nut")
+            run(["melt", "-quiet", "-profile", profile, *source, "-consumer", f"avformat:{out}",
+                 "vcodec=rawvideo", "pix_fmt=rgba", "an=1"])
+            raw = run(["ffmpeg", "-v", "error", "-y", "-i", out, "-f", "rawvideo", "-pix_fmt", "rgba", "-"]).stdout
+            os.remove(out)
+            got = np.frombuffer(raw, np.uint8).reshape(-1, h, w, 4)
+            # melt may stop a frame short of a clip's end: the frames it gives, at least two.
+            if len(got) < 2:
+                failures.append(f"{name} {w}x{h} -d {display}: {len(got)} frames out of 4")
+            check(name, got, card[:len(got)], options, display)
 
 
 {"ffmpeg": test_ffmpeg, "gstreamer": test_gstreamer, "melt": test_melt}[HOST]()

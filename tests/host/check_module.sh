@@ -1,11 +1,21 @@
 #!/bin/sh
-# Checks a built module's export table (exactly the two entry points) and,
-# for Windows, that it imports only system DLLs.
-# usage: check_module.sh elf|pe TOOL MODULE
+# Checks a built module's export table (exactly the two entry points; for
+# the frei0r filter, frei0r's nine) and, for Windows, that it imports only
+# system DLLs; the frei0r filter links no FFmpeg library.
+# usage: check_module.sh elf|pe|frei0r TOOL MODULE
 set -eu
 kind=$1 tool=$2 module=$3
 expected="VirtualdubFilterModuleDeinit
 VirtualdubFilterModuleInit2"
+if [ "$kind" = frei0r ]; then
+    expected=$(printf '%s\n' f0r_construct f0r_deinit f0r_destruct f0r_get_param_info f0r_get_param_value \
+        f0r_get_plugin_info f0r_init f0r_set_param_value f0r_update)
+    needed=$(objdump -p "$module" | awk '$1 == "NEEDED" {print $2}')
+    case "$needed" in
+        *libav*|*libsw*) echo "FAIL: $module links FFmpeg:"; echo "$needed"; exit 1 ;;
+    esac
+    kind=elf
+fi
 if [ "$kind" = elf ]; then
     # Global symbols only: a local one (lower case: the linker's bounds of a
     # coverage build's sections) binds nothing outside the module.
