@@ -166,6 +166,7 @@ SWEEP = [  # display, the module's parameters, kivrel's options for the same
     ("vectorscope", {}, []),
     ("vectorscope", {"matrix": "709", "gamma": False}, ["--matrix", "709", "--no-gamma"]),
     ("histograms", {"passthru": True}, ["--passthru"]),
+    ("histograms", {"accumulate": True}, ["--accumulate"]),  # frame 1 holds frame 0's minimum and maximum
 ]
 
 
@@ -193,7 +194,26 @@ def ffmpeg_case(w, h, display, params, options, frames=2):
 # FFmpeg 5.1 pads the rows of a frame to its SIMD alignment, up to 64 bytes
 # (docs/frei0r.md), which no frei0r filter can see: its widths here are
 # multiples of 16 pixels, the odd sides are heights. GStreamer and melt take odd widths.
+def factory_defaults_whatever_is_saved():
+    """A user's saved defaults change kivrel, never the frei0r filter."""
+    w, h = 320, 240
+    test_card(w, h, 1).tofile(path("defaults_in.rgba"))
+    graph = ["ffmpeg", "-v", "error", "-f", "rawvideo", "-pix_fmt", "rgba", "-s", f"{w}x{h}", "-i",
+             path("defaults_in.rgba"), "-vf", "frei0r=kivrel", "-f", "rawvideo", "-pix_fmt", "rgba", "-"]
+    unsaved = run(graph).stdout
+    own = ENV["KIVREL_REGISTRY"]
+    ENV["KIVREL_REGISTRY"] = path("saved-defaults.reg")
+    run([KIVREL, "defaults", "-d", "vectorscope", "--channels", "luma", "--range", "16-235"])
+    saved = run(graph).stdout
+    ENV["KIVREL_REGISTRY"] = own
+    if saved != unsaved:
+        failures.append("ffmpeg: the frei0r filter follows the user's saved defaults")
+    else:
+        print("ok  ffmpeg: factory defaults with other defaults saved")
+
+
 def test_ffmpeg():
+    factory_defaults_whatever_is_saved()
     for w, h in [(720, 576), (336, 251)]:
         for display, params, options in SWEEP:
             ffmpeg_case(w, h, display, params, options)
