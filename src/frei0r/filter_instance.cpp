@@ -10,6 +10,10 @@
 
 namespace {
 
+// Rows per band of a pixelwise display: two bands of a 4K frame (source and
+// output) stay well inside a core's L2 cache.
+constexpr int32_t kBandRows = 16;
+
 // frei0r's frames are top-down and packed; the filter's frame views count
 // stored rows from the bottom, so the view starts at the last row and steps
 // back.
@@ -93,6 +97,9 @@ void prepare(FilterInstance& inst, const ScopeSettings& s) {
     inst.prepared = s;
     inst.hasPrepared = true;
     inst.narrowed = drawsNarrowed(s, inst.width);
+    const int32_t mode = effectiveMode(s);
+    inst.pixelwise = mode == static_cast<int32_t>(DisplayMode::Video) ||
+                     mode == static_cast<int32_t>(DisplayMode::HotPixel);
     OutputGeometry g = sourceGeometry(s, inst.width, inst.height);
     prepareDisplay(inst.scope, g);
     inst.displayPitch = g.pitch;
@@ -161,8 +168,19 @@ void updateInstance(FilterInstance& inst, const uint32_t* in, uint32_t* out) {
         source = narrow;
     }
     if (plan.kind == FitKind::Direct) {
-        renderDisplay(inst.scope, source, frame);
-        makeOpaque(frame);
+        if (!inst.pixelwise) {
+            renderDisplay(inst.scope, source, frame);
+            makeOpaque(frame);
+            return;
+        }
+        // A display whose every pixel is its source pixel's own, in bands of
+        // rows, each made opaque while it is still in the cache.
+        for (int32_t first = 0; first < frame.h; first += kBandRows) {
+            const int32_t rows = std::min(kBandRows, frame.h - first);
+            const Frame band = frame.storedRows(first, rows);
+            renderDisplay(inst.scope, source.storedRows(first, rows), band);
+            makeOpaque(band);
+        }
         return;
     }
     const Frame display = ownFrame(inst.display, plan.displayW, plan.displayH, inst.displayPitch);

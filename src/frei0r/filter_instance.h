@@ -22,7 +22,8 @@ struct FilterInstance {
     bool hasPrepared;
     int32_t width, height;
     FitPlan plan;
-    bool narrowed;  // the waveform, drawn from the picture narrowed by its scale margin
+    bool narrowed;   // the waveform, drawn from the picture narrowed by its scale margin
+    bool pixelwise;  // the video view or hot pixel scan: each output pixel from its own source pixel
     ptrdiff_t displayPitch;
     // Owned; made by createInstance.
     uint32_t* display;  // the display at its own size, bottom-up

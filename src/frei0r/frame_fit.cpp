@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/vector_ops.h"
 #include "draw/text.h"
 
 namespace {
@@ -136,7 +137,15 @@ void blankFrame(const FitPlan& plan, const Frame& frame) {
 void makeOpaque(const Frame& frame) {
     for (int32_t y = 0; y < frame.h; ++y) {
         uint32_t* row = frame.canvasRow(y);
-        for (int32_t x = 0; x < frame.w; ++x) row[x] |= kOpaque;
+        int32_t x = 0;
+#if KIVREL_X86_KERNELS
+        // SSE2, the floor of every x86 build: a full frame's pass, a third
+        // of the video view's time when done a word at a time.
+        const VecSse2::V alpha = VecSse2::set1(kOpaque);
+        for (; x + VecSse2::kLanes <= frame.w; x += VecSse2::kLanes)
+            VecSse2::store(row + x, VecSse2::orv(VecSse2::load(row + x), alpha));
+#endif
+        for (; x < frame.w; ++x) row[x] |= kOpaque;
     }
 }
 
