@@ -132,7 +132,8 @@ check_package() {  # build dir
     local want got depends
     want=$(printf './usr/%s\n' bin/kivrel lib/kivrel/kivrel.so share/bash-completion/completions/kivrel \
         share/doc/kivrel/README.md share/doc/kivrel/copyright \
-        share/doc/kivrel/docs/{archives.md,bad-input.md,development.md,handwritten.md,kivrel-report.slurm,performance.md,usage.md} share/man/man1/kivrel.1 | sort)
+        share/doc/kivrel/docs/{archives.md,bad-input.md,development.md,handwritten.md,kivrel-report.slurm,performance.md,usage.md} share/man/man1/kivrel.1 \
+        lib/frei0r-1/kivrel.so share/kdenlive/effects/frei0r_kivrel.xml share/doc/kivrel/docs/frei0r.md | sort)
     got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
     [ "$got" = "$want" ] || { echo "unexpected contents:"; diff <(echo "$want") <(echo "$got"); status=1; }
     depends=$(dpkg-deb -f "$deb" Depends)
@@ -153,6 +154,9 @@ check_package() {  # build dir
         "$scratch/root/usr/bin/kivrel" -d waveform -o wfm.png -q) || status=1
     [ "$(head -c 4 "$scratch/work/wfm.png" | od -An -c | tr -d ' ')" = "211PNG" ] ||
         { echo "the unpacked kivrel wrote no PNG"; status=1; }
+    # The frei0r filter where FFmpeg looks, found by its name alone.
+    FREI0R_PATH="$scratch/root/usr/lib/frei0r-1" ffmpeg -v error -f lavfi -i testsrc2=size=96x64 -frames:v 1 \
+        -vf frei0r=kivrel:waveform -f null - || { echo "ffmpeg does not run the packed frei0r filter"; status=1; }
     rm -rf "$scratch"
     [ $status -eq 0 ] && echo "$(basename "$deb"): contents, Depends and a run from a scratch root as intended"
     return $status
