@@ -6,194 +6,13 @@
 
 #include "input/colour_standards.h"
 #include "report/file_phrases.h"
+#include "report/page_charts.h"
 #include "report/percent_limit.h"
 #include "report/picture.h"
 #include "report/report_writers.h"
 #include "report/value_text.h"
 
 namespace {
-
-// Chart geometry, in SVG user units (the chart scales to the page's width).
-constexpr int kChartWidth = 960;
-constexpr int kChartHeight = 130;
-constexpr int kPlotLeft = 52;  // room for the level labels ("0.014 %")
-constexpr int kPlotRight = kChartWidth - 8;
-constexpr int kPlotTop = 8;
-constexpr int kPlotBottom = kChartHeight - 22;    // room for the time labels
-constexpr int kColumns = kPlotRight - kPlotLeft;  // frames are gathered into this many columns at most
-constexpr int kTopLevel = kFullWhiteCode;
-constexpr double kFineLevel = 0.1;  // grid levels below this (small shares) get a third decimal
-
-std::string esc(const std::string& text) {
-    std::string out;
-    for (char c : validUtf8(text)) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string num(double v) { return fixed(v, 1); }
-
-// Frames gathered into columns: each column's extremes and mean.
-struct Column {
-    double avd = 0.0;
-    int lo = kTopLevel, hi = 0;
-    double hot = 0.0, outside = 0.0;  // the highest shares in the column, so no spike is lost
-};
-
-std::vector<Column> columnsOf(const FileReport& f) {
-    const size_t n = f.frames.size();
-    const size_t count = std::min<size_t>(n, kColumns);
-    std::vector<Column> cols(count);
-    std::vector<int> members(count, 0);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t c = i * count / n;
-        const FrameNumbers& fr = f.frames[i];
-        cols[c].avd += fr.avd;
-        cols[c].lo = std::min(cols[c].lo, fr.lowest[kLuma]);
-        cols[c].hi = std::max(cols[c].hi, fr.highest[kLuma]);
-        cols[c].hot = std::max(cols[c].hot, fr.hotPercent());
-        cols[c].outside = std::max(cols[c].outside, fr.outsidePercent());
-        ++members[c];
-    }
-    for (size_t c = 0; c < count; ++c) cols[c].avd /= std::max(1, members[c]);
-    return cols;
-}
-
-// Where column `column` of `count` begins; each holds its value for its whole width.
-double xOf(size_t column, size_t count) {
-    return kPlotLeft +
-           static_cast<double>(column) * kColumns / static_cast<double>(std::max<size_t>(count, 1));
-}
-
-double yOf(double v, double top) { return kPlotBottom - v / top * (kPlotBottom - kPlotTop); }
-
-// A value per column as steps: level across each column, upright between
-// them, so no value between two frames is drawn that neither had.
-// Backwards (right to left) for a band's lower edge; `line` starts a path.
-std::string steps(const std::vector<double>& ys, bool backwards, bool line) {
-    const size_t n = ys.size();
-    std::string d;
-    for (size_t k = 0; k < n; ++k) {
-        const size_t c = backwards ? n - 1 - k : k;
-        const double from = xOf(backwards ? c + 1 : c, n), to = xOf(backwards ? c : c + 1, n);
-        d += k == 0 && line ? "M" + num(from) + "," + num(ys[c]) : "V" + num(ys[c]);
-        d += "H" + num(to);
-    }
-    return d;
-}
-
-std::string lineAt(double y) {
-    const std::string at = num(y);
-    return "<line class=\"limit\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
-           std::to_string(kPlotRight) + "\" y1=\"" + at + "\" y2=\"" + at + "\"/>";
-}
-
-std::string levelLabel(double y, const std::string& text) {
-    return "<text class=\"lvl\" x=\"" + std::to_string(kPlotLeft - 4) + "\" y=\"" + num(y + 3) + "\">" +
-           text + "</text>";
-}
-
-// A grid level as few decimals show it apart from its neighbours.
-std::string levelText(double g) { return fixed(g, g == 0 || g >= 10 ? 0 : g < kFineLevel ? 3 : 2); }
-
-// Frame axis, the level grid and the shaded ranges that break a rule; the
-// axis ends name the first and last frame's times.
-std::string chartFrame(const FileReport& f, const std::vector<TimeRange>& shaded, double top,
-                       const std::vector<double>& gridLevels, const char* unit) {
-    std::string s;
-    const FrameNumbers &firstFrame = f.frames.front(), &lastFrame = f.frames.back();
-    const double first = firstFrame.time, last = lastFrame.time;
-    const double span = last > first ? last - first : 1.0;
-    for (const TimeRange& r : shaded) {
-        const double x0 = kPlotLeft + (r.start - first) / span * kColumns;
-        const double x1 = std::min<double>(kPlotRight, kPlotLeft + (r.end - first) / span * kColumns);
-        s += "<rect class=\"bad\" x=\"" + num(x0) + "\" y=\"" + std::to_string(kPlotTop) + "\" width=\"" +
-             num(std::max(1.0, x1 - x0)) + "\" height=\"" + std::to_string(kPlotBottom - kPlotTop) + "\"/>";
-    }
-    for (double g : gridLevels) {
-        const std::string y = num(yOf(g, top));
-        s += "<line class=\"grid\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" +
-             std::to_string(kPlotRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\"/>" +
-             levelLabel(yOf(g, top), levelText(g) + unit);
-    }
-    s += "<line class=\"axis\" x1=\"" + std::to_string(kPlotLeft) + "\" x2=\"" + std::to_string(kPlotRight) +
-         "\" y1=\"" + std::to_string(kPlotBottom) + "\" y2=\"" + std::to_string(kPlotBottom) + "\"/>";
-    s += "<text class=\"time\" x=\"" + std::to_string(kPlotLeft) + "\" y=\"" +
-         std::to_string(kChartHeight - 6) + "\">" + timeText(f, first, firstFrame.frame) +
-         "</text><text class=\"time end\" x=\"" + std::to_string(kPlotRight) + "\" y=\"" +
-         std::to_string(kChartHeight - 6) + "\">" + timeText(f, last, lastFrame.frame) + "</text>";
-    return s;
-}
-
-std::string svgOpen(const std::string& id, const std::string& title) {
-    return "<figure class=\"chart\"><figcaption>" + esc(title) + "</figcaption><svg id=\"" + id +
-           "\" viewBox=\"0 0 " + std::to_string(kChartWidth) + " " + std::to_string(kChartHeight) +
-           "\" role=\"img\" aria-label=\"" + esc(title) + "\">";
-}
-
-// A share of each frame's pixels (hot, outside the range rule) against the
-// rule's limit: the ranges that break it shaded, the limit as a line.
-std::string shareChart(const std::string& id, const std::string& title, const FileReport& f,
-                       const std::vector<TimeRange>& shaded, const std::vector<double>& shares,
-                       const PercentLimit& limit, const char* pathClass) {
-    double top = 0.0;
-    for (double v : shares) top = std::max(top, v);
-    top = std::max({top * 1.1, limit.value() * 1.1, 0.01});
-    std::string s = svgOpen(id, title) + chartFrame(f, shaded, top, {0, top / 2, top}, " %");
-    std::vector<double> ys;
-    for (double v : shares) ys.push_back(yOf(v, top));
-    s += "<path class=\"" + std::string(pathClass) + "\" d=\"" + steps(ys, false, true) + "\"/>";
-    if (!limit.isZero()) s += lineAt(yOf(limit.value(), top));
-    return s + "</svg></figure>";
-}
-
-std::string charts(const FileReport& f, const ReportRules& rules, size_t index) {
-    const std::vector<Column> cols = columnsOf(f);
-    const std::string suffix = "-" + std::to_string(index);
-    std::string s;
-    // Average luma.
-    s += svgOpen("avd" + suffix, "The filter's average luma (AVD) per frame");
-    s += chartFrame(f, {}, kTopLevel, {kLumaBlackCode, 128, kLumaWhiteCode}, "");
-    std::vector<double> ys;
-    for (const Column& c : cols) ys.push_back(yOf(c.avd, kTopLevel));
-    s += "<path class=\"avd\" d=\"" + steps(ys, false, true) + "\"/></svg></figure>";
-    // The band of luma present, with the studio limits.
-    s += svgOpen("band" + suffix,
-                 "The filter's lowest to highest luma per frame, at its settings; lines at 16 and 235; "
-                 "shaded: frames outside the range rule");
-    s += chartFrame(f, rules.studioRange ? f.rangeRanges : std::vector<TimeRange>{}, kTopLevel,
-                    {64, 128, 192}, "");
-    std::vector<double> upper, lower;
-    for (const Column& c : cols) {
-        upper.push_back(yOf(c.hi, kTopLevel));
-        lower.push_back(yOf(c.lo, kTopLevel));
-    }
-    s += "<path class=\"band\" d=\"" + steps(upper, false, true) + steps(lower, true, false) + "Z\"/>";
-    for (int level : {kLumaBlackCode, kLumaWhiteCode})
-        s += lineAt(yOf(level, kTopLevel)) + levelLabel(yOf(level, kTopLevel), std::to_string(level));
-    s += "</svg></figure>";
-    std::vector<double> hot, outside;
-    for (const Column& c : cols) {
-        hot.push_back(c.hot);
-        outside.push_back(c.outside);
-    }
-    s += shareChart("hot" + suffix, "The filter's hot pixels per frame, % of the picture", f, f.hotRanges,
-                    hot, rules.maxHot, "hot");
-    if (rules.studioRange)
-        s += shareChart("outside" + suffix,
-                        "The source's pixels outside the range rule per frame, % of the picture" +
-                            std::string(rules.range.area.isZero() ? "" : "; line at the rule's area limit") +
-                            "; shaded: frames that break it",
-                        f, f.rangeRanges, outside, rules.range.area, "outside");
-    return s;
-}
 
 // The region as a box over the picture, in shares of it, so it lands
 // wherever the picture is scaled to.
@@ -284,20 +103,20 @@ std::string anchorOf(size_t index) { return "file-" + std::to_string(index); }
 
 std::string verdictBadge(const std::string& verdict) {
     return "<span class=\"verdict " + std::string(verdict == "legal" ? "legal" : "breaks") + "\">" +
-           esc(verdict) + "</span>";
+           htmlEscaped(verdict) + "</span>";
 }
 
 // What ties the verdict to the file: its size and the MD5 of its bytes.
 std::string identityText(const FileReport& f) {
     if (f.fileBytes < 0) return "not a file whose bytes could be read";
-    return std::to_string(f.fileBytes) + " bytes, MD5 <code>" + esc(f.md5) + "</code>";
+    return std::to_string(f.fileBytes) + " bytes, MD5 <code>" + htmlEscaped(f.md5) + "</code>";
 }
 
 // The file's picture, rate and length: "h264, 1920×1080, 25.000 fps, 3.000 s".
 std::string streamText(const FileReport& f) {
-    return esc(f.codec.empty() ? std::string("no codec named") : f.codec) + ", " + std::to_string(f.w) + "×" +
-           std::to_string(f.h) + ", " + fixed(f.fps, 3) + " fps, " + fixed(durationOf(f), kTimeDecimals) +
-           " s";
+    return htmlEscaped(f.codec.empty() ? std::string("no codec named") : f.codec) + ", " +
+           std::to_string(f.w) + "×" + std::to_string(f.h) + ", " + fixed(f.fps, 3) + " fps, " +
+           fixed(durationOf(f), kTimeDecimals) + " s";
 }
 
 // The frame the overview names: the one with most pixels outside the range
@@ -327,11 +146,11 @@ std::string overview(const ReportRules& rules, const std::vector<FileReport>& fi
         "<th>Outside the range rule</th><th>Damaged / lost</th></tr>";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
-        s += "<tr><td><a href=\"#" + anchorOf(i) + "\">" + esc(f.input) + "</a><div class=\"note\">" +
+        s += "<tr><td><a href=\"#" + anchorOf(i) + "\">" + htmlEscaped(f.input) + "</a><div class=\"note\">" +
              (f.error.empty() ? streamText(f) + "<br>" : std::string()) + identityText(f) +
              "</div></td><td>" + verdictBadge(verdictOf(f)) + "</td>";
         if (!f.error.empty()) {
-            s += "<td colspan=\"3\" class=\"note\">" + esc(f.error) + "</td></tr>";
+            s += "<td colspan=\"3\" class=\"note\">" + htmlEscaped(f.error) + "</td></tr>";
             continue;
         }
         std::string why;
@@ -341,7 +160,7 @@ std::string overview(const ReportRules& rules, const std::vector<FileReport>& fi
         } else {
             const FrameNumbers& w = f.frames[worst];
             s += "<td>frame " + std::to_string(w.frame) + " at " + timeText(f, w.time, w.frame) +
-                 "<div class=\"note\">" + esc(why) + "</div></td>";
+                 "<div class=\"note\">" + htmlEscaped(why) + "</div></td>";
         }
         if (!rules.studioRange) {
             s += "<td>not judged</td>";
@@ -380,31 +199,34 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
                        " break rules or cannot be read"
                  : std::string("all legal")) +
          "</span> &nbsp; Rules: hot pixels above " + fixed(rules.maxHot.value(), 4) + " % of a frame" +
-         (rules.studioRange ? "; range rule " + esc(rules.range.name) : "; no range rule") + ".</p>\n";
+         (rules.studioRange ? "; range rule " + htmlEscaped(rules.range.name) : "; no range rule") +
+         ".</p>\n";
     s += overview(rules, files);
     for (size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
-        s += "<section class=\"file\" id=\"" + anchorOf(i) + "\"><h2>" + esc(f.input) + " " +
+        s += "<section class=\"file\" id=\"" + anchorOf(i) + "\"><h2>" + htmlEscaped(f.input) + " " +
              verdictBadge(verdictOf(f)) + "</h2>\n";
         if (!f.error.empty()) {
-            s += "<p class=\"note\">" + esc(f.error) + "</p><table class=\"facts\"><tr><td>File</td><td>" +
-                 identityText(f) + "</td></tr></table></section>\n";
+            s += "<p class=\"note\">" + htmlEscaped(f.error) +
+                 "</p><table class=\"facts\"><tr><td>File</td><td>" + identityText(f) +
+                 "</td></tr></table></section>\n";
             continue;
         }
-        s += "<table class=\"facts\"><tr><td>Input</td><td>" + streamText(f) + "; " + esc(assumedText(f)) +
-             "</td></tr><tr><td>File</td><td>" + identityText(f) +
-             "</td></tr><tr><td>Filter settings</td><td>" + esc(f.filterSettings) +
-             "</td></tr><tr><td>Frames</td><td>" + esc(framesText(f)) + "; " +
+        s += "<table class=\"facts\"><tr><td>Input</td><td>" + streamText(f) + "; " +
+             htmlEscaped(assumedText(f)) + "</td></tr><tr><td>File</td><td>" + identityText(f) +
+             "</td></tr><tr><td>Filter settings</td><td>" + htmlEscaped(f.filterSettings) +
+             "</td></tr><tr><td>Frames</td><td>" + htmlEscaped(framesText(f)) + "; " +
              std::to_string(f.framesWithHot) + " with hot pixels</td></tr>";
         if (const std::string found = findingsText(f); !found.empty())
-            s += "<tr><td>Findings</td><td>" + esc(found) + "</td></tr>";
+            s += "<tr><td>Findings</td><td>" + htmlEscaped(found) + "</td></tr>";
         if (f.cropped) s += "<tr><td>Region measured</td><td>" + regionText(f.region) + "</td></tr>";
         if (!f.startTimecode.empty())
-            s += "<tr><td>Start timecode</td><td>" + esc(f.startTimecode) + "</td></tr>";
+            s += "<tr><td>Start timecode</td><td>" + htmlEscaped(f.startTimecode) + "</td></tr>";
         if (rules.studioRange)
-            s += "<tr><td>Range rule</td><td>" + esc(rangeRuleText(rules.range, f)) + "</td></tr>";
+            s += "<tr><td>Range rule</td><td>" + htmlEscaped(rangeRuleText(rules.range, f)) + "</td></tr>";
         if (!f.missing.empty())
-            s += "<tr><td>Missing frames</td><td>" + esc(missingText(f, kMostRangeRows, true)) + "</td></tr>";
+            s += "<tr><td>Missing frames</td><td>" + htmlEscaped(missingText(f, kMostRangeRows, true)) +
+                 "</td></tr>";
         for (int m = 0; m < kWorstMeasureCount; ++m) {
             if (f.worst[m] < 0) continue;
             const FrameNumbers& w = f.frames[f.worst[m]];
@@ -414,7 +236,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
             s += "<tr><td>" + name + "</td><td>frame " + std::to_string(w.frame) + " at " +
                  timeText(f, w.time, w.frame) + ": " + fixed(share, 4) + " %</td></tr>";
         }
-        s += "</table>\n<div class=\"charts\">" + charts(f, rules, i) + "</div>\n";
+        s += "</table>\n<div class=\"charts\">" + pageCharts(f, rules, i) + "</div>\n";
         s += "<h3>Time ranges that break a rule</h3>";
         if (!f.breaksHot() && !f.breaksRange()) {
             s += "<p class=\"note\">None.</p>";
@@ -438,7 +260,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
                  std::to_string(fig.frame) + " with hot pixels marked\" src=\"data:image/png;base64," +
                  base64(fig.thumbnail) + "\">" + (f.cropped ? outline(f) : std::string()) +
                  "</div><figcaption>Frame " + std::to_string(fig.frame) + " at " +
-                 timeText(f, fig.time, fig.frame) + " (" + esc(fig.why) + "), " +
+                 timeText(f, fig.time, fig.frame) + " (" + htmlEscaped(fig.why) + "), " +
                  std::to_string(fig.hotPixels) +
                  " hot pixels</figcaption></figure><figure class=\"wave\"><img alt=\"waveform of frame " +
                  std::to_string(fig.frame) + "\" src=\"data:image/png;base64," + base64(fig.waveform) +
@@ -449,7 +271,7 @@ std::string htmlText(const ReportOptions& options, const std::vector<FileReport>
     s += "<p class=\"note\" id=\"rules\">Made by kivrel report. The filter's own measures, at its settings: "
          "the "
          "histograms' average, lowest and highest levels, the hot pixel scan's test. " +
-         esc(rangeJudgedText(rules)) +
+         htmlEscaped(rangeJudgedText(rules)) +
          " Times are in seconds from the stream's start, with each frame's timecode counted from the file's "
          "start timecode (from 00:00:00:00 where it has none).</p></body></html>\n";
     return s;

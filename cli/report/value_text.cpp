@@ -116,3 +116,17 @@ std::string jsonString(const std::string& text) {
     }
     return out + "\"";
 }
+
+std::string htmlEscaped(const std::string& text) {
+    std::string out;
+    for (char c : validUtf8(text)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}

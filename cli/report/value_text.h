@@ -21,3 +21,6 @@ bool namedBytes(const std::string& escaped, std::string& name);
 std::string csvField(const std::string& text);
 // A JSON string (RFC 8259), quotes included.
 std::string jsonString(const std::string& text);
+
+// Text for HTML: invalid UTF-8 replaced, and & < > " as entities.
+std::string htmlEscaped(const std::string& text);
